@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+struct sqlite3;
+class TADOQuery;
+
+/// The database connection: opens the embedded database named by its settings.
+class TADOConnection : public QObject {
+    Q_OBJECT
+public:
+    explicit TADOConnection(QObject* parent = nullptr);
+    ~TADOConnection() override;
+
+    QString ConnectionString;
+    bool LoginPrompt = false;
+
+    /// Opens the file named by "Data Source"; does nothing when already open.
+    void Open();
+    /// Closes every dataset on the connection, then the connection; releases the file.
+    void Close();
+    bool Connected() const;
+    void setConnected(bool connected);
+
+    /// The file the settings name: program folder + the file name of "Data Source".
+    QString databaseFile() const;
+
+    // For the datasets of this connection.
+    QString sqlConnectionName() const { return m_name; }
+    sqlite3* handle() const;
+    void attach(TADOQuery* dataset);
+    void detach(TADOQuery* dataset);
+
+private:
+    QString m_name;
+    bool m_open = false;
+    QVector<TADOQuery*> m_datasets;
+};

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <memory>
+
+class TADOConnection;
+class RowCache;
+
+/// Statement text kept as lines, each followed by CR LF.
+class TStrings {
+public:
+    void Clear() { m_lines.clear(); }
+    void Add(const QString& line) { m_lines.append(line); }
+    QString Text() const;
+    const QStringList& lines() const { return m_lines; }
+
+private:
+    QStringList m_lines;
+};
+
+/// A query dataset: the rows of its statement, one current row and one row being edited.
+///
+/// Opening learns only the identities ("ID") of the rows and their order; column values
+/// are read a page at a time for the rows that are looked at, and cached within a bound.
+class TADOQuery : public QObject {
+    Q_OBJECT
+public:
+    enum State { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+    TADOQuery(const QString& name, QObject* parent = nullptr);
+    ~TADOQuery() override;
+
+    QString name() const { return objectName(); }
+    void setConnection(TADOConnection* connection);
+    TADOConnection* connection() const { return m_connection; }
+
+    TStrings SQL;
+    /// Values bound to the statement's "?" placeholders, in order.
+    QVariantList Parameters;
+
+    /// Runs the statement and makes the first row current; does nothing when open.
+    void Open();
+    void Close();
+    bool Active() const { return m_state != dsInactive; }
+    State state() const { return m_state; }
+
+    /// Starts a new empty current row; a pending row is posted first, or dropped if unchanged.
+    void Insert();
+    /// Edit mode for the current row; acts as Insert on a dataset without rows.
+    void Edit();
+    /// Writes the row being inserted or edited; does nothing in browse mode.
+    void Post();
+    /// Drops the row being inserted, or the edits of the row being edited.
+    void Cancel();
+    /// Removes the current row; the next row (or the previous, at the end) becomes current.
+    void Delete();
+
+    /// The current row's value of a column as text; empty for a missing value or no rows.
+    QString FieldAsString(const QString& column) const;
+    /// Stores text into a column of the row being inserted or edited.
+    void SetFieldAsString(const QString& column, const QString& text);
+    /// Column names of the statement's result, in its order.
+    QStringList FieldNames() const;
+    bool HasField(const QString& column) const;
+
+    int RecordCount() const;
+    /// Index of the current row, or -1 when there is none.
+    int RecNo() const { return m_current; }
+    bool IsEmpty() const { return RecordCount() == 0; }
+    bool Bof() const;
+    bool Eof() const;
+    void First();
+    void Prior();
+    void Next();
+    void Last();
+    /// Makes row `row` current; a pending insert or edit is posted first.
+    void MoveTo(int row);
+
+    /// Text of a column (by result index) of any row, for views.
+    QString CellText(int row, int column) const;
+    /// Identity of the current row, 0 for none or a row not yet posted.
+    qint64 CurrentId() const;
+    /// Makes the row with this identity current; false when the dataset has no such row.
+    bool Locate(qint64 id);
+
+signals:
+    /// Opened, closed or reloaded: every row may have changed.
+    void reset();
+    void rowInserted(int row);
+    void rowRemoved(int row);
+    void rowChanged(int row);
+    void currentChanged(int row);
+    void stateChanged();
+
+private:
+    void checkActive() const;
+    int columnIndex(const QString& column) const;
+    const QVector<QVariant>& rowValues(int row) const;
+    void writePending();
+    void setCurrent(int row);
+    QString tableName() const;
+
+    TADOConnection* m_connection = nullptr;
+    State m_state = dsInactive;
+    QStringList m_columns;
+    QHash<QString, int> m_columnIndex;
+    QVector<qint64> m_ids; // row identities in statement order; 0 marks the row being inserted
+    int m_current = -1;
+    QVector<QVariant> m_buffer; // values of the row being inserted or edited
+    QVector<bool> m_modified;
+    std::unique_ptr<RowCache> m_cache;
+};

@@ -1,0 +1,76 @@
+#include "testsupport.h"
+
+#include "data/connectionstring.h"
+#include "data/schema.h"
+#include "platform/files.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUuid>
+
+#include <stdexcept>
+
+namespace TestSupport {
+
+QString storedDatabasePassword()
+{
+    return ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
+        .value(QStringLiteral("Jet OLEDB:Database Password"));
+}
+
+ProgramFolder::ProgramFolder(const QString& userPassword, bool withDatabase)
+{
+    if (withDatabase)
+        Schema::createDatabase(database(), storedDatabasePassword(), userPassword);
+    Platform::setProgramFolderForTesting(m_dir.path());
+}
+
+ProgramFolder::~ProgramFolder() { Platform::setProgramFolderForTesting(QString()); }
+
+QString ProgramFolder::path() const { return m_dir.path() + QLatin1Char('/'); }
+
+namespace {
+template <class F> void withDatabase(const QString& file, F f)
+{
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(file);
+        if (!db.open())
+            throw std::runtime_error(db.lastError().text().toStdString());
+        f(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+} // namespace
+
+void exec(const QString& databaseFile, const QString& sql)
+{
+    withDatabase(databaseFile, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.exec(sql))
+            throw std::runtime_error(q.lastError().text().toStdString());
+    });
+}
+
+QStringList query(const QString& databaseFile, const QString& sql)
+{
+    QStringList rows;
+    withDatabase(databaseFile, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.exec(sql))
+            throw std::runtime_error(q.lastError().text().toStdString());
+        while (q.next()) {
+            QStringList cols;
+            for (int i = 0; i < q.record().count(); ++i)
+                cols << q.value(i).toString();
+            rows << cols.join(QLatin1Char('|'));
+        }
+    });
+    return rows;
+}
+
+} // namespace TestSupport
