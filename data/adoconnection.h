@@ -34,7 +34,11 @@ public:
     void detach(TADOQuery* dataset);
 
 private:
+    void openFile(const QString& file, const QString& password);
+    void release();
+
     QString m_name;
     bool m_open = false;
+    sqlite3* m_handle = nullptr;
     QVector<TADOQuery*> m_datasets;
 };

@@ -11,6 +11,8 @@
 
 class TADOConnection;
 class RowCache;
+class SqliteStatement;
+struct sqlite3;
 
 /// Statement text kept as lines, each followed by CR LF.
 class TStrings {
@@ -106,6 +108,17 @@ private:
     void setCurrent(int row);
     QString tableName() const;
 
+    bool editing() const { return m_state == dsEdit || m_state == dsInsert; }
+    /// Posts a changed pending row, drops an unchanged one.
+    void checkBrowseMode();
+    [[noreturn]] void fail(const QString& message) const;
+    [[noreturn]] void failSql(sqlite3* db, int rc) const;
+    sqlite3* db() const;
+    void bindParameters(SqliteStatement& statement) const;
+    void fetchPage(int row) const;
+    void fetchRows(const QVector<qint64>& ids) const;
+    QVariant valueAt(int row, int column) const;
+
     TADOConnection* m_connection = nullptr;
     State m_state = dsInactive;
     QStringList m_columns;
@@ -115,4 +128,13 @@ private:
     QVector<QVariant> m_buffer; // values of the row being inserted or edited
     QVector<bool> m_modified;
     std::unique_ptr<RowCache> m_cache;
+
+    // Captured when the dataset opens, so that later reads match the rows it opened with.
+    QByteArray m_core; // the statement without a trailing ";", to nest inside other queries
+    QVariantList m_params;
+    QString m_table; // where inserts, edits and deletes go
+    int m_idColumn = -1;
+    int m_beforeInsert = -1; // current row to return to when an insert is dropped
+    QVector<QVariant> m_nullRow;
+    mutable qint64 m_viewRetryAfter = 0; // views stop reading for a while after a failed read
 };

@@ -25,8 +25,14 @@ public:
 
 private:
     void remap();
+    void resetFromDataSet();
+    void onRowInserted(int row);
+    void onRowRemoved(int row);
+    void onRowChanged(int row);
 
     TADOQuery* m_dataset = nullptr;
+    // The row count views were last told of; the dataset reports changes after making them.
+    int m_rowCount = 0;
     QStringList m_columns;
     QVector<int> m_resultIndex;
 };

@@ -43,3 +43,42 @@ bool copyFile(const QString& source, const QString& target, bool failIfExists)
 }
 
 } // namespace Platform
+
+#include <QSaveFile>
+
+namespace Platform {
+
+bool copyFileReplacing(const QString& source, const QString& target, QString* reason)
+{
+    auto fail = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    QFile in(source);
+    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    if (QFileInfo(target).isDir())
+        return fail(QStringLiteral("%1: is a folder").arg(QDir::toNativeSeparators(target)));
+    QSaveFile out(target);
+    out.setDirectWriteFallback(false);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        if (out.write(chunk) != chunk.size()) {
+            const QString why = out.errorString();
+            out.cancelWriting();
+            return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), why));
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    return true;
+}
+
+} // namespace Platform

@@ -15,3 +15,12 @@ bool deleteFile(const QString& path);
 bool copyFile(const QString& source, const QString& target, bool failIfExists);
 
 } // namespace Platform
+
+namespace Platform {
+
+/// Replaces `target` with a copy of `source`: the copy goes to a temporary file beside the
+/// target, is flushed to disk, and only then renamed over it. On failure the target is as
+/// it was, no temporary file is left, and `reason` says why.
+bool copyFileReplacing(const QString& source, const QString& target, QString* reason);
+
+} // namespace Platform

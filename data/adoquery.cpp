@@ -1,0 +1,632 @@
+#include "adoquery.h"
+
+#include "adoconnection.h"
+#include "dberror.h"
+#include "rowcache.h"
+#include "sqlitestatement.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+// Rows are read this many at a time around the one asked for.
+const int kPageRows = 128;
+// Enough for several screens of a grid plus the rows the program itself touches.
+const int kCachedRows = 4096;
+// After a failed read views show blanks for this long instead of waiting on every cell.
+const qint64 kViewRetryMs = 2000;
+
+QString key(const QString& column) { return column.toLower(); }
+
+QByteArray idList(const QVector<qint64>& ids)
+{
+    QByteArray list;
+    for (qint64 id : ids) {
+        if (!list.isEmpty())
+            list += ',';
+        list += QByteArray::number(id);
+    }
+    return list;
+}
+
+// The statement's first table: the one "from" names, quoted or not.
+QString writeTable(const QString& statement)
+{
+    static const QRegularExpression from(
+        QStringLiteral("\\bfrom\\s+(\"(?:[^\"]|\"\")+\"|\\[[^\\]]+\\]|`[^`]+`|[^\\s;,()]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = from.match(statement);
+    if (!m.hasMatch())
+        return QString();
+    QString name = m.captured(1);
+    const QChar open = name.front();
+    if (open == QLatin1Char('"'))
+        return name.mid(1, name.size() - 2).replace(QLatin1String("\"\""), QLatin1String("\""));
+    if (open == QLatin1Char('[') || open == QLatin1Char('`'))
+        return name.mid(1, name.size() - 2);
+    return name;
+}
+
+} // namespace
+
+QString TStrings::Text() const
+{
+    QString text;
+    for (const QString& line : m_lines)
+        text += line + QLatin1String("\r\n");
+    return text;
+}
+
+TADOQuery::TADOQuery(const QString& name, QObject* parent)
+    : QObject(parent)
+    , m_cache(std::make_unique<RowCache>(kCachedRows))
+{
+    setObjectName(name);
+}
+
+TADOQuery::~TADOQuery()
+{
+    if (m_connection)
+        m_connection->detach(this);
+}
+
+void TADOQuery::setConnection(TADOConnection* connection)
+{
+    if (connection == m_connection)
+        return;
+    Close();
+    if (m_connection)
+        m_connection->detach(this);
+    m_connection = connection;
+    if (m_connection)
+        m_connection->attach(this);
+}
+
+void TADOQuery::fail(const QString& message) const
+{
+    throw EDatabaseError(name() + QLatin1String(": ") + message);
+}
+
+void TADOQuery::failSql(sqlite3* handle, int rc) const { fail(Sqlite::errorText(handle, rc)); }
+
+void TADOQuery::checkActive() const
+{
+    if (m_state == dsInactive)
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+sqlite3* TADOQuery::db() const
+{
+    sqlite3* handle = m_connection ? m_connection->handle() : nullptr;
+    if (!handle)
+        fail(QStringLiteral("The connection is closed"));
+    return handle;
+}
+
+int TADOQuery::columnIndex(const QString& column) const
+{
+    const auto it = m_columnIndex.constFind(key(column));
+    if (it == m_columnIndex.constEnd())
+        fail(QStringLiteral("Field '%1' not found").arg(column));
+    return it.value();
+}
+
+void TADOQuery::bindParameters(SqliteStatement& statement) const
+{
+    const int count = qMin(int(m_params.size()), statement.parameterCount());
+    for (int i = 0; i < count; ++i) {
+        const int rc = statement.bind(i + 1, m_params.at(i));
+        if (rc != SQLITE_OK)
+            failSql(db(), rc);
+    }
+}
+
+QString TADOQuery::tableName() const { return m_table; }
+
+void TADOQuery::Open()
+{
+    if (Active())
+        return;
+    if (!m_connection)
+        fail(QStringLiteral("Missing Connection"));
+    // Like the database component, a dataset opens its connection when it needs it.
+    m_connection->Open();
+    sqlite3* handle = db();
+
+    const QByteArray text = SQL.Text().toUtf8();
+    SqliteStatement statement;
+    int consumed = 0;
+    int rc = statement.prepare(handle, text, &consumed);
+    if (rc != SQLITE_OK)
+        failSql(handle, rc);
+    if (!statement.get())
+        fail(QStringLiteral("The statement text is empty"));
+    if (statement.columnCount() == 0)
+        fail(QStringLiteral("The statement returns no rows"));
+    if (Parameters.size() > statement.parameterCount())
+        fail(QStringLiteral("The statement takes %1 parameters, %2 were given")
+                 .arg(statement.parameterCount())
+                 .arg(Parameters.size()));
+
+    QStringList columns;
+    QHash<QString, int> index;
+    for (int i = 0; i < statement.columnCount(); ++i) {
+        const QString column = statement.columnName(i);
+        columns << column;
+        if (!index.contains(key(column)))
+            index.insert(key(column), i);
+    }
+    const int idColumn = index.value(QStringLiteral("id"), -1);
+    if (idColumn < 0)
+        fail(QStringLiteral("The statement's result has no \"ID\" column"));
+
+    QByteArray core = text.left(consumed);
+    while (!core.isEmpty() &&
+           (core.endsWith(';') || core.endsWith(' ') || core.endsWith('\r') ||
+            core.endsWith('\n') || core.endsWith('\t')))
+        core.chop(1);
+
+    m_params = Parameters;
+    m_core = core;
+    QVector<qint64> ids;
+    {
+        // Only the identities now; the values are read when rows are looked at.
+        SqliteStatement idQuery;
+        rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + core + "\n)");
+        if (rc != SQLITE_OK)
+            failSql(handle, rc);
+        bindParameters(idQuery);
+        while ((rc = idQuery.step()) == SQLITE_ROW)
+            ids.append(idQuery.int64(0));
+        if (rc != SQLITE_DONE)
+            failSql(handle, rc);
+    }
+
+    m_columns = columns;
+    m_columnIndex = index;
+    m_idColumn = idColumn;
+    m_table = writeTable(QString::fromUtf8(core));
+    m_nullRow = QVector<QVariant>(columns.size());
+    m_ids = std::move(ids);
+    m_cache->clear();
+    m_buffer.clear();
+    m_modified.clear();
+    m_current = m_ids.isEmpty() ? -1 : 0;
+    m_beforeInsert = -1;
+    m_viewRetryAfter = 0;
+    m_state = dsBrowse;
+    emit stateChanged();
+    emit reset();
+    emit currentChanged(m_current);
+}
+
+void TADOQuery::Close()
+{
+    if (!Active())
+        return;
+    m_state = dsInactive;
+    m_ids.clear();
+    m_ids.squeeze();
+    m_cache->clear();
+    m_buffer.clear();
+    m_modified.clear();
+    m_columns.clear();
+    m_columnIndex.clear();
+    m_nullRow.clear();
+    m_current = -1;
+    emit stateChanged();
+    emit reset();
+    emit currentChanged(-1);
+}
+
+void TADOQuery::checkBrowseMode()
+{
+    if (!editing())
+        return;
+    if (m_modified.contains(true))
+        Post();
+    else
+        Cancel();
+}
+
+void TADOQuery::Insert()
+{
+    checkActive();
+    checkBrowseMode();
+    m_beforeInsert = m_current;
+    m_ids.append(0);
+    m_current = int(m_ids.size()) - 1;
+    m_buffer = QVector<QVariant>(m_columns.size());
+    m_modified = QVector<bool>(m_columns.size(), false);
+    m_state = dsInsert;
+    emit rowInserted(m_current);
+    emit currentChanged(m_current);
+    emit stateChanged();
+}
+
+void TADOQuery::Edit()
+{
+    checkActive();
+    if (editing())
+        return;
+    if (m_ids.isEmpty()) {
+        Insert();
+        return;
+    }
+    m_buffer = rowValues(m_current);
+    m_modified = QVector<bool>(m_columns.size(), false);
+    m_state = dsEdit;
+    emit stateChanged();
+}
+
+void TADOQuery::Post()
+{
+    checkActive();
+    if (!editing())
+        return;
+    writePending();
+}
+
+void TADOQuery::writePending()
+{
+    if (m_table.isEmpty())
+        fail(QStringLiteral("Cannot change the rows: the statement names no table"));
+    sqlite3* handle = db();
+    QStringList names;
+    QVariantList values;
+    for (int i = 0; i < m_columns.size(); ++i) {
+        if (m_modified.at(i)) {
+            names << Sqlite::quoted(m_columns.at(i));
+            values << m_buffer.at(i);
+        }
+    }
+    const QString table = Sqlite::quoted(m_table);
+    qint64 id = m_ids.at(m_current);
+    if (m_state == dsInsert) {
+        QString sql = QStringLiteral("INSERT INTO ") + table;
+        if (names.isEmpty()) {
+            sql += QStringLiteral(" DEFAULT VALUES");
+        } else {
+            QStringList marks;
+            for (int i = 0; i < names.size(); ++i)
+                marks << QStringLiteral("?");
+            sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) +
+                   QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) +
+                   QLatin1Char(')');
+        }
+        SqliteStatement st;
+        int rc = st.prepare(handle, sql.toUtf8());
+        for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+            rc = st.bind(i + 1, values.at(i));
+        if (rc == SQLITE_OK)
+            rc = st.step();
+        if (rc != SQLITE_DONE)
+            failSql(handle, rc);
+        id = sqlite3_last_insert_rowid(handle);
+        m_ids[m_current] = id;
+    } else if (!names.isEmpty()) {
+        QStringList sets;
+        for (const QString& name : qAsConst(names))
+            sets << name + QStringLiteral("=?");
+        const QString sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
+                            sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?");
+        SqliteStatement st;
+        int rc = st.prepare(handle, sql.toUtf8());
+        for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+            rc = st.bind(i + 1, values.at(i));
+        if (rc == SQLITE_OK)
+            rc = st.bind(int(values.size()) + 1, id);
+        if (rc == SQLITE_OK)
+            rc = st.step();
+        if (rc != SQLITE_DONE)
+            failSql(handle, rc);
+        if (sqlite3_changes(handle) == 0)
+            fail(QStringLiteral("Row cannot be located for updating; another program may "
+                                "have deleted it"));
+        if (m_modified.at(m_idColumn)) {
+            bool ok = false;
+            const qint64 newId = m_buffer.at(m_idColumn).toLongLong(&ok);
+            if (ok) {
+                m_cache->remove(id);
+                id = newId;
+                m_ids[m_current] = id;
+            }
+        }
+    }
+    m_cache->remove(id);
+    const QVector<QVariant> written = m_buffer;
+    m_state = dsBrowse;
+    m_buffer.clear();
+    m_modified.clear();
+    // Read back what the database made of the row ("ID", defaults); keep what was written
+    // if that read fails, the row is stored either way.
+    try {
+        fetchRows({id});
+    } catch (const EDatabaseError&) {
+        m_cache->insert(id, written);
+    }
+    emit rowChanged(m_current);
+    emit stateChanged();
+}
+
+void TADOQuery::Cancel()
+{
+    if (m_state == dsInsert) {
+        const int row = m_current;
+        m_ids.removeAt(row);
+        m_state = dsBrowse;
+        m_buffer.clear();
+        m_modified.clear();
+        m_current = qMin(m_beforeInsert, int(m_ids.size()) - 1);
+        emit rowRemoved(row);
+        emit currentChanged(m_current);
+        emit stateChanged();
+    } else if (m_state == dsEdit) {
+        m_state = dsBrowse;
+        m_buffer.clear();
+        m_modified.clear();
+        emit rowChanged(m_current);
+        emit stateChanged();
+    }
+}
+
+void TADOQuery::Delete()
+{
+    checkActive();
+    if (m_state == dsInsert) {
+        Cancel();
+        return;
+    }
+    if (m_ids.isEmpty())
+        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (m_table.isEmpty())
+        fail(QStringLiteral("Cannot change the rows: the statement names no table"));
+    Cancel();
+    sqlite3* handle = db();
+    const int row = m_current;
+    const qint64 id = m_ids.at(row);
+    SqliteStatement st;
+    int rc =
+        st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
+                            QStringLiteral(" WHERE \"ID\"=?"))
+                               .toUtf8());
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc == SQLITE_OK)
+        rc = st.step();
+    if (rc != SQLITE_DONE)
+        failSql(handle, rc);
+    // A row another program deleted already is simply gone from the list too.
+    m_ids.removeAt(row);
+    m_cache->remove(id);
+    m_current = qMin(row, int(m_ids.size()) - 1);
+    emit rowRemoved(row);
+    emit currentChanged(m_current);
+}
+
+void TADOQuery::fetchPage(int row) const
+{
+    const int first = row - row % kPageRows;
+    const int last = qMin(first + kPageRows, int(m_ids.size()));
+    QVector<qint64> ids;
+    for (int r = first; r < last; ++r) {
+        const qint64 id = m_ids.at(r);
+        if (id != 0 && (r == row || !m_cache->find(id)))
+            ids.append(id);
+    }
+    fetchRows(ids);
+}
+
+void TADOQuery::fetchRows(const QVector<qint64>& ids) const
+{
+    if (ids.isEmpty())
+        return;
+    sqlite3* handle = db();
+    QSet<qint64> missing(ids.cbegin(), ids.cend());
+    const int columns = int(m_columns.size());
+    {
+        SqliteStatement st;
+        int rc = st.prepare(handle, "SELECT * FROM (\n" + m_core + "\n) WHERE \"ID\" IN (" +
+                                        idList(ids) + ')');
+        if (rc != SQLITE_OK)
+            failSql(handle, rc);
+        bindParameters(st);
+        while ((rc = st.step()) == SQLITE_ROW) {
+            const qint64 id = st.int64(m_idColumn);
+            if (!missing.remove(id))
+                continue;
+            QVector<QVariant> values(columns);
+            for (int c = 0; c < columns && c < st.columnCount(); ++c)
+                values[c] = st.text(c);
+            m_cache->insert(id, std::move(values));
+        }
+        if (rc != SQLITE_DONE)
+            failSql(handle, rc);
+    }
+    if (missing.isEmpty())
+        return;
+
+    // Rows the program added or changed so that the statement no longer selects them stay
+    // in the list (as a static cursor keeps them); read those from the table by column name.
+    const QVector<qint64> rest(missing.cbegin(), missing.cend());
+    if (!m_table.isEmpty()) {
+        SqliteStatement st;
+        if (st.prepare(handle, (QStringLiteral("SELECT * FROM ") + Sqlite::quoted(m_table) +
+                                QStringLiteral(" WHERE \"ID\" IN (") +
+                                QString::fromLatin1(idList(rest)) + QLatin1Char(')'))
+                                   .toUtf8()) == SQLITE_OK) {
+            QVector<int> target(st.columnCount(), -1);
+            int idAt = -1;
+            for (int c = 0; c < st.columnCount(); ++c) {
+                target[c] = m_columnIndex.value(key(st.columnName(c)), -1);
+                if (target[c] == m_idColumn)
+                    idAt = c;
+            }
+            int rc = SQLITE_ROW;
+            while (idAt >= 0 && (rc = st.step()) == SQLITE_ROW) {
+                const qint64 id = st.int64(idAt);
+                if (!missing.remove(id))
+                    continue;
+                QVector<QVariant> values(columns);
+                for (int c = 0; c < target.size(); ++c) {
+                    if (target[c] >= 0)
+                        values[target[c]] = st.text(c);
+                }
+                m_cache->insert(id, std::move(values));
+            }
+            if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+                failSql(handle, rc);
+        }
+    }
+    // Gone from the database altogether (another program deleted it): an empty row.
+    for (qint64 id : qAsConst(missing)) {
+        QVector<QVariant> values(columns);
+        values[m_idColumn] = QString::number(id);
+        m_cache->insert(id, std::move(values));
+    }
+}
+
+const QVector<QVariant>& TADOQuery::rowValues(int row) const
+{
+    const qint64 id = m_ids.at(row);
+    if (id == 0)
+        return m_nullRow;
+    if (const QVector<QVariant>* values = m_cache->find(id))
+        return *values;
+    fetchPage(row);
+    if (const QVector<QVariant>* values = m_cache->find(id))
+        return *values;
+    return m_nullRow;
+}
+
+QVariant TADOQuery::valueAt(int row, int column) const
+{
+    if (row == m_current && editing())
+        return m_buffer.at(column);
+    return rowValues(row).at(column);
+}
+
+QString TADOQuery::FieldAsString(const QString& column) const
+{
+    checkActive();
+    const int c = columnIndex(column);
+    if (m_current < 0)
+        return QString();
+    return valueAt(m_current, c).toString();
+}
+
+void TADOQuery::SetFieldAsString(const QString& column, const QString& text)
+{
+    checkActive();
+    const int c = columnIndex(column);
+    if (!editing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
+    // Never a null string: an empty text is stored as empty text, not as a missing value.
+    m_buffer[c] = text.isNull() ? QString(QLatin1String("")) : text;
+    m_modified[c] = true;
+    emit rowChanged(m_current);
+}
+
+QStringList TADOQuery::FieldNames() const { return m_columns; }
+
+bool TADOQuery::HasField(const QString& column) const
+{
+    return m_columnIndex.contains(key(column));
+}
+
+int TADOQuery::RecordCount() const { return int(m_ids.size()); }
+
+bool TADOQuery::Bof() const { return m_ids.isEmpty() || m_current <= 0; }
+
+bool TADOQuery::Eof() const { return m_ids.isEmpty() || m_current >= int(m_ids.size()) - 1; }
+
+void TADOQuery::setCurrent(int row)
+{
+    if (row == m_current)
+        return;
+    m_current = row;
+    emit currentChanged(row);
+}
+
+void TADOQuery::First()
+{
+    checkActive();
+    checkBrowseMode();
+    if (!m_ids.isEmpty())
+        setCurrent(0);
+}
+
+void TADOQuery::Prior()
+{
+    checkActive();
+    checkBrowseMode();
+    if (m_current > 0)
+        setCurrent(m_current - 1);
+}
+
+void TADOQuery::Next()
+{
+    checkActive();
+    checkBrowseMode();
+    if (m_current < int(m_ids.size()) - 1)
+        setCurrent(m_current + 1);
+}
+
+void TADOQuery::Last()
+{
+    checkActive();
+    checkBrowseMode();
+    if (!m_ids.isEmpty())
+        setCurrent(int(m_ids.size()) - 1);
+}
+
+void TADOQuery::MoveTo(int row)
+{
+    checkActive();
+    if (row == m_current)
+        return;
+    checkBrowseMode();
+    if (!m_ids.isEmpty())
+        setCurrent(qBound(0, row, int(m_ids.size()) - 1));
+}
+
+QString TADOQuery::CellText(int row, int column) const
+{
+    if (!Active() || row < 0 || row >= m_ids.size() || column < 0 || column >= m_columns.size())
+        return QString();
+    if (row == m_current && editing())
+        return m_buffer.at(column).toString();
+    const qint64 id = m_ids.at(row);
+    if (const QVector<QVariant>* values = id ? m_cache->find(id) : nullptr)
+        return values->at(column).toString();
+    if (QDateTime::currentMSecsSinceEpoch() < m_viewRetryAfter)
+        return QString();
+    // Views paint from here and cannot take an exception; a failed read shows blanks.
+    try {
+        return rowValues(row).at(column).toString();
+    } catch (const EDatabaseError&) {
+        m_viewRetryAfter = QDateTime::currentMSecsSinceEpoch() + kViewRetryMs;
+        return QString();
+    }
+}
+
+qint64 TADOQuery::CurrentId() const
+{
+    if (m_current < 0 || m_current >= m_ids.size())
+        return 0;
+    return m_ids.at(m_current);
+}
+
+bool TADOQuery::Locate(qint64 id)
+{
+    checkActive();
+    if (id == 0)
+        return false;
+    const int row = int(m_ids.indexOf(id));
+    if (row < 0)
+        return false;
+    MoveTo(row);
+    return m_current == row;
+}

@@ -1,0 +1,3 @@
+#include "backup.h"
+
+bool isRestorableBackup(const QString&, const QString&, QString*) { return true; }

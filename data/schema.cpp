@@ -1,0 +1,103 @@
+#include "schema.h"
+
+#include "dbkey.h"
+#include "dberror.h"
+#include "fieldmap.h"
+#include "sqlitestatement.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QUuid>
+
+namespace {
+
+QString createStatements()
+{
+    QStringList columns;
+    columns << QStringLiteral("\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT");
+    // Plain TEXT with no constraints: the tables must take any text, the empty one included.
+    for (const FieldMapEntry& entry : kFieldMap)
+        columns << Sqlite::quoted(QString::fromUtf8(entry.column)) + QStringLiteral(" TEXT");
+    columns << QStringLiteral("\"添加日期\" TEXT NOT NULL DEFAULT (date('now','localtime'))");
+    return QStringLiteral("CREATE TABLE \"zl\" (") + columns.join(QStringLiteral(", ")) +
+           QStringLiteral(");"
+                          "CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+                          "\"用户密码\" TEXT);"
+                          "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);");
+}
+
+void check(sqlite3* db, int rc, const QString& path)
+{
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": %2")
+                                 .arg(QDir::toNativeSeparators(path), Sqlite::errorText(db, rc)));
+}
+
+void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path)
+{
+    SqliteStatement st;
+    check(db, st.prepare(db, sql), path);
+    for (int i = 0; i < values.size(); ++i)
+        check(db, st.bind(i + 1, values.at(i)), path);
+    check(db, st.step(), path);
+}
+
+void fill(sqlite3* db, const QString& databasePassword, const QString& userPassword,
+          const QString& path)
+{
+    check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
+    check(db, Sqlite::exec(db, "BEGIN"), path);
+    check(db, Sqlite::exec(db, createStatements().toUtf8().constData()), path);
+    insert(db, "INSERT INTO \"yh\" (\"用户密码\") VALUES (?)", {userPassword}, path);
+
+    QByteArray salt(16, Qt::Uninitialized);
+    QRandomGenerator::system()->generate(salt.begin(), salt.end());
+    salt = salt.toHex();
+    insert(db, "INSERT INTO \"dbkey\" (\"salt\", \"hash\") VALUES (?, ?)",
+           {QString::fromLatin1(salt), QString::fromLatin1(DbKey::hash(salt, databasePassword))},
+           path);
+    check(db, Sqlite::exec(db, "COMMIT"), path);
+}
+
+} // namespace
+
+namespace Schema {
+
+void createDatabase(const QString& path, const QString& databasePassword,
+                    const QString& userPassword)
+{
+    if (QFileInfo::exists(path))
+        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": the file exists")
+                                 .arg(QDir::toNativeSeparators(path)));
+
+    // Built under a temporary name beside the target, then renamed: a half-made file never
+    // carries the real name.
+    const QFileInfo target(path);
+    const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                         QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) +
+                         QStringLiteral(".tmp");
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(temp.toUtf8().constData(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    try {
+        check(db, rc, path);
+        fill(db, databasePassword, userPassword, path);
+    } catch (...) {
+        sqlite3_close(db);
+        QFile::remove(temp);
+        QFile::remove(temp + QStringLiteral("-journal"));
+        throw;
+    }
+    sqlite3_close(db);
+    if (!QFile::rename(temp, path)) {
+        QFile::remove(temp);
+        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": the file could "
+                                            "not be put in place")
+                                 .arg(QDir::toNativeSeparators(path)));
+    }
+}
+
+} // namespace Schema

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "ui_VELMORA.h"
+
+#include <QHash>
+#include <QMainWindow>
+#include <functional>
+
+class QMenu;
+class TADOConnection;
+class TADOQuery;
+class TDataSource;
+
+/// The main window: card list, detail pane, card editor, system pages and the commands.
+class TFrmMain : public QMainWindow, public Ui::TFrmMain {
+    Q_OBJECT
+public:
+    /// Loads the window's settings and opens the database; raises an error if it cannot.
+    explicit TFrmMain(QWidget* parent = nullptr);
+    ~TFrmMain() override;
+
+    TADOConnection* ADOConnection1 = nullptr;
+    TADOQuery* ADOQuery1 = nullptr;
+    TADOQuery* ADOQuery2 = nullptr;
+    TDataSource* DataSource1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* N12 = nullptr;
+    QAction* N14 = nullptr;
+    QAction* N17 = nullptr;
+    QAction* N18 = nullptr;
+    QAction* N19 = nullptr;
+
+    /// The mode marker: the group box's caption.
+    QString modeMarker() const;
+    void setModeMarker(const QString& marker);
+
+    /// Shows a page of the card editor, taking the focus along if it was on the page left.
+    void showEditorPage(QWidget* page);
+    /// Empties the 24 inputs of the card editor in field-map order.
+    void clearEditor();
+    /// The text an editor input holds, as it is stored.
+    QString inputText(const QString& control) const;
+    void setInputText(const QString& control, const QString& text);
+
+    /// The web site that the link label and the menu open.
+    static const QString kHomePage;
+    /// What stands in for the conferencing program.
+    static QString conferencingProgram();
+
+public slots:
+    // Start-up and closing
+    void N13Click();
+    // Pressed look of the operations buttons
+    void SpeedButton1MouseDown();
+    void SpeedButton1MouseUp();
+    void SpeedButton2MouseDown();
+    void SpeedButton2MouseUp();
+    void SpeedButton3MouseDown();
+    void SpeedButton3MouseUp();
+    void SpeedButton4MouseDown();
+    void SpeedButton4MouseUp();
+    void SpeedButton5MouseDown();
+    void SpeedButton5MouseUp();
+    // Browsing and the detail pane
+    void DBGrid1CellClick();
+    void SpeedButtonFClick();
+    void SpeedButtonSClick();
+    // Adding
+    void SpeedButton1Click();
+    void Button6Click();
+    void Button8Click();
+    void Button9Click();
+    void Button11Click();
+    void Button7Click();
+    void Button10Click();
+    void Button13Click();
+    void Edit1KeyPress(QChar& key);
+    void Edit8KeyPress(QChar& key);
+    void ButtonTJQDClick();
+    void Memo1KeyPress(QChar& key);
+    // Modifying
+    void SpeedButton2Click();
+    void DBGrid1DblClick();
+    void ButtonXGQDClick();
+    // Deleting
+    void SpeedButton3Click();
+    // Searching
+    void SpeedButton4Click();
+    void EditGJZKeyPress(QChar& key);
+    void SpeedButton5Click();
+    // Password
+    void N9Click();
+    void Button1Click();
+    void EditXMMHDKeyPress(QChar& key);
+    void Button2Click();
+    // Backup and restore
+    void N10Click();
+    void N11Click();
+    // About, help, dial and homepage
+    void N7Click();
+    void N8Click();
+    void H1Click();
+    void Button14Click();
+    void Memo3KeyPress(QChar& key);
+    void BitBtn1Click();
+    void N15Click();
+    void N16Click();
+    void Label35Click();
+    void Label35MouseMove();
+    void Label35MouseLeave();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCloseQuery();
+    void connectHandlers();
+    void setUpGrid();
+    void setUpLooks();
+    void onKey(QObject* input, void (TFrmMain::*handler)(QChar&));
+    void loadEditor();
+    void storeEditor();
+    bool saveNewCard();
+    bool saveModifiedCard();
+    void search();
+    void confirmPassword();
+    void showAboutPage();
+    void closeSystemPages();
+    void openHomePage();
+    void reopenCards();
+
+    QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
+    // The card the editor was loaded from, so that a save writes that card.
+    qint64 m_loadedId = 0;
+    bool m_loadedFromEmptyList = false;
+};
+
+extern TFrmMain* FrmMain;

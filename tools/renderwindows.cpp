@@ -1,0 +1,128 @@
+// Renders every window and page of the program to PNG files, headless:
+//   QT_QPA_PLATFORM=offscreen renderwindows OUTDIR
+#include "data/adoquery.h"
+#include "data/connectionstring.h"
+#include "data/schema.h"
+#include "dialogs/Tjts.h"
+#include "dialogs/sc.h"
+#include "login/dl.h"
+#include "mainwindow/VELMORA.h"
+#include "platform/application.h"
+#include "platform/files.h"
+#include "platform/messagebox.h"
+#include "platform/window.h"
+#include "program/quembe.h"
+
+#include <QDir>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+QString g_out;
+
+void save(QWidget* widget, const QString& name)
+{
+    widget->show();
+    QCoreApplication::processEvents();
+    QPixmap shot = widget->grab();
+    // The offscreen platform ignores window shapes: cut the shape out here.
+    if (!widget->mask().isEmpty()) {
+        QPixmap shaped(shot.size());
+        shaped.fill(Qt::transparent);
+        QPainter p(&shaped);
+        p.setClipRegion(widget->mask());
+        p.drawPixmap(0, 0, shot);
+        shot = shaped;
+    }
+    const QString file = QDir(g_out).filePath(name + QStringLiteral(".png"));
+    shot.save(file);
+    std::printf("%s\n", qPrintable(file));
+}
+
+void addCard(const QStringList& values)
+{
+    static const char* columns[] = {"姓名", "单位", "部门", "职务", "手机", "E-mail", "工作地址", "备注"};
+    TADOQuery* q = FrmMain->ADOQuery1;
+    q->Insert();
+    for (int i = 0; i < values.size(); ++i)
+        q->SetFieldAsString(QString::fromUtf8(columns[i]), values.at(i));
+    q->Post();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Platform::TApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: renderwindows OUTDIR\n");
+        return 2;
+    }
+    g_out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(g_out);
+    QTemporaryDir folder;
+    const QString password = ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
+                                 .value(QStringLiteral("Jet OLEDB:Database Password"));
+    Schema::createDatabase(folder.filePath(QStringLiteral("velmora.mdb")), password, QString());
+    Platform::setProgramFolderForTesting(folder.path());
+    Platform::MessageBoxRecorder boxes;
+    Platform::ModalRecorder modal;
+    if (!Quembe::createForms())
+        return 1;
+
+    addCard({QStringLiteral("张伟"), QStringLiteral("北方机械有限公司"), QStringLiteral("销售部"),
+             QStringLiteral("经理"), QStringLiteral("13901234567"), QStringLiteral("zhangwei@example.com"),
+             QStringLiteral("北京市海淀区中关村大街1号"), QStringLiteral("老客户")});
+    addCard({QStringLiteral("李娜"), QStringLiteral("江南文化传媒"), QStringLiteral("编辑部"),
+             QStringLiteral("主编"), QStringLiteral("13812345678"), QStringLiteral("lina@example.com"),
+             QStringLiteral("杭州市西湖区文三路88号"), QString()});
+    addCard({QStringLiteral("王强"), QStringLiteral("华夏软件"), QStringLiteral("研发中心"),
+             QStringLiteral("工程师"), QStringLiteral("13698765432"), QStringLiteral("wq@example.com"),
+             QStringLiteral("深圳市南山区科技园"), QStringLiteral("会议上认识")});
+    FrmMain->ADOQuery1->First();
+
+    save(FrmDL, QStringLiteral("login"));
+    FrmDL->hide();
+    FrmMain->show();
+    FrmMain->DBGrid1->setFocus();
+    save(FrmMain, QStringLiteral("main"));
+
+    FrmMain->SpeedButtonFClick();
+    FrmMain->DBGrid1CellClick();
+    save(FrmMain, QStringLiteral("main_detail"));
+    FrmMain->SpeedButtonSClick();
+
+    FrmMain->SpeedButton1Click();
+    save(FrmMain, QStringLiteral("editor_page1"));
+    FrmMain->Button6Click();
+    save(FrmMain, QStringLiteral("editor_page2"));
+    FrmMain->Button9Click();
+    save(FrmMain, QStringLiteral("editor_page3"));
+    FrmMain->Button7Click();
+
+    FrmMain->N9Click();
+    save(FrmMain, QStringLiteral("password"));
+    FrmMain->N7Click();
+    save(FrmMain, QStringLiteral("about"));
+    FrmMain->H1Click();
+    save(FrmMain, QStringLiteral("help"));
+    FrmMain->BitBtn1Click();
+
+    FrmMain->N2->popup(FrmMain->mapToGlobal(QPoint(0, 0)));
+    save(FrmMain->N2, QStringLiteral("menu_system"));
+    FrmMain->N2->hide();
+    FrmMain->N1->popup(FrmMain->mapToGlobal(QPoint(0, 0)));
+    save(FrmMain->N1, QStringLiteral("menu_data"));
+    FrmMain->N1->hide();
+
+    save(FrmSC, QStringLiteral("delete"));
+    FrmSC->hide();
+    save(FrmTJTS, QStringLiteral("continue"));
+    FrmTJTS->hide();
+
+    Quembe::destroyForms();
+    return 0;
+}
