@@ -22,7 +22,8 @@ const char kStoredConnectionString[] =
 
 namespace {
 
-// A value in double or single quotes may hold ";" and, doubled, its own quote character.
+// Blanks around a value do not count. A value in double or single quotes may hold ";" and,
+// doubled, its own quote character.
 QString unquoted(const QString& value)
 {
     const QString raw = value.trimmed();
@@ -30,7 +31,7 @@ QString unquoted(const QString& value)
         return raw;
     const QChar quote = raw.front();
     if ((quote != QLatin1Char('"') && quote != QLatin1Char('\'')) || raw.back() != quote)
-        return value;
+        return raw;
     QString inner = raw.mid(1, raw.size() - 2);
     inner.replace(QString(2, quote), QString(quote));
     return inner;

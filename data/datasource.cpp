@@ -66,7 +66,11 @@ void TDataSource::onRowInserted(int row)
         resetFromDataSet();
         return;
     }
+    m_changedRow = row;
+    m_shift = 1;
     beginInsertRows(QModelIndex(), row, row);
+    m_shift = 0;
+    m_changedRow = -1;
     ++m_rowCount;
     endInsertRows();
 }
@@ -77,7 +81,11 @@ void TDataSource::onRowRemoved(int row)
         resetFromDataSet();
         return;
     }
+    m_changedRow = row;
+    m_shift = -1;
     beginRemoveRows(QModelIndex(), row, row);
+    m_shift = 0;
+    m_changedRow = -1;
     --m_rowCount;
     endRemoveRows();
 }
@@ -99,15 +107,27 @@ int TDataSource::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
+int TDataSource::datasetRow(int row) const
+{
+    if (m_shift > 0 && row >= m_changedRow)
+        return row + 1;
+    if (m_shift < 0 && row > m_changedRow)
+        return row - 1;
+    if (m_shift < 0 && row == m_changedRow)
+        return -1; // already gone from the dataset
+    return row;
+}
+
 QVariant TDataSource::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !m_dataset || !index.isValid() || index.row() >= m_rowCount ||
         index.column() >= m_resultIndex.size())
         return QVariant();
     const int column = m_resultIndex.at(index.column());
-    if (column < 0)
+    const int row = datasetRow(index.row());
+    if (column < 0 || row < 0)
         return QString();
-    return m_dataset->CellText(index.row(), column);
+    return m_dataset->CellText(row, column);
 }
 
 QVariant TDataSource::headerData(int section, Qt::Orientation orientation, int role) const

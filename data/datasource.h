@@ -31,8 +31,14 @@ private:
     void onRowChanged(int row);
 
     TADOQuery* m_dataset = nullptr;
-    // The row count views were last told of; the dataset reports changes after making them.
+    int datasetRow(int row) const;
+
+    // The dataset reports an insert or removal after making it, while views expect the old
+    // rows until endInsertRows/endRemoveRows: keep the count they were last told of, and
+    // while a change is being announced, map their rows past it onto the dataset's.
     int m_rowCount = 0;
+    int m_changedRow = -1;
+    int m_shift = 0;
     QStringList m_columns;
     QVector<int> m_resultIndex;
 };

@@ -74,3 +74,43 @@ QStringList query(const QString& databaseFile, const QString& sql)
 }
 
 } // namespace TestSupport
+
+#include "data/adoquery.h"
+#include "mainwindow/VELMORA.h"
+#include "program/quembe.h"
+
+#include <QTest>
+
+namespace TestSupport {
+
+Program::Program(const QString& userPassword)
+    : folder(userPassword)
+{
+    m_created = Quembe::createForms();
+}
+
+Program::~Program()
+{
+    if (m_created)
+        Quembe::destroyForms();
+}
+
+void Program::showMain()
+{
+    FrmMain->show();
+    FrmMain->activateWindow();
+    QApplication::setActiveWindow(FrmMain);
+    if (!QTest::qWaitForWindowActive(FrmMain))
+        qWarning("main window did not become active");
+}
+
+void addCard(const QStringList& columnsAndValues)
+{
+    TADOQuery* q = FrmMain->ADOQuery1;
+    q->Insert();
+    for (int i = 0; i + 1 < columnsAndValues.size(); i += 2)
+        q->SetFieldAsString(columnsAndValues.at(i), columnsAndValues.at(i + 1));
+    q->Post();
+}
+
+} // namespace TestSupport

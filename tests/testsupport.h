@@ -30,3 +30,36 @@ void exec(const QString& databaseFile, const QString& sql);
 QStringList query(const QString& databaseFile, const QString& sql);
 
 } // namespace TestSupport
+
+#include "platform/messagebox.h"
+#include "platform/shell.h"
+#include "platform/window.h"
+
+namespace TestSupport {
+
+/// The program's four windows over a fresh program folder. Message boxes, modal windows,
+/// shell calls and the end of the program are recorded instead of happening.
+class Program {
+public:
+    explicit Program(const QString& userPassword = QString());
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool created() const { return m_created; }
+    /// Shows the main window as the login would, and makes it the active window.
+    void showMain();
+
+    ProgramFolder folder;
+    Platform::MessageBoxRecorder boxes;
+    Platform::ModalRecorder modal;
+    Platform::ShellRecorder shell;
+
+private:
+    bool m_created = false;
+};
+
+/// Adds a card through the dataset: pairs of column and value.
+void addCard(const QStringList& columnsAndValues);
+
+} // namespace TestSupport
