@@ -393,22 +393,34 @@ void TFrmMain::showEditorPage(QWidget* page)
     }
 }
 
+namespace {
+
+// What an input shows, as it reads its own text.
+QString shownText(QObject* input)
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(input))
+        return edit->text();
+    if (auto* combo = qobject_cast<QComboBox*>(input))
+        return combo->currentText();
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
+        return memo->toPlainText();
+    return QString();
+}
+
+} // namespace
+
 QString TFrmMain::inputText(const QString& control) const
 {
     QObject* input = findChild<QObject*>(control);
-    const QVariant loaded = input ? input->property("loadedText") : QVariant();
     if (auto* mask = qobject_cast<TMaskEdit*>(input))
         return mask->value();
-    // An input the user has not touched gives back exactly what it was loaded with.
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-        return edit->isModified() || !loaded.isValid() ? edit->text() : loaded.toString();
-    if (auto* combo = qobject_cast<QComboBox*>(input))
-        return combo->lineEdit()->isModified() || !loaded.isValid() ? combo->currentText()
-                                                                     : loaded.toString();
-    if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        return memo->document()->isModified() || !loaded.isValid() ? memo->toPlainText()
-                                                                    : loaded.toString();
-    return QString();
+    // An input still showing what it was loaded with gives back exactly the loaded text,
+    // even where the control cannot show it as it is (line breaks in a one-line box).
+    const QString shown = shownText(input);
+    if (input && input->property("shownText").toString() == shown
+        && input->property("loadedText").isValid())
+        return input->property("loadedText").toString();
+    return shown;
 }
 
 void TFrmMain::setInputText(const QString& control, const QString& text)
@@ -418,17 +430,14 @@ void TFrmMain::setInputText(const QString& control, const QString& text)
         mask->setValue(text);
         return;
     }
-    if (auto* edit = qobject_cast<QLineEdit*>(input)) {
+    if (auto* edit = qobject_cast<QLineEdit*>(input))
         edit->setText(text);
-        edit->setModified(false);
-    } else if (auto* combo = qobject_cast<QComboBox*>(input)) {
+    else if (auto* combo = qobject_cast<QComboBox*>(input))
         combo->setEditText(text);
-        combo->lineEdit()->setModified(false);
-    } else if (auto* memo = qobject_cast<QPlainTextEdit*>(input)) {
+    else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
         memo->setPlainText(text);
-        memo->document()->setModified(false);
-    }
     input->setProperty("loadedText", text);
+    input->setProperty("shownText", shownText(input));
 }
 
 void TFrmMain::clearEditor()

@@ -149,8 +149,10 @@ void TDBGrid::setDataSource(TDataSource* source)
                 [this, dataset] { followDataSet(dataset->RecNo()); });
         connect(source, &QAbstractItemModel::rowsInserted, this,
                 [this, dataset] { followDataSet(dataset->RecNo()); });
-        connect(source, &QAbstractItemModel::rowsRemoved, this,
-                [this, dataset] { followDataSet(dataset->RecNo()); });
+        connect(source, &QAbstractItemModel::rowsRemoved, this, [this, dataset] {
+            m_syncing = false;
+            followDataSet(dataset->RecNo());
+        });
     }
 }
 
@@ -234,6 +236,14 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return QTableView::eventFilter(watched, event);
+}
+
+void TDBGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    // The view moves its current cell off the removed row; the dataset has already chosen
+    // its new current row, so that move must not reach it.
+    m_syncing = true;
+    QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
 void TDBGrid::keyPressEvent(QKeyEvent* event)

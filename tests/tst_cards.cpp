@@ -1,0 +1,805 @@
+// Cards in the main window: the grid and navigator, the detail pane, the card editor,
+// adding, modifying and deleting.
+#include "testsupport.h"
+
+#include "data/adoquery.h"
+#include "data/datasource.h"
+#include "data/fieldmap.h"
+#include "dialogs/Tjts.h"
+#include "dialogs/sc.h"
+#include "mainwindow/VELMORA.h"
+#include "mainwindow/controls.h"
+#include "mainwindow/dbcontrols.h"
+
+#include <QHeaderView>
+#include <QTest>
+#include <QToolButton>
+
+using namespace TestSupport;
+
+namespace {
+
+const QString kAddNameMessage = QStringLiteral("“姓名为必添字段”，请再重新输入！");
+const QString kModifyNameMessage = QStringLiteral("“姓名”为必填字段，请再重新输入！");
+const QString kGone = QStringLiteral("这条记录已不存在，无法保存修改！");
+const QString kSix = QStringLiteral("      ");
+
+QString col(const char* name) { return QString::fromUtf8(name); }
+
+/// Every written column of a stored card, in field-map order.
+QStringList storedCard(const Program& program, const QString& where)
+{
+    QStringList columns;
+    for (const FieldMapEntry& f : kFieldMap)
+        columns << QStringLiteral("\"%1\"").arg(col(f.column));
+    const QStringList rows = query(program.folder.database(),
+                                   QStringLiteral("select %1 from zl where %2").arg(columns.join(','), where));
+    return rows.isEmpty() ? QStringList() : rows.first().split(QLatin1Char('|'));
+}
+
+int cardCount(const Program& program)
+{
+    return query(program.folder.database(), QStringLiteral("select count(*) from zl")).first().toInt();
+}
+
+void clickCell(int row, int column)
+{
+    TDBGrid* grid = FrmMain->DBGrid1;
+    const QRect r = grid->visualRect(grid->model()->index(row, column));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+/// Fills the 24 inputs with distinct texts, as a user would see them.
+QStringList fillEditor(const QString& prefix)
+{
+    QStringList values;
+    for (const FieldMapEntry& f : kFieldMap) {
+        const QString control = QString::fromLatin1(f.control);
+        QString value = control.startsWith(QLatin1String("MaskEdit"))
+                            ? (control.endsWith('4') ? QStringLiteral("100080") : QStringLiteral("200030"))
+                            : prefix + QLatin1Char('-') + col(f.column);
+        if (auto* mask = FrmMain->findChild<TMaskEdit*>(control)) {
+            mask->setFocus();
+            mask->selectAll();
+            QTest::keyClicks(mask, value);
+        } else if (auto* edit = FrmMain->findChild<QLineEdit*>(control)) {
+            edit->setText(value);
+            edit->setModified(true);
+        } else if (auto* combo = FrmMain->findChild<QComboBox*>(control)) {
+            combo->setEditText(value);
+            combo->lineEdit()->setModified(true);
+        } else if (auto* memo = FrmMain->findChild<QPlainTextEdit*>(control)) {
+            memo->setPlainText(value);
+            memo->document()->setModified(true);
+        }
+        values << value;
+    }
+    return values;
+}
+
+} // namespace
+
+class TestCards : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ---- The grid and the navigator ----
+
+    void gridColumns()
+    {
+        Program program;
+        program.showMain();
+        TDBGrid* grid = FrmMain->DBGrid1;
+        QCOMPARE(grid->model()->columnCount(), 26);
+        for (int i = 0; i < 26; ++i)
+            QCOMPARE(grid->model()->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString(),
+                     col(kCardColumns[i]));
+        QVERIFY(grid->isColumnHidden(0));
+        const QList<QPair<QString, int>> widths = {{col("姓名"), 60}, {col("单位"), 150}, {col("学历"), 40},
+                                                   {col("传真"), 100}, {col("MSN"), 120}, {col("添加日期"), 70}};
+        for (const auto& w : widths)
+            QCOMPARE(grid->columnWidth(grid->columnByName(w.first)), w.second);
+        QCOMPARE(grid->columnColor(grid->columnByName(col("姓名"))), QColor(0xC0, 0xDC, 0xC0));
+        QCOMPARE(grid->columnColor(grid->columnByName(col("单位"))), QColor(0xD6, 0xE6, 0xC4));
+        QCOMPARE(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(grid->palette().color(QPalette::Base), QColor(0xF4, 0xFC, 0xEF));
+    }
+
+    void gridFollowsTheDatasetAndDeleteKeyDoesNothing()
+    {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙"), col("添加日期"), QStringLiteral("2001-01-01")});
+        TDBGrid* grid = FrmMain->DBGrid1;
+        QCOMPARE(grid->model()->rowCount(), 2);
+        // The database fills in the date of adding.
+        QVERIFY(!FrmMain->ADOQuery1->CellText(0, FrmMain->ADOQuery1->FieldNames().indexOf(col("添加日期"))).isEmpty());
+        clickCell(0, 1);
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 0);
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 1);
+        QTest::keyClick(grid, Qt::Key_Delete);
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(cardCount(program), 2);
+    }
+
+    void navigatorEnabling()
+    {
+        Program program;
+        program.showMain();
+        TDBNavigator* nav = FrmMain->DBNavigator1;
+        auto enabled = [nav] {
+            QString s;
+            for (auto b : {TDBNavigator::nbFirst, TDBNavigator::nbPrior, TDBNavigator::nbNext, TDBNavigator::nbLast})
+                s += nav->button(b)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+            return s;
+        };
+        QCOMPARE(enabled(), QStringLiteral("0000"));
+        for (const char* name : {"一", "二", "三"})
+            addCard({col("姓名"), col(name)});
+        FrmMain->ADOQuery1->First();
+        QCOMPARE(enabled(), QStringLiteral("0011"));
+        QTest::mouseClick(nav->button(TDBNavigator::nbNext), Qt::LeftButton);
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 1);
+        QCOMPARE(enabled(), QStringLiteral("1111"));
+        QTest::mouseClick(nav->button(TDBNavigator::nbLast), Qt::LeftButton);
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 2);
+        QCOMPARE(enabled(), QStringLiteral("1100"));
+        QCOMPARE(FrmMain->DBGrid1->currentIndex().row(), 2);
+        QTest::mouseClick(nav->button(TDBNavigator::nbFirst), Qt::LeftButton);
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 0);
+        FrmMain->ADOQuery1->Close();
+        QCOMPARE(enabled(), QStringLiteral("0000"));
+    }
+
+    // ---- The detail pane ----
+
+    void detailPaneRows()
+    {
+        Program program;
+        program.showMain();
+        QStringList pairs;
+        for (const FieldMapEntry& f : kFieldMap)
+            pairs << col(f.column) << QStringLiteral("v-") + col(f.column);
+        addCard(pairs);
+        clickCell(0, 5);
+        const QStringList lines = FrmMain->ValueListEditor1->lines();
+        QCOMPARE(lines.size(), 23);
+        for (int i = 0; i < 23; ++i)
+            QCOMPARE(lines.at(i), col(kDetailColumns[i]) + QStringLiteral("=v-") + col(kDetailColumns[i]));
+        QCOMPARE(lines.at(12), QStringLiteral("传真=v-传真"));
+        for (const QString& line : lines)
+            QVERIFY(!line.startsWith(col("生日")) && !line.startsWith(col("添加日期")) && !line.startsWith("ID"));
+        // Any cell of the row gives the same rows.
+        clickCell(0, 20);
+        QCOMPARE(FrmMain->ValueListEditor1->lines(), lines);
+    }
+
+    void detailPaneFilledOnlyByACellClick()
+    {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙")});
+        TValueListEditor* list = FrmMain->ValueListEditor1;
+        // Opened before any click: only the title row.
+        FrmMain->SpeedButtonFClick();
+        QCOMPARE(list->rowCount(), 0);
+        QCOMPARE(list->horizontalHeaderItem(0)->text(), QStringLiteral("Key"));
+        QCOMPARE(list->horizontalHeaderItem(1)->text(), QStringLiteral("Value"));
+        clickCell(0, 1);
+        QCOMPARE(list->value(col("姓名")), QStringLiteral("甲"));
+        // Moving by navigator, keyboard, title row or row marker does not refill it.
+        QTest::mouseClick(FrmMain->DBNavigator1->button(TDBNavigator::nbNext), Qt::LeftButton);
+        QTest::keyClick(FrmMain->DBGrid1, Qt::Key_Up);
+        QTest::mouseClick(FrmMain->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(30, 5));
+        QTest::mouseClick(FrmMain->DBGrid1->verticalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 25));
+        QCOMPARE(list->value(col("姓名")), QStringLiteral("甲"));
+        clickCell(1, 1);
+        QCOMPARE(list->value(col("姓名")), QStringLiteral("乙"));
+        // Adding, searching and deleting leave the rows as they were.
+        FrmMain->SpeedButton3Click();
+        FrmSC->Button1Click();
+        QCOMPARE(list->value(col("姓名")), QStringLiteral("乙"));
+    }
+
+    void detailPaneOpensAndCloses()
+    {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("甲")});
+        clickCell(0, 1);
+        FrmMain->SpeedButtonFClick();
+        QVERIFY(FrmMain->ValueListEditor1->isVisible());
+        QVERIFY(!FrmMain->SpeedButtonF->isVisible());
+        QVERIFY(FrmMain->SpeedButtonS->isVisible());
+        QCOMPARE(FrmMain->ValueListEditor1->width(), 219);
+        QCOMPARE(FrmMain->PanelCK->width(), 221);
+        QCOMPARE(FrmMain->SpeedButtonF->toolTip(), QStringLiteral("察看详情"));
+        QCOMPARE(FrmMain->SpeedButtonS->toolTip(), QStringLiteral("关闭察看窗口"));
+        const QStringList rows = FrmMain->ValueListEditor1->lines();
+        FrmMain->SpeedButtonSClick();
+        QVERIFY(!FrmMain->ValueListEditor1->isVisible());
+        QVERIFY(FrmMain->SpeedButtonF->isVisible());
+        QVERIFY(!FrmMain->SpeedButtonS->isVisible());
+        QCOMPARE(FrmMain->PanelCK->width(), 0);
+        QTest::mouseClick(FrmMain->SpeedButtonF, Qt::LeftButton);
+        QCOMPARE(FrmMain->ValueListEditor1->lines(), rows);
+    }
+
+    void detailPaneWithNoCards()
+    {
+        Program program;
+        program.showMain();
+        FrmMain->DBGrid1CellClick();
+        QCOMPARE(FrmMain->ValueListEditor1->rowCount(), 23);
+        QCOMPARE(FrmMain->ValueListEditor1->value(col("姓名")), QString());
+    }
+
+    // ---- The editor: pages, keys, postcodes ----
+
+    void editorLayout()
+    {
+        Program program;
+        TFrmMain* m = FrmMain;
+        QCOMPARE(m->Edit1->geometry(), QRect(40, 8, 73, 19));
+        QCOMPARE(m->Edit20->geometry(), QRect(64, 104, 121, 19));
+        QCOMPARE(m->MaskEdit4->geometry(), QRect(368, 32, 49, 19));
+        QCOMPARE(m->ComboBox1->geometry(), QRect(360, 32, 129, 21));
+        QCOMPARE(m->Memo1->geometry(), QRect(8, 8, 489, 89));
+        QCOMPARE(m->ButtonTJQD->geometry(), QRect(360, 104, 60, 21));
+        QStringList items;
+        for (int i = 0; i < m->ComboBox1->count(); ++i)
+            items << m->ComboBox1->itemText(i);
+        QCOMPARE(items.join(' '), QStringLiteral("博士 硕士 本科 大专 高职 电大 中专 技校 职高 高中 其它"));
+        QVERIFY(m->ComboBox1->isEditable());
+        // Tab order within each page.
+        auto chain = [m](QWidget* from, int steps) {
+            QStringList names;
+            QWidget* w = from;
+            for (int i = 0; i < steps; ++i) {
+                names << w->objectName();
+                w = w->nextInFocusChain();
+                while (w && (w->focusPolicy() == Qt::NoFocus || !w->objectName().size()
+                             || w->objectName().startsWith("qt_")))
+                    w = w->nextInFocusChain();
+            }
+            return names;
+        };
+        QCOMPARE(chain(m->Edit1, 12).join(' '),
+                 QStringLiteral("Edit1 Edit16 Edit2 Edit3 Edit4 Edit5 Edit6 ComboBox1 Edit7 Edit18 Button6 Button7"));
+        QCOMPARE(chain(m->Edit8, 16).join(' '),
+                 QStringLiteral("Edit8 Edit9 Edit19 Edit10 Edit20 Edit11 Edit12 Edit13 Edit14 Edit15 MaskEdit4 "
+                                "Edit17 MaskEdit5 Button9 Button8 Button10"));
+    }
+
+    void pageMovesByButtonAndEnter()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Edit5->setFocus();
+        QTest::keyClick(m->Edit5, Qt::Key_Return);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Edit8));
+        QTest::keyClick(m->Edit20, Qt::Key_Enter);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Memo1));
+        m->Button11Click();
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+        m->Button8Click();
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
+        // Enter in the education list turns the page like the text boxes.
+        m->ComboBox1->setFocus();
+        QTest::keyClick(m->ComboBox1->lineEdit(), Qt::Key_Return);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+        // A page move with the focus elsewhere leaves the focus where it was.
+        m->EditGJZ->setFocus();
+        m->Button9Click();
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->EditGJZ));
+        // Enter on page 2 never saves.
+        m->Edit1->setText(QStringLiteral("x"));
+        m->showEditorPage(m->TabSheet2);
+        QTest::keyClick(m->Edit8, Qt::Key_Return);
+        QCOMPARE(cardCount(program), 0);
+    }
+
+    void postcodeBox()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->showEditorPage(m->TabSheet2);
+        TMaskEdit* box = m->MaskEdit4;
+        QCOMPARE(box->value(), kSix);
+        QCOMPARE(box->displayText(), QStringLiteral("______"));
+        box->setFocus();
+        box->home(false);
+        QTest::keyClicks(box, QStringLiteral("1a2-3"));
+        QCOMPARE(box->value(), QStringLiteral("123   "));
+        // Leaving the box with an empty position is refused; the page does not move.
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+        QCOMPARE(program.boxes.texts(),
+                 QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
+        QCOMPARE(program.boxes.boxes().first().flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
+        QVERIFY(box->hasFocus());
+        // Esc puts back the text it had when it got the focus.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QCOMPARE(box->value(), kSix);
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        // Six digits pass.
+        m->showEditorPage(m->TabSheet2);
+        box->setFocus();
+        box->home(false);
+        QTest::keyClicks(box, QStringLiteral("654321"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        QCOMPARE(box->value(), QStringLiteral("654321"));
+        QCOMPARE(program.boxes.boxes().size(), 1);
+    }
+
+    void cancelButtons()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        for (QPushButton* cancel : {m->Button7, m->Button10, m->Button13}) {
+            m->SpeedButton1Click();
+            m->Edit1->setText(QStringLiteral("kept"));
+            m->showEditorPage(static_cast<QWidget*>(cancel->parent()));
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            QVERIFY(!m->PageControlZL->isVisible());
+            QCOMPARE(m->modeMarker(), QString());
+            QCOMPARE(m->Edit1->text(), QStringLiteral("kept"));
+            QVERIFY(m->ButtonTJQD->isVisibleTo(m->TabSheet3));
+        }
+        QCOMPARE(cardCount(program), 0);
+    }
+
+    // ---- Adding ----
+
+    void addEntersAddMode()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲"), col("工作邮编"), QStringLiteral("100080")});
+        m->SpeedButton2Click();
+        m->N9Click();
+        m->SpeedButton1Click();
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+        QVERIFY(m->PageControlZL->isVisible());
+        QVERIFY(!m->PageControlSYS->isVisible());
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
+        QVERIFY(m->ButtonTJQD->isVisibleTo(m->TabSheet3));
+        QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        for (const FieldMapEntry& f : kFieldMap) {
+            const QString control = QString::fromLatin1(f.control);
+            QCOMPARE(m->inputText(control), control.startsWith("MaskEdit") ? kSix : QString());
+        }
+        // Entering add mode touches neither the cursor nor the database.
+        QCOMPARE(m->ADOQuery1->RecNo(), 0);
+        QCOMPARE(cardCount(program), 1);
+    }
+
+    void addSavesEveryColumnInOrder()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        const QStringList values = fillEditor(QStringLiteral("a"));
+        m->showEditorPage(m->TabSheet3);
+        QTest::mouseClick(m->ButtonTJQD, Qt::LeftButton);
+        QCOMPARE(storedCard(program, QStringLiteral("1=1")), values);
+        QVERIFY(program.modal.shown.contains(FrmTJTS));
+        QVERIFY(program.boxes.boxes().isEmpty());
+        QCOMPARE(m->Edit1->text(), QString());
+        QCOMPARE(m->inputText(QStringLiteral("MaskEdit5")), kSix);
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+        QCOMPARE(m->DBGrid1->model()->rowCount(), 1);
+    }
+
+    void addWithOnlyAName()
+    {
+        Program program;
+        program.showMain();
+        FrmMain->SpeedButton1Click();
+        FrmMain->Edit1->setText(QStringLiteral("   "));
+        FrmMain->ButtonTJQDClick();
+        QStringList expected;
+        for (const FieldMapEntry& f : kFieldMap)
+            expected << (QString::fromLatin1(f.control).startsWith("MaskEdit") ? kSix : QString());
+        expected[0] = QStringLiteral("   ");
+        QCOMPARE(storedCard(program, QStringLiteral("1=1")), expected);
+        // Empty texts are stored as empty texts, not as missing values.
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select count(*) from zl where 单位 is null")),
+                 QStringList{QStringLiteral("0")});
+    }
+
+    void addRefusesAnEmptyName()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Edit2->setText(QStringLiteral("公司"));
+        m->showEditorPage(m->TabSheet3);
+        m->ButtonTJQD->setFocus();
+        QTest::mouseClick(m->ButtonTJQD, Qt::LeftButton);
+        QCOMPARE(program.boxes.texts(), QStringList{kAddNameMessage});
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Edit1));
+        QCOMPARE(m->Edit2->text(), QStringLiteral("公司"));
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+        QCOMPARE(cardCount(program), 0);
+        QVERIFY(!program.modal.shown.contains(FrmTJTS));
+    }
+
+    void continueAddingPrompt()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        QCOMPARE(FrmTJTS->size(), QSize(182, 129));
+        QCOMPARE(FrmTJTS->Label1->text(), QStringLiteral("您是否继续添加?"));
+        QCOMPARE(FrmTJTS->Button1->text(), QStringLiteral("是"));
+        QCOMPARE(FrmTJTS->Button2->text(), QStringLiteral("否"));
+        QCOMPARE(FrmTJTS->windowTitle(), QString());
+        QVERIFY(!FrmTJTS->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!FrmTJTS->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+        // "是": back to page 1 for the next card.
+        m->SpeedButton1Click();
+        m->Edit1->setText(QStringLiteral("甲"));
+        m->showEditorPage(m->TabSheet3);
+        m->ButtonTJQD->setFocus();
+        m->ButtonTJQDClick();
+        QTest::mouseClick(FrmTJTS->Button1, Qt::LeftButton);
+        QVERIFY(!FrmTJTS->isVisible());
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
+        QVERIFY(m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+        QCOMPARE(m->focusWidget(), static_cast<QWidget*>(m->Edit1));
+
+        // The close box runs neither answer.
+        m->Edit1->setText(QStringLiteral("乙"));
+        m->ButtonTJQDClick();
+        QVERIFY(FrmTJTS->close());
+        QVERIFY(m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+
+        // "否": the editor closes and the marker empties.
+        m->Edit1->setText(QStringLiteral("丙"));
+        m->ButtonTJQDClick();
+        QTest::mouseClick(FrmTJTS->Button2, Qt::LeftButton);
+        QVERIFY(!FrmTJTS->isVisible());
+        QVERIFY(!m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QString());
+        QCOMPARE(cardCount(program), 3);
+    }
+
+    void enterInNotesSavesWithoutAStrayLineBreak()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Edit1->setText(QStringLiteral("甲"));
+        m->showEditorPage(m->TabSheet3);
+        m->Memo1->setFocus();
+        QTest::keyClicks(m->Memo1, QStringLiteral("line one"));
+        // Ctrl+Enter is a line break and saves nothing.
+        QTest::keyClick(m->Memo1, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClicks(m->Memo1, QStringLiteral("line two"));
+        QCOMPARE(cardCount(program), 0);
+        QTest::keyClick(m->Memo1, Qt::Key_Return);
+        QCOMPARE(cardCount(program), 1);
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(),
+                 QStringLiteral("line one\nline two"));
+        QCOMPARE(m->Memo1->toPlainText(), QString());
+        // The next card starts with empty notes.
+        FrmTJTS->Button1Click();
+        m->Edit1->setText(QStringLiteral("乙"));
+        m->showEditorPage(m->TabSheet3);
+        m->Memo1->setFocus();
+        QTest::keyClick(m->Memo1, Qt::Key_Return);
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl where 姓名 = '乙'")),
+                 QStringList{QString()});
+        // A refused save uses the Enter up too.
+        FrmTJTS->Button1Click();
+        m->showEditorPage(m->TabSheet3);
+        m->Memo1->setFocus();
+        QTest::keyClicks(m->Memo1, QStringLiteral("note"));
+        QTest::keyClick(m->Memo1, Qt::Key_Return);
+        QCOMPARE(program.boxes.texts(), QStringList{kAddNameMessage});
+        QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("note"));
+    }
+
+    void enterInNotesDoesNothingOutsideAddAndModify()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Edit1->setText(QStringLiteral("甲"));
+        m->setModeMarker(QStringLiteral("查询"));
+        m->showEditorPage(m->TabSheet3);
+        m->Memo1->setFocus();
+        QTest::keyClick(m->Memo1, Qt::Key_Return);
+        QCOMPARE(cardCount(program), 0);
+        QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("\n"));
+    }
+
+    // ---- Modifying ----
+
+    void modifyLoadsAndSaves()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        QStringList pairs;
+        for (const FieldMapEntry& f : kFieldMap)
+            pairs << col(f.column) << (QStringLiteral("old-") + col(f.column));
+        pairs[pairs.indexOf(col("工作邮编")) + 1] = QStringLiteral("100080");
+        pairs[pairs.indexOf(col("家庭邮编")) + 1] = QString();
+        addCard(pairs);
+        m->N7Click();
+        m->SpeedButton2Click();
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QVERIFY(m->PageControlZL->isVisible());
+        QVERIFY(!m->PageControlSYS->isVisible());
+        QVERIFY(!m->ButtonTJQD->isVisibleTo(m->TabSheet3));
+        QVERIFY(m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        QCOMPARE(m->Edit20->text(), QStringLiteral("old-传真"));
+        QCOMPARE(m->ComboBox1->currentText(), QStringLiteral("old-学历"));
+        QCOMPARE(m->inputText(QStringLiteral("MaskEdit4")), QStringLiteral("100080"));
+        QCOMPARE(m->inputText(QStringLiteral("MaskEdit5")), kSix);
+
+        const QStringList values = fillEditor(QStringLiteral("new"));
+        m->ButtonXGQDClick();
+        QCOMPARE(storedCard(program, QStringLiteral("1=1")), values);
+        QCOMPARE(cardCount(program), 1);
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QVERIFY(!m->PageControlZL->isVisible());
+        QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        QVERIFY(!m->ButtonTJQD->isVisibleTo(m->TabSheet3));
+        QCOMPARE(m->Edit1->text(), QString());
+        QVERIFY(!program.modal.shown.contains(FrmTJTS));
+    }
+
+    void modifyWithoutChangesKeepsTheCard()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲"), col("传真"), QStringLiteral("010-1234"),
+                 col("工作邮编"), QStringLiteral("12345678"), col("家庭邮编"), QStringLiteral("ab")});
+        const QString id = query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first();
+        m->DBGrid1DblClick();
+        m->ButtonXGQDClick();
+        const QStringList card = storedCard(program, QStringLiteral("1=1"));
+        QCOMPARE(card.at(0), QStringLiteral("甲"));
+        QCOMPARE(card.at(14), QStringLiteral("010-1234"));
+        // Postcodes the mask cannot show come back as they were; an empty one as six blanks.
+        QCOMPARE(card.at(20), QStringLiteral("12345678"));
+        QCOMPARE(card.at(22), QStringLiteral("ab"));
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first(), id);
+    }
+
+    void modifyRefusesAnEmptyName()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲")});
+        m->SpeedButton2Click();
+        m->Edit1->clear();
+        m->showEditorPage(m->TabSheet3);
+        m->Memo1->setFocus();
+        QTest::keyClick(m->Memo1, Qt::Key_Return);
+        QCOMPARE(program.boxes.texts(), QStringList{kModifyNameMessage});
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QVERIFY(m->PageControlZL->isVisible());
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")).first(), QStringLiteral("甲"));
+        QCOMPARE(m->Memo1->toPlainText(), QString());
+    }
+
+    void doubleClickLoadsTheClickedRow()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙")});
+        const QRect r = m->DBGrid1->visualRect(m->DBGrid1->model()->index(1, 2));
+        // A double click is a click and then a second press.
+        QTest::mouseClick(m->DBGrid1->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(m->DBGrid1->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QCOMPARE(m->Edit1->text(), QStringLiteral("乙"));
+        // The click of the double click filled the pane too.
+        QCOMPARE(m->ValueListEditor1->value(col("姓名")), QStringLiteral("乙"));
+        // A double click on the title row opens the current card.
+        m->Button7Click();
+        QTest::mouseDClick(m->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(30, 5));
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QCOMPARE(m->Edit1->text(), QStringLiteral("乙"));
+    }
+
+    void modifySaveIsBoundToTheLoadedCard()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙")});
+        m->ADOQuery1->First();
+        m->SpeedButton2Click();
+        m->Edit1->setText(QStringLiteral("甲改"));
+        m->Edit1->setModified(true);
+        // The cursor moves while the editor is open.
+        m->ADOQuery1->Last();
+        m->ButtonXGQDClick();
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+                 QStringList({QStringLiteral("甲改"), QStringLiteral("乙")}));
+        QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("甲改"));
+    }
+
+    void modifySaveOfADeletedCardWritesNothing()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙")});
+        m->ADOQuery1->First();
+        m->SpeedButton2Click();
+        m->Edit1->setText(QStringLiteral("甲改"));
+        m->ADOQuery1->Delete();
+        m->ButtonXGQDClick();
+        QCOMPARE(program.boxes.texts(), QStringList{kGone});
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")),
+                 QStringList{QStringLiteral("乙")});
+        QCOMPARE(m->Edit1->text(), QStringLiteral("甲改"));
+        QVERIFY(m->PageControlZL->isVisible());
+    }
+
+    void modifyWithAnEmptyListAddsACard()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton2Click();
+        QCOMPARE(m->Edit1->text(), QString());
+        QCOMPARE(m->inputText(QStringLiteral("MaskEdit4")), kSix);
+        m->Edit1->setText(QStringLiteral("新"));
+        m->ButtonXGQDClick();
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名, 工作邮编 from zl")),
+                 QStringList{QStringLiteral("新|      ")});
+    }
+
+    void unusualTextsGoThroughUnchanged()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        const QString quotes = QStringLiteral("O'Brien \"Bob\" `x` [y]");
+        const QString breaks = QStringLiteral("line1\r\nline2\nline3\ttab");
+        const QString emoji = QStringLiteral("名片 😀 𠀀");
+        const QString longNotes = QString(100000, QChar(0x6587));
+        addCard({col("姓名"), quotes, col("单位"), breaks, col("部门"), emoji, col("备注"), longNotes + breaks});
+        clickCell(0, 1);
+        QCOMPARE(m->ValueListEditor1->value(col("姓名")), quotes);
+        QCOMPARE(m->ValueListEditor1->value(col("单位")), breaks);
+        QCOMPARE(m->ValueListEditor1->value(col("备注")), longNotes + breaks);
+        QCOMPARE(m->ValueListEditor1->rowCount(), 23);
+        m->SpeedButton2Click();
+        m->ButtonXGQDClick();
+        const QStringList rows = query(program.folder.database(), QStringLiteral("select 姓名, 单位, 部门 from zl"));
+        QCOMPARE(rows, QStringList{quotes + '|' + breaks + '|' + emoji});
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(), longNotes + breaks);
+        // And through the add path.
+        m->SpeedButton1Click();
+        m->Edit1->setText(emoji);
+        m->Edit2->setText(quotes);
+        m->Memo1->setPlainText(longNotes);
+        m->ButtonTJQDClick();
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 单位, length(备注) from zl where ID = 2")),
+                 QStringList{quotes + QStringLiteral("|100000")});
+    }
+
+    // ---- Deleting ----
+
+    void deleteRefusesWithoutAName()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->N9Click();
+        QTest::keyClick(m->DBGrid1, Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
+        QVERIFY(m->PanelCZ->isVisible());
+        QVERIFY(!m->PageControlSYS->isVisible());
+        QVERIFY(!program.modal.shown.contains(FrmSC));
+        addCard({col("单位"), QStringLiteral("无名")});
+        m->SpeedButton3Click();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        QVERIFY(!program.modal.shown.contains(FrmSC));
+    }
+
+    void deleteConfirmed()
+    {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        for (const char* name : {"一", "二", "三"})
+            addCard({col("姓名"), col(name)});
+        m->ADOQuery1->MoveTo(1);
+        m->SpeedButton2Click();
+        m->SpeedButton3Click();
+        QVERIFY(program.modal.shown.contains(FrmSC));
+        QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QTest::mouseClick(FrmSC->Button1, Qt::LeftButton);
+        QVERIFY(!FrmSC->isVisible());
+        QVERIFY(!m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+                 QStringList({QStringLiteral("一"), QStringLiteral("三")}));
+        // The next card became current.
+        QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("三"));
+        // Deleting the last card makes the new last one current; then the only one.
+        m->SpeedButton3Click();
+        FrmSC->Button1Click();
+        QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("一"));
+        m->SpeedButton3Click();
+        FrmSC->Button1Click();
+        QCOMPARE(cardCount(program), 0);
+        QCOMPARE(m->DBGrid1->model()->rowCount(), 0);
+        m->SpeedButton3Click();
+        QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
+    }
+
+    void deleteCancelled()
+    {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("甲")});
+        FrmMain->SpeedButton3Click();
+        QTest::mouseClick(FrmSC->Button2, Qt::LeftButton);
+        QVERIFY(!FrmSC->isVisible());
+        QCOMPARE(cardCount(program), 1);
+    }
+
+    void deleteDialog()
+    {
+        Program program;
+        QCOMPARE(FrmSC->size(), QSize(250, 150));
+        QVERIFY(FrmSC->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(FrmSC->Label1->text(), QStringLiteral("您真的要删除这条记录吗?"));
+        QCOMPARE(FrmSC->Button1->text(), QStringLiteral("删  除"));
+        QCOMPARE(FrmSC->Button2->text(), QStringLiteral("取  消"));
+        QVERIFY(!FrmSC->mask().contains(QPoint(1, 1)));
+        QVERIFY(FrmSC->mask().contains(QPoint(125, 75)));
+        QCOMPARE(FrmSC->WMNCHitTest(FrmSC->mapToGlobal(QPoint(20, 130))), int(Platform::HTCAPTION));
+        // It reopens where it was left.
+        FrmSC->show();
+        QCOMPARE(FrmSC->focusWidget(), static_cast<QWidget*>(FrmSC->Button1));
+        FrmSC->move(40, 30);
+        FrmSC->hide();
+        FrmSC->show();
+        QCOMPARE(FrmSC->pos(), QPoint(40, 30));
+        FrmSC->hide();
+    }
+};
+
+QTEST_MAIN(TestCards)
+#include "tst_cards.moc"
