@@ -56,6 +56,7 @@ TFrmMain::TFrmMain(QWidget* parent)
 {
     setupUi(this);
     setUpLooks();
+    setModeMarker(QString());
 
     ADOConnection1 = new TADOConnection(this);
     ADOConnection1->setObjectName(QStringLiteral("ADOConnection1"));
@@ -306,9 +307,14 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TFrmMain::modeMarker() const { return GroupBoxDBG->title(); }
+QString TFrmMain::modeMarker() const { return m_modeMarker; }
 
-void TFrmMain::setModeMarker(const QString& marker) { GroupBoxDBG->setTitle(marker); }
+void TFrmMain::setModeMarker(const QString& marker)
+{
+    m_modeMarker = marker;
+    // An empty caption still takes its line, so the grid does not jump as the mode changes.
+    GroupBoxDBG->setTitle(marker.isEmpty() ? QStringLiteral(" ") : marker);
+}
 
 // ---- Closing -------------------------------------------------------------------------------
 

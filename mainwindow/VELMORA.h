@@ -131,6 +131,7 @@ private:
     void reopenCards();
 
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
+    QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card.
     qint64 m_loadedId = 0;
     bool m_loadedFromEmptyList = false;
