@@ -229,7 +229,7 @@ void TFrmMain::connectHandlers()
     for (QWidget* input : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit16),
                            static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Edit3),
                            static_cast<QWidget*>(Edit4), static_cast<QWidget*>(Edit5),
-                           static_cast<QWidget*>(Edit6), static_cast<QWidget*>(ComboBox1->lineEdit()),
+                           static_cast<QWidget*>(Edit6), static_cast<QWidget*>(ComboBox1),
                            static_cast<QWidget*>(Edit7), static_cast<QWidget*>(Edit18)})
         onKey(input, &TFrmMain::Edit1KeyPress);
     for (QWidget* input : {Edit8, Edit9, Edit19, Edit10, Edit20, Edit11, Edit12, Edit13, Edit14,

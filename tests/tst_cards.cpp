@@ -124,6 +124,22 @@ private slots:
         QCOMPARE(cardCount(program), 2);
     }
 
+    void rightPressMakesTheRowCurrentWithoutFillingThePane()
+    {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("甲")});
+        addCard({col("姓名"), QStringLiteral("乙")});
+        clickCell(0, 1);
+        TDBGrid* grid = FrmMain->DBGrid1;
+        const QRect r = grid->visualRect(grid->model()->index(1, 3));
+        QTest::mousePress(grid->viewport(), Qt::RightButton, {}, r.center());
+        QTest::mouseRelease(grid->viewport(), Qt::RightButton, {}, r.center());
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 1);
+        QCOMPARE(FrmMain->ValueListEditor1->value(col("姓名")), QStringLiteral("甲"));
+        QCOMPARE(grid->contextMenuPolicy(), Qt::CustomContextMenu);
+    }
+
     void navigatorEnabling()
     {
         Program program;
@@ -293,7 +309,7 @@ private slots:
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
         // Enter in the education list turns the page like the text boxes.
         m->ComboBox1->setFocus();
-        QTest::keyClick(m->ComboBox1->lineEdit(), Qt::Key_Return);
+        QTest::keyClick(m->ComboBox1, Qt::Key_Return);
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
         // A page move with the focus elsewhere leaves the focus where it was.
         m->EditGJZ->setFocus();
