@@ -6,8 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlRecord>
 
-QString escapeLikePattern(const QString& keyword)
-{
+QString escapeLikePattern(const QString& keyword) {
     QString escaped;
     escaped.reserve(keyword.size());
     for (const QChar c : keyword) {
@@ -19,8 +18,7 @@ QString escapeLikePattern(const QString& keyword)
 }
 
 SearchStatement buildSearchStatement(TADOConnection* connection, const QString& field,
-                                     const QString& keyword)
-{
+                                     const QString& keyword) {
     const QSqlRecord columns =
         QSqlDatabase::database(connection->sqlConnectionName(), false).record(QStringLiteral("zl"));
     // Exact names only: the field text never becomes part of the statement unchecked.
@@ -30,6 +28,7 @@ SearchStatement buildSearchStatement(TADOConnection* connection, const QString& 
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     SearchStatement statement;
     statement.text = QStringLiteral("Select * From zl Where \"%1\" LIKE ? ESCAPE '\\'").arg(quoted);
-    statement.parameters << QVariant(QLatin1Char('%') + escapeLikePattern(keyword) + QLatin1Char('%'));
+    statement.parameters << QVariant(QLatin1Char('%') + escapeLikePattern(keyword) +
+                                     QLatin1Char('%'));
     return statement;
 }

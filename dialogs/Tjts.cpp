@@ -8,37 +8,32 @@
 TFrmTJTS* FrmTJTS = nullptr;
 
 TFrmTJTS::TFrmTJTS(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
-{
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setupUi(this);
     resize(182, 129);
     connect(Button1, &QPushButton::clicked, this, Platform::guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Platform::guarded([this] { Button2Click(); }));
 }
 
-TFrmTJTS::~TFrmTJTS()
-{
+TFrmTJTS::~TFrmTJTS() {
     if (FrmTJTS == this)
         FrmTJTS = nullptr;
 }
 
-void TFrmTJTS::showEvent(QShowEvent* event)
-{
+void TFrmTJTS::showEvent(QShowEvent* event) {
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     Button1->setFocus();
     QWidget::showEvent(event);
 }
 
-void TFrmTJTS::Button1Click()
-{
+void TFrmTJTS::Button1Click() {
     FrmMain->showEditorPage(FrmMain->TabSheet1);
     close();
 }
 
-void TFrmTJTS::Button2Click()
-{
+void TFrmTJTS::Button2Click() {
     FrmMain->setModeMarker(QString());
     FrmMain->PageControlZL->setVisible(false);
     close();

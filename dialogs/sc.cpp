@@ -10,8 +10,7 @@
 TFrmSC* FrmSC = nullptr;
 
 TFrmSC::TFrmSC(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
-{
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setupUi(this);
     setFixedSize(250, 150);
     new Platform::HitTestDragger(this, [this](const QPoint& pos) { return WMNCHitTest(pos); });
@@ -20,16 +19,16 @@ TFrmSC::TFrmSC(QWidget* parent)
     FormCreate();
 }
 
-TFrmSC::~TFrmSC()
-{
+TFrmSC::~TFrmSC() {
     if (FrmSC == this)
         FrmSC = nullptr;
 }
 
-void TFrmSC::FormCreate() { Platform::setRoundRectRegion(this, 0, 0, width(), height(), 50, 50); }
+void TFrmSC::FormCreate() {
+    Platform::setRoundRectRegion(this, 0, 0, width(), height(), 50, 50);
+}
 
-void TFrmSC::showEvent(QShowEvent* event)
-{
+void TFrmSC::showEvent(QShowEvent* event) {
     // Centred the first time; afterwards it comes back where it was left.
     if (!m_placed) {
         if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -40,17 +39,17 @@ void TFrmSC::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
 }
 
-int TFrmSC::WMNCHitTest(const QPoint& globalPos)
-{
+int TFrmSC::WMNCHitTest(const QPoint& globalPos) {
     const int result = Platform::defaultHitTest(this, globalPos);
     return result == Platform::HTCLIENT ? Platform::HTCAPTION : result;
 }
 
-void TFrmSC::Button1Click()
-{
+void TFrmSC::Button1Click() {
     FrmMain->ADOQuery1->Delete();
     FrmMain->PageControlZL->setVisible(false);
     close();
 }
 
-void TFrmSC::Button2Click() { close(); }
+void TFrmSC::Button2Click() {
+    close();
+}

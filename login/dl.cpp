@@ -14,8 +14,7 @@
 TFrmDL* FrmDL = nullptr;
 
 TFrmDL::TFrmDL(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
-{
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setupUi(this);
     setFixedSize(250, 150);
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -28,22 +27,21 @@ TFrmDL::TFrmDL(QWidget* parent)
     FormCreate();
 }
 
-TFrmDL::~TFrmDL()
-{
+TFrmDL::~TFrmDL() {
     if (FrmDL == this)
         FrmDL = nullptr;
 }
 
-void TFrmDL::FormCreate() { Platform::setRoundRectRegion(this, 0, 0, width(), height(), 50, 50); }
+void TFrmDL::FormCreate() {
+    Platform::setRoundRectRegion(this, 0, 0, width(), height(), 50, 50);
+}
 
-int TFrmDL::WMNCHitTest(const QPoint& globalPos)
-{
+int TFrmDL::WMNCHitTest(const QPoint& globalPos) {
     const int result = Platform::defaultHitTest(this, globalPos);
     return result == Platform::HTCLIENT ? Platform::HTCAPTION : result;
 }
 
-bool TFrmDL::eventFilter(QObject* watched, QEvent* event)
-{
+bool TFrmDL::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Edit1 && event->type() == QEvent::KeyPress) {
         const QString text = static_cast<QKeyEvent*>(event)->text();
         if (!text.isEmpty()) {
@@ -54,26 +52,29 @@ bool TFrmDL::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TFrmDL::closeEvent(QCloseEvent* event)
-{
+void TFrmDL::closeEvent(QCloseEvent* event) {
     Platform::guarded([this] { FormCloseQuery(); })();
     event->accept();
 }
 
-void TFrmDL::FormCloseQuery() { Platform::terminateApplication(); }
+void TFrmDL::FormCloseQuery() {
+    Platform::terminateApplication();
+}
 
-void TFrmDL::Button1Click() { checkPassword(); }
+void TFrmDL::Button1Click() {
+    checkPassword();
+}
 
-void TFrmDL::Button2Click() { Platform::terminateApplication(); }
+void TFrmDL::Button2Click() {
+    Platform::terminateApplication();
+}
 
-void TFrmDL::Edit1KeyPress(QChar& key)
-{
+void TFrmDL::Edit1KeyPress(QChar& key) {
     if (key == QChar(13))
         checkPassword();
 }
 
-void TFrmDL::checkPassword()
-{
+void TFrmDL::checkPassword() {
     FrmMain->ADOQuery2->Open();
     const QString stored = FrmMain->ADOQuery2->FieldAsString(QStringLiteral("用户密码"));
     if (passwordMatches(stored, Edit1->text())) {

@@ -5,12 +5,12 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/backup.h"
 #include "data/connectionstring.h"
 #include "data/datasource.h"
 #include "data/fieldmap.h"
-#include "data/search.h"
-#include "data/backup.h"
 #include "data/password.h"
+#include "data/search.h"
 #include "dialogs/Tjts.h"
 #include "dialogs/sc.h"
 #include "platform/application.h"
@@ -37,13 +37,12 @@ const QString kSearching = QStringLiteral("查询");
 const QChar kEnter(13);
 
 // Grid column widths in grid order; -1 hides the column, 0 keeps the default.
-const int kGridWidths[26] = {-1, 60, 150, 70, 70, 70, 70, 80, 40, 80, 70, 70, 70,
-                             100, 70, 70, 70, 120, 120, 120, 150, 60, 150, 60, 0, 70};
+const int kGridWidths[26] = {-1,  60, 150, 70, 70,  70,  70,  80,  40, 80,  70, 70, 70,
+                             100, 70, 70,  70, 120, 120, 120, 150, 60, 150, 60, 0,  70};
 
 } // namespace
 
-QString TFrmMain::conferencingProgram()
-{
+QString TFrmMain::conferencingProgram() {
 #ifdef Q_OS_WIN
     return QStringLiteral("C:\\Program Files\\NetMeeting\\conf.exe");
 #else
@@ -52,8 +51,7 @@ QString TFrmMain::conferencingProgram()
 }
 
 TFrmMain::TFrmMain(QWidget* parent)
-    : QMainWindow(parent)
-{
+    : QMainWindow(parent) {
     setupUi(this);
     setUpLooks();
     setModeMarker(QString());
@@ -86,14 +84,12 @@ TFrmMain::TFrmMain(QWidget* parent)
     ADOQuery2->Open();
 }
 
-TFrmMain::~TFrmMain()
-{
+TFrmMain::~TFrmMain() {
     if (FrmMain == this)
         FrmMain = nullptr;
 }
 
-void TFrmMain::setUpLooks()
-{
+void TFrmMain::setUpLooks() {
     setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
     // 630 × 454 outside; the client area below the menu is 622 × 408.
     resize(622, 408 + menuBar()->sizeHint().height());
@@ -159,8 +155,7 @@ void TFrmMain::setUpLooks()
     Label35->installEventFilter(this);
 }
 
-void TFrmMain::setUpGrid()
-{
+void TFrmMain::setUpGrid() {
     QStringList columns;
     for (const char* name : kCardColumns)
         columns << QString::fromUtf8(name);
@@ -176,14 +171,15 @@ void TFrmMain::setUpGrid()
     DBNavigator1->setDataSet(ADOQuery1);
 }
 
-void TFrmMain::connectHandlers()
-{
+void TFrmMain::connectHandlers() {
     using Platform::guarded;
     auto click = [this](QAbstractButton* button, void (TFrmMain::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this, guarded([this, handler] { (this->*handler)(); }));
+        connect(button, &QAbstractButton::clicked, this,
+                guarded([this, handler] { (this->*handler)(); }));
     };
     auto trigger = [this](QAction* action, void (TFrmMain::*handler)()) {
-        connect(action, &QAction::triggered, this, guarded([this, handler] { (this->*handler)(); }));
+        connect(action, &QAction::triggered, this,
+                guarded([this, handler] { (this->*handler)(); }));
     };
     auto press = [this](TSpeedButton* button, void (TFrmMain::*down)(), void (TFrmMain::*up)()) {
         connect(button, &TSpeedButton::mouseDown, this, guarded([this, down] { (this->*down)(); }));
@@ -226,15 +222,15 @@ void TFrmMain::connectHandlers()
     click(Button13, &TFrmMain::Button13Click);
     click(ButtonTJQD, &TFrmMain::ButtonTJQDClick);
     click(ButtonXGQD, &TFrmMain::ButtonXGQDClick);
-    for (QWidget* input : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit16),
-                           static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Edit3),
-                           static_cast<QWidget*>(Edit4), static_cast<QWidget*>(Edit5),
-                           static_cast<QWidget*>(Edit6), static_cast<QWidget*>(ComboBox1),
-                           static_cast<QWidget*>(Edit7), static_cast<QWidget*>(Edit18)})
+    for (QWidget* input :
+         {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit16), static_cast<QWidget*>(Edit2),
+          static_cast<QWidget*>(Edit3), static_cast<QWidget*>(Edit4), static_cast<QWidget*>(Edit5),
+          static_cast<QWidget*>(Edit6), static_cast<QWidget*>(ComboBox1),
+          static_cast<QWidget*>(Edit7), static_cast<QWidget*>(Edit18)})
         onKey(input, &TFrmMain::Edit1KeyPress);
-    for (QWidget* input : {Edit8, Edit9, Edit19, Edit10, Edit20, Edit11, Edit12, Edit13, Edit14,
-                           Edit15, static_cast<QLineEdit*>(MaskEdit4), Edit17,
-                           static_cast<QLineEdit*>(MaskEdit5)})
+    for (QWidget* input :
+         {Edit8, Edit9, Edit19, Edit10, Edit20, Edit11, Edit12, Edit13, Edit14, Edit15,
+          static_cast<QLineEdit*>(MaskEdit4), Edit17, static_cast<QLineEdit*>(MaskEdit5)})
         onKey(input, &TFrmMain::Edit8KeyPress);
     onKey(Memo1, &TFrmMain::Memo1KeyPress);
     onKey(EditGJZ, &TFrmMain::EditGJZKeyPress);
@@ -256,19 +252,17 @@ void TFrmMain::connectHandlers()
     click(BitBtn1, &TFrmMain::BitBtn1Click);
 }
 
-void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&))
-{
+void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {
     m_keyHandlers.insert(input, handler);
     input->installEventFilter(this);
 }
 
-bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
-{
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (handler && watched == Memo1 && key->modifiers().testFlag(Qt::ControlModifier)
-            && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if (handler && watched == Memo1 && key->modifiers().testFlag(Qt::ControlModifier) &&
+            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             // Ctrl+Enter is the way to a line break in the notes.
             Memo1->insertPlainText(QStringLiteral("\n"));
             return true;
@@ -287,17 +281,19 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
             Platform::guarded([this] { Label35MouseMove(); })();
         else if (event->type() == QEvent::Leave)
             Platform::guarded([this] { Label35MouseLeave(); })();
-        else if (event->type() == QEvent::MouseButtonRelease
-                 && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton
-                 && Label35->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+        else if (event->type() == QEvent::MouseButtonRelease &&
+                 static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+                 Label35->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
             Platform::guarded([this] { Label35Click(); })();
         else if (event->type() == QEvent::MouseButtonPress)
             return true;
         return false;
     }
     // The detail pane's panel sizes itself to what it shows.
-    if (watched == ValueListEditor1 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
-        PanelCK->setFixedWidth(ValueListEditor1->isVisibleTo(PanelCK) ? ValueListEditor1->width() + 2 : 0);
+    if (watched == ValueListEditor1 &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+        PanelCK->setFixedWidth(
+            ValueListEditor1->isVisibleTo(PanelCK) ? ValueListEditor1->width() + 2 : 0);
         return false;
     }
     if (watched == PanelCK && event->type() == QEvent::Resize) {
@@ -307,10 +303,11 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TFrmMain::modeMarker() const { return m_modeMarker; }
+QString TFrmMain::modeMarker() const {
+    return m_modeMarker;
+}
 
-void TFrmMain::setModeMarker(const QString& marker)
-{
+void TFrmMain::setModeMarker(const QString& marker) {
     m_modeMarker = marker;
     // An empty caption still takes its line, so the grid does not jump as the mode changes.
     GroupBoxDBG->setTitle(marker.isEmpty() ? QStringLiteral(" ") : marker);
@@ -318,33 +315,55 @@ void TFrmMain::setModeMarker(const QString& marker)
 
 // ---- Closing -------------------------------------------------------------------------------
 
-void TFrmMain::closeEvent(QCloseEvent* event)
-{
+void TFrmMain::closeEvent(QCloseEvent* event) {
     Platform::guarded([this] { FormCloseQuery(); })();
     event->accept();
 }
 
-void TFrmMain::FormCloseQuery() { Platform::terminateApplication(); }
+void TFrmMain::FormCloseQuery() {
+    Platform::terminateApplication();
+}
 
-void TFrmMain::N13Click() { Platform::terminateApplication(); }
+void TFrmMain::N13Click() {
+    Platform::terminateApplication();
+}
 
 // ---- Pressed look --------------------------------------------------------------------------
 
-void TFrmMain::SpeedButton1MouseDown() { SpeedButton1->setFontColor(Qt::red); }
-void TFrmMain::SpeedButton1MouseUp() { SpeedButton1->setFontColor(Qt::black); }
-void TFrmMain::SpeedButton2MouseDown() { SpeedButton2->setFontColor(Qt::red); }
-void TFrmMain::SpeedButton2MouseUp() { SpeedButton2->setFontColor(Qt::black); }
-void TFrmMain::SpeedButton3MouseDown() { SpeedButton3->setFontColor(Qt::red); }
-void TFrmMain::SpeedButton3MouseUp() { SpeedButton3->setFontColor(Qt::black); }
-void TFrmMain::SpeedButton4MouseDown() { SpeedButton4->setFontColor(Qt::red); }
-void TFrmMain::SpeedButton4MouseUp() { SpeedButton4->setFontColor(Qt::black); }
-void TFrmMain::SpeedButton5MouseDown() { SpeedButton5->setFontColor(Qt::red); }
-void TFrmMain::SpeedButton5MouseUp() { SpeedButton5->setFontColor(Qt::black); }
+void TFrmMain::SpeedButton1MouseDown() {
+    SpeedButton1->setFontColor(Qt::red);
+}
+void TFrmMain::SpeedButton1MouseUp() {
+    SpeedButton1->setFontColor(Qt::black);
+}
+void TFrmMain::SpeedButton2MouseDown() {
+    SpeedButton2->setFontColor(Qt::red);
+}
+void TFrmMain::SpeedButton2MouseUp() {
+    SpeedButton2->setFontColor(Qt::black);
+}
+void TFrmMain::SpeedButton3MouseDown() {
+    SpeedButton3->setFontColor(Qt::red);
+}
+void TFrmMain::SpeedButton3MouseUp() {
+    SpeedButton3->setFontColor(Qt::black);
+}
+void TFrmMain::SpeedButton4MouseDown() {
+    SpeedButton4->setFontColor(Qt::red);
+}
+void TFrmMain::SpeedButton4MouseUp() {
+    SpeedButton4->setFontColor(Qt::black);
+}
+void TFrmMain::SpeedButton5MouseDown() {
+    SpeedButton5->setFontColor(Qt::red);
+}
+void TFrmMain::SpeedButton5MouseUp() {
+    SpeedButton5->setFontColor(Qt::black);
+}
 
 // ---- Browsing and the detail pane ----------------------------------------------------------
 
-void TFrmMain::DBGrid1CellClick()
-{
+void TFrmMain::DBGrid1CellClick() {
     ValueListEditor1->clearRows();
     // Row by row, so that what was read before an error stays in the list.
     for (const char* column : kDetailColumns) {
@@ -353,8 +372,7 @@ void TFrmMain::DBGrid1CellClick()
     }
 }
 
-void TFrmMain::SpeedButtonFClick()
-{
+void TFrmMain::SpeedButtonFClick() {
     ValueListEditor1->setVisible(true);
     SpeedButtonF->setVisible(false);
     SpeedButtonS->setVisible(true);
@@ -364,8 +382,7 @@ void TFrmMain::SpeedButtonFClick()
     PanelCK->setFixedWidth(ValueListEditor1->width() + 2);
 }
 
-void TFrmMain::SpeedButtonSClick()
-{
+void TFrmMain::SpeedButtonSClick() {
     ValueListEditor1->setVisible(false);
     SpeedButtonS->setVisible(false);
     SpeedButtonF->setVisible(true);
@@ -373,8 +390,7 @@ void TFrmMain::SpeedButtonSClick()
 
 // ---- The card editor -----------------------------------------------------------------------
 
-void TFrmMain::showEditorPage(QWidget* page)
-{
+void TFrmMain::showEditorPage(QWidget* page) {
     // The window's own focus, also while a prompt in front of it has the keyboard.
     QWidget* focus = focusWidget();
     QWidget* leaving = PageControlZL->currentWidget();
@@ -392,7 +408,7 @@ void TFrmMain::showEditorPage(QWidget* page)
     }
     PageControlZL->setCurrentWidget(page);
     if (takeFocus) {
-        QWidget* first = page == TabSheet1 ? static_cast<QWidget*>(Edit1)
+        QWidget* first = page == TabSheet1   ? static_cast<QWidget*>(Edit1)
                          : page == TabSheet2 ? static_cast<QWidget*>(Edit8)
                                              : static_cast<QWidget*>(Memo1);
         first->setFocus(Qt::TabFocusReason);
@@ -402,8 +418,7 @@ void TFrmMain::showEditorPage(QWidget* page)
 namespace {
 
 // What an input shows, as it reads its own text.
-QString shownText(QObject* input)
-{
+QString shownText(QObject* input) {
     if (auto* edit = qobject_cast<QLineEdit*>(input))
         return edit->text();
     if (auto* combo = qobject_cast<QComboBox*>(input))
@@ -415,22 +430,20 @@ QString shownText(QObject* input)
 
 } // namespace
 
-QString TFrmMain::inputText(const QString& control) const
-{
+QString TFrmMain::inputText(const QString& control) const {
     QObject* input = findChild<QObject*>(control);
     if (auto* mask = qobject_cast<TMaskEdit*>(input))
         return mask->value();
     // An input still showing what it was loaded with gives back exactly the loaded text,
     // even where the control cannot show it as it is (line breaks in a one-line box).
     const QString shown = shownText(input);
-    if (input && input->property("shownText").toString() == shown
-        && input->property("loadedText").isValid())
+    if (input && input->property("shownText").toString() == shown &&
+        input->property("loadedText").isValid())
         return input->property("loadedText").toString();
     return shown;
 }
 
-void TFrmMain::setInputText(const QString& control, const QString& text)
-{
+void TFrmMain::setInputText(const QString& control, const QString& text) {
     QObject* input = findChild<QObject*>(control);
     if (auto* mask = qobject_cast<TMaskEdit*>(input)) {
         mask->setValue(text);
@@ -446,14 +459,12 @@ void TFrmMain::setInputText(const QString& control, const QString& text)
     input->setProperty("shownText", shownText(input));
 }
 
-void TFrmMain::clearEditor()
-{
+void TFrmMain::clearEditor() {
     for (const FieldMapEntry& field : kFieldMap)
         setInputText(QString::fromLatin1(field.control), QString());
 }
 
-void TFrmMain::loadEditor()
-{
+void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
     for (const FieldMapEntry& field : kFieldMap)
@@ -461,42 +472,49 @@ void TFrmMain::loadEditor()
                      ADOQuery1->FieldAsString(QString::fromUtf8(field.column)));
 }
 
-void TFrmMain::storeEditor()
-{
+void TFrmMain::storeEditor() {
     for (const FieldMapEntry& field : kFieldMap)
         ADOQuery1->SetFieldAsString(QString::fromUtf8(field.column),
                                     inputText(QString::fromLatin1(field.control)));
 }
 
-void TFrmMain::Button6Click() { showEditorPage(TabSheet2); }
-void TFrmMain::Button8Click() { showEditorPage(TabSheet1); }
-void TFrmMain::Button9Click() { showEditorPage(TabSheet3); }
-void TFrmMain::Button11Click() { showEditorPage(TabSheet2); }
+void TFrmMain::Button6Click() {
+    showEditorPage(TabSheet2);
+}
+void TFrmMain::Button8Click() {
+    showEditorPage(TabSheet1);
+}
+void TFrmMain::Button9Click() {
+    showEditorPage(TabSheet3);
+}
+void TFrmMain::Button11Click() {
+    showEditorPage(TabSheet2);
+}
 
-void TFrmMain::Edit1KeyPress(QChar& key)
-{
+void TFrmMain::Edit1KeyPress(QChar& key) {
     if (key == kEnter)
         showEditorPage(TabSheet2);
 }
 
-void TFrmMain::Edit8KeyPress(QChar& key)
-{
+void TFrmMain::Edit8KeyPress(QChar& key) {
     if (key == kEnter)
         showEditorPage(TabSheet3);
 }
 
-void TFrmMain::Button7Click()
-{
+void TFrmMain::Button7Click() {
     PageControlZL->setVisible(false);
     setModeMarker(QString());
 }
-void TFrmMain::Button10Click() { Button7Click(); }
-void TFrmMain::Button13Click() { Button7Click(); }
+void TFrmMain::Button10Click() {
+    Button7Click();
+}
+void TFrmMain::Button13Click() {
+    Button7Click();
+}
 
 // ---- Adding --------------------------------------------------------------------------------
 
-void TFrmMain::SpeedButton1Click()
-{
+void TFrmMain::SpeedButton1Click() {
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     showEditorPage(TabSheet1);
@@ -507,8 +525,7 @@ void TFrmMain::SpeedButton1Click()
     clearEditor();
 }
 
-bool TFrmMain::saveNewCard()
-{
+bool TFrmMain::saveNewCard() {
     if (Edit1->text().isEmpty()) {
         Platform::showMessage(QStringLiteral("“姓名为必添字段”，请再重新输入！"));
         showEditorPage(TabSheet1);
@@ -523,10 +540,11 @@ bool TFrmMain::saveNewCard()
     return true;
 }
 
-void TFrmMain::ButtonTJQDClick() { saveNewCard(); }
+void TFrmMain::ButtonTJQDClick() {
+    saveNewCard();
+}
 
-void TFrmMain::Memo1KeyPress(QChar& key)
-{
+void TFrmMain::Memo1KeyPress(QChar& key) {
     if (key != kEnter)
         return;
     // The Enter that saved (or was refused) is used up: no stray line break in the notes.
@@ -542,8 +560,7 @@ void TFrmMain::Memo1KeyPress(QChar& key)
 
 // ---- Modifying -----------------------------------------------------------------------------
 
-void TFrmMain::SpeedButton2Click()
-{
+void TFrmMain::SpeedButton2Click() {
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
@@ -555,8 +572,7 @@ void TFrmMain::SpeedButton2Click()
     loadEditor();
 }
 
-void TFrmMain::DBGrid1DblClick()
-{
+void TFrmMain::DBGrid1DblClick() {
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
     showEditorPage(TabSheet1);
@@ -567,8 +583,7 @@ void TFrmMain::DBGrid1DblClick()
     loadEditor();
 }
 
-bool TFrmMain::saveModifiedCard()
-{
+bool TFrmMain::saveModifiedCard() {
     if (Edit1->text().isEmpty()) {
         Platform::showMessage(QStringLiteral("“姓名”为必填字段，请再重新输入！"));
         showEditorPage(TabSheet1);
@@ -597,12 +612,13 @@ bool TFrmMain::saveModifiedCard()
     return true;
 }
 
-void TFrmMain::ButtonXGQDClick() { saveModifiedCard(); }
+void TFrmMain::ButtonXGQDClick() {
+    saveModifiedCard();
+}
 
 // ---- Deleting ------------------------------------------------------------------------------
 
-void TFrmMain::SpeedButton3Click()
-{
+void TFrmMain::SpeedButton3Click() {
     PanelCZ->setVisible(true);
     PageControlSYS->setVisible(false);
     if (ADOQuery1->FieldAsString(QStringLiteral("姓名")).isEmpty()) {
@@ -615,20 +631,17 @@ void TFrmMain::SpeedButton3Click()
 
 // ---- Searching -----------------------------------------------------------------------------
 
-void TFrmMain::SpeedButton4Click()
-{
+void TFrmMain::SpeedButton4Click() {
     PageControlSYS->setVisible(false);
     search();
 }
 
-void TFrmMain::EditGJZKeyPress(QChar& key)
-{
+void TFrmMain::EditGJZKeyPress(QChar& key) {
     if (key == kEnter)
         search();
 }
 
-void TFrmMain::search()
-{
+void TFrmMain::search() {
     const QString field = ComboBoxGXZD->currentText();
     const QString keyword = EditGJZ->text();
     if (field.isEmpty() || keyword.isEmpty()) {
@@ -653,8 +666,7 @@ void TFrmMain::search()
     Label31->setVisible(true);
 }
 
-void TFrmMain::SpeedButton5Click()
-{
+void TFrmMain::SpeedButton5Click() {
     PageControlZL->setVisible(false);
     SpeedButton5->setVisible(false);
     Label31->setVisible(false);
@@ -668,24 +680,23 @@ void TFrmMain::SpeedButton5Click()
 
 // ---- Password ------------------------------------------------------------------------------
 
-void TFrmMain::N9Click()
-{
+void TFrmMain::N9Click() {
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet5);
     ButtonXGQD->setVisible(false);
 }
 
-void TFrmMain::Button1Click() { confirmPassword(); }
+void TFrmMain::Button1Click() {
+    confirmPassword();
+}
 
-void TFrmMain::EditXMMHDKeyPress(QChar& key)
-{
+void TFrmMain::EditXMMHDKeyPress(QChar& key) {
     if (key == kEnter)
         confirmPassword();
 }
 
-void TFrmMain::confirmPassword()
-{
+void TFrmMain::confirmPassword() {
     PanelCZ->setVisible(true);
     if (EditXMM->text() != EditXMMHD->text()) {
         Platform::showMessage(QStringLiteral("      密码修改失败!    "));
@@ -704,8 +715,7 @@ void TFrmMain::confirmPassword()
     PageControlZL->setVisible(false);
 }
 
-void TFrmMain::Button2Click()
-{
+void TFrmMain::Button2Click() {
     PageControlSYS->setVisible(false);
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(false);
@@ -713,15 +723,13 @@ void TFrmMain::Button2Click()
 
 // ---- Backup and restore --------------------------------------------------------------------
 
-void TFrmMain::reopenCards()
-{
+void TFrmMain::reopenCards() {
     if (!ADOConnection1->Connected())
         ADOConnection1->Open();
     ADOQuery1->Open();
 }
 
-void TFrmMain::N10Click()
-{
+void TFrmMain::N10Click() {
     using namespace Platform;
     PageControlSYS->setVisible(false);
     ButtonXGQD->setVisible(false);
@@ -731,21 +739,20 @@ void TFrmMain::N10Click()
     const QString source = programFolder() + QStringLiteral("velmora.mdb");
     QString reason;
     if (Platform::copyFileReplacing(source, target, &reason))
-        messageBox(this, QStringLiteral("数据库备份成功!"), QStringLiteral("提示"), MB_ICONINFORMATION);
+        messageBox(this, QStringLiteral("数据库备份成功!"), QStringLiteral("提示"),
+                   MB_ICONINFORMATION);
     else
         messageBox(this, QStringLiteral("数据库备份失败!") + QLatin1Char('\n') + reason,
                    QStringLiteral("提示"), MB_ICONWARNING);
     reopenCards();
 }
 
-void TFrmMain::N11Click()
-{
+void TFrmMain::N11Click() {
     using namespace Platform;
     PageControlSYS->setVisible(false);
     ButtonXGQD->setVisible(false);
     if (messageBox(this, QStringLiteral("确认要还原数据么? "), QStringLiteral("提示"),
-                   MB_YESNO | MB_ICONQUESTION)
-        != IDYES)
+                   MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
@@ -771,64 +778,71 @@ void TFrmMain::N11Click()
 
 // ---- About, help, dial and homepage --------------------------------------------------------
 
-void TFrmMain::showAboutPage()
-{
+void TFrmMain::showAboutPage() {
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet6);
     ButtonXGQD->setVisible(false);
 }
 
-void TFrmMain::N7Click() { showAboutPage(); }
-void TFrmMain::N8Click() { showAboutPage(); }
+void TFrmMain::N7Click() {
+    showAboutPage();
+}
+void TFrmMain::N8Click() {
+    showAboutPage();
+}
 
-void TFrmMain::H1Click()
-{
+void TFrmMain::H1Click() {
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     ButtonXGQD->setVisible(false);
     PageControlSYS->setCurrentWidget(TabSheet4);
 }
 
-void TFrmMain::closeSystemPages()
-{
+void TFrmMain::closeSystemPages() {
     PageControlSYS->setVisible(false);
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(false);
 }
 
-void TFrmMain::Button14Click() { closeSystemPages(); }
+void TFrmMain::Button14Click() {
+    closeSystemPages();
+}
 
-void TFrmMain::Memo3KeyPress(QChar&) { closeSystemPages(); }
+void TFrmMain::Memo3KeyPress(QChar&) {
+    closeSystemPages();
+}
 
-void TFrmMain::BitBtn1Click() { PageControlSYS->setVisible(false); }
+void TFrmMain::BitBtn1Click() {
+    PageControlSYS->setVisible(false);
+}
 
-void TFrmMain::N15Click()
-{
+void TFrmMain::N15Click() {
     PageControlSYS->setVisible(false);
     Platform::shellExecute(this, QStringLiteral("open"), conferencingProgram(), QString(),
                            QString(), Platform::SW_SHOWNORMAL);
 }
 
-void TFrmMain::openHomePage()
-{
+void TFrmMain::openHomePage() {
     Platform::shellExecute(this, QString(), kHomePage, QString(), QString(),
                            Platform::SW_SHOWNORMAL);
 }
 
-void TFrmMain::N16Click() { openHomePage(); }
-void TFrmMain::Label35Click() { openHomePage(); }
+void TFrmMain::N16Click() {
+    openHomePage();
+}
+void TFrmMain::Label35Click() {
+    openHomePage();
+}
 
-void TFrmMain::Label35MouseMove()
-{
+void TFrmMain::Label35MouseMove() {
     QPalette p = Label35->palette();
     p.setColor(QPalette::WindowText, Qt::red);
     Label35->setPalette(p);
     Label35->setCursor(Qt::PointingHandCursor);
 }
 
-void TFrmMain::Label35MouseLeave()
-{
+void TFrmMain::Label35MouseLeave() {
     QPalette p = Label35->palette();
     p.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
     Label35->setPalette(p);

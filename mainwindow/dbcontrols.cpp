@@ -23,12 +23,9 @@ class ColumnColorDelegate : public QStyledItemDelegate {
 public:
     explicit ColumnColorDelegate(TDBGrid* grid)
         : QStyledItemDelegate(grid)
-        , m_grid(grid)
-    {
-    }
+        , m_grid(grid) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
+               const QModelIndex& index) const override {
         const QColor color = m_grid->columnColor(index.column());
         if (color.isValid())
             painter->fillRect(option.rect, color);
@@ -44,13 +41,10 @@ class IndicatorHeader : public QHeaderView {
 public:
     explicit IndicatorHeader(QTableView* view)
         : QHeaderView(Qt::Vertical, view)
-        , m_view(view)
-    {
-    }
+        , m_view(view) {}
 
 protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
-    {
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
         painter->fillRect(rect, kMoneyGreen);
         painter->setPen(QColor(0x80, 0x80, 0x80));
         painter->drawLine(rect.bottomLeft(), rect.bottomRight());
@@ -72,8 +66,7 @@ private:
     QTableView* m_view;
 };
 
-QIcon navigatorIcon(TDBNavigator::Button which, bool enabled)
-{
+QIcon navigatorIcon(TDBNavigator::Button which, bool enabled) {
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -102,8 +95,7 @@ QIcon navigatorIcon(TDBNavigator::Button which, bool enabled)
 } // namespace
 
 TDBGrid::TDBGrid(QWidget* parent)
-    : QTableView(parent)
-{
+    : QTableView(parent) {
     setVerticalHeader(new IndicatorHeader(this));
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(17);
@@ -136,8 +128,7 @@ TDBGrid::TDBGrid(QWidget* parent)
     verticalHeader()->viewport()->installEventFilter(this);
 }
 
-void TDBGrid::setDataSource(TDataSource* source)
-{
+void TDBGrid::setDataSource(TDataSource* source) {
     m_source = source;
     setModel(source);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -156,13 +147,11 @@ void TDBGrid::setDataSource(TDataSource* source)
     }
 }
 
-int TDBGrid::columnByName(const QString& column) const
-{
+int TDBGrid::columnByName(const QString& column) const {
     return m_source ? m_source->columns().indexOf(column) : -1;
 }
 
-void TDBGrid::setColumnWidthByName(const QString& column, int width)
-{
+void TDBGrid::setColumnWidthByName(const QString& column, int width) {
     const int index = columnByName(column);
     if (index < 0)
         return;
@@ -173,17 +162,17 @@ void TDBGrid::setColumnWidthByName(const QString& column, int width)
     setColumnWidth(index, width);
 }
 
-void TDBGrid::setColumnColor(const QString& column, const QColor& color)
-{
+void TDBGrid::setColumnColor(const QString& column, const QColor& color) {
     const int index = columnByName(column);
     if (index >= 0)
         m_colors.insert(index, color);
 }
 
-QColor TDBGrid::columnColor(int column) const { return m_colors.value(column); }
+QColor TDBGrid::columnColor(int column) const {
+    return m_colors.value(column);
+}
 
-void TDBGrid::followDataSet(int row)
-{
+void TDBGrid::followDataSet(int row) {
     if (m_syncing || !m_source)
         return;
     m_syncing = true;
@@ -202,8 +191,7 @@ void TDBGrid::followDataSet(int row)
     m_syncing = false;
 }
 
-void TDBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& previous)
-{
+void TDBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
     verticalHeader()->viewport()->update();
     if (m_syncing || !current.isValid() || !m_source || !m_source->dataSet())
         return;
@@ -220,34 +208,30 @@ void TDBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& pr
         followDataSet(dataset->RecNo());
 }
 
-void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit dblClick();
 }
 
-bool TDBGrid::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonDblClick
-        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton
-        && (watched == horizontalHeader()->viewport() || watched == verticalHeader()->viewport())) {
+bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+        (watched == horizontalHeader()->viewport() || watched == verticalHeader()->viewport())) {
         emit dblClick();
         return true;
     }
     return QTableView::eventFilter(watched, event);
 }
 
-void TDBGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
-{
+void TDBGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
     // The view moves its current cell off the removed row; the dataset has already chosen
     // its new current row, so that move must not reach it.
     m_syncing = true;
     QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
-void TDBGrid::keyPressEvent(QKeyEvent* event)
-{
+void TDBGrid::keyPressEvent(QKeyEvent* event) {
     // Read-only: the grid never deletes a row itself.
     if (event->key() == Qt::Key_Delete) {
         event->accept();
@@ -257,8 +241,7 @@ void TDBGrid::keyPressEvent(QKeyEvent* event)
 }
 
 TDBNavigator::TDBNavigator(QWidget* parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -275,18 +258,17 @@ TDBNavigator::TDBNavigator(QWidget* parent)
     updateButtons();
 }
 
-void TDBNavigator::setDataSet(TADOQuery* dataset)
-{
+void TDBNavigator::setDataSet(TADOQuery* dataset) {
     m_dataset = dataset;
     for (auto signal : {&TADOQuery::reset, &TADOQuery::stateChanged})
         connect(dataset, signal, this, &TDBNavigator::updateButtons);
-    for (auto signal : {&TADOQuery::currentChanged, &TADOQuery::rowInserted, &TADOQuery::rowRemoved})
+    for (auto signal :
+         {&TADOQuery::currentChanged, &TADOQuery::rowInserted, &TADOQuery::rowRemoved})
         connect(dataset, signal, this, &TDBNavigator::updateButtons);
     updateButtons();
 }
 
-void TDBNavigator::updateButtons()
-{
+void TDBNavigator::updateButtons() {
     const bool active = m_dataset && m_dataset->Active();
     const bool up = active && !m_dataset->Bof();
     const bool down = active && !m_dataset->Eof();
@@ -297,24 +279,30 @@ void TDBNavigator::updateButtons()
     }
 }
 
-void TDBNavigator::press(Button which)
-{
+void TDBNavigator::press(Button which) {
     if (!m_dataset)
         return;
     Platform::guarded([this, which] {
         switch (which) {
-        case nbFirst: m_dataset->First(); break;
-        case nbPrior: m_dataset->Prior(); break;
-        case nbNext: m_dataset->Next(); break;
-        case nbLast: m_dataset->Last(); break;
+        case nbFirst:
+            m_dataset->First();
+            break;
+        case nbPrior:
+            m_dataset->Prior();
+            break;
+        case nbNext:
+            m_dataset->Next();
+            break;
+        case nbLast:
+            m_dataset->Last();
+            break;
         }
     })();
     updateButtons();
 }
 
 TValueListEditor::TValueListEditor(QWidget* parent)
-    : QTableWidget(0, 2, parent)
-{
+    : QTableWidget(0, 2, parent) {
     setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Value")});
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -332,10 +320,11 @@ TValueListEditor::TValueListEditor(QWidget* parent)
     setPalette(p);
 }
 
-void TValueListEditor::clearRows() { setRowCount(0); }
+void TValueListEditor::clearRows() {
+    setRowCount(0);
+}
 
-void TValueListEditor::addRow(const QString& key, const QString& value)
-{
+void TValueListEditor::addRow(const QString& key, const QString& value) {
     const int row = rowCount();
     insertRow(row);
     auto* keyItem = new QTableWidgetItem(key);
@@ -345,16 +334,14 @@ void TValueListEditor::addRow(const QString& key, const QString& value)
     setItem(row, 1, new QTableWidgetItem(value));
 }
 
-QStringList TValueListEditor::lines() const
-{
+QStringList TValueListEditor::lines() const {
     QStringList result;
     for (int row = 0; row < rowCount(); ++row)
         result << item(row, 0)->text() + QLatin1Char('=') + item(row, 1)->text();
     return result;
 }
 
-QString TValueListEditor::value(const QString& key) const
-{
+QString TValueListEditor::value(const QString& key) const {
     for (int row = 0; row < rowCount(); ++row) {
         if (item(row, 0)->text() == key)
             return item(row, 1)->text();
@@ -362,8 +349,7 @@ QString TValueListEditor::value(const QString& key) const
     return QString();
 }
 
-void TValueListEditor::resizeEvent(QResizeEvent* event)
-{
+void TValueListEditor::resizeEvent(QResizeEvent* event) {
     QTableWidget::resizeEvent(event);
     setColumnWidth(0, 58);
 }

@@ -2,8 +2,7 @@
 
 #include "platform/application.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Platform::TApplication app(argc, argv);
     return Quembe::run(app);
 }

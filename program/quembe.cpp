@@ -1,25 +1,26 @@
 #include "quembe.h"
 
+#include "data/dberror.h"
 #include "dialogs/Tjts.h"
 #include "dialogs/sc.h"
 #include "login/dl.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
-#include "data/dberror.h"
 
 #include <QFont>
 #include <QStyleFactory>
 
 // The pictures live in the library; a static library has to register them itself.
-static void initResources() { Q_INIT_RESOURCE(assets); }
+static void initResources() {
+    Q_INIT_RESOURCE(assets);
+}
 
 namespace Quembe {
 
 namespace {
 
-void setLooks()
-{
+void setLooks() {
     initResources();
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font;
@@ -33,8 +34,7 @@ void setLooks()
 
 } // namespace
 
-bool createForms()
-{
+bool createForms() {
     setLooks();
     try {
         FrmDL = new TFrmDL;
@@ -53,16 +53,14 @@ bool createForms()
     return true;
 }
 
-void destroyForms()
-{
+void destroyForms() {
     delete FrmTJTS;
     delete FrmSC;
     delete FrmMain;
     delete FrmDL;
 }
 
-int run(QApplication& app)
-{
+int run(QApplication& app) {
     if (!createForms())
         return 1;
     FrmDL->show();
@@ -72,4 +70,3 @@ int run(QApplication& app)
 }
 
 } // namespace Quembe
-

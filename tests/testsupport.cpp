@@ -14,26 +14,27 @@
 
 namespace TestSupport {
 
-QString storedDatabasePassword()
-{
+QString storedDatabasePassword() {
     return ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
         .value(QStringLiteral("Jet OLEDB:Database Password"));
 }
 
-ProgramFolder::ProgramFolder(const QString& userPassword, bool withDatabase)
-{
+ProgramFolder::ProgramFolder(const QString& userPassword, bool withDatabase) {
     if (withDatabase)
         Schema::createDatabase(database(), storedDatabasePassword(), userPassword);
     Platform::setProgramFolderForTesting(m_dir.path());
 }
 
-ProgramFolder::~ProgramFolder() { Platform::setProgramFolderForTesting(QString()); }
+ProgramFolder::~ProgramFolder() {
+    Platform::setProgramFolderForTesting(QString());
+}
 
-QString ProgramFolder::path() const { return m_dir.path() + QLatin1Char('/'); }
+QString ProgramFolder::path() const {
+    return m_dir.path() + QLatin1Char('/');
+}
 
 namespace {
-template <class F> void withDatabase(const QString& file, F f)
-{
+template <class F> void withDatabase(const QString& file, F f) {
     const QString name = QUuid::createUuid().toString();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -47,8 +48,7 @@ template <class F> void withDatabase(const QString& file, F f)
 }
 } // namespace
 
-void exec(const QString& databaseFile, const QString& sql)
-{
+void exec(const QString& databaseFile, const QString& sql) {
     withDatabase(databaseFile, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
         if (!q.exec(sql))
@@ -56,8 +56,7 @@ void exec(const QString& databaseFile, const QString& sql)
     });
 }
 
-QStringList query(const QString& databaseFile, const QString& sql)
-{
+QStringList query(const QString& databaseFile, const QString& sql) {
     QStringList rows;
     withDatabase(databaseFile, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
@@ -84,19 +83,16 @@ QStringList query(const QString& databaseFile, const QString& sql)
 namespace TestSupport {
 
 Program::Program(const QString& userPassword)
-    : folder(userPassword)
-{
+    : folder(userPassword) {
     m_created = Quembe::createForms();
 }
 
-Program::~Program()
-{
+Program::~Program() {
     if (m_created)
         Quembe::destroyForms();
 }
 
-void Program::showMain()
-{
+void Program::showMain() {
     FrmMain->show();
     FrmMain->activateWindow();
     QApplication::setActiveWindow(FrmMain);
@@ -104,8 +100,7 @@ void Program::showMain()
         qWarning("main window did not become active");
 }
 
-void addCard(const QStringList& columnsAndValues)
-{
+void addCard(const QStringList& columnsAndValues) {
     TADOQuery* q = FrmMain->ADOQuery1;
     q->Insert();
     for (int i = 0; i + 1 < columnsAndValues.size(); i += 2)

@@ -24,40 +24,42 @@ const QString kModifyNameMessage = QStringLiteral("“姓名”为必填字段�
 const QString kGone = QStringLiteral("这条记录已不存在，无法保存修改！");
 const QString kSix = QStringLiteral("      ");
 
-QString col(const char* name) { return QString::fromUtf8(name); }
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
 
 /// Every written column of a stored card, in field-map order.
-QStringList storedCard(const Program& program, const QString& where)
-{
+QStringList storedCard(const Program& program, const QString& where) {
     QStringList columns;
     for (const FieldMapEntry& f : kFieldMap)
         columns << QStringLiteral("\"%1\"").arg(col(f.column));
-    const QStringList rows = query(program.folder.database(),
-                                   QStringLiteral("select %1 from zl where %2").arg(columns.join(','), where));
+    const QStringList rows =
+        query(program.folder.database(),
+              QStringLiteral("select %1 from zl where %2").arg(columns.join(','), where));
     return rows.isEmpty() ? QStringList() : rows.first().split(QLatin1Char('|'));
 }
 
-int cardCount(const Program& program)
-{
-    return query(program.folder.database(), QStringLiteral("select count(*) from zl")).first().toInt();
+int cardCount(const Program& program) {
+    return query(program.folder.database(), QStringLiteral("select count(*) from zl"))
+        .first()
+        .toInt();
 }
 
-void clickCell(int row, int column)
-{
+void clickCell(int row, int column) {
     TDBGrid* grid = FrmMain->DBGrid1;
     const QRect r = grid->visualRect(grid->model()->index(row, column));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, r.center());
 }
 
 /// Fills the 24 inputs with distinct texts, as a user would see them.
-QStringList fillEditor(const QString& prefix)
-{
+QStringList fillEditor(const QString& prefix) {
     QStringList values;
     for (const FieldMapEntry& f : kFieldMap) {
         const QString control = QString::fromLatin1(f.control);
-        QString value = control.startsWith(QLatin1String("MaskEdit"))
-                            ? (control.endsWith('4') ? QStringLiteral("100080") : QStringLiteral("200030"))
-                            : prefix + QLatin1Char('-') + col(f.column);
+        QString value =
+            control.startsWith(QLatin1String("MaskEdit"))
+                ? (control.endsWith('4') ? QStringLiteral("100080") : QStringLiteral("200030"))
+                : prefix + QLatin1Char('-') + col(f.column);
         if (auto* mask = FrmMain->findChild<TMaskEdit*>(control)) {
             mask->setFocus();
             mask->selectAll();
@@ -85,8 +87,7 @@ class TestCards : public QObject {
 private slots:
     // ---- The grid and the navigator ----
 
-    void gridColumns()
-    {
+    void gridColumns() {
         Program program;
         program.showMain();
         TDBGrid* grid = FrmMain->DBGrid1;
@@ -95,8 +96,9 @@ private slots:
             QCOMPARE(grid->model()->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString(),
                      col(kCardColumns[i]));
         QVERIFY(grid->isColumnHidden(0));
-        const QList<QPair<QString, int>> widths = {{col("姓名"), 60}, {col("单位"), 150}, {col("学历"), 40},
-                                                   {col("传真"), 100}, {col("MSN"), 120}, {col("添加日期"), 70}};
+        const QList<QPair<QString, int>> widths = {{col("姓名"), 60}, {col("单位"), 150},
+                                                   {col("学历"), 40}, {col("传真"), 100},
+                                                   {col("MSN"), 120}, {col("添加日期"), 70}};
         for (const auto& w : widths)
             QCOMPARE(grid->columnWidth(grid->columnByName(w.first)), w.second);
         QCOMPARE(grid->columnColor(grid->columnByName(col("姓名"))), QColor(0xC0, 0xDC, 0xC0));
@@ -105,8 +107,7 @@ private slots:
         QCOMPARE(grid->palette().color(QPalette::Base), QColor(0xF4, 0xFC, 0xEF));
     }
 
-    void gridFollowsTheDatasetAndDeleteKeyDoesNothing()
-    {
+    void gridFollowsTheDatasetAndDeleteKeyDoesNothing() {
         Program program;
         program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
@@ -114,7 +115,9 @@ private slots:
         TDBGrid* grid = FrmMain->DBGrid1;
         QCOMPARE(grid->model()->rowCount(), 2);
         // The database fills in the date of adding.
-        QVERIFY(!FrmMain->ADOQuery1->CellText(0, FrmMain->ADOQuery1->FieldNames().indexOf(col("添加日期"))).isEmpty());
+        QVERIFY(!FrmMain->ADOQuery1
+                     ->CellText(0, FrmMain->ADOQuery1->FieldNames().indexOf(col("添加日期")))
+                     .isEmpty());
         clickCell(0, 1);
         QCOMPARE(FrmMain->ADOQuery1->RecNo(), 0);
         QTest::keyClick(grid, Qt::Key_Down);
@@ -124,8 +127,7 @@ private slots:
         QCOMPARE(cardCount(program), 2);
     }
 
-    void rightPressMakesTheRowCurrentWithoutFillingThePane()
-    {
+    void rightPressMakesTheRowCurrentWithoutFillingThePane() {
         Program program;
         program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
@@ -140,14 +142,14 @@ private slots:
         QCOMPARE(grid->contextMenuPolicy(), Qt::CustomContextMenu);
     }
 
-    void navigatorEnabling()
-    {
+    void navigatorEnabling() {
         Program program;
         program.showMain();
         TDBNavigator* nav = FrmMain->DBNavigator1;
         auto enabled = [nav] {
             QString s;
-            for (auto b : {TDBNavigator::nbFirst, TDBNavigator::nbPrior, TDBNavigator::nbNext, TDBNavigator::nbLast})
+            for (auto b : {TDBNavigator::nbFirst, TDBNavigator::nbPrior, TDBNavigator::nbNext,
+                           TDBNavigator::nbLast})
                 s += nav->button(b)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
             return s;
         };
@@ -171,8 +173,7 @@ private slots:
 
     // ---- The detail pane ----
 
-    void detailPaneRows()
-    {
+    void detailPaneRows() {
         Program program;
         program.showMain();
         QStringList pairs;
@@ -183,17 +184,18 @@ private slots:
         const QStringList lines = FrmMain->ValueListEditor1->lines();
         QCOMPARE(lines.size(), 23);
         for (int i = 0; i < 23; ++i)
-            QCOMPARE(lines.at(i), col(kDetailColumns[i]) + QStringLiteral("=v-") + col(kDetailColumns[i]));
+            QCOMPARE(lines.at(i),
+                     col(kDetailColumns[i]) + QStringLiteral("=v-") + col(kDetailColumns[i]));
         QCOMPARE(lines.at(12), QStringLiteral("传真=v-传真"));
         for (const QString& line : lines)
-            QVERIFY(!line.startsWith(col("生日")) && !line.startsWith(col("添加日期")) && !line.startsWith("ID"));
+            QVERIFY(!line.startsWith(col("生日")) && !line.startsWith(col("添加日期")) &&
+                    !line.startsWith("ID"));
         // Any cell of the row gives the same rows.
         clickCell(0, 20);
         QCOMPARE(FrmMain->ValueListEditor1->lines(), lines);
     }
 
-    void detailPaneFilledOnlyByACellClick()
-    {
+    void detailPaneFilledOnlyByACellClick() {
         Program program;
         program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
@@ -209,8 +211,10 @@ private slots:
         // Moving by navigator, keyboard, title row or row marker does not refill it.
         QTest::mouseClick(FrmMain->DBNavigator1->button(TDBNavigator::nbNext), Qt::LeftButton);
         QTest::keyClick(FrmMain->DBGrid1, Qt::Key_Up);
-        QTest::mouseClick(FrmMain->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(30, 5));
-        QTest::mouseClick(FrmMain->DBGrid1->verticalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 25));
+        QTest::mouseClick(FrmMain->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(30, 5));
+        QTest::mouseClick(FrmMain->DBGrid1->verticalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(5, 25));
         QCOMPARE(list->value(col("姓名")), QStringLiteral("甲"));
         clickCell(1, 1);
         QCOMPARE(list->value(col("姓名")), QStringLiteral("乙"));
@@ -220,8 +224,7 @@ private slots:
         QCOMPARE(list->value(col("姓名")), QStringLiteral("乙"));
     }
 
-    void detailPaneOpensAndCloses()
-    {
+    void detailPaneOpensAndCloses() {
         Program program;
         program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
@@ -244,8 +247,7 @@ private slots:
         QCOMPARE(FrmMain->ValueListEditor1->lines(), rows);
     }
 
-    void detailPaneWithNoCards()
-    {
+    void detailPaneWithNoCards() {
         Program program;
         program.showMain();
         FrmMain->DBGrid1CellClick();
@@ -255,8 +257,7 @@ private slots:
 
     // ---- The editor: pages, keys, postcodes ----
 
-    void editorLayout()
-    {
+    void editorLayout() {
         Program program;
         TFrmMain* m = FrmMain;
         QCOMPARE(m->Edit1->geometry(), QRect(40, 8, 73, 19));
@@ -268,7 +269,8 @@ private slots:
         QStringList items;
         for (int i = 0; i < m->ComboBox1->count(); ++i)
             items << m->ComboBox1->itemText(i);
-        QCOMPARE(items.join(' '), QStringLiteral("博士 硕士 本科 大专 高职 电大 中专 技校 职高 高中 其它"));
+        QCOMPARE(items.join(' '),
+                 QStringLiteral("博士 硕士 本科 大专 高职 电大 中专 技校 职高 高中 其它"));
         QVERIFY(m->ComboBox1->isEditable());
         // Tab order within each page.
         auto chain = [m](QWidget* from, int steps) {
@@ -277,21 +279,23 @@ private slots:
             for (int i = 0; i < steps; ++i) {
                 names << w->objectName();
                 w = w->nextInFocusChain();
-                while (w && (w->focusPolicy() == Qt::NoFocus || !w->objectName().size()
-                             || w->objectName().startsWith("qt_")))
+                while (w && (w->focusPolicy() == Qt::NoFocus || !w->objectName().size() ||
+                             w->objectName().startsWith("qt_")))
                     w = w->nextInFocusChain();
             }
             return names;
         };
         QCOMPARE(chain(m->Edit1, 12).join(' '),
-                 QStringLiteral("Edit1 Edit16 Edit2 Edit3 Edit4 Edit5 Edit6 ComboBox1 Edit7 Edit18 Button6 Button7"));
-        QCOMPARE(chain(m->Edit8, 16).join(' '),
-                 QStringLiteral("Edit8 Edit9 Edit19 Edit10 Edit20 Edit11 Edit12 Edit13 Edit14 Edit15 MaskEdit4 "
-                                "Edit17 MaskEdit5 Button9 Button8 Button10"));
+                 QStringLiteral("Edit1 Edit16 Edit2 Edit3 Edit4 Edit5 Edit6 ComboBox1 Edit7 Edit18 "
+                                "Button6 Button7"));
+        QCOMPARE(
+            chain(m->Edit8, 16).join(' '),
+            QStringLiteral(
+                "Edit8 Edit9 Edit19 Edit10 Edit20 Edit11 Edit12 Edit13 Edit14 Edit15 MaskEdit4 "
+                "Edit17 MaskEdit5 Button9 Button8 Button10"));
     }
 
-    void pageMovesByButtonAndEnter()
-    {
+    void pageMovesByButtonAndEnter() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -323,8 +327,7 @@ private slots:
         QCOMPARE(cardCount(program), 0);
     }
 
-    void postcodeBox()
-    {
+    void postcodeBox() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -341,8 +344,10 @@ private slots:
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
         QCOMPARE(program.boxes.texts(),
-                 QStringList{QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
-        QCOMPARE(program.boxes.boxes().first().flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
+                 QStringList{
+                     QStringLiteral("Invalid input value.  Use escape key to abandon changes.")});
+        QCOMPARE(program.boxes.boxes().first().flags,
+                 unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
         QVERIFY(box->hasFocus());
         // Esc puts back the text it had when it got the focus.
         QTest::keyClick(box, Qt::Key_Escape);
@@ -360,8 +365,7 @@ private slots:
         QCOMPARE(program.boxes.boxes().size(), 1);
     }
 
-    void cancelButtons()
-    {
+    void cancelButtons() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -380,8 +384,7 @@ private slots:
 
     // ---- Adding ----
 
-    void addEntersAddMode()
-    {
+    void addEntersAddMode() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -404,8 +407,7 @@ private slots:
         QCOMPARE(cardCount(program), 1);
     }
 
-    void addSavesEveryColumnInOrder()
-    {
+    void addSavesEveryColumnInOrder() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -422,8 +424,7 @@ private slots:
         QCOMPARE(m->DBGrid1->model()->rowCount(), 1);
     }
 
-    void addWithOnlyAName()
-    {
+    void addWithOnlyAName() {
         Program program;
         program.showMain();
         FrmMain->SpeedButton1Click();
@@ -435,12 +436,12 @@ private slots:
         expected[0] = QStringLiteral("   ");
         QCOMPARE(storedCard(program, QStringLiteral("1=1")), expected);
         // Empty texts are stored as empty texts, not as missing values.
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select count(*) from zl where 单位 is null")),
+        QCOMPARE(query(program.folder.database(),
+                       QStringLiteral("select count(*) from zl where 单位 is null")),
                  QStringList{QStringLiteral("0")});
     }
 
-    void addRefusesAnEmptyName()
-    {
+    void addRefusesAnEmptyName() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -458,8 +459,7 @@ private slots:
         QVERIFY(!program.modal.shown.contains(FrmTJTS));
     }
 
-    void continueAddingPrompt()
-    {
+    void continueAddingPrompt() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -501,8 +501,7 @@ private slots:
         QCOMPARE(cardCount(program), 3);
     }
 
-    void enterInNotesSavesWithoutAStrayLineBreak()
-    {
+    void enterInNotesSavesWithoutAStrayLineBreak() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -526,7 +525,8 @@ private slots:
         m->showEditorPage(m->TabSheet3);
         m->Memo1->setFocus();
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl where 姓名 = '乙'")),
+        QCOMPARE(query(program.folder.database(),
+                       QStringLiteral("select 备注 from zl where 姓名 = '乙'")),
                  QStringList{QString()});
         // A refused save uses the Enter up too.
         FrmTJTS->Button1Click();
@@ -538,8 +538,7 @@ private slots:
         QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("note"));
     }
 
-    void enterInNotesDoesNothingOutsideAddAndModify()
-    {
+    void enterInNotesDoesNothingOutsideAddAndModify() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -555,8 +554,7 @@ private slots:
 
     // ---- Modifying ----
 
-    void modifyLoadsAndSaves()
-    {
+    void modifyLoadsAndSaves() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -590,14 +588,15 @@ private slots:
         QVERIFY(!program.modal.shown.contains(FrmTJTS));
     }
 
-    void modifyWithoutChangesKeepsTheCard()
-    {
+    void modifyWithoutChangesKeepsTheCard() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("甲"), col("传真"), QStringLiteral("010-1234"),
-                 col("工作邮编"), QStringLiteral("12345678"), col("家庭邮编"), QStringLiteral("ab")});
-        const QString id = query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first();
+                 col("工作邮编"), QStringLiteral("12345678"), col("家庭邮编"),
+                 QStringLiteral("ab")});
+        const QString id =
+            query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first();
         m->DBGrid1DblClick();
         m->ButtonXGQDClick();
         const QStringList card = storedCard(program, QStringLiteral("1=1"));
@@ -606,11 +605,12 @@ private slots:
         // Postcodes the mask cannot show come back as they were; an empty one as six blanks.
         QCOMPARE(card.at(20), QStringLiteral("12345678"));
         QCOMPARE(card.at(22), QStringLiteral("ab"));
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first(), id);
+        QCOMPARE(
+            query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first(),
+            id);
     }
 
-    void modifyRefusesAnEmptyName()
-    {
+    void modifyRefusesAnEmptyName() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -624,12 +624,12 @@ private slots:
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QVERIFY(m->PageControlZL->isVisible());
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")).first(), QStringLiteral("甲"));
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")).first(),
+                 QStringLiteral("甲"));
         QCOMPARE(m->Memo1->toPlainText(), QString());
     }
 
-    void doubleClickLoadsTheClickedRow()
-    {
+    void doubleClickLoadsTheClickedRow() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -645,13 +645,13 @@ private slots:
         QCOMPARE(m->ValueListEditor1->value(col("姓名")), QStringLiteral("乙"));
         // A double click on the title row opens the current card.
         m->Button7Click();
-        QTest::mouseDClick(m->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(30, 5));
+        QTest::mouseDClick(m->DBGrid1->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                           QPoint(30, 5));
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(m->Edit1->text(), QStringLiteral("乙"));
     }
 
-    void modifySaveIsBoundToTheLoadedCard()
-    {
+    void modifySaveIsBoundToTheLoadedCard() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -664,13 +664,13 @@ private slots:
         // The cursor moves while the editor is open.
         m->ADOQuery1->Last();
         m->ButtonXGQDClick();
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
-                 QStringList({QStringLiteral("甲改"), QStringLiteral("乙")}));
+        QCOMPARE(
+            query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+            QStringList({QStringLiteral("甲改"), QStringLiteral("乙")}));
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("甲改"));
     }
 
-    void modifySaveOfADeletedCardWritesNothing()
-    {
+    void modifySaveOfADeletedCardWritesNothing() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -688,8 +688,7 @@ private slots:
         QVERIFY(m->PageControlZL->isVisible());
     }
 
-    void modifyWithAnEmptyListAddsACard()
-    {
+    void modifyWithAnEmptyListAddsACard() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -702,8 +701,7 @@ private slots:
                  QStringList{QStringLiteral("新|      ")});
     }
 
-    void unusualTextsGoThroughUnchanged()
-    {
+    void unusualTextsGoThroughUnchanged() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -711,7 +709,8 @@ private slots:
         const QString breaks = QStringLiteral("line1\r\nline2\nline3\ttab");
         const QString emoji = QStringLiteral("名片 😀 𠀀");
         const QString longNotes = QString(100000, QChar(0x6587));
-        addCard({col("姓名"), quotes, col("单位"), breaks, col("部门"), emoji, col("备注"), longNotes + breaks});
+        addCard({col("姓名"), quotes, col("单位"), breaks, col("部门"), emoji, col("备注"),
+                 longNotes + breaks});
         clickCell(0, 1);
         QCOMPARE(m->ValueListEditor1->value(col("姓名")), quotes);
         QCOMPARE(m->ValueListEditor1->value(col("单位")), breaks);
@@ -719,23 +718,25 @@ private slots:
         QCOMPARE(m->ValueListEditor1->rowCount(), 23);
         m->SpeedButton2Click();
         m->ButtonXGQDClick();
-        const QStringList rows = query(program.folder.database(), QStringLiteral("select 姓名, 单位, 部门 from zl"));
+        const QStringList rows =
+            query(program.folder.database(), QStringLiteral("select 姓名, 单位, 部门 from zl"));
         QCOMPARE(rows, QStringList{quotes + '|' + breaks + '|' + emoji});
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(), longNotes + breaks);
+        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(),
+                 longNotes + breaks);
         // And through the add path.
         m->SpeedButton1Click();
         m->Edit1->setText(emoji);
         m->Edit2->setText(quotes);
         m->Memo1->setPlainText(longNotes);
         m->ButtonTJQDClick();
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 单位, length(备注) from zl where ID = 2")),
+        QCOMPARE(query(program.folder.database(),
+                       QStringLiteral("select 单位, length(备注) from zl where ID = 2")),
                  QStringList{quotes + QStringLiteral("|100000")});
     }
 
     // ---- Deleting ----
 
-    void deleteRefusesWithoutAName()
-    {
+    void deleteRefusesWithoutAName() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -751,8 +752,7 @@ private slots:
         QVERIFY(!program.modal.shown.contains(FrmSC));
     }
 
-    void deleteConfirmed()
-    {
+    void deleteConfirmed() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -768,8 +768,9 @@ private slots:
         QVERIFY(!FrmSC->isVisible());
         QVERIFY(!m->PageControlZL->isVisible());
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
-                 QStringList({QStringLiteral("一"), QStringLiteral("三")}));
+        QCOMPARE(
+            query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+            QStringList({QStringLiteral("一"), QStringLiteral("三")}));
         // The next card became current.
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("三"));
         // Deleting the last card makes the new last one current; then the only one.
@@ -784,8 +785,7 @@ private slots:
         QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
     }
 
-    void deleteCancelled()
-    {
+    void deleteCancelled() {
         Program program;
         program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
@@ -795,8 +795,7 @@ private slots:
         QCOMPARE(cardCount(program), 1);
     }
 
-    void deleteDialog()
-    {
+    void deleteDialog() {
         Program program;
         QCOMPARE(FrmSC->size(), QSize(250, 150));
         QVERIFY(FrmSC->windowFlags().testFlag(Qt::FramelessWindowHint));

@@ -18,16 +18,15 @@ class TestLogin : public QObject {
     Q_OBJECT
 
 private:
-    static bool mainShown(const Program& program)
-    {
+    static bool mainShown(const Program& program) {
         return program.modal.shown.contains(FrmMain) && FrmMain->isVisible() && !FrmDL->isVisible();
     }
 
-    static void typeAndConfirm(const QString& text, bool byEnter)
-    {
+    static void typeAndConfirm(const QString& text, bool byEnter) {
         FrmDL->Edit1->clear();
         // The test keyboard types ASCII only.
-        const bool ascii = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128; });
+        const bool ascii =
+            std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 128; });
         if (ascii)
             QTest::keyClicks(FrmDL->Edit1, text);
         else
@@ -39,8 +38,7 @@ private:
     }
 
 private slots:
-    void layout()
-    {
+    void layout() {
         Program program;
         QVERIFY(program.created());
         QCOMPARE(FrmDL->size(), QSize(250, 150));
@@ -66,8 +64,7 @@ private slots:
         QVERIFY(shape.contains(QPoint(12, 12)));
     }
 
-    void checkPassword_data()
-    {
+    void checkPassword_data() {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<bool>("hashed");
         QTest::addColumn<QString>("typed");
@@ -88,8 +85,7 @@ private slots:
         QTest::newRow("plain empty stored") << "" << false << "" << true << true;
     }
 
-    void checkPassword()
-    {
+    void checkPassword() {
         QFETCH(QString, stored);
         QFETCH(bool, hashed);
         QFETCH(QString, typed);
@@ -117,8 +113,7 @@ private slots:
         Quembe::destroyForms();
     }
 
-    void retryAfterWrongEntry()
-    {
+    void retryAfterWrongEntry() {
         Program program(QStringLiteral("abc"));
         FrmDL->show();
         typeAndConfirm(QStringLiteral("abd"), true);
@@ -131,8 +126,7 @@ private slots:
         QVERIFY(mainShown(program));
     }
 
-    void noUserRowOpensWithEmptyPassword()
-    {
+    void noUserRowOpensWithEmptyPassword() {
         ProgramFolder folder;
         exec(folder.database(), QStringLiteral("delete from yh"));
         Platform::MessageBoxRecorder boxes;
@@ -143,24 +137,22 @@ private slots:
         Quembe::destroyForms();
     }
 
-    void initialPasswordIsEmptyAndHashed()
-    {
+    void initialPasswordIsEmptyAndHashed() {
         ProgramFolder folder;
-        const QStringList stored = query(folder.database(), QStringLiteral("select 用户密码 from yh"));
+        const QStringList stored =
+            query(folder.database(), QStringLiteral("select 用户密码 from yh"));
         QCOMPARE(stored.size(), 1);
         QVERIFY(stored.first().startsWith(QStringLiteral("$argon2id$")));
         QVERIFY(passwordMatches(stored.first(), QString()));
     }
 
-    void seventeenthCharacterIsRefused()
-    {
+    void seventeenthCharacterIsRefused() {
         Program program;
         QTest::keyClicks(FrmDL->Edit1, QStringLiteral("12345678901234567"));
         QCOMPARE(FrmDL->Edit1->text(), QStringLiteral("1234567890123456"));
     }
 
-    void escapeDoesNothing()
-    {
+    void escapeDoesNothing() {
         Program program;
         FrmDL->show();
         QTest::keyClick(FrmDL->Edit1, Qt::Key_Escape);
@@ -169,8 +161,7 @@ private slots:
         QVERIFY(program.boxes.boxes().isEmpty());
     }
 
-    void enterOnAFocusedButtonClicksIt()
-    {
+    void enterOnAFocusedButtonClicksIt() {
         Program program;
         FrmDL->show();
         FrmDL->Button2->setFocus();
@@ -178,8 +169,7 @@ private slots:
         QCOMPARE(program.modal.terminations, 1);
     }
 
-    void cancelAndCloseEndTheProgram()
-    {
+    void cancelAndCloseEndTheProgram() {
         Program program;
         FrmDL->show();
         QTest::mouseClick(FrmDL->Button2, Qt::LeftButton);
@@ -190,8 +180,7 @@ private slots:
         QVERIFY(!program.modal.shown.contains(FrmMain));
     }
 
-    void dragByPictureNotByEdit()
-    {
+    void dragByPictureNotByEdit() {
         Program program;
         FrmDL->show();
         QVERIFY(QTest::qWaitForWindowExposed(FrmDL));

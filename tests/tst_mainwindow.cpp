@@ -16,8 +16,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void initialState()
-    {
+    void initialState() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -48,8 +47,7 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->DBGrid1));
     }
 
-    void captionsAndPlaces()
-    {
+    void captionsAndPlaces() {
         Program program;
         TFrmMain* m = FrmMain;
         const QList<QPair<TSpeedButton*, QString>> buttons = {
@@ -82,8 +80,7 @@ private slots:
         QCOMPARE(m->Image1->x(), -15);
     }
 
-    void menus()
-    {
+    void menus() {
         Program program;
         TFrmMain* m = FrmMain;
         auto texts = [](QMenu* menu) {
@@ -93,18 +90,22 @@ private slots:
             return list;
         };
         QCOMPARE(m->N2->title(), QStringLiteral("系统(&S)"));
-        QCOMPARE(texts(m->N2), QStringList({QStringLiteral("修改密码...  &S"), QStringLiteral("备份数据  &B"),
-                                            QStringLiteral("恢复数据  &R"), QStringLiteral("-"),
-                                            QStringLiteral("退出系统  &Q")}));
+        QCOMPARE(texts(m->N2),
+                 QStringList({QStringLiteral("修改密码...  &S"), QStringLiteral("备份数据  &B"),
+                              QStringLiteral("恢复数据  &R"), QStringLiteral("-"),
+                              QStringLiteral("退出系统  &Q")}));
         QCOMPARE(m->N1->title(), QStringLiteral("数据(&D)"));
-        QCOMPARE(texts(m->N1), QStringList({QStringLiteral("添加...  &A"), QStringLiteral("修改...  &E"),
-                                            QStringLiteral("删除...  &D"), QStringLiteral("-"),
-                                            QStringLiteral("拨号...  &T")}));
+        QCOMPARE(texts(m->N1),
+                 QStringList({QStringLiteral("添加...  &A"), QStringLiteral("修改...  &E"),
+                              QStringLiteral("删除...  &D"), QStringLiteral("-"),
+                              QStringLiteral("拨号...  &T")}));
         QCOMPARE(m->N3->title(), QStringLiteral("关于(&A)"));
-        QCOMPARE(texts(m->N3), QStringList({QStringLiteral("关于软件...  &S"), QStringLiteral("关于我们...  &M"),
-                                            QStringLiteral("我的主页  &W")}));
-        QCOMPARE(texts(m->PopupMenu1), QStringList({QStringLiteral("添加... &A"), QStringLiteral("修改... &E"),
-                                                    QStringLiteral("删除... &D")}));
+        QCOMPARE(texts(m->N3),
+                 QStringList({QStringLiteral("关于软件...  &S"), QStringLiteral("关于我们...  &M"),
+                              QStringLiteral("我的主页  &W")}));
+        QCOMPARE(texts(m->PopupMenu1),
+                 QStringList({QStringLiteral("添加... &A"), QStringLiteral("修改... &E"),
+                              QStringLiteral("删除... &D")}));
         QCOMPARE(m->N12->objectName(), QStringLiteral("N12"));
         QCOMPARE(m->N14->objectName(), QStringLiteral("N14"));
         // The top-level help item is itself the command.
@@ -118,8 +119,7 @@ private slots:
         QCOMPARE(m->H1->shortcut(), QKeySequence(Qt::Key_F1));
     }
 
-    void oneHandlerPerCommand()
-    {
+    void oneHandlerPerCommand() {
         Program program;
         TFrmMain* m = FrmMain;
         // Button, menu item and popup item of "add" lead to the same state.
@@ -139,8 +139,7 @@ private slots:
         }
     }
 
-    void shortcutsWorkWhereverTheFocusIs_data()
-    {
+    void shortcutsWorkWhereverTheFocusIs_data() {
         QTest::addColumn<QString>("focus");
         QTest::newRow("grid") << "DBGrid1";
         QTest::newRow("keyword") << "EditGJZ";
@@ -150,16 +149,15 @@ private slots:
         QTest::newRow("postcode") << "MaskEdit4";
     }
 
-    void shortcutsWorkWhereverTheFocusIs()
-    {
+    void shortcutsWorkWhereverTheFocusIs() {
         QFETCH(QString, focus);
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
         addCard({QStringLiteral("姓名"), QStringLiteral("张三")});
         m->SpeedButton1Click();
-        if (focus == QLatin1String("MaskEdit4") || focus == QLatin1String("Edit1")
-            || focus == QLatin1String("Memo1")) {
+        if (focus == QLatin1String("MaskEdit4") || focus == QLatin1String("Edit1") ||
+            focus == QLatin1String("Memo1")) {
             m->showEditorPage(focus == QLatin1String("Edit1")   ? m->TabSheet1
                               : focus == QLatin1String("Memo1") ? m->TabSheet3
                                                                 : m->TabSheet2);
@@ -169,7 +167,9 @@ private slots:
         auto* target = m->findChild<QWidget*>(focus);
         QVERIFY(target);
         target->setFocus();
-        QCOMPARE(QApplication::focusWidget() == target || target->isAncestorOf(QApplication::focusWidget()), true);
+        QCOMPARE(QApplication::focusWidget() == target ||
+                     target->isAncestorOf(QApplication::focusWidget()),
+                 true);
         QWidget* receiver = QApplication::focusWidget();
 
         QTest::keyClick(receiver, Qt::Key_F1);
@@ -197,12 +197,12 @@ private slots:
         QVERIFY(program.modal.shown.contains(FrmSC));
     }
 
-    void pressedLook()
-    {
+    void pressedLook() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
-        for (TSpeedButton* b : {m->SpeedButton1, m->SpeedButton2, m->SpeedButton3, m->SpeedButton4}) {
+        for (TSpeedButton* b :
+             {m->SpeedButton1, m->SpeedButton2, m->SpeedButton3, m->SpeedButton4}) {
             QTest::mousePress(b, Qt::LeftButton, {}, QPoint(60, 10));
             QCOMPARE(b->fontColor(), QColor(Qt::red));
             QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(60, 10));
@@ -215,8 +215,7 @@ private slots:
         QCOMPARE(m->SpeedButton4->fontColor(), QColor(Qt::black));
     }
 
-    void releasedOffTheButtonTurnsBlackWithoutClick()
-    {
+    void releasedOffTheButtonTurnsBlackWithoutClick() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -229,8 +228,7 @@ private slots:
         QVERIFY(!m->PageControlZL->isVisible());
     }
 
-    void closingEndsTheProgram()
-    {
+    void closingEndsTheProgram() {
         Program program;
         program.showMain();
         FrmMain->SpeedButton1Click();
@@ -243,16 +241,14 @@ private slots:
                  QStringList{QStringLiteral("0")});
     }
 
-    void quitCommandEndsTheProgram()
-    {
+    void quitCommandEndsTheProgram() {
         Program program;
         program.showMain();
         FrmMain->N13->trigger();
         QCOMPARE(program.modal.terminations, 1);
     }
 
-    void errorInAHandlerIsShownAndTheProgramGoesOn()
-    {
+    void errorInAHandlerIsShownAndTheProgramGoesOn() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;

@@ -15,10 +15,11 @@ namespace {
 
 const QString kNoCondition = QStringLiteral("      请输入查询条件！     ");
 
-QString col(const char* name) { return QString::fromUtf8(name); }
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
 
-void search(const QString& field, const QString& keyword, bool byEnter = false)
-{
+void search(const QString& field, const QString& keyword, bool byEnter = false) {
     FrmMain->ComboBoxGXZD->setEditText(field);
     FrmMain->EditGJZ->setText(keyword);
     if (byEnter)
@@ -27,8 +28,7 @@ void search(const QString& field, const QString& keyword, bool byEnter = false)
         QTest::mouseClick(FrmMain->SpeedButton4, Qt::LeftButton, {}, QPoint(60, 10));
 }
 
-QStringList shownNames()
-{
+QStringList shownNames() {
     QStringList names;
     TADOQuery* q = FrmMain->ADOQuery1;
     const int name = q->FieldNames().indexOf(col("姓名"));
@@ -43,8 +43,7 @@ class TestSearch : public QObject {
     Q_OBJECT
 
 private slots:
-    void fieldList()
-    {
+    void fieldList() {
         Program program;
         QStringList items;
         for (int i = 0; i < FrmMain->ComboBoxGXZD->count(); ++i)
@@ -57,8 +56,7 @@ private slots:
         QVERIFY(FrmMain->ComboBoxGXZD->isEditable());
     }
 
-    void everyFieldFindsItsCard()
-    {
+    void everyFieldFindsItsCard() {
         Program program;
         program.showMain();
         // One card per written column, each holding a marker in just that column.
@@ -72,21 +70,21 @@ private slots:
             search(fields.at(i), QStringLiteral("mark ") + fields.at(i));
             QVERIFY2(program.boxes.boxes().isEmpty(), qPrintable(program.boxes.texts().join(';')));
             QCOMPARE(FrmMain->ADOQuery1->RecordCount(), 1);
-            QCOMPARE(FrmMain->ADOQuery1->FieldAsString(QStringLiteral("ID")), QString::number(i + 1));
+            QCOMPARE(FrmMain->ADOQuery1->FieldAsString(QStringLiteral("ID")),
+                     QString::number(i + 1));
         }
     }
 
-    void statementText()
-    {
+    void statementText() {
         Program program;
-        const SearchStatement s = buildSearchStatement(FrmMain->ADOConnection1, col("E-mail"), QStringLiteral("a%b"));
+        const SearchStatement s =
+            buildSearchStatement(FrmMain->ADOConnection1, col("E-mail"), QStringLiteral("a%b"));
         QCOMPARE(s.text, QStringLiteral("Select * From zl Where \"E-mail\" LIKE ? ESCAPE '\\'"));
         QCOMPARE(s.parameters, QVariantList{QStringLiteral("%a\\%b%")});
         QCOMPARE(escapeLikePattern(QStringLiteral("_\\%x")), QStringLiteral("\\_\\\\\\%x"));
     }
 
-    void keywordsMatchLiterally_data()
-    {
+    void keywordsMatchLiterally_data() {
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<QStringList>("found");
         QTest::newRow("quote") << "'" << QStringList{"O'Neil", "' OR '1'='1"};
@@ -99,13 +97,13 @@ private slots:
         QTest::newRow("none") << "zzz" << QStringList{};
     }
 
-    void keywordsMatchLiterally()
-    {
+    void keywordsMatchLiterally() {
         QFETCH(QString, keyword);
         QFETCH(QStringList, found);
         Program program;
         program.showMain();
-        for (const char* name : {"O'Neil", "100%", "a_b", "c:\\x", "x--y", "' OR '1'='1", "Mr Blank", "plain"})
+        for (const char* name :
+             {"O'Neil", "100%", "a_b", "c:\\x", "x--y", "' OR '1'='1", "Mr Blank", "plain"})
             addCard({col("姓名"), QString::fromLatin1(name)});
         search(col("姓名"), keyword);
         QVERIFY(program.boxes.boxes().isEmpty());
@@ -113,8 +111,7 @@ private slots:
         QCOMPARE(FrmMain->modeMarker(), QStringLiteral("查询"));
     }
 
-    void searchSteps()
-    {
+    void searchSteps() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -156,8 +153,7 @@ private slots:
         QCOMPARE(m->ADOQuery1->SQL.lines(), QStringList{QStringLiteral("select * from zl")});
     }
 
-    void emptyConditions()
-    {
+    void emptyConditions() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
@@ -178,8 +174,7 @@ private slots:
         QCOMPARE(m->ADOQuery1->RecordCount(), 1);
     }
 
-    void unknownFieldIsRefusedAndChangesNothing_data()
-    {
+    void unknownFieldIsRefusedAndChangesNothing_data() {
         QTest::addColumn<QString>("field");
         QTest::newRow("injection") << QStringLiteral("姓名 OR 1=1");
         QTest::newRow("unknown") << QStringLiteral("年龄");
@@ -187,8 +182,7 @@ private slots:
         QTest::newRow("string literal") << QStringLiteral("'x'");
     }
 
-    void unknownFieldIsRefusedAndChangesNothing()
-    {
+    void unknownFieldIsRefusedAndChangesNothing() {
         QFETCH(QString, field);
         Program program;
         program.showMain();
@@ -198,7 +192,8 @@ private slots:
         m->ADOQuery1->Last();
         search(field, QStringLiteral("x"));
         QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(program.boxes.boxes().first().flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
+        QCOMPARE(program.boxes.boxes().first().flags,
+                 unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
         QVERIFY(program.boxes.texts().first().contains(field));
         // The list stays open as it was, and so do the inputs and the marker.
         QVERIFY(m->ADOQuery1->Active());
@@ -209,8 +204,7 @@ private slots:
         QVERIFY(!m->SpeedButton5->isVisible());
     }
 
-    void commandsActOnTheSearchResult()
-    {
+    void commandsActOnTheSearchResult() {
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;

@@ -23,14 +23,12 @@ class TestStartup : public QObject {
 
 private:
     /// Runs the program over the folder as it is, up to the message loop; the exit status.
-    static int startUp()
-    {
+    static int startUp() {
         Platform::ModalRecorder modal;
         return Quembe::run(*qApp);
     }
 
-    void expectFailure(const QString& fragment)
-    {
+    void expectFailure(const QString& fragment) {
         Platform::MessageBoxRecorder boxes;
         QCOMPARE(startUp(), 1);
         QCOMPARE(boxes.boxes().size(), 1);
@@ -40,15 +38,14 @@ private:
         QVERIFY2(box.text.contains(fragment, Qt::CaseInsensitive), qPrintable(box.text));
         // Nothing is left behind: no window exists, none was shown.
         QVERIFY(!FrmDL && !FrmMain && !FrmSC && !FrmTJTS);
-        QVERIFY(QApplication::topLevelWidgets().isEmpty()
-                || std::none_of(QApplication::topLevelWidgets().cbegin(),
-                                QApplication::topLevelWidgets().cend(),
-                                [](QWidget* w) { return w->isVisible(); }));
+        QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().cbegin(),
+                             QApplication::topLevelWidgets().cend(),
+                             [](QWidget* w) { return w->isVisible(); }));
     }
 
 private slots:
-    void createsTheFourWindowsInOrder()
-    {
+    void createsTheFourWindowsInOrder() {
         Program program;
         QVERIFY(program.created());
         QVERIFY(FrmDL && FrmMain && FrmSC && FrmTJTS);
@@ -60,31 +57,27 @@ private slots:
         QVERIFY(program.boxes.boxes().isEmpty());
     }
 
-    void missingDatabase()
-    {
+    void missingDatabase() {
         ProgramFolder folder(QString(), false);
         expectFailure(QStringLiteral("velmora.mdb"));
         // The program never makes a database of its own.
         QVERIFY(!QFile::exists(folder.database()));
     }
 
-    void wrongDatabasePassword()
-    {
+    void wrongDatabasePassword() {
         ProgramFolder folder(QString(), false);
         Schema::createDatabase(folder.database(), QStringLiteral("other"), QString());
         expectFailure(QStringLiteral("password"));
     }
 
-    void notADatabase_data()
-    {
+    void notADatabase_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("random bytes") << QByteArray(4096, '\x5a');
         QTest::newRow("empty file") << QByteArray();
         QTest::newRow("text") << QByteArray("name,company\nzhang,acme\n");
     }
 
-    void notADatabase()
-    {
+    void notADatabase() {
         QFETCH(QByteArray, content);
         ProgramFolder folder(QString(), false);
         QFile file(folder.database());
@@ -100,8 +93,7 @@ private slots:
         QCOMPARE(file.readAll(), content);
     }
 
-    void truncatedDatabase()
-    {
+    void truncatedDatabase() {
         ProgramFolder folder;
         QFile file(folder.database());
         QVERIFY(file.open(QIODevice::ReadWrite));
@@ -112,23 +104,20 @@ private slots:
         QCOMPARE(boxes.boxes().size(), 1);
     }
 
-    void tableMissing_data()
-    {
+    void tableMissing_data() {
         QTest::addColumn<QString>("table");
         QTest::newRow("zl") << QStringLiteral("zl");
         QTest::newRow("yh") << QStringLiteral("yh");
     }
 
-    void tableMissing()
-    {
+    void tableMissing() {
         QFETCH(QString, table);
         ProgramFolder folder;
         exec(folder.database(), QStringLiteral("drop table ") + table);
         expectFailure(table);
     }
 
-    void lockedDatabase()
-    {
+    void lockedDatabase() {
         ProgramFolder folder;
         // Another program holds the file exclusively.
         QProcess holder;
@@ -143,19 +132,21 @@ private slots:
         QVERIFY(holder.waitForFinished(5000));
     }
 
-    void errorBoxText_data()
-    {
+    void errorBoxText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "File not found" << "File not found.";
-        QTest::newRow("full stop") << "File not found." << "File not found.";
-        QTest::newRow("exclamation") << "Stop!" << "Stop!";
+        QTest::newRow("letter") << "File not found"
+                                << "File not found.";
+        QTest::newRow("full stop") << "File not found."
+                                   << "File not found.";
+        QTest::newRow("exclamation") << "Stop!"
+                                     << "Stop!";
         QTest::newRow("chinese") << QStringLiteral("错误") << QStringLiteral("错误.");
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
-    void errorBoxText()
-    {
+    void errorBoxText() {
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(Platform::errorBoxText(text), shown);

@@ -23,8 +23,7 @@ namespace {
 
 QString g_out;
 
-void save(QWidget* widget, const QString& name)
-{
+void save(QWidget* widget, const QString& name) {
     widget->show();
     QCoreApplication::processEvents();
     QPixmap shot = widget->grab();
@@ -42,9 +41,9 @@ void save(QWidget* widget, const QString& name)
     std::printf("%s\n", qPrintable(file));
 }
 
-void addCard(const QStringList& values)
-{
-    static const char* columns[] = {"姓名", "单位", "部门", "职务", "手机", "E-mail", "工作地址", "备注"};
+void addCard(const QStringList& values) {
+    static const char* columns[] = {"姓名", "单位",   "部门",     "职务",
+                                    "手机", "E-mail", "工作地址", "备注"};
     TADOQuery* q = FrmMain->ADOQuery1;
     q->Insert();
     for (int i = 0; i < values.size(); ++i)
@@ -54,8 +53,7 @@ void addCard(const QStringList& values)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Platform::TApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: renderwindows OUTDIR\n");
@@ -74,14 +72,17 @@ int main(int argc, char** argv)
         return 1;
 
     addCard({QStringLiteral("张伟"), QStringLiteral("北方机械有限公司"), QStringLiteral("销售部"),
-             QStringLiteral("经理"), QStringLiteral("13901234567"), QStringLiteral("zhangwei@example.com"),
-             QStringLiteral("北京市海淀区中关村大街1号"), QStringLiteral("老客户")});
+             QStringLiteral("经理"), QStringLiteral("13901234567"),
+             QStringLiteral("zhangwei@example.com"), QStringLiteral("北京市海淀区中关村大街1号"),
+             QStringLiteral("老客户")});
     addCard({QStringLiteral("李娜"), QStringLiteral("江南文化传媒"), QStringLiteral("编辑部"),
-             QStringLiteral("主编"), QStringLiteral("13812345678"), QStringLiteral("lina@example.com"),
-             QStringLiteral("杭州市西湖区文三路88号"), QString()});
+             QStringLiteral("主编"), QStringLiteral("13812345678"),
+             QStringLiteral("lina@example.com"), QStringLiteral("杭州市西湖区文三路88号"),
+             QString()});
     addCard({QStringLiteral("王强"), QStringLiteral("华夏软件"), QStringLiteral("研发中心"),
-             QStringLiteral("工程师"), QStringLiteral("13698765432"), QStringLiteral("wq@example.com"),
-             QStringLiteral("深圳市南山区科技园"), QStringLiteral("会议上认识")});
+             QStringLiteral("工程师"), QStringLiteral("13698765432"),
+             QStringLiteral("wq@example.com"), QStringLiteral("深圳市南山区科技园"),
+             QStringLiteral("会议上认识")});
     FrmMain->ADOQuery1->First();
 
     save(FrmDL, QStringLiteral("login"));
