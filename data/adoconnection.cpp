@@ -24,24 +24,23 @@ const char kJetProvider[] = "Microsoft.Jet.OLEDB.4.0";
 // Long enough to ride out another program's short write, short enough not to hang the UI.
 const int kBusyTimeoutMs = 1500;
 
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
-EDatabaseError notADatabase(const QString& file, const QString& why)
-{
+EDatabaseError notADatabase(const QString& file, const QString& why) {
     return EDatabaseError(
         QStringLiteral("The file \"%1\" is not a database (%2)").arg(native(file), why));
 }
 
-EDatabaseError locked(const QString& file)
-{
+EDatabaseError locked(const QString& file) {
     return EDatabaseError(
         QStringLiteral("The database file \"%1\" is locked by another program; close it and "
                        "try again")
             .arg(native(file)));
 }
 
-quint32 bigEndian(const QByteArray& bytes, int offset, int size)
-{
+quint32 bigEndian(const QByteArray& bytes, int offset, int size) {
     quint32 value = 0;
     for (int i = 0; i < size; ++i)
         value = (value << 8) | quint8(bytes.at(offset + i));
@@ -50,8 +49,7 @@ quint32 bigEndian(const QByteArray& bytes, int offset, int size)
 
 // SQLite takes an empty or short file for a new, empty database, and reads a truncated one
 // until it trips over the missing pages; look at the header first to report either clearly.
-void checkHeader(const QString& file)
-{
+void checkHeader(const QString& file) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         throw EDatabaseError(QStringLiteral("Cannot read the database file \"%1\": %2")
@@ -70,14 +68,13 @@ void checkHeader(const QString& file)
     const quint32 validFor = bigEndian(header, 92, 4);
     if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
         throw notADatabase(file, QStringLiteral("damaged header"));
-    if (size < qint64(pageSize) || (validFor == changeCounter && pageCount > 0 &&
-                                    size < qint64(pageCount) * qint64(pageSize)))
+    if (size < qint64(pageSize) ||
+        (validFor == changeCounter && pageCount > 0 && size < qint64(pageCount) * qint64(pageSize)))
         throw notADatabase(file, QStringLiteral("the file is truncated"));
 }
 
 // Opening by URI with mode=rw makes SQLite refuse a missing file instead of creating it.
-QString readWriteUri(const QString& file)
-{
+QString readWriteUri(const QString& file) {
     return QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
            QStringLiteral("?mode=rw");
 }
@@ -88,20 +85,16 @@ QAtomicInt g_connectionCount;
 
 TADOConnection::TADOConnection(QObject* parent)
     : QObject(parent)
-    , m_name(QStringLiteral("TADOConnection-%1").arg(g_connectionCount.fetchAndAddRelaxed(1)))
-{
-}
+    , m_name(QStringLiteral("TADOConnection-%1").arg(g_connectionCount.fetchAndAddRelaxed(1))) {}
 
-TADOConnection::~TADOConnection()
-{
+TADOConnection::~TADOConnection() {
     Close();
     const QVector<TADOQuery*> datasets = m_datasets;
     for (TADOQuery* dataset : datasets)
         dataset->setConnection(nullptr);
 }
 
-QString TADOConnection::databaseFile() const
-{
+QString TADOConnection::databaseFile() const {
     const QString source =
         ::ConnectionString::parse(ConnectionString).value(QStringLiteral("Data Source"));
     const QString name = source.section(QRegularExpression(QStringLiteral("[\\\\/]")), -1);
@@ -110,8 +103,7 @@ QString TADOConnection::databaseFile() const
     return Platform::programFolder() + name;
 }
 
-void TADOConnection::Open()
-{
+void TADOConnection::Open() {
     if (m_open)
         return;
     const ::ConnectionString settings = ::ConnectionString::parse(ConnectionString);
@@ -131,8 +123,7 @@ void TADOConnection::Open()
     openFile(file, settings.value(QStringLiteral("Jet OLEDB:Database Password")));
 }
 
-void TADOConnection::openFile(const QString& file, const QString& password)
-{
+void TADOConnection::openFile(const QString& file, const QString& password) {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
         throw EDatabaseError(QStringLiteral("The database engine (Qt's QSQLITE driver) is not "
                                             "available"));
@@ -194,8 +185,7 @@ void TADOConnection::openFile(const QString& file, const QString& password)
     m_open = true;
 }
 
-void TADOConnection::release()
-{
+void TADOConnection::release() {
     m_handle = nullptr;
     if (QSqlDatabase::contains(m_name)) {
         {
@@ -206,8 +196,7 @@ void TADOConnection::release()
     }
 }
 
-void TADOConnection::Close()
-{
+void TADOConnection::Close() {
     const QVector<TADOQuery*> datasets = m_datasets;
     for (TADOQuery* dataset : datasets)
         dataset->Close();
@@ -217,22 +206,26 @@ void TADOConnection::Close()
     release();
 }
 
-bool TADOConnection::Connected() const { return m_open; }
+bool TADOConnection::Connected() const {
+    return m_open;
+}
 
-void TADOConnection::setConnected(bool connected)
-{
+void TADOConnection::setConnected(bool connected) {
     if (connected)
         Open();
     else
         Close();
 }
 
-sqlite3* TADOConnection::handle() const { return m_handle; }
+sqlite3* TADOConnection::handle() const {
+    return m_handle;
+}
 
-void TADOConnection::attach(TADOQuery* dataset)
-{
+void TADOConnection::attach(TADOQuery* dataset) {
     if (dataset && !m_datasets.contains(dataset))
         m_datasets.append(dataset);
 }
 
-void TADOConnection::detach(TADOQuery* dataset) { m_datasets.removeAll(dataset); }
+void TADOConnection::detach(TADOQuery* dataset) {
+    m_datasets.removeAll(dataset);
+}

@@ -18,10 +18,11 @@ const int kCachedRows = 4096;
 // After a failed read views show blanks for this long instead of waiting on every cell.
 const qint64 kViewRetryMs = 2000;
 
-QString key(const QString& column) { return column.toLower(); }
+QString key(const QString& column) {
+    return column.toLower();
+}
 
-QByteArray idList(const QVector<qint64>& ids)
-{
+QByteArray idList(const QVector<qint64>& ids) {
     QByteArray list;
     for (qint64 id : ids) {
         if (!list.isEmpty())
@@ -32,8 +33,7 @@ QByteArray idList(const QVector<qint64>& ids)
 }
 
 // The statement's first table: the one "from" names, quoted or not.
-QString writeTable(const QString& statement)
-{
+QString writeTable(const QString& statement) {
     static const QRegularExpression from(
         QStringLiteral("\\bfrom\\s+(\"(?:[^\"]|\"\")+\"|\\[[^\\]]+\\]|`[^`]+`|[^\\s;,()]+)"),
         QRegularExpression::CaseInsensitiveOption);
@@ -51,8 +51,7 @@ QString writeTable(const QString& statement)
 
 } // namespace
 
-QString TStrings::Text() const
-{
+QString TStrings::Text() const {
     QString text;
     for (const QString& line : m_lines)
         text += line + QLatin1String("\r\n");
@@ -61,19 +60,16 @@ QString TStrings::Text() const
 
 TADOQuery::TADOQuery(const QString& name, QObject* parent)
     : QObject(parent)
-    , m_cache(std::make_unique<RowCache>(kCachedRows))
-{
+    , m_cache(std::make_unique<RowCache>(kCachedRows)) {
     setObjectName(name);
 }
 
-TADOQuery::~TADOQuery()
-{
+TADOQuery::~TADOQuery() {
     if (m_connection)
         m_connection->detach(this);
 }
 
-void TADOQuery::setConnection(TADOConnection* connection)
-{
+void TADOQuery::setConnection(TADOConnection* connection) {
     if (connection == m_connection)
         return;
     Close();
@@ -84,37 +80,34 @@ void TADOQuery::setConnection(TADOConnection* connection)
         m_connection->attach(this);
 }
 
-void TADOQuery::fail(const QString& message) const
-{
+void TADOQuery::fail(const QString& message) const {
     throw EDatabaseError(name() + QLatin1String(": ") + message);
 }
 
-void TADOQuery::failSql(sqlite3* handle, int rc) const { fail(Sqlite::errorText(handle, rc)); }
+void TADOQuery::failSql(sqlite3* handle, int rc) const {
+    fail(Sqlite::errorText(handle, rc));
+}
 
-void TADOQuery::checkActive() const
-{
+void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
         fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
-sqlite3* TADOQuery::db() const
-{
+sqlite3* TADOQuery::db() const {
     sqlite3* handle = m_connection ? m_connection->handle() : nullptr;
     if (!handle)
         fail(QStringLiteral("The connection is closed"));
     return handle;
 }
 
-int TADOQuery::columnIndex(const QString& column) const
-{
+int TADOQuery::columnIndex(const QString& column) const {
     const auto it = m_columnIndex.constFind(key(column));
     if (it == m_columnIndex.constEnd())
         fail(QStringLiteral("Field '%1' not found").arg(column));
     return it.value();
 }
 
-void TADOQuery::bindParameters(SqliteStatement& statement) const
-{
+void TADOQuery::bindParameters(SqliteStatement& statement) const {
     const int count = qMin(int(m_params.size()), statement.parameterCount());
     for (int i = 0; i < count; ++i) {
         const int rc = statement.bind(i + 1, m_params.at(i));
@@ -123,10 +116,11 @@ void TADOQuery::bindParameters(SqliteStatement& statement) const
     }
 }
 
-QString TADOQuery::tableName() const { return m_table; }
+QString TADOQuery::tableName() const {
+    return m_table;
+}
 
-void TADOQuery::Open()
-{
+void TADOQuery::Open() {
     if (Active())
         return;
     if (!m_connection)
@@ -163,9 +157,8 @@ void TADOQuery::Open()
         fail(QStringLiteral("The statement's result has no \"ID\" column"));
 
     QByteArray core = text.left(consumed);
-    while (!core.isEmpty() &&
-           (core.endsWith(';') || core.endsWith(' ') || core.endsWith('\r') ||
-            core.endsWith('\n') || core.endsWith('\t')))
+    while (!core.isEmpty() && (core.endsWith(';') || core.endsWith(' ') || core.endsWith('\r') ||
+                               core.endsWith('\n') || core.endsWith('\t')))
         core.chop(1);
 
     m_params = Parameters;
@@ -202,8 +195,7 @@ void TADOQuery::Open()
     emit currentChanged(m_current);
 }
 
-void TADOQuery::Close()
-{
+void TADOQuery::Close() {
     if (!Active())
         return;
     m_state = dsInactive;
@@ -221,8 +213,7 @@ void TADOQuery::Close()
     emit currentChanged(-1);
 }
 
-void TADOQuery::checkBrowseMode()
-{
+void TADOQuery::checkBrowseMode() {
     if (!editing())
         return;
     if (m_modified.contains(true))
@@ -231,8 +222,7 @@ void TADOQuery::checkBrowseMode()
         Cancel();
 }
 
-void TADOQuery::Insert()
-{
+void TADOQuery::Insert() {
     checkActive();
     checkBrowseMode();
     m_beforeInsert = m_current;
@@ -246,8 +236,7 @@ void TADOQuery::Insert()
     emit stateChanged();
 }
 
-void TADOQuery::Edit()
-{
+void TADOQuery::Edit() {
     checkActive();
     if (editing())
         return;
@@ -261,16 +250,14 @@ void TADOQuery::Edit()
     emit stateChanged();
 }
 
-void TADOQuery::Post()
-{
+void TADOQuery::Post() {
     checkActive();
     if (!editing())
         return;
     writePending();
 }
 
-void TADOQuery::writePending()
-{
+void TADOQuery::writePending() {
     if (m_table.isEmpty())
         fail(QStringLiteral("Cannot change the rows: the statement names no table"));
     sqlite3* handle = db();
@@ -293,8 +280,7 @@ void TADOQuery::writePending()
             for (int i = 0; i < names.size(); ++i)
                 marks << QStringLiteral("?");
             sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) +
-                   QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) +
-                   QLatin1Char(')');
+                   QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
         }
         SqliteStatement st;
         int rc = st.prepare(handle, sql.toUtf8());
@@ -351,8 +337,7 @@ void TADOQuery::writePending()
     emit stateChanged();
 }
 
-void TADOQuery::Cancel()
-{
+void TADOQuery::Cancel() {
     if (m_state == dsInsert) {
         const int row = m_current;
         m_ids.removeAt(row);
@@ -372,8 +357,7 @@ void TADOQuery::Cancel()
     }
 }
 
-void TADOQuery::Delete()
-{
+void TADOQuery::Delete() {
     checkActive();
     if (m_state == dsInsert) {
         Cancel();
@@ -388,10 +372,9 @@ void TADOQuery::Delete()
     const int row = m_current;
     const qint64 id = m_ids.at(row);
     SqliteStatement st;
-    int rc =
-        st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
-                            QStringLiteral(" WHERE \"ID\"=?"))
-                               .toUtf8());
+    int rc = st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
+                                 QStringLiteral(" WHERE \"ID\"=?"))
+                                    .toUtf8());
     if (rc == SQLITE_OK)
         rc = st.bind(1, id);
     if (rc == SQLITE_OK)
@@ -406,8 +389,7 @@ void TADOQuery::Delete()
     emit currentChanged(m_current);
 }
 
-void TADOQuery::fetchPage(int row) const
-{
+void TADOQuery::fetchPage(int row) const {
     const int first = row - row % kPageRows;
     const int last = qMin(first + kPageRows, int(m_ids.size()));
     QVector<qint64> ids;
@@ -419,8 +401,7 @@ void TADOQuery::fetchPage(int row) const
     fetchRows(ids);
 }
 
-void TADOQuery::fetchRows(const QVector<qint64>& ids) const
-{
+void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
     if (ids.isEmpty())
         return;
     sqlite3* handle = db();
@@ -488,8 +469,7 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const
     }
 }
 
-const QVector<QVariant>& TADOQuery::rowValues(int row) const
-{
+const QVector<QVariant>& TADOQuery::rowValues(int row) const {
     const qint64 id = m_ids.at(row);
     if (id == 0)
         return m_nullRow;
@@ -501,15 +481,13 @@ const QVector<QVariant>& TADOQuery::rowValues(int row) const
     return m_nullRow;
 }
 
-QVariant TADOQuery::valueAt(int row, int column) const
-{
+QVariant TADOQuery::valueAt(int row, int column) const {
     if (row == m_current && editing())
         return m_buffer.at(column);
     return rowValues(row).at(column);
 }
 
-QString TADOQuery::FieldAsString(const QString& column) const
-{
+QString TADOQuery::FieldAsString(const QString& column) const {
     checkActive();
     const int c = columnIndex(column);
     if (m_current < 0)
@@ -517,8 +495,7 @@ QString TADOQuery::FieldAsString(const QString& column) const
     return valueAt(m_current, c).toString();
 }
 
-void TADOQuery::SetFieldAsString(const QString& column, const QString& text)
-{
+void TADOQuery::SetFieldAsString(const QString& column, const QString& text) {
     checkActive();
     const int c = columnIndex(column);
     if (!editing())
@@ -529,61 +506,62 @@ void TADOQuery::SetFieldAsString(const QString& column, const QString& text)
     emit rowChanged(m_current);
 }
 
-QStringList TADOQuery::FieldNames() const { return m_columns; }
+QStringList TADOQuery::FieldNames() const {
+    return m_columns;
+}
 
-bool TADOQuery::HasField(const QString& column) const
-{
+bool TADOQuery::HasField(const QString& column) const {
     return m_columnIndex.contains(key(column));
 }
 
-int TADOQuery::RecordCount() const { return int(m_ids.size()); }
+int TADOQuery::RecordCount() const {
+    return int(m_ids.size());
+}
 
-bool TADOQuery::Bof() const { return m_ids.isEmpty() || m_current <= 0; }
+bool TADOQuery::Bof() const {
+    return m_ids.isEmpty() || m_current <= 0;
+}
 
-bool TADOQuery::Eof() const { return m_ids.isEmpty() || m_current >= int(m_ids.size()) - 1; }
+bool TADOQuery::Eof() const {
+    return m_ids.isEmpty() || m_current >= int(m_ids.size()) - 1;
+}
 
-void TADOQuery::setCurrent(int row)
-{
+void TADOQuery::setCurrent(int row) {
     if (row == m_current)
         return;
     m_current = row;
     emit currentChanged(row);
 }
 
-void TADOQuery::First()
-{
+void TADOQuery::First() {
     checkActive();
     checkBrowseMode();
     if (!m_ids.isEmpty())
         setCurrent(0);
 }
 
-void TADOQuery::Prior()
-{
+void TADOQuery::Prior() {
     checkActive();
     checkBrowseMode();
     if (m_current > 0)
         setCurrent(m_current - 1);
 }
 
-void TADOQuery::Next()
-{
+void TADOQuery::Next() {
     checkActive();
     checkBrowseMode();
     if (m_current < int(m_ids.size()) - 1)
         setCurrent(m_current + 1);
 }
 
-void TADOQuery::Last()
-{
+void TADOQuery::Last() {
     checkActive();
     checkBrowseMode();
     if (!m_ids.isEmpty())
         setCurrent(int(m_ids.size()) - 1);
 }
 
-void TADOQuery::MoveTo(int row)
-{
+void TADOQuery::MoveTo(int row) {
     checkActive();
     if (row == m_current)
         return;
@@ -592,8 +570,7 @@ void TADOQuery::MoveTo(int row)
         setCurrent(qBound(0, row, int(m_ids.size()) - 1));
 }
 
-QString TADOQuery::CellText(int row, int column) const
-{
+QString TADOQuery::CellText(int row, int column) const {
     if (!Active() || row < 0 || row >= m_ids.size() || column < 0 || column >= m_columns.size())
         return QString();
     if (row == m_current && editing())
@@ -612,15 +589,13 @@ QString TADOQuery::CellText(int row, int column) const
     }
 }
 
-qint64 TADOQuery::CurrentId() const
-{
+qint64 TADOQuery::CurrentId() const {
     if (m_current < 0 || m_current >= m_ids.size())
         return 0;
     return m_ids.at(m_current);
 }
 
-bool TADOQuery::Locate(qint64 id)
-{
+bool TADOQuery::Locate(qint64 id) {
     checkActive();
     if (id == 0)
         return false;

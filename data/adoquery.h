@@ -92,12 +92,19 @@ public:
     bool Locate(qint64 id);
 
 signals:
+    // Each is sent after the change has been made to the dataset.
+
     /// Opened, closed or reloaded: every row may have changed.
     void reset();
+    /// A row now stands at `row` (a new row being inserted; always the last).
     void rowInserted(int row);
+    /// The row that stood at `row` is gone; the rows after it moved up by one.
     void rowRemoved(int row);
+    /// The values shown for `row` changed (typed into the pending row, posted, cancelled).
     void rowChanged(int row);
+    /// Another row is current; `row` is its index, -1 for none.
     void currentChanged(int row);
+    /// state() changed.
     void stateChanged();
 
 private:

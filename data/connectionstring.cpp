@@ -24,8 +24,7 @@ namespace {
 
 // Blanks around a value do not count. A value in double or single quotes may hold ";" and,
 // doubled, its own quote character.
-QString unquoted(const QString& value)
-{
+QString unquoted(const QString& value) {
     const QString raw = value.trimmed();
     if (raw.size() < 2)
         return raw;
@@ -39,8 +38,7 @@ QString unquoted(const QString& value)
 
 } // namespace
 
-ConnectionString ConnectionString::parse(const QString& text)
-{
+ConnectionString ConnectionString::parse(const QString& text) {
     ConnectionString result;
     int pos = 0;
     const int n = int(text.size());
@@ -83,8 +81,7 @@ ConnectionString ConnectionString::parse(const QString& text)
     return result;
 }
 
-QString ConnectionString::value(const QString& key) const
-{
+QString ConnectionString::value(const QString& key) const {
     for (const auto& pair : m_pairs) {
         if (pair.first.compare(key, Qt::CaseInsensitive) == 0)
             return unquoted(pair.second);
@@ -92,8 +89,7 @@ QString ConnectionString::value(const QString& key) const
     return QString();
 }
 
-bool ConnectionString::contains(const QString& key) const
-{
+bool ConnectionString::contains(const QString& key) const {
     for (const auto& pair : m_pairs) {
         if (pair.first.compare(key, Qt::CaseInsensitive) == 0)
             return true;
@@ -101,8 +97,7 @@ bool ConnectionString::contains(const QString& key) const
     return false;
 }
 
-QString ConnectionString::toString() const
-{
+QString ConnectionString::toString() const {
     QStringList parts;
     for (const auto& pair : m_pairs)
         parts << pair.first + QLatin1Char('=') + pair.second;

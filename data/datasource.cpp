@@ -3,12 +3,9 @@
 #include "adoquery.h"
 
 TDataSource::TDataSource(QObject* parent)
-    : QAbstractTableModel(parent)
-{
-}
+    : QAbstractTableModel(parent) {}
 
-void TDataSource::setDataSet(TADOQuery* dataset)
-{
+void TDataSource::setDataSet(TADOQuery* dataset) {
     if (dataset == m_dataset)
         return;
     if (m_dataset)
@@ -30,16 +27,14 @@ void TDataSource::setDataSet(TADOQuery* dataset)
     resetFromDataSet();
 }
 
-void TDataSource::setColumns(const QStringList& columns)
-{
+void TDataSource::setColumns(const QStringList& columns) {
     beginResetModel();
     m_columns = columns;
     remap();
     endResetModel();
 }
 
-void TDataSource::remap()
-{
+void TDataSource::remap() {
     m_resultIndex.clear();
     const QStringList names = m_dataset ? m_dataset->FieldNames() : QStringList();
     for (const QString& column : qAsConst(m_columns)) {
@@ -52,16 +47,14 @@ void TDataSource::remap()
     }
 }
 
-void TDataSource::resetFromDataSet()
-{
+void TDataSource::resetFromDataSet() {
     beginResetModel();
     m_rowCount = m_dataset && m_dataset->Active() ? m_dataset->RecordCount() : 0;
     remap();
     endResetModel();
 }
 
-void TDataSource::onRowInserted(int row)
-{
+void TDataSource::onRowInserted(int row) {
     if (row < 0 || row > m_rowCount || m_rowCount + 1 != m_dataset->RecordCount()) {
         resetFromDataSet();
         return;
@@ -75,8 +68,7 @@ void TDataSource::onRowInserted(int row)
     endInsertRows();
 }
 
-void TDataSource::onRowRemoved(int row)
-{
+void TDataSource::onRowRemoved(int row) {
     if (row < 0 || row >= m_rowCount || m_rowCount - 1 != m_dataset->RecordCount()) {
         resetFromDataSet();
         return;
@@ -90,25 +82,21 @@ void TDataSource::onRowRemoved(int row)
     endRemoveRows();
 }
 
-void TDataSource::onRowChanged(int row)
-{
+void TDataSource::onRowChanged(int row) {
     if (row < 0 || row >= m_rowCount || m_columns.isEmpty())
         return;
     emit dataChanged(index(row, 0), index(row, int(m_columns.size()) - 1));
 }
 
-int TDataSource::rowCount(const QModelIndex& parent) const
-{
+int TDataSource::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_rowCount;
 }
 
-int TDataSource::columnCount(const QModelIndex& parent) const
-{
+int TDataSource::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-int TDataSource::datasetRow(int row) const
-{
+int TDataSource::datasetRow(int row) const {
     if (m_shift > 0 && row >= m_changedRow)
         return row + 1;
     if (m_shift < 0 && row > m_changedRow)
@@ -118,8 +106,7 @@ int TDataSource::datasetRow(int row) const
     return row;
 }
 
-QVariant TDataSource::data(const QModelIndex& index, int role) const
-{
+QVariant TDataSource::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !m_dataset || !index.isValid() || index.row() >= m_rowCount ||
         index.column() >= m_resultIndex.size())
         return QVariant();
@@ -130,8 +117,7 @@ QVariant TDataSource::data(const QModelIndex& index, int role) const
     return m_dataset->CellText(row, column);
 }
 
-QVariant TDataSource::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant TDataSource::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < m_columns.size())
         return m_columns.at(section);

@@ -7,8 +7,7 @@
 /// The database password is kept in the file as a salted SHA-256, never as plain text.
 namespace DbKey {
 
-inline QByteArray hash(const QByteArray& salt, const QString& password)
-{
+inline QByteArray hash(const QByteArray& salt, const QString& password) {
     QCryptographicHash h(QCryptographicHash::Sha256);
     h.addData(salt);
     h.addData(password.toUtf8());

@@ -1,12 +1,9 @@
 #include "rowcache.h"
 
 RowCache::RowCache(int capacity)
-    : m_capacity(capacity > 0 ? capacity : 1)
-{
-}
+    : m_capacity(capacity > 0 ? capacity : 1) {}
 
-const QVector<QVariant>* RowCache::find(qint64 id)
-{
+const QVector<QVariant>* RowCache::find(qint64 id) {
     const auto it = m_rows.find(id);
     if (it == m_rows.end())
         return nullptr;
@@ -14,8 +11,7 @@ const QVector<QVariant>* RowCache::find(qint64 id)
     return &it->second.values;
 }
 
-void RowCache::insert(qint64 id, QVector<QVariant> values)
-{
+void RowCache::insert(qint64 id, QVector<QVariant> values) {
     const auto it = m_rows.find(id);
     if (it != m_rows.end()) {
         it->second.values = std::move(values);
@@ -30,8 +26,7 @@ void RowCache::insert(qint64 id, QVector<QVariant> values)
     m_rows.emplace(id, Entry{std::move(values), m_use.begin()});
 }
 
-void RowCache::remove(qint64 id)
-{
+void RowCache::remove(qint64 id) {
     const auto it = m_rows.find(id);
     if (it == m_rows.end())
         return;
@@ -39,8 +34,7 @@ void RowCache::remove(qint64 id)
     m_rows.erase(it);
 }
 
-void RowCache::clear()
-{
+void RowCache::clear() {
     m_rows.clear();
     m_use.clear();
 }

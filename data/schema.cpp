@@ -1,8 +1,9 @@
 #include "schema.h"
 
-#include "dbkey.h"
 #include "dberror.h"
+#include "dbkey.h"
 #include "fieldmap.h"
+#include "password.h"
 #include "sqlitestatement.h"
 
 #include <QDir>
@@ -14,8 +15,7 @@
 
 namespace {
 
-QString createStatements()
-{
+QString createStatements() {
     QStringList columns;
     columns << QStringLiteral("\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT");
     // Plain TEXT with no constraints: the tables must take any text, the empty one included.
@@ -23,21 +23,20 @@ QString createStatements()
         columns << Sqlite::quoted(QString::fromUtf8(entry.column)) + QStringLiteral(" TEXT");
     columns << QStringLiteral("\"添加日期\" TEXT NOT NULL DEFAULT (date('now','localtime'))");
     return QStringLiteral("CREATE TABLE \"zl\" (") + columns.join(QStringLiteral(", ")) +
-           QStringLiteral(");"
-                          "CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
-                          "\"用户密码\" TEXT);"
-                          "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);");
+           QStringLiteral(
+               ");"
+               "CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+               "\"用户密码\" TEXT);"
+               "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);");
 }
 
-void check(sqlite3* db, int rc, const QString& path)
-{
+void check(sqlite3* db, int rc, const QString& path) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
         throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": %2")
                                  .arg(QDir::toNativeSeparators(path), Sqlite::errorText(db, rc)));
 }
 
-void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path)
-{
+void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path) {
     SqliteStatement st;
     check(db, st.prepare(db, sql), path);
     for (int i = 0; i < values.size(); ++i)
@@ -46,12 +45,12 @@ void insert(sqlite3* db, const char* sql, const QVariantList& values, const QStr
 }
 
 void fill(sqlite3* db, const QString& databasePassword, const QString& userPassword,
-          const QString& path)
-{
+          const QString& path) {
     check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
     check(db, Sqlite::exec(db, "BEGIN"), path);
     check(db, Sqlite::exec(db, createStatements().toUtf8().constData()), path);
-    insert(db, "INSERT INTO \"yh\" (\"用户密码\") VALUES (?)", {userPassword}, path);
+    // The user password is kept in its stored (hashed) form, as the password change writes it.
+    insert(db, "INSERT INTO \"yh\" (\"用户密码\") VALUES (?)", {hashPassword(userPassword)}, path);
 
     QByteArray salt(16, Qt::Uninitialized);
     QRandomGenerator::system()->generate(salt.begin(), salt.end());
@@ -67,8 +66,7 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
 namespace Schema {
 
 void createDatabase(const QString& path, const QString& databasePassword,
-                    const QString& userPassword)
-{
+                    const QString& userPassword) {
     if (QFileInfo::exists(path))
         throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": the file exists")
                                  .arg(QDir::toNativeSeparators(path)));

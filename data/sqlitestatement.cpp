@@ -2,8 +2,7 @@
 
 #include <QByteArray>
 
-int SqliteStatement::prepare(sqlite3* db, const QByteArray& sql, int* consumed)
-{
+int SqliteStatement::prepare(sqlite3* db, const QByteArray& sql, int* consumed) {
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
     const char* tail = nullptr;
@@ -13,8 +12,7 @@ int SqliteStatement::prepare(sqlite3* db, const QByteArray& sql, int* consumed)
     return rc;
 }
 
-int SqliteStatement::bind(int position, const QVariant& value)
-{
+int SqliteStatement::bind(int position, const QVariant& value) {
     if (value.isNull())
         return sqlite3_bind_null(m_stmt, position);
     switch (value.typeId()) {
@@ -30,8 +28,8 @@ int SqliteStatement::bind(int position, const QVariant& value)
         return sqlite3_bind_double(m_stmt, position, value.toDouble());
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
-        return sqlite3_bind_blob64(m_stmt, position, bytes.constData(), sqlite3_uint64(bytes.size()),
-                                   SQLITE_TRANSIENT);
+        return sqlite3_bind_blob64(m_stmt, position, bytes.constData(),
+                                   sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
     }
     default: {
         const QByteArray utf8 = value.toString().toUtf8();
@@ -41,13 +39,11 @@ int SqliteStatement::bind(int position, const QVariant& value)
     }
 }
 
-QString SqliteStatement::columnName(int column) const
-{
+QString SqliteStatement::columnName(int column) const {
     return QString::fromUtf8(sqlite3_column_name(m_stmt, column));
 }
 
-QVariant SqliteStatement::text(int column) const
-{
+QVariant SqliteStatement::text(int column) const {
     if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL)
         return QVariant();
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
@@ -58,8 +54,7 @@ QVariant SqliteStatement::text(int column) const
 
 namespace Sqlite {
 
-QString errorText(sqlite3* db, int rc)
-{
+QString errorText(sqlite3* db, int rc) {
     const int primary = rc & 0xff;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         return QStringLiteral("The database file is locked by another program (%1)")
@@ -69,10 +64,11 @@ QString errorText(sqlite3* db, int rc)
     return QString::fromUtf8(sqlite3_errstr(rc));
 }
 
-int exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+int exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
 
-QString quoted(const QString& name)
-{
+QString quoted(const QString& name) {
     QString text = name;
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');

@@ -4,7 +4,9 @@
 #include "data/adoquery.h"
 #include "data/connectionstring.h"
 #include "data/dberror.h"
+#include "data/password.h"
 #include "data/schema.h"
+#include "platform/files.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,8 +21,7 @@
 
 namespace {
 
-template <class F> QString errorOf(F f)
-{
+template <class F> QString errorOf(F f) {
     try {
         f();
     } catch (const EDatabaseError& e) {
@@ -29,10 +30,11 @@ template <class F> QString errorOf(F f)
     return QString();
 }
 
-QString stored() { return QString::fromUtf8(kStoredConnectionString); }
+QString stored() {
+    return QString::fromUtf8(kStoredConnectionString);
+}
 
-QString withPair(const QString& key, const QString& value)
-{
+QString withPair(const QString& key, const QString& value) {
     ConnectionString cs = ConnectionString::parse(stored());
     QStringList parts;
     for (const auto& pair : cs.pairs())
@@ -40,14 +42,12 @@ QString withPair(const QString& key, const QString& value)
     return parts.join(QLatin1Char(';'));
 }
 
-QByteArray readAll(const QString& file)
-{
+QByteArray readAll(const QString& file) {
     QFile f(file);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeAll(const QString& file, const QByteArray& bytes)
-{
+void writeAll(const QString& file, const QByteArray& bytes) {
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(bytes), bytes.size());
@@ -56,13 +56,11 @@ void writeAll(const QString& file, const QByteArray& bytes)
 /// Another program's connection holding the file's exclusive lock while it lives.
 class ExclusiveLock {
 public:
-    explicit ExclusiveLock(const QString& file)
-    {
+    explicit ExclusiveLock(const QString& file) {
         sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
         m_ok = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
     }
-    ~ExclusiveLock()
-    {
+    ~ExclusiveLock() {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(m_db);
     }
@@ -73,11 +71,10 @@ private:
     bool m_ok = false;
 };
 
-QString mkvelmora()
-{
+QString mkvelmora() {
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString& candidate : {dir + QStringLiteral("/../mkvelmora"),
-                                     dir + QStringLiteral("/mkvelmora")}) {
+    for (const QString& candidate :
+         {dir + QStringLiteral("/../mkvelmora"), dir + QStringLiteral("/mkvelmora")}) {
         if (QFileInfo(candidate).isExecutable())
             return candidate;
     }
@@ -97,6 +94,7 @@ private slots:
     void parsingQuotedAndOddValues();
     void databaseFileIsBesideTheProgram();
     void opensWithStoredSettings();
+    void opensFromAFolderWithUnusualCharacters();
     void databasePasswordIsChecked();
     void missingFileIsReportedAndNotCreated();
     void notADatabase_data();
@@ -114,21 +112,18 @@ private:
     std::unique_ptr<TADOConnection> m_connection;
 };
 
-void TestConnection::init()
-{
+void TestConnection::init() {
     m_folder = std::make_unique<TestSupport::ProgramFolder>(QStringLiteral("secret"));
     m_connection = std::make_unique<TADOConnection>();
     m_connection->ConnectionString = stored();
 }
 
-void TestConnection::cleanup()
-{
+void TestConnection::cleanup() {
     m_connection.reset();
     m_folder.reset();
 }
 
-void TestConnection::storedSettingsHaveTheEighteenPairs()
-{
+void TestConnection::storedSettingsHaveTheEighteenPairs() {
     const ConnectionString cs = ConnectionString::parse(stored());
     const QStringList keys = {
         "Provider",
@@ -166,8 +161,8 @@ void TestConnection::storedSettingsHaveTheEighteenPairs()
     QCOMPARE(cs.value("Jet OLEDB:Don't Copy Locale on Compact"), QStringLiteral("False"));
 
     // Written as two double quotes, read as the empty text.
-    for (const char* key : {"Extended Properties", "Jet OLEDB:System database",
-                            "Jet OLEDB:Registry Path"}) {
+    for (const char* key :
+         {"Extended Properties", "Jet OLEDB:System database", "Jet OLEDB:Registry Path"}) {
         QVERIFY(cs.contains(key));
         QCOMPARE(cs.value(key), QString());
         QCOMPARE(cs.pairs().at(int(keys.indexOf(key))).second, QStringLiteral("\"\""));
@@ -179,8 +174,7 @@ void TestConnection::storedSettingsHaveTheEighteenPairs()
     QVERIFY(!stored().endsWith(QLatin1Char(';')));
 }
 
-void TestConnection::parsingQuotedAndOddValues()
-{
+void TestConnection::parsingQuotedAndOddValues() {
     const ConnectionString cs = ConnectionString::parse(
         QStringLiteral(" A = 1 ;B=\"x;y\";C='it''s';D=\"say \"\"hi\"\"\";E=;;F=a=b;"));
     QCOMPARE(cs.value("A"), QStringLiteral("1"));
@@ -193,16 +187,14 @@ void TestConnection::parsingQuotedAndOddValues()
     QCOMPARE(cs.pairs().size(), 6);
 }
 
-void TestConnection::databaseFileIsBesideTheProgram()
-{
+void TestConnection::databaseFileIsBesideTheProgram() {
     QCOMPARE(m_connection->databaseFile(), m_folder->database());
     m_connection->ConnectionString =
         withPair("Data Source", QStringLiteral("C:/elsewhere\\mixed/other.db"));
     QCOMPARE(m_connection->databaseFile(), m_folder->path() + QStringLiteral("other.db"));
 }
 
-void TestConnection::opensWithStoredSettings()
-{
+void TestConnection::opensWithStoredSettings() {
     QVERIFY(!m_connection->Connected());
     m_connection->Open();
     QVERIFY(m_connection->Connected());
@@ -229,11 +221,29 @@ void TestConnection::opensWithStoredSettings()
     q.SQL.Add("select *");
     q.SQL.Add("from yh");
     q.Open();
-    QCOMPARE(q.FieldAsString("用户密码"), QStringLiteral("secret"));
+    QVERIFY(passwordMatches(q.FieldAsString("用户密码"), QStringLiteral("secret")));
 }
 
-void TestConnection::databasePasswordIsChecked()
-{
+void TestConnection::opensFromAFolderWithUnusualCharacters() {
+    // The file is named by URI, so characters that mean something in a URI must survive.
+    const QString folder = m_folder->path() + QStringLiteral("名片 #1 ?50%&x=y");
+    QVERIFY(QDir().mkpath(folder));
+    Schema::createDatabase(folder + QStringLiteral("/velmora.mdb"),
+                           TestSupport::storedDatabasePassword(), QString());
+    TestSupport::exec(folder + QStringLiteral("/velmora.mdb"),
+                      "insert into zl(姓名) values ('here')");
+    Platform::setProgramFolderForTesting(folder);
+    m_connection->Open();
+    TADOQuery q(QStringLiteral("ADOQuery1"));
+    q.setConnection(m_connection.get());
+    q.SQL.Add("select * from zl");
+    q.Open();
+    QCOMPARE(q.FieldAsString("姓名"), QStringLiteral("here"));
+    m_connection->Close();
+    Platform::setProgramFolderForTesting(m_folder->path());
+}
+
+void TestConnection::databasePasswordIsChecked() {
     const QByteArray before = readAll(m_folder->database());
     m_connection->ConnectionString = withPair("Jet OLEDB:Database Password", "Tesqua");
     QString error = errorOf([&] { m_connection->Open(); });
@@ -262,8 +272,7 @@ void TestConnection::databasePasswordIsChecked()
     QVERIFY(c.Connected());
 }
 
-void TestConnection::missingFileIsReportedAndNotCreated()
-{
+void TestConnection::missingFileIsReportedAndNotCreated() {
     QVERIFY(QFile::remove(m_folder->database()));
     const QString error = errorOf([&] { m_connection->Open(); });
     QVERIFY2(error.contains(QDir::toNativeSeparators(m_folder->database())), qPrintable(error));
@@ -279,8 +288,7 @@ void TestConnection::missingFileIsReportedAndNotCreated()
     QVERIFY(!QFile::exists(m_folder->database()));
 }
 
-void TestConnection::notADatabase_data()
-{
+void TestConnection::notADatabase_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("text") << QByteArray("velmora card file, honestly\n");
@@ -294,8 +302,9 @@ void TestConnection::notADatabase_data()
         TestSupport::ProgramFolder scratch;
         const QString big(20000, QChar(u'名'));
         for (int i = 0; i < 4; ++i)
-            TestSupport::exec(scratch.database(),
-                              QStringLiteral("insert into zl(姓名, 备注) values ('x', '%1')").arg(big));
+            TestSupport::exec(
+                scratch.database(),
+                QStringLiteral("insert into zl(姓名, 备注) values ('x', '%1')").arg(big));
         const QByteArray whole = readAll(scratch.database());
         QTest::newRow("truncated") << whole.left(whole.size() / 2);
         QTest::newRow("header only") << whole.left(100);
@@ -310,8 +319,7 @@ void TestConnection::notADatabase_data()
     }
 }
 
-void TestConnection::notADatabase()
-{
+void TestConnection::notADatabase() {
     QFETCH(QByteArray, content);
     writeAll(m_folder->database(), content);
     const QString error = errorOf([&] { m_connection->Open(); });
@@ -321,8 +329,7 @@ void TestConnection::notADatabase()
     QCOMPARE(readAll(m_folder->database()), content);
 }
 
-void TestConnection::lockedFileIsReported()
-{
+void TestConnection::lockedFileIsReported() {
     {
         ExclusiveLock lock(m_folder->database());
         QVERIFY(lock.ok());
@@ -351,8 +358,7 @@ void TestConnection::lockedFileIsReported()
     QVERIFY(q.Active());
 }
 
-void TestConnection::unknownProviderIsRefused()
-{
+void TestConnection::unknownProviderIsRefused() {
     m_connection->ConnectionString = withPair("Provider", "SQLOLEDB.1");
     const QString error = errorOf([&] { m_connection->Open(); });
     QVERIFY2(error.contains(QLatin1String("SQLOLEDB.1")), qPrintable(error));
@@ -362,8 +368,7 @@ void TestConnection::unknownProviderIsRefused()
     QVERIFY(!errorOf([&] { m_connection->Open(); }).isEmpty());
 }
 
-void TestConnection::doubleQuotesAreIdentifiersOnly()
-{
+void TestConnection::doubleQuotesAreIdentifiersOnly() {
     m_connection->Open();
     TADOQuery q(QStringLiteral("ADOQuery1"));
     q.setConnection(m_connection.get());
@@ -377,8 +382,7 @@ void TestConnection::doubleQuotesAreIdentifiersOnly()
     QVERIFY(q.Active());
 }
 
-void TestConnection::missingTableFailsTheDatasetOpen()
-{
+void TestConnection::missingTableFailsTheDatasetOpen() {
     TestSupport::exec(m_folder->database(), "drop table zl");
     m_connection->Open();
     TADOQuery q(QStringLiteral("ADOQuery1"));
@@ -391,12 +395,9 @@ void TestConnection::missingTableFailsTheDatasetOpen()
     QVERIFY(m_connection->Connected());
 }
 
-void TestConnection::createDatabaseRefusesAnExistingFile()
-{
+void TestConnection::createDatabaseRefusesAnExistingFile() {
     const QByteArray before = readAll(m_folder->database());
-    QVERIFY(!errorOf([&] {
-                 Schema::createDatabase(m_folder->database(), "x", "y");
-             }).isEmpty());
+    QVERIFY(!errorOf([&] { Schema::createDatabase(m_folder->database(), "x", "y"); }).isEmpty());
     QCOMPARE(readAll(m_folder->database()), before);
     // Only the database itself: no half-made or temporary file stays behind.
     QCOMPARE(QDir(m_folder->path()).entryList(QDir::Files | QDir::Hidden),
@@ -405,19 +406,19 @@ void TestConnection::createDatabaseRefusesAnExistingFile()
              QStringList{"delete"});
 }
 
-void TestConnection::createdDatabaseAcceptsAnyText()
-{
+void TestConnection::createdDatabaseAcceptsAnyText() {
     const QString file = m_folder->database();
     TestSupport::exec(file, "insert into zl(姓名, 单位) values ('', '')");
     QCOMPARE(TestSupport::query(file, "select 姓名 is null, 单位, length(添加日期) from zl"),
              QStringList{"0||10"});
-    QCOMPARE(TestSupport::query(file, "select 用户密码 from yh"), QStringList{"secret"});
+    const QStringList user = TestSupport::query(file, "select 用户密码 from yh");
+    QCOMPARE(user.size(), 1);
+    QVERIFY(passwordMatches(user.first(), QStringLiteral("secret")));
     // The password is kept hashed, never as text.
     QVERIFY(!TestSupport::query(file, "select * from dbkey").join(' ').contains("tesqua"));
 }
 
-void TestConnection::mkvelmoraNeverOverwrites()
-{
+void TestConnection::mkvelmoraNeverOverwrites() {
     const QString tool = mkvelmora();
     if (tool.isEmpty())
         QSKIP("mkvelmora is not built next to the tests");
@@ -425,7 +426,9 @@ void TestConnection::mkvelmoraNeverOverwrites()
     QDir().mkpath(QFileInfo(fresh).path());
 
     QCOMPARE(QProcess::execute(tool, {fresh}), 0);
-    QCOMPARE(TestSupport::query(fresh, "select 用户密码 from yh"), QStringList{""});
+    const QStringList user = TestSupport::query(fresh, "select 用户密码 from yh");
+    QCOMPARE(user.size(), 1);
+    QVERIFY(passwordMatches(user.first(), QString()));
     QCOMPARE(TestSupport::query(fresh, "select count(*) from zl"), QStringList{"0"});
 
     TestSupport::exec(fresh, "insert into zl(姓名) values ('kept')");

@@ -14,16 +14,14 @@
 
 namespace {
 
-void print(FILE* stream, const QString& text)
-{
+void print(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fputc('\n', stream);
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
     const bool ifMissing = args.removeAll(QStringLiteral("--if-missing")) > 0;
@@ -43,9 +41,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const QString password =
-        ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
-            .value(QStringLiteral("Jet OLEDB:Database Password"));
+    const QString password = ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
+                                 .value(QStringLiteral("Jet OLEDB:Database Password"));
     try {
         Schema::createDatabase(path, password, QString());
     } catch (const EDatabaseError& e) {
