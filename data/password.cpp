@@ -2,44 +2,45 @@
 
 #include "dberror.h"
 
+#include <QRegularExpression>
+
 #include <sodium.h>
 
 namespace {
 
-void initialise()
-{
+void initialise() {
     static const bool ready = sodium_init() >= 0;
     if (!ready)
         throw EDatabaseError(QStringLiteral("The password library could not be initialised"));
 }
 
-bool isHash(const QString& stored)
-{
-    return stored.startsWith(QLatin1String(crypto_pwhash_STRPREFIX));
+// The whole Argon2id form, not just its prefix: an older database may hold a plain password
+// that happens to start the same way.
+bool isHash(const QString& stored) {
+    static const QRegularExpression form(QStringLiteral(
+        "^\\$argon2id\\$v=\\d+\\$m=\\d+,t=\\d+,p=\\d+\\$[A-Za-z0-9+/]+\\$[A-Za-z0-9+/]+$"));
+    return form.match(stored).hasMatch();
 }
 
 } // namespace
 
-QString hashPassword(const QString& password)
-{
+QString hashPassword(const QString& password) {
     initialise();
     const QByteArray text = password.toUtf8();
     char hash[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str(hash, text.constData(), static_cast<unsigned long long>(text.size()),
-                          crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE)
-        != 0)
+                          crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw EDatabaseError(QStringLiteral("Not enough memory to store the password"));
     return QString::fromLatin1(hash);
 }
 
-bool passwordMatches(const QString& stored, const QString& typed)
-{
+bool passwordMatches(const QString& stored, const QString& typed) {
     if (!isHash(stored))
         return stored == typed;
     initialise();
     const QByteArray hash = stored.toLatin1();
     const QByteArray text = typed.toUtf8();
     return crypto_pwhash_str_verify(hash.constData(), text.constData(),
-                                    static_cast<unsigned long long>(text.size()))
-           == 0;
+                                    static_cast<unsigned long long>(text.size())) == 0;
 }

@@ -17,6 +17,8 @@ TFrmDL::TFrmDL(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setupUi(this);
     setFixedSize(250, 150);
+    // Every character of the password shows as "*".
+    Edit1->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     new Platform::HitTestDragger(this, [this](const QPoint& pos) { return WMNCHitTest(pos); });

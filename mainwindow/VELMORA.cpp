@@ -114,6 +114,10 @@ void TFrmMain::setUpLooks() {
     SpeedButtonF->setIcon(glyph(QStringLiteral(":/images/arrow_right.png")));
     SpeedButtonS->setIcon(glyph(QStringLiteral(":/images/arrow_left.png")));
 
+    // Every character of a password shows as "*".
+    for (QLineEdit* edit : {EditXMM, EditXMMHD})
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+
     // Both lists start with an empty text, not their first item.
     ComboBoxGXZD->setCurrentIndex(-1);
     ComboBox1->setCurrentIndex(-1);
@@ -735,10 +739,10 @@ void TFrmMain::N10Click() {
     ButtonXGQD->setVisible(false);
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
-    const QString target = programFolder() + QStringLiteral("velmora.bak");
-    const QString source = programFolder() + QStringLiteral("velmora.mdb");
+    const QString backup = programFolder() + QStringLiteral("velmora.bak");
+    const QString database = programFolder() + QStringLiteral("velmora.mdb");
     QString reason;
-    if (Platform::copyFileReplacing(source, target, &reason))
+    if (backupDatabase(database, backup, &reason))
         messageBox(this, QStringLiteral("数据库备份成功!"), QStringLiteral("提示"),
                    MB_ICONINFORMATION);
     else
@@ -758,20 +762,20 @@ void TFrmMain::N11Click() {
         ADOConnection1->Close();
     const QString database = programFolder() + QStringLiteral("velmora.mdb");
     const QString backup = programFolder() + QStringLiteral("velmora.bak");
+    QString reason;
     if (!fileExists(backup)) {
         messageBox(this, QStringLiteral("没有备份数据,不能还原"), QStringLiteral("提示"),
                    MB_ICONINFORMATION);
     } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString)) {
+        // Checked before anything is replaced: a damaged copy would take the cards with it.
         messageBox(this, QStringLiteral("备份数据已损坏,不能还原"), QStringLiteral("提示"),
                    MB_ICONWARNING);
+    } else if (restoreDatabase(backup, database, &reason)) {
+        messageBox(this, QStringLiteral("数据库还原成功!"), QStringLiteral("提示"),
+                   MB_ICONINFORMATION);
     } else {
-        QString reason;
-        if (Platform::copyFileReplacing(backup, database, &reason))
-            messageBox(this, QStringLiteral("数据库还原成功!"), QStringLiteral("提示"),
-                       MB_ICONINFORMATION);
-        else
-            messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,
-                       QStringLiteral("提示"), MB_ICONWARNING);
+        messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,
+                   QStringLiteral("提示"), MB_ICONWARNING);
     }
     reopenCards();
 }

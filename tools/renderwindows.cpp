@@ -85,7 +85,9 @@ int main(int argc, char** argv) {
              QStringLiteral("会议上认识")});
     FrmMain->ADOQuery1->First();
 
+    FrmDL->Edit1->setText(QStringLiteral("secret"));
     save(FrmDL, QStringLiteral("login"));
+    FrmDL->Edit1->clear();
     FrmDL->hide();
     FrmMain->show();
     FrmMain->DBGrid1->setFocus();
@@ -105,7 +107,9 @@ int main(int argc, char** argv) {
     FrmMain->Button7Click();
 
     FrmMain->N9Click();
+    FrmMain->EditXMM->setText(QStringLiteral("new"));
     save(FrmMain, QStringLiteral("password"));
+    FrmMain->EditXMM->clear();
     FrmMain->N7Click();
     save(FrmMain, QStringLiteral("about"));
     FrmMain->H1Click();

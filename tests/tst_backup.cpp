@@ -1,0 +1,640 @@
+// Backup and restore: the copies, the questions and notices, a search that stays in effect,
+// damaged backups, and failures (locked, unwritable, full or killed) that must lose nothing.
+#include "testsupport.h"
+
+#include "data/adoconnection.h"
+#include "data/adoquery.h"
+#include "data/backup.h"
+#include "data/connectionstring.h"
+#include "data/password.h"
+#include "data/schema.h"
+#include "mainwindow/VELMORA.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <functional>
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+using Platform::MessageBoxRecorder;
+
+namespace {
+
+const QString kCaption = QStringLiteral("提示");
+const QString kQuestion = QStringLiteral("确认要还原数据么? ");
+const QString kBackedUp = QStringLiteral("数据库备份成功!");
+const QString kRestored = QStringLiteral("数据库还原成功!");
+const QString kNoBackup = QStringLiteral("没有备份数据,不能还原");
+const QString kDamaged = QStringLiteral("备份数据已损坏,不能还原");
+const QString kBackupFailed = QStringLiteral("数据库备份失败!\n");
+const QString kRestoreFailed = QStringLiteral("数据库还原失败!\n");
+
+QByteArray bytes(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void write(const QString& file, const QByteArray& data) {
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(data), data.size());
+}
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QStringList names() {
+    TADOQuery* q = FrmMain->ADOQuery1;
+    const int column = int(q->FieldNames().indexOf(QStringLiteral("姓名")));
+    QStringList list;
+    for (int row = 0; row < q->RecordCount(); ++row)
+        list << q->CellText(row, column);
+    return list;
+}
+
+void addCards(const QStringList& cardNames) {
+    for (const QString& name : cardNames)
+        addCard({QStringLiteral("姓名"), name});
+}
+
+void search(const QString& field, const QString& keyword) {
+    FrmMain->ComboBoxGXZD->setEditText(field);
+    FrmMain->EditGJZ->setText(keyword);
+    FrmMain->SpeedButton4Click();
+}
+
+bool sameBox(const MessageBoxRecorder::Box& box, const QString& text, unsigned flags) {
+    if (box.text == text && box.caption == kCaption && box.flags == flags)
+        return true;
+    qWarning() << "box:" << box.text << box.caption << Qt::hex << box.flags;
+    return false;
+}
+
+// A database of this program grown past `megabytes` by a table of its own.
+void makeLarge(const QString& file, int megabytes) {
+    exec(file, QStringLiteral("create table pad (x)"));
+    exec(file, QStringLiteral("insert into pad values (zeroblob(%1))").arg(megabytes << 20));
+}
+
+QString copyOf(const QString& file, const QString& name) {
+    const QString copy = QFileInfo(file).absolutePath() + QLatin1Char('/') + name;
+    QFile::remove(copy);
+    return QFile::copy(file, copy) ? copy : QString();
+}
+
+// Runs `work` in a child process and gives back the text it returned.
+QString inChild(const std::function<QString()>& work) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const QByteArray out = work().toUtf8();
+        if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
+            ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, int(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return QString::fromUtf8(out);
+}
+
+QString outcome(bool ok, const QString& reason) {
+    return ok ? QStringLiteral("ok") : reason;
+}
+
+/// Another program holding the database: the sqlite3 shell inside a transaction.
+class OtherProgram {
+public:
+    bool start(const QString& database, const QString& begin) {
+        m_database = database;
+        const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+        if (shell.isEmpty())
+            return false;
+        m_process.start(shell, {database});
+        if (!m_process.waitForStarted())
+            return false;
+        m_process.write(begin.toUtf8() + ";\nselect count(*) from zl;\n");
+        // Held once a transaction of our own is refused.
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 5000) {
+            if (refusesWriter())
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+    void stop() {
+        if (m_process.state() == QProcess::Running) {
+            m_process.write(".quit\n");
+            m_process.closeWriteChannel();
+            m_process.waitForFinished();
+        }
+    }
+    ~OtherProgram() { stop(); }
+
+private:
+    bool refusesWriter() const {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(m_database.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE; ROLLBACK;", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return rc == SQLITE_BUSY;
+    }
+
+    QString m_database;
+    QProcess m_process;
+};
+
+} // namespace
+
+class TestBackup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void backupIsAByteCopy() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三"), QStringLiteral("李四")});
+        m->SpeedButton2Click();
+        m->N10->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 1);
+        QVERIFY(sameBox(program.boxes.boxes().at(0), kBackedUp, Platform::MB_ICONINFORMATION));
+        QCOMPARE(bytes(program.folder.backup()), bytes(program.folder.database()));
+        QCOMPARE(entries(program.folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        // Connection and cards open again, the password dataset stays closed.
+        QVERIFY(m->ADOConnection1->Connected());
+        QVERIFY(m->ADOQuery1->Active());
+        QVERIFY(!m->ADOQuery2->Active());
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        // Only the system pages and the modify button change.
+        QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        QVERIFY(m->PageControlZL->isVisibleTo(m));
+        QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
+        m->N9Click();
+        m->N10Click();
+        QVERIFY(!m->PageControlSYS->isVisibleTo(m));
+    }
+
+    void secondBackupReplacesTheFirst() {
+        Program program;
+        addCards({QStringLiteral("张三")});
+        FrmMain->N10Click();
+        const QByteArray first = bytes(program.folder.backup());
+        addCards({QStringLiteral("李四")});
+        FrmMain->N10Click();
+        QCOMPARE(program.boxes.texts(), QStringList({kBackedUp, kBackedUp}));
+        QVERIFY(bytes(program.folder.backup()) != first);
+        QCOMPARE(bytes(program.folder.backup()), bytes(program.folder.database()));
+        QCOMPARE(entries(program.folder.path()).size(), 2);
+    }
+
+    void aSearchStaysInEffect_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void aSearchStaysInEffect() {
+        QFETCH(bool, restore);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三"), QStringLiteral("李四"), QStringLiteral("张五")});
+        search(QStringLiteral("姓名"), QStringLiteral("张"));
+        const QStringList found = names();
+        QCOMPARE(found.size(), 2);
+        const QString statement = m->ADOQuery1->SQL.Text();
+        m->N10Click();
+        if (restore)
+            m->N11Click();
+        QCOMPARE(names(), found);
+        QCOMPARE(m->ADOQuery1->SQL.Text(), statement);
+        QCOMPARE(m->modeMarker(), QStringLiteral("查询"));
+        QCOMPARE(program.boxes.texts().last(), restore ? kRestored : kBackedUp);
+    }
+
+    void restoreBringsBackTheBackup() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        exec(program.folder.database(), QStringLiteral("update yh set 用户密码 = '%1'")
+                                            .arg(hashPassword(QStringLiteral("then"))));
+        m->N10Click();
+        const QByteArray backup = bytes(program.folder.backup());
+        addCards({QStringLiteral("李四"), QStringLiteral("王五")});
+        exec(program.folder.database(), QStringLiteral("update yh set 用户密码 = '%1'")
+                                            .arg(hashPassword(QStringLiteral("now"))));
+        program.boxes.clear();
+        m->N9Click();
+        m->N11->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        QVERIFY(sameBox(program.boxes.boxes().at(0), kQuestion,
+                        Platform::MB_YESNO | Platform::MB_ICONQUESTION));
+        QVERIFY(sameBox(program.boxes.boxes().at(1), kRestored, Platform::MB_ICONINFORMATION));
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        QVERIFY(passwordMatches(
+            query(program.folder.database(), QStringLiteral("select 用户密码 from yh")).value(0),
+            QStringLiteral("then")));
+        // The backup stays, the database is its copy, and no journal lies beside either.
+        QCOMPARE(bytes(program.folder.backup()), backup);
+        QCOMPARE(bytes(program.folder.database()), backup);
+        QCOMPARE(entries(program.folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        QVERIFY(!m->PageControlSYS->isVisibleTo(m));
+        QVERIFY(!m->ADOQuery2->Active());
+    }
+
+    void restoreAnsweredNo() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        QVERIFY(QFile::copy(program.folder.database(), program.folder.backup()));
+        addCards({QStringLiteral("张三")});
+        const QByteArray database = bytes(program.folder.database());
+        m->SpeedButton2Click();
+        program.boxes.setNextAnswer(Platform::IDNO);
+        m->N11Click();
+        QCOMPARE(program.boxes.texts(), QStringList{kQuestion});
+        // The connection was never closed.
+        QVERIFY(m->ADOQuery1->Active());
+        QVERIFY(m->ADOQuery2->Active());
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        QCOMPARE(bytes(program.folder.database()), database);
+        QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
+        QVERIFY(!m->PageControlSYS->isVisibleTo(m));
+    }
+
+    void restoreWithoutBackup() {
+        Program program;
+        addCards({QStringLiteral("张三")});
+        FrmMain->N11Click();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        QVERIFY(sameBox(program.boxes.boxes().at(1), kNoBackup, Platform::MB_ICONINFORMATION));
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        QVERIFY(FrmMain->ADOQuery1->Active());
+        QCOMPARE(entries(program.folder.path()), QStringList{QStringLiteral("velmora.mdb")});
+    }
+
+    void damagedBackupIsRefused_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("folder") << "folder"
+                                << "not a file";
+        QTest::newRow("empty") << "empty"
+                               << "the file is empty";
+        QTest::newRow("truncated") << "truncated"
+                                   << "the file is truncated";
+        QTest::newRow("random bytes") << "random"
+                                      << "not a database file";
+        QTest::newRow("other program") << "other"
+                                       << "no database password record";
+        QTest::newRow("other password") << "password"
+                                        << "database password does not match";
+        QTest::newRow("no zl") << "nozl"
+                               << "no table zl";
+        QTest::newRow("no yh") << "noyh"
+                               << "no table yh";
+        QTest::newRow("zl column missing") << "column"
+                                           << "table zl has no column";
+        QTest::newRow("damaged page") << "page"
+                                      << "";
+    }
+
+    void damagedBackupIsRefused() {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        const QString bak = program.folder.backup();
+        const QString dbPassword = storedDatabasePassword();
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkdir(bak));
+            write(bak + QStringLiteral("/inside"), "kept");
+        } else if (kind == QLatin1String("empty")) {
+            write(bak, QByteArray());
+        } else if (kind == QLatin1String("truncated")) {
+            makeLarge(program.folder.database(), 1);
+            write(bak, bytes(program.folder.database()).left(300000));
+        } else if (kind == QLatin1String("random")) {
+            QByteArray noise(40000, Qt::Uninitialized);
+            QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()),
+                                          noise.size() / 4);
+            write(bak, noise);
+        } else if (kind == QLatin1String("other")) {
+            exec(bak, QStringLiteral("create table notes (text)"));
+        } else if (kind == QLatin1String("password")) {
+            Schema::createDatabase(bak, dbPassword + QStringLiteral("x"), QString());
+        } else if (kind == QLatin1String("page")) {
+            Schema::createDatabase(bak, dbPassword, QString());
+            exec(bak, QStringLiteral("insert into zl (姓名, 备注) select 'n', "
+                                     "hex(randomblob(500)) from (with recursive c(i) as "
+                                     "(select 1 union all select i + 1 from c where i < 200) "
+                                     "select i from c)"));
+            QFile f(bak);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            // Scribble over a page of zl near the end; the schema pages stay readable.
+            QVERIFY(f.seek(f.size() - 4096 * 3 + 8));
+            f.write(QByteArray(600, '\x5a'));
+        } else {
+            Schema::createDatabase(bak, dbPassword, QString());
+            exec(bak, kind == QLatin1String("nozl")   ? QStringLiteral("drop table zl")
+                      : kind == QLatin1String("noyh") ? QStringLiteral("drop table yh")
+                                                      : QStringLiteral("alter table zl drop "
+                                                                       "column 手机"));
+        }
+        const QByteArray database = bytes(program.folder.database());
+        const QByteArray backup = bytes(bak);
+        const QStringList before = entries(program.folder.path());
+
+        QString reason;
+        QVERIFY(!isRestorableBackup(bak, m->ADOConnection1->ConnectionString, &reason));
+        QVERIFY2(reason.contains(why), qPrintable(reason));
+
+        m->N11->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        if (kind == QLatin1String("folder"))
+            QVERIFY(sameBox(program.boxes.boxes().at(1), kNoBackup, Platform::MB_ICONINFORMATION));
+        else
+            QVERIFY(sameBox(program.boxes.boxes().at(1), kDamaged, Platform::MB_ICONWARNING));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(bytes(bak), backup);
+        QCOMPARE(entries(program.folder.path()), before);
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+    }
+
+    void checkingABackupChangesNothing() {
+        ProgramFolder folder;
+        const QString cs = QString::fromUtf8(kStoredConnectionString);
+        QVERIFY(QFile::copy(folder.database(), folder.backup()));
+        const QByteArray backup = bytes(folder.backup());
+        const QDateTime modified = QFileInfo(folder.backup()).lastModified();
+        QVERIFY(isRestorableBackup(folder.backup(), cs));
+        QCOMPARE(bytes(folder.backup()), backup);
+        QCOMPARE(QFileInfo(folder.backup()).lastModified(), modified);
+        const QString missing = folder.path() + QStringLiteral("missing.bak");
+        QString reason;
+        QVERIFY(!isRestorableBackup(missing, cs, &reason));
+        QVERIFY(reason.contains(QStringLiteral("does not exist")));
+        QCOMPARE(entries(folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+    }
+
+    void backupOverAFolderFails() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        QVERIFY(QDir().mkdir(program.folder.backup()));
+        write(program.folder.backup() + QStringLiteral("/inside"), "kept");
+        m->N10->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 1);
+        const auto box = program.boxes.boxes().at(0);
+        QVERIFY(box.text.startsWith(kBackupFailed));
+        QVERIFY(box.text.size() > kBackupFailed.size());
+        QCOMPARE(box.caption, kCaption);
+        QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
+        QCOMPARE(bytes(program.folder.backup() + QStringLiteral("/inside")), QByteArray("kept"));
+        QCOMPARE(entries(program.folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        QVERIFY(m->ADOQuery1->Active());
+    }
+
+    void anUnreadableDatabaseKeepsTheOldBackup() {
+        ProgramFolder folder;
+        QVERIFY(QFile::copy(folder.database(), folder.backup()));
+        const QByteArray backup = bytes(folder.backup());
+        write(folder.database(), QByteArray(8192, '\x01'));
+        QString reason;
+        QVERIFY(!backupDatabase(folder.database(), folder.backup(), &reason));
+        QVERIFY2(reason.contains(QStringLiteral("cannot be read")), qPrintable(reason));
+        QCOMPARE(bytes(folder.backup()), backup);
+    }
+
+    void restoreRemovesAStaleJournal() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四"), QStringLiteral("王五")});
+        m->ADOConnection1->Close();
+        // A journal as a crashed writer leaves it: taken from a transaction on a copy.
+        const QString copy = copyOf(program.folder.database(), QStringLiteral("copy.mdb"));
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(copy.toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN; UPDATE zl SET 备注=hex(randomblob(3000));",
+                     nullptr, nullptr, nullptr);
+        const QString journal = program.folder.database() + QStringLiteral("-journal");
+        QVERIFY(QFile::copy(copy + QStringLiteral("-journal"), journal));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        QFile::remove(copy);
+        QVERIFY(QFileInfo(journal).size() > 0);
+        // With the database itself gone nothing rolls the journal back on the way.
+        QVERIFY(QFile::remove(program.folder.database()));
+
+        m->N11->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList({kBackedUp, kQuestion, kRestored}));
+        QVERIFY(!QFileInfo::exists(journal));
+        QCOMPARE(bytes(program.folder.database()), bytes(program.folder.backup()));
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        QVERIFY(isRestorableBackup(program.folder.database(), m->ADOConnection1->ConnectionString));
+    }
+
+    void lockedDatabase_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<QString>("begin");
+        QTest::newRow("backup, exclusive") << false << "begin exclusive";
+        QTest::newRow("restore, exclusive") << true << "begin exclusive";
+        QTest::newRow("restore, reading") << true << "begin; select * from yh";
+    }
+
+    void lockedDatabase() {
+        QFETCH(bool, restore);
+        QFETCH(QString, begin);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+        const QByteArray backup = bytes(program.folder.backup());
+        {
+            OtherProgram other;
+            if (!other.start(program.folder.database(), begin))
+                QSKIP("needs the sqlite3 shell to hold the database");
+            (restore ? m->N11 : m->N10)->trigger();
+            const QVector<MessageBoxRecorder::Box> boxes = program.boxes.boxes();
+            QVERIFY(boxes.size() >= 1 + int(restore));
+            const auto box = boxes.at(int(restore));
+            QVERIFY(box.text.startsWith(restore ? kRestoreFailed : kBackupFailed));
+            QVERIFY2(box.text.contains(QStringLiteral("in use by another program")),
+                     qPrintable(box.text));
+            QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
+            QCOMPARE(bytes(program.folder.database()), database);
+            QCOMPARE(bytes(program.folder.backup()), backup);
+        }
+        // Once the other program has let go, the same command works.
+        program.boxes.clear();
+        (restore ? m->N11 : m->N10)->trigger();
+        QCOMPARE(program.boxes.texts().last(), restore ? kRestored : kBackedUp);
+        QCOMPARE(names().size(), restore ? 1 : 2);
+    }
+
+    void diskFillsDuringTheCopy_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void diskFillsDuringTheCopy() {
+        QFETCH(bool, restore);
+        ProgramFolder folder;
+        QVERIFY(QFile::copy(folder.database(), folder.backup()));
+        makeLarge(restore ? folder.backup() : folder.database(), 2);
+        const QByteArray database = bytes(folder.database());
+        const QByteArray backup = bytes(folder.backup());
+        const QString result = inChild([&] {
+            // The file size limit stands in for the disk; its signal would end the child.
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{1 << 20, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            QString reason;
+            const bool ok = restore ? restoreDatabase(folder.backup(), folder.database(), &reason)
+                                    : backupDatabase(folder.database(), folder.backup(), &reason);
+            return outcome(ok, reason);
+        });
+        QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(result));
+        QCOMPARE(bytes(folder.database()), database);
+        QCOMPARE(bytes(folder.backup()), backup);
+        QCOMPARE(entries(folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+    }
+
+    void unwritableFolder_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void unwritableFolder() {
+        QFETCH(bool, restore);
+        ProgramFolder folder;
+        QVERIFY(QFile::copy(folder.database(), folder.backup()));
+        exec(restore ? folder.backup() : folder.database(),
+             QStringLiteral("insert into zl (姓名) values ('张三')"));
+        const QByteArray database = bytes(folder.database());
+        const QByteArray backup = bytes(folder.backup());
+        const QByteArray path = QFile::encodeName(folder.path());
+        // Root writes anywhere, so the copy runs as nobody; others lose the folder's write bit.
+        // The files themselves stay writable: only the folder refuses.
+        const bool asRoot = ::geteuid() == 0;
+        QVERIFY(::chmod(path.constData(), asRoot ? 0755 : 0555) == 0);
+        for (const QString& file : {folder.database(), folder.backup()})
+            ::chmod(QFile::encodeName(file).constData(), 0666);
+        const QString result = inChild([&] {
+            if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return QStringLiteral("cannot become nobody");
+            QString reason;
+            const bool ok = restore ? restoreDatabase(folder.backup(), folder.database(), &reason)
+                                    : backupDatabase(folder.database(), folder.backup(), &reason);
+            return outcome(ok, reason);
+        });
+        ::chmod(path.constData(), 0700);
+        if (result == QLatin1String("cannot become nobody"))
+            QSKIP("cannot run the copy as another user");
+        QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EACCES)), Qt::CaseInsensitive),
+                 qPrintable(result));
+        QCOMPARE(bytes(folder.database()), database);
+        QCOMPARE(bytes(folder.backup()), backup);
+        QCOMPARE(entries(folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+    }
+
+    void killedHalfWay_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void killedHalfWay() {
+        QFETCH(bool, restore);
+        ProgramFolder folder;
+        QVERIFY(QFile::copy(folder.database(), folder.backup()));
+        const QString source = restore ? folder.backup() : folder.database();
+        const QString target = restore ? folder.database() : folder.backup();
+        makeLarge(source, 96);
+        const QByteArray before = bytes(target);
+        const qint64 size = QFileInfo(source).size();
+
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            QString reason;
+            const bool ok = restore ? restoreDatabase(source, target, &reason)
+                                    : backupDatabase(source, target, &reason);
+            ::_exit(ok ? 0 : 1);
+        }
+        // Killed once the child's new copy is partly written.
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(pid);
+        bool partial = false;
+        QElapsedTimer timer;
+        timer.start();
+        while (!partial && timer.elapsed() < 20000) {
+            const QStringList open =
+                QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+            for (const QString& fd : open) {
+                const QByteArray entry = QFile::encodeName(fds + QLatin1Char('/') + fd);
+                char buffer[4096];
+                const ssize_t n = ::readlink(entry.constData(), buffer, sizeof buffer);
+                const QString link = QFile::decodeName(QByteArray(buffer, n > 0 ? int(n) : 0));
+                struct stat info;
+                if (!link.startsWith(folder.path()) || link == source || link == target ||
+                    ::stat(entry.constData(), &info) != 0)
+                    continue;
+                if (info.st_size > 0 && info.st_size < size) {
+                    partial = true;
+                    break;
+                }
+            }
+        }
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!partial)
+            QSKIP("the copy finished before it could be caught half way");
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(bytes(target), before);
+        QCOMPARE(QFileInfo(source).size(), size);
+        for (const QString& name : entries(folder.path()))
+            QVERIFY2(name == QLatin1String("velmora.bak") || name == QLatin1String("velmora.mdb") ||
+                         name.startsWith(QFileInfo(target).fileName() + QLatin1Char('.')),
+                     qPrintable(name));
+        QVERIFY(isRestorableBackup(folder.database(), QString::fromUtf8(kStoredConnectionString)));
+    }
+};
+
+QTEST_MAIN(TestBackup)
+#include "tst_backup.moc"
