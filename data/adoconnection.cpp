@@ -40,37 +40,14 @@ EDatabaseError locked(const QString& file) {
             .arg(native(file)));
 }
 
-quint32 bigEndian(const QByteArray& bytes, int offset, int size) {
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value = (value << 8) | quint8(bytes.at(offset + i));
-    return value;
-}
-
-// SQLite takes an empty or short file for a new, empty database, and reads a truncated one
-// until it trips over the missing pages; look at the header first to report either clearly.
 void checkHeader(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        throw EDatabaseError(QStringLiteral("Cannot read the database file \"%1\": %2")
-                                 .arg(native(file), f.errorString()));
-    const qint64 size = f.size();
-    if (size == 0)
-        throw notADatabase(file, QStringLiteral("the file is empty"));
-    const QByteArray header = f.read(100);
-    if (header.size() < 100 || !header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
-        throw notADatabase(file, QStringLiteral("unrecognised file format"));
-    quint32 pageSize = bigEndian(header, 16, 2);
-    if (pageSize == 1)
-        pageSize = 65536;
-    const quint32 changeCounter = bigEndian(header, 24, 4);
-    const quint32 pageCount = bigEndian(header, 28, 4);
-    const quint32 validFor = bigEndian(header, 92, 4);
-    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
-        throw notADatabase(file, QStringLiteral("damaged header"));
-    if (size < qint64(pageSize) ||
-        (validFor == changeCounter && pageCount > 0 && size < qint64(pageCount) * qint64(pageSize)))
-        throw notADatabase(file, QStringLiteral("the file is truncated"));
+    bool unreadable = false;
+    const QString problem = Sqlite::headerProblem(file, &unreadable);
+    if (unreadable)
+        throw EDatabaseError(
+            QStringLiteral("Cannot read the database file \"%1\": %2").arg(native(file), problem));
+    if (!problem.isEmpty())
+        throw notADatabase(file, problem);
 }
 
 // Opening by URI with mode=rw makes SQLite refuse a missing file instead of creating it.

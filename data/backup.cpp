@@ -38,39 +38,6 @@ QString lockedText(const QString& file) {
         .arg(native(file));
 }
 
-quint32 bigEndian(const QByteArray& bytes, int offset, int size) {
-    quint32 value = 0;
-    for (int i = 0; i < size; ++i)
-        value = (value << 8) | quint8(bytes.at(offset + i));
-    return value;
-}
-
-// SQLite takes an empty file for a new database and reads a cut-off one until it trips over
-// the missing pages; the header tells both at once.
-QString headerProblem(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return f.errorString();
-    const qint64 size = f.size();
-    if (size == 0)
-        return QStringLiteral("the file is empty");
-    const QByteArray header = f.read(100);
-    if (header.size() < 100 || !header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
-        return QStringLiteral("not a database file");
-    quint32 pageSize = bigEndian(header, 16, 2);
-    if (pageSize == 1)
-        pageSize = 65536;
-    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
-        return QStringLiteral("damaged header");
-    const quint32 changeCounter = bigEndian(header, 24, 4);
-    const quint32 pageCount = bigEndian(header, 28, 4);
-    const quint32 validFor = bigEndian(header, 92, 4);
-    if (size < qint64(pageSize) ||
-        (validFor == changeCounter && size < qint64(pageCount) * qint64(pageSize)))
-        return QStringLiteral("the file is truncated");
-    return QString();
-}
-
 /// A raw connection, closed when it goes out of scope.
 class Connection {
 public:
@@ -142,7 +109,7 @@ bool isRestorableBackup(const QString& file, const QString& connectionString, QS
         return notRestorable(QStringLiteral("the file does not exist"));
     if (!info.isFile())
         return notRestorable(QStringLiteral("not a file"));
-    const QString header = headerProblem(file);
+    const QString header = Sqlite::headerProblem(file);
     if (!header.isEmpty())
         return notRestorable(header);
 

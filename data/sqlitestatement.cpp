@@ -1,6 +1,7 @@
 #include "sqlitestatement.h"
 
 #include <QByteArray>
+#include <QFile>
 
 int SqliteStatement::prepare(sqlite3* db, const QByteArray& sql, int* consumed) {
     sqlite3_finalize(m_stmt);
@@ -72,6 +73,47 @@ QString quoted(const QString& name) {
     QString text = name;
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+namespace {
+
+quint32 bigEndian(const QByteArray& bytes, int offset, int size) {
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = (value << 8) | quint8(bytes.at(offset + i));
+    return value;
+}
+
+} // namespace
+
+QString headerProblem(const QString& file, bool* unreadable) {
+    if (unreadable)
+        *unreadable = false;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (unreadable)
+            *unreadable = true;
+        return f.errorString();
+    }
+    const qint64 size = f.size();
+    if (size == 0)
+        return QStringLiteral("the file is empty");
+    const QByteArray header = f.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return QStringLiteral("not a database file");
+    quint32 pageSize = bigEndian(header, 16, 2);
+    if (pageSize == 1)
+        pageSize = 65536;
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
+        return QStringLiteral("damaged header");
+    const quint32 changeCounter = bigEndian(header, 24, 4);
+    const quint32 pageCount = bigEndian(header, 28, 4);
+    const quint32 validFor = bigEndian(header, 92, 4);
+    // The page count in the header is only to be trusted while it is marked valid.
+    if (size < qint64(pageSize) ||
+        (validFor == changeCounter && pageCount > 0 && size < qint64(pageCount) * qint64(pageSize)))
+        return QStringLiteral("the file is truncated");
+    return QString();
 }
 
 } // namespace Sqlite

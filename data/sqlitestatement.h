@@ -44,5 +44,9 @@ QString errorText(sqlite3* db, int rc);
 int exec(sqlite3* db, const char* sql);
 /// `name` as an SQL identifier in double quotes, embedded quotes doubled.
 QString quoted(const QString& name);
+/// Why `file` cannot be a whole database, judged by its header; empty when it can be.
+/// SQLite itself takes an empty file for a new database and reads a cut-off one until it
+/// trips over the missing pages. `unreadable` tells that the file could not be read at all.
+QString headerProblem(const QString& file, bool* unreadable = nullptr);
 
 } // namespace Sqlite
