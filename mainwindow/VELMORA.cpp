@@ -36,6 +36,10 @@ const QString kSearching = QStringLiteral("查询");
 
 const QChar kEnter(13);
 
+const QString kDatabaseFile = QStringLiteral("velmora.mdb");
+const QString kBackupFile = QStringLiteral("velmora.bak");
+const QString kNoticeCaption = QStringLiteral("提示");
+
 // Grid column widths in grid order; -1 hides the column, 0 keeps the default.
 const int kGridWidths[26] = {-1,  60, 150, 70, 70,  70,  70,  80,  40, 80,  70, 70, 70,
                              100, 70, 70,  70, 120, 120, 120, 150, 60, 150, 60, 0,  70};
@@ -739,15 +743,14 @@ void TFrmMain::N10Click() {
     ButtonXGQD->setVisible(false);
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
-    const QString backup = programFolder() + QStringLiteral("velmora.bak");
-    const QString database = programFolder() + QStringLiteral("velmora.mdb");
+    const QString backup = programFolder() + kBackupFile;
+    const QString database = programFolder() + kDatabaseFile;
     QString reason;
     if (backupDatabase(database, backup, &reason))
-        messageBox(this, QStringLiteral("数据库备份成功!"), QStringLiteral("提示"),
-                   MB_ICONINFORMATION);
+        messageBox(this, QStringLiteral("数据库备份成功!"), kNoticeCaption, MB_ICONINFORMATION);
     else
         messageBox(this, QStringLiteral("数据库备份失败!") + QLatin1Char('\n') + reason,
-                   QStringLiteral("提示"), MB_ICONWARNING);
+                   kNoticeCaption, MB_ICONWARNING);
     reopenCards();
 }
 
@@ -755,27 +758,25 @@ void TFrmMain::N11Click() {
     using namespace Platform;
     PageControlSYS->setVisible(false);
     ButtonXGQD->setVisible(false);
-    if (messageBox(this, QStringLiteral("确认要还原数据么? "), QStringLiteral("提示"),
+    if (messageBox(this, QStringLiteral("确认要还原数据么? "), kNoticeCaption,
                    MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
-    const QString database = programFolder() + QStringLiteral("velmora.mdb");
-    const QString backup = programFolder() + QStringLiteral("velmora.bak");
+    const QString database = programFolder() + kDatabaseFile;
+    const QString backup = programFolder() + kBackupFile;
     QString reason;
     if (!fileExists(backup)) {
-        messageBox(this, QStringLiteral("没有备份数据,不能还原"), QStringLiteral("提示"),
+        messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
                    MB_ICONINFORMATION);
     } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString)) {
         // Checked before anything is replaced: a damaged copy would take the cards with it.
-        messageBox(this, QStringLiteral("备份数据已损坏,不能还原"), QStringLiteral("提示"),
-                   MB_ICONWARNING);
+        messageBox(this, QStringLiteral("备份数据已损坏,不能还原"), kNoticeCaption, MB_ICONWARNING);
     } else if (restoreDatabase(backup, database, &reason)) {
-        messageBox(this, QStringLiteral("数据库还原成功!"), QStringLiteral("提示"),
-                   MB_ICONINFORMATION);
+        messageBox(this, QStringLiteral("数据库还原成功!"), kNoticeCaption, MB_ICONINFORMATION);
     } else {
         messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,
-                   QStringLiteral("提示"), MB_ICONWARNING);
+                   kNoticeCaption, MB_ICONWARNING);
     }
     reopenCards();
 }
