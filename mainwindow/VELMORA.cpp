@@ -405,14 +405,8 @@ void TFrmMain::showEditorPage(QWidget* page) {
     const bool takeFocus = focus && leaving != page && leaving->isAncestorOf(focus);
     if (takeFocus) {
         // A postcode box that refuses to lose the focus stops the move.
-        if (auto* mask = qobject_cast<TMaskEdit*>(focus)) {
-            try {
-                mask->validateEdit();
-            } catch (...) {
-                QApplication::beep();
-                throw;
-            }
-        }
+        if (auto* mask = qobject_cast<TMaskEdit*>(focus))
+            mask->validateEdit();
     }
     PageControlZL->setCurrentWidget(page);
     if (takeFocus) {
@@ -533,11 +527,11 @@ void TFrmMain::SpeedButton1Click() {
     clearEditor();
 }
 
-bool TFrmMain::saveNewCard() {
+void TFrmMain::saveNewCard() {
     if (Edit1->text().isEmpty()) {
         Platform::showMessage(QStringLiteral("“姓名为必添字段”，请再重新输入！"));
         showEditorPage(TabSheet1);
-        return false;
+        return;
     }
     ADOQuery1->Open();
     ADOQuery1->Insert();
@@ -545,7 +539,6 @@ bool TFrmMain::saveNewCard() {
     ADOQuery1->Post();
     clearEditor();
     Platform::showModal(FrmTJTS);
-    return true;
 }
 
 void TFrmMain::ButtonTJQDClick() {
@@ -591,21 +584,20 @@ void TFrmMain::DBGrid1DblClick() {
     loadEditor();
 }
 
-bool TFrmMain::saveModifiedCard() {
+void TFrmMain::saveModifiedCard() {
     if (Edit1->text().isEmpty()) {
         Platform::showMessage(QStringLiteral("“姓名”为必填字段，请再重新输入！"));
         showEditorPage(TabSheet1);
-        return false;
+        return;
     }
     // The save writes the card that was loaded, wherever the cursor has gone since.
-    if (m_loadedFromEmptyList && ADOQuery1->IsEmpty()) {
-        ADOQuery1->Edit();
-    } else if (m_loadedFromEmptyList) {
+    // A card loaded from an empty list is a new one, as editing an empty list would make it.
+    if (m_loadedFromEmptyList) {
         ADOQuery1->Insert();
     } else {
         if (!ADOQuery1->Locate(m_loadedId)) {
             Platform::showMessage(QStringLiteral("这条记录已不存在，无法保存修改！"));
-            return false;
+            return;
         }
         ADOQuery1->Edit();
     }
@@ -617,7 +609,6 @@ bool TFrmMain::saveModifiedCard() {
     setModeMarker(kModifying);
     PageControlZL->setVisible(false);
     ButtonXGQD->setVisible(false);
-    return true;
 }
 
 void TFrmMain::ButtonXGQDClick() {

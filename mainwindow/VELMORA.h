@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QMainWindow>
-#include <functional>
 
 class QMenu;
 class TADOConnection;
@@ -121,8 +120,8 @@ private:
     void onKey(QObject* input, void (TFrmMain::*handler)(QChar&));
     void loadEditor();
     void storeEditor();
-    bool saveNewCard();
-    bool saveModifiedCard();
+    void saveNewCard();
+    void saveModifiedCard();
     void search();
     void confirmPassword();
     void showAboutPage();

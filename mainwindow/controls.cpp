@@ -68,8 +68,10 @@ void TMaskEdit::setValue(const QString& text) {
 }
 
 void TMaskEdit::validateEdit() const {
-    if (m_userEdited && maskedValue().contains(QLatin1Char(' ')))
+    if (m_userEdited && maskedValue().contains(QLatin1Char(' '))) {
+        QApplication::beep();
         throw EDatabaseError(kInvalidInput);
+    }
 }
 
 void TMaskEdit::focusInEvent(QFocusEvent* event) {
@@ -87,7 +89,6 @@ void TMaskEdit::focusOutEvent(QFocusEvent* event) {
         return;
     if (!m_userEdited || !maskedValue().contains(QLatin1Char(' ')))
         return;
-    QApplication::beep();
     QPointer<TMaskEdit> self(this);
     QTimer::singleShot(0, this, [self] {
         if (!self)

@@ -34,7 +34,7 @@ public:
     QString value() const;
     /// Loads a text; an empty text shows as six blanks.
     void setValue(const QString& text);
-    /// Raises the mask's error when the user's edit leaves a position empty.
+    /// Beeps and raises the mask's error when the user's edit leaves a position empty.
     void validateEdit() const;
     bool userEdited() const { return m_userEdited; }
 

@@ -66,18 +66,6 @@ bool fileExists(const QString& path) {
     return info.exists() && !info.isDir();
 }
 
-bool deleteFile(const QString& path) {
-    return QFile::remove(path);
-}
-
-bool copyFile(const QString& source, const QString& target, bool failIfExists) {
-    if (QFileInfo::exists(target)) {
-        if (failIfExists || !QFile::remove(target))
-            return false;
-    }
-    return QFile::copy(source, target);
-}
-
 bool copyFileReplacing(const QString& source, const QString& target, QString* reason) {
     const QFileInfo info(source);
     if (!info.exists())

@@ -12,9 +12,6 @@ QString programFolder();
 void setProgramFolderForTesting(const QString& folder);
 
 bool fileExists(const QString& path);
-bool deleteFile(const QString& path);
-/// Copies a file; with `failIfExists` an existing target makes the copy fail.
-bool copyFile(const QString& source, const QString& target, bool failIfExists);
 
 /// Replaces `target` with a copy of `source`: the copy goes to a temporary file beside the
 /// target, is flushed to disk, and only then renamed over it. On failure the target is as
