@@ -188,8 +188,7 @@ struct ShellQuery {
 // ---- The database ---------------------------------------------------------------------------
 
 QString storedDatabasePassword() {
-    return ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
-        .value(QStringLiteral("Jet OLEDB:Database Password"));
+    return DatabaseSettings::stored().password;
 }
 
 /// Makes the card file in a child process, so that the measured process carries nothing
@@ -208,7 +207,7 @@ void generate(const QString& file, long cards) {
                 std::fprintf(stderr, "quembe-bench: %s\n", error.c_str());
                 status = 1;
             }
-        } catch (const EDatabaseError& e) {
+        } catch (const EError& e) {
             std::fprintf(stderr, "quembe-bench: %s\n", qPrintable(e.message()));
             status = 1;
         }
@@ -754,7 +753,7 @@ int main(int argc, char** argv) {
         return run(qtArgc, argv, options);
     } catch (const Failure& e) {
         std::fprintf(stderr, "quembe-bench: %s\n", e.what());
-    } catch (const EDatabaseError& e) {
+    } catch (const EError& e) {
         std::fprintf(stderr, "quembe-bench: %s\n", qPrintable(e.message()));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quembe-bench: %s\n", e.what());

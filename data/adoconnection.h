@@ -4,7 +4,8 @@
 #include <QString>
 #include <QVector>
 
-struct sqlite3;
+#include "sqlite.h"
+
 class TADOQuery;
 
 /// The database connection: opens the embedded database named by its settings.
@@ -28,17 +29,14 @@ public:
     QString databaseFile() const;
 
     // For the datasets of this connection.
-    QString sqlConnectionName() const { return m_name; }
     sqlite3* handle() const;
     void attach(TADOQuery* dataset);
     void detach(TADOQuery* dataset);
 
 private:
     void openFile(const QString& file, const QString& password);
-    void release();
 
-    QString m_name;
     bool m_open = false;
-    sqlite3* m_handle = nullptr;
+    Sqlite::Database m_db;
     QVector<TADOQuery*> m_datasets;
 };

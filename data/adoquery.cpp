@@ -3,7 +3,7 @@
 #include "adoconnection.h"
 #include "dberror.h"
 #include "rowcache.h"
-#include "sqlitestatement.h"
+#include "sqlite.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -80,34 +80,45 @@ void TADOQuery::setConnection(TADOConnection* connection) {
         m_connection->attach(this);
 }
 
-void TADOQuery::fail(const QString& message) const {
-    throw EDatabaseError(name() + QLatin1String(": ") + message);
+void TADOQuery::fail(const QString& message, const QString& technical) const {
+    // What happened in the user's words; the component's own text last, for whoever helps.
+    throw EDatabaseError(message + QStringLiteral("\n(") + name() + QLatin1String(": ") +
+                         technical + QLatin1Char(')'));
 }
 
 void TADOQuery::failSql(sqlite3* handle, int rc) const {
-    fail(Sqlite::errorText(handle, rc));
+    const QString file = m_connection ? m_connection->databaseFile() : QString();
+    QString text = Sqlite::errorText(handle, rc, file);
+    // errorText ends with SQLite's own text in brackets; name the dataset in it.
+    const int open = int(text.lastIndexOf(QStringLiteral("\n(")));
+    if (open >= 0)
+        text.insert(open + 2, name() + QLatin1String(": "));
+    throw EDatabaseError(text);
 }
 
 void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
-        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        fail(QStringLiteral("名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
+             QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
 sqlite3* TADOQuery::db() const {
     sqlite3* handle = m_connection ? m_connection->handle() : nullptr;
     if (!handle)
-        fail(QStringLiteral("The connection is closed"));
+        fail(QStringLiteral("与数据库的连接已经关闭。请退出并重新启动本程序。"),
+             QStringLiteral("The connection is closed"));
     return handle;
 }
 
 int TADOQuery::columnIndex(const QString& column) const {
     const auto it = m_columnIndex.constFind(key(column));
     if (it == m_columnIndex.constEnd())
-        fail(QStringLiteral("Field '%1' not found").arg(column));
+        fail(QStringLiteral("名片列表中没有“%1”这个字段。").arg(column),
+             QStringLiteral("Field '%1' not found").arg(column));
     return it.value();
 }
 
-void TADOQuery::bindParameters(SqliteStatement& statement) const {
+void TADOQuery::bindParameters(Sqlite::Statement& statement) const {
     const int count = qMin(int(m_params.size()), statement.parameterCount());
     for (int i = 0; i < count; ++i) {
         const int rc = statement.bind(i + 1, m_params.at(i));
@@ -124,23 +135,24 @@ void TADOQuery::Open() {
     if (Active())
         return;
     if (!m_connection)
-        fail(QStringLiteral("Missing Connection"));
+        fail(QStringLiteral("名片列表没有连接到数据库。"), QStringLiteral("Missing Connection"));
     // Like the database component, a dataset opens its connection when it needs it.
     m_connection->Open();
     sqlite3* handle = db();
 
     const QByteArray text = SQL.Text().toUtf8();
-    SqliteStatement statement;
+    Sqlite::Statement statement;
     int consumed = 0;
     int rc = statement.prepare(handle, text, &consumed);
     if (rc != SQLITE_OK)
         failSql(handle, rc);
     if (!statement.get())
-        fail(QStringLiteral("The statement text is empty"));
+        fail(QStringLiteral("查询语句是空的。"), QStringLiteral("The statement text is empty"));
     if (statement.columnCount() == 0)
-        fail(QStringLiteral("The statement returns no rows"));
+        fail(QStringLiteral("查询语句不返回名片。"), QStringLiteral("The statement returns no rows"));
     if (Parameters.size() > statement.parameterCount())
-        fail(QStringLiteral("The statement takes %1 parameters, %2 were given")
+        fail(QStringLiteral("查询语句的参数个数不对。"),
+             QStringLiteral("The statement takes %1 parameters, %2 were given")
                  .arg(statement.parameterCount())
                  .arg(Parameters.size()));
 
@@ -154,7 +166,8 @@ void TADOQuery::Open() {
     }
     const int idColumn = index.value(QStringLiteral("id"), -1);
     if (idColumn < 0)
-        fail(QStringLiteral("The statement's result has no \"ID\" column"));
+        fail(QStringLiteral("查询结果中没有“ID”字段。"),
+             QStringLiteral("The statement's result has no \"ID\" column"));
 
     QByteArray core = text.left(consumed);
     while (!core.isEmpty() && (core.endsWith(';') || core.endsWith(' ') || core.endsWith('\r') ||
@@ -166,7 +179,7 @@ void TADOQuery::Open() {
     QVector<qint64> ids;
     {
         // Only the identities now; the values are read when rows are looked at.
-        SqliteStatement idQuery;
+        Sqlite::Statement idQuery;
         rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + core + "\n)");
         if (rc != SQLITE_OK)
             failSql(handle, rc);
@@ -259,7 +272,8 @@ void TADOQuery::Post() {
 
 void TADOQuery::writePending() {
     if (m_table.isEmpty())
-        fail(QStringLiteral("Cannot change the rows: the statement names no table"));
+        fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
+             QStringLiteral("Cannot change the rows: the statement names no table"));
     sqlite3* handle = db();
     QStringList names;
     QVariantList values;
@@ -282,7 +296,7 @@ void TADOQuery::writePending() {
             sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) +
                    QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
         }
-        SqliteStatement st;
+        Sqlite::Statement st;
         int rc = st.prepare(handle, sql.toUtf8());
         for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
             rc = st.bind(i + 1, values.at(i));
@@ -298,7 +312,7 @@ void TADOQuery::writePending() {
             sets << name + QStringLiteral("=?");
         const QString sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                             sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?");
-        SqliteStatement st;
+        Sqlite::Statement st;
         int rc = st.prepare(handle, sql.toUtf8());
         for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
             rc = st.bind(i + 1, values.at(i));
@@ -309,8 +323,8 @@ void TADOQuery::writePending() {
         if (rc != SQLITE_DONE)
             failSql(handle, rc);
         if (sqlite3_changes(handle) == 0)
-            fail(QStringLiteral("Row cannot be located for updating; another program may "
-                                "have deleted it"));
+            fail(QStringLiteral("这张名片已被其他程序删除，修改没有保存。"),
+                 QStringLiteral("Row cannot be located for updating"));
         if (m_modified.at(m_idColumn)) {
             bool ok = false;
             const qint64 newId = m_buffer.at(m_idColumn).toLongLong(&ok);
@@ -364,14 +378,16 @@ void TADOQuery::Delete() {
         return;
     }
     if (m_ids.isEmpty())
-        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+        fail(QStringLiteral("列表中没有名片，不能进行这项操作。"),
+             QStringLiteral("Cannot perform this operation on an empty dataset"));
     if (m_table.isEmpty())
-        fail(QStringLiteral("Cannot change the rows: the statement names no table"));
+        fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
+             QStringLiteral("Cannot change the rows: the statement names no table"));
     Cancel();
     sqlite3* handle = db();
     const int row = m_current;
     const qint64 id = m_ids.at(row);
-    SqliteStatement st;
+    Sqlite::Statement st;
     int rc = st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
                                  QStringLiteral(" WHERE \"ID\"=?"))
                                     .toUtf8());
@@ -408,7 +424,7 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
     QSet<qint64> missing(ids.cbegin(), ids.cend());
     const int columns = int(m_columns.size());
     {
-        SqliteStatement st;
+        Sqlite::Statement st;
         int rc = st.prepare(handle, "SELECT * FROM (\n" + m_core + "\n) WHERE \"ID\" IN (" +
                                         idList(ids) + ')');
         if (rc != SQLITE_OK)
@@ -433,7 +449,7 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
     // in the list (as a static cursor keeps them); read those from the table by column name.
     const QVector<qint64> rest(missing.cbegin(), missing.cend());
     if (!m_table.isEmpty()) {
-        SqliteStatement st;
+        Sqlite::Statement st;
         if (st.prepare(handle, (QStringLiteral("SELECT * FROM ") + Sqlite::quoted(m_table) +
                                 QStringLiteral(" WHERE \"ID\" IN (") +
                                 QString::fromLatin1(idList(rest)) + QLatin1Char(')'))
@@ -499,7 +515,8 @@ void TADOQuery::SetFieldAsString(const QString& column, const QString& text) {
     checkActive();
     const int c = columnIndex(column);
     if (!editing())
-        fail(QStringLiteral("Dataset not in edit or insert mode"));
+        fail(QStringLiteral("名片不在编辑状态，不能写入字段。"),
+             QStringLiteral("Dataset not in edit or insert mode"));
     // Never a null string: an empty text is stored as empty text, not as a missing value.
     m_buffer[c] = text.isNull() ? QString(QLatin1String("")) : text;
     m_modified[c] = true;

@@ -11,7 +11,9 @@
 
 class TADOConnection;
 class RowCache;
-class SqliteStatement;
+namespace Sqlite {
+class Statement;
+}
 struct sqlite3;
 
 /// Statement text kept as lines, each followed by CR LF.
@@ -118,10 +120,10 @@ private:
     bool editing() const { return m_state == dsEdit || m_state == dsInsert; }
     /// Posts a changed pending row, drops an unchanged one.
     void checkBrowseMode();
-    [[noreturn]] void fail(const QString& message) const;
+    [[noreturn]] void fail(const QString& message, const QString& technical) const;
     [[noreturn]] void failSql(sqlite3* db, int rc) const;
     sqlite3* db() const;
-    void bindParameters(SqliteStatement& statement) const;
+    void bindParameters(Sqlite::Statement& statement) const;
     void fetchPage(int row) const;
     void fetchRows(const QVector<qint64>& ids) const;
     QVariant valueAt(int row, int column) const;

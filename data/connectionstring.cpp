@@ -1,5 +1,7 @@
 #include "connectionstring.h"
 
+#include <QRegularExpression>
+
 const char kStoredConnectionString[] =
     "Provider=Microsoft.Jet.OLEDB.4.0;"
     "Data Source=D:\\QUEMBE\\VELMORA\\database\\data\\velmora.mdb;"
@@ -102,4 +104,18 @@ QString ConnectionString::toString() const {
     for (const auto& pair : m_pairs)
         parts << pair.first + QLatin1Char('=') + pair.second;
     return parts.join(QLatin1Char(';'));
+}
+
+DatabaseSettings DatabaseSettings::parse(const QString& connectionString) {
+    const ConnectionString pairs = ConnectionString::parse(connectionString);
+    DatabaseSettings settings;
+    settings.provider = pairs.value(QStringLiteral("Provider"));
+    settings.fileName = pairs.value(QStringLiteral("Data Source"))
+                            .section(QRegularExpression(QStringLiteral("[\\\\/]")), -1);
+    settings.password = pairs.value(QStringLiteral("Jet OLEDB:Database Password"));
+    return settings;
+}
+
+DatabaseSettings DatabaseSettings::stored() {
+    return parse(QString::fromUtf8(kStoredConnectionString));
 }

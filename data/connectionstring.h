@@ -22,3 +22,16 @@ private:
 
 /// The settings the main window's connection is stored with.
 extern const char kStoredConnectionString[];
+
+/// What the connection settings say about the database, read from them in one place.
+struct DatabaseSettings {
+    QString provider;
+    /// The file name of "Data Source" without its folder; the file lives in the program folder.
+    QString fileName;
+    /// The database password the file must carry.
+    QString password;
+
+    static DatabaseSettings parse(const QString& connectionString);
+    /// The settings of kStoredConnectionString.
+    static DatabaseSettings stored();
+};

@@ -1,19 +1,9 @@
 #pragma once
 
-#include <QString>
+#include "core/error.h"
 
-#include <stdexcept>
-
-/// Error raised by the data layer; carries the text shown to the user.
-class EDatabaseError : public std::runtime_error {
+/// An error raised by the data layer.
+class EDatabaseError : public EError {
 public:
-    explicit EDatabaseError(const QString& message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using EError::EError;
 };

@@ -1,6 +1,6 @@
 #include "password.h"
 
-#include "dberror.h"
+#include "core/error.h"
 
 #include <QRegularExpression>
 
@@ -16,7 +16,8 @@ const size_t kMemLimit = 12u * 1024u * 1024u;
 void initialise() {
     static const bool ready = sodium_init() >= 0;
     if (!ready)
-        throw EDatabaseError(QStringLiteral("The password library could not be initialised"));
+        throw EError(QStringLiteral("密码组件无法初始化，密码不能检查或保存。请重新安装本程序。\n"
+                                    "(sodium_init failed)"));
 }
 
 // The whole Argon2id form, not just its prefix: an older database may hold a plain password
@@ -35,7 +36,8 @@ QString hashPassword(const QString& password) {
     char hash[crypto_pwhash_STRBYTES];
     if (crypto_pwhash_str(hash, text.constData(), static_cast<unsigned long long>(text.size()),
                           kOpsLimit, kMemLimit) != 0)
-        throw EDatabaseError(QStringLiteral("Not enough memory to store the password"));
+        throw EError(QStringLiteral("内存不足，密码没有保存。请关闭其他程序后重试。\n"
+                                    "(crypto_pwhash_str failed)"));
     return QString::fromLatin1(hash);
 }
 

@@ -4,7 +4,7 @@
 #include "dbkey.h"
 #include "fieldmap.h"
 #include "password.h"
-#include "sqlitestatement.h"
+#include "sqlite.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,12 +32,13 @@ QString createStatements() {
 
 void check(sqlite3* db, int rc, const QString& path) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": %2")
-                                 .arg(QDir::toNativeSeparators(path), Sqlite::errorText(db, rc)));
+        throw EDatabaseError(QStringLiteral("无法新建数据库：\n%1\n%2")
+                                 .arg(QDir::toNativeSeparators(path),
+                                      Sqlite::errorText(db, rc).section(QLatin1Char('\n'), -1)));
 }
 
 void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path) {
-    SqliteStatement st;
+    Sqlite::Statement st;
     check(db, st.prepare(db, sql), path);
     for (int i = 0; i < values.size(); ++i)
         check(db, st.bind(i + 1, values.at(i)), path);
@@ -68,7 +69,7 @@ namespace Schema {
 void createDatabase(const QString& path, const QString& databasePassword,
                     const QString& userPassword) {
     if (QFileInfo::exists(path))
-        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": the file exists")
+        throw EDatabaseError(QStringLiteral("无法新建数据库：文件已经存在，没有覆盖它。\n%1")
                                  .arg(QDir::toNativeSeparators(path)));
 
     // Built under a temporary name beside the target, then renamed: a half-made file never
@@ -77,23 +78,22 @@ void createDatabase(const QString& path, const QString& databasePassword,
     const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) +
                          QStringLiteral(".tmp");
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(temp.toUtf8().constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    Sqlite::Database db;
+    const int rc = db.open(temp, Sqlite::OpenMode::Create);
     try {
-        check(db, rc, path);
-        fill(db, databasePassword, userPassword, path);
+        check(db.get(), rc, path);
+        fill(db.get(), databasePassword, userPassword, path);
     } catch (...) {
-        sqlite3_close(db);
+        db.close();
         QFile::remove(temp);
         QFile::remove(temp + QStringLiteral("-journal"));
         throw;
     }
-    sqlite3_close(db);
+    db.close();
     if (!QFile::rename(temp, path)) {
         QFile::remove(temp);
-        throw EDatabaseError(QStringLiteral("Cannot create the database \"%1\": the file could "
-                                            "not be put in place")
+        throw EDatabaseError(QStringLiteral("无法新建数据库：新文件不能放到目标位置。"
+                                            "请检查文件夹的写入权限。\n%1")
                                  .arg(QDir::toNativeSeparators(path)));
     }
 }

@@ -3,8 +3,7 @@
 #include "adoconnection.h"
 #include "dberror.h"
 
-#include <QSqlDatabase>
-#include <QSqlRecord>
+#include "sqlite.h"
 
 QString escapeLikePattern(const QString& keyword) {
     QString escaped;
@@ -19,11 +18,19 @@ QString escapeLikePattern(const QString& keyword) {
 
 SearchStatement buildSearchStatement(TADOConnection* connection, const QString& field,
                                      const QString& keyword) {
-    const QSqlRecord columns =
-        QSqlDatabase::database(connection->sqlConnectionName(), false).record(QStringLiteral("zl"));
+    // Like the dataset, the search opens its connection when it needs it.
+    connection->Open();
+    int rc = SQLITE_OK;
+    const QStringList columns = Sqlite::columnsOf(connection->handle(), QStringLiteral("zl"), &rc);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(
+            Sqlite::errorText(connection->handle(), rc, connection->databaseFile()));
     // Exact names only: the field text never becomes part of the statement unchecked.
-    if (columns.indexOf(field) < 0 || columns.fieldName(columns.indexOf(field)) != field)
-        throw EDatabaseError(QStringLiteral("Table zl has no column named '%1'").arg(field));
+    if (!columns.contains(field))
+        throw EDatabaseError(QStringLiteral("名片表中没有名为“%1”的字段，无法查询。"
+                                            "请从“查询字段”的列表中选择一个字段。\n"
+                                            "(Table zl has no column named '%1')")
+                                 .arg(field));
     QString quoted = field;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     SearchStatement statement;

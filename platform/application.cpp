@@ -2,7 +2,9 @@
 
 #include "messagebox.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
+
+#include <new>
 
 namespace Platform {
 
@@ -10,12 +12,16 @@ void handleException(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const EDatabaseError& e) {
+    } catch (const EError& e) {
         showError(e.message());
+    } catch (const std::bad_alloc&) {
+        showError(QStringLiteral("内存不足，操作没有完成。请关闭其他程序后重试。\n(bad_alloc)"));
     } catch (const std::exception& e) {
-        showError(QString::fromLocal8Bit(e.what()));
+        showError(QStringLiteral("操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n(") +
+                  QString::fromLocal8Bit(e.what()) + QLatin1Char(')'));
     } catch (...) {
-        showError(QStringLiteral("Unknown error"));
+        showError(QStringLiteral("操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n"
+                                 "(unknown exception)"));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "quembe.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
 #include "dialogs/Tjts.h"
 #include "dialogs/sc.h"
 #include "login/dl.h"
@@ -41,7 +41,7 @@ bool createForms() {
         FrmMain = new TFrmMain;
         FrmSC = new TFrmSC;
         FrmTJTS = new TFrmTJTS;
-    } catch (const EDatabaseError& e) {
+    } catch (const EError& e) {
         destroyForms();
         Platform::showError(e.message(), QStringLiteral("Application Error"));
         return false;

@@ -15,8 +15,18 @@
 namespace TestSupport {
 
 QString storedDatabasePassword() {
-    return ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
-        .value(QStringLiteral("Jet OLEDB:Database Password"));
+    return DatabaseSettings::stored().password;
+}
+
+QString technical(const QString& message) {
+    const int open = int(message.lastIndexOf(QStringLiteral("\n(")));
+    if (open < 0 || !message.endsWith(QLatin1Char(')')))
+        return QString();
+    return message.mid(open + 2, message.size() - open - 3);
+}
+
+bool opensInChinese(const QString& message) {
+    return !message.isEmpty() && message.at(0).unicode() >= 0x3000;
 }
 
 ProgramFolder::ProgramFolder(const QString& userPassword, bool withDatabase) {

@@ -24,6 +24,11 @@ private:
     QTemporaryDir m_dir;
 };
 
+/// The technical text an error message ends with, between "(" and ")" on its last line.
+QString technical(const QString& message);
+/// Whether a message opens in Chinese, as every message of the program does.
+bool opensInChinese(const QString& message);
+
 /// Runs an SQL statement directly on a database file (outside the program), for checks.
 void exec(const QString& databaseFile, const QString& sql);
 /// The rows a query gives, each as its columns' texts joined by "|".

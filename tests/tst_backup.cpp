@@ -305,15 +305,15 @@ private slots:
         QTest::newRow("folder") << "folder"
                                 << "not a file";
         QTest::newRow("empty") << "empty"
-                               << "the file is empty";
+                               << "文件是空的";
         QTest::newRow("truncated") << "truncated"
-                                   << "the file is truncated";
+                                   << "文件不完整";
         QTest::newRow("random bytes") << "random"
-                                      << "not a database file";
+                                      << "不是数据库文件";
         QTest::newRow("other program") << "other"
-                                       << "no database password record";
+                                       << "没有数据库密码记录";
         QTest::newRow("other password") << "password"
-                                        << "database password does not match";
+                                        << "数据库密码不符";
         QTest::newRow("no zl") << "nozl"
                                << "no table zl";
         QTest::newRow("no yh") << "noyh"
@@ -491,7 +491,7 @@ private slots:
             QVERIFY(boxes.size() >= 1 + int(restore));
             const auto box = boxes.at(int(restore));
             QVERIFY(box.text.startsWith(restore ? kRestoreFailed : kBackupFailed));
-            QVERIFY2(box.text.contains(QStringLiteral("in use by another program")),
+            QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")),
                      qPrintable(box.text));
             QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
             QCOMPARE(bytes(program.folder.database()), database);

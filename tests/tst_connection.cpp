@@ -199,20 +199,19 @@ void TestConnection::opensWithStoredSettings() {
     m_connection->Open();
     QVERIFY(m_connection->Connected());
     QVERIFY(m_connection->handle());
-    const QString name = m_connection->sqlConnectionName();
+    sqlite3* const handle = m_connection->handle();
     m_connection->Open(); // opening an open connection does nothing
     QVERIFY(m_connection->Connected());
-    QCOMPARE(m_connection->sqlConnectionName(), name);
+    QCOMPARE(m_connection->handle(), handle);
 
     TADOConnection other;
     other.ConnectionString = stored();
     other.Open();
-    QVERIFY(other.sqlConnectionName() != name);
+    QVERIFY(other.handle() != handle);
 
     m_connection->setConnected(false);
     QVERIFY(!m_connection->Connected());
     QVERIFY(!m_connection->handle());
-    QVERIFY(!QSqlDatabase::contains(name));
     m_connection->setConnected(true);
     QVERIFY(m_connection->Connected());
 
@@ -323,7 +322,7 @@ void TestConnection::notADatabase() {
     QFETCH(QByteArray, content);
     writeAll(m_folder->database(), content);
     const QString error = errorOf([&] { m_connection->Open(); });
-    QVERIFY2(error.contains(QLatin1String("is not a database")), qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("这个文件不是本程序的数据库")), qPrintable(error));
     QVERIFY2(error.contains(QDir::toNativeSeparators(m_folder->database())), qPrintable(error));
     QVERIFY(!m_connection->Connected());
     QCOMPARE(readAll(m_folder->database()), content);
@@ -350,8 +349,9 @@ void TestConnection::lockedFileIsReported() {
         ExclusiveLock lock(m_folder->database());
         QVERIFY(lock.ok());
         const QString error = errorOf([&] { q.Open(); });
-        QVERIFY2(error.startsWith(QLatin1String("ADOQuery1: ")), qPrintable(error));
-        QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
+        QVERIFY2(error.startsWith(QStringLiteral("数据库文件正被其他程序使用")), qPrintable(error));
+        QVERIFY2(TestSupport::technical(error).startsWith(QLatin1String("ADOQuery1: ")),
+                 qPrintable(error));
         QVERIFY(!q.Active());
     }
     q.Open();
@@ -390,7 +390,7 @@ void TestConnection::missingTableFailsTheDatasetOpen() {
     q.SQL.Add("select *");
     q.SQL.Add("from zl");
     const QString error = errorOf([&] { q.Open(); });
-    QCOMPARE(error, QStringLiteral("ADOQuery1: no such table: zl"));
+    QCOMPARE(TestSupport::technical(error), QStringLiteral("ADOQuery1: no such table: zl"));
     QVERIFY(!q.Active());
     QVERIFY(m_connection->Connected());
 }

@@ -41,11 +41,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const QString password = ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
-                                 .value(QStringLiteral("Jet OLEDB:Database Password"));
+    const QString password = DatabaseSettings::stored().password;
     try {
         Schema::createDatabase(path, password, QString());
-    } catch (const EDatabaseError& e) {
+    } catch (const EError& e) {
         print(stderr, QStringLiteral("mkvelmora: ") + e.message());
         return 1;
     }

@@ -62,8 +62,7 @@ int main(int argc, char** argv) {
     g_out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(g_out);
     QTemporaryDir folder;
-    const QString password = ConnectionString::parse(QString::fromUtf8(kStoredConnectionString))
-                                 .value(QStringLiteral("Jet OLEDB:Database Password"));
+    const QString password = DatabaseSettings::stored().password;
     Schema::createDatabase(folder.filePath(QStringLiteral("velmora.mdb")), password, QString());
     Platform::setProgramFolderForTesting(folder.path());
     Platform::MessageBoxRecorder boxes;

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <sqlite3.h>
+
+/// The one way into SQLite: connections and statements that clean up after themselves,
+/// and the texts that say what went wrong.
+namespace Sqlite {
+
+/// How long a statement waits for another program's short write before giving up: long
+/// enough to ride out a save, short enough not to hang the window.
+constexpr int kBusyTimeoutMs = 1500;
+
+enum class OpenMode {
+    ReadWrite, ///< an existing file; never creates one
+    ReadOnly,  ///< an existing file, read only
+    Immutable, ///< read only, no locks, no journal played: the bytes exactly as they are
+    Create,    ///< a new file
+};
+
+/// One connection, closed when it goes out of scope. Every connection refuses what a
+/// crafted file could make it do: the defensive setting is on, the schema is not trusted,
+/// and double-quoted text is always an identifier.
+class Database {
+public:
+    Database() = default;
+    ~Database() { close(); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    Database(Database&& other) noexcept : m_db(other.m_db) { other.m_db = nullptr; }
+    Database& operator=(Database&& other) noexcept;
+
+    /// Opens `file`; returns SQLite's result code. On failure the handle stays open for
+    /// errorText() until close().
+    int open(const QString& file, OpenMode mode);
+    void close();
+    sqlite3* get() const { return m_db; }
+    explicit operator bool() const { return m_db != nullptr; }
+    /// Runs statements that return no rows; returns SQLite's result code.
+    int exec(const char* sql) const;
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+/// One prepared statement, finalized when it goes out of scope.
+class Statement {
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    /// Prepares the first statement of `sql`; returns SQLite's result code.
+    /// `consumed` receives the length (in UTF-8 bytes) of the text that statement took up.
+    int prepare(sqlite3* db, const QByteArray& sql, int* consumed = nullptr);
+    sqlite3_stmt* get() const { return m_stmt; }
+
+    int parameterCount() const { return sqlite3_bind_parameter_count(m_stmt); }
+    /// Binds a value as the program means it: null, integer, real, bytes or text.
+    int bind(int position, const QVariant& value);
+    int step() { return sqlite3_step(m_stmt); }
+    int reset() { return sqlite3_reset(m_stmt); }
+
+    int columnCount() const { return sqlite3_column_count(m_stmt); }
+    QString columnName(int column) const;
+    qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    /// A column of the current result row as text; a null QVariant for SQL NULL.
+    QVariant text(int column) const;
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+/// Whether a result code means another program holds the file.
+bool isBusy(int rc);
+/// SQLite's own last message for `db` (or for `rc`), the technical part of a message.
+QString technicalText(sqlite3* db, int rc);
+/// What went wrong with `file`, in words a user can act on, with SQLite's text after it.
+QString errorText(sqlite3* db, int rc, const QString& file = QString());
+/// The message for a file another program holds.
+QString lockedText(const QString& file);
+/// Runs statements that return no rows; returns SQLite's result code.
+int exec(sqlite3* db, const char* sql);
+/// The first column of each row `sql` gives; `rc` receives SQLITE_OK or the failing code.
+QStringList firstColumn(sqlite3* db, const QByteArray& sql, int* rc);
+/// `name` as an SQL identifier in double quotes, embedded quotes doubled.
+QString quoted(const QString& name);
+/// The column names of a table, in order; empty when there is no such table.
+QStringList columnsOf(sqlite3* db, const QString& table, int* rc);
+/// Why `file` cannot be a whole database, judged by its header; empty when it can be.
+/// SQLite itself takes an empty file for a new database and reads a cut-off one until it
+/// trips over the missing pages. `unreadable` tells that the file could not be read at all.
+/// With `exactSize`, a file longer than its header says is refused too.
+QString headerProblem(const QString& file, bool* unreadable = nullptr, bool exactSize = false);
+/// A path as the user's system writes it.
+QString native(const QString& path);
+
+} // namespace Sqlite
