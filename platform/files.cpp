@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -18,6 +19,9 @@ namespace Platform {
 namespace {
 
 QString g_folderOverride;
+
+// The database the stored connection settings name; its presence marks a portable copy.
+const char kDatabaseFileName[] = "velmora.mdb";
 
 QString withSeparator(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
@@ -51,10 +55,21 @@ void syncFolderOf(const QString& file) {
 
 } // namespace
 
+bool programFolderIsUserData() {
+    if (!g_folderOverride.isEmpty())
+        return false;
+    const QString own = withSeparator(QCoreApplication::applicationDirPath());
+    return !QFileInfo::exists(own + QLatin1String(kDatabaseFileName));
+}
+
 QString programFolder() {
     if (!g_folderOverride.isEmpty())
         return withSeparator(g_folderOverride);
-    return withSeparator(QCoreApplication::applicationDirPath());
+    if (!programFolderIsUserData())
+        return withSeparator(QCoreApplication::applicationDirPath());
+    // Named for the program, not for whichever of its tools asks.
+    return withSeparator(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         QStringLiteral("/quembe"));
 }
 
 void setProgramFolderForTesting(const QString& folder) {

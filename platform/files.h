@@ -6,8 +6,12 @@ class QFile;
 
 namespace Platform {
 
-/// The folder of the program file, ending with a path separator.
+/// Where the database and its backup live, ending with a path separator: the folder of the
+/// program file when the database is there (a copy run from its own folder), otherwise
+/// the user's data folder (an installed program, whose folder the user cannot write to).
 QString programFolder();
+/// Whether programFolder() is the user's data folder rather than the program's own.
+bool programFolderIsUserData();
 /// Test seam: makes programFolder() answer `folder` (empty restores the real one).
 void setProgramFolderForTesting(const QString& folder);
 

@@ -1,14 +1,20 @@
 #include "quembe.h"
 
 #include "core/error.h"
+#include "data/connectionstring.h"
+#include "data/schema.h"
 #include "dialogs/Tjts.h"
 #include "dialogs/sc.h"
 #include "login/dl.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/application.h"
+#include "platform/files.h"
 #include "platform/messagebox.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
+#include <QTimer>
 #include <QStyleFactory>
 
 // The pictures live in the library; a static library has to register them itself.
@@ -33,6 +39,22 @@ void setLooks() {
 }
 
 } // namespace
+
+QString provideUserDatabase() {
+    if (!Platform::programFolderIsUserData())
+        return QString();
+    const DatabaseSettings settings = DatabaseSettings::stored();
+    const QString folder = Platform::programFolder();
+    const QString file = folder + settings.fileName;
+    if (QFileInfo::exists(file))
+        return QString();
+    if (!QDir().mkpath(folder))
+        throw EError(QStringLiteral("无法建立存放名片数据库的文件夹：\n%1\n"
+                                    "请检查您的主文件夹是否可写、磁盘是否已满。\n(mkpath failed)")
+                         .arg(QDir::toNativeSeparators(folder)));
+    Schema::createDatabase(file, settings.password, QString());
+    return file;
+}
 
 bool createForms() {
     setLooks();
@@ -61,9 +83,27 @@ void destroyForms() {
 }
 
 int run(QApplication& app) {
+    QString created;
+    try {
+        created = provideUserDatabase();
+    } catch (const EError& e) {
+        setLooks();
+        Platform::showError(e.message(), QStringLiteral("Application Error"));
+        return 1;
+    }
     if (!createForms())
         return 1;
     FrmDL->show();
+    if (!created.isEmpty()) {
+        // Once, on the first start: where the cards are and how to get in.
+        QTimer::singleShot(0, FrmDL, [created] {
+            Platform::showMessage(
+                QStringLiteral("欢迎使用 Qel名片系统！已为您新建了名片数据库：\n%1\n"
+                               "登录密码为空：在登录框里直接按回车即可进入。"
+                               "进入后请用“系统 → 修改密码”设置您自己的密码。")
+                    .arg(QDir::toNativeSeparators(created)));
+        });
+    }
     const int status = app.exec();
     destroyForms();
     return status;

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QString>
+
 class QApplication;
 
 namespace Quembe {
 
+/// On an installed program's first start, makes the user's database (empty password) in
+/// the user's data folder; returns its path, or an empty text when there was nothing to do.
+QString provideUserDatabase();
 /// Sets the application's looks and creates the four windows in their order. On failure
 /// the error box "Application Error" is shown, nothing is left open, and false returned.
 bool createForms();
