@@ -45,6 +45,8 @@ TADOConnection::~TADOConnection() {
 }
 
 QString TADOConnection::databaseFile() const {
+    if (!m_file.isEmpty())
+        return m_file;
     const QString name = DatabaseSettings::parse(ConnectionString).fileName;
     if (name.isEmpty())
         return QString();

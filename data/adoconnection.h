@@ -27,6 +27,9 @@ public:
 
     /// The file the settings name: program folder + the file name of "Data Source".
     QString databaseFile() const;
+    /// For tools that work on a file named on their command line: that file instead of
+    /// the one in the program folder (empty goes back to the settings).
+    void setDatabaseFile(const QString& file) { m_file = file; }
 
     // For the datasets of this connection.
     sqlite3* handle() const;
@@ -37,6 +40,7 @@ private:
     void openFile(const QString& file, const QString& password);
 
     bool m_open = false;
+    QString m_file;
     Sqlite::Database m_db;
     QVector<TADOQuery*> m_datasets;
 };

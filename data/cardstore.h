@@ -1,0 +1,32 @@
+#pragma once
+
+#include "card.h"
+
+#include <QString>
+#include <QVariantList>
+#include <QVector>
+
+#include <functional>
+
+struct sqlite3;
+
+/// Cards in and out in bulk, for import, export and the tools.
+namespace CardStore {
+
+/// Yields the next card; false when there are no more.
+using CardSource = std::function<bool(Card* card)>;
+/// Told how many cards are done; false cancels.
+using Progress = std::function<bool(qint64 done)>;
+
+/// Adds every card `next` yields in one transaction: all of them or, on an error or a
+/// cancel, none. Returns the new cards' IDs in the order they were added; empty when
+/// cancelled.
+QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
+                         const Progress& progress = {});
+
+/// Calls `visit` for each card the statement lists, in its order, reading as it goes.
+void forEachCard(sqlite3* db, const QString& file, const QString& statement,
+                 const QVariantList& parameters,
+                 const std::function<void(qint64 id, const Card& card)>& visit);
+
+} // namespace CardStore

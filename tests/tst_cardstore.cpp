@@ -1,0 +1,94 @@
+// Cards added and read in bulk: all or nothing, in the list's order.
+#include "testsupport.h"
+
+#include "data/cardstore.h"
+#include "data/dberror.h"
+#include "data/sqlite.h"
+
+#include <QTest>
+
+class TestCardStore : public QObject {
+    Q_OBJECT
+
+private:
+    static CardStore::CardSource cards(const QStringList& names) {
+        auto left = std::make_shared<QStringList>(names);
+        return [left](Card* card) {
+            if (left->isEmpty())
+                return false;
+            card->setValue(QStringLiteral("姓名"), left->takeFirst());
+            card->setValue(QStringLiteral("备注"), QStringLiteral("第一行\r\n第二行"));
+            return true;
+        };
+    }
+
+private slots:
+    void addsAllCardsInOneGo() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        const QVector<qint64> ids =
+            CardStore::addCards(db.get(), folder.database(), cards({"张三", "李四", "王五"}));
+        QCOMPARE(ids.size(), 3);
+        QVERIFY(ids[0] < ids[1] && ids[1] < ids[2]);
+        QCOMPARE(TestSupport::query(folder.database(), "select 姓名, 备注, 工作邮编 from zl"),
+                 (QStringList{"张三|第一行\r\n第二行|", "李四|第一行\r\n第二行|",
+                              "王五|第一行\r\n第二行|"}));
+        // Unset columns hold empty text, never a missing value.
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl where 主页 is null"),
+                 QStringList{"0"});
+
+        QStringList seen;
+        CardStore::forEachCard(db.get(), folder.database(),
+                               QStringLiteral("select * from zl where 姓名 <> ?"), {"李四"},
+                               [&](qint64 id, const Card& card) {
+                                   seen << QString::number(id) + card.value(QStringLiteral("姓名"));
+                               });
+        QCOMPARE(seen, (QStringList{QString::number(ids[0]) + "张三",
+                                    QString::number(ids[2]) + "王五"}));
+    }
+
+    void aFailureOrACancelAddsNothing() {
+        TestSupport::ProgramFolder folder;
+        TestSupport::exec(folder.database(),
+                          "create trigger refuse before insert on zl when new.姓名 = 'bad' "
+                          "begin select raise(abort, 'refused'); end");
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, CardStore::addCards(db.get(), folder.database(),
+                                                                     cards({"a", "b", "bad", "c"})));
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
+                 QStringList{"0"});
+
+        const QVector<qint64> none = CardStore::addCards(
+            db.get(), folder.database(), cards({"a", "b", "c"}),
+            [](qint64 done) { return done < 2; });
+        QVERIFY(none.isEmpty());
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
+                 QStringList{"0"});
+        // The connection is usable afterwards: no transaction was left open.
+        QCOMPARE(CardStore::addCards(db.get(), folder.database(), cards({"a"})).size(), 1);
+    }
+
+    void aLockedFileSaysSoAndAddsNothing() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database holder;
+        QCOMPARE(holder.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        try {
+            CardStore::addCards(db.get(), folder.database(), cards({"a"}));
+            QFAIL("a locked file took the cards");
+        } catch (const EDatabaseError& e) {
+            QVERIFY2(e.message().startsWith(QStringLiteral("数据库文件正被其他程序使用")),
+                     qPrintable(e.message()));
+        }
+        holder.exec("ROLLBACK");
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
+                 QStringList{"0"});
+    }
+};
+
+QTEST_MAIN(TestCardStore)
+#include "tst_cardstore.moc"
