@@ -23,6 +23,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTabBar>
 
 TFrmMain* FrmMain = nullptr;
 
@@ -122,6 +123,12 @@ void TFrmMain::setUpLooks() {
     for (QLineEdit* edit : {EditXMM, EditXMMHD})
         edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
 
+    // Tabs as low as the caption needs: the pages below them get the height their
+    // controls were placed for ("退  出" on the About page ends 134 pixels down).
+    for (QTabWidget* pages : {PageControlZL, PageControlSYS})
+        pages->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { height: 22px; }"));
+    fitEditorLabels();
+
     // Both lists start with an empty text, not their first item.
     ComboBoxGXZD->setCurrentIndex(-1);
     ComboBox1->setCurrentIndex(-1);
@@ -161,6 +168,31 @@ void TFrmMain::setUpLooks() {
     PanelCK->installEventFilter(this);
     ValueListEditor1->installEventFilter(this);
     Label35->installEventFilter(this);
+}
+
+void TFrmMain::fitEditorLabels() {
+    // Captions are wider in some fonts than the places they were given: a caption grows to
+    // show whole, and an input that would cover a stroke of it starts where the caption ends,
+    // keeping its right edge.
+    for (QWidget* page : {TabSheet1, TabSheet2}) {
+        const QList<QWidget*> controls =
+            page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget* control : controls) {
+            auto* label = qobject_cast<QLabel*>(control);
+            if (!label)
+                continue;
+            const QFontMetrics metrics = label->fontMetrics();
+            const int end = label->x() + metrics.horizontalAdvance(label->text());
+            const int inkEnd = label->x() + metrics.tightBoundingRect(label->text()).right();
+            label->resize(qMax(label->width(), end - label->x()), label->height());
+            for (QWidget* input : controls) {
+                const QRect r = input->geometry();
+                if (input != label && r.x() > label->x() && r.x() <= inkEnd && r.right() > end &&
+                    r.top() <= label->geometry().bottom() && r.bottom() >= label->y())
+                    input->setGeometry(QRect(QPoint(end, r.y()), r.bottomRight()));
+            }
+        }
+    }
 }
 
 void TFrmMain::setUpGrid() {

@@ -121,6 +121,8 @@ private:
     void loadEditor();
     void storeEditor();
     void saveNewCard();
+    void fitEditorLabels();
+    void checkFocusMayLeave() const;
     void saveModifiedCard();
     void search();
     void confirmPassword();
