@@ -41,9 +41,21 @@ const QString kDatabaseFile = QStringLiteral("velmora.mdb");
 const QString kBackupFile = QStringLiteral("velmora.bak");
 const QString kNoticeCaption = QStringLiteral("提示");
 
-// Grid column widths in grid order; -1 hides the column, 0 keeps the default.
-const int kGridWidths[26] = {-1,  60, 150, 70, 70,  70,  70,  80,  40, 80,  70, 70, 70,
-                             100, 70, 70,  70, 120, 120, 120, 150, 60, 150, 60, 0,  70};
+// The grid's columns in grid order.
+struct GridColumn {
+    const char* name;
+    int width;  // -1 hides the column, 0 keeps the default width
+    QRgb color; // 0: the grid's own colour
+};
+const GridColumn kGridColumns[] = {
+    {"ID", -1, 0},        {"姓名", 60, 0xFFC0DCC0}, {"单位", 150, 0xFFD6E6C4}, {"部门", 70, 0},
+    {"职务", 70, 0},      {"职称", 70, 0},          {"生日", 70, 0},           {"专业", 80, 0},
+    {"学历", 40, 0},      {"毕业院校", 80, 0},      {"毕业日期", 70, 0},       {"工作电话", 70, 0},
+    {"分机", 70, 0},      {"传真", 100, 0},         {"手机", 70, 0},           {"家庭电话", 70, 0},
+    {"OICQ", 70, 0},      {"MSN", 120, 0},          {"E-mail", 120, 0},        {"主页", 120, 0},
+    {"工作地址", 150, 0}, {"工作邮编", 60, 0},      {"家庭地址", 150, 0},      {"家庭邮编", 60, 0},
+    {"备注", 0, 0},       {"添加日期", 70, 0},
+};
 
 } // namespace
 
@@ -197,16 +209,17 @@ void TFrmMain::fitEditorLabels() {
 
 void TFrmMain::setUpGrid() {
     QStringList columns;
-    for (const char* name : kCardColumns)
-        columns << QString::fromUtf8(name);
+    for (const GridColumn& column : kGridColumns)
+        columns << QString::fromUtf8(column.name);
     DataSource1->setColumns(columns);
     DBGrid1->setDataSource(DataSource1);
-    for (int i = 0; i < 26; ++i) {
-        if (kGridWidths[i] != 0)
-            DBGrid1->setColumnWidthByName(columns.at(i), kGridWidths[i]);
+    for (const GridColumn& column : kGridColumns) {
+        const QString name = QString::fromUtf8(column.name);
+        if (column.width != 0)
+            DBGrid1->setColumnWidthByName(name, column.width);
+        if (column.color != 0)
+            DBGrid1->setColumnColor(name, QColor::fromRgb(column.color));
     }
-    DBGrid1->setColumnColor(QStringLiteral("姓名"), QColor(0xC0, 0xDC, 0xC0));
-    DBGrid1->setColumnColor(QStringLiteral("单位"), QColor(0xD6, 0xE6, 0xC4));
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     DBNavigator1->setDataSet(ADOQuery1);
 }
