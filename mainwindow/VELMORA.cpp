@@ -1,5 +1,6 @@
 #include "VELMORA.h"
 
+#include "cardeditor.h"
 #include "controls.h"
 #include "dbcontrols.h"
 
@@ -70,6 +71,7 @@ QString TFrmMain::conferencingProgram() {
 TFrmMain::TFrmMain(QWidget* parent)
     : QMainWindow(parent) {
     setupUi(this);
+    m_editor = std::make_unique<CardEditor>(this);
     setUpLooks();
     setModeMarker(QString());
 
@@ -314,6 +316,10 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
+        // Tab and Shift+Tab move the focus along the tab order; they type nothing.
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
         if (handler && watched == Memo1 && key->modifiers().testFlag(Qt::ControlModifier) &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             // Ctrl+Enter is the way to a line break in the notes.
@@ -443,16 +449,20 @@ void TFrmMain::SpeedButtonSClick() {
 
 // ---- The card editor -----------------------------------------------------------------------
 
+void TFrmMain::checkFocusMayLeave() const {
+    // A postcode box that refuses to give up the focus stops any command that would take it
+    // away, before the command changes anything.
+    if (auto* box = qobject_cast<TMaskEdit*>(focusWidget()))
+        box->validateEdit();
+}
+
 void TFrmMain::showEditorPage(QWidget* page) {
     // The window's own focus, also while a prompt in front of it has the keyboard.
     QWidget* focus = focusWidget();
     QWidget* leaving = PageControlZL->currentWidget();
     const bool takeFocus = focus && leaving != page && leaving->isAncestorOf(focus);
-    if (takeFocus) {
-        // A postcode box that refuses to lose the focus stops the move.
-        if (auto* mask = qobject_cast<TMaskEdit*>(focus))
-            mask->validateEdit();
-    }
+    if (takeFocus)
+        checkFocusMayLeave();
     PageControlZL->setCurrentWidget(page);
     if (takeFocus) {
         QWidget* first = page == TabSheet1   ? static_cast<QWidget*>(Edit1)
@@ -462,67 +472,28 @@ void TFrmMain::showEditorPage(QWidget* page) {
     }
 }
 
-namespace {
-
-// What an input shows, as it reads its own text.
-QString shownText(QObject* input) {
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-        return edit->text();
-    if (auto* combo = qobject_cast<QComboBox*>(input))
-        return combo->currentText();
-    if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        return memo->toPlainText();
-    return QString();
-}
-
-} // namespace
-
 QString TFrmMain::inputText(const QString& control) const {
-    QObject* input = findChild<QObject*>(control);
-    if (auto* mask = qobject_cast<TMaskEdit*>(input))
-        return mask->value();
-    // An input still showing what it was loaded with gives back exactly the loaded text,
-    // even where the control cannot show it as it is (line breaks in a one-line box).
-    const QString shown = shownText(input);
-    if (input && input->property("shownText").toString() == shown &&
-        input->property("loadedText").isValid())
-        return input->property("loadedText").toString();
-    return shown;
+    return m_editor->text(control);
 }
 
 void TFrmMain::setInputText(const QString& control, const QString& text) {
-    QObject* input = findChild<QObject*>(control);
-    if (auto* mask = qobject_cast<TMaskEdit*>(input)) {
-        mask->setValue(text);
-        return;
-    }
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-        edit->setText(text);
-    else if (auto* combo = qobject_cast<QComboBox*>(input))
-        combo->setEditText(text);
-    else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        memo->setPlainText(text);
-    input->setProperty("loadedText", text);
-    input->setProperty("shownText", shownText(input));
+    m_editor->setText(control, text);
 }
 
 void TFrmMain::clearEditor() {
-    for (const FieldMapEntry& field : kFieldMap)
-        setInputText(QString::fromLatin1(field.control), QString());
+    m_editor->clear();
 }
 
 void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
-    for (const FieldMapEntry& field : kFieldMap)
-        setInputText(QString::fromLatin1(field.control),
-                     ADOQuery1->FieldAsString(QString::fromUtf8(field.column)));
+    m_editor->load([this](const QString& column) { return ADOQuery1->FieldAsString(column); });
 }
 
 void TFrmMain::storeEditor() {
-    for (const FieldMapEntry& field : kFieldMap)
-        ADOQuery1->SetFieldAsString(QString::fromUtf8(field.column),
-                                    inputText(QString::fromLatin1(field.control)));
+    m_editor->store([this](const QString& column, const QString& text) {
+        ADOQuery1->SetFieldAsString(column, text);
+    });
 }
 
 void TFrmMain::Button6Click() {
@@ -549,6 +520,7 @@ void TFrmMain::Edit8KeyPress(QChar& key) {
 }
 
 void TFrmMain::Button7Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     setModeMarker(QString());
 }
@@ -562,6 +534,7 @@ void TFrmMain::Button13Click() {
 // ---- Adding --------------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton1Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     showEditorPage(TabSheet1);
@@ -607,6 +580,7 @@ void TFrmMain::Memo1KeyPress(QChar& key) {
 // ---- Modifying -----------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton2Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
@@ -619,6 +593,7 @@ void TFrmMain::SpeedButton2Click() {
 }
 
 void TFrmMain::DBGrid1DblClick() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
     showEditorPage(TabSheet1);
@@ -663,6 +638,7 @@ void TFrmMain::ButtonXGQDClick() {
 // ---- Deleting ------------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton3Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlSYS->setVisible(false);
     if (ADOQuery1->FieldAsString(QStringLiteral("姓名")).isEmpty()) {
@@ -676,6 +652,7 @@ void TFrmMain::SpeedButton3Click() {
 // ---- Searching -----------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton4Click() {
+    checkFocusMayLeave();
     PageControlSYS->setVisible(false);
     search();
 }
@@ -711,6 +688,7 @@ void TFrmMain::search() {
 }
 
 void TFrmMain::SpeedButton5Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     SpeedButton5->setVisible(false);
     Label31->setVisible(false);
@@ -725,6 +703,7 @@ void TFrmMain::SpeedButton5Click() {
 // ---- Password ------------------------------------------------------------------------------
 
 void TFrmMain::N9Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet5);
@@ -820,6 +799,7 @@ void TFrmMain::N11Click() {
 // ---- About, help, dial and homepage --------------------------------------------------------
 
 void TFrmMain::showAboutPage() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet6);
@@ -834,6 +814,7 @@ void TFrmMain::N8Click() {
 }
 
 void TFrmMain::H1Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     ButtonXGQD->setVisible(false);
