@@ -4,6 +4,7 @@
 #include "platform/application.h"
 
 #include <QScreen>
+#include <QWindow>
 
 TFrmTJTS* FrmTJTS = nullptr;
 
@@ -22,6 +23,10 @@ TFrmTJTS::~TFrmTJTS() {
 }
 
 void TFrmTJTS::showEvent(QShowEvent* event) {
+    // The caption is empty, but an empty title makes some window systems show the program's
+    // name: the title bar gets a blank instead.
+    if (QWindow* window = windowHandle())
+        window->setTitle(QStringLiteral(" "));
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     Button1->setFocus();

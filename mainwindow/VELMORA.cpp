@@ -1,5 +1,6 @@
 #include "VELMORA.h"
 
+#include "cardeditor.h"
 #include "controls.h"
 #include "dbcontrols.h"
 
@@ -23,6 +24,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
+#include <QTabBar>
 
 TFrmMain* FrmMain = nullptr;
 
@@ -40,9 +42,21 @@ const QString kDatabaseFile = QStringLiteral("velmora.mdb");
 const QString kBackupFile = QStringLiteral("velmora.bak");
 const QString kNoticeCaption = QStringLiteral("提示");
 
-// Grid column widths in grid order; -1 hides the column, 0 keeps the default.
-const int kGridWidths[26] = {-1,  60, 150, 70, 70,  70,  70,  80,  40, 80,  70, 70, 70,
-                             100, 70, 70,  70, 120, 120, 120, 150, 60, 150, 60, 0,  70};
+// The grid's columns in grid order.
+struct GridColumn {
+    const char* name;
+    int width;  // -1 hides the column, 0 keeps the default width
+    QRgb color; // 0: the grid's own colour
+};
+const GridColumn kGridColumns[] = {
+    {"ID", -1, 0},        {"姓名", 60, 0xFFC0DCC0}, {"单位", 150, 0xFFD6E6C4}, {"部门", 70, 0},
+    {"职务", 70, 0},      {"职称", 70, 0},          {"生日", 70, 0},           {"专业", 80, 0},
+    {"学历", 40, 0},      {"毕业院校", 80, 0},      {"毕业日期", 70, 0},       {"工作电话", 70, 0},
+    {"分机", 70, 0},      {"传真", 100, 0},         {"手机", 70, 0},           {"家庭电话", 70, 0},
+    {"OICQ", 70, 0},      {"MSN", 120, 0},          {"E-mail", 120, 0},        {"主页", 120, 0},
+    {"工作地址", 150, 0}, {"工作邮编", 60, 0},      {"家庭地址", 150, 0},      {"家庭邮编", 60, 0},
+    {"备注", 0, 0},       {"添加日期", 70, 0},
+};
 
 } // namespace
 
@@ -57,6 +71,7 @@ QString TFrmMain::conferencingProgram() {
 TFrmMain::TFrmMain(QWidget* parent)
     : QMainWindow(parent) {
     setupUi(this);
+    m_editor = std::make_unique<CardEditor>(this);
     setUpLooks();
     setModeMarker(QString());
 
@@ -122,6 +137,12 @@ void TFrmMain::setUpLooks() {
     for (QLineEdit* edit : {EditXMM, EditXMMHD})
         edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
 
+    // Tabs as low as the caption needs: the pages below them get the height their
+    // controls were placed for ("退  出" on the About page ends 134 pixels down).
+    for (QTabWidget* pages : {PageControlZL, PageControlSYS})
+        pages->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { height: 22px; }"));
+    fitEditorLabels();
+
     // Both lists start with an empty text, not their first item.
     ComboBoxGXZD->setCurrentIndex(-1);
     ComboBox1->setCurrentIndex(-1);
@@ -163,18 +184,44 @@ void TFrmMain::setUpLooks() {
     Label35->installEventFilter(this);
 }
 
+void TFrmMain::fitEditorLabels() {
+    // Captions are wider in some fonts than the places they were given: a caption grows to
+    // show whole, and an input that would cover a stroke of it starts where the caption ends,
+    // keeping its right edge.
+    for (QWidget* page : {TabSheet1, TabSheet2}) {
+        const QList<QWidget*> controls =
+            page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget* control : controls) {
+            auto* label = qobject_cast<QLabel*>(control);
+            if (!label)
+                continue;
+            const QFontMetrics metrics = label->fontMetrics();
+            const int end = label->x() + metrics.horizontalAdvance(label->text());
+            const int inkEnd = label->x() + metrics.tightBoundingRect(label->text()).right();
+            label->resize(qMax(label->width(), end - label->x()), label->height());
+            for (QWidget* input : controls) {
+                const QRect r = input->geometry();
+                if (input != label && r.x() > label->x() && r.x() <= inkEnd && r.right() > end &&
+                    r.top() <= label->geometry().bottom() && r.bottom() >= label->y())
+                    input->setGeometry(QRect(QPoint(end, r.y()), r.bottomRight()));
+            }
+        }
+    }
+}
+
 void TFrmMain::setUpGrid() {
     QStringList columns;
-    for (const char* name : kCardColumns)
-        columns << QString::fromUtf8(name);
+    for (const GridColumn& column : kGridColumns)
+        columns << QString::fromUtf8(column.name);
     DataSource1->setColumns(columns);
     DBGrid1->setDataSource(DataSource1);
-    for (int i = 0; i < 26; ++i) {
-        if (kGridWidths[i] != 0)
-            DBGrid1->setColumnWidthByName(columns.at(i), kGridWidths[i]);
+    for (const GridColumn& column : kGridColumns) {
+        const QString name = QString::fromUtf8(column.name);
+        if (column.width != 0)
+            DBGrid1->setColumnWidthByName(name, column.width);
+        if (column.color != 0)
+            DBGrid1->setColumnColor(name, QColor::fromRgb(column.color));
     }
-    DBGrid1->setColumnColor(QStringLiteral("姓名"), QColor(0xC0, 0xDC, 0xC0));
-    DBGrid1->setColumnColor(QStringLiteral("单位"), QColor(0xD6, 0xE6, 0xC4));
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     DBNavigator1->setDataSet(ADOQuery1);
 }
@@ -269,6 +316,10 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
+        // Tab and Shift+Tab move the focus along the tab order; they type nothing.
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
         if (handler && watched == Memo1 && key->modifiers().testFlag(Qt::ControlModifier) &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
             // Ctrl+Enter is the way to a line break in the notes.
@@ -398,16 +449,20 @@ void TFrmMain::SpeedButtonSClick() {
 
 // ---- The card editor -----------------------------------------------------------------------
 
+void TFrmMain::checkFocusMayLeave() const {
+    // A postcode box that refuses to give up the focus stops any command that would take it
+    // away, before the command changes anything.
+    if (auto* box = qobject_cast<TMaskEdit*>(focusWidget()))
+        box->validateEdit();
+}
+
 void TFrmMain::showEditorPage(QWidget* page) {
     // The window's own focus, also while a prompt in front of it has the keyboard.
     QWidget* focus = focusWidget();
     QWidget* leaving = PageControlZL->currentWidget();
     const bool takeFocus = focus && leaving != page && leaving->isAncestorOf(focus);
-    if (takeFocus) {
-        // A postcode box that refuses to lose the focus stops the move.
-        if (auto* mask = qobject_cast<TMaskEdit*>(focus))
-            mask->validateEdit();
-    }
+    if (takeFocus)
+        checkFocusMayLeave();
     PageControlZL->setCurrentWidget(page);
     if (takeFocus) {
         QWidget* first = page == TabSheet1   ? static_cast<QWidget*>(Edit1)
@@ -417,67 +472,28 @@ void TFrmMain::showEditorPage(QWidget* page) {
     }
 }
 
-namespace {
-
-// What an input shows, as it reads its own text.
-QString shownText(QObject* input) {
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-        return edit->text();
-    if (auto* combo = qobject_cast<QComboBox*>(input))
-        return combo->currentText();
-    if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        return memo->toPlainText();
-    return QString();
-}
-
-} // namespace
-
 QString TFrmMain::inputText(const QString& control) const {
-    QObject* input = findChild<QObject*>(control);
-    if (auto* mask = qobject_cast<TMaskEdit*>(input))
-        return mask->value();
-    // An input still showing what it was loaded with gives back exactly the loaded text,
-    // even where the control cannot show it as it is (line breaks in a one-line box).
-    const QString shown = shownText(input);
-    if (input && input->property("shownText").toString() == shown &&
-        input->property("loadedText").isValid())
-        return input->property("loadedText").toString();
-    return shown;
+    return m_editor->text(control);
 }
 
 void TFrmMain::setInputText(const QString& control, const QString& text) {
-    QObject* input = findChild<QObject*>(control);
-    if (auto* mask = qobject_cast<TMaskEdit*>(input)) {
-        mask->setValue(text);
-        return;
-    }
-    if (auto* edit = qobject_cast<QLineEdit*>(input))
-        edit->setText(text);
-    else if (auto* combo = qobject_cast<QComboBox*>(input))
-        combo->setEditText(text);
-    else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        memo->setPlainText(text);
-    input->setProperty("loadedText", text);
-    input->setProperty("shownText", shownText(input));
+    m_editor->setText(control, text);
 }
 
 void TFrmMain::clearEditor() {
-    for (const FieldMapEntry& field : kFieldMap)
-        setInputText(QString::fromLatin1(field.control), QString());
+    m_editor->clear();
 }
 
 void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
-    for (const FieldMapEntry& field : kFieldMap)
-        setInputText(QString::fromLatin1(field.control),
-                     ADOQuery1->FieldAsString(QString::fromUtf8(field.column)));
+    m_editor->load([this](const QString& column) { return ADOQuery1->FieldAsString(column); });
 }
 
 void TFrmMain::storeEditor() {
-    for (const FieldMapEntry& field : kFieldMap)
-        ADOQuery1->SetFieldAsString(QString::fromUtf8(field.column),
-                                    inputText(QString::fromLatin1(field.control)));
+    m_editor->store([this](const QString& column, const QString& text) {
+        ADOQuery1->SetFieldAsString(column, text);
+    });
 }
 
 void TFrmMain::Button6Click() {
@@ -504,6 +520,7 @@ void TFrmMain::Edit8KeyPress(QChar& key) {
 }
 
 void TFrmMain::Button7Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     setModeMarker(QString());
 }
@@ -517,6 +534,7 @@ void TFrmMain::Button13Click() {
 // ---- Adding --------------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton1Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     showEditorPage(TabSheet1);
@@ -562,6 +580,7 @@ void TFrmMain::Memo1KeyPress(QChar& key) {
 // ---- Modifying -----------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton2Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
@@ -574,6 +593,7 @@ void TFrmMain::SpeedButton2Click() {
 }
 
 void TFrmMain::DBGrid1DblClick() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(true);
     PageControlSYS->setVisible(false);
     showEditorPage(TabSheet1);
@@ -618,6 +638,7 @@ void TFrmMain::ButtonXGQDClick() {
 // ---- Deleting ------------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton3Click() {
+    checkFocusMayLeave();
     PanelCZ->setVisible(true);
     PageControlSYS->setVisible(false);
     if (ADOQuery1->FieldAsString(QStringLiteral("姓名")).isEmpty()) {
@@ -631,6 +652,7 @@ void TFrmMain::SpeedButton3Click() {
 // ---- Searching -----------------------------------------------------------------------------
 
 void TFrmMain::SpeedButton4Click() {
+    checkFocusMayLeave();
     PageControlSYS->setVisible(false);
     search();
 }
@@ -666,6 +688,7 @@ void TFrmMain::search() {
 }
 
 void TFrmMain::SpeedButton5Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     SpeedButton5->setVisible(false);
     Label31->setVisible(false);
@@ -680,6 +703,7 @@ void TFrmMain::SpeedButton5Click() {
 // ---- Password ------------------------------------------------------------------------------
 
 void TFrmMain::N9Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet5);
@@ -775,6 +799,7 @@ void TFrmMain::N11Click() {
 // ---- About, help, dial and homepage --------------------------------------------------------
 
 void TFrmMain::showAboutPage() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     PageControlSYS->setCurrentWidget(TabSheet6);
@@ -789,6 +814,7 @@ void TFrmMain::N8Click() {
 }
 
 void TFrmMain::H1Click() {
+    checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
     ButtonXGQD->setVisible(false);

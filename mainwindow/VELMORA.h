@@ -5,6 +5,9 @@
 #include <QHash>
 #include <QMainWindow>
 
+#include <memory>
+
+class CardEditor;
 class QMenu;
 class TADOConnection;
 class TADOQuery;
@@ -118,6 +121,8 @@ private:
     void setUpGrid();
     void setUpLooks();
     void onKey(QObject* input, void (TFrmMain::*handler)(QChar&));
+    void fitEditorLabels();
+    void checkFocusMayLeave() const;
     void loadEditor();
     void storeEditor();
     void saveNewCard();
@@ -129,6 +134,7 @@ private:
     void openHomePage();
     void reopenCards();
 
+    std::unique_ptr<CardEditor> m_editor;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card.

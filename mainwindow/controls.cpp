@@ -6,8 +6,12 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QPointer>
+#include <QMouseEvent>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
+
+#include <utility>
 
 TSpeedButton::TSpeedButton(QWidget* parent)
     : QToolButton(parent) {
@@ -48,63 +52,143 @@ TMaskEdit::TMaskEdit(QWidget* parent)
     setInputMask(QStringLiteral("999999;_"));
     setMaxLength(6);
     setValue(QString());
-    connect(this, &QLineEdit::textEdited, this, [this] { m_userEdited = true; });
 }
 
-QString TMaskEdit::maskedValue() const {
+TMaskEdit::~TMaskEdit() {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
+
+QString TMaskEdit::value() const {
     QString shown = displayText();
     shown.replace(QLatin1Char('_'), QLatin1Char(' '));
     return shown.leftJustified(6, QLatin1Char(' '), true);
 }
 
-QString TMaskEdit::value() const {
-    return m_userEdited ? maskedValue() : m_loaded;
+void TMaskEdit::setValue(const QString& text) {
+    setText(text.isEmpty() ? kSixBlanks : text);
+    // What the program puts in is what Esc leads back to.
+    if (m_holdsFocusText)
+        m_focusText = this->text();
 }
 
-void TMaskEdit::setValue(const QString& text) {
-    m_loaded = text.isEmpty() ? kSixBlanks : text;
-    setText(m_loaded);
-    m_userEdited = false;
+bool TMaskEdit::refusesToLeave() const {
+    return m_holdsFocusText && text() != m_focusText && value().contains(QLatin1Char(' '));
 }
 
 void TMaskEdit::validateEdit() const {
-    if (m_userEdited && maskedValue().contains(QLatin1Char(' '))) {
+    if (refusesToLeave()) {
         QApplication::beep();
         throw EDatabaseError(kInvalidInput);
     }
 }
 
+void TMaskEdit::refuse() const {
+    Platform::guarded([this] { validateEdit(); })();
+}
+
 void TMaskEdit::focusInEvent(QFocusEvent* event) {
-    m_focusText = text();
-    m_focusEdited = m_userEdited;
-    m_focusLoaded = m_loaded;
+    if (!m_holdsFocusText) {
+        m_focusText = text();
+        m_holdsFocusText = true;
+        // Clicks elsewhere are looked at before their widgets get them.
+        qApp->installEventFilter(this);
+    }
     QLineEdit::focusInEvent(event);
 }
 
 void TMaskEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    // Only a move to another control of the window is checked, not a box popping up.
     const Qt::FocusReason reason = event->reason();
-    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+    // Another window or a menu only borrows the focus; it comes back here.
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+        reason == Qt::MenuBarFocusReason)
         return;
-    if (!m_userEdited || !maskedValue().contains(QLatin1Char(' ')))
+    if (refusesToLeave() && isVisible()) {
+        // Qt lets a focus-out handler take the focus back before the new widget gets it.
+        setFocus(Qt::OtherFocusReason);
+        if (reason == Qt::MouseFocusReason) {
+            // The press that moved the focus comes next: it is refused there.
+            m_swallowPress = true;
+            QTimer::singleShot(0, this, [this] {
+                if (std::exchange(m_swallowPress, false))
+                    refuse();
+            });
+        } else {
+            QTimer::singleShot(0, this, [this] { refuse(); });
+        }
         return;
-    QPointer<TMaskEdit> self(this);
-    QTimer::singleShot(0, this, [self] {
-        if (!self)
-            return;
-        self->setFocus(Qt::OtherFocusReason);
-        Platform::guarded([self] { self->validateEdit(); })();
-    });
+    }
+    m_holdsFocusText = false;
+    m_swallowPress = false;
+    qApp->removeEventFilter(this);
+}
+
+bool TMaskEdit::focusNextPrevChild(bool next) {
+    if (refusesToLeave()) {
+        refuse();
+        return true;
+    }
+    return QLineEdit::focusNextPrevChild(next);
 }
 
 void TMaskEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        setText(m_focusText);
-        m_userEdited = m_focusEdited;
-        m_loaded = m_focusLoaded;
+        if (m_holdsFocusText)
+            setText(m_focusText);
         event->accept();
         return;
     }
     QLineEdit::keyPressEvent(event);
+    // A key the box does not use would go on to its page control (Ctrl+Tab turns the page).
+    if (!event->isAccepted() && refusesToLeave())
+        event->accept();
+}
+
+bool TMaskEdit::isOwnPageTab(QWidget* widget, QEvent* event) const {
+    auto* bar = qobject_cast<QTabBar*>(widget);
+    auto* pages = bar ? qobject_cast<QTabWidget*>(bar->parentWidget()) : nullptr;
+    if (!pages || !pages->isAncestorOf(this))
+        return false;
+    const int tab = bar->tabAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    return tab >= 0 && tab != bar->currentIndex();
+}
+
+bool TMaskEdit::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    const bool press = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick;
+    if (!press && type != QEvent::MouseButtonRelease && type != QEvent::Wheel &&
+        type != QEvent::ContextMenu)
+        return false;
+    if (!watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget == this || isAncestorOf(widget) || widget->window() != window())
+        return false;
+    if (type == QEvent::MouseButtonRelease) {
+        // The release of a refused click goes no further than its press.
+        const bool swallow = widget == m_swallowRelease;
+        m_swallowRelease = nullptr;
+        return swallow;
+    }
+    if (press)
+        m_swallowRelease = nullptr;
+    if (m_swallowPress) {
+        m_swallowPress = false;
+        if (press) {
+            m_swallowRelease = widget;
+            refuse();
+        }
+        return true;
+    }
+    if (!refusesToLeave())
+        return false;
+    if (type == QEvent::ContextMenu)
+        return true;
+    if (press && isOwnPageTab(widget, event)) {
+        m_swallowRelease = widget;
+        refuse();
+        return true;
+    }
+    return false;
 }

@@ -17,6 +17,20 @@ namespace {
 
 const QColor kMoneyGreen(0xC0, 0xDC, 0xC0);
 const QColor kGridBackground(0xF4, 0xFC, 0xEF);
+const int kRowHeight = 18;
+
+// Title rows are drawn flat in the fixed colour, not in the style's gradient.
+const QString kTitleRowStyle =
+    QStringLiteral("QHeaderView::section { background-color: #C0DCC0; border: 0px;"
+                   " border-right: 1px solid #808080; border-bottom: 1px solid #808080;"
+                   " padding-left: 2px; }");
+
+/// Rows `kRowHeight` high; the minimum that the font would ask for is lowered first.
+void setFixedRowHeight(QHeaderView* rows) {
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setMinimumSectionSize(kRowHeight);
+    rows->setDefaultSectionSize(kRowHeight);
+}
 
 /// Paints the per-column cell colours.
 class ColumnColorDelegate : public QStyledItemDelegate {
@@ -60,7 +74,7 @@ protected:
         painter->setRenderHint(QPainter::Antialiasing);
         painter->fillPath(arrow, Qt::black);
     }
-    QSize sectionSizeFromContents(int) const override { return {11, 17}; }
+    QSize sectionSizeFromContents(int) const override { return {11, kRowHeight}; }
 
 private:
     QTableView* m_view;
@@ -97,24 +111,28 @@ QIcon navigatorIcon(TDBNavigator::Button which, bool enabled) {
 TDBGrid::TDBGrid(QWidget* parent)
     : QTableView(parent) {
     setVerticalHeader(new IndicatorHeader(this));
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(17);
-    verticalHeader()->setMinimumSectionSize(17);
+    setFixedRowHeight(verticalHeader());
     verticalHeader()->setFixedWidth(11);
+    // Below the last row the marker column shows the grid's own colour.
+    QPalette markers = verticalHeader()->palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button, QPalette::Base})
+        markers.setColor(role, kGridBackground);
+    verticalHeader()->setPalette(markers);
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setFixedHeight(19);
-    horizontalHeader()->setStyleSheet(
-        QStringLiteral("QHeaderView::section { background-color: #C0DCC0; border: 0px;"
-                       " border-right: 1px solid #808080; border-bottom: 1px solid #808080;"
-                       " padding-left: 2px; }"));
+    horizontalHeader()->setStyleSheet(kTitleRowStyle);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setTabKeyNavigation(true);
     setWordWrap(false);
     setCornerButtonEnabled(false);
+    // The corner over the row markers belongs to the title row.
+    setStyleSheet(QStringLiteral("QTableCornerButton::section { background-color: #C0DCC0;"
+                                 " border: 0px; border-right: 1px solid #808080;"
+                                 " border-bottom: 1px solid #808080; }"));
     setItemDelegate(new ColumnColorDelegate(this));
 
     QPalette p = palette();
@@ -305,13 +323,13 @@ TValueListEditor::TValueListEditor(QWidget* parent)
     : QTableWidget(0, 2, parent) {
     setHorizontalHeaderLabels({QStringLiteral("Key"), QStringLiteral("Value")});
     verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(18);
+    setFixedRowHeight(verticalHeader());
     horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
     horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setFixedHeight(18);
+    horizontalHeader()->setStyleSheet(kTitleRowStyle);
     setColumnWidth(0, 58);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setWordWrap(false);

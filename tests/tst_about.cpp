@@ -217,6 +217,35 @@ private slots:
         QCOMPARE(lines(m->Memo3), expected);
     }
 
+    void tabInTheAboutAndHelpTexts() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->N7Click();
+        const QStringList about = lines(m->Memo3);
+        m->Memo3->setFocus();
+        // Tab moves on and is no character: the About page stays open.
+        QTest::keyClick(m->Memo3, Qt::Key_Tab);
+        QVERIFY(m->PageControlSYS->isVisible());
+        QVERIFY(QApplication::focusWidget() != m->Memo3);
+        m->Memo3->setFocus();
+        QTest::keyClick(m->Memo3, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Button14));
+        QTest::keyClick(m->Button14, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Memo3));
+        QVERIFY(m->PageControlSYS->isVisible());
+        QCOMPARE(lines(m->Memo3), about);
+
+        m->H1Click();
+        const QStringList help = lines(m->Memo2);
+        m->Memo2->setFocus();
+        QTest::keyClick(m->Memo2, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->BitBtn1));
+        QTest::keyClick(m->BitBtn1, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Memo2));
+        QCOMPARE(lines(m->Memo2), help);
+    }
+
     void dial() {
         Program program;
         TFrmMain* m = FrmMain;

@@ -4,14 +4,17 @@
 
 #include "data/adoquery.h"
 #include "data/datasource.h"
+#include "data/dberror.h"
 #include "data/fieldmap.h"
 #include "dialogs/Tjts.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/cardeditor.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/dbcontrols.h"
 
 #include <QHeaderView>
+#include <QTabBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -23,6 +26,8 @@ const QString kAddNameMessage = QStringLiteral("“姓名为必添字段”，�
 const QString kModifyNameMessage = QStringLiteral("“姓名”为必填字段，请再重新输入！");
 const QString kGone = QStringLiteral("这条记录已不存在，无法保存修改！");
 const QString kSix = QStringLiteral("      ");
+const QString kInvalidPostcode =
+    QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
 
 QString col(const char* name) {
     return QString::fromUtf8(name);
@@ -77,6 +82,15 @@ QStringList fillEditor(const QString& prefix) {
         values << value;
     }
     return values;
+}
+
+/// Clicks into the work postcode box on page 2 and types three digits: "123___".
+TMaskEdit* halfFilledPostcode() {
+    TMaskEdit* box = FrmMain->MaskEdit4;
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::keyClick(box, Qt::Key_Home);
+    QTest::keyClicks(box, QStringLiteral("123"));
+    return box;
 }
 
 } // namespace
@@ -295,6 +309,48 @@ private slots:
                 "Edit17 MaskEdit5 Button9 Button8 Button10"));
     }
 
+    void editorInputsFoundByNameOnce() {
+        // A form with every input of the field map, one of them of the wrong kind.
+        QWidget form;
+        for (const FieldMapEntry& f : kFieldMap) {
+            const QString control = QString::fromLatin1(f.control);
+            QWidget* input = control == QLatin1String("Edit7")
+                                 ? static_cast<QWidget*>(new QLabel(&form))
+                             : control == QLatin1String("MaskEdit4")
+                                 ? static_cast<QWidget*>(new TMaskEdit(&form))
+                                 : static_cast<QWidget*>(new QLineEdit(&form));
+            input->setObjectName(control);
+        }
+        try {
+            CardEditor editor(&form);
+            QFAIL("an input of the wrong kind was taken");
+        } catch (const EDatabaseError& e) {
+            QVERIFY(e.message().contains(QStringLiteral("Edit7")));
+        }
+        delete form.findChild<QLabel*>(QStringLiteral("Edit7"));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, CardEditor{&form});
+        (new QLineEdit(&form))->setObjectName(QStringLiteral("Edit7"));
+
+        // Loaded texts come back in field-map order, the changed one as it is shown.
+        CardEditor editor(&form);
+        editor.load([](const QString& column) {
+            return column == col("工作邮编") ? QStringLiteral("12345678") : column + "=v";
+        });
+        form.findChild<QLineEdit*>(QStringLiteral("Edit3"))->setText(QStringLiteral("new"));
+        QStringList stored;
+        editor.store([&stored](const QString& column, const QString& text) {
+            stored << column + QLatin1Char(':') + text;
+        });
+        QCOMPARE(stored.size(), 24);
+        QCOMPARE(stored.at(0), col("姓名:姓名=v"));
+        QCOMPARE(stored.at(2), col("部门:new"));
+        QCOMPARE(stored.at(20), col("工作邮编:12345678"));
+        QCOMPARE(editor.text(QStringLiteral("MaskEdit4")), QStringLiteral("12345678"));
+        editor.clear();
+        QCOMPARE(editor.text(QStringLiteral("MaskEdit4")), kSix);
+        QCOMPARE(editor.text(QStringLiteral("Edit1")), QString());
+    }
+
     void pageMovesByButtonAndEnter() {
         Program program;
         program.showMain();
@@ -363,6 +419,189 @@ private slots:
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
         QCOMPARE(box->value(), QStringLiteral("654321"));
         QCOMPARE(program.boxes.boxes().size(), 1);
+    }
+
+    void postcodeEscapeAfterARefusedTab() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Button6Click();
+        TMaskEdit* box = halfFilledPostcode();
+        QTest::keyClick(box, Qt::Key_Tab);
+        QApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+        QCOMPARE(program.boxes.texts(), QStringList{kInvalidPostcode});
+        // Esc gives back the text of the moment the box got the focus, and lets it go.
+        QTest::keyClick(box, Qt::Key_Escape);
+        QCOMPARE(box->displayText(), QStringLiteral("______"));
+        QCOMPARE(box->value(), kSix);
+        QTest::keyClick(box, Qt::Key_Tab);
+        QApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Edit17));
+        // Emptied again by hand, it may be left as well.
+        box = halfFilledPostcode();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box->displayText(), QStringLiteral("______"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        QApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Edit17));
+        QCOMPARE(program.boxes.boxes().size(), 1);
+
+        // A loaded postcode: Esc after the refusal puts it back, and the save keeps it.
+        addCard({col("姓名"), QStringLiteral("甲"), col("工作邮编"), QStringLiteral("100080")});
+        m->SpeedButton2Click();
+        m->Button6Click();
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::keyClick(box, Qt::Key_End);
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QTest::mouseClick(m->Edit17, Qt::LeftButton);
+        QApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        QTest::keyClick(box, Qt::Key_Escape);
+        QCOMPARE(box->displayText(), QStringLiteral("100080"));
+        QTest::mouseClick(m->Button9, Qt::LeftButton);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        m->ButtonXGQDClick();
+        QCOMPARE(storedCard(program, QStringLiteral("1=1")).at(20), QStringLiteral("100080"));
+        QCOMPARE(program.boxes.boxes().size(), 2);
+    }
+
+    void postcodeRefusesPageMoves() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Button6Click();
+        TMaskEdit* box = halfFilledPostcode();
+        QTabBar* tabs = m->PageControlZL->tabBar();
+        auto stays = [&](int boxes) {
+            QApplication::processEvents();
+            QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+            QCOMPARE(box->displayText(), QStringLiteral("123___"));
+            QCOMPARE(program.boxes.boxes().size(), boxes);
+        };
+        QTest::mouseClick(m->Button9, Qt::LeftButton);
+        stays(1);
+        QTest::mouseClick(m->Button8, Qt::LeftButton);
+        stays(2);
+        QTest::keyClick(box, Qt::Key_Return);
+        stays(3);
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        stays(4);
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+        stays(5);
+        QTest::keyClick(box, Qt::Key_Tab, Qt::ControlModifier);
+        stays(5);
+        if (QTest::currentTestFailed())
+            return;
+        for (const auto& shown : program.boxes.boxes())
+            QCOMPARE(shown.text, kInvalidPostcode);
+        // Six digits let the page turn.
+        QTest::keyClicks(box, QStringLiteral("456"));
+        QTest::mouseClick(m->Button9, Qt::LeftButton);
+        QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet3);
+        QCOMPARE(box->value(), QStringLiteral("123456"));
+    }
+
+    void postcodeCancelAfterEscape() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Button6Click();
+        TMaskEdit* box = halfFilledPostcode();
+        QTest::mouseClick(m->Button10, Qt::LeftButton);
+        QApplication::processEvents();
+        QVERIFY(m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+        QCOMPARE(program.boxes.texts(), QStringList{kInvalidPostcode});
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTest::mouseClick(m->Button10, Qt::LeftButton);
+        QApplication::processEvents();
+        QVERIFY(!m->PageControlZL->isVisible());
+        QCOMPARE(m->modeMarker(), QString());
+        QCOMPARE(program.boxes.boxes().size(), 1);
+    }
+
+    void postcodeRefusesCommandsThatTakeTheFocus() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        addCard({col("姓名"), QStringLiteral("张三")});
+        m->SpeedButton1Click();
+        m->Button6Click();
+        TMaskEdit* box = halfFilledPostcode();
+        int refusals = 0;
+        auto refused = [&] {
+            QApplication::processEvents();
+            ++refusals;
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+            QVERIFY(box->isVisible());
+            QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet2);
+            QCOMPARE(box->displayText(), QStringLiteral("123___"));
+            QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
+            QCOMPARE(program.boxes.boxes().size(), refusals);
+        };
+        for (Qt::Key key : {Qt::Key_A, Qt::Key_E, Qt::Key_D}) {
+            QTest::keyClick(box, key, Qt::ControlModifier | Qt::AltModifier);
+            refused();
+        }
+        if (QTest::currentTestFailed())
+            return;
+        QTest::keyClick(box, Qt::Key_F1);
+        refused();
+        for (QAction* item : {m->N4, m->N7, m->N8, m->N9, m->N17, m->N19}) {
+            item->trigger();
+            refused();
+        }
+        QTest::mouseClick(m->SpeedButton1, Qt::LeftButton, {}, QPoint(60, 10));
+        refused();
+        m->EditGJZ->setText(QStringLiteral("张"));
+        m->ComboBoxGXZD->setEditText(col("姓名"));
+        QTest::mouseClick(m->SpeedButton4, Qt::LeftButton, {}, QPoint(60, 10));
+        refused();
+        QTest::mouseClick(m->Edit17, Qt::LeftButton);
+        refused();
+        clickCell(0, 1);
+        refused();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(!program.modal.shown.contains(FrmSC));
+        QVERIFY(!m->PageControlSYS->isVisible());
+        // What leaves the box where it is still runs.
+        m->N16->trigger();
+        QCOMPARE(program.shell.calls().size(), 1);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(box));
+        QCOMPARE(program.boxes.boxes().size(), refusals);
+        // Closing the window always works.
+        QVERIFY(m->close());
+        QCOMPARE(program.modal.terminations, 1);
+        QCOMPARE(program.boxes.boxes().size(), refusals);
+    }
+
+    void tabInTheNotesMovesTheFocus() {
+        Program program;
+        program.showMain();
+        TFrmMain* m = FrmMain;
+        m->SpeedButton1Click();
+        m->Edit1->setText(QStringLiteral("甲"));
+        m->Button6Click();
+        m->Button9Click();
+        m->Memo1->setFocus();
+        QTest::keyClicks(m->Memo1, QStringLiteral("ab"));
+        QTest::keyClick(m->Memo1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->ButtonTJQD));
+        QTest::keyClick(m->ButtonTJQD, Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Memo1));
+        QTest::keyClick(m->Memo1, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(QApplication::focusWidget() != m->Memo1);
+        QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("ab"));
+        QCOMPARE(cardCount(program), 0);
     }
 
     void cancelButtons() {

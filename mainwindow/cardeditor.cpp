@@ -1,0 +1,99 @@
+#include "cardeditor.h"
+
+#include "controls.h"
+
+#include "data/dberror.h"
+#include "data/fieldmap.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+namespace {
+
+template <class... F> struct Overloaded : F... { using F::operator()...; };
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+EDatabaseError missingInput(const QString& control) {
+    return EDatabaseError(
+        QStringLiteral("名片编辑区缺少输入框 %1，程序文件不完整，请重新安装本程序。").arg(control));
+}
+
+} // namespace
+
+CardEditor::CardEditor(QWidget* form) {
+    m_inputs.reserve(kFieldMap.size());
+    for (const FieldMapEntry& field : kFieldMap) {
+        Input input;
+        input.column = QString::fromUtf8(field.column);
+        input.control = QString::fromLatin1(field.control);
+        QWidget* widget = form->findChild<QWidget*>(input.control);
+        if (auto* mask = qobject_cast<TMaskEdit*>(widget))
+            input.widget = mask;
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            input.widget = edit;
+        else if (auto* combo = qobject_cast<QComboBox*>(widget))
+            input.widget = combo;
+        else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget))
+            input.widget = memo;
+        else
+            throw missingInput(input.control);
+        m_inputs.push_back(input);
+    }
+}
+
+QString CardEditor::shown(const Input& input) {
+    return std::visit(Overloaded{[](QLineEdit* w) { return w->text(); },
+                                 [](TMaskEdit* w) { return w->value(); },
+                                 [](QComboBox* w) { return w->currentText(); },
+                                 [](QPlainTextEdit* w) { return w->toPlainText(); }},
+                      input.widget);
+}
+
+void CardEditor::load(Input& input, const QString& text) {
+    std::visit(Overloaded{[&text](QLineEdit* w) { w->setText(text); },
+                          [&text](TMaskEdit* w) { w->setValue(text); },
+                          [&text](QComboBox* w) { w->setEditText(text); },
+                          [&text](QPlainTextEdit* w) { w->setPlainText(text); }},
+               input.widget);
+    input.shownAfterLoad = shown(input);
+    // An empty text reads back as the input shows it: six blanks in a postcode box.
+    input.loaded = text.isEmpty() ? input.shownAfterLoad : text;
+}
+
+QString CardEditor::value(const Input& input) {
+    const QString now = shown(input);
+    return now == input.shownAfterLoad ? input.loaded : now;
+}
+
+std::size_t CardEditor::indexOf(const QString& control) const {
+    for (std::size_t i = 0; i < m_inputs.size(); ++i) {
+        if (m_inputs[i].control == control)
+            return i;
+    }
+    throw missingInput(control);
+}
+
+void CardEditor::clear() {
+    for (Input& input : m_inputs)
+        load(input, QString());
+}
+
+void CardEditor::load(const std::function<QString(const QString&)>& read) {
+    // Input by input, so that what was read before an error stays shown.
+    for (Input& input : m_inputs)
+        load(input, read(input.column));
+}
+
+void CardEditor::store(const std::function<void(const QString&, const QString&)>& write) const {
+    for (const Input& input : m_inputs)
+        write(input.column, value(input));
+}
+
+QString CardEditor::text(const QString& control) const {
+    return value(m_inputs[indexOf(control)]);
+}
+
+void CardEditor::setText(const QString& control, const QString& text) {
+    load(m_inputs[indexOf(control)], text);
+}
