@@ -2,7 +2,7 @@
 
 #include "controls.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
 #include "data/fieldmap.h"
 
 #include <QComboBox>
@@ -14,8 +14,8 @@ namespace {
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
-EDatabaseError missingInput(const QString& control) {
-    return EDatabaseError(
+EError missingInput(const QString& control) {
+    return EError(
         QStringLiteral("名片编辑区缺少输入框 %1，程序文件不完整，请重新安装本程序。").arg(control));
 }
 

@@ -1,6 +1,6 @@
 #include "controls.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
 #include "platform/application.h"
 
 #include <QApplication>
@@ -79,7 +79,7 @@ bool TMaskEdit::refusesToLeave() const {
 void TMaskEdit::validateEdit() const {
     if (refusesToLeave()) {
         QApplication::beep();
-        throw EDatabaseError(kInvalidInput);
+        throw EError(kInvalidInput);
     }
 }
 

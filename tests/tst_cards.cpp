@@ -324,11 +324,11 @@ private slots:
         try {
             CardEditor editor(&form);
             QFAIL("an input of the wrong kind was taken");
-        } catch (const EDatabaseError& e) {
+        } catch (const EError& e) {
             QVERIFY(e.message().contains(QStringLiteral("Edit7")));
         }
         delete form.findChild<QLabel*>(QStringLiteral("Edit7"));
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, CardEditor{&form});
+        QVERIFY_THROWS_EXCEPTION(EError, CardEditor{&form});
         (new QLineEdit(&form))->setObjectName(QStringLiteral("Edit7"));
 
         // Loaded texts come back in field-map order, the changed one as it is shown.
