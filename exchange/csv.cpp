@@ -388,6 +388,15 @@ CsvParser::CsvParser(LineSource& source, TextDecoder& decoder, QList<Skipped>& s
     : m_source(source)
     , m_decoder(decoder)
     , m_skipped(skipped) {
+    // Excel may name the delimiter on a first line of its own: "sep=;".
+    const QByteArray hint = source.peek(8);
+    if (hint.size() >= 5 && qstrnicmp(hint.constData(), "sep=", 4) == 0 &&
+        (hint.size() == 5 || hint[5] == '\r' || hint[5] == '\n')) {
+        m_delimiter = hint[4];
+        QByteArray line;
+        source.readLine(&line);
+        return;
+    }
     // The delimiter is whichever of , ; and tab the header row uses most (Excel in some
     // countries writes ;).
     const QByteArray start = source.peek(64 * 1024);

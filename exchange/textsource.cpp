@@ -265,11 +265,17 @@ UConverter* TextDecoder::converter(const QByteArray& name, qint64 line) {
 }
 
 bool TextDecoder::icuDecode(UConverter* conv, const QByteArray& bytes, QString* text) {
-    // No supported charset needs more UTF-16 units than it has bytes.
+    // The Chinese charsets need no more UTF-16 units than they have bytes; another may.
     QString out(bytes.size() + 1, Qt::Uninitialized);
     UErrorCode error = U_ZERO_ERROR;
-    const int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), int32_t(out.size()),
-                                    bytes.constData(), int32_t(bytes.size()), &error);
+    int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), int32_t(out.size()),
+                              bytes.constData(), int32_t(bytes.size()), &error);
+    if (error == U_BUFFER_OVERFLOW_ERROR) {
+        out.resize(n + 1);
+        error = U_ZERO_ERROR;
+        n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), int32_t(out.size()),
+                          bytes.constData(), int32_t(bytes.size()), &error);
+    }
     if (U_FAILURE(error))
         return false;
     out.resize(n);

@@ -4,6 +4,10 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+
+#include <cstring>
+#include <tuple>
 
 namespace Exchange {
 
@@ -21,6 +25,8 @@ struct VCardParser::Property {
     QByteArray customType;
     QByteArray raw;
     qint64 line = 0;
+    int kind = 0;   // what the name means: a Kind
+    int column = 0; // for our own properties
 
     bool has(const char* type) const { return types.contains(QByteArray(type)); }
 };
@@ -42,9 +48,69 @@ const OwnProperty kOwnProperties[] = {
     {"X-QUEMBE-EXTENSION", kExtension},
 };
 
+// What a property name means here.
+namespace Prop {
+enum Kind {
+    Unknown,
+    Ignored,
+    Fn,
+    N,
+    Org,
+    Title,
+    Role,
+    Bday,
+    Tel,
+    Email,
+    Url,
+    Adr,
+    Label,
+    Note,
+    Qq,
+    Msn,
+    Impp,
+    WabGender,
+    AbLabel,
+    Own
+};
+} // namespace Prop
+
+bool isIgnored(const QByteArray& name);
+
+std::pair<int, int> kindOf(const QByteArray& name) {
+    static const QHash<QByteArray, std::pair<int, int>> kinds = [] {
+        QHash<QByteArray, std::pair<int, int>> k = {
+            {"FN", {Prop::Fn, 0}},
+            {"N", {Prop::N, 0}},
+            {"ORG", {Prop::Org, 0}},
+            {"TITLE", {Prop::Title, 0}},
+            {"ROLE", {Prop::Role, 0}},
+            {"BDAY", {Prop::Bday, 0}},
+            {"TEL", {Prop::Tel, 0}},
+            {"EMAIL", {Prop::Email, 0}},
+            {"URL", {Prop::Url, 0}},
+            {"ADR", {Prop::Adr, 0}},
+            {"LABEL", {Prop::Label, 0}},
+            {"NOTE", {Prop::Note, 0}},
+            {"X-QQ", {Prop::Qq, 0}},
+            {"X-MSN", {Prop::Msn, 0}},
+            {"X-MS-IMADDRESS", {Prop::Msn, 0}},
+            {"IMPP", {Prop::Impp, 0}},
+            {"X-WAB-GENDER", {Prop::WabGender, 0}},
+            {"X-ABLABEL", {Prop::AbLabel, 0}},
+        };
+        for (const OwnProperty& o : kOwnProperties)
+            k.insert(o.name, {Prop::Own, o.column});
+        return k;
+    }();
+    const auto it = kinds.constFind(name);
+    if (it != kinds.constEnd())
+        return it.value();
+    return {isIgnored(name) ? Prop::Ignored : Prop::Unknown, 0};
+}
+
 // Bookkeeping and pictures: nothing a card keeps.
 bool isIgnored(const QByteArray& name) {
-    static const QList<QByteArray> names = {
+    static const QSet<QByteArray> names = {
         "VERSION",
         "PRODID",
         "REV",
@@ -172,8 +238,30 @@ bool isBlankLine(const QByteArray& line) {
     return true;
 }
 
+// The line is this text, give or take blanks and letter case.
 bool isLine(const QByteArray& line, const char* text) {
-    return trimmedUpper(line) == text;
+    const char* b = line.constData();
+    const char* e = b + line.size();
+    while (b < e && (*b == ' ' || *b == '\t'))
+        ++b;
+    while (e > b && (e[-1] == ' ' || e[-1] == '\t'))
+        --e;
+    const auto n = qsizetype(std::strlen(text));
+    return e - b == n && qstrnicmp(b, text, n) == 0;
+}
+
+// The parameters (before the first colon) say ENCODING=QUOTED-PRINTABLE, in whatever form.
+bool isQuotedPrintable(const QByteArray& line) {
+    static const char kWord[] = "QUOTED-PRINTABLE";
+    const qsizetype size = sizeof kWord - 1;
+    const char* d = line.constData();
+    const auto* colon = static_cast<const char*>(std::memchr(d, ':', line.size()));
+    const qsizetype end = colon ? colon - d : line.size();
+    for (qsizetype i = 0; i + size <= end; ++i) {
+        if ((d[i] == 'Q' || d[i] == 'q') && qstrnicmp(d + i, kWord, size) == 0)
+            return true;
+    }
+    return false;
 }
 
 int hexValue(char c) {
@@ -187,22 +275,23 @@ int hexValue(char c) {
 }
 
 QByteArray decodeQuotedPrintable(const QByteArray& in) {
-    QByteArray out;
-    out.reserve(in.size());
+    QByteArray out(in.size(), Qt::Uninitialized);
+    char* o = out.data();
+    const char* d = in.constData();
     const qsizetype n = in.size();
     for (qsizetype i = 0; i < n; ++i) {
-        const char c = in[i];
-        if (c == '=' && i + 2 < n + 0 && i + 2 <= n - 1) {
-            const int hi = hexValue(in[i + 1]);
-            const int lo = hexValue(in[i + 2]);
+        if (d[i] == '=' && i + 2 < n) {
+            const int hi = hexValue(d[i + 1]);
+            const int lo = hexValue(d[i + 2]);
             if (hi >= 0 && lo >= 0) {
-                out += char(hi * 16 + lo);
+                *o++ = char(hi * 16 + lo);
                 i += 2;
                 continue;
             }
         }
-        out += c;
+        *o++ = d[i];
     }
+    out.truncate(o - out.constData());
     return out;
 }
 
@@ -320,16 +409,15 @@ bool VCardParser::readLogical(QByteArray* line, qint64* lineNumber) {
     if (!readPhysical(line))
         return false;
     *lineNumber = m_pendingLine;
-    auto isQuotedPrintable = [](const QByteArray& l) {
-        const qsizetype colon = l.indexOf(':');
-        const QByteArray head = (colon < 0 ? l : l.left(colon)).toUpper();
-        return head.contains("QUOTED-PRINTABLE");
+    int qp = -1; // not looked at yet
+    auto quoted = [&] {
+        if (qp < 0)
+            qp = isQuotedPrintable(*line) ? 1 : 0;
+        return qp == 1;
     };
-    bool qp = isQuotedPrintable(*line);
     QByteArray next;
     for (;;) {
-        const qint64 nextNumber = m_source.lineNumber();
-        if (qp && line->endsWith('=')) {
+        if (line->endsWith('=') && quoted()) {
             if (!readPhysical(&next))
                 break;
             if (isLine(next, "END:VCARD")) { // a writer's stray "=" before the end
@@ -349,10 +437,10 @@ bool VCardParser::readLogical(QByteArray* line, qint64* lineNumber) {
                 *line += next;
             else
                 line->append(next.constData() + 1, next.size() - 1);
-            qp = qp || isQuotedPrintable(*line);
+            if (qp == 0)
+                qp = -1; // the parameters may go on in the folded part
             continue;
         }
-        Q_UNUSED(nextNumber);
         m_pending = next;
         m_pendingLine = m_source.lineNumber();
         m_hasPending = true;
@@ -375,6 +463,7 @@ bool VCardParser::parseProperty(const QByteArray& line, qint64 lineNumber, Prope
         p->group = fullName.left(dot).toUpper();
     p->writtenName = fullName.mid(dot + 1);
     p->name = p->writtenName.toUpper();
+    std::tie(p->kind, p->column) = kindOf(p->name);
     p->line = lineNumber;
     while (i < n && d[i] == ';') {
         const qsizetype start = ++i;
@@ -504,7 +593,7 @@ bool VCardParser::next(Card* card) {
         }
         if (p.name == "VERSION")
             m_version21 = p.raw.trimmed().startsWith("2.");
-        props << p;
+        props << std::move(p);
     }
 }
 
@@ -523,21 +612,22 @@ void VCardParser::assemble(const QList<Property>& props) {
     int nameSource = -1; // the FN used, else the N used
     for (int i = 0; i < props.size(); ++i) {
         const Property& p = props[i];
-        if (p.name == "X-ABLABEL" && !p.group.isEmpty())
+        if (p.kind == Prop::AbLabel && !p.group.isEmpty())
             groupLabels.insert(p.group, components(p, false).join(QString()));
-        else if (p.name == "ADR")
+        else if (p.kind == Prop::Adr)
             hasAddress = true;
-        else if (p.name == "FN" && (nameSource < 0 || props[nameSource].name != "FN") &&
+        else if (p.kind == Prop::Fn && (nameSource < 0 || props[nameSource].kind != Prop::Fn) &&
                  !p.raw.isEmpty())
             nameSource = i;
-        else if (p.name == "N" && nameSource < 0)
+        else if (p.kind == Prop::N && nameSource < 0)
             nameSource = i;
     }
+    const bool nameFromFn = nameSource >= 0 && props[nameSource].kind == Prop::Fn;
 
     // The name first, so that notes about it come first.
     if (nameSource >= 0) {
         const Property& p = props[nameSource];
-        if (p.name == "FN") {
+        if (nameFromFn) {
             m_card.place(kName, components(p, false).join(QString()));
         } else {
             const QStringList n = components(p, true);
@@ -549,78 +639,91 @@ void VCardParser::assemble(const QList<Property>& props) {
 
     for (int i = 0; i < props.size(); ++i) {
         const Property& p = props[i];
+        if (i == nameSource || p.kind == Prop::Ignored || p.kind == Prop::AbLabel)
+            continue;
         const QString groupLabel =
             p.group.isEmpty() ? QString() : readableLabel(groupLabels.value(p.group));
-        const QByteArray& name = p.name;
-        if (i == nameSource || isIgnored(name))
-            continue;
-        if (name == "FN") {
-            m_card.place(kName, components(p, false).join(QString()));
-        } else if (name == "N") {
-            if (props[nameSource].name != "FN" || nameSource < 0) {
+        auto single = [&] { return components(p, false).join(QString()); };
+        switch (p.kind) {
+        case Prop::Fn:
+            m_card.place(kName, single());
+            break;
+        case Prop::N:
+            if (!nameFromFn) {
                 const QStringList n = components(p, true);
                 m_card.note(columnName(kName), joinName(part(n, 0), part(n, 1), part(n, 2)));
             }
-        } else if (name == "ORG") {
+            break;
+        case Prop::Org: {
             const QStringList org = components(p, true);
             m_card.place(kCompany, part(org, 0));
             m_card.place(kDepartment, joinNonEmpty(org, 1, QStringLiteral(" ")));
-        } else if (name == "TITLE") {
-            m_card.place(kPost, components(p, false).join(QString()));
-        } else if (name == "ROLE") {
-            m_card.place(kProTitle, components(p, false).join(QString()));
-        } else if (name == "BDAY") {
-            m_card.place(kBirthday, components(p, false).join(QString()));
-        } else if (name == "TEL") {
+            break;
+        }
+        case Prop::Title:
+            m_card.place(kPost, single());
+            break;
+        case Prop::Role:
+            m_card.place(kProTitle, single());
+            break;
+        case Prop::Bday:
+            m_card.place(kBirthday, single());
+            break;
+        case Prop::Tel:
             addTel(p, groupLabel);
-        } else if (name == "EMAIL") {
-            m_card.place(kEmail, components(p, false).join(QString()));
-        } else if (name == "URL") {
-            m_card.place(kHomepage, components(p, false).join(QString()));
-        } else if (name == "ADR") {
+            break;
+        case Prop::Email:
+            m_card.place(kEmail, single());
+            break;
+        case Prop::Url:
+            m_card.place(kHomepage, single());
+            break;
+        case Prop::Adr:
             addAddress(p, components(p, true), groupLabel);
-        } else if (name == "LABEL") {
+            break;
+        case Prop::Label:
             // A printed form of an address; only worth keeping when the address is missing.
             if (!hasAddress)
-                addAddress(p, {QString(), QString(), components(p, false).join(QString())},
-                           groupLabel);
-        } else if (name == "NOTE") {
-            m_card.place(kNotes, components(p, false).join(QString()));
-        } else if (name == "X-QQ") {
-            m_card.place(kOicq, components(p, false).join(QString()));
-        } else if (name == "X-MSN" || name == "X-MS-IMADDRESS") {
-            m_card.place(kMsn, components(p, false).join(QString()));
-        } else if (name == "IMPP") {
+                addAddress(p, {QString(), QString(), single()}, groupLabel);
+            break;
+        case Prop::Note:
+            m_card.place(kNotes, single());
+            break;
+        case Prop::Qq:
+            m_card.place(kOicq, single());
+            break;
+        case Prop::Msn:
+            m_card.place(kMsn, single());
+            break;
+        case Prop::Impp:
             addImpp(p);
-        } else if (name == "X-WAB-GENDER") {
-            const QString g = components(p, false).join(QString());
+            break;
+        case Prop::WabGender: {
+            const QString g = single();
             m_card.note(QStringLiteral("性别"), g == QLatin1String("1")   ? QStringLiteral("女")
                                                 : g == QLatin1String("2") ? QStringLiteral("男")
                                                                           : g);
-        } else {
-            bool own = false;
-            for (const OwnProperty& o : kOwnProperties) {
-                if (name == o.name) {
-                    m_card.place(o.column, components(p, false).join(QString()));
-                    own = true;
-                    break;
-                }
-            }
-            if (own)
-                continue;
+            break;
+        }
+        case Prop::Own:
+            m_card.place(p.column, single());
+            break;
+        default: {
             QString label = groupLabel;
             if (label.isEmpty())
-                label = labelFor(name);
+                label = labelFor(p.name);
             if (label.isEmpty())
                 label = QString::fromUtf8(p.writtenName);
             if (p.encoding == "BASE64" || p.encoding == "B") {
                 const QByteArray bytes = QByteArray::fromBase64(p.raw.simplified());
                 if (!isUtf8(bytes.constData(), bytes.size())) {
                     m_card.note(label, QStringLiteral("（二进制数据，未导入）"));
-                    continue;
+                    break;
                 }
             }
-            m_card.note(label, components(p, false).join(QString()));
+            m_card.note(label, single());
+            break;
+        }
         }
     }
 }

@@ -410,6 +410,9 @@ private slots:
         QCOMPARE(read.cards,
                  (QList<Card>{card({{"姓名", "Ann Lee"}, {"备注", "a;\"b\"\nc\nMystery: m"}}),
                               card({{"姓名", "Bo"}, {"备注", "第 6 列: extra"}})}));
+        // Excel's line naming the delimiter.
+        QCOMPARE(readBytes("sep=|\r\n姓名|单位\r\n甲|a,b\r\n").cards,
+                 QList<Card>{card({{"姓名", "甲"}, {"单位", "a,b"}})});
         // Our own header takes every value as it stands: blanks, CR LF.
         const Read own = readBytes(
             QByteArray("\xEF\xBB\xBF") +
