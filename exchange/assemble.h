@@ -50,7 +50,6 @@ public:
     /// Adds a "label: value" line to the notes; an empty value adds nothing.
     void note(const QString& label, const QString& value);
     bool isFree(int column) const { return m_card.values[column].isEmpty(); }
-    const QString& value(int column) const { return m_card.values[column]; }
     /// The card; the note lines follow the notes column's own text, one per line.
     Card take();
 

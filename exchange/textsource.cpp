@@ -247,10 +247,6 @@ void TextDecoder::guessFromEntry(const QByteArray& entry) {
         m_guess = isUtf8(entry.constData(), entry.size()) ? Guess::Utf8 : Guess::Gb18030;
 }
 
-QString TextDecoder::defaultCharsetName() const {
-    return m_guess == Guess::Gb18030 ? QStringLiteral("GB18030") : QStringLiteral("UTF-8");
-}
-
 UConverter* TextDecoder::converter(const QByteArray& name, qint64 line) {
     auto it = m_converters.constFind(name);
     if (it != m_converters.constEnd())

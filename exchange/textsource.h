@@ -70,8 +70,6 @@ public:
     /// Bytes in the file's charset; a charset name (CHARSET=...) overrides it. Throws naming
     /// the line when the bytes cannot be decoded.
     QString decode(const QByteArray& bytes, qint64 line, const QByteArray& charset = QByteArray());
-    /// The charset used for text without a CHARSET, for messages.
-    QString defaultCharsetName() const;
 
 private:
     enum class Guess { Undecided, Utf8, Gb18030 };

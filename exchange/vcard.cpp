@@ -731,13 +731,9 @@ void VCardParser::assemble(const QList<Property>& props) {
 void VCardParser::addTel(const Property& p, const QString& groupLabel) {
     QString value = components(p, false).join(QString());
     QList<QByteArray> types = p.types;
-    QString custom = QString::fromUtf8(p.customType);
-    QString inner;
-    if (!p.group.isEmpty() && !groupLabel.isEmpty()) {
-        // The group's label was already made readable; look at the raw one for iPhone's own.
-        custom = groupLabel;
-    }
-    // iPhone's built-in labels name a kind of phone.
+    // A label of its own: iPhone's group label, or Android's "TEL;X-Assistant:".
+    QString custom = groupLabel.isEmpty() ? QString::fromUtf8(p.customType) : groupLabel;
+    // iPhone's built-in labels (already in Chinese) name a kind of phone.
     static const QHash<QString, QList<QByteArray>> appleKinds = {
         {QStringLiteral("手机"), {"CELL"}},    {QStringLiteral("家庭"), {"HOME"}},
         {QStringLiteral("工作"), {"WORK"}},    {QStringLiteral("总机"), {"WORK"}},

@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace ExchangeSupport;
@@ -502,6 +503,46 @@ private slots:
         QCOMPARE(reader.cardsRead(), 3000);
         QCOMPARE(reader.bytesRead(), reader.bytesTotal());
         QCOMPARE(reader.kind(), CardReader::Kind::VCard);
+    }
+
+    // Damaged files: reading either gives cards or says what is wrong, nothing else.
+    void damagedFiles() {
+        const char* files[] = {"rfc2426.vcf",    "rfc6350.vcf",   "oldphone-gb2312.vcf",
+                               "iphone30.vcf",   "android21.vcf", "outlook21.vcf",
+                               "charsets21.vcf", "google.csv",    "outlook-en.csv",
+                               "outlook-zh.csv", "excel-gbk.csv"};
+        QRandomGenerator random(20240501);
+        int errors = 0;
+        for (const char* name : files) {
+            const QByteArray original = fixture(name);
+            for (int round = 0; round < 300; ++round) {
+                QByteArray bytes = original;
+                const int edits = 1 + int(random.bounded(4));
+                for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
+                    const auto at = qsizetype(random.bounded(quint32(bytes.size())));
+                    switch (random.bounded(4)) {
+                    case 0:
+                        bytes[at] = char(random.bounded(256));
+                        break;
+                    case 1:
+                        bytes.insert(at, char(random.bounded(256)));
+                        break;
+                    case 2:
+                        bytes.remove(at, 1 + qsizetype(random.bounded(8)));
+                        break;
+                    default:
+                        bytes.truncate(at);
+                        break;
+                    }
+                }
+                const QString error = readError(bytes);
+                if (!error.isEmpty()) {
+                    ++errors;
+                    QVERIFY2(error.startsWith(QStringLiteral("第 ")), qPrintable(error));
+                }
+            }
+        }
+        QVERIFY(errors > 0);
     }
 
     // The column positions the mapping uses are those of the field map.
