@@ -602,7 +602,9 @@ void VCardParser::assemble(const QList<Property>& props) {
     if (!m_decoder.isDecided()) {
         QByteArray entry;
         for (const Property& p : props) {
-            if (p.charset.isEmpty())
+            if (p.charset.isEmpty() && (p.encoding == "QUOTED-PRINTABLE" || p.encoding == "QP"))
+                entry += decodeQuotedPrintable(p.raw);
+            else if (p.charset.isEmpty())
                 entry += p.raw;
         }
         m_decoder.guessFromEntry(entry);

@@ -394,6 +394,12 @@ private slots:
         const Read read = readBytes(late);
         QCOMPARE(read.cards.size(), 2);
         QCOMPARE(read.cards[1], card({{"姓名", "硕士"}, {"备注", "中"}}));
+        // Quoted-printable GBK without a charset, as old Windows address books wrote it: the
+        // whole card decides, not the first value (硕士 in GBK happens to be valid UTF-8).
+        QCOMPARE(readBytes("BEGIN:VCARD\nVERSION:2.1\nFN;ENCODING=QUOTED-PRINTABLE:=CB=B6=CA=BF\n"
+                           "NOTE;ENCODING=QUOTED-PRINTABLE:=D6=D0\nEND:VCARD\n")
+                     .cards,
+                 QList<Card>{card({{"姓名", "硕士"}, {"备注", "中"}})});
         // UTF-16 with its byte order mark, as some spreadsheets save "Unicode text".
         const QString text = QStringLiteral("姓名\t手机\r\n李雷\t139\r\n");
         QByteArray utf16("\xFF\xFE");
