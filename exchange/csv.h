@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMap>
 #include <QString>
 
 #include <memory>
