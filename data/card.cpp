@@ -1,8 +1,15 @@
 #include "card.h"
 
 int Card::indexOf(const QString& column) {
-    for (int i = 0; i < int(kFieldMap.size()); ++i) {
-        if (column == QString::fromUtf8(kFieldMap[i].column))
+    // Made once: callers look names up for every card of an import.
+    static const std::array<QString, 24> names = [] {
+        std::array<QString, 24> list;
+        for (int i = 0; i < int(kFieldMap.size()); ++i)
+            list[i] = QString::fromUtf8(kFieldMap[i].column);
+        return list;
+    }();
+    for (int i = 0; i < int(names.size()); ++i) {
+        if (column == names[i])
             return i;
     }
     return -1;

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "data/card.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace Exchange {
+
+/// Positions of the written columns in a Card, in field-map order.
+enum Column : int {
+    kName,
+    kCompany,
+    kDepartment,
+    kPost,
+    kProTitle,
+    kBirthday,
+    kMajor,
+    kEducation,
+    kSchool,
+    kGraduation,
+    kWorkPhone,
+    kExtension,
+    kMobile,
+    kHomePhone,
+    kFax,
+    kOicq,
+    kMsn,
+    kEmail,
+    kHomepage,
+    kWorkAddress,
+    kWorkPostcode,
+    kHomeAddress,
+    kHomePostcode,
+    kNotes,
+    kColumnCount
+};
+
+/// The column's name in table zl, e.g. "姓名".
+QString columnName(int column);
+
+/// Builds one imported card: each value goes to its column when that is still empty, and
+/// everything else becomes a "label: value" line after the notes.
+class CardAssembler {
+public:
+    void clear();
+    /// Puts a non-empty value into an empty column, else adds it as a note line under the
+    /// column's name.
+    void place(int column, const QString& value);
+    /// Adds a "label: value" line to the notes; an empty value adds nothing.
+    void note(const QString& label, const QString& value);
+    bool isFree(int column) const { return m_card.values[column].isEmpty(); }
+    /// The card; the note lines follow the notes column's own text, one per line.
+    Card take();
+
+private:
+    Card m_card;
+    QStringList m_notes;
+};
+
+/// True when the text holds Chinese, Japanese or Korean characters.
+bool hasCjk(const QString& text);
+/// A person's name from its parts: Chinese family and given names joined without a blank,
+/// Western ones as "Given Middle Family".
+QString joinName(const QString& family, const QString& given, const QString& middle);
+/// One address line from its parts, largest first without blanks when it is Chinese, else
+/// smallest first separated by ", ".
+QString joinAddress(const QString& poBox, const QString& extended, const QString& street,
+                    const QString& locality, const QString& region, const QString& country);
+/// A guess at family and given name for programs that sort by them.
+void splitName(const QString& name, QString* family, QString* given);
+/// Outlook's way of writing no date ("0/0/00", "00-00-0000").
+bool isZeroDate(const QString& text);
+
+} // namespace Exchange

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "data/card.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+class QIODevice;
+
+namespace Exchange {
+
+/// An entry of the file that did not become a card, or a part of it that was left out.
+struct Skipped {
+    qint64 line;    ///< where it starts in the file, from 1
+    QString reason; ///< what happened, in Chinese
+
+    /// "第 12 行：" followed by the reason.
+    QString text() const;
+};
+
+/// Reads the cards of a vCard or CSV file one at a time, recognising the kind of file and its
+/// encoding. Errors that make the file unreadable throw the data layer's error with a message
+/// that names the line; a caller that already took cards must drop them. To cancel, stop
+/// calling next().
+class CardReader {
+public:
+    enum class Kind { Unknown, VCard, Csv };
+
+    /// Reads from an open device; it must outlive the reader.
+    explicit CardReader(QIODevice* device);
+    ~CardReader();
+    CardReader(const CardReader&) = delete;
+    CardReader& operator=(const CardReader&) = delete;
+
+    /// The next card; false at the end of the file.
+    bool next(Card* card);
+    /// The kind of file, known after the first next().
+    Kind kind() const;
+    /// Entries left out so far, in file order.
+    const QList<Skipped>& skipped() const;
+    /// Cards returned so far.
+    int cardsRead() const;
+    /// Bytes of the file consumed so far, for a progress bar.
+    qint64 bytesRead() const;
+    /// Size of the file, 0 when it is not known.
+    qint64 bytesTotal() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+/// Opens a file for CardReader; throws a message naming the file when it cannot be opened.
+std::unique_ptr<QFile> openForReading(const QString& path);
+
+/// The notice after an import: how many cards were added, how many entries were skipped and
+/// why (the first `listed` of them).
+QString importSummary(int added, const QList<Skipped>& skipped, int listed = 10);
+
+} // namespace Exchange

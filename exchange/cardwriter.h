@@ -1,0 +1,45 @@
+#pragma once
+
+#include "data/card.h"
+#include "format.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+class QIODevice;
+
+namespace Exchange {
+
+class CsvEncoder;
+class VCardEncoder;
+
+/// Writes cards to a device one at a time in one format, keeping only a small buffer. Write
+/// failures throw the data layer's error with a message saying what to do.
+class CardWriter {
+public:
+    /// Writes to an open device, which must outlive the writer; a CSV header row (after a
+    /// byte order mark for CSV UTF-8) is written at once.
+    CardWriter(QIODevice* device, Format format);
+    ~CardWriter();
+    CardWriter(const CardWriter&) = delete;
+    CardWriter& operator=(const CardWriter&) = delete;
+
+    /// Adds one card.
+    void write(const Card& card);
+    /// Writes out what is buffered; call it before committing the file.
+    void finish();
+    /// Cards written so far.
+    int cardsWritten() const { return m_count; }
+
+private:
+    void flush();
+
+    QIODevice* m_device;
+    std::unique_ptr<VCardEncoder> m_vcard;
+    std::unique_ptr<CsvEncoder> m_csv;
+    QByteArray m_buffer;
+    int m_count = 0;
+};
+
+} // namespace Exchange

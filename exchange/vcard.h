@@ -1,0 +1,59 @@
+#pragma once
+
+#include "assemble.h"
+#include "cardreader.h"
+
+#include <QByteArray>
+#include <QList>
+
+namespace Exchange {
+
+class LineSource;
+class TextDecoder;
+
+/// Reads the cards of a vCard file (2.1, 3.0, 4.0) one at a time.
+class VCardParser {
+public:
+    VCardParser(LineSource& source, TextDecoder& decoder, QList<Skipped>& skipped);
+    ~VCardParser();
+    /// The next card that has a name; false at the end of the file.
+    bool next(Card* card);
+
+    struct Property;
+
+private:
+    bool readPhysical(QByteArray* line);
+    bool readLogical(QByteArray* line, qint64* lineNumber);
+    bool parseProperty(const QByteArray& line, qint64 lineNumber, Property* p) const;
+    QString text(const Property& p) const;
+    QStringList components(const Property& p, bool compound) const;
+    void assemble(const QList<Property>& props);
+    void addTel(const Property& p, const QString& groupLabel);
+    void addAddress(const Property& p, const QStringList& parts, const QString& groupLabel);
+    void addImpp(const Property& p);
+
+    LineSource& m_source;
+    TextDecoder& m_decoder;
+    QList<Skipped>& m_skipped;
+    CardAssembler m_card;
+    QByteArray m_pending;
+    qint64 m_pendingLine = 0;
+    bool m_hasPending = false;
+    bool m_version21 = false;
+};
+
+/// Writes cards as vCard text of one version.
+class VCardEncoder {
+public:
+    /// version is 21, 30 or 40.
+    explicit VCardEncoder(int version);
+    /// Appends the card's vCard, lines ending in CR LF.
+    void encode(const Card& card, QByteArray* out) const;
+
+private:
+    void property(QByteArray* out, const QByteArray& nameAndParams,
+                  const QStringList& components) const;
+    int m_version;
+};
+
+} // namespace Exchange
