@@ -606,6 +606,16 @@ QString TADOQuery::CellText(int row, int column) const {
     }
 }
 
+QVector<qint64> TADOQuery::RowIds() const {
+    QVector<qint64> ids;
+    ids.reserve(m_ids.size());
+    for (qint64 id : m_ids) {
+        if (id != 0)
+            ids.append(id);
+    }
+    return ids;
+}
+
 qint64 TADOQuery::CurrentId() const {
     if (m_current < 0 || m_current >= m_ids.size())
         return 0;

@@ -90,6 +90,8 @@ public:
     QString CellText(int row, int column) const;
     /// Identity of the current row, 0 for none or a row not yet posted.
     qint64 CurrentId() const;
+    /// Identities of the stored rows the dataset lists, in its order.
+    QVector<qint64> RowIds() const;
     /// Makes the row with this identity current; false when the dataset has no such row.
     bool Locate(qint64 id);
 

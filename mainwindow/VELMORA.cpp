@@ -163,6 +163,8 @@ void TFrmMain::setUpLooks() {
     N12->setObjectName(QStringLiteral("N12"));
     N14 = N1->actions().at(3);
     N14->setObjectName(QStringLiteral("N14"));
+    N20 = N1->actions().at(5);
+    N20->setObjectName(QStringLiteral("N20"));
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -305,6 +307,8 @@ void TFrmMain::connectHandlers() {
     trigger(H1, &TFrmMain::H1Click);
     click(Button14, &TFrmMain::Button14Click);
     click(BitBtn1, &TFrmMain::BitBtn1Click);
+    trigger(N21, &TFrmMain::N21Click);
+    trigger(N22, &TFrmMain::N22Click);
 }
 
 void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {

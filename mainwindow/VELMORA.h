@@ -28,6 +28,7 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* N12 = nullptr;
     QAction* N14 = nullptr;
+    QAction* N20 = nullptr;
     QAction* N17 = nullptr;
     QAction* N18 = nullptr;
     QAction* N19 = nullptr;
@@ -110,6 +111,9 @@ public slots:
     void Label35Click();
     void Label35MouseMove();
     void Label35MouseLeave();
+    // Exchanging cards with other programs
+    void N21Click();
+    void N22Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,75 @@
+// Cards in from other programs' files and out to them.
+#include "VELMORA.h"
+
+#include "data/adoconnection.h"
+#include "data/adoquery.h"
+#include "exchange/transfer.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/progress.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+void TFrmMain::N21Click() {
+    const QString file = Platform::getOpenFileName(
+        this, QStringLiteral("导入名片"),
+        {QStringLiteral("vCard 名片 (*.vcf *.vcard)"), QStringLiteral("CSV 表格 (*.csv)"),
+         QStringLiteral("所有文件 (*)")});
+    if (file.isEmpty())
+        return;
+    ADOConnection1->Open();
+    Platform::Progress progress(this, QStringLiteral("正在导入名片……"),
+                                qMax<qint64>(1, QFileInfo(file).size()));
+    const Exchange::ImportResult result = Exchange::importFiles(
+        ADOConnection1->handle(), ADOConnection1->databaseFile(), {file},
+        [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    if (result.cancelled) {
+        Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
+        return;
+    }
+    // The list is read again so that it holds the new cards; the first of them is current.
+    ADOQuery1->Close();
+    ADOQuery1->Open();
+    if (!result.ids.isEmpty())
+        ADOQuery1->Locate(result.ids.first());
+    Platform::showMessage(Exchange::importSummary(result.ids.size(), result.skipped));
+}
+
+void TFrmMain::N22Click() {
+    const QVector<qint64> ids = ADOQuery1->Active() ? ADOQuery1->RowIds() : QVector<qint64>();
+    if (ids.isEmpty()) {
+        Platform::showMessage(QStringLiteral("列表中没有名片，没有可以导出的。"));
+        return;
+    }
+    QStringList filters;
+    for (Exchange::Format format : Exchange::allFormats())
+        filters << Exchange::formatFilter(format);
+    QString filter = filters.first();
+    QString path = Platform::getSaveFileName(this, QStringLiteral("导出名片"), filters, &filter);
+    if (path.isEmpty())
+        return;
+    Exchange::Format format = Exchange::allFormats().front();
+    Exchange::formatFromFilter(filter, &format);
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + Exchange::formatSuffix(format);
+
+    Platform::Progress progress(this, QStringLiteral("正在导出名片……"), ids.size());
+    const int written = Exchange::exportCards(
+        ADOConnection1->handle(), ADOConnection1->databaseFile(), ids, path, format,
+        [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    if (progress.wasCanceled()) {
+        Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));
+        return;
+    }
+    Platform::showMessage(
+        QStringLiteral("已导出 %1 张名片到：\n%2").arg(written).arg(native(path)));
+}

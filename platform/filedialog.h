@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QWidget;
+
+namespace Platform {
+
+/// The open-file dialog; the chosen file, or an empty text when the user cancelled.
+QString getOpenFileName(QWidget* owner, const QString& caption, const QStringList& filters);
+
+/// The save-file dialog. `filter` starts as the filter shown first and receives the one
+/// the user picked. The chosen file, or an empty text when the user cancelled.
+QString getSaveFileName(QWidget* owner, const QString& caption, const QStringList& filters,
+                        QString* filter);
+
+/// Test seam: while installed, file dialogs are recorded and answered without showing.
+class FileDialogRecorder {
+public:
+    struct Dialog {
+        QString caption;
+        QStringList filters;
+        QString selectedFilter; ///< the filter the dialog opened with
+    };
+    FileDialogRecorder();
+    ~FileDialogRecorder();
+    FileDialogRecorder(const FileDialogRecorder&) = delete;
+    FileDialogRecorder& operator=(const FileDialogRecorder&) = delete;
+
+    /// The next dialog's answer: a file (empty: cancelled) and, for saving, a filter
+    /// (empty: the one it opened with).
+    void setNextAnswer(const QString& file, const QString& filter = QString()) {
+        m_answers.append({file, filter});
+    }
+    const QVector<Dialog>& dialogs() const { return m_dialogs; }
+
+    QString answer(const Dialog& dialog, QString* filter);
+
+private:
+    QVector<Dialog> m_dialogs;
+    QVector<QPair<QString, QString>> m_answers;
+};
+
+} // namespace Platform

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QProgressDialog;
+class QWidget;
+
+namespace Platform {
+
+/// A modal progress dialog with a cancel button for work done on the GUI thread. It shows
+/// itself only when the work takes a while.
+class Progress {
+public:
+    Progress(QWidget* owner, const QString& label, qint64 maximum);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    /// Moves the bar and lets the window breathe; false once the user has cancelled.
+    bool setValue(qint64 value);
+    void setLabel(const QString& label);
+    bool wasCanceled() const;
+
+private:
+    std::unique_ptr<QProgressDialog> m_dialog;
+    int m_scale = 1;
+    int m_steps = 0;
+    bool m_canceled = false;
+};
+
+/// Test seam: while installed, progress dialogs are recorded and do not show; the user
+/// cancels at the step given.
+class ProgressRecorder {
+public:
+    ProgressRecorder();
+    ~ProgressRecorder();
+    ProgressRecorder(const ProgressRecorder&) = delete;
+    ProgressRecorder& operator=(const ProgressRecorder&) = delete;
+
+    /// The next dialog is cancelled when it is moved for the `step`-th time.
+    void cancelAtStep(int step) { m_cancelAt = step; }
+    QStringList labels;
+    int steps = 0;
+    int cancelAt() const { return m_cancelAt; }
+
+private:
+    int m_cancelAt = -1;
+};
+
+} // namespace Platform

@@ -1,0 +1,74 @@
+// import and export: cards from and to vCard and CSV files.
+#include "tool.h"
+
+#include "data/adoconnection.h"
+#include "data/search.h"
+#include "exchange/transfer.h"
+
+#include <QDir>
+
+namespace CardsTool {
+
+int importCommand(Context& context, QStringList args) {
+    if (args.isEmpty())
+        throw UsageError{QStringLiteral("import 需要至少一个文件。")};
+    for (const QString& arg : qAsConst(args)) {
+        if (arg.startsWith(QLatin1String("--")))
+            throw UsageError{QStringLiteral("import 不认识选项 %1。").arg(arg)};
+    }
+    TADOConnection& connection = context.connection();
+    const Exchange::ImportResult result =
+        Exchange::importFiles(connection.handle(), connection.databaseFile(), args);
+    context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX)
+                << Qt::endl;
+    return 0;
+}
+
+int exportCommand(Context& context, QStringList args) {
+    QString formatWord;
+    QString column;
+    QString keyword;
+    QString path;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (arg == QLatin1String("--format")) {
+            if (args.isEmpty())
+                throw UsageError{QStringLiteral("--format 后面要写格式。")};
+            formatWord = args.takeFirst();
+        } else if (arg == QLatin1String("--search")) {
+            if (args.size() < 2)
+                throw UsageError{QStringLiteral("--search 后面要写字段和关键字。")};
+            column = args.takeFirst();
+            keyword = args.takeFirst();
+        } else if (arg.startsWith(QLatin1String("--")) || !path.isEmpty()) {
+            throw UsageError{QStringLiteral("export 不认识参数 %1。").arg(arg)};
+        } else {
+            path = arg;
+        }
+    }
+    Exchange::Format format;
+    if (formatWord.isEmpty() || !Exchange::formatFromName(formatWord, &format))
+        throw UsageError{QStringLiteral("请用 --format 指定格式：vcard3、vcard21、vcard4、csv 或 "
+                                        "csv-gb18030。")};
+    if (path.isEmpty())
+        throw UsageError{QStringLiteral("export 需要一个输出文件。")};
+
+    TADOConnection& connection = context.connection();
+    QString statement = QStringLiteral("select * from zl");
+    QVariantList parameters;
+    if (!column.isEmpty()) {
+        const SearchStatement search = buildSearchStatement(&connection, column, keyword);
+        statement = search.text;
+        parameters = search.parameters;
+    }
+    const QVector<qint64> ids = Exchange::cardIds(connection.handle(), connection.databaseFile(),
+                                                  statement, parameters);
+    const int written = Exchange::exportCards(connection.handle(), connection.databaseFile(),
+                                              ids, path, format);
+    context.out << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(
+                       QDir::toNativeSeparators(path))
+                << Qt::endl;
+    return 0;
+}
+
+} // namespace CardsTool

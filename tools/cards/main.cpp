@@ -1,0 +1,95 @@
+// quembe-cards: the card commands for scripts, on the program's database or another one.
+#include "tool.h"
+
+#include "core/error.h"
+#include "data/adoconnection.h"
+#include "data/connectionstring.h"
+
+#include <QCoreApplication>
+
+#include <climits>
+#include <cstdio>
+
+namespace CardsTool {
+
+Context::Context(const QString& database, QTextStream& out, QTextStream& err)
+    : out(out)
+    , err(err)
+    , m_database(database) {}
+
+Context::~Context() = default;
+
+TADOConnection& Context::connection() {
+    if (!m_connection) {
+        m_connection = std::make_unique<TADOConnection>();
+        m_connection->ConnectionString = QString::fromUtf8(kStoredConnectionString);
+        m_connection->setDatabaseFile(m_database);
+        m_connection->Open();
+    }
+    return *m_connection;
+}
+
+} // namespace CardsTool
+
+namespace {
+
+const char kUsage[] =
+    "用法：quembe-cards [--database 数据库文件] 命令 参数…\n"
+    "  import 文件…\n"
+    "      把 vCard（.vcf）或 CSV 文件里的名片添加到数据库：全部添加，或者一张也不添加。\n"
+    "  export --format vcard3|vcard21|vcard4|csv|csv-gb18030 [--search 字段 关键字] 文件\n"
+    "      把全部名片（或“字段”含有“关键字”的名片）写到文件里。\n"
+    "不写 --database 时使用本程序自己的数据库。";
+
+struct Command {
+    const char* name;
+    int (*run)(CardsTool::Context&, QStringList);
+};
+
+const Command kCommands[] = {
+    {"import", CardsTool::importCommand},
+    {"export", CardsTool::exportCommand},
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // The same data folder as the program's, whatever this tool's file is called.
+    QCoreApplication::setApplicationName(QStringLiteral("quembe"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QString database;
+    if (args.value(0) == QLatin1String("--database")) {
+        if (args.size() < 2) {
+            err << QStringLiteral("--database 后面要写数据库文件。\n") << kUsage << Qt::endl;
+            return 2;
+        }
+        database = args.at(1);
+        args = args.mid(2);
+    }
+    if (args.isEmpty() || args.first() == QLatin1String("--help") ||
+        args.first() == QLatin1String("-h")) {
+        (args.isEmpty() ? err : out) << QString::fromUtf8(kUsage) << Qt::endl;
+        return args.isEmpty() ? 2 : 0;
+    }
+    const QString name = args.takeFirst();
+    for (const Command& command : kCommands) {
+        if (name != QLatin1String(command.name))
+            continue;
+        CardsTool::Context context(database, out, err);
+        try {
+            return command.run(context, args);
+        } catch (const CardsTool::UsageError& e) {
+            err << e.message << QLatin1Char('\n') << QString::fromUtf8(kUsage) << Qt::endl;
+            return 2;
+        } catch (const EError& e) {
+            err << QStringLiteral("quembe-cards：") << e.message() << Qt::endl;
+            return 1;
+        }
+    }
+    err << QStringLiteral("没有这个命令：%1\n").arg(name) << QString::fromUtf8(kUsage) << Qt::endl;
+    return 2;
+}
