@@ -95,10 +95,12 @@ private slots:
                               QStringLiteral("恢复数据  &R"), QStringLiteral("-"),
                               QStringLiteral("退出系统  &Q")}));
         QCOMPARE(m->N1->title(), QStringLiteral("数据(&D)"));
-        QCOMPARE(texts(m->N1),
+        // The items of old keep their places; the exchange items come after them.
+        QCOMPARE(texts(m->N1).mid(0, 5),
                  QStringList({QStringLiteral("添加...  &A"), QStringLiteral("修改...  &E"),
                               QStringLiteral("删除...  &D"), QStringLiteral("-"),
                               QStringLiteral("拨号...  &T")}));
+        QCOMPARE(texts(m->N1).value(5), QStringLiteral("-"));
         QCOMPARE(m->N3->title(), QStringLiteral("关于(&A)"));
         QCOMPARE(texts(m->N3),
                  QStringList({QStringLiteral("关于软件...  &S"), QStringLiteral("关于我们...  &M"),
