@@ -24,6 +24,8 @@
 #include <QMenu>
 #include <QScreen>
 
+#include <limits>
+
 TFrmMain* FrmMain = nullptr;
 
 const QString TFrmMain::kHomePage = QStringLiteral("http://www.qel.example");
@@ -117,6 +119,14 @@ void TFrmMain::setUpLooks() {
     };
     SpeedButtonF->setIcon(glyph(QStringLiteral(":/images/arrow_right.png")));
     SpeedButtonS->setIcon(glyph(QStringLiteral(":/images/arrow_left.png")));
+
+    // No input limits its length but those whose stored settings do (the passwords, the
+    // postcodes): the toolkit's own limit would cut a pasted text short without a word.
+    const int toolkitLimit = QLineEdit().maxLength();
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) {
+        if (edit->maxLength() == toolkitLimit)
+            edit->setMaxLength(std::numeric_limits<int>::max());
+    }
 
     // Every character of a password shows as "*".
     for (QLineEdit* edit : {EditXMM, EditXMMHD})
@@ -419,15 +429,40 @@ void TFrmMain::showEditorPage(QWidget* page) {
 
 namespace {
 
+// Longer texts are shown shortened and cannot be changed in the editor: laying out
+// megabytes freezes the window. The whole text is written back as it was loaded.
+const int kLongestEditable = 100000;
+
 // What an input shows, as it reads its own text.
 QString shownText(QObject* input) {
     if (auto* edit = qobject_cast<QLineEdit*>(input))
         return edit->text();
     if (auto* combo = qobject_cast<QComboBox*>(input))
         return combo->currentText();
-    if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        return memo->toPlainText();
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(input)) {
+        // The plain-text reading turns no-break spaces into blanks; the raw one keeps them.
+        QString text = memo->document()->toRawText();
+        text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+        return text;
+    }
     return QString();
+}
+
+void setShortened(QObject* input, bool shortened, qsizetype length) {
+    const QString tip = shortened ? QStringLiteral("这一栏有 %1 个字符，太长了，这里只显示开头部分，"
+                                                   "不能在这里修改；保存时原样保留。")
+                                        .arg(length)
+                                  : QString();
+    if (auto* edit = qobject_cast<QLineEdit*>(input)) {
+        edit->setReadOnly(shortened);
+        edit->setToolTip(tip);
+    } else if (auto* combo = qobject_cast<QComboBox*>(input)) {
+        combo->lineEdit()->setReadOnly(shortened);
+        combo->setToolTip(tip);
+    } else if (auto* memo = qobject_cast<QPlainTextEdit*>(input)) {
+        memo->setReadOnly(shortened);
+        memo->setToolTip(tip);
+    }
 }
 
 } // namespace
@@ -451,12 +486,21 @@ void TFrmMain::setInputText(const QString& control, const QString& text) {
         mask->setValue(text);
         return;
     }
+    const bool shortened = text.size() > kLongestEditable;
+    QString shown = text;
+    if (shortened) {
+        qsizetype keep = kLongestEditable;
+        if (text.at(keep - 1).isHighSurrogate())
+            --keep;
+        shown = text.left(keep) + QChar(0x2026);
+    }
+    setShortened(input, shortened, text.size());
     if (auto* edit = qobject_cast<QLineEdit*>(input))
-        edit->setText(text);
+        edit->setText(shown);
     else if (auto* combo = qobject_cast<QComboBox*>(input))
-        combo->setEditText(text);
+        combo->setEditText(shown);
     else if (auto* memo = qobject_cast<QPlainTextEdit*>(input))
-        memo->setPlainText(text);
+        memo->setPlainText(shown);
     input->setProperty("loadedText", text);
     input->setProperty("shownText", shownText(input));
 }
@@ -469,6 +513,7 @@ void TFrmMain::clearEditor() {
 void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
+    m_loadedValues = ADOQuery1->CurrentValues();
     for (const FieldMapEntry& field : kFieldMap)
         setInputText(QString::fromLatin1(field.control),
                      ADOQuery1->FieldAsString(QString::fromUtf8(field.column)));
@@ -534,6 +579,8 @@ void TFrmMain::saveNewCard() {
         return;
     }
     ADOQuery1->Open();
+    // A refused save leaves no half-made card behind to be posted by the next one.
+    TPendingRowGuard pending(ADOQuery1);
     ADOQuery1->Insert();
     storeEditor();
     ADOQuery1->Post();
@@ -592,6 +639,7 @@ void TFrmMain::saveModifiedCard() {
     }
     // The save writes the card that was loaded, wherever the cursor has gone since.
     // A card loaded from an empty list is a new one, as editing an empty list would make it.
+    TPendingRowGuard pending(ADOQuery1);
     if (m_loadedFromEmptyList) {
         ADOQuery1->Insert();
     } else {
@@ -599,12 +647,13 @@ void TFrmMain::saveModifiedCard() {
             Platform::showMessage(QStringLiteral("这条记录已不存在，无法保存修改！"));
             return;
         }
-        ADOQuery1->Edit();
+        ADOQuery1->EditChecked(m_loadedValues);
     }
     storeEditor();
     ADOQuery1->Post();
     m_loadedFromEmptyList = false;
     m_loadedId = ADOQuery1->CurrentId();
+    m_loadedValues = ADOQuery1->CurrentValues();
     clearEditor();
     setModeMarker(kModifying);
     PageControlZL->setVisible(false);
@@ -723,21 +772,24 @@ void TFrmMain::Button2Click() {
 // ---- Backup and restore --------------------------------------------------------------------
 
 void TFrmMain::reopenCards() {
-    if (!ADOConnection1->Connected())
-        ADOConnection1->Open();
-    ADOQuery1->Open();
+    reopenCardList(ADOConnection1, ADOQuery1);
+}
+
+void TFrmMain::closeConnection() {
+    if (ADOConnection1->Connected())
+        ADOConnection1->Close();
 }
 
 void TFrmMain::N10Click() {
     using namespace Platform;
     PageControlSYS->setVisible(false);
     ButtonXGQD->setVisible(false);
-    if (ADOConnection1->Connected())
-        ADOConnection1->Close();
     const QString backup = programFolder() + kBackupFile;
     const QString database = programFolder() + kDatabaseFile;
     QString reason;
-    if (backupDatabase(database, backup, &reason))
+    // The connection is closed only once the copy goes ahead: a backup refused before that
+    // (another program holding the file) leaves the list as it was.
+    if (backupDatabase(database, backup, &reason, [this] { closeConnection(); }))
         messageBox(this, QStringLiteral("数据库备份成功!"), kNoticeCaption, MB_ICONINFORMATION);
     else
         messageBox(this, QStringLiteral("数据库备份失败!") + QLatin1Char('\n') + reason,
@@ -752,18 +804,17 @@ void TFrmMain::N11Click() {
     if (messageBox(this, QStringLiteral("确认要还原数据么? "), kNoticeCaption,
                    MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    if (ADOConnection1->Connected())
-        ADOConnection1->Close();
     const QString database = programFolder() + kDatabaseFile;
     const QString backup = programFolder() + kBackupFile;
     QString reason;
-    if (!fileExists(backup)) {
+    if (!fileExists(backup) && !isSymLink(backup)) {
         messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
                    MB_ICONINFORMATION);
-    } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString)) {
+    } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString, &reason)) {
         // Checked before anything is replaced: a damaged copy would take the cards with it.
-        messageBox(this, QStringLiteral("备份数据已损坏,不能还原"), kNoticeCaption, MB_ICONWARNING);
-    } else if (restoreDatabase(backup, database, &reason)) {
+        messageBox(this, QStringLiteral("备份数据已损坏,不能还原") + QLatin1Char('\n') + reason,
+                   kNoticeCaption, MB_ICONWARNING);
+    } else if (restoreDatabase(backup, database, &reason, [this] { closeConnection(); })) {
         messageBox(this, QStringLiteral("数据库还原成功!"), kNoticeCaption, MB_ICONINFORMATION);
     } else {
         messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,

@@ -42,33 +42,66 @@ QString applicationTitle()
     return dot < 0 ? name : name.left(dot);
 }
 
+namespace {
+
+// A line that is a file's path: from the root of a file system, a drive or a share.
+bool isPath(const QString& line) {
+    return line.startsWith(QLatin1Char('/')) || line.startsWith(QLatin1String("\\\\")) ||
+           (line.size() > 2 && line.at(0).isLetter() && line.at(1) == QLatin1Char(':') &&
+            (line.at(2) == QLatin1Char('\\') || line.at(2) == QLatin1Char('/')));
+}
+
+// The text as paragraphs that wrap, except the lines naming a file: those stay whole.
+QString asRichText(const QString& text) {
+    QString html = QStringLiteral("<html><body>");
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        html += isPath(line) ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
+                             : QStringLiteral("<p style=\"margin:0\">");
+        html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
+        html += QStringLiteral("</p>");
+    }
+    return html + QStringLiteral("</body></html>");
+}
+
+} // namespace
+
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
+                                            const QString& caption, unsigned flags)
+{
+    auto box = std::make_unique<QMessageBox>(owner);
+    box->setWindowTitle(caption);
+    box->setTextFormat(Qt::RichText);
+    box->setText(asRichText(text));
+    switch (flags & MB_ICONMASK) {
+    case MB_ICONSTOP: box->setIcon(QMessageBox::Critical); break;
+    case MB_ICONQUESTION: box->setIcon(QMessageBox::Question); break;
+    case MB_ICONWARNING: box->setIcon(QMessageBox::Warning); break;
+    case MB_ICONINFORMATION: box->setIcon(QMessageBox::Information); break;
+    default: box->setIcon(QMessageBox::NoIcon); break;
+    }
+    if ((flags & MB_TYPEMASK) == MB_YESNO) {
+        QPushButton* yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+        box->addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        box->setDefaultButton(yes);
+    } else {
+        QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
+    return box;
+}
+
 int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
 {
     if (g_recorder)
         return g_recorder->answer(text, caption, flags);
 
-    QMessageBox box(owner);
-    box.setWindowTitle(caption);
-    box.setText(text);
-    switch (flags & MB_ICONMASK) {
-    case MB_ICONSTOP: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
-    }
-    if ((flags & MB_TYPEMASK) == MB_YESNO) {
-        QPushButton* yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
-        QPushButton* no = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
-        box.exec();
-        return box.clickedButton() == yes ? IDYES : box.clickedButton() == no ? IDNO : IDCANCEL;
-    }
-    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    box.exec();
-    return IDOK;
+    const std::unique_ptr<QMessageBox> box = makeMessageBox(owner, text, caption, flags);
+    box->exec();
+    if ((flags & MB_TYPEMASK) != MB_YESNO)
+        return IDOK;
+    const QMessageBox::ButtonRole role = box->buttonRole(box->clickedButton());
+    return role == QMessageBox::YesRole ? IDYES : role == QMessageBox::NoRole ? IDNO : IDCANCEL;
 }
 
 void showMessage(const QString& text)

@@ -85,10 +85,10 @@ bool sameBox(const MessageBoxRecorder::Box& box, const QString& text, unsigned f
     return false;
 }
 
-// A database of this program grown past `megabytes` by a table of its own.
+// A database of this program grown past `megabytes` by a card with long notes.
 void makeLarge(const QString& file, int megabytes) {
-    exec(file, QStringLiteral("create table pad (x)"));
-    exec(file, QStringLiteral("insert into pad values (zeroblob(%1))").arg(megabytes << 20));
+    exec(file, QStringLiteral("insert into zl (姓名, 备注) values ('pad', zeroblob(%1))")
+                   .arg(megabytes << 20));
 }
 
 QString copyOf(const QString& file, const QString& name) {
@@ -303,7 +303,7 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("why");
         QTest::newRow("folder") << "folder"
-                                << "not a file";
+                                << "不是一个文件";
         QTest::newRow("empty") << "empty"
                                << "文件是空的";
         QTest::newRow("truncated") << "truncated"
@@ -311,17 +311,17 @@ private slots:
         QTest::newRow("random bytes") << "random"
                                       << "不是数据库文件";
         QTest::newRow("other program") << "other"
-                                       << "没有数据库密码记录";
+                                       << "本程序不建立的表“notes”";
         QTest::newRow("other password") << "password"
                                         << "数据库密码不符";
         QTest::newRow("no zl") << "nozl"
-                               << "no table zl";
+                               << "缺少表“zl”";
         QTest::newRow("no yh") << "noyh"
-                               << "no table yh";
+                               << "缺少表“yh”";
         QTest::newRow("zl column missing") << "column"
-                                           << "table zl has no column";
+                                           << "表“zl”的定义与本程序建立的不同";
         QTest::newRow("damaged page") << "page"
-                                      << "";
+                                      << "文件已损坏";
     }
 
     void damagedBackupIsRefused() {
@@ -380,7 +380,8 @@ private slots:
         if (kind == QLatin1String("folder"))
             QVERIFY(sameBox(program.boxes.boxes().at(1), kNoBackup, Platform::MB_ICONINFORMATION));
         else
-            QVERIFY(sameBox(program.boxes.boxes().at(1), kDamaged, Platform::MB_ICONWARNING));
+            QVERIFY(sameBox(program.boxes.boxes().at(1), kDamaged + QLatin1Char('\n') + reason,
+                            Platform::MB_ICONWARNING));
         QCOMPARE(bytes(program.folder.database()), database);
         QCOMPARE(bytes(bak), backup);
         QCOMPARE(entries(program.folder.path()), before);
@@ -399,7 +400,7 @@ private slots:
         const QString missing = folder.path() + QStringLiteral("missing.bak");
         QString reason;
         QVERIFY(!isRestorableBackup(missing, cs, &reason));
-        QVERIFY(reason.contains(QStringLiteral("does not exist")));
+        QVERIFY(reason.contains(QStringLiteral("文件不存在")));
         QCOMPARE(entries(folder.path()),
                  QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
     }
@@ -429,7 +430,7 @@ private slots:
         write(folder.database(), QByteArray(8192, '\x01'));
         QString reason;
         QVERIFY(!backupDatabase(folder.database(), folder.backup(), &reason));
-        QVERIFY2(reason.contains(QStringLiteral("cannot be read")), qPrintable(reason));
+        QVERIFY2(reason.contains(QStringLiteral("数据库文件读不出来")), qPrintable(reason));
         QCOMPARE(bytes(folder.backup()), backup);
     }
 
