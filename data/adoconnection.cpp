@@ -39,8 +39,6 @@ void checkHeader(const QString& file) {
 // it. One that belongs to another file would destroy this one, and one whose result is not
 // whole would hand over a damaged database: both are refused with both files untouched.
 void checkJournal(const QString& file, const QString& password) {
-    if (!Journal::isHot(file))
-        return;
     const QString journal = Journal::fileOf(file);
     QString problem = Journal::foreignProblem(file, journal);
     if (!problem.isEmpty())
@@ -104,8 +102,12 @@ void TADOConnection::Open() {
                                             "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
                                             "例如在终端里运行：\nmkvelmora \"%1\"")
                                  .arg(native(file)));
-    checkHeader(file);
-    checkJournal(file, settings.password);
+    // A write cut short may have left the file's header ahead of its pages: with a journal to
+    // play, the file is judged by what comes out of it.
+    if (Journal::isHot(file))
+        checkJournal(file, settings.password);
+    else
+        checkHeader(file);
     openFile(file, settings.password);
 }
 
