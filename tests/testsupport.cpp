@@ -12,6 +12,9 @@
 
 #include <stdexcept>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace TestSupport {
 
 QString storedDatabasePassword() {
@@ -41,6 +44,24 @@ ProgramFolder::~ProgramFolder() {
 
 QString ProgramFolder::path() const {
     return m_dir.path() + QLatin1Char('/');
+}
+
+FullDisk::FullDisk() {
+    // A write past the limit then fails as on a full disk instead of ending the process.
+    m_signal = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_soft = limit.rlim_cur;
+    limit.rlim_cur = 0;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FullDisk::~FullDisk() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_soft);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, m_signal);
 }
 
 namespace {

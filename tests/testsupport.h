@@ -29,6 +29,20 @@ QString technical(const QString& message);
 /// Whether a message opens in Chinese, as every message of the program does.
 bool opensInChinese(const QString& message);
 
+/// While it lives no file of this process can grow: the disk is full as far as the program
+/// can tell.
+class FullDisk {
+public:
+    FullDisk();
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+private:
+    unsigned long long m_soft = 0;
+    void (*m_signal)(int) = nullptr;
+};
+
 /// Runs an SQL statement directly on a database file (outside the program), for checks.
 void exec(const QString& databaseFile, const QString& sql);
 /// The rows a query gives, each as its columns' texts joined by "|".

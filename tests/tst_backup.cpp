@@ -7,7 +7,9 @@
 #include "data/backup.h"
 #include "data/connectionstring.h"
 #include "data/password.h"
+#include "data/fieldmap.h"
 #include "data/schema.h"
+#include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
 
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -89,6 +92,17 @@ bool sameBox(const MessageBoxRecorder::Box& box, const QString& text, unsigned f
 void makeLarge(const QString& file, int megabytes) {
     exec(file, QStringLiteral("insert into zl (姓名, 备注) values ('pad', zeroblob(%1))")
                    .arg(megabytes << 20));
+}
+
+// Runs statements on a file through a connection of its own that trusts what it is told
+// (another program's), so that the schema can be written to as a crafted file would be.
+void rawExec(const QString& file, const char* sql) {
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    QVERIFY2(rc == SQLITE_OK, error);
+    sqlite3_close(db);
 }
 
 QString copyOf(const QString& file, const QString& name) {
@@ -495,14 +509,204 @@ private slots:
             QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")),
                      qPrintable(box.text));
             QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
+            QCOMPARE(boxes.size(), 1 + int(restore));
             QCOMPARE(bytes(program.folder.database()), database);
             QCOMPARE(bytes(program.folder.backup()), backup);
+            // The list is open as before the command (what it shows waits for the lock).
+            QVERIFY(m->ADOQuery1->Active());
+            QCOMPARE(m->ADOQuery1->RecordCount(), 2);
         }
-        // Once the other program has let go, the same command works.
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        // Delete and search work at once, and the same command once the other has let go.
         program.boxes.clear();
+        m->ADOQuery1->Last();
+        m->SpeedButton3Click();
+        FrmSC->Button1->click();
+        QVERIFY(program.boxes.boxes().isEmpty());
+        search(QStringLiteral("姓名"), QStringLiteral("张"));
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        m->SpeedButton5Click();
+        addCards({QStringLiteral("李四")});
         (restore ? m->N11 : m->N10)->trigger();
         QCOMPARE(program.boxes.texts().last(), restore ? kRestored : kBackedUp);
         QCOMPARE(names().size(), restore ? 1 : 2);
+    }
+
+    void diskFullAroundTheCommands_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void diskFullAroundTheCommands() {
+        QFETCH(bool, restore);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+        const QByteArray backup = bytes(program.folder.backup());
+        {
+            FullDisk full;
+            (restore ? m->N11 : m->N10)->trigger();
+        }
+        const QVector<MessageBoxRecorder::Box> boxes = program.boxes.boxes();
+        QCOMPARE(boxes.size(), 1 + int(restore));
+        const QString text = boxes.last().text;
+        QVERIFY2(text.startsWith((restore ? kRestoreFailed : kBackupFailed) +
+                                 QStringLiteral("磁盘空间不足")),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("释放磁盘空间")));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(bytes(program.folder.backup()), backup);
+        QCOMPARE(entries(program.folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    // ---- Backups that are not what the program makes ----
+
+    void craftedBackupIsRefusedAtOnce_data() {
+        QTest::addColumn<QByteArray>("craft");
+        QTest::addColumn<QString>("why");
+        QStringList viewColumns{QStringLiteral("x AS \"ID\"")};
+        for (const char* column : kCardColumns) {
+            if (QByteArray(column) != "ID")
+                viewColumns << QStringLiteral("'' AS \"%1\"").arg(QString::fromUtf8(column));
+        }
+        QTest::newRow("zl an endless view")
+            << (QStringLiteral("DROP TABLE zl; CREATE VIEW zl AS WITH RECURSIVE c(x) AS "
+                               "(SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT ") +
+                viewColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM c"))
+                   .toUtf8()
+            << QStringLiteral("“zl”是一个视图");
+        QTest::newRow("trigger emptying zl")
+            << QByteArray("CREATE TRIGGER t AFTER INSERT ON zl BEGIN DELETE FROM zl; END")
+            << QStringLiteral("触发器“t”");
+        QTest::newRow("trigger resetting the password")
+            << QByteArray("CREATE TRIGGER p AFTER INSERT ON zl BEGIN "
+                          "UPDATE yh SET 用户密码 = ''; END")
+            << QStringLiteral("触发器“p”");
+        QTest::newRow("yh a view") << QByteArray("DROP TABLE yh; CREATE VIEW yh AS "
+                                                 "SELECT 1 AS ID, '' AS 用户密码")
+                                   << QStringLiteral("“yh”是一个视图");
+        QTest::newRow("default of 500 MB")
+            << QByteArray("PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = "
+                          "replace(sql, 'date(''now'',''localtime'')', 'zeroblob(500000000)') "
+                          "WHERE name = 'zl'")
+            << QStringLiteral("表“zl”的定义与本程序建立的不同");
+        QTest::newRow("default of a 5 MB literal")
+            << QByteArray("PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = "
+                          "replace(sql, 'date(''now'',''localtime'')', "
+                          "'x''' || hex(zeroblob(5000000)) || '''') WHERE name = 'zl'")
+            << QStringLiteral("too big");
+        QTest::newRow("an index of its own")
+            << QByteArray("CREATE INDEX slow ON zl (length(zeroblob(100000000)))")
+            << QStringLiteral("索引“slow”");
+    }
+
+    void craftedBackupIsRefusedAtOnce() {
+        QFETCH(QByteArray, craft);
+        QFETCH(QString, why);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        rawExec(program.folder.backup(), craft.constData());
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+
+        QElapsedTimer timer;
+        timer.start();
+        QString reason;
+        const bool restorable = isRestorableBackup(program.folder.backup(),
+                                                   m->ADOConnection1->ConnectionString, &reason);
+        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
+        QVERIFY(!restorable);
+        QVERIFY2(reason.contains(why), qPrintable(reason));
+        QVERIFY(reason.contains(QStringLiteral("\n") + QDir::toNativeSeparators(program.folder.backup()) +
+                                QStringLiteral("\n")));
+
+        m->N11->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    void paddedBackupIsRefusedUnread() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        {
+            // Ten gigabytes of zeros after a real backup, without taking the room.
+            QFile f(program.folder.backup());
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() + (qint64(10) << 30)));
+        }
+        const QByteArray database = bytes(program.folder.database());
+        QElapsedTimer timer;
+        timer.start();
+        QString reason;
+        const bool restorable = isRestorableBackup(program.folder.backup(),
+                                                   m->ADOConnection1->ConnectionString, &reason);
+        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
+        QVERIFY(!restorable);
+        QVERIFY2(reason.contains(QStringLiteral("文件大小与文件头记载的不符")), qPrintable(reason));
+        m->N11->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    // ---- Symbolic links are not followed ----
+
+    void backupReplacesALinkNotWhatItPointsTo() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        QTemporaryDir elsewhere;
+        const QString outside = elsewhere.filePath(QStringLiteral("precious.txt"));
+        write(outside, "precious");
+        QVERIFY(QFile::link(outside, program.folder.backup()));
+        m->N10->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList{kBackedUp});
+        QCOMPARE(bytes(outside), QByteArray("precious"));
+        QVERIFY(!QFileInfo(program.folder.backup()).isSymLink());
+        QCOMPARE(bytes(program.folder.backup()), bytes(program.folder.database()));
+        QVERIFY(isRestorableBackup(program.folder.backup(), m->ADOConnection1->ConnectionString));
+    }
+
+    void restoreDoesNotReadThroughALink() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath(QStringLiteral("velmora.bak"));
+        QVERIFY(QFile::copy(program.folder.database(), real));
+        QVERIFY(QFile::link(real, program.folder.backup()));
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+        m->N11->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        const QString text = program.boxes.texts().last();
+        QVERIFY2(text.startsWith(kDamaged) && text.contains(QStringLiteral("符号链接")),
+                 qPrintable(text));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        // Nor does the copy itself.
+        QString reason;
+        QVERIFY(!restoreDatabase(program.folder.backup(), program.folder.database(), &reason));
+        QVERIFY2(reason.contains(QStringLiteral("符号链接")), qPrintable(reason));
+        QCOMPARE(bytes(program.folder.database()), database);
     }
 
     void diskFillsDuringTheCopy_data() {
@@ -528,6 +732,7 @@ private slots:
                                     : backupDatabase(folder.database(), folder.backup(), &reason);
             return outcome(ok, reason);
         });
+        QVERIFY2(result.startsWith(QStringLiteral("磁盘空间不足")), qPrintable(result));
         QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(result));
         QCOMPARE(bytes(folder.database()), database);
         QCOMPARE(bytes(folder.backup()), backup);

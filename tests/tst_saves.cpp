@@ -17,8 +17,6 @@
 
 #include <sqlite3.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,26 +60,6 @@ public:
 private:
     sqlite3* m_db = nullptr;
     bool m_ok = false;
-};
-
-/// No file of this process grows while it lives: the disk is full as far as the saves can
-/// tell.
-class FullDisk {
-public:
-    FullDisk() {
-        m_signal = ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_limit);
-        const rlimit none{0, m_limit.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &none);
-    }
-    ~FullDisk() {
-        ::setrlimit(RLIMIT_FSIZE, &m_limit);
-        ::signal(SIGXFSZ, m_signal);
-    }
-
-private:
-    rlimit m_limit{};
-    sighandler_t m_signal;
 };
 
 enum class Obstacle { Locked, FullDisk };
