@@ -10,6 +10,7 @@
 #include "platform/files.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -98,10 +99,12 @@ void TADOConnection::Open() {
         throw EDatabaseError(QStringLiteral("连接设置没有指明数据库文件。请重新安装本程序。\n"
                                             "(\"Data Source\" is empty)"));
     if (!Platform::fileExists(file))
-        throw EDatabaseError(QStringLiteral("找不到数据库文件：\n%1\n"
-                                            "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
-                                            "例如在终端里运行：\nmkvelmora \"%1\"")
-                                 .arg(native(file)));
+        throw EDatabaseError(
+            QStringLiteral("找不到数据库文件：\n%1\n"
+                           "如果这是第一次使用，请新建一个数据库（它的登录密码为空）："
+                           "在终端里进入这个文件夹，运行\nmkvelmora %2\n"
+                           "如果数据库被移走了，请把它放回这里，或把备份文件 velmora.bak 复制为 %2。")
+                .arg(native(file), QFileInfo(file).fileName()));
     // A write cut short may have left the file's header ahead of its pages: with a journal to
     // play, the file is judged by what comes out of it.
     if (Journal::isHot(file))

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
 
 namespace Platform {
@@ -51,12 +52,22 @@ bool isPath(const QString& line) {
             (line.at(2) == QLatin1Char('\\') || line.at(2) == QLatin1Char('/')));
 }
 
-// The text as paragraphs that wrap, except the lines naming a file: those stay whole.
-QString asRichText(const QString& text) {
+// The widest text the box can show on one line: the toolkit's box grows only so far.
+int widestLine(const QWidget* box) {
+    const QScreen* screen = box->screen();
+    const int width = screen ? screen->availableGeometry().width() : 800;
+    const int limit = width <= 1024 ? width : qMin(width - 480, 1000);
+    return limit - 120; // the icon and the margins
+}
+
+// The text as paragraphs that wrap, except the lines naming a file: those stay whole as
+// long as the box can show them whole (a longer one would be cut off, so it wraps).
+QString asRichText(const QString& text, const QFontMetrics& metrics, int widest) {
     QString html = QStringLiteral("<html><body>");
     for (const QString& line : text.split(QLatin1Char('\n'))) {
-        html += isPath(line) ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
-                             : QStringLiteral("<p style=\"margin:0\">");
+        const bool whole = isPath(line) && metrics.horizontalAdvance(line) <= widest;
+        html += whole ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
+                      : QStringLiteral("<p style=\"margin:0\">");
         html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
         html += QStringLiteral("</p>");
     }
@@ -71,7 +82,7 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
     auto box = std::make_unique<QMessageBox>(owner);
     box->setWindowTitle(caption);
     box->setTextFormat(Qt::RichText);
-    box->setText(asRichText(text));
+    box->setText(asRichText(text, box->fontMetrics(), widestLine(box.get())));
     switch (flags & MB_ICONMASK) {
     case MB_ICONSTOP: box->setIcon(QMessageBox::Critical); break;
     case MB_ICONQUESTION: box->setIcon(QMessageBox::Question); break;
