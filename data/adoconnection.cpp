@@ -60,10 +60,11 @@ void checkJournal(const QString& file, const QString& password) {
                 .arg(native(journal), problem));
     if (!problem.isEmpty())
         throw EDatabaseError(
-            QStringLiteral("数据库文件旁边有一个没有完成的日志文件，用它恢复出来的数据库不完整：\n%1\n"
-                           "本程序没有打开数据库，也没有改动任何文件。请先把数据库文件和这个日志文件"
-                           "一起复制保存，然后用备份恢复：把备份文件 velmora.bak 复制为数据库文件，"
-                           "并把日志文件移走。数据库文件是：\n%2\n(%3)")
+            QStringLiteral(
+                "数据库文件旁边有一个没有完成的日志文件，用它恢复出来的数据库不完整：\n%1\n"
+                "本程序没有打开数据库，也没有改动任何文件。请先把数据库文件和这个日志文件"
+                "一起复制保存，然后用备份恢复：把备份文件 velmora.bak 复制为数据库文件，"
+                "并把日志文件移走。数据库文件是：\n%2\n(%3)")
                 .arg(native(journal), native(file), problem));
 }
 
@@ -100,10 +101,11 @@ void TADOConnection::Open() {
                                             "(\"Data Source\" is empty)"));
     if (!Platform::fileExists(file))
         throw EDatabaseError(
-            QStringLiteral("找不到数据库文件：\n%1\n"
-                           "如果这是第一次使用，请新建一个数据库（它的登录密码为空）："
-                           "在终端里进入这个文件夹，运行\nmkvelmora %2\n"
-                           "如果数据库被移走了，请把它放回这里，或把备份文件 velmora.bak 复制为 %2。")
+            QStringLiteral(
+                "找不到数据库文件：\n%1\n"
+                "如果这是第一次使用，请新建一个数据库（它的登录密码为空）："
+                "在终端里进入这个文件夹，运行\nmkvelmora %2\n"
+                "如果数据库被移走了，请把它放回这里，或把备份文件 velmora.bak 复制为 %2。")
                 .arg(native(file), QFileInfo(file).fileName()));
     // A write cut short may have left the file's header ahead of its pages: with a journal to
     // play, the file is judged by what comes out of it.
@@ -147,10 +149,11 @@ void TADOConnection::openFile(const QString& file, const QString& password) {
         throw notADatabase(file, problem);
     if (!problem.isEmpty())
         throw EDatabaseError(
-            QStringLiteral("数据库文件被别的程序改动过，其中有本程序不会建立的内容，"
-                           "本程序不能放心地使用它：\n%1\n"
-                           "请用数据库工具去掉这些内容，或者把备份文件 velmora.bak 复制为数据库文件，"
-                           "或用 mkvelmora 新建一个数据库。\n(%2)")
+            QStringLiteral(
+                "数据库文件被别的程序改动过，其中有本程序不会建立的内容，"
+                "本程序不能放心地使用它：\n%1\n"
+                "请用数据库工具去掉这些内容，或者把备份文件 velmora.bak 复制为数据库文件，"
+                "或用 mkvelmora 新建一个数据库。\n(%2)")
                 .arg(native(file), problem));
 
     Sqlite::Statement st;

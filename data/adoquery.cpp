@@ -148,7 +148,9 @@ QString TADOQuery::changedSince(sqlite3* handle, qint64 id, const QVector<QVaria
 
 void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
-        fail(QStringLiteral("名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
+        fail(QStringLiteral(
+                 "名片列表现在没有打开，不能进行这项操作。请点“修        改”重新打开名片列表"
+                 "（查询之后也可以点“返        回”），然后再试。"),
              QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 

@@ -125,8 +125,13 @@ bool restoreDatabase(const QString& backup, const QString& database, QString* re
                      const std::function<void()>& beforeCopy) {
     const QString kind = notAFileProblem(backup);
     if (!kind.isEmpty())
-        return fail(reason, QStringLiteral("备份文件不能用来还原：\n%1\n%2。")
-                                .arg(native(backup), kind));
+        return fail(reason,
+                    QStringLiteral("备份文件不能用来还原：\n%1\n%2。").arg(native(backup), kind));
+    // Only what the checks saw is copied: a copy grown since is refused.
+    const QString header = Sqlite::headerProblem(backup, nullptr, true);
+    if (!header.isEmpty())
+        return fail(reason,
+                    QStringLiteral("备份文件不能用来还原：\n%1\n%2。").arg(native(backup), header));
     QFile in;
     if (!Platform::openWithoutLinks(in, backup, reason))
         return false;
@@ -163,8 +168,9 @@ void reopenCardList(TADOConnection* connection, TADOQuery* cards) {
         connection->Open();
         cards->Open();
     } catch (const EDatabaseError& e) {
-        throw EDatabaseError(QStringLiteral("名片列表没能重新打开，现在是空的。排除下面的问题后，"
-                                            "点“修        改”或重新启动本程序，列表就会重新打开。\n") +
-                             e.message());
+        throw EDatabaseError(
+            QStringLiteral("名片列表没能重新打开，现在是空的。排除下面的问题后，"
+                           "点“修        改”或重新启动本程序，列表就会重新打开。\n") +
+            e.message());
     }
 }

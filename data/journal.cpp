@@ -181,8 +181,7 @@ QString foreignProblem(const QString& database, const QString& journalFile) {
                 .arg(now.pageCount);
         return QString();
     }
-    if (!original1.startsWith(QByteArray(kDatabaseMagic, 16)) ||
-        pageSizeOf(original1) != pageSize)
+    if (!original1.startsWith(QByteArray(kDatabaseMagic, 16)) || pageSizeOf(original1) != pageSize)
         return QStringLiteral("日志里的第 1 页不是数据库的第 1 页");
     const Header before = headerOf(original1);
     if (before.pageCountValid() && before.pageCount != originalPages)

@@ -57,8 +57,7 @@ struct Object {
     QString table;
     QString sql;
     bool operator==(const Object& other) const {
-        return type == other.type && name == other.name && table == other.table &&
-               sql == other.sql;
+        return type == other.type && name == other.name && table == other.table && sql == other.sql;
     }
 };
 
@@ -80,7 +79,8 @@ QVector<Object> objectsMadeBy(const QStringList& statements) {
     for (const QString& statement : statements)
         db.exec(statement.toUtf8().constData());
     Sqlite::Statement st;
-    if (st.prepare(db.get(), "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid") !=
+    if (st.prepare(db.get(),
+                   "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid") !=
         SQLITE_OK)
         return objects;
     while (st.step() == SQLITE_ROW)
@@ -196,8 +196,7 @@ QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing
             continue;
         // Another program's tables may stand beside ours in the database in use, as long as
         // nothing of theirs acts on ours.
-        if (strictness == Strictness::OwnTables &&
-            !k.ownTables.contains(object.table.toLower()) &&
+        if (strictness == Strictness::OwnTables && !k.ownTables.contains(object.table.toLower()) &&
             !k.ownTables.contains(object.name.toLower()))
             continue;
         problem = describe(object, k);

@@ -156,9 +156,10 @@ QString named(const QString& file) {
 } // namespace
 
 QString lockedText(const QString& file) {
-    return QStringLiteral("数据库文件正被其他程序使用，暂时不能读写%1"
-                          "可能是本程序的另一个窗口、另一个正在运行的本程序，或打开了它的数据库工具。"
-                          "请关闭它或等它完成后重试。")
+    return QStringLiteral(
+               "数据库文件正被其他程序使用，暂时不能读写%1"
+               "可能是本程序的另一个窗口、另一个正在运行的本程序，或打开了它的数据库工具。"
+               "请关闭它或等它完成后重试。")
         .arg(named(file));
 }
 
@@ -213,9 +214,10 @@ QString errorText(sqlite3* db, int rc, const QString& file) {
             break;
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
-            text = QStringLiteral("数据库文件已损坏，或不是本程序的数据库%1"
-                                  "请用备份替换它（系统 → 恢复数据），或用 mkvelmora 新建一个数据库。")
-                       .arg(named(file));
+            text =
+                QStringLiteral("数据库文件已损坏，或不是本程序的数据库%1"
+                               "请用备份替换它（系统 → 恢复数据），或用 mkvelmora 新建一个数据库。")
+                    .arg(named(file));
             break;
         case SQLITE_IOERR:
             text = QStringLiteral("读写数据库文件时发生磁盘错误%1"

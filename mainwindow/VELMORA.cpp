@@ -449,10 +449,11 @@ QString shownText(QObject* input) {
 }
 
 void setShortened(QObject* input, bool shortened, qsizetype length) {
-    const QString tip = shortened ? QStringLiteral("这一栏有 %1 个字符，太长了，这里只显示开头部分，"
-                                                   "不能在这里修改；保存时原样保留。")
-                                        .arg(length)
-                                  : QString();
+    const QString tip = shortened
+                            ? QStringLiteral("这一栏有 %1 个字符，太长了，这里只显示开头部分，"
+                                             "不能在这里修改；保存时原样保留。")
+                                  .arg(length)
+                            : QString();
     if (auto* edit = qobject_cast<QLineEdit*>(input)) {
         edit->setReadOnly(shortened);
         edit->setToolTip(tip);

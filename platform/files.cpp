@@ -106,14 +106,16 @@ bool isNoRoom(int error) {
 QString fileErrorText(int error, const QString& path, bool writing) {
     QString text;
     if (isNoRoom(error))
-        text = QStringLiteral("磁盘空间不足，无法写入文件%1请删除不需要的文件、释放磁盘空间后重试。")
-                   .arg(named(path));
+        text =
+            QStringLiteral("磁盘空间不足，无法写入文件%1请删除不需要的文件、释放磁盘空间后重试。")
+                .arg(named(path));
     else if (error == EACCES || error == EPERM || error == EROFS)
-        text = writing ? QStringLiteral("没有写入权限，无法写入文件%1"
-                                        "请检查这个文件和它所在文件夹的写入权限后重试。")
-                             .arg(named(path))
-                       : QStringLiteral("没有读取权限，无法读取文件%1请检查这个文件的读取权限后重试。")
-                             .arg(named(path));
+        text = writing
+                   ? QStringLiteral("没有写入权限，无法写入文件%1"
+                                    "请检查这个文件和它所在文件夹的写入权限后重试。")
+                         .arg(named(path))
+                   : QStringLiteral("没有读取权限，无法读取文件%1请检查这个文件的读取权限后重试。")
+                         .arg(named(path));
     else if (error == ENOENT)
         text = QStringLiteral("找不到文件%1请确认它还在原来的位置。").arg(named(path));
     else if (error == ELOOP)
@@ -132,8 +134,7 @@ QString fileErrorText(int error, const QString& path, bool writing) {
 
 bool openWithoutLinks(QFile& file, const QString& path, QString* reason) {
 #ifdef Q_OS_UNIX
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return failed(reason, fileErrorText(errno, path, false));
     struct stat info;

@@ -77,18 +77,27 @@ QString asRichText(const QString& text, const QFontMetrics& metrics, int widest)
 } // namespace
 
 std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
-                                            const QString& caption, unsigned flags)
-{
+                                            const QString& caption, unsigned flags) {
     auto box = std::make_unique<QMessageBox>(owner);
     box->setWindowTitle(caption);
     box->setTextFormat(Qt::RichText);
     box->setText(asRichText(text, box->fontMetrics(), widestLine(box.get())));
     switch (flags & MB_ICONMASK) {
-    case MB_ICONSTOP: box->setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box->setIcon(QMessageBox::Question); break;
-    case MB_ICONWARNING: box->setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box->setIcon(QMessageBox::Information); break;
-    default: box->setIcon(QMessageBox::NoIcon); break;
+    case MB_ICONSTOP:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box->setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONWARNING:
+        box->setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONINFORMATION:
+        box->setIcon(QMessageBox::Information);
+        break;
+    default:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
     }
     if ((flags & MB_TYPEMASK) == MB_YESNO) {
         QPushButton* yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
@@ -102,8 +111,7 @@ std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
     return box;
 }
 
-int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
-{
+int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) {
     if (g_recorder)
         return g_recorder->answer(text, caption, flags);
 

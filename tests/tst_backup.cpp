@@ -6,8 +6,9 @@
 #include "data/adoquery.h"
 #include "data/backup.h"
 #include "data/connectionstring.h"
-#include "data/password.h"
+#include "data/dberror.h"
 #include "data/fieldmap.h"
+#include "data/password.h"
 #include "data/schema.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
@@ -532,6 +533,31 @@ private slots:
         QCOMPARE(names().size(), restore ? 1 : 2);
     }
 
+    void aListThatCannotBeReopenedSaysSo() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->ADOConnection1->Close();
+        QString error;
+        {
+            OtherProgram other;
+            if (!other.start(program.folder.database(), QStringLiteral("begin exclusive")))
+                QSKIP("needs the sqlite3 shell to hold the database");
+            try {
+                reopenCardList(m->ADOConnection1, m->ADOQuery1);
+            } catch (const EDatabaseError& e) {
+                error = e.message();
+            }
+        }
+        QVERIFY2(error.startsWith(QStringLiteral("名片列表没能重新打开，现在是空的")),
+                 qPrintable(error));
+        QVERIFY(error.contains(QStringLiteral("正被其他程序使用")));
+        // What the message says opens it again.
+        m->SpeedButton2Click();
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+    }
+
     void diskFullAroundTheCommands_data() {
         QTest::addColumn<bool>("restore");
         QTest::newRow("backup") << false;
@@ -628,7 +654,8 @@ private slots:
         qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
         QVERIFY(!restorable);
         QVERIFY2(reason.contains(why), qPrintable(reason));
-        QVERIFY(reason.contains(QStringLiteral("\n") + QDir::toNativeSeparators(program.folder.backup()) +
+        QVERIFY(reason.contains(QStringLiteral("\n") +
+                                QDir::toNativeSeparators(program.folder.backup()) +
                                 QStringLiteral("\n")));
 
         m->N11->trigger();

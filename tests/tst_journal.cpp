@@ -81,10 +81,25 @@ int fileCharacteristics(sqlite3_file* f) {
     return realOf(f)->pMethods->xDeviceCharacteristics(realOf(f));
 }
 
-const sqlite3_io_methods kCountingMethods = {
-    1,        fileClose,   fileRead,     fileWrite,      fileTruncate,
-    fileSync, fileSize,    fileLock,     fileUnlock,     fileReserved,
-    fileControl, fileSectorSize, fileCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const sqlite3_io_methods kCountingMethods = {1,
+                                             fileClose,
+                                             fileRead,
+                                             fileWrite,
+                                             fileTruncate,
+                                             fileSync,
+                                             fileSize,
+                                             fileLock,
+                                             fileUnlock,
+                                             fileReserved,
+                                             fileControl,
+                                             fileSectorSize,
+                                             fileCharacteristics,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr,
+                                             nullptr};
 
 int vfsOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
     auto* file = reinterpret_cast<CountingFile*>(f);
@@ -252,9 +267,12 @@ private slots:
         // Databases of this program too, with other cards.
         for (const auto& sizes : {qMakePair(50, 4), qMakePair(300, 50), qMakePair(50, 300)}) {
             const QString row = QStringLiteral("%1 beside %2, ").arg(sizes.second).arg(sizes.first);
-            QTest::newRow(qPrintable(row + "update")) << Work::Update << sizes.first << sizes.second;
-            QTest::newRow(qPrintable(row + "insert")) << Work::Insert << sizes.first << sizes.second;
-            QTest::newRow(qPrintable(row + "delete")) << Work::Delete << sizes.first << sizes.second;
+            QTest::newRow(qPrintable(row + "update"))
+                << Work::Update << sizes.first << sizes.second;
+            QTest::newRow(qPrintable(row + "insert"))
+                << Work::Insert << sizes.first << sizes.second;
+            QTest::newRow(qPrintable(row + "delete"))
+                << Work::Delete << sizes.first << sizes.second;
         }
     }
 

@@ -77,8 +77,9 @@ template <class F> void hindered(Obstacle obstacle, const QString& database, F s
 }
 
 bool saysWhatHappened(const QString& text, Obstacle obstacle) {
-    const QString start = obstacle == Obstacle::Locked ? QStringLiteral("数据库文件正被其他程序使用")
-                                                       : QStringLiteral("磁盘空间不足");
+    const QString start = obstacle == Obstacle::Locked
+                              ? QStringLiteral("数据库文件正被其他程序使用")
+                              : QStringLiteral("磁盘空间不足");
     if (text.startsWith(start) && TestSupport::technical(text).startsWith("ADOQuery1: "))
         return true;
     qWarning() << "message:" << text;
@@ -117,7 +118,8 @@ private slots:
         m->ButtonXGQD->click();
         QCOMPARE(program.boxes.boxes().size(), 1);
         const QString message = program.boxes.boxes().first().text;
-        QVERIFY2(message.startsWith(QStringLiteral("这张名片已被其他程序修改")), qPrintable(message));
+        QVERIFY2(message.startsWith(QStringLiteral("这张名片已被其他程序修改")),
+                 qPrintable(message));
         QVERIFY(TestSupport::technical(message).startsWith("ADOQuery1: "));
         // Nothing written; the editor keeps what was typed.
         QCOMPARE(stored(program, QStringLiteral("单位, 部门, 添加日期")), before);
@@ -187,8 +189,9 @@ private slots:
         m->Edit2->setText(QStringLiteral("A 公司"));
         m->ButtonXGQD->click();
         QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY2(program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序删除")),
-                 qPrintable(program.boxes.texts().first()));
+        QVERIFY2(
+            program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序删除")),
+            qPrintable(program.boxes.texts().first()));
         QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
         QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
         QVERIFY(m->PageControlZL->isVisible());
@@ -206,8 +209,9 @@ private slots:
         exec(program.folder.database(), QStringLiteral("update zl set 姓名 = '王五'"));
         FrmSC->Button1->click();
         QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY2(program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序修改")),
-                 qPrintable(program.boxes.texts().first()));
+        QVERIFY2(
+            program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序修改")),
+            qPrintable(program.boxes.texts().first()));
         QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("王五")});
         // The list shows the card as it is now; deleting that works.
         QCOMPARE(listed(), QStringList{QStringLiteral("王五")});
@@ -226,7 +230,8 @@ private slots:
         exec(program.folder.database(), QStringLiteral("delete from zl where 姓名 = '张三'"));
         m->SpeedButton3Click();
         FrmSC->Button1->click();
-        QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("这张名片已被其他程序删除了。")});
+        QCOMPARE(program.boxes.texts(),
+                 QStringList{QStringLiteral("这张名片已被其他程序删除了。")});
         QVERIFY(!FrmSC->isVisible());
         QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
         QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
@@ -271,9 +276,7 @@ private slots:
         QCOMPARE(stored(program, QStringLiteral("count(*)")), QStringList{QStringLiteral("3")});
     }
 
-    void refusedModifyLeavesTheCard_data() {
-        refusedAddStoresTheCardOnceLater_data();
-    }
+    void refusedModifyLeavesTheCard_data() { refusedAddStoresTheCardOnceLater_data(); }
 
     void refusedModifyLeavesTheCard() {
         QFETCH(Obstacle, obstacle);
@@ -297,9 +300,7 @@ private slots:
         QCOMPARE(stored(program, QStringLiteral("单位")), QStringList{QStringLiteral("新公司")});
     }
 
-    void refusedDeleteKeepsTheCard_data() {
-        refusedAddStoresTheCardOnceLater_data();
-    }
+    void refusedDeleteKeepsTheCard_data() { refusedAddStoresTheCardOnceLater_data(); }
 
     void refusedDeleteKeepsTheCard() {
         QFETCH(Obstacle, obstacle);
@@ -339,8 +340,9 @@ private slots:
             sqlite3_close(db);
         }
         QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY2(program.boxes.texts().first().startsWith(QStringLiteral("数据库文件正被其他程序使用")),
-                 qPrintable(program.boxes.texts().first()));
+        QVERIFY2(
+            program.boxes.texts().first().startsWith(QStringLiteral("数据库文件正被其他程序使用")),
+            qPrintable(program.boxes.texts().first()));
     }
 
     // ---- The file deleted, replaced or made read-only under the program ----

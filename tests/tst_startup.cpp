@@ -15,8 +15,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
-#include <QScreen>
 #include <QProcess>
+#include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -47,8 +47,8 @@ private:
         QCOMPARE(box.flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
         QVERIFY2(box.text.contains(fragment, Qt::CaseInsensitive), qPrintable(box.text));
         QVERIFY2(opensInChinese(box.text), qPrintable(box.text));
-        const QString database = QDir::toNativeSeparators(Platform::programFolder() +
-                                                          QStringLiteral("velmora.mdb"));
+        const QString database =
+            QDir::toNativeSeparators(Platform::programFolder() + QStringLiteral("velmora.mdb"));
         QVERIFY2(box.text.split(QLatin1Char('\n')).contains(database), qPrintable(box.text));
         QVERIFY2(box.text.contains(advice), qPrintable(box.text));
         // Nothing is left behind: no window exists, none was shown.
@@ -74,7 +74,8 @@ private slots:
 
     void missingDatabase() {
         ProgramFolder folder(QString(), false);
-        expectFailure(QStringLiteral("找不到数据库文件"), QStringLiteral("\nmkvelmora velmora.mdb\n"));
+        expectFailure(QStringLiteral("找不到数据库文件"),
+                      QStringLiteral("\nmkvelmora velmora.mdb\n"));
         // The program never makes a database of its own.
         QVERIFY(!QFile::exists(folder.database()));
     }
@@ -136,7 +137,8 @@ private slots:
         holder.write("BEGIN EXCLUSIVE; SELECT count(*) FROM zl; SELECT 'held';\n");
         QVERIFY(holder.waitForReadyRead(5000));
         QVERIFY(holder.readAllStandardOutput().contains("held"));
-        expectFailure(QStringLiteral("正被其他程序使用"), QStringLiteral("请关闭它或等它完成后重试"));
+        expectFailure(QStringLiteral("正被其他程序使用"),
+                      QStringLiteral("请关闭它或等它完成后重试"));
         holder.write("ROLLBACK;\n.quit\n");
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(5000));
@@ -171,9 +173,9 @@ private slots:
         const QString path = QDir::toNativeSeparators(deep + QStringLiteral("/velmora.mdb"));
         QVERIFY(text.split(QLatin1Char('\n')).contains(path));
 
-        const std::unique_ptr<QMessageBox> box = Platform::makeMessageBox(
-            nullptr, text, QStringLiteral("Application Error"),
-            Platform::MB_OK | Platform::MB_ICONSTOP);
+        const std::unique_ptr<QMessageBox> box =
+            Platform::makeMessageBox(nullptr, text, QStringLiteral("Application Error"),
+                                     Platform::MB_OK | Platform::MB_ICONSTOP);
         box->show();
         QVERIFY(QTest::qWaitForWindowExposed(box.get()));
         auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));

@@ -42,8 +42,8 @@ void type(QWidget* widget, const QString& text) {
 
 QString cell(int column) {
     TADOQuery* q = FrmMain->ADOQuery1;
-    return FrmMain->DataSource1->data(FrmMain->DataSource1->index(q->RecNo(), column),
-                                      Qt::DisplayRole)
+    return FrmMain->DataSource1
+        ->data(FrmMain->DataSource1->index(q->RecNo(), column), Qt::DisplayRole)
         .toString();
 }
 
@@ -59,8 +59,8 @@ private slots:
         TFrmMain* m = FrmMain;
         // Only the password inputs and the postcode boxes have a length of their own.
         for (QLineEdit* edit : m->findChildren<QLineEdit*>()) {
-            const QString name = edit->objectName().isEmpty() ? edit->parent()->objectName()
-                                                               : edit->objectName();
+            const QString name =
+                edit->objectName().isEmpty() ? edit->parent()->objectName() : edit->objectName();
             if (name == QLatin1String("EditXMM") || name == QLatin1String("EditXMMHD"))
                 QCOMPARE(edit->maxLength(), 16);
             else if (qobject_cast<TMaskEdit*>(edit))
@@ -109,8 +109,8 @@ private slots:
         const QStringList before = storedBytes(program);
         m->SpeedButton5Click();
 
-        const QString name = bom + col("姓名") +
-                             QString::fromUtf16(u"\u00a0\u2028\r\n\u2029\t\ufeff");
+        const QString name =
+            bom + col("姓名") + QString::fromUtf16(u"\u00a0\u2028\r\n\u2029\t\ufeff");
         const int column = int(m->ADOQuery1->FieldNames().indexOf(col("姓名")));
         QCOMPARE(m->ADOQuery1->CellText(0, column), name);
         QCOMPARE(cell(m->DataSource1->columns().indexOf(col("姓名"))), name);
