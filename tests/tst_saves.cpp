@@ -17,6 +17,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -347,12 +348,29 @@ private slots:
 
     // ---- The file deleted, replaced or made read-only under the program ----
 
+    void writesToAFileGoneFromUnderTheProgram_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("moved away") << QStringLiteral("moved");
+        QTest::newRow("deleted") << QStringLiteral("deleted");
+        QTest::newRow("replaced") << QStringLiteral("replaced");
+    }
+
     void writesToAFileGoneFromUnderTheProgram() {
+        QFETCH(QString, how);
         Program program;
         program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
-        QVERIFY(QFile::rename(program.folder.database(), program.folder.path() + "moved.mdb"));
+        const QString other = program.folder.path() + QStringLiteral("other.mdb");
+        if (how == QLatin1String("moved")) {
+            QVERIFY(QFile::rename(program.folder.database(), other));
+        } else if (how == QLatin1String("deleted")) {
+            QVERIFY(QFile::remove(program.folder.database()));
+        } else {
+            QVERIFY(QFile::copy(program.folder.database(), other));
+            QVERIFY(::rename(QFile::encodeName(other).constData(),
+                             QFile::encodeName(program.folder.database()).constData()) == 0);
+        }
         m->SpeedButton1Click();
         m->Edit1->setText(QStringLiteral("李四"));
         m->ButtonTJQD->click();
@@ -362,6 +380,7 @@ private slots:
                  qPrintable(message));
         QVERIFY(message.contains(QStringLiteral("请退出并重新启动本程序")));
         QCOMPARE(listed(), QStringList{QStringLiteral("张三")});
+        QCOMPARE(m->Edit1->text(), QStringLiteral("李四"));
     }
 
     void writesToAReadOnlyFileOrFolder_data() {
