@@ -112,31 +112,6 @@ QString copyOf(const QString& file, const QString& name) {
     return QFile::copy(file, copy) ? copy : QString();
 }
 
-// Runs `work` in a child process and gives back the text it returned.
-QString inChild(const std::function<QString()>& work) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("no pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const QByteArray out = work().toUtf8();
-        if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
-            ::_exit(2);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    QByteArray out;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, int(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return QString::fromUtf8(out);
-}
-
 QString outcome(bool ok, const QString& reason) {
     return ok ? QStringLiteral("ok") : reason;
 }

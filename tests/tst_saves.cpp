@@ -19,7 +19,6 @@
 
 #include <cstdio>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -397,44 +396,25 @@ private slots:
         ::chmod(QFile::encodeName(files.path()).constData(), 0777);
         ::chmod(QFile::encodeName(files.database()).constData(), 0666);
         ::chmod(path.constData(), folder ? 0555 : 0444);
-        int fds[2];
-        QVERIFY(::pipe(fds) == 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            QString message = QStringLiteral("no error");
-            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-                message = QStringLiteral("cannot become nobody");
-            } else {
-                try {
-                    TADOConnection connection;
-                    connection.ConnectionString = QString::fromUtf8(kStoredConnectionString);
-                    TADOQuery q(QStringLiteral("ADOQuery1"));
-                    q.setConnection(&connection);
-                    q.SQL.Add(QStringLiteral("select * from zl"));
-                    q.Open();
-                    q.Insert();
-                    q.SetFieldAsString(col("姓名"), QStringLiteral("张三"));
-                    q.Post();
-                } catch (const EDatabaseError& e) {
-                    message = e.message();
-                }
+        const QString message = inChild([&] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return QStringLiteral("cannot become nobody");
+            try {
+                TADOConnection connection;
+                connection.ConnectionString = QString::fromUtf8(kStoredConnectionString);
+                TADOQuery q(QStringLiteral("ADOQuery1"));
+                q.setConnection(&connection);
+                q.SQL.Add(QStringLiteral("select * from zl"));
+                q.Open();
+                q.Insert();
+                q.SetFieldAsString(col("姓名"), QStringLiteral("张三"));
+                q.Post();
+            } catch (const EDatabaseError& e) {
+                return e.message();
             }
-            const QByteArray out = message.toUtf8();
-            if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
-                ::_exit(2);
-            ::_exit(0);
-        }
-        ::close(fds[1]);
-        QByteArray out;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-            out.append(buffer, int(n));
-        ::close(fds[0]);
-        ::waitpid(pid, nullptr, 0);
+            return QStringLiteral("no error");
+        });
         ::chmod(QFile::encodeName(files.path()).constData(), 0700);
-        const QString message = QString::fromUtf8(out);
         if (message == QLatin1String("cannot become nobody"))
             QSKIP("cannot run the save as another user");
         QVERIFY2(message.startsWith(folder ? QStringLiteral("数据库文件所在的文件夹不允许写入")
