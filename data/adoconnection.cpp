@@ -4,10 +4,13 @@
 #include "connectionstring.h"
 #include "dberror.h"
 #include "dbkey.h"
+#include "journal.h"
+#include "schema.h"
 
 #include "platform/files.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -17,7 +20,8 @@ using Sqlite::native;
 
 EDatabaseError notADatabase(const QString& file, const QString& why) {
     return EDatabaseError(QStringLiteral("这个文件不是本程序的数据库，或者已经损坏：\n%1\n"
-                                         "请用备份替换它，或用 mkvelmora 新建一个数据库。\n(%2)")
+                                         "可以把备份文件 velmora.bak 复制为这个文件来恢复，"
+                                         "或用 mkvelmora 新建一个数据库。\n(%2)")
                               .arg(native(file), why));
 }
 
@@ -30,6 +34,38 @@ void checkHeader(const QString& file) {
                                  .arg(native(file), problem));
     if (!problem.isEmpty())
         throw notADatabase(file, problem);
+}
+
+// A journal left by a write that never finished is played into the file when SQLite opens
+// it. One that belongs to another file would destroy this one, and one whose result is not
+// whole would hand over a damaged database: both are refused with both files untouched.
+void checkJournal(const QString& file, const QString& password) {
+    const QString journal = Journal::fileOf(file);
+    QString problem = Journal::foreignProblem(file, journal);
+    if (!problem.isEmpty())
+        throw EDatabaseError(
+            QStringLiteral("数据库文件旁边有一个没有完成的日志文件，但它不属于这个数据库：\n%1\n"
+                           "用它恢复会毁掉数据库，所以本程序没有打开数据库，也没有改动任何文件。"
+                           "如果这个日志文件是从别处复制过来的，请把它移到别的文件夹，"
+                           "然后重新启动本程序。数据库文件是：\n%2\n(%3)")
+                .arg(native(journal), native(file), problem));
+    bool noRoom = false;
+    problem = Journal::trialProblem(file, journal, password, &noRoom);
+    if (noRoom)
+        throw EDatabaseError(
+            QStringLiteral("数据库文件旁边有一个没有完成的日志文件，要先在副本上试用它，"
+                           "但磁盘空间不足，无法复制：\n%1\n"
+                           "本程序没有打开数据库，也没有改动任何文件。"
+                           "请释放至少与数据库文件一样大的磁盘空间后重新启动本程序。\n(%2)")
+                .arg(native(journal), problem));
+    if (!problem.isEmpty())
+        throw EDatabaseError(
+            QStringLiteral(
+                "数据库文件旁边有一个没有完成的日志文件，用它恢复出来的数据库不完整：\n%1\n"
+                "本程序没有打开数据库，也没有改动任何文件。请先把数据库文件和这个日志文件"
+                "一起复制保存，然后用备份恢复：把备份文件 velmora.bak 复制为数据库文件，"
+                "并把日志文件移走。数据库文件是：\n%2\n(%3)")
+                .arg(native(journal), native(file), problem));
 }
 
 } // namespace
@@ -66,11 +102,19 @@ void TADOConnection::Open() {
         throw EDatabaseError(QStringLiteral("连接设置没有指明数据库文件。请重新安装本程序。\n"
                                             "(\"Data Source\" is empty)"));
     if (!Platform::fileExists(file))
-        throw EDatabaseError(QStringLiteral("找不到数据库文件：\n%1\n"
-                                            "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
-                                            "例如在终端里运行：\nmkvelmora \"%1\"")
-                                 .arg(native(file)));
-    checkHeader(file);
+        throw EDatabaseError(
+            QStringLiteral(
+                "找不到数据库文件：\n%1\n"
+                "如果这是第一次使用，请新建一个数据库（它的登录密码为空）："
+                "在终端里进入这个文件夹，运行\nmkvelmora %2\n"
+                "如果数据库被移走了，请把它放回这里，或把备份文件 velmora.bak 复制为 %2。")
+                .arg(native(file), QFileInfo(file).fileName()));
+    // A write cut short may have left the file's header ahead of its pages: with a journal to
+    // play, the file is judged by what comes out of it.
+    if (Journal::isHot(file))
+        checkJournal(file, settings.password);
+    else
+        checkHeader(file);
     openFile(file, settings.password);
 }
 
@@ -90,12 +134,29 @@ void TADOConnection::openFile(const QString& file, const QString& password) {
                                             "(Not a valid password)")
                                  .arg(native(file)));
     case DbKey::Check::NoRecord:
-        throw notADatabase(file, QStringLiteral("it carries no database password record"));
+        throw notADatabase(file, QStringLiteral("没有数据库密码记录"));
     case DbKey::Check::Failed:
         if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT)
             throw notADatabase(file, Sqlite::technicalText(db.get(), rc));
         throw EDatabaseError(Sqlite::errorText(db.get(), rc, file));
     }
+    // What the cards rely on must be as this program made it: a trigger of another
+    // program's on zl could empty it on the next save, a view in its place never end.
+    bool missing = false;
+    const QString problem =
+        Schema::schemaProblem(db.get(), Schema::Strictness::OwnTables, &rc, &missing);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db.get(), rc, file));
+    if (missing)
+        throw notADatabase(file, problem);
+    if (!problem.isEmpty())
+        throw EDatabaseError(
+            QStringLiteral(
+                "数据库文件被别的程序改动过，其中有本程序不会建立的内容，"
+                "本程序不能放心地使用它：\n%1\n"
+                "请用数据库工具去掉这些内容，或者把备份文件 velmora.bak 复制为数据库文件，"
+                "或用 mkvelmora 新建一个数据库。\n(%2)")
+                .arg(native(file), problem));
 
     Sqlite::Statement st;
     st.prepare(db.get(), "PRAGMA journal_mode");

@@ -86,19 +86,71 @@ void TADOQuery::fail(const QString& message, const QString& technical) const {
                          technical + QLatin1Char(')'));
 }
 
-void TADOQuery::failSql(sqlite3* handle, int rc) const {
+QString TADOQuery::sqlErrorText(sqlite3* handle, int rc) const {
     const QString file = m_connection ? m_connection->databaseFile() : QString();
     QString text = Sqlite::errorText(handle, rc, file);
     // errorText ends with SQLite's own text in brackets; name the dataset in it.
     const int open = int(text.lastIndexOf(QStringLiteral("\n(")));
     if (open >= 0)
         text.insert(open + 2, name() + QLatin1String(": "));
-    throw EDatabaseError(text);
+    return text;
+}
+
+void TADOQuery::failSql(sqlite3* handle, int rc) const {
+    throw EDatabaseError(sqlErrorText(handle, rc));
+}
+
+template <class F> void TADOQuery::inTransaction(sqlite3* handle, F write) {
+    // Immediate: the check and the write see the same rows, and no other program writes
+    // between them.
+    int rc = Sqlite::exec(handle, "BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK)
+        failSql(handle, rc);
+    try {
+        write();
+    } catch (...) {
+        Sqlite::exec(handle, "ROLLBACK");
+        throw;
+    }
+    rc = Sqlite::exec(handle, "COMMIT");
+    if (rc != SQLITE_OK) {
+        const QString text = sqlErrorText(handle, rc);
+        Sqlite::exec(handle, "ROLLBACK");
+        throw EDatabaseError(text);
+    }
+}
+
+QString TADOQuery::changedSince(sqlite3* handle, qint64 id, const QVector<QVariant>& expected,
+                                bool* gone) const {
+    *gone = false;
+    Sqlite::Statement st;
+    int rc = st.prepare(handle, (QStringLiteral("SELECT * FROM ") + Sqlite::quoted(m_table) +
+                                 QStringLiteral(" WHERE \"ID\"=?"))
+                                    .toUtf8());
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc == SQLITE_OK)
+        rc = st.step();
+    if (rc == SQLITE_DONE) {
+        *gone = true;
+        return QString();
+    }
+    if (rc != SQLITE_ROW)
+        failSql(handle, rc);
+    // Every column the rows were read with, those the program does not show included.
+    for (int c = 0; c < st.columnCount(); ++c) {
+        const int at = m_columnIndex.value(key(st.columnName(c)), -1);
+        if (at >= 0 && at < expected.size() && st.text(c) != expected.at(at))
+            return st.columnName(c);
+    }
+    return QString();
 }
 
 void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
-        fail(QStringLiteral("名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
+        fail(QStringLiteral(
+                 "名片列表现在没有打开，不能进行这项操作。请点“修        改”重新打开名片列表"
+                 "（查询之后也可以点“返        回”），然后再试。"),
              QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
@@ -259,8 +311,47 @@ void TADOQuery::Edit() {
     }
     m_buffer = rowValues(m_current);
     m_modified = QVector<bool>(m_columns.size(), false);
+    m_expected.clear();
     m_state = dsEdit;
     emit stateChanged();
+}
+
+void TADOQuery::EditChecked(const QVector<QVariant>& loaded) {
+    checkActive();
+    if (editing())
+        return;
+    Edit();
+    if (m_state == dsEdit)
+        m_expected = loaded;
+}
+
+QVector<QVariant> TADOQuery::CurrentValues() const {
+    checkActive();
+    if (m_current < 0)
+        return {};
+    if (editing())
+        return m_buffer;
+    return rowValues(m_current);
+}
+
+void TADOQuery::refreshRow(int row) {
+    const qint64 id = m_ids.at(row);
+    m_cache->remove(id);
+    try {
+        fetchRows({id});
+    } catch (const EDatabaseError&) {
+        // Read again when it is next looked at.
+    }
+    emit rowChanged(row);
+}
+
+void TADOQuery::dropRow(int row) {
+    const qint64 id = m_ids.at(row);
+    m_ids.removeAt(row);
+    m_cache->remove(id);
+    m_current = qMin(row, int(m_ids.size()) - 1);
+    emit rowRemoved(row);
+    emit currentChanged(m_current);
 }
 
 void TADOQuery::Post() {
@@ -312,19 +403,53 @@ void TADOQuery::writePending() {
             sets << name + QStringLiteral("=?");
         const QString sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                             sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?");
-        Sqlite::Statement st;
-        int rc = st.prepare(handle, sql.toUtf8());
-        for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
-            rc = st.bind(i + 1, values.at(i));
-        if (rc == SQLITE_OK)
-            rc = st.bind(int(values.size()) + 1, id);
-        if (rc == SQLITE_OK)
-            rc = st.step();
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
-        if (sqlite3_changes(handle) == 0)
-            fail(QStringLiteral("这张名片已被其他程序删除，修改没有保存。"),
+        auto update = [&] {
+            Sqlite::Statement st;
+            int rc = st.prepare(handle, sql.toUtf8());
+            for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+                rc = st.bind(i + 1, values.at(i));
+            if (rc == SQLITE_OK)
+                rc = st.bind(int(values.size()) + 1, id);
+            if (rc == SQLITE_OK)
+                rc = st.step();
+            if (rc != SQLITE_DONE)
+                failSql(handle, rc);
+            return sqlite3_changes(handle) > 0;
+        };
+        bool updated = false;
+        QString changed;
+        if (m_expected.isEmpty()) {
+            updated = update();
+        } else {
+            // Optimistic locking: written only over the values that were loaded.
+            bool gone = false;
+            inTransaction(handle, [&] {
+                changed = changedSince(handle, id, m_expected, &gone);
+                if (!gone && changed.isEmpty())
+                    updated = update();
+            });
+        }
+        if (!changed.isEmpty()) {
+            refreshRow(m_current);
+            fail(QStringLiteral("这张名片已被其他程序修改，这次的修改没有保存，"
+                                "输入的内容还在编辑框里。请重新载入（再点一次“修        改”）"
+                                "它现在的内容后再修改！"),
+                 QStringLiteral("Row cannot be located for updating. Some values may have been "
+                                "changed since it was last read (%1)")
+                     .arg(changed));
+        }
+        if (!updated) {
+            // Gone from the table: nothing to keep editing, and nothing to list any more.
+            m_state = dsBrowse;
+            m_buffer.clear();
+            m_modified.clear();
+            m_expected.clear();
+            emit stateChanged();
+            dropRow(m_current);
+            fail(QStringLiteral("这张名片已被其他程序删除，这次的修改没有保存，"
+                                "输入的内容还在编辑框里。列表中也已去掉这张名片。"),
                  QStringLiteral("Row cannot be located for updating"));
+        }
         if (m_modified.at(m_idColumn)) {
             bool ok = false;
             const qint64 newId = m_buffer.at(m_idColumn).toLongLong(&ok);
@@ -340,6 +465,7 @@ void TADOQuery::writePending() {
     m_state = dsBrowse;
     m_buffer.clear();
     m_modified.clear();
+    m_expected.clear();
     // Read back what the database made of the row ("ID", defaults); keep what was written
     // if that read fails, the row is stored either way.
     try {
@@ -352,6 +478,7 @@ void TADOQuery::writePending() {
 }
 
 void TADOQuery::Cancel() {
+    m_expected.clear();
     if (m_state == dsInsert) {
         const int row = m_current;
         m_ids.removeAt(row);
@@ -371,11 +498,11 @@ void TADOQuery::Cancel() {
     }
 }
 
-void TADOQuery::Delete() {
+bool TADOQuery::Delete() {
     checkActive();
     if (m_state == dsInsert) {
         Cancel();
-        return;
+        return true;
     }
     if (m_ids.isEmpty())
         fail(QStringLiteral("列表中没有名片，不能进行这项操作。"),
@@ -387,22 +514,35 @@ void TADOQuery::Delete() {
     sqlite3* handle = db();
     const int row = m_current;
     const qint64 id = m_ids.at(row);
-    Sqlite::Statement st;
-    int rc = st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
-                                 QStringLiteral(" WHERE \"ID\"=?"))
-                                    .toUtf8());
-    if (rc == SQLITE_OK)
-        rc = st.bind(1, id);
-    if (rc == SQLITE_OK)
-        rc = st.step();
-    if (rc != SQLITE_DONE)
-        failSql(handle, rc);
-    // A row another program deleted already is simply gone from the list too.
-    m_ids.removeAt(row);
-    m_cache->remove(id);
-    m_current = qMin(row, int(m_ids.size()) - 1);
-    emit rowRemoved(row);
-    emit currentChanged(m_current);
+    // The row as the list shows it is the one the user chose to delete.
+    const QVector<QVariant> shown = rowValues(row);
+    bool gone = false;
+    QString changed;
+    inTransaction(handle, [&] {
+        changed = changedSince(handle, id, shown, &gone);
+        if (gone || !changed.isEmpty())
+            return;
+        Sqlite::Statement st;
+        int rc = st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
+                                     QStringLiteral(" WHERE \"ID\"=?"))
+                                        .toUtf8());
+        if (rc == SQLITE_OK)
+            rc = st.bind(1, id);
+        if (rc == SQLITE_OK)
+            rc = st.step();
+        if (rc != SQLITE_DONE)
+            failSql(handle, rc);
+    });
+    if (!changed.isEmpty()) {
+        refreshRow(row);
+        fail(QStringLiteral("这张名片已被其他程序修改，没有删除。列表中现在显示的是它修改后的内容，"
+                            "请看过后再决定是否删除。"),
+             QStringLiteral("Row cannot be located for deleting. Some values may have been "
+                            "changed since it was last read (%1)")
+                 .arg(changed));
+    }
+    dropRow(row);
+    return !gone;
 }
 
 void TADOQuery::fetchPage(int row) const {

@@ -58,15 +58,24 @@ public:
     void Insert();
     /// Edit mode for the current row; acts as Insert on a dataset without rows.
     void Edit();
+    /// Edit mode for the current row, which Post writes only while the table still holds
+    /// `loaded` for it (the values it had when it was shown): a row another program has
+    /// changed or removed since is refused with an error, and nothing is written.
+    void EditChecked(const QVector<QVariant>& loaded);
     /// Writes the row being inserted or edited; does nothing in browse mode.
     void Post();
     /// Drops the row being inserted, or the edits of the row being edited.
     void Cancel();
     /// Removes the current row; the next row (or the previous, at the end) becomes current.
-    void Delete();
+    /// Refused with an error when another program has changed the row since it was read (the
+    /// row then shows what the table holds now). Returns false when another program had
+    /// removed it already: it is dropped from the rows all the same.
+    bool Delete();
 
     /// The current row's value of a column as text; empty for a missing value or no rows.
     QString FieldAsString(const QString& column) const;
+    /// The current row's values as read, one for each column; empty when there is no row.
+    QVector<QVariant> CurrentValues() const;
     /// Stores text into a column of the row being inserted or edited.
     void SetFieldAsString(const QString& column, const QString& text);
     /// Column names of the statement's result, in its order.
@@ -123,7 +132,18 @@ private:
     /// Posts a changed pending row, drops an unchanged one.
     void checkBrowseMode();
     [[noreturn]] void fail(const QString& message, const QString& technical) const;
+    /// Within a write transaction: what the table holds now for row `id` differs from
+    /// `expected`, in words for the user; empty when it does not. `gone` tells it is missing.
+    QString changedSince(sqlite3* handle, qint64 id, const QVector<QVariant>& expected,
+                         bool* gone) const;
+    /// Runs `write` in one immediate transaction, rolled back when it fails.
+    template <class F> void inTransaction(sqlite3* handle, F write);
     [[noreturn]] void failSql(sqlite3* db, int rc) const;
+    QString sqlErrorText(sqlite3* db, int rc) const;
+    /// Reads a row again, so that the list shows what the table holds now.
+    void refreshRow(int row);
+    /// Takes a row out of the list, which the table no longer holds.
+    void dropRow(int row);
     sqlite3* db() const;
     void bindParameters(Sqlite::Statement& statement) const;
     void fetchPage(int row) const;
@@ -138,6 +158,7 @@ private:
     int m_current = -1;
     QVector<QVariant> m_buffer; // values of the row being inserted or edited
     QVector<bool> m_modified;
+    QVector<QVariant> m_expected; // what a checked edit may only overwrite
     std::unique_ptr<RowCache> m_cache;
 
     // Captured when the dataset opens, so that later reads match the rows it opened with.
@@ -148,4 +169,21 @@ private:
     int m_beforeInsert = -1; // current row to return to when an insert is dropped
     QVector<QVariant> m_nullRow;
     mutable qint64 m_viewRetryAfter = 0; // views stop reading for a while after a failed read
+};
+
+/// Drops the row being inserted or edited when it goes out of scope still unposted, so that
+/// a save refused half way leaves the rows as they were before it.
+class TPendingRowGuard {
+public:
+    explicit TPendingRowGuard(TADOQuery* dataset)
+        : m_dataset(dataset) {}
+    ~TPendingRowGuard() {
+        if (m_dataset)
+            m_dataset->Cancel();
+    }
+    TPendingRowGuard(const TPendingRowGuard&) = delete;
+    TPendingRowGuard& operator=(const TPendingRowGuard&) = delete;
+
+private:
+    TADOQuery* m_dataset;
 };

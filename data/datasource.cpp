@@ -114,7 +114,16 @@ QVariant TDataSource::data(const QModelIndex& index, int role) const {
     const int row = datasetRow(index.row());
     if (column < 0 || row < 0)
         return QString();
-    return m_dataset->CellText(row, column);
+    return shownText(m_dataset->CellText(row, column));
+}
+
+QString TDataSource::shownText(const QString& text) {
+    if (text.size() <= kLongestShown)
+        return text;
+    qsizetype keep = kLongestShown - 1;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.left(keep) + QChar(0x2026);
 }
 
 QVariant TDataSource::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -23,6 +23,12 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    /// The most characters a cell shows: a longer text is cut there and ends in "…", since
+    /// laying out megabytes would freeze the view. The stored value is not touched.
+    static constexpr int kLongestShown = 4000;
+    /// `text` as a view shows it.
+    static QString shownText(const QString& text);
+
 private:
     void remap();
     void resetFromDataSet();

@@ -10,25 +10,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QStringList>
 #include <QUuid>
+#include <QVector>
 
 namespace {
-
-QString createStatements() {
-    QStringList columns;
-    columns << QStringLiteral("\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT");
-    // Plain TEXT with no constraints: the tables must take any text, the empty one included.
-    for (const FieldMapEntry& entry : kFieldMap)
-        columns << Sqlite::quoted(QString::fromUtf8(entry.column)) + QStringLiteral(" TEXT");
-    columns << QStringLiteral("\"添加日期\" TEXT NOT NULL DEFAULT (date('now','localtime'))");
-    return QStringLiteral("CREATE TABLE \"zl\" (") + columns.join(QStringLiteral(", ")) +
-           QStringLiteral(
-               ");"
-               "CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
-               "\"用户密码\" TEXT);"
-               "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);");
-}
 
 void check(sqlite3* db, int rc, const QString& path) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
@@ -49,7 +36,8 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
           const QString& path) {
     check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
     check(db, Sqlite::exec(db, "BEGIN"), path);
-    check(db, Sqlite::exec(db, createStatements().toUtf8().constData()), path);
+    for (const QString& statement : Schema::createStatements())
+        check(db, Sqlite::exec(db, statement.toUtf8().constData()), path);
     // The user password is kept in its stored (hashed) form, as the password change writes it.
     insert(db, "INSERT INTO \"yh\" (\"用户密码\") VALUES (?)", {hashPassword(userPassword)}, path);
 
@@ -62,9 +50,171 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
     check(db, Sqlite::exec(db, "COMMIT"), path);
 }
 
+// One object of a schema as the schema table lists it.
+struct Object {
+    QString type;
+    QString name;
+    QString table;
+    QString sql;
+    bool operator==(const Object& other) const {
+        return type == other.type && name == other.name && table == other.table && sql == other.sql;
+    }
+};
+
+size_t qHash(const Object& object, size_t seed = 0) {
+    return ::qHash(object.sql, seed) ^ ::qHash(object.name, seed);
+}
+
+// The schema table's entries longer than this are not ours (ours are a few hundred bytes);
+// they are refused before SQLite reads them.
+const int kLongestEntry = 64 * 1024;
+
+// The objects a set of statements makes, exactly as SQLite records them: made in memory,
+// so that the comparison follows SQLite's own way of storing the text.
+QVector<Object> objectsMadeBy(const QStringList& statements) {
+    Sqlite::Database db;
+    QVector<Object> objects;
+    if (db.open(QString(), Sqlite::OpenMode::Memory) != SQLITE_OK)
+        return objects;
+    for (const QString& statement : statements)
+        db.exec(statement.toUtf8().constData());
+    Sqlite::Statement st;
+    if (st.prepare(db.get(),
+                   "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid") !=
+        SQLITE_OK)
+        return objects;
+    while (st.step() == SQLITE_ROW)
+        objects.append({st.text(0).toString(), st.text(1).toString(), st.text(2).toString(),
+                        st.text(3).toString()});
+    return objects;
+}
+
+struct Known {
+    QVector<Object> required; // the tables every database of ours has
+    QSet<Object> all;         // everything a database of ours may hold
+    QSet<QString> ownTables;  // lower case
+};
+
+const Known& known() {
+    static const Known k = [] {
+        Known result;
+        const QVector<Object> made = objectsMadeBy(Schema::createStatements());
+        for (const Object& object : made) {
+            // Indexes come and go between versions; a table is there from the start.
+            if (object.type == QLatin1String("table"))
+                result.required.append(object);
+            result.all.insert(object);
+            result.ownTables.insert(object.table.toLower());
+        }
+        const QVector<Object> optional =
+            objectsMadeBy(Schema::createStatements() + Schema::optionalStatements());
+        for (const Object& object : optional)
+            result.all.insert(object);
+        return result;
+    }();
+    return k;
+}
+
+QString describe(const Object& object, const Known& k) {
+    const bool own = k.ownTables.contains(object.name.toLower());
+    if (object.type == QLatin1String("table"))
+        return own ? QStringLiteral("表“%1”的定义与本程序建立的不同").arg(object.name)
+                   : QStringLiteral("有本程序不建立的表“%1”").arg(object.name);
+    if (object.type == QLatin1String("index"))
+        return QStringLiteral("表“%1”上有本程序不建立的索引“%2”").arg(object.table, object.name);
+    if (object.type == QLatin1String("trigger"))
+        return QStringLiteral("表“%1”上有本程序不建立的触发器“%2”").arg(object.table, object.name);
+    if (object.type == QLatin1String("view"))
+        return own ? QStringLiteral("“%1”是一个视图，不是本程序建立的表").arg(object.name)
+                   : QStringLiteral("有本程序不建立的视图“%1”").arg(object.name);
+    return QStringLiteral("有本程序不建立的对象“%1”").arg(object.name);
+}
+
+// Keeps an oversized schema entry from being read while the schema is checked.
+class EntryLimit {
+public:
+    explicit EntryLimit(sqlite3* db)
+        : m_db(db)
+        , m_length(sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kLongestEntry))
+        , m_sql(sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, kLongestEntry)) {}
+    ~EntryLimit() {
+        sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, m_length);
+        sqlite3_limit(m_db, SQLITE_LIMIT_SQL_LENGTH, m_sql);
+    }
+    EntryLimit(const EntryLimit&) = delete;
+    EntryLimit& operator=(const EntryLimit&) = delete;
+
+private:
+    sqlite3* m_db;
+    int m_length;
+    int m_sql;
+};
+
 } // namespace
 
 namespace Schema {
+
+QStringList createStatements() {
+    QStringList columns;
+    columns << QStringLiteral("\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT");
+    // Plain TEXT with no constraints: the tables must take any text, the empty one included.
+    for (const FieldMapEntry& entry : kFieldMap)
+        columns << Sqlite::quoted(QString::fromUtf8(entry.column)) + QStringLiteral(" TEXT");
+    columns << QStringLiteral("\"添加日期\" TEXT NOT NULL DEFAULT (date('now','localtime'))");
+    return {
+        QStringLiteral("CREATE TABLE \"zl\" (") + columns.join(QStringLiteral(", ")) +
+            QLatin1Char(')'),
+        QStringLiteral("CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+                       "\"用户密码\" TEXT)"),
+        QStringLiteral("CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL)"),
+    };
+}
+
+QStringList optionalStatements() {
+    QStringList statements;
+    // The quick-find side tables (and anything else a later version adds to existing
+    // databases) go here, from the function that makes them.
+    return statements;
+}
+
+QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {
+    if (missing)
+        *missing = false;
+    const Known& k = known();
+    EntryLimit limit(db);
+    Sqlite::Statement st;
+    *rc = st.prepare(db, "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid");
+    if (*rc != SQLITE_OK)
+        return QString();
+    QSet<QString> present;
+    QString problem;
+    while (problem.isEmpty() && (*rc = st.step()) == SQLITE_ROW) {
+        const Object object{st.text(0).toString(), st.text(1).toString(), st.text(2).toString(),
+                            st.text(3).toString()};
+        present.insert(object.type + QLatin1Char('/') + object.name.toLower());
+        if (k.all.contains(object))
+            continue;
+        // Another program's tables may stand beside ours in the database in use, as long as
+        // nothing of theirs acts on ours.
+        if (strictness == Strictness::OwnTables && !k.ownTables.contains(object.table.toLower()) &&
+            !k.ownTables.contains(object.name.toLower()))
+            continue;
+        problem = describe(object, k);
+    }
+    if (*rc != SQLITE_ROW && *rc != SQLITE_DONE)
+        return QString();
+    *rc = SQLITE_OK;
+    if (!problem.isEmpty())
+        return problem;
+    for (const Object& object : k.required) {
+        if (!present.contains(object.type + QLatin1Char('/') + object.name.toLower())) {
+            if (missing)
+                *missing = true;
+            return QStringLiteral("缺少表“%1”").arg(object.name);
+        }
+    }
+    return QString();
+}
 
 void createDatabase(const QString& path, const QString& databasePassword,
                     const QString& userPassword) {

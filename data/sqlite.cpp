@@ -7,6 +7,8 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <cerrno>
+
 namespace Sqlite {
 
 Database& Database::operator=(Database&& other) noexcept {
@@ -34,16 +36,21 @@ int Database::open(const QString& file, OpenMode mode) {
         break;
     case OpenMode::Immutable:
         query = QStringLiteral("?mode=ro&immutable=1");
-        flags |= SQLITE_OPEN_READONLY;
+        flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW;
         break;
     case OpenMode::Create:
         query = QStringLiteral("?mode=rwc");
         flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
         break;
+    case OpenMode::Memory:
+        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY;
+        break;
     }
     const QString uri =
-        QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-        query;
+        mode == OpenMode::Memory
+            ? QStringLiteral("file::memory:")
+            : QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                  query;
     const int rc = sqlite3_open_v2(uri.toUtf8().constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK)
         return rc;
@@ -140,72 +147,98 @@ QString native(const QString& path) {
 
 namespace {
 
-// The file on a line of its own, so that it is never broken in two.
+// The file on a line of its own, so that it is never broken in two; without a file the
+// sentence just ends.
 QString named(const QString& file) {
-    return file.isEmpty() ? QString() : QStringLiteral("\n%1\n").arg(native(file));
+    return file.isEmpty() ? QStringLiteral("。") : QStringLiteral("：\n%1\n").arg(native(file));
 }
 
 } // namespace
 
 QString lockedText(const QString& file) {
-    return QStringLiteral("数据库文件正被其他程序使用，暂时不能读写：%1"
-                          "可能是本程序的另一个窗口、另一个正在运行的本程序，或打开了它的数据库工具。"
-                          "请关闭它或等它完成后重试。")
+    return QStringLiteral(
+               "数据库文件正被其他程序使用，暂时不能读写%1"
+               "可能是本程序的另一个窗口、另一个正在运行的本程序，或打开了它的数据库工具。"
+               "请关闭它或等它完成后重试。")
         .arg(named(file));
+}
+
+bool isNoRoom(sqlite3* db, int rc) {
+    if ((rc & 0xff) == SQLITE_FULL)
+        return true;
+    if ((rc & 0xff) != SQLITE_IOERR || !db)
+        return false;
+    // SQLite calls a write refused for want of room an I/O error; the system's code says more.
+    const int err = sqlite3_system_errno(db);
+    return err == ENOSPC || err == EFBIG
+#ifdef EDQUOT
+           || err == EDQUOT
+#endif
+        ;
 }
 
 QString errorText(sqlite3* db, int rc, const QString& file) {
     const QString detail = technicalText(db, rc);
     QString text;
-    switch (rc & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        text = lockedText(file);
-        break;
-    case SQLITE_FULL:
-        text = QStringLiteral("磁盘空间不足，数据库文件无法写入：%1请释放磁盘空间后重试。")
+    if (isNoRoom(db, rc)) {
+        text = QStringLiteral("磁盘空间不足，数据库文件无法写入，这次的改动没有保存%1"
+                              "请删除不需要的文件、释放磁盘空间后重试。")
                    .arg(named(file));
-        break;
-    case SQLITE_READONLY:
-        if (rc == SQLITE_READONLY_DBMOVED)
-            text = QStringLiteral("数据库文件在本程序运行时被删除、移动或替换：%1"
-                                  "本程序不再写入它。请退出并重新启动本程序。")
+    } else {
+        switch (rc & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            text = lockedText(file);
+            break;
+        case SQLITE_READONLY:
+            if (rc == SQLITE_READONLY_DBMOVED)
+                text = QStringLiteral("数据库文件在本程序运行时被删除、移动或替换%1"
+                                      "本程序不再写入它，这次的改动没有保存。"
+                                      "请退出并重新启动本程序。")
+                           .arg(named(file));
+            else if (rc == SQLITE_READONLY_DIRECTORY)
+                text = QStringLiteral("数据库文件所在的文件夹不允许写入，这次的改动没有保存%1"
+                                      "请检查这个文件夹的写入权限后重试。")
+                           .arg(named(file));
+            else
+                text = QStringLiteral("数据库文件是只读的，这次的改动没有保存%1"
+                                      "请检查该文件和它所在文件夹的写入权限后重试。")
+                           .arg(named(file));
+            break;
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            text = QStringLiteral("无法打开数据库文件%1"
+                                  "请确认它存在，并检查该文件和它所在文件夹的读写权限。")
                        .arg(named(file));
-        else
-            text = QStringLiteral("数据库文件是只读的，无法写入：%1"
-                                  "请检查该文件和它所在文件夹的写入权限后重试。")
+            break;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            text =
+                QStringLiteral("数据库文件已损坏，或不是本程序的数据库%1"
+                               "请用备份替换它（系统 → 恢复数据），或用 mkvelmora 新建一个数据库。")
+                    .arg(named(file));
+            break;
+        case SQLITE_IOERR:
+            text = QStringLiteral("读写数据库文件时发生磁盘错误%1"
+                                  "请检查磁盘和磁盘空间后重试。")
                        .arg(named(file));
-        break;
-    case SQLITE_CANTOPEN:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        text = QStringLiteral("无法打开数据库文件：%1"
-                              "请确认它存在，并检查该文件和它所在文件夹的读写权限。")
-                   .arg(named(file));
-        break;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        text = QStringLiteral("数据库文件已损坏，或不是本程序的数据库：%1"
-                              "请用备份替换它（系统 → 恢复数据），或用 mkvelmora 新建一个数据库。")
-                   .arg(named(file));
-        break;
-    case SQLITE_IOERR:
-        text = QStringLiteral("读写数据库文件时发生磁盘错误：%1"
-                              "请检查磁盘和磁盘空间后重试。")
-                   .arg(named(file));
-        break;
-    case SQLITE_NOMEM:
-        text = QStringLiteral("内存不足，数据库操作没有完成。请关闭其他程序后重试。");
-        break;
-    case SQLITE_TOOBIG:
-        text = QStringLiteral("要保存的内容太大，数据库无法存放。请缩短后重试。");
-        break;
-    case SQLITE_INTERRUPT:
-        text = QStringLiteral("数据库操作已取消。");
-        break;
-    default:
-        text = QStringLiteral("数据库操作失败，没有完成。%1").arg(named(file));
-        break;
+            break;
+        case SQLITE_NOMEM:
+            text = QStringLiteral("内存不足，数据库操作没有完成。请关闭其他程序后重试。");
+            break;
+        case SQLITE_TOOBIG:
+            text = QStringLiteral("要保存的内容太大，数据库无法存放。请缩短后重试。");
+            break;
+        case SQLITE_INTERRUPT:
+            text = QStringLiteral("数据库操作已取消。");
+            break;
+        default:
+            text = QStringLiteral("数据库操作失败，没有完成%1"
+                                  "请重试；如果一再出现，请用备份恢复数据库（系统 → 恢复数据）。")
+                       .arg(named(file));
+            break;
+        }
     }
     // The technical text last, in ASCII brackets, for whoever helps the user.
     return text.trimmed() + QStringLiteral("\n(") + detail + QLatin1Char(')');

@@ -16,8 +16,10 @@ constexpr int kBusyTimeoutMs = 1500;
 enum class OpenMode {
     ReadWrite, ///< an existing file; never creates one
     ReadOnly,  ///< an existing file, read only
-    Immutable, ///< read only, no locks, no journal played: the bytes exactly as they are
+    Immutable, ///< read only, no locks, no journal played, never through a symbolic link:
+               ///< the bytes exactly as they are
     Create,    ///< a new file
+    Memory,    ///< a new database in memory; the file name is ignored
 };
 
 /// One connection, closed when it goes out of scope. Every connection refuses what a
@@ -80,6 +82,8 @@ bool isBusy(int rc);
 QString technicalText(sqlite3* db, int rc);
 /// What went wrong with `file`, in words a user can act on, with SQLite's text after it.
 QString errorText(sqlite3* db, int rc, const QString& file = QString());
+/// Whether a failed write means there is no room: a full disk, a quota or a size limit.
+bool isNoRoom(sqlite3* db, int rc);
 /// The message for a file another program holds.
 QString lockedText(const QString& file);
 /// Runs statements that return no rows; returns SQLite's result code.

@@ -3,6 +3,7 @@
 #include "data/adoquery.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/application.h"
+#include "platform/messagebox.h"
 #include "platform/window.h"
 
 #include <QScreen>
@@ -45,7 +46,8 @@ int TFrmSC::WMNCHitTest(const QPoint& globalPos) {
 }
 
 void TFrmSC::Button1Click() {
-    FrmMain->ADOQuery1->Delete();
+    if (!FrmMain->ADOQuery1->Delete())
+        Platform::showMessage(QStringLiteral("这张名片已被其他程序删除了。"));
     FrmMain->PageControlZL->setVisible(false);
     close();
 }

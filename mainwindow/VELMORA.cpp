@@ -26,6 +26,8 @@
 #include <QScreen>
 #include <QTabBar>
 
+#include <limits>
+
 TFrmMain* FrmMain = nullptr;
 
 const QString TFrmMain::kHomePage = QStringLiteral("http://www.qel.example");
@@ -132,6 +134,14 @@ void TFrmMain::setUpLooks() {
     };
     SpeedButtonF->setIcon(glyph(QStringLiteral(":/images/arrow_right.png")));
     SpeedButtonS->setIcon(glyph(QStringLiteral(":/images/arrow_left.png")));
+
+    // No input limits its length but those whose stored settings do (the passwords, the
+    // postcodes): the toolkit's own limit would cut a pasted text short without a word.
+    const int toolkitLimit = QLineEdit().maxLength();
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) {
+        if (edit->maxLength() == toolkitLimit)
+            edit->setMaxLength(std::numeric_limits<int>::max());
+    }
 
     // Every character of a password shows as "*".
     for (QLineEdit* edit : {EditXMM, EditXMMHD})
@@ -491,6 +501,7 @@ void TFrmMain::clearEditor() {
 void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
+    m_loadedValues = ADOQuery1->CurrentValues();
     m_editor->load([this](const QString& column) { return ADOQuery1->FieldAsString(column); });
 }
 
@@ -556,6 +567,8 @@ void TFrmMain::saveNewCard() {
         return;
     }
     ADOQuery1->Open();
+    // A refused save leaves no half-made card behind to be posted by the next one.
+    TPendingRowGuard pending(ADOQuery1);
     ADOQuery1->Insert();
     storeEditor();
     ADOQuery1->Post();
@@ -616,6 +629,7 @@ void TFrmMain::saveModifiedCard() {
     }
     // The save writes the card that was loaded, wherever the cursor has gone since.
     // A card loaded from an empty list is a new one, as editing an empty list would make it.
+    TPendingRowGuard pending(ADOQuery1);
     if (m_loadedFromEmptyList) {
         ADOQuery1->Insert();
     } else {
@@ -623,12 +637,13 @@ void TFrmMain::saveModifiedCard() {
             Platform::showMessage(QStringLiteral("这条记录已不存在，无法保存修改！"));
             return;
         }
-        ADOQuery1->Edit();
+        ADOQuery1->EditChecked(m_loadedValues);
     }
     storeEditor();
     ADOQuery1->Post();
     m_loadedFromEmptyList = false;
     m_loadedId = ADOQuery1->CurrentId();
+    m_loadedValues = ADOQuery1->CurrentValues();
     clearEditor();
     setModeMarker(kModifying);
     PageControlZL->setVisible(false);
@@ -751,21 +766,24 @@ void TFrmMain::Button2Click() {
 // ---- Backup and restore --------------------------------------------------------------------
 
 void TFrmMain::reopenCards() {
-    if (!ADOConnection1->Connected())
-        ADOConnection1->Open();
-    ADOQuery1->Open();
+    reopenCardList(ADOConnection1, ADOQuery1);
+}
+
+void TFrmMain::closeConnection() {
+    if (ADOConnection1->Connected())
+        ADOConnection1->Close();
 }
 
 void TFrmMain::N10Click() {
     using namespace Platform;
     PageControlSYS->setVisible(false);
     ButtonXGQD->setVisible(false);
-    if (ADOConnection1->Connected())
-        ADOConnection1->Close();
     const QString backup = programFolder() + kBackupFile;
     const QString database = programFolder() + kDatabaseFile;
     QString reason;
-    if (backupDatabase(database, backup, &reason))
+    // The connection is closed only once the copy goes ahead: a backup refused before that
+    // (another program holding the file) leaves the list as it was.
+    if (backupDatabase(database, backup, &reason, [this] { closeConnection(); }))
         messageBox(this, QStringLiteral("数据库备份成功!"), kNoticeCaption, MB_ICONINFORMATION);
     else
         messageBox(this, QStringLiteral("数据库备份失败!") + QLatin1Char('\n') + reason,
@@ -780,18 +798,17 @@ void TFrmMain::N11Click() {
     if (messageBox(this, QStringLiteral("确认要还原数据么? "), kNoticeCaption,
                    MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    if (ADOConnection1->Connected())
-        ADOConnection1->Close();
     const QString database = programFolder() + kDatabaseFile;
     const QString backup = programFolder() + kBackupFile;
     QString reason;
-    if (!fileExists(backup)) {
+    if (!fileExists(backup) && !isSymLink(backup)) {
         messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
                    MB_ICONINFORMATION);
-    } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString)) {
+    } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString, &reason)) {
         // Checked before anything is replaced: a damaged copy would take the cards with it.
-        messageBox(this, QStringLiteral("备份数据已损坏,不能还原"), kNoticeCaption, MB_ICONWARNING);
-    } else if (restoreDatabase(backup, database, &reason)) {
+        messageBox(this, QStringLiteral("备份数据已损坏,不能还原") + QLatin1Char('\n') + reason,
+                   kNoticeCaption, MB_ICONWARNING);
+    } else if (restoreDatabase(backup, database, &reason, [this] { closeConnection(); })) {
         messageBox(this, QStringLiteral("数据库还原成功!"), kNoticeCaption, MB_ICONINFORMATION);
     } else {
         messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,

@@ -137,12 +137,15 @@ private:
     void closeSystemPages();
     void openHomePage();
     void reopenCards();
+    void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
-    // The card the editor was loaded from, so that a save writes that card.
+    // The card the editor was loaded from, so that a save writes that card, and only while
+    // no other program has changed it since.
     qint64 m_loadedId = 0;
+    QVector<QVariant> m_loadedValues;
     bool m_loadedFromEmptyList = false;
 };
 

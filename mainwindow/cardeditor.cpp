@@ -6,6 +6,7 @@
 #include "data/fieldmap.h"
 
 #include <QComboBox>
+#include <QTextDocument>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -13,6 +14,17 @@ namespace {
 
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+// Longer texts are shown shortened and cannot be changed in the editor: laying out
+// megabytes freezes the window. The whole text is written back as it was loaded.
+const int kLongestEditable = 100000;
+
+QString shortenedText(const QString& text) {
+    qsizetype keep = kLongestEditable;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.left(keep) + QChar(0x2026);
+}
 
 EError missingInput(const QString& control) {
     return EError(
@@ -46,15 +58,40 @@ QString CardEditor::shown(const Input& input) {
     return std::visit(Overloaded{[](QLineEdit* w) { return w->text(); },
                                  [](TMaskEdit* w) { return w->value(); },
                                  [](QComboBox* w) { return w->currentText(); },
-                                 [](QPlainTextEdit* w) { return w->toPlainText(); }},
+                                 [](QPlainTextEdit* w) {
+                                     // The plain-text reading turns no-break spaces into
+                                     // blanks; the raw one keeps them.
+                                     QString text = w->document()->toRawText();
+                                     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+                                     return text;
+                                 }},
                       input.widget);
 }
 
 void CardEditor::load(Input& input, const QString& text) {
-    std::visit(Overloaded{[&text](QLineEdit* w) { w->setText(text); },
+    const bool shortened = text.size() > kLongestEditable;
+    const QString shownText = shortened ? shortenedText(text) : text;
+    const QString tip = shortened
+                            ? QStringLiteral("这一栏有 %1 个字符，太长了，这里只显示开头部分，"
+                                             "不能在这里修改；保存时原样保留。")
+                                  .arg(text.size())
+                            : QString();
+    std::visit(Overloaded{[&](QLineEdit* w) {
+                              w->setReadOnly(shortened);
+                              w->setToolTip(tip);
+                              w->setText(shownText);
+                          },
                           [&text](TMaskEdit* w) { w->setValue(text); },
-                          [&text](QComboBox* w) { w->setEditText(text); },
-                          [&text](QPlainTextEdit* w) { w->setPlainText(text); }},
+                          [&](QComboBox* w) {
+                              w->lineEdit()->setReadOnly(shortened);
+                              w->setToolTip(tip);
+                              w->setEditText(shownText);
+                          },
+                          [&](QPlainTextEdit* w) {
+                              w->setReadOnly(shortened);
+                              w->setToolTip(tip);
+                              w->setPlainText(shownText);
+                          }},
                input.widget);
     input.shownAfterLoad = shown(input);
     // An empty text reads back as the input shows it: six blanks in a postcode box.

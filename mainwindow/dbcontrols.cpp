@@ -349,7 +349,7 @@ void TValueListEditor::addRow(const QString& key, const QString& value) {
     keyItem->setFlags(Qt::ItemIsEnabled);
     keyItem->setBackground(kMoneyGreen);
     setItem(row, 0, keyItem);
-    setItem(row, 1, new QTableWidgetItem(value));
+    setItem(row, 1, new QTableWidgetItem(TDataSource::shownText(value)));
 }
 
 QStringList TValueListEditor::lines() const {

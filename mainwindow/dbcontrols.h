@@ -68,6 +68,7 @@ public:
     explicit TValueListEditor(QWidget* parent = nullptr);
 
     void clearRows();
+    /// A value longer than a grid cell shows is cut as the grid cuts it.
     void addRow(const QString& key, const QString& value);
     /// The rows as "key=value" lines.
     QStringList lines() const;

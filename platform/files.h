@@ -16,12 +16,27 @@ bool programFolderIsUserData();
 void setProgramFolderForTesting(const QString& folder);
 
 bool fileExists(const QString& path);
+/// Whether `path` itself is a symbolic link (the link is not followed).
+bool isSymLink(const QString& path);
+
+/// Whether a system error code means that there is no room left: a full disk, a quota or a
+/// file size limit.
+bool isNoRoom(int error);
+/// What went wrong with `path`, in words a user can act on, with the system's text last.
+QString fileErrorText(int error, const QString& path, bool writing);
+
+/// Opens `path` for reading; a symbolic link is refused, not followed.
+bool openWithoutLinks(QFile& file, const QString& path, QString* reason);
 
 /// Replaces `target` with a copy of `source`: the copy goes to a temporary file beside the
-/// target, is flushed to disk, and only then renamed over it. On failure the target is as
-/// it was, no temporary file is left, and `reason` says why.
-bool copyFileReplacing(const QString& source, const QString& target, QString* reason);
+/// target, is flushed to disk, and only then renamed over it. A symbolic link named `target`
+/// is itself replaced; the file it points to is never written. On failure the target is as
+/// it was, no temporary file is left, `reason` says why and `noRoom` tells whether for want
+/// of room.
+bool copyFileReplacing(const QString& source, const QString& target, QString* reason,
+                       bool* noRoom = nullptr);
 /// The same from a file already open for reading, which is left open.
-bool copyFileReplacing(QFile& source, const QString& target, QString* reason);
+bool copyFileReplacing(QFile& source, const QString& target, QString* reason,
+                       bool* noRoom = nullptr);
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
 
 namespace Platform {
@@ -42,33 +43,84 @@ QString applicationTitle()
     return dot < 0 ? name : name.left(dot);
 }
 
-int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags)
-{
+namespace {
+
+// A line that is a file's path: from the root of a file system, a drive or a share.
+bool isPath(const QString& line) {
+    return line.startsWith(QLatin1Char('/')) || line.startsWith(QLatin1String("\\\\")) ||
+           (line.size() > 2 && line.at(0).isLetter() && line.at(1) == QLatin1Char(':') &&
+            (line.at(2) == QLatin1Char('\\') || line.at(2) == QLatin1Char('/')));
+}
+
+// The widest text the box can show on one line: the toolkit's box grows only so far.
+int widestLine(const QWidget* box) {
+    const QScreen* screen = box->screen();
+    const int width = screen ? screen->availableGeometry().width() : 800;
+    const int limit = width <= 1024 ? width : qMin(width - 480, 1000);
+    return limit - 120; // the icon and the margins
+}
+
+// The text as paragraphs that wrap, except the lines naming a file: those stay whole as
+// long as the box can show them whole (a longer one would be cut off, so it wraps).
+QString asRichText(const QString& text, const QFontMetrics& metrics, int widest) {
+    QString html = QStringLiteral("<html><body>");
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const bool whole = isPath(line) && metrics.horizontalAdvance(line) <= widest;
+        html += whole ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
+                      : QStringLiteral("<p style=\"margin:0\">");
+        html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
+        html += QStringLiteral("</p>");
+    }
+    return html + QStringLiteral("</body></html>");
+}
+
+} // namespace
+
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
+                                            const QString& caption, unsigned flags) {
+    auto box = std::make_unique<QMessageBox>(owner);
+    box->setWindowTitle(caption);
+    box->setTextFormat(Qt::RichText);
+    box->setText(asRichText(text, box->fontMetrics(), widestLine(box.get())));
+    switch (flags & MB_ICONMASK) {
+    case MB_ICONSTOP:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box->setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONWARNING:
+        box->setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONINFORMATION:
+        box->setIcon(QMessageBox::Information);
+        break;
+    default:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
+    }
+    if ((flags & MB_TYPEMASK) == MB_YESNO) {
+        QPushButton* yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+        box->addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        box->setDefaultButton(yes);
+    } else {
+        QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
+    return box;
+}
+
+int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags) {
     if (g_recorder)
         return g_recorder->answer(text, caption, flags);
 
-    QMessageBox box(owner);
-    box.setWindowTitle(caption);
-    box.setText(text);
-    switch (flags & MB_ICONMASK) {
-    case MB_ICONSTOP: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
-    }
-    if ((flags & MB_TYPEMASK) == MB_YESNO) {
-        QPushButton* yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
-        QPushButton* no = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
-        box.exec();
-        return box.clickedButton() == yes ? IDYES : box.clickedButton() == no ? IDNO : IDCANCEL;
-    }
-    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    box.exec();
-    return IDOK;
+    const std::unique_ptr<QMessageBox> box = makeMessageBox(owner, text, caption, flags);
+    box->exec();
+    if ((flags & MB_TYPEMASK) != MB_YESNO)
+        return IDOK;
+    const QMessageBox::ButtonRole role = box->buttonRole(box->clickedButton());
+    return role == QMessageBox::YesRole ? IDYES : role == QMessageBox::NoRole ? IDNO : IDCANCEL;
 }
 
 void showMessage(const QString& text)

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+class QMessageBox;
 class QWidget;
 
 namespace Platform {
@@ -24,7 +27,11 @@ enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 QString applicationTitle();
 
 /// A message box with caption, icon and buttons taken from `flags`; returns the button pressed.
+/// A line of the text that names a file is never broken.
 int messageBox(QWidget* owner, const QString& text, const QString& caption, unsigned flags);
+/// The box messageBox() shows, made but not shown (also for looking at its layout).
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget* owner, const QString& text,
+                                            const QString& caption, unsigned flags);
 
 /// The plain notice: the text, the application's title, no icon, one OK button.
 void showMessage(const QString& text);

@@ -12,6 +12,13 @@
 
 #include <stdexcept>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace TestSupport {
 
 QString storedDatabasePassword() {
@@ -42,6 +49,50 @@ ProgramFolder::~ProgramFolder() {
 QString ProgramFolder::path() const {
     return m_dir.path() + QLatin1Char('/');
 }
+
+#ifdef Q_OS_UNIX
+FullDisk::FullDisk() {
+    // A write past the limit then fails as on a full disk instead of ending the process.
+    m_signal = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_soft = limit.rlim_cur;
+    limit.rlim_cur = 0;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FullDisk::~FullDisk() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_soft);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, m_signal);
+}
+
+QString inChild(const std::function<QString()>& work) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        const QByteArray out = work().toUtf8();
+        if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
+            ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    QByteArray out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, int(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return QString::fromUtf8(out);
+}
+#endif
 
 namespace {
 template <class F> void withDatabase(const QString& file, F f) {

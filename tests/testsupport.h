@@ -3,6 +3,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace TestSupport {
 
 /// The database password the stored connection settings carry.
@@ -28,6 +30,25 @@ private:
 QString technical(const QString& message);
 /// Whether a message opens in Chinese, as every message of the program does.
 bool opensInChinese(const QString& message);
+
+#ifdef Q_OS_UNIX
+/// While it lives no file of this process can grow: the disk is full as far as the program
+/// can tell.
+class FullDisk {
+public:
+    FullDisk();
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+private:
+    unsigned long long m_soft = 0;
+    void (*m_signal)(int) = nullptr;
+};
+
+/// Runs `work` in a child process and gives back the text it returned.
+QString inChild(const std::function<QString()>& work);
+#endif
 
 /// Runs an SQL statement directly on a database file (outside the program), for checks.
 void exec(const QString& databaseFile, const QString& sql);

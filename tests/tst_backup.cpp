@@ -6,8 +6,11 @@
 #include "data/adoquery.h"
 #include "data/backup.h"
 #include "data/connectionstring.h"
+#include "data/dberror.h"
+#include "data/fieldmap.h"
 #include "data/password.h"
 #include "data/schema.h"
+#include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
 
 #include <QDir>
@@ -15,6 +18,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -85,41 +89,27 @@ bool sameBox(const MessageBoxRecorder::Box& box, const QString& text, unsigned f
     return false;
 }
 
-// A database of this program grown past `megabytes` by a table of its own.
+// A database of this program grown past `megabytes` by a card with long notes.
 void makeLarge(const QString& file, int megabytes) {
-    exec(file, QStringLiteral("create table pad (x)"));
-    exec(file, QStringLiteral("insert into pad values (zeroblob(%1))").arg(megabytes << 20));
+    exec(file, QStringLiteral("insert into zl (姓名, 备注) values ('pad', zeroblob(%1))")
+                   .arg(megabytes << 20));
+}
+
+// Runs statements on a file through a connection of its own that trusts what it is told
+// (another program's), so that the schema can be written to as a crafted file would be.
+void rawExec(const QString& file, const char* sql) {
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &error);
+    QVERIFY2(rc == SQLITE_OK, error);
+    sqlite3_close(db);
 }
 
 QString copyOf(const QString& file, const QString& name) {
     const QString copy = QFileInfo(file).absolutePath() + QLatin1Char('/') + name;
     QFile::remove(copy);
     return QFile::copy(file, copy) ? copy : QString();
-}
-
-// Runs `work` in a child process and gives back the text it returned.
-QString inChild(const std::function<QString()>& work) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return QStringLiteral("no pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        const QByteArray out = work().toUtf8();
-        if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
-            ::_exit(2);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    QByteArray out;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, int(n));
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return QString::fromUtf8(out);
 }
 
 QString outcome(bool ok, const QString& reason) {
@@ -303,7 +293,7 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("why");
         QTest::newRow("folder") << "folder"
-                                << "not a file";
+                                << "不是一个文件";
         QTest::newRow("empty") << "empty"
                                << "文件是空的";
         QTest::newRow("truncated") << "truncated"
@@ -311,17 +301,17 @@ private slots:
         QTest::newRow("random bytes") << "random"
                                       << "不是数据库文件";
         QTest::newRow("other program") << "other"
-                                       << "没有数据库密码记录";
+                                       << "本程序不建立的表“notes”";
         QTest::newRow("other password") << "password"
                                         << "数据库密码不符";
         QTest::newRow("no zl") << "nozl"
-                               << "no table zl";
+                               << "缺少表“zl”";
         QTest::newRow("no yh") << "noyh"
-                               << "no table yh";
+                               << "缺少表“yh”";
         QTest::newRow("zl column missing") << "column"
-                                           << "table zl has no column";
+                                           << "表“zl”的定义与本程序建立的不同";
         QTest::newRow("damaged page") << "page"
-                                      << "";
+                                      << "文件已损坏";
     }
 
     void damagedBackupIsRefused() {
@@ -380,7 +370,8 @@ private slots:
         if (kind == QLatin1String("folder"))
             QVERIFY(sameBox(program.boxes.boxes().at(1), kNoBackup, Platform::MB_ICONINFORMATION));
         else
-            QVERIFY(sameBox(program.boxes.boxes().at(1), kDamaged, Platform::MB_ICONWARNING));
+            QVERIFY(sameBox(program.boxes.boxes().at(1), kDamaged + QLatin1Char('\n') + reason,
+                            Platform::MB_ICONWARNING));
         QCOMPARE(bytes(program.folder.database()), database);
         QCOMPARE(bytes(bak), backup);
         QCOMPARE(entries(program.folder.path()), before);
@@ -399,7 +390,7 @@ private slots:
         const QString missing = folder.path() + QStringLiteral("missing.bak");
         QString reason;
         QVERIFY(!isRestorableBackup(missing, cs, &reason));
-        QVERIFY(reason.contains(QStringLiteral("does not exist")));
+        QVERIFY(reason.contains(QStringLiteral("文件不存在")));
         QCOMPARE(entries(folder.path()),
                  QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
     }
@@ -429,7 +420,7 @@ private slots:
         write(folder.database(), QByteArray(8192, '\x01'));
         QString reason;
         QVERIFY(!backupDatabase(folder.database(), folder.backup(), &reason));
-        QVERIFY2(reason.contains(QStringLiteral("cannot be read")), qPrintable(reason));
+        QVERIFY2(reason.contains(QStringLiteral("数据库文件读不出来")), qPrintable(reason));
         QCOMPARE(bytes(folder.backup()), backup);
     }
 
@@ -494,14 +485,230 @@ private slots:
             QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")),
                      qPrintable(box.text));
             QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
+            QCOMPARE(boxes.size(), 1 + int(restore));
             QCOMPARE(bytes(program.folder.database()), database);
             QCOMPARE(bytes(program.folder.backup()), backup);
+            // The list is open as before the command (what it shows waits for the lock).
+            QVERIFY(m->ADOQuery1->Active());
+            QCOMPARE(m->ADOQuery1->RecordCount(), 2);
         }
-        // Once the other program has let go, the same command works.
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        // Delete and search work at once, and the same command once the other has let go.
         program.boxes.clear();
+        m->ADOQuery1->Last();
+        m->SpeedButton3Click();
+        FrmSC->Button1->click();
+        QVERIFY(program.boxes.boxes().isEmpty());
+        search(QStringLiteral("姓名"), QStringLiteral("张"));
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+        m->SpeedButton5Click();
+        addCards({QStringLiteral("李四")});
         (restore ? m->N11 : m->N10)->trigger();
         QCOMPARE(program.boxes.texts().last(), restore ? kRestored : kBackedUp);
         QCOMPARE(names().size(), restore ? 1 : 2);
+    }
+
+    void aListThatCannotBeReopenedSaysSo() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->ADOConnection1->Close();
+        QString error;
+        {
+            OtherProgram other;
+            if (!other.start(program.folder.database(), QStringLiteral("begin exclusive")))
+                QSKIP("needs the sqlite3 shell to hold the database");
+            try {
+                reopenCardList(m->ADOConnection1, m->ADOQuery1);
+            } catch (const EDatabaseError& e) {
+                error = e.message();
+            }
+        }
+        QVERIFY2(error.startsWith(QStringLiteral("名片列表没能重新打开，现在是空的")),
+                 qPrintable(error));
+        QVERIFY(error.contains(QStringLiteral("正被其他程序使用")));
+        // What the message says opens it again.
+        m->SpeedButton2Click();
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList{QStringLiteral("张三")});
+    }
+
+    void diskFullAroundTheCommands_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("backup") << false;
+        QTest::newRow("restore") << true;
+    }
+
+    void diskFullAroundTheCommands() {
+        QFETCH(bool, restore);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+        const QByteArray backup = bytes(program.folder.backup());
+        {
+            FullDisk full;
+            (restore ? m->N11 : m->N10)->trigger();
+        }
+        const QVector<MessageBoxRecorder::Box> boxes = program.boxes.boxes();
+        QCOMPARE(boxes.size(), 1 + int(restore));
+        const QString text = boxes.last().text;
+        QVERIFY2(text.startsWith((restore ? kRestoreFailed : kBackupFailed) +
+                                 QStringLiteral("磁盘空间不足")),
+                 qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("释放磁盘空间")));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(bytes(program.folder.backup()), backup);
+        QCOMPARE(entries(program.folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    // ---- Backups that are not what the program makes ----
+
+    void craftedBackupIsRefusedAtOnce_data() {
+        QTest::addColumn<QByteArray>("craft");
+        QTest::addColumn<QString>("why");
+        QStringList viewColumns{QStringLiteral("x AS \"ID\"")};
+        for (const char* column : kCardColumns) {
+            if (QByteArray(column) != "ID")
+                viewColumns << QStringLiteral("'' AS \"%1\"").arg(QString::fromUtf8(column));
+        }
+        QTest::newRow("zl an endless view")
+            << (QStringLiteral("DROP TABLE zl; CREATE VIEW zl AS WITH RECURSIVE c(x) AS "
+                               "(SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT ") +
+                viewColumns.join(QStringLiteral(", ")) + QStringLiteral(" FROM c"))
+                   .toUtf8()
+            << QStringLiteral("“zl”是一个视图");
+        QTest::newRow("trigger emptying zl")
+            << QByteArray("CREATE TRIGGER t AFTER INSERT ON zl BEGIN DELETE FROM zl; END")
+            << QStringLiteral("触发器“t”");
+        QTest::newRow("trigger resetting the password")
+            << QByteArray("CREATE TRIGGER p AFTER INSERT ON zl BEGIN "
+                          "UPDATE yh SET 用户密码 = ''; END")
+            << QStringLiteral("触发器“p”");
+        QTest::newRow("yh a view") << QByteArray("DROP TABLE yh; CREATE VIEW yh AS "
+                                                 "SELECT 1 AS ID, '' AS 用户密码")
+                                   << QStringLiteral("“yh”是一个视图");
+        QTest::newRow("default of 500 MB")
+            << QByteArray("PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = "
+                          "replace(sql, 'date(''now'',''localtime'')', 'zeroblob(500000000)') "
+                          "WHERE name = 'zl'")
+            << QStringLiteral("表“zl”的定义与本程序建立的不同");
+        QTest::newRow("default of a 5 MB literal")
+            << QByteArray("PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = "
+                          "replace(sql, 'date(''now'',''localtime'')', "
+                          "'x''' || hex(zeroblob(5000000)) || '''') WHERE name = 'zl'")
+            << QStringLiteral("too big");
+        QTest::newRow("an index of its own")
+            << QByteArray("CREATE INDEX slow ON zl (length(zeroblob(100000000)))")
+            << QStringLiteral("索引“slow”");
+    }
+
+    void craftedBackupIsRefusedAtOnce() {
+        QFETCH(QByteArray, craft);
+        QFETCH(QString, why);
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        rawExec(program.folder.backup(), craft.constData());
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+
+        QElapsedTimer timer;
+        timer.start();
+        QString reason;
+        const bool restorable = isRestorableBackup(program.folder.backup(),
+                                                   m->ADOConnection1->ConnectionString, &reason);
+        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
+        QVERIFY(!restorable);
+        QVERIFY2(reason.contains(why), qPrintable(reason));
+        QVERIFY(reason.contains(QStringLiteral("\n") +
+                                QDir::toNativeSeparators(program.folder.backup()) +
+                                QStringLiteral("\n")));
+
+        m->N11->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QVERIFY(m->ADOQuery1->Active());
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    void paddedBackupIsRefusedUnread() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        m->N10Click();
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        {
+            // Ten gigabytes of zeros after a real backup, without taking the room.
+            QFile f(program.folder.backup());
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() + (qint64(10) << 30)));
+        }
+        const QByteArray database = bytes(program.folder.database());
+        QElapsedTimer timer;
+        timer.start();
+        QString reason;
+        const bool restorable = isRestorableBackup(program.folder.backup(),
+                                                   m->ADOConnection1->ConnectionString, &reason);
+        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
+        QVERIFY(!restorable);
+        QVERIFY2(reason.contains(QStringLiteral("文件大小与文件头记载的不符")), qPrintable(reason));
+        m->N11->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+    }
+
+    // ---- Symbolic links are not followed ----
+
+    void backupReplacesALinkNotWhatItPointsTo() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        QTemporaryDir elsewhere;
+        const QString outside = elsewhere.filePath(QStringLiteral("precious.txt"));
+        write(outside, "precious");
+        QVERIFY(QFile::link(outside, program.folder.backup()));
+        m->N10->trigger();
+        QCOMPARE(program.boxes.texts(), QStringList{kBackedUp});
+        QCOMPARE(bytes(outside), QByteArray("precious"));
+        QVERIFY(!QFileInfo(program.folder.backup()).isSymLink());
+        QCOMPARE(bytes(program.folder.backup()), bytes(program.folder.database()));
+        QVERIFY(isRestorableBackup(program.folder.backup(), m->ADOConnection1->ConnectionString));
+    }
+
+    void restoreDoesNotReadThroughALink() {
+        Program program;
+        TFrmMain* m = FrmMain;
+        addCards({QStringLiteral("张三")});
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath(QStringLiteral("velmora.bak"));
+        QVERIFY(QFile::copy(program.folder.database(), real));
+        QVERIFY(QFile::link(real, program.folder.backup()));
+        addCards({QStringLiteral("李四")});
+        program.boxes.clear();
+        const QByteArray database = bytes(program.folder.database());
+        m->N11->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 2);
+        const QString text = program.boxes.texts().last();
+        QVERIFY2(text.startsWith(kDamaged) && text.contains(QStringLiteral("符号链接")),
+                 qPrintable(text));
+        QCOMPARE(bytes(program.folder.database()), database);
+        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        // Nor does the copy itself.
+        QString reason;
+        QVERIFY(!restoreDatabase(program.folder.backup(), program.folder.database(), &reason));
+        QVERIFY2(reason.contains(QStringLiteral("符号链接")), qPrintable(reason));
+        QCOMPARE(bytes(program.folder.database()), database);
     }
 
     void diskFillsDuringTheCopy_data() {
@@ -527,6 +734,7 @@ private slots:
                                     : backupDatabase(folder.database(), folder.backup(), &reason);
             return outcome(ok, reason);
         });
+        QVERIFY2(result.startsWith(QStringLiteral("磁盘空间不足")), qPrintable(result));
         QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(result));
         QCOMPARE(bytes(folder.database()), database);
         QCOMPARE(bytes(folder.backup()), backup);

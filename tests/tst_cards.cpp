@@ -953,7 +953,9 @@ private slots:
         clickCell(0, 1);
         QCOMPARE(m->ValueListEditor1->value(col("姓名")), quotes);
         QCOMPARE(m->ValueListEditor1->value(col("单位")), breaks);
-        QCOMPARE(m->ValueListEditor1->value(col("备注")), longNotes + breaks);
+        // A long value shows its beginning; what is stored stays whole.
+        QCOMPARE(m->ValueListEditor1->value(col("备注")),
+                 longNotes.left(TDataSource::kLongestShown - 1) + QChar(0x2026));
         QCOMPARE(m->ValueListEditor1->rowCount(), 23);
         m->SpeedButton2Click();
         m->ButtonXGQDClick();

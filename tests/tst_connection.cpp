@@ -383,14 +383,24 @@ void TestConnection::doubleQuotesAreIdentifiersOnly() {
 }
 
 void TestConnection::missingTableFailsTheDatasetOpen() {
+    // Refused by the connection, which names the file and the table.
     TestSupport::exec(m_folder->database(), "drop table zl");
+    const QString error = errorOf([&] { m_connection->Open(); });
+    QVERIFY2(error.startsWith(QStringLiteral("这个文件不是本程序的数据库")), qPrintable(error));
+    QCOMPARE(TestSupport::technical(error), QStringLiteral("缺少表“zl”"));
+    QVERIFY(!m_connection->Connected());
+
+    // A table that goes while the connection is open fails the dataset's open.
+    QVERIFY(QFile::remove(m_folder->database()));
+    Schema::createDatabase(m_folder->database(), TestSupport::storedDatabasePassword(), QString());
     m_connection->Open();
+    TestSupport::exec(m_folder->database(), "drop table zl");
     TADOQuery q(QStringLiteral("ADOQuery1"));
     q.setConnection(m_connection.get());
     q.SQL.Add("select *");
     q.SQL.Add("from zl");
-    const QString error = errorOf([&] { q.Open(); });
-    QCOMPARE(TestSupport::technical(error), QStringLiteral("ADOQuery1: no such table: zl"));
+    const QString openError = errorOf([&] { q.Open(); });
+    QCOMPARE(TestSupport::technical(openError), QStringLiteral("ADOQuery1: no such table: zl"));
     QVERIFY(!q.Active());
     QVERIFY(m_connection->Connected());
 }

@@ -8,13 +8,21 @@
 #include "dialogs/sc.h"
 #include "login/dl.h"
 #include "mainwindow/VELMORA.h"
+#include "platform/files.h"
 #include "program/quembe.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
+#include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 using namespace TestSupport;
 
@@ -28,7 +36,9 @@ private:
         return Quembe::run(*qApp);
     }
 
-    void expectFailure(const QString& fragment) {
+    /// The start fails with one "Application Error" box that says in Chinese what happened,
+    /// names the database on a line of its own and says what to do (`advice`).
+    void expectFailure(const QString& fragment, const QString& advice = QString()) {
         Platform::MessageBoxRecorder boxes;
         QCOMPARE(startUp(), 1);
         QCOMPARE(boxes.boxes().size(), 1);
@@ -36,6 +46,11 @@ private:
         QCOMPARE(box.caption, QStringLiteral("Application Error"));
         QCOMPARE(box.flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
         QVERIFY2(box.text.contains(fragment, Qt::CaseInsensitive), qPrintable(box.text));
+        QVERIFY2(opensInChinese(box.text), qPrintable(box.text));
+        const QString database =
+            QDir::toNativeSeparators(Platform::programFolder() + QStringLiteral("velmora.mdb"));
+        QVERIFY2(box.text.split(QLatin1Char('\n')).contains(database), qPrintable(box.text));
+        QVERIFY2(box.text.contains(advice), qPrintable(box.text));
         // Nothing is left behind: no window exists, none was shown.
         QVERIFY(!FrmDL && !FrmMain && !FrmSC && !FrmTJTS);
         QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
@@ -59,7 +74,8 @@ private slots:
 
     void missingDatabase() {
         ProgramFolder folder(QString(), false);
-        expectFailure(QStringLiteral("velmora.mdb"));
+        expectFailure(QStringLiteral("找不到数据库文件"),
+                      QStringLiteral("\nmkvelmora velmora.mdb\n"));
         // The program never makes a database of its own.
         QVERIFY(!QFile::exists(folder.database()));
     }
@@ -67,7 +83,7 @@ private slots:
     void wrongDatabasePassword() {
         ProgramFolder folder(QString(), false);
         Schema::createDatabase(folder.database(), QStringLiteral("other"), QString());
-        expectFailure(QStringLiteral("password"));
+        expectFailure(QStringLiteral("数据库密码"), QStringLiteral("请换用本程序建立的数据库文件"));
     }
 
     void notADatabase_data() {
@@ -84,10 +100,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
         file.close();
-        Platform::MessageBoxRecorder boxes;
-        QCOMPARE(startUp(), 1);
-        QCOMPARE(boxes.boxes().size(), 1);
-        QCOMPARE(boxes.boxes().first().caption, QStringLiteral("Application Error"));
+        expectFailure(QStringLiteral("不是本程序的数据库"), QStringLiteral("velmora.bak"));
         // The file is left as it was.
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
@@ -99,9 +112,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.resize(1000));
         file.close();
-        Platform::MessageBoxRecorder boxes;
-        QCOMPARE(startUp(), 1);
-        QCOMPARE(boxes.boxes().size(), 1);
+        expectFailure(QStringLiteral("不是本程序的数据库"), QStringLiteral("velmora.bak"));
     }
 
     void tableMissing_data() {
@@ -114,7 +125,7 @@ private slots:
         QFETCH(QString, table);
         ProgramFolder folder;
         exec(folder.database(), QStringLiteral("drop table ") + table);
-        expectFailure(table);
+        expectFailure(QStringLiteral("缺少表“%1”").arg(table), QStringLiteral("mkvelmora"));
     }
 
     void lockedDatabase() {
@@ -126,10 +137,59 @@ private slots:
         holder.write("BEGIN EXCLUSIVE; SELECT count(*) FROM zl; SELECT 'held';\n");
         QVERIFY(holder.waitForReadyRead(5000));
         QVERIFY(holder.readAllStandardOutput().contains("held"));
-        expectFailure(QStringLiteral("lock"));
+        expectFailure(QStringLiteral("正被其他程序使用"),
+                      QStringLiteral("请关闭它或等它完成后重试"));
         holder.write("ROLLBACK;\n.quit\n");
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(5000));
+    }
+
+    void aTriggerOnTheCardsIsRefused() {
+        ProgramFolder folder;
+        exec(folder.database(), QStringLiteral("create trigger t after insert on zl begin "
+                                               "delete from zl; end"));
+        expectFailure(QStringLiteral("触发器“t”"), QStringLiteral("velmora.bak"));
+        // Tables of other programs beside ours are left to them.
+        exec(folder.database(), QStringLiteral("drop trigger t"));
+        exec(folder.database(), QStringLiteral("create table notes (text)"));
+        Program program;
+        QVERIFY(program.created());
+    }
+
+    void theBoxNeverBreaksAPath() {
+        ProgramFolder folder(QString(), false);
+        // A folder name long enough to make the box wrap its lines.
+        const QString deep = folder.path() + QString(30, QLatin1Char('n')) +
+                             QStringLiteral("-名片-") + QString(20, QLatin1Char('x'));
+        QVERIFY(QDir().mkpath(deep));
+        Platform::setProgramFolderForTesting(deep);
+        QString text;
+        {
+            Platform::MessageBoxRecorder boxes;
+            QCOMPARE(startUp(), 1);
+            text = boxes.boxes().first().text;
+        }
+        Platform::setProgramFolderForTesting(folder.path());
+        const QString path = QDir::toNativeSeparators(deep + QStringLiteral("/velmora.mdb"));
+        QVERIFY(text.split(QLatin1Char('\n')).contains(path));
+
+        const std::unique_ptr<QMessageBox> box =
+            Platform::makeMessageBox(nullptr, text, QStringLiteral("Application Error"),
+                                     Platform::MB_OK | Platform::MB_ICONSTOP);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        QTextDocument* document = label->findChild<QTextDocument*>();
+        QVERIFY(document);
+        int pathLines = 0;
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            if (block.text() == path && block.layout())
+                pathLines = block.layout()->lineCount();
+        }
+        QCOMPARE(pathLines, 1);
+        QVERIFY(label->fontMetrics().horizontalAdvance(path) <= label->width());
+        QVERIFY(box->frameGeometry().width() <= box->screen()->geometry().width());
     }
 
     void errorBoxText_data() {
