@@ -1,0 +1,608 @@
+#include "cardreader.h"
+
+#include "recognize/cardparser.h"
+
+#include "data/dberror.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+
+#include <leptonica/allheaders.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace Recognize {
+
+void Progress::advance(int percent) {
+    percent = std::clamp(percent, 0, 100);
+    int old = m_percent.load();
+    while (percent > old) {
+        if (m_percent.compare_exchange_weak(old, percent)) {
+            if (onPercent)
+                onPercent(percent);
+            return;
+        }
+    }
+}
+
+namespace {
+
+const QString kDebugFolder = qEnvironmentVariable("QUEMBE_OCR_DEBUG");
+
+struct PixDeleter {
+    void operator()(Pix* pix) const { pixDestroy(&pix); }
+};
+using PixPtr = std::unique_ptr<Pix, PixDeleter>;
+
+struct BoxaDeleter {
+    void operator()(Boxa* boxa) const { boxaDestroy(&boxa); }
+};
+using BoxaPtr = std::unique_ptr<Boxa, BoxaDeleter>;
+
+PixPtr toPix(const QImage& gray) {
+    PixPtr pix(pixCreate(gray.width(), gray.height(), 8));
+    l_uint32* data = pixGetData(pix.get());
+    const int wpl = pixGetWpl(pix.get());
+    for (int y = 0; y < gray.height(); ++y) {
+        const uchar* src = gray.constScanLine(y);
+        l_uint32* line = data + size_t(y) * wpl;
+        for (int x = 0; x < gray.width(); ++x)
+            SET_DATA_BYTE(line, x, src[x]);
+    }
+    return pix;
+}
+
+QImage toImage(Pix* pix) {
+    const int w = pixGetWidth(pix), h = pixGetHeight(pix);
+    QImage image(w, h, QImage::Format_Grayscale8);
+    const l_uint32* data = pixGetData(pix);
+    const int wpl = pixGetWpl(pix);
+    for (int y = 0; y < h; ++y) {
+        uchar* dst = image.scanLine(y);
+        const l_uint32* line = data + size_t(y) * wpl;
+        for (int x = 0; x < w; ++x)
+            dst[x] = uchar(GET_DATA_BYTE(line, x));
+    }
+    return image;
+}
+
+// Alpha over white, then grey.
+QImage grayOf(const QImage& image) {
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_Grayscale8);
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return flat.convertToFormat(QImage::Format_Grayscale8);
+}
+
+void dump(const QImage& image, const QString& name) {
+    if (!kDebugFolder.isEmpty())
+        image.save(kDebugFolder + QLatin1Char('/') + name);
+}
+
+bool cancelRequested(void* progress, int) {
+    return progress && static_cast<Progress*>(progress)->cancelled();
+}
+
+struct PixaDeleter {
+    void operator()(Pixa* pixa) const { pixaDestroy(&pixa); }
+};
+using PixaPtr = std::unique_ptr<Pixa, PixaDeleter>;
+
+// Otsu's threshold of a grey picture.
+int otsuThreshold(const QImage& gray) {
+    std::array<double, 256> histogram{};
+    for (int y = 0; y < gray.height(); ++y) {
+        const uchar* line = gray.constScanLine(y);
+        for (int x = 0; x < gray.width(); ++x)
+            ++histogram[line[x]];
+    }
+    double total = 0, sum = 0;
+    for (int i = 0; i < 256; ++i) {
+        total += histogram[size_t(i)];
+        sum += i * histogram[size_t(i)];
+    }
+    double below = 0, sumBelow = 0, best = -1;
+    int threshold = 128;
+    for (int t = 0; t < 256; ++t) {
+        below += histogram[size_t(t)];
+        sumBelow += t * histogram[size_t(t)];
+        const double above = total - below;
+        if (below == 0 || above == 0)
+            continue;
+        const double meanBelow = sumBelow / below, meanAbove = (sum - sumBelow) / above;
+        const double between = below * above * (meanBelow - meanAbove) * (meanBelow - meanAbove);
+        if (between > best) {
+            best = between;
+            threshold = t + 1;
+        }
+    }
+    return threshold;
+}
+
+PixPtr darkMask(const QImage& gray, int threshold) {
+    PixPtr pix(pixCreate(gray.width(), gray.height(), 1));
+    l_uint32* data = pixGetData(pix.get());
+    const int wpl = pixGetWpl(pix.get());
+    for (int y = 0; y < gray.height(); ++y) {
+        const uchar* src = gray.constScanLine(y);
+        l_uint32* line = data + size_t(y) * wpl;
+        for (int x = 0; x < gray.width(); ++x) {
+            if (src[x] < threshold)
+                SET_DATA_BIT(line, x);
+        }
+    }
+    return pix;
+}
+
+// Calls paint(x, y) for every pixel of a component placed at (left, top).
+template <typename F> void forEachPixel(Pix* component, int left, int top, F paint) {
+    const l_uint32* data = pixGetData(component);
+    const int wpl = pixGetWpl(component);
+    for (int y = 0; y < int(pixGetHeight(component)); ++y) {
+        const l_uint32* line = data + size_t(y) * wpl;
+        for (int x = 0; x < int(pixGetWidth(component)); ++x) {
+            if (GET_DATA_BIT(line, x))
+                paint(left + x, top + y);
+        }
+    }
+}
+
+void whiten(QImage& gray, Pix* component, int left, int top, int reach) {
+    const int w = gray.width(), h = gray.height();
+    forEachPixel(component, left, top, [&](int x, int y) {
+        for (int yy = std::max(0, y - reach); yy <= std::min(h - 1, y + reach); ++yy) {
+            uchar* line = gray.scanLine(yy);
+            for (int xx = std::max(0, x - reach); xx <= std::min(w - 1, x + reach); ++xx)
+                line[xx] = 255;
+        }
+    });
+}
+
+struct Components {
+    PixaPtr pixa;
+    int count = 0;
+};
+
+Components componentsOf(Pix* mask) {
+    Pixa* pixa = nullptr;
+    BoxaPtr boxes(pixConnComp(mask, &pixa, 8));
+    Components c;
+    c.pixa.reset(pixa);
+    c.count = pixa ? pixaGetCount(pixa) : 0;
+    return c;
+}
+
+// What is not the card's printing: the table around a photographed card goes white; a dark
+// band or panel with light type is turned over, so all text is dark on light.
+void clearSurroundings(QImage& gray) {
+    const int w = gray.width(), h = gray.height();
+    PixPtr dark = darkMask(gray, otsuThreshold(gray));
+    const Components parts = componentsOf(dark.get());
+    for (int i = 0; i < parts.count; ++i) {
+        l_int32 x, y, cw, ch, area = 0;
+        pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &cw, &ch);
+        PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
+        pixCountPixels(part.get(), &area, nullptr);
+        const double fill = double(area) / (double(cw) * ch);
+        const bool border = x == 0 || y == 0 || x + cw >= w || y + ch >= h;
+        if (cw >= w / 5 && ch >= h / 15 && fill >= 0.55) {
+            PixPtr holes(pixHolesByFilling(part.get(), 4));
+            auto invert = [&](int px, int py) {
+                uchar& v = gray.scanLine(py)[px];
+                v = uchar(255 - v);
+            };
+            forEachPixel(part.get(), x, y, invert);
+            if (holes)
+                forEachPixel(holes.get(), x, y, invert);
+        } else if (border && double(cw) * ch > 0.02 * w * h) {
+            whiten(gray, part.get(), x, y, 2);
+        }
+    }
+}
+
+// Height of the marks that can be characters: the upper quartile, as characters break into
+// smaller marks.
+double typicalTextHeight(const QImage& gray, int threshold) {
+    PixPtr dark = darkMask(gray, threshold);
+    const Components parts = componentsOf(dark.get());
+    std::vector<int> heights;
+    for (int i = 0; i < parts.count; ++i) {
+        l_int32 x, y, w, h;
+        pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &w, &h);
+        if (h >= 6 && h <= gray.height() / 4 && w <= 3 * h && w >= 2)
+            heights.push_back(h);
+    }
+    if (heights.size() < 10)
+        return 0;
+    std::sort(heights.begin(), heights.end());
+    const double typical = heights[heights.size() * 3 / 4];
+    return typical;
+}
+
+// Words of very different sizes on one line (a large name, a small title beside it) are read
+// apart, each at its own scale; pieces the layout split at a wide gap (a label and its
+// value) are read together.
+std::vector<QRect> lineBoxes(const std::vector<std::vector<QRect>>& lines, int pageHeight) {
+    std::vector<QRect> pieces;
+    for (const std::vector<QRect>& words : lines) {
+        QRect piece;
+        int pieceHeight = 0; // of the piece's full-size words
+        for (const QRect& w : words) {
+            const bool full = w.width() >= w.height() * 6 / 10;
+            if (full && pieceHeight > 0 &&
+                (w.height() * 10 >= pieceHeight * 16 || pieceHeight * 10 >= w.height() * 16)) {
+                pieces.push_back(piece);
+                piece = QRect();
+                pieceHeight = 0;
+            }
+            piece = piece.isNull() ? w : piece.united(w);
+            if (full)
+                pieceHeight = std::max(pieceHeight, w.height());
+        }
+        if (!piece.isNull())
+            pieces.push_back(piece);
+    }
+    pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
+                                [&](const QRect& r) {
+                                    return r.height() < 6 || r.height() > pageHeight / 2;
+                                }),
+                 pieces.end());
+    std::sort(pieces.begin(), pieces.end(),
+              [](const QRect& a, const QRect& b) { return a.left() < b.left(); });
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < pieces.size() && !merged; ++i) {
+            for (size_t j = i + 1; j < pieces.size() && !merged; ++j) {
+                const QRect& a = pieces[i];
+                const QRect& b = pieces[j];
+                const int overlap =
+                    std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top()) + 1;
+                const int low = std::min(a.height(), b.height());
+                const int high = std::max(a.height(), b.height());
+                const int gap = std::max(a.left(), b.left()) - std::min(a.right(), b.right());
+                if (overlap * 10 >= low * 6 && high * 10 <= low * 16 && gap <= 3 * high) {
+                    pieces[i] = a.united(b);
+                    pieces.erase(pieces.begin() + long(j));
+                    merged = true;
+                }
+            }
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const QRect& a, const QRect& b) {
+        return a.center().y() < b.center().y();
+    });
+    return pieces;
+}
+
+// A box the layout made of two rows of text (a small department line under a large name)
+// split at the blank rows between them; rows too thin for text (rules) dropped.
+std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box,
+                             double textHeight) {
+    const QRect r = box.intersected(gray.rect());
+    std::vector<int> ink(size_t(std::max(0, r.height())), 0);
+    for (int y = 0; y < r.height(); ++y) {
+        const uchar* line = gray.constScanLine(r.top() + y) + r.left();
+        for (int x = 0; x < r.width(); ++x)
+            ink[size_t(y)] += line[x] < threshold;
+    }
+    const int minimum = std::max(6, int(textHeight / 2));
+    const int gapNeeded = std::max(2, r.height() / 20);
+    std::vector<QRect> rows;
+    int start = -1, blank = 0;
+    auto close = [&](int end) {
+        if (start >= 0 && end - start >= minimum) {
+            // Trim the sides to the ink of this row.
+            int left = r.width(), right = -1;
+            for (int y = start; y < end; ++y) {
+                const uchar* line = gray.constScanLine(r.top() + y) + r.left();
+                for (int x = 0; x < r.width(); ++x) {
+                    if (line[x] < threshold) {
+                        left = std::min(left, x);
+                        right = std::max(right, x);
+                    }
+                }
+            }
+            if (right >= left)
+                rows.emplace_back(r.left() + left, r.top() + start, right - left + 1, end - start);
+        }
+        start = -1;
+    };
+    for (int y = 0; y < r.height(); ++y) {
+        if (ink[size_t(y)] > 0) {
+            if (start < 0)
+                start = y;
+            blank = 0;
+        } else if (start >= 0 && ++blank >= gapNeeded) {
+            close(y - blank + 1);
+        }
+    }
+    if (start >= 0)
+        close(r.height() - blank);
+    if (rows.size() <= 1)
+        return {box};
+    return rows;
+}
+
+bool mostlyLatin(const QString& word) {
+    int letters = 0, ascii = 0;
+    for (const QChar c : word) {
+        if (c.unicode() < 0x80) {
+            ++ascii;
+            letters += c.isLetter();
+        }
+    }
+    return letters >= 2 && 2 * ascii >= word.size();
+}
+
+struct Word {
+    QString text;
+    float confidence;
+    bool spaced; // blank before it
+    QRect box;
+};
+
+// One line of text on a picture of that line alone.
+std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
+                            tesseract::ETEXT_DESC* monitor) {
+    api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    api.SetImage(pix);
+    api.SetSourceResolution(300);
+    std::vector<Word> words;
+    if (api.Recognize(monitor) != 0)
+        return words;
+    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it)
+        return words;
+    do {
+        std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
+        int left, top, right, bottom;
+        if (!text || !it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
+            continue;
+        words.push_back({QString::fromUtf8(text.get()).trimmed(),
+                         it->Confidence(tesseract::RIL_WORD), it->BlanksBeforeWord() > 0,
+                         QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))});
+    } while (it->Next(tesseract::RIL_WORD));
+    return words;
+}
+
+} // namespace
+
+struct CardReader::Engines {
+    tesseract::TessBaseAPI chinese;
+    tesseract::TessBaseAPI latin;
+};
+
+QString languageFolder() {
+    QStringList candidates;
+    const QString prefix = qEnvironmentVariable("TESSDATA_PREFIX");
+    if (!prefix.isEmpty())
+        candidates << prefix << prefix + QStringLiteral("/tessdata");
+    candidates << QStringLiteral("/usr/share/tesseract-ocr/5/tessdata")
+               << QStringLiteral("/usr/share/tesseract-ocr/4.00/tessdata")
+               << QStringLiteral("/usr/share/tessdata")
+               << QStringLiteral("/usr/local/share/tessdata");
+    for (const QString& folder : candidates) {
+        if (QFileInfo::exists(folder + QStringLiteral("/chi_sim.traineddata")))
+            return QDir(folder).absolutePath();
+    }
+    return QString();
+}
+
+CardReader::CardReader()
+    : m_engines(std::make_unique<Engines>())
+{
+    const QString folder = languageFolder();
+    const QByteArray path = QFile::encodeName(folder);
+    if (folder.isEmpty() ||
+        m_engines->chinese.Init(path.constData(), "chi_sim", tesseract::OEM_LSTM_ONLY) != 0 ||
+        m_engines->latin.Init(path.constData(), "eng", tesseract::OEM_LSTM_ONLY) != 0)
+        throw EDatabaseError(QStringLiteral(
+            "找不到文字识别所需的语言数据（chi_sim.traineddata 和 eng.traineddata），无法识别名片。"
+            "请安装 tesseract-ocr-chi-sim 和 tesseract-ocr-eng，或用环境变量 "
+            "TESSDATA_PREFIX 指明其所在文件夹。"));
+    for (tesseract::TessBaseAPI* api : {&m_engines->chinese, &m_engines->latin}) {
+        api->SetVariable("debug_file", "/dev/null");
+        api->SetVariable("preserve_interword_spaces", "1");
+    }
+}
+
+CardReader::~CardReader() = default;
+
+std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progress* progress) {
+    auto stopped = [&] { return progress && progress->cancelled(); };
+    auto advance = [&](int p) {
+        if (progress)
+            progress->advance(p);
+    };
+    QElapsedTimer timer;
+    timer.start();
+
+    // Grey, at most 4000 pixels across.
+    QImage gray = grayOf(image);
+    if (std::max(gray.width(), gray.height()) > 4000)
+        gray = gray.scaled(4000, 4000, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (gray.isNull() || gray.width() < 16 || gray.height() < 16)
+        return QList<TextLine>();
+
+    clearSurroundings(gray);
+    const int threshold = otsuThreshold(gray);
+    double textHeight = typicalTextHeight(gray, threshold);
+    if (stopped())
+        return std::nullopt;
+    advance(5);
+
+    // Straighten: small turns only.
+    PixPtr clean = toPix(gray);
+    l_float32 angle = 0, confidence = 0;
+    {
+        PixPtr binary = darkMask(gray, threshold);
+        if (pixFindSkew(binary.get(), &angle, &confidence) == 0 && confidence >= 1.0f &&
+            std::fabs(angle) >= 0.1f) {
+            const float radians = angle * float(M_PI / 180.0);
+            clean.reset(
+                pixRotate(clean.get(), radians, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+        }
+    }
+    dump(toImage(clean.get()), QStringLiteral("clean.png"));
+    if (!kDebugFolder.isEmpty())
+        std::fprintf(stderr, "skew %.2f conf %.2f text height %.1f (%lld ms)\n", angle,
+                     confidence, textHeight, qint64(timer.elapsed()));
+    if (stopped())
+        return std::nullopt;
+    advance(10);
+
+    // Find the lines on a copy where ordinary text is about 30 pixels high.
+    const double scale = textHeight > 0 ? std::clamp(30.0 / textHeight, 0.25, 4.0) : 1.0;
+    PixPtr analysis(scale == 1.0 ? pixClone(clean.get())
+                                 : pixScaleGrayLI(clean.get(), float(scale), float(scale)));
+    dump(toImage(analysis.get()), QStringLiteral("analysis.png"));
+    tesseract::TessBaseAPI& chinese = m_engines->chinese;
+    chinese.SetPageSegMode(tesseract::PSM_AUTO);
+    chinese.SetImage(analysis.get());
+    chinese.SetSourceResolution(300);
+    std::vector<std::vector<QRect>> found;
+    {
+        std::unique_ptr<tesseract::PageIterator> it(chinese.AnalyseLayout());
+        if (it) {
+            do {
+                int left, top, right, bottom;
+                if (!it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
+                    continue;
+                if (found.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
+                    found.emplace_back();
+                found.back().emplace_back(QPoint(int(left / scale), int(top / scale)),
+                                          QPoint(int(right / scale), int(bottom / scale)));
+            } while (it->Next(tesseract::RIL_WORD));
+        }
+    }
+    const QImage straight = toImage(clean.get());
+    std::vector<QRect> boxes;
+    for (const QRect& piece : lineBoxes(found, gray.height())) {
+        for (const QRect& row : splitRows(straight, threshold, piece, textHeight))
+            boxes.push_back(row);
+    }
+    if (!kDebugFolder.isEmpty()) {
+        for (const auto& l : found) {
+            std::fprintf(stderr, "layout line:");
+            for (const QRect& r : l)
+                std::fprintf(stderr, " %d,%d %dx%d", r.x(), r.y(), r.width(), r.height());
+            std::fprintf(stderr, "\n");
+        }
+    }
+    if (!kDebugFolder.isEmpty())
+        std::fprintf(stderr, "%zu lines (%lld ms)\n", boxes.size(), qint64(timer.elapsed()));
+    if (stopped())
+        return std::nullopt;
+    advance(20);
+
+    // Read each line on its own, scaled so that its characters are about 36 pixels high.
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel = &cancelRequested;
+    monitor.cancel_this = progress;
+    QList<TextLine> lines;
+    int index = 0;
+    for (const QRect& box : boxes) {
+        if (stopped())
+            return std::nullopt;
+        const int pad = std::max(4, box.height() / 4);
+        const QRect area = box.adjusted(-pad, -pad, pad, pad).intersected(straight.rect());
+        const double lineScale = std::clamp(40.0 / std::max(1, box.height()), 0.2, 5.0);
+        QImage crop = straight.copy(area).scaled(int(area.width() * lineScale),
+                                                 int(area.height() * lineScale),
+                                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        dump(crop, QStringLiteral("line%1.png").arg(index, 2, 10, QLatin1Char('0')));
+        PixPtr linePix = toPix(crop);
+        std::vector<Word> words = readWords(m_engines->chinese, linePix.get(), &monitor);
+        if (stopped())
+            return std::nullopt;
+        // Specks and rules at the ends of a line come out as unsure marks.
+        while (!words.empty() && words.back().confidence < 40)
+            words.pop_back();
+        while (!words.empty() && words.front().confidence < 40)
+            words.erase(words.begin());
+        // Mail, web and pinyin read better with the English model: read those words again.
+        for (Word& w : words) {
+            if (!mostlyLatin(w.text))
+                continue;
+            const int wordPad = std::max(3, w.box.height() / 5);
+            const QRect wordArea =
+                w.box.adjusted(-wordPad, -wordPad, wordPad, wordPad).intersected(crop.rect());
+            PixPtr wordPix = toPix(crop.copy(wordArea));
+            QStringList texts;
+            float sum = 0;
+            const std::vector<Word> again = readWords(m_engines->latin, wordPix.get(), &monitor);
+            for (const Word& a : again) {
+                texts << a.text;
+                sum += a.confidence;
+            }
+            const float confidence = again.empty() ? 0 : sum / float(again.size());
+            if (!kDebugFolder.isEmpty())
+                std::fprintf(stderr, "   latin [%s] %.0f -> [%s] %.0f\n", qPrintable(w.text),
+                             w.confidence, qPrintable(texts.join(QLatin1Char(' '))), confidence);
+            if (confidence > w.confidence) {
+                w.text = texts.join(QLatin1Char(' '));
+                w.confidence = confidence;
+            }
+        }
+        TextLine line;
+        line.box = box;
+        double sum = 0;
+        for (const Word& w : words) {
+            if (!line.text.isEmpty() && w.spaced)
+                line.text += QLatin1Char(' ');
+            line.text += w.text;
+            sum += w.confidence;
+        }
+        line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
+        if (!kDebugFolder.isEmpty())
+            std::fprintf(stderr, "%2d h%3d conf %3d [%s]\n", index, box.height(), line.confidence,
+                         qPrintable(line.text));
+        if (!line.text.isEmpty())
+            lines << line;
+        ++index;
+        advance(20 + 80 * index / int(boxes.size()));
+    }
+    if (!kDebugFolder.isEmpty())
+        std::fprintf(stderr, "done (%lld ms)\n", qint64(timer.elapsed()));
+    return lines;
+}
+
+std::optional<Card> CardReader::readCard(const QImage& image, Progress* progress) {
+    const std::optional<QList<TextLine>> lines = readLines(image, progress);
+    if (!lines)
+        return std::nullopt;
+    return parseCard(*lines);
+}
+
+QImage loadImage(const QString& path) {
+    const QString name = QDir::toNativeSeparators(path);
+    if (!QFileInfo(path).isFile())
+        throw EDatabaseError(
+            QStringLiteral("找不到图片文件“%1”，请检查文件名和路径后重试。").arg(name));
+    QImageReader reader(path);
+    reader.setAutoTransform(true); // photos taken on their side carry the turn in EXIF
+    QImage image = reader.read();
+    if (image.isNull())
+        throw EDatabaseError(
+            QStringLiteral("无法读取图片文件“%1”：文件已损坏或不是图片（%2）。"
+                           "请选择 PNG、JPEG、BMP 或 TIFF 格式的名片图片。")
+                .arg(name, reader.errorString()));
+    return image;
+}
+
+} // namespace Recognize
