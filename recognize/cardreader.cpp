@@ -103,6 +103,30 @@ struct PixaDeleter {
 };
 using PixaPtr = std::unique_ptr<Pixa, PixaDeleter>;
 
+// Halfway between the ink and the paper: the paper is the median grey (text covers far less
+// than half a card), the ink the darkest twentieth. Otsu's threshold would sit far into the
+// blurred edges of the strokes of a photographed card.
+int inkThreshold(const QImage& gray) {
+    std::array<double, 256> histogram{};
+    for (int y = 0; y < gray.height(); ++y) {
+        const uchar* line = gray.constScanLine(y);
+        for (int x = 0; x < gray.width(); ++x)
+            ++histogram[line[x]];
+    }
+    const double total = double(gray.width()) * gray.height();
+    auto percentile = [&](double fraction) {
+        double seen = 0;
+        for (int i = 0; i < 256; ++i) {
+            seen += histogram[size_t(i)];
+            if (seen >= fraction * total)
+                return i;
+        }
+        return 255;
+    };
+    const int paper = percentile(0.5), ink = percentile(0.02);
+    return paper - ink < 40 ? 128 : (paper + ink) / 2;
+}
+
 // Otsu's threshold of a grey picture.
 int otsuThreshold(const QImage& gray) {
     std::array<double, 256> histogram{};
@@ -234,63 +258,8 @@ double typicalTextHeight(const QImage& gray, int threshold) {
     return typical;
 }
 
-// Words of very different sizes on one line (a large name, a small title beside it) are read
-// apart, each at its own scale; pieces the layout split at a wide gap (a label and its
-// value) are read together.
-std::vector<QRect> lineBoxes(const std::vector<std::vector<QRect>>& lines, int pageHeight) {
-    std::vector<QRect> pieces;
-    for (const std::vector<QRect>& words : lines) {
-        QRect piece;
-        int pieceHeight = 0; // of the piece's full-size words
-        for (const QRect& w : words) {
-            const bool full = w.width() >= w.height() * 6 / 10;
-            if (full && pieceHeight > 0 &&
-                (w.height() * 10 >= pieceHeight * 16 || pieceHeight * 10 >= w.height() * 16)) {
-                pieces.push_back(piece);
-                piece = QRect();
-                pieceHeight = 0;
-            }
-            piece = piece.isNull() ? w : piece.united(w);
-            if (full)
-                pieceHeight = std::max(pieceHeight, w.height());
-        }
-        if (!piece.isNull())
-            pieces.push_back(piece);
-    }
-    pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
-                                [&](const QRect& r) {
-                                    return r.height() < 6 || r.height() > pageHeight / 2;
-                                }),
-                 pieces.end());
-    std::sort(pieces.begin(), pieces.end(),
-              [](const QRect& a, const QRect& b) { return a.left() < b.left(); });
-    for (bool merged = true; merged;) {
-        merged = false;
-        for (size_t i = 0; i < pieces.size() && !merged; ++i) {
-            for (size_t j = i + 1; j < pieces.size() && !merged; ++j) {
-                const QRect& a = pieces[i];
-                const QRect& b = pieces[j];
-                const int overlap =
-                    std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top()) + 1;
-                const int low = std::min(a.height(), b.height());
-                const int high = std::max(a.height(), b.height());
-                const int gap = std::max(a.left(), b.left()) - std::min(a.right(), b.right());
-                if (overlap * 10 >= low * 6 && high * 10 <= low * 16 && gap <= 3 * high) {
-                    pieces[i] = a.united(b);
-                    pieces.erase(pieces.begin() + long(j));
-                    merged = true;
-                }
-            }
-        }
-    }
-    std::sort(pieces.begin(), pieces.end(), [](const QRect& a, const QRect& b) {
-        return a.center().y() < b.center().y();
-    });
-    return pieces;
-}
-
-// A box the layout made of two rows of text (a small department line under a large name)
-// split at the blank rows between them; rows too thin for text (rules) dropped.
+// A box holding two rows of text (a small department line close under a large name) split
+// at the blank rows between them; rows that are rules or solid marks dropped.
 std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box,
                              double textHeight) {
     const QRect r = box.intersected(gray.rect());
@@ -305,7 +274,7 @@ std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box
     std::vector<QRect> rows;
     int start = -1, blank = 0;
     auto close = [&](int end) {
-        if (start >= 0 && end - start >= minimum) {
+        if (start >= 0) {
             // Trim the sides to the ink of this row.
             int left = r.width(), right = -1;
             for (int y = start; y < end; ++y) {
@@ -317,8 +286,17 @@ std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box
                     }
                 }
             }
-            if (right >= left)
-                rows.emplace_back(r.left() + left, r.top() + start, right - left + 1, end - start);
+            int inked = 0;
+            for (int y = start; y < end; ++y)
+                inked += ink[size_t(y)];
+            const int w = right - left + 1, h = end - start;
+            // Specks, rules (long and thin) and solid marks such as logos are no text; a flat
+            // character ("一") is.
+            const bool speck = h < minimum && w < textHeight / 2;
+            const bool rule = w >= 25 * h && h < 0.8 * textHeight;
+            const bool solid = h >= 0.8 * textHeight && inked > 0.75 * w * h;
+            if (right >= left && !speck && !rule && !solid)
+                rows.emplace_back(r.left() + left, r.top() + start, w, h);
         }
         start = -1;
     };
@@ -333,9 +311,134 @@ std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box
     }
     if (start >= 0)
         close(r.height() - blank);
-    if (rows.size() <= 1)
+    if (rows.size() == 1)
         return {box};
     return rows;
+}
+
+// Marks that are no text go white: rules, frames, marks taller than a third of the card.
+void clearNonText(QImage& gray, int threshold, double textHeight) {
+    PixPtr dark = darkMask(gray, threshold);
+    const Components parts = componentsOf(dark.get());
+    for (int i = 0; i < parts.count; ++i) {
+        l_int32 x, y, w, h, area = 0;
+        pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &w, &h);
+        PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
+        pixCountPixels(part.get(), &area, nullptr);
+        const bool rule = (w >= 12 * h && h < 0.5 * textHeight) ||
+                          (h >= 12 * w && w < 0.5 * textHeight);
+        const bool huge = h > gray.height() / 3 || w > gray.width() * 9 / 10;
+        if (rule || huge)
+            whiten(gray, part.get(), x, y, 1);
+    }
+}
+
+// The type size of a piece of text: its height, or for a lone character (short ones
+// such as "立" or "一") its width.
+int typeSize(const QRect& r) {
+    return r.width() <= r.height() * 17 / 10 ? std::max(r.width(), r.height()) : r.height();
+}
+
+// Parts of one widely set character stacked above each other ("立": a dot, a stroke, the
+// rest) are one piece. They are close compared with the characters beside them, and
+// together no taller than those.
+std::vector<QRect> joinFragments(std::vector<QRect> pieces) {
+    auto contextSize = [&](const QRect& u, size_t skipA, size_t skipB) {
+        const QRect& a = pieces[skipA];
+        const QRect& b = pieces[skipB];
+        int size = 0;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const QRect& p = pieces[k];
+            if (k == skipA || k == skipB)
+                continue;
+            const int overlap = std::min(u.bottom(), p.bottom()) - std::max(u.top(), p.top()) + 1;
+            const int distance = std::max(u.left(), p.left()) - std::min(u.right(), p.right());
+            if (overlap * 2 >= p.height() && distance <= 3 * typeSize(p))
+                size = std::max(size, typeSize(p));
+        }
+        return size > 0 ? size : std::max(typeSize(a), typeSize(b));
+    };
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < pieces.size() && !merged; ++i) {
+            for (size_t j = 0; j < pieces.size() && !merged; ++j) {
+                const QRect& a = pieces[i];
+                const QRect& b = pieces[j];
+                if (i == j || a.top() > b.top())
+                    continue;
+                const int across = std::min(a.right(), b.right()) - std::max(a.left(), b.left()) + 1;
+                if (across * 2 < std::min(a.width(), b.width()))
+                    continue;
+                const QRect u = a.united(b);
+                const int gap = b.top() - a.bottom() - 1;
+                const int size = contextSize(u, i, j);
+                if (gap * 100 <= size * 15 && u.height() * 100 <= size * 115 &&
+                    std::max(a.width(), b.width()) * 10 <= size * 13) {
+                    if (!kDebugFolder.isEmpty())
+                        std::fprintf(stderr, "fragments %d,%d %dx%d + %d,%d %dx%d (size %d)\n", a.x(), a.y(), a.width(), a.height(), b.x(), b.y(), b.width(), b.height(), size);
+                    pieces[i] = u;
+                    pieces.erase(pieces.begin() + long(j));
+                    merged = true;
+                }
+            }
+        }
+    }
+    return pieces;
+}
+
+// Pieces on one row of similar size and close together are one line: a label and its
+// value, the characters of a widely set name.
+std::vector<QRect> joinRows(std::vector<QRect> pieces) {
+    std::sort(pieces.begin(), pieces.end(),
+              [](const QRect& a, const QRect& b) { return a.left() < b.left(); });
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < pieces.size() && !merged; ++i) {
+            for (size_t j = i + 1; j < pieces.size() && !merged; ++j) {
+                const QRect& a = pieces[i];
+                const QRect& b = pieces[j];
+                const int overlap =
+                    std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top()) + 1;
+                const int low = std::min(a.height(), b.height());
+                const int high = std::max(a.height(), b.height());
+                const int smaller = std::min(typeSize(a), typeSize(b));
+                const int larger = std::max(typeSize(a), typeSize(b));
+                const int gap = std::max(a.left(), b.left()) - std::min(a.right(), b.right());
+                if (overlap * 10 >= low * 6 && larger * 10 <= smaller * 16 && gap <= 3 * high) {
+                    pieces[i] = a.united(b);
+                    pieces.erase(pieces.begin() + long(j));
+                    merged = true;
+                }
+            }
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const QRect& a, const QRect& b) {
+        return a.center().y() < b.center().y() ||
+               (a.center().y() == b.center().y() && a.left() < b.left());
+    });
+    return pieces;
+}
+
+// The text lines: marks smeared sideways by about half a character run together into
+// words; words of a row join into lines.
+std::vector<QRect> findLines(const QImage& gray, int threshold, double textHeight) {
+    PixPtr dark = darkMask(gray, threshold);
+    const int reach = std::max(3, int(textHeight * 0.6));
+    PixPtr smeared(pixDilateBrick(nullptr, dark.get(), reach, 1));
+    BoxaPtr boxes(pixConnComp(smeared.get(), nullptr, 8));
+    std::vector<QRect> pieces;
+    const int n = boxes ? boxaGetCount(boxes.get()) : 0;
+    for (int i = 0; i < n; ++i) {
+        l_int32 x, y, w, h;
+        boxaGetBoxGeometry(boxes.get(), i, &x, &y, &w, &h);
+        // Undo the smear at the ends.
+        const QRect box(x + reach / 2, y, std::max(1, w - reach + 1), h);
+        if (h < 3 || (h < 0.35 * textHeight && w - reach < 0.5 * textHeight))
+            continue; // specks, dots
+        for (const QRect& row : splitRows(gray, threshold, box, textHeight))
+            pieces.push_back(row);
+    }
+    return joinRows(joinFragments(pieces));
 }
 
 bool mostlyLatin(const QString& word) {
@@ -378,6 +481,79 @@ std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
                          QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))});
     } while (it->Next(tesseract::RIL_WORD));
     return words;
+}
+
+// One line read on a picture of its own, its characters about target pixels high. Words in
+// Latin letters (mail, web, pinyin) are read again with the English model.
+TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin,
+                  const QImage& page, const QRect& box, double target,
+                  tesseract::ETEXT_DESC* monitor) {
+    const int pad = std::max(4, box.height() / 4);
+    const QRect area = box.adjusted(-pad, -pad, pad, pad).intersected(page.rect());
+    const double scale = std::min({target / std::max(1, typeSize(box)), 5.0,
+                                   4000.0 / std::max(1, area.width())});
+    const QImage crop =
+        page.copy(area).scaled(std::max(1, int(area.width() * scale)),
+                               std::max(1, int(area.height() * scale)), Qt::IgnoreAspectRatio,
+                               Qt::SmoothTransformation);
+    PixPtr linePix = toPix(crop);
+    std::vector<Word> words = readWords(chinese, linePix.get(), monitor);
+    if (!kDebugFolder.isEmpty()) {
+        for (const Word& w : words)
+            std::fprintf(stderr, "      [%s] %.0f\n", qPrintable(w.text), w.confidence);
+    }
+    for (Word& w : words) {
+        if (!mostlyLatin(w.text))
+            continue;
+        const int wordPad = std::max(3, w.box.height() / 5);
+        const QRect wordArea =
+            w.box.adjusted(-wordPad, -wordPad, wordPad, wordPad).intersected(crop.rect());
+        PixPtr wordPix = toPix(crop.copy(wordArea));
+        QStringList texts;
+        float sum = 0;
+        const std::vector<Word> again = readWords(latin, wordPix.get(), monitor);
+        for (const Word& a : again) {
+            texts << a.text;
+            sum += a.confidence;
+        }
+        const float confidence = again.empty() ? 0 : sum / float(again.size());
+        if (!kDebugFolder.isEmpty())
+            std::fprintf(stderr, "   latin [%s] %.0f -> [%s] %.0f\n", qPrintable(w.text),
+                         w.confidence, qPrintable(texts.join(QLatin1Char(' '))), confidence);
+        // The models' confidences do not compare well; the English one is preferred unless
+        // it is much less sure.
+        if (!again.empty() && (confidence >= 25 || confidence > w.confidence)) {
+            w.text = texts.join(QLatin1Char(' '));
+            w.confidence = confidence;
+        }
+    }
+    // Specks and rules at the ends of a line come out as unsure signs.
+    auto junk = [](const Word& w) {
+        return w.confidence < 40 && std::none_of(w.text.begin(), w.text.end(),
+                                                 [](QChar c) { return c.isLetterOrNumber(); });
+    };
+    while (!words.empty() && junk(words.back()))
+        words.pop_back();
+    while (!words.empty() && junk(words.front()))
+        words.erase(words.begin());
+    TextLine line;
+    line.box = box;
+    double sum = 0;
+    for (const Word& w : words) {
+        if (!line.text.isEmpty() && w.spaced)
+            line.text += QLatin1Char(' ');
+        line.text += w.text;
+        sum += w.confidence;
+    }
+    line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
+    return line;
+}
+
+double bodyTarget() {
+    static const double target = qEnvironmentVariableIntValue("QUEMBE_OCR_TARGET") > 0
+                                     ? qEnvironmentVariableIntValue("QUEMBE_OCR_TARGET")
+                                     : 32.0;
+    return target;
 }
 
 } // namespace
@@ -440,142 +616,89 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
         return QList<TextLine>();
 
     clearSurroundings(gray);
-    const int threshold = otsuThreshold(gray);
+    const int threshold = inkThreshold(gray);
     double textHeight = typicalTextHeight(gray, threshold);
+    if (textHeight > 60) {
+        // Big photos: nothing is gained above this size, and everything takes longer.
+        const double scale = 40.0 / textHeight;
+        gray = gray.scaled(int(gray.width() * scale), int(gray.height() * scale),
+                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        textHeight = typicalTextHeight(gray, threshold);
+    }
+    if (textHeight <= 0)
+        textHeight = std::max(8, gray.height() / 20);
     if (stopped())
         return std::nullopt;
     advance(5);
 
     // Straighten: small turns only.
-    PixPtr clean = toPix(gray);
     l_float32 angle = 0, confidence = 0;
     {
         PixPtr binary = darkMask(gray, threshold);
         if (pixFindSkew(binary.get(), &angle, &confidence) == 0 && confidence >= 1.0f &&
             std::fabs(angle) >= 0.1f) {
-            const float radians = angle * float(M_PI / 180.0);
-            clean.reset(
-                pixRotate(clean.get(), radians, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+            PixPtr pix = toPix(gray);
+            PixPtr turned(pixRotate(pix.get(), angle * float(M_PI / 180.0), L_ROTATE_AREA_MAP,
+                                    L_BRING_IN_WHITE, 0, 0));
+            if (turned)
+                gray = toImage(turned.get());
         }
     }
-    dump(toImage(clean.get()), QStringLiteral("clean.png"));
+    clearNonText(gray, threshold, textHeight);
+    const QImage& straight = gray;
+    dump(straight, QStringLiteral("clean.png"));
     if (!kDebugFolder.isEmpty())
-        std::fprintf(stderr, "skew %.2f conf %.2f text height %.1f (%lld ms)\n", angle,
-                     confidence, textHeight, qint64(timer.elapsed()));
+        std::fprintf(stderr, "threshold %d skew %.2f conf %.2f text height %.1f (%lld ms)\n",
+                     threshold, angle, confidence, textHeight, qint64(timer.elapsed()));
     if (stopped())
         return std::nullopt;
     advance(10);
 
-    // Find the lines on a copy where ordinary text is about 30 pixels high.
-    const double scale = textHeight > 0 ? std::clamp(30.0 / textHeight, 0.25, 4.0) : 1.0;
-    PixPtr analysis(scale == 1.0 ? pixClone(clean.get())
-                                 : pixScaleGrayLI(clean.get(), float(scale), float(scale)));
-    dump(toImage(analysis.get()), QStringLiteral("analysis.png"));
-    tesseract::TessBaseAPI& chinese = m_engines->chinese;
-    chinese.SetPageSegMode(tesseract::PSM_AUTO);
-    chinese.SetImage(analysis.get());
-    chinese.SetSourceResolution(300);
-    std::vector<std::vector<QRect>> found;
-    {
-        std::unique_ptr<tesseract::PageIterator> it(chinese.AnalyseLayout());
-        if (it) {
-            do {
-                int left, top, right, bottom;
-                if (!it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
-                    continue;
-                if (found.empty() || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE))
-                    found.emplace_back();
-                found.back().emplace_back(QPoint(int(left / scale), int(top / scale)),
-                                          QPoint(int(right / scale), int(bottom / scale)));
-            } while (it->Next(tesseract::RIL_WORD));
-        }
-    }
-    const QImage straight = toImage(clean.get());
-    std::vector<QRect> boxes;
-    for (const QRect& piece : lineBoxes(found, gray.height())) {
-        for (const QRect& row : splitRows(straight, threshold, piece, textHeight))
-            boxes.push_back(row);
-    }
-    if (!kDebugFolder.isEmpty()) {
-        for (const auto& l : found) {
-            std::fprintf(stderr, "layout line:");
-            for (const QRect& r : l)
-                std::fprintf(stderr, " %d,%d %dx%d", r.x(), r.y(), r.width(), r.height());
-            std::fprintf(stderr, "\n");
-        }
-    }
+    const std::vector<QRect> boxes = findLines(straight, threshold, textHeight);
     if (!kDebugFolder.isEmpty())
         std::fprintf(stderr, "%zu lines (%lld ms)\n", boxes.size(), qint64(timer.elapsed()));
-    if (stopped())
-        return std::nullopt;
-    advance(20);
+    advance(15);
 
-    // Read each line on its own, scaled so that its characters are about 36 pixels high.
+    // Read each line on its own at its own scale. Large lines (the name) Tesseract reads
+    // badly at their size, and bold ones even at the body size: those are read at several
+    // sizes and the surest reading is kept.
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = &cancelRequested;
     monitor.cancel_this = progress;
+    std::vector<int> sizes;
+    for (const QRect& box : boxes)
+        sizes.push_back(typeSize(box));
+    std::sort(sizes.begin(), sizes.end());
+    const int bodySize = sizes.empty() ? 0 : sizes[sizes.size() / 2];
     QList<TextLine> lines;
     int index = 0;
     for (const QRect& box : boxes) {
-        if (stopped())
-            return std::nullopt;
-        const int pad = std::max(4, box.height() / 4);
-        const QRect area = box.adjusted(-pad, -pad, pad, pad).intersected(straight.rect());
-        const double lineScale = std::clamp(40.0 / std::max(1, box.height()), 0.2, 5.0);
-        QImage crop = straight.copy(area).scaled(int(area.width() * lineScale),
-                                                 int(area.height() * lineScale),
-                                                 Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        dump(crop, QStringLiteral("line%1.png").arg(index, 2, 10, QLatin1Char('0')));
-        PixPtr linePix = toPix(crop);
-        std::vector<Word> words = readWords(m_engines->chinese, linePix.get(), &monitor);
-        if (stopped())
-            return std::nullopt;
-        // Specks and rules at the ends of a line come out as unsure marks.
-        while (!words.empty() && words.back().confidence < 40)
-            words.pop_back();
-        while (!words.empty() && words.front().confidence < 40)
-            words.erase(words.begin());
-        // Mail, web and pinyin read better with the English model: read those words again.
-        for (Word& w : words) {
-            if (!mostlyLatin(w.text))
-                continue;
-            const int wordPad = std::max(3, w.box.height() / 5);
-            const QRect wordArea =
-                w.box.adjusted(-wordPad, -wordPad, wordPad, wordPad).intersected(crop.rect());
-            PixPtr wordPix = toPix(crop.copy(wordArea));
-            QStringList texts;
-            float sum = 0;
-            const std::vector<Word> again = readWords(m_engines->latin, wordPix.get(), &monitor);
-            for (const Word& a : again) {
-                texts << a.text;
-                sum += a.confidence;
-            }
-            const float confidence = again.empty() ? 0 : sum / float(again.size());
-            if (!kDebugFolder.isEmpty())
-                std::fprintf(stderr, "   latin [%s] %.0f -> [%s] %.0f\n", qPrintable(w.text),
-                             w.confidence, qPrintable(texts.join(QLatin1Char(' '))), confidence);
-            if (confidence > w.confidence) {
-                w.text = texts.join(QLatin1Char(' '));
-                w.confidence = confidence;
+        TextLine line = readLine(m_engines->chinese, m_engines->latin, straight, box,
+                                 bodyTarget(), &monitor);
+        const int size = typeSize(box);
+        if (size * 10 >= bodySize * 15 && box.width() <= 6 * size) {
+            for (const double target : {20.0, 24.0, 28.0}) {
+                if (stopped())
+                    return std::nullopt;
+                TextLine again = readLine(m_engines->chinese, m_engines->latin, straight, box,
+                                          target, &monitor);
+                if (!kDebugFolder.isEmpty())
+                    std::fprintf(stderr, "   at %.0f: [%s] %d\n", target, qPrintable(again.text),
+                                 again.confidence);
+                if (again.confidence > line.confidence)
+                    line = again;
             }
         }
-        TextLine line;
-        line.box = box;
-        double sum = 0;
-        for (const Word& w : words) {
-            if (!line.text.isEmpty() && w.spaced)
-                line.text += QLatin1Char(' ');
-            line.text += w.text;
-            sum += w.confidence;
-        }
-        line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
+        if (stopped())
+            return std::nullopt;
         if (!kDebugFolder.isEmpty())
-            std::fprintf(stderr, "%2d h%3d conf %3d [%s]\n", index, box.height(), line.confidence,
-                         qPrintable(line.text));
+            std::fprintf(stderr, "%2d %d,%d %dx%d conf %3d [%s] (%lld ms)\n", index, box.x(),
+                         box.y(), box.width(), box.height(), line.confidence,
+                         qPrintable(line.text), qint64(timer.elapsed()));
         if (!line.text.isEmpty())
             lines << line;
         ++index;
-        advance(20 + 80 * index / int(boxes.size()));
+        advance(15 + 85 * index / int(boxes.size()));
     }
     if (!kDebugFolder.isEmpty())
         std::fprintf(stderr, "done (%lld ms)\n", qint64(timer.elapsed()));

@@ -460,12 +460,9 @@ QString titleLine(const Person& p) {
     return joined({p.post, p.rank}, QStringLiteral("  "));
 }
 
-// Name letter-spaced when it has two characters, as many cards print it.
-QFont nameFont(const QString& family, double points, const QString& name) {
-    QFont f = font(family, points, true);
-    if (name.size() == 2)
-        f.setLetterSpacing(QFont::AbsoluteSpacing, px(points) * 0.6);
-    return f;
+// Names of two characters are set with a wide space between, as many cards print them.
+QString spacedName(const QString& name) {
+    return name.size() == 2 ? name.left(1) + QChar(0x3000) + name.mid(1) : name;
 }
 
 QImage drawTopLeft(const Person& p, Dice& dice) {
@@ -475,7 +472,7 @@ QImage drawTopLeft(const Person& p, Dice& dice) {
     Sheet s(kWidth, kHeight, Qt::white);
     drawLogo(s, kMargin, 45, 80, accent);
     s.text(kMargin + 105, 105, p.company, font(sans, 11, true), accent, kWidth - 2 * kMargin - 105);
-    const int nameWidth = s.text(kMargin, 250, p.name, nameFont(sans, 22, p.name), ink);
+    const int nameWidth = s.text(kMargin, 250, spacedName(p.name), font(sans, 22, true), ink);
     s.text(kMargin + nameWidth + 45, 250, titleLine(p), font(sans, 9), ink);
     s.text(kMargin, 312, p.department, font(sans, 9), ink);
     s.line(kMargin, 345, kWidth - kMargin, 345, accent);
@@ -509,7 +506,7 @@ QImage drawCentered(const Person& p, Dice& dice) {
     if (p.withEnglish)
         s.text(mid, 135, p.companyEnglish, font(serif, 6.5), accent, kWidth - 2 * kMargin,
                Qt::AlignHCenter);
-    s.text(mid, 262, p.name, nameFont(serif, 24, p.name), ink, 0, Qt::AlignHCenter);
+    s.text(mid, 262, spacedName(p.name), font(serif, 24, true), ink, 0, Qt::AlignHCenter);
     s.text(mid, 325, joined({p.department, p.post, p.rank}, QStringLiteral("  ")),
            font(serif, 9), ink, 0, Qt::AlignHCenter);
     const QFont small = font(serif, 7.5);
@@ -544,7 +541,7 @@ QImage drawNameColumn(const Person& p, Dice& dice) {
     const QColor ink(40, 40, 40);
     Sheet s(kWidth, kHeight, Qt::white);
     const int column = 215;
-    s.text(column, 270, p.name, nameFont(sans, 24, p.name), ink, 330, Qt::AlignHCenter);
+    s.text(column, 270, spacedName(p.name), font(sans, 24, true), ink, 330, Qt::AlignHCenter);
     s.text(column, 340, titleLine(p), font(sans, 9), ink, 330, Qt::AlignHCenter);
     if (p.withPinyin)
         s.text(column, 392, p.pinyin, font(sans, 8), ink, 330, Qt::AlignHCenter);
@@ -577,7 +574,7 @@ QImage drawBanner(const Person& p, Dice& dice) {
     Sheet s(kWidth, kHeight, Qt::white);
     s.painter.fillRect(QRect(0, 0, kWidth, 140), band);
     s.text(kMargin, 90, p.company, font(sans, 11, true), Qt::white, kWidth - 2 * kMargin);
-    s.text(kMargin, 270, p.name, nameFont(sans, 20, p.name), ink);
+    s.text(kMargin, 270, spacedName(p.name), font(sans, 20, true), ink);
     s.text(kMargin, 332, joined({p.department, p.post, p.rank}, QStringLiteral(" | ")),
            font(sans, 9), ink);
     const QFont small = font(sans, 7.5);
@@ -608,7 +605,7 @@ QImage drawEnglishTags(const Person& p, Dice& dice) {
     const QColor accent = dice.chance(50) ? QColor(0, 100, 80) : QColor(90, 40, 120);
     const QColor ink(30, 30, 30);
     Sheet s(kWidth, kHeight, Qt::white);
-    const int nameWidth = s.text(kMargin, 135, p.name, nameFont(sans, 20, p.name), ink);
+    const int nameWidth = s.text(kMargin, 135, spacedName(p.name), font(sans, 20, true), ink);
     if (p.withPinyin)
         s.text(kMargin + nameWidth + 40, 135, p.pinyin, font(sans, 9), ink);
     s.text(kMargin, 195, titleLine(p), font(sans, 9), ink);
@@ -644,7 +641,7 @@ QImage drawSerif(const Person& p, Dice& dice) {
     const int right = kWidth - kMargin;
     s.text(kMargin, 100, p.company, font(serif, 11, true), accent, 600);
     s.text(kMargin, 155, p.department, font(serif, 8.5), ink, 500);
-    s.text(right, 232, p.name, nameFont(serif, 22, p.name), ink, 0, Qt::AlignRight);
+    s.text(right, 232, spacedName(p.name), font(serif, 22, true), ink, 0, Qt::AlignRight);
     s.text(right, 292, titleLine(p), font(serif, 9), ink, 0, Qt::AlignRight);
     const QFont small = font(serif, 7.5);
     const QStringList lines = {
