@@ -1,5 +1,7 @@
 #include "cardparser.h"
 
+#include "recognize/names.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -273,8 +275,11 @@ Numbers numbersIn(const QString& text) {
             ++i;
             continue;
         }
-        if (a.plus && d.startsWith(QLatin1String("86")) && d.size() > 2)
-            d = d.mid(2);
+        bool afterCountry = a.afterCountry;
+        if (a.plus && d.startsWith(QLatin1String("86")) && d.size() > 2) {
+            d = d.mid(2); // "+86512 5164 1069": the blank after the country code missed
+            afterCountry = true;
+        }
         size_t j = i + 1;
         // Mobile: 11 digits from a 1, in any grouping.
         {
@@ -291,7 +296,7 @@ Numbers numbersIn(const QString& text) {
         QString area, local;
         if (d[0] == QLatin1Char('0') && (d.size() == 3 || d.size() == 4) && joinable(j)) {
             area = d;
-        } else if (a.afterCountry && (d.size() == 2 || d.size() == 3) && joinable(j)) {
+        } else if (afterCountry && (d.size() == 2 || d.size() == 3) && joinable(j)) {
             area = QLatin1Char('0') + d;
         } else if (d[0] == QLatin1Char('0') && d.size() >= 10 && d.size() <= 12) {
             // Area codes of the big cities have three digits (010, 02x), the others four.
@@ -475,29 +480,6 @@ bool isAddress(const QString& s) {
         ++markerCount;
     const bool digits = countOf(s, isAsciiDigit) > 0;
     return countOf(s, isHan) >= 4 && ((digits && markerCount >= 2) || strongCount >= 2);
-}
-
-const QString& surnames() {
-    static const QString s = u(
-        "王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程"
-        "苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛"
-        "郝龚邵万钱严覃武戴莫孔向汤常温康施文牛樊葛邢安齐易乔伍庞颜倪庄聂章鲁岳翟殷詹申欧耿关兰"
-        "焦俞左柳甘祝包宁尚符舒阮柯纪梅童凌毕单季裴霍涂成苗谷盛曲翁冉骆蓝路游辛靳管柴蒙鲍华喻祁"
-        "蒲房滕屈饶解牟艾尤阳时穆农司卓古吉缪简车项连芦麦褚娄窦戚岑景党宫费卜冷晏席卫米柏宗瞿桂"
-        "全佟应臧闵苟邬边卞姬师和仇栾隋商刁沙荣巫寇桑郎甄丛仲虞敖巩明佘池查麻苑迟邝");
-    return s;
-}
-
-bool hasSurname(const QString& name) {
-    static const QStringList compound = {u("欧阳"), u("司马"), u("诸葛"), u("上官"), u("慕容"),
-                                         u("司徒"), u("东方"), u("皇甫"), u("令狐"), u("夏侯")};
-    if (name.isEmpty())
-        return false;
-    for (const QString& c : compound) {
-        if (name.startsWith(c))
-            return true;
-    }
-    return surnames().contains(name[0]);
 }
 
 // --- the parser -----------------------------------------------------------------------
@@ -768,7 +750,7 @@ void Parser::words(const QStringList& raw, int height) {
             break;
         }
         case Role::Name:
-            m_names.push_back({t, height * (hasSurname(t) ? 1.25 : 1.0)});
+            m_names.push_back({t, height * (Names::hasSurname(t) ? 1.25 : 1.0)});
             m_pieces.push_back({t, int(m_names.size()) - 1});
             break;
         case Role::Other:

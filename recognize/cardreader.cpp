@@ -1,6 +1,7 @@
 #include "cardreader.h"
 
 #include "recognize/cardparser.h"
+#include "recognize/names.h"
 
 #include "data/dberror.h"
 
@@ -20,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 namespace Recognize {
@@ -339,6 +341,28 @@ int typeSize(const QRect& r) {
     return r.width() <= r.height() * 17 / 10 ? std::max(r.width(), r.height()) : r.height();
 }
 
+// Pieces whose boxes overlap much are parts of one text: the smear splits a character made
+// of parts above each other ("晨", "燕") between its neighbours.
+std::vector<QRect> joinOverlapping(std::vector<QRect> pieces) {
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (size_t i = 0; i < pieces.size() && !merged; ++i) {
+            for (size_t j = i + 1; j < pieces.size() && !merged; ++j) {
+                const QRect common = pieces[i].intersected(pieces[j]);
+                const qint64 smaller =
+                    std::min(qint64(pieces[i].width()) * pieces[i].height(),
+                             qint64(pieces[j].width()) * pieces[j].height());
+                if (!common.isEmpty() && qint64(common.width()) * common.height() * 4 >= smaller) {
+                    pieces[i] = pieces[i].united(pieces[j]);
+                    pieces.erase(pieces.begin() + long(j));
+                    merged = true;
+                }
+            }
+        }
+    }
+    return pieces;
+}
+
 // Parts of one widely set character stacked above each other ("立": a dot, a stroke, the
 // rest) are one piece. They are close compared with the characters beside them, and
 // together no taller than those.
@@ -438,7 +462,7 @@ std::vector<QRect> findLines(const QImage& gray, int threshold, double textHeigh
         for (const QRect& row : splitRows(gray, threshold, box, textHeight))
             pieces.push_back(row);
     }
-    return joinRows(joinFragments(pieces));
+    return joinRows(joinFragments(joinOverlapping(pieces)));
 }
 
 bool mostlyLatin(const QString& word) {
@@ -547,6 +571,64 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
     }
     line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
     return line;
+}
+
+// The readings of a short line of large type (the name) at several sizes. Where most
+// readings are two to four Chinese characters, each place takes the character the readings
+// give most surely, a surname counting double in the first place and a character common in
+// given names in the others; otherwise the surest reading.
+TextLine agreed(const std::vector<TextLine>& readings) {
+    auto compact = [](const QString& s) {
+        QString out;
+        for (const QChar c : s) {
+            if (c.isLetterOrNumber())
+                out += c;
+        }
+        return out;
+    };
+    auto han = [](const QString& s) {
+        return s.size() >= 2 && s.size() <= 4 && std::all_of(s.begin(), s.end(), [](QChar c) {
+                   return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
+               });
+    };
+    std::map<int, std::pair<int, double>> lengths; // length: readings, confidence
+    for (const TextLine& r : readings) {
+        const QString text = compact(r.text);
+        if (han(text)) {
+            ++lengths[int(text.size())].first;
+            lengths[int(text.size())].second += r.confidence;
+        }
+    }
+    if (lengths.empty()) {
+        return *std::max_element(readings.begin(), readings.end(),
+                                 [](const TextLine& a, const TextLine& b) {
+                                     return a.confidence < b.confidence;
+                                 });
+    }
+    const auto best = std::max_element(lengths.begin(), lengths.end(), [](auto& a, auto& b) {
+        return a.second.first < b.second.first ||
+               (a.second.first == b.second.first && a.second.second < b.second.second);
+    });
+    const int length = best->first;
+    TextLine result = readings.front();
+    result.text.clear();
+    result.confidence = int(best->second.second / best->second.first);
+    for (int p = 0; p < length; ++p) {
+        std::map<QChar, double> score;
+        for (const TextLine& r : readings) {
+            const QString text = compact(r.text);
+            if (text.size() == length && han(text))
+                score[text[p]] += std::max(1, r.confidence);
+        }
+        for (auto& [c, value] : score) {
+            if (p == 0 ? Names::isSurnameCharacter(c) : Names::isGivenNameCharacter(c))
+                value *= 2;
+        }
+        result.text += std::max_element(score.begin(), score.end(), [](auto& a, auto& b) {
+                           return a.second < b.second;
+                       })->first;
+    }
+    return result;
 }
 
 double bodyTarget() {
@@ -677,17 +759,17 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
                                  bodyTarget(), &monitor);
         const int size = typeSize(box);
         if (size * 10 >= bodySize * 15 && box.width() <= 6 * size) {
-            for (const double target : {20.0, 24.0, 28.0}) {
+            std::vector<TextLine> readings = {line};
+            for (const double target : {20.0, 24.0, 28.0, 36.0, 44.0}) {
                 if (stopped())
                     return std::nullopt;
-                TextLine again = readLine(m_engines->chinese, m_engines->latin, straight, box,
-                                          target, &monitor);
+                readings.push_back(readLine(m_engines->chinese, m_engines->latin, straight, box,
+                                            target, &monitor));
                 if (!kDebugFolder.isEmpty())
-                    std::fprintf(stderr, "   at %.0f: [%s] %d\n", target, qPrintable(again.text),
-                                 again.confidence);
-                if (again.confidence > line.confidence)
-                    line = again;
+                    std::fprintf(stderr, "   at %.0f: [%s] %d\n", target,
+                                 qPrintable(readings.back().text), readings.back().confidence);
             }
+            line = agreed(readings);
         }
         if (stopped())
             return std::nullopt;

@@ -554,14 +554,14 @@ QImage drawNameColumn(const Person& p, Dice& dice) {
     const QStringList lines = {
         labelled("T: ", phoneWithExtension(p, " ext. ")), labelled("M: ", p.mobileShown),
         labelled("F: ", p.faxShown),       labelled("E: ", p.mail),
-        labelled("W: ", p.web),
+        labelled("W: ", p.web),        labelled("QQ: ", p.qq),
         labelled("A: ", p.shortAddress + QStringLiteral(" (%1)").arg(p.postcode)),
     };
-    int y = 245;
+    int y = 240;
     for (const QString& line : lines) {
         if (!line.isEmpty()) {
             s.text(x, y, line, small, ink, width);
-            y += 52;
+            y += 50;
         }
     }
     return s.image;
@@ -646,7 +646,8 @@ QImage drawSerif(const Person& p, Dice& dice) {
     const QFont small = font(serif, 7.5);
     const QStringList lines = {
         labelled("电话：", phoneWithExtension(p, "-")), labelled("手机：", p.mobileShown),
-        labelled("传真：", p.faxShown),
+        joined({labelled("传真：", p.faxShown), labelled("网址：", p.web)},
+               QStringLiteral("   ")),
         joined({labelled("电子邮箱：", p.mail), labelled("QQ：", p.qq)},
                QStringLiteral("   ")),
         joined({labelled("地址：", p.address), labelled("邮编：", p.postcode)},
