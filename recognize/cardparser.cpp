@@ -89,6 +89,7 @@ const Label kLabels[] = {
     {"phone", Kind::Phone},      {"t", Kind::Phone},          {"传真", Kind::Fax},
     {"fax", Kind::Fax},          {"f", Kind::Fax},            {"分机", Kind::Extension},
     {"电子邮箱", Kind::Mail},    {"电子邮件", Kind::Mail},    {"邮箱", Kind::Mail},
+    {"部箱", Kind::Mail}, // "邮" in blurred photos
     {"电邮", Kind::Mail},        {"e-mail", Kind::Mail},      {"email", Kind::Mail},
     {"mail", Kind::Mail},        {"e", Kind::Mail},           {"网址", Kind::Web},
     {"网站", Kind::Web},         {"主页", Kind::Web},         {"website", Kind::Web},
@@ -97,7 +98,7 @@ const Label kLabels[] = {
     {"办公地址", Kind::Address}, {"通讯地址", Kind::Address}, {"联系地址", Kind::Address},
     {"地址", Kind::Address},     {"address", Kind::Address},  {"addr", Kind::Address},
     {"add", Kind::Address},      {"a", Kind::Address},        {"邮政编码", Kind::Postcode},
-    {"邮编", Kind::Postcode},    {"zip code", Kind::Postcode}, {"zip", Kind::Postcode},
+    {"邮编", Kind::Postcode},    {"部编", Kind::Postcode},    {"zip code", Kind::Postcode}, {"zip", Kind::Postcode},
     {"post code", Kind::Postcode}, {"postcode", Kind::Postcode}, {"p.c.", Kind::Postcode},
     {"p.c", Kind::Postcode},
 };
@@ -333,6 +334,28 @@ Numbers numbersIn(const QString& text) {
     return out;
 }
 
+// Where the words after a run of numbers begin: the first word that is neither a number nor
+// a sign or word that goes with numbers ("转", "ext."); the length when there is none.
+int wordsAfterNumbers(const QString& value) {
+    static const QRegularExpression word(QStringLiteral("\\S+"));
+    static const QStringList numberWords = {u("转"), u("分机"), u("分机号"), QStringLiteral("ext"),
+                                            QStringLiteral("ext."), QStringLiteral("x")};
+    bool seenNumber = false;
+    for (auto it = word.globalMatch(value); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString t = m.captured();
+        const bool number = countOf(digitsFixed(t), isAsciiDigit) > 0;
+        const bool sign = std::none_of(t.begin(), t.end(), [](QChar c) { return c.isLetter(); });
+        if (number || sign || numberWords.contains(t, Qt::CaseInsensitive)) {
+            seenNumber = seenNumber || number;
+            continue;
+        }
+        if (seenNumber)
+            return int(m.capturedStart());
+    }
+    return int(value.size());
+}
+
 QString digitsOnly(const QString& s) {
     QString out;
     for (const QChar c : s) {
@@ -350,6 +373,9 @@ QString mailIn(QString s) {
     s.replace(QChar(0x3002), QLatin1Char('.'));
     static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
+    // OCR reads the low line of "ding_j@" as a gap.
+    static const QRegularExpression lowLine(QStringLiteral("([A-Za-z0-9]) +([A-Za-z0-9]+@)"));
+    s.replace(lowLine, QStringLiteral("\\1_\\2"));
     const int at = int(s.indexOf(QLatin1Char('@')));
     if (at < 0)
         return QString();
@@ -543,6 +569,14 @@ void Parser::labelled(Kind kind, const QString& rawValue) {
     case Kind::Mobile:
     case Kind::Phone:
     case Kind::Fax: {
+        // What follows the numbers without a label of its own ("部箱 a@b.cn" where OCR
+        // garbled the label) is read as free text.
+        const int rest = wordsAfterNumbers(value);
+        if (rest < value.size()) {
+            labelled(kind, value.left(rest));
+            freeText(value.mid(rest), 1);
+            return;
+        }
         const Numbers n = numbersIn(value);
         if (n.mobiles.isEmpty() && n.landlines.isEmpty()) {
             // Misread: the digits are still better in their box than in the notes.
@@ -625,6 +659,13 @@ void Parser::freeText(const QString& text, int height) {
     const QString s = trimmedPiece(text);
     if (s.isEmpty())
         return;
+    if (s.contains(QLatin1Char('@')) && countOf(s, isHan) == 0) {
+        const QString mail = mailIn(s);
+        if (!mail.isEmpty()) {
+            m_mails << mail;
+            return;
+        }
+    }
     if (!s.contains(QLatin1Char('@')) && isAddress(withoutHanSpaces(s))) {
         address(s);
         return;

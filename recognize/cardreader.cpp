@@ -217,6 +217,56 @@ Components componentsOf(Pix* mask) {
 // band or panel with light type is turned over, so all text is dark on light.
 void clearSurroundings(QImage& gray) {
     const int w = gray.width(), h = gray.height();
+    // The table is the grey along the picture's edges, when that is clearly darker than the
+    // paper. Only its own grey is taken, so a dark band at the card's edge stays.
+    std::vector<uchar> edge;
+    for (int x = 0; x < w; ++x) {
+        edge.push_back(gray.constScanLine(0)[x]);
+        edge.push_back(gray.constScanLine(h - 1)[x]);
+    }
+    for (int y = 0; y < h; ++y) {
+        edge.push_back(gray.constScanLine(y)[0]);
+        edge.push_back(gray.constScanLine(y)[w - 1]);
+    }
+    std::nth_element(edge.begin(), edge.begin() + long(edge.size() / 2), edge.end());
+    const int table = edge[edge.size() / 2];
+    const int paper = [&] {
+        std::array<int, 256> histogram{};
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x)
+                ++histogram[gray.constScanLine(y)[x]];
+        }
+        int seen = 0;
+        for (int i = 0; i < 256; ++i) {
+            seen += histogram[size_t(i)];
+            if (2 * qint64(seen) >= qint64(w) * h)
+                return i;
+        }
+        return 255;
+    }();
+    if (paper - table > 30) {
+        const int reach = std::max(20, (paper - table) / 2);
+        PixPtr mask(pixCreate(w, h, 1));
+        l_uint32* data = pixGetData(mask.get());
+        const int wpl = pixGetWpl(mask.get());
+        for (int y = 0; y < h; ++y) {
+            const uchar* src = gray.constScanLine(y);
+            for (int x = 0; x < w; ++x) {
+                if (std::abs(src[x] - table) <= reach)
+                    SET_DATA_BIT(data + size_t(y) * wpl, x);
+            }
+        }
+        const Components parts = componentsOf(mask.get());
+        for (int i = 0; i < parts.count; ++i) {
+            l_int32 x, y, cw, ch;
+            pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &cw, &ch);
+            const bool border = x == 0 || y == 0 || x + cw >= w || y + ch >= h;
+            if (border && double(cw) * ch > 0.02 * w * h) {
+                PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
+                whiten(gray, part.get(), x, y, 2);
+            }
+        }
+    }
     PixPtr dark = darkMask(gray, otsuThreshold(gray));
     const Components parts = componentsOf(dark.get());
     for (int i = 0; i < parts.count; ++i) {
@@ -224,9 +274,7 @@ void clearSurroundings(QImage& gray) {
         pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &cw, &ch);
         PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
         pixCountPixels(part.get(), &area, nullptr);
-        const double fill = double(area) / (double(cw) * ch);
-        const bool border = x == 0 || y == 0 || x + cw >= w || y + ch >= h;
-        if (cw >= w / 5 && ch >= h / 15 && fill >= 0.55) {
+        if (cw >= w / 5 && ch >= h / 15 && area >= 0.55 * cw * ch) {
             PixPtr holes(pixHolesByFilling(part.get(), 4));
             auto invert = [&](int px, int py) {
                 uchar& v = gray.scanLine(py)[px];
@@ -235,8 +283,6 @@ void clearSurroundings(QImage& gray) {
             forEachPixel(part.get(), x, y, invert);
             if (holes)
                 forEachPixel(holes.get(), x, y, invert);
-        } else if (border && double(cw) * ch > 0.02 * w * h) {
-            whiten(gray, part.get(), x, y, 2);
         }
     }
 }

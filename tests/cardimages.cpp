@@ -403,7 +403,7 @@ public:
             return 0;
         int width = QFontMetrics(f).horizontalAdvance(s);
         if (maxWidth > 0 && width > maxWidth) {
-            f.setPixelSize(std::max(px(6.5), f.pixelSize() * maxWidth / width));
+            f.setPixelSize(std::max(px(5.5), f.pixelSize() * maxWidth / width));
             width = QFontMetrics(f).horizontalAdvance(s);
         }
         if (align & Qt::AlignRight)
@@ -512,23 +512,24 @@ QImage drawCentered(const Person& p, Dice& dice) {
     const QFont small = font(serif, 7.5);
     const QStringList left = {labelled("电话：", phoneWithExtension(p, " 转 ")),
                               labelled("传真：", p.faxShown), labelled("手机：", p.mobileShown)};
-    const QStringList right = {labelled("E-mail：", p.mail), labelled("网址：", p.web),
-                               labelled("QQ：", p.qq)};
-    int y = 425;
+    const QStringList right = {labelled("网址：", p.web), labelled("QQ：", p.qq)};
+    int y = 395;
     for (const QString& line : left) {
         if (!line.isEmpty()) {
             s.text(70, y, line, small, ink, 460);
-            y += 50;
+            y += 48;
         }
     }
-    y = 425;
+    y = 395;
     for (const QString& line : right) {
         if (!line.isEmpty()) {
             s.text(560, y, line, small, ink, kWidth - 560 - 50);
-            y += 50;
+            y += 48;
         }
     }
-    s.text(mid, 592,
+    s.text(mid, 545, labelled("E-mail：", p.mail), small, ink, kWidth - 2 * kMargin,
+           Qt::AlignHCenter);
+    s.text(mid, 595,
            joined({labelled("地址：", p.address), labelled("邮编：", p.postcode)},
                   QStringLiteral("  ")),
            small, ink, kWidth - 2 * kMargin, Qt::AlignHCenter);
