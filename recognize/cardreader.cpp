@@ -307,7 +307,7 @@ double typicalTextHeight(const QImage& gray, int threshold) {
 }
 
 // A box holding two rows of text (a small department line close under a large name) split
-// at the blank rows between them; rows that are rules or solid marks dropped.
+// at the blank rows between them; rows that are specks or rules dropped.
 std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box,
                              double textHeight) {
     const QRect r = box.intersected(gray.rect());
@@ -334,16 +334,11 @@ std::vector<QRect> splitRows(const QImage& gray, int threshold, const QRect& box
                     }
                 }
             }
-            int inked = 0;
-            for (int y = start; y < end; ++y)
-                inked += ink[size_t(y)];
             const int w = right - left + 1, h = end - start;
-            // Specks, rules (long and thin) and solid marks such as logos are no text; a flat
-            // character ("一") is.
+            // Specks and rules (long and thin) are no text; a flat character ("一") is.
             const bool speck = h < minimum && w < textHeight / 2;
             const bool rule = w >= 25 * h && h < 0.8 * textHeight;
-            const bool solid = h >= 0.8 * textHeight && inked > 0.75 * w * h;
-            if (right >= left && !speck && !rule && !solid)
+            if (right >= left && !speck && !rule)
                 rows.emplace_back(r.left() + left, r.top() + start, w, h);
         }
         start = -1;
@@ -508,6 +503,10 @@ std::vector<QRect> findLines(const QImage& gray, int threshold, double textHeigh
         for (const QRect& row : splitRows(gray, threshold, box, textHeight))
             pieces.push_back(row);
     }
+    if (!kDebugFolder.isEmpty()) {
+        for (const QRect& r : pieces)
+            std::fprintf(stderr, "piece %d,%d %dx%d\n", r.x(), r.y(), r.width(), r.height());
+    }
     return joinRows(joinFragments(joinOverlapping(pieces)));
 }
 
@@ -619,11 +618,83 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
     return line;
 }
 
-// The readings of a short line of large type (the name) at several sizes. Where most
-// readings are two to four Chinese characters, each place takes the character the readings
-// give most surely, a surname counting double in the first place and a character common in
-// given names in the others; otherwise the surest reading.
-TextLine agreed(const std::vector<TextLine>& readings) {
+using Votes = std::map<QChar, double>; // character: summed confidence
+
+bool isHanCharacter(QChar c) {
+    return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
+}
+
+// The cells of the characters of a line of large Chinese type: ink columns cut at blank
+// columns, parts narrower than a character (the halves of "孙") joined, runs wider than one
+// (touching characters) cut evenly.
+std::vector<QRect> characterCells(const QImage& page, int threshold, const QRect& box) {
+    const QRect r = box.intersected(page.rect());
+    std::vector<bool> inked(size_t(std::max(0, r.width())), false);
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar* line = page.constScanLine(y);
+        for (int x = 0; x < r.width(); ++x)
+            inked[size_t(x)] = inked[size_t(x)] || line[r.left() + x] < threshold;
+    }
+    std::vector<std::pair<int, int>> runs; // [start, end)
+    for (int x = 0; x < r.width(); ++x) {
+        if (!inked[size_t(x)])
+            continue;
+        if (runs.empty() || runs.back().second < x)
+            runs.emplace_back(x, x + 1);
+        else
+            runs.back().second = x + 1;
+    }
+    const int size = r.height();
+    std::vector<QRect> cells;
+    for (size_t i = 0; i < runs.size();) {
+        int start = runs[i].first, end = runs[i].second;
+        size_t j = i + 1;
+        while (j < runs.size() && (runs[j].second - start) * 100 <= size * 115)
+            end = runs[j++].second;
+        const int pieces = std::max(1, int(std::lround(double(end - start) / size)));
+        for (int k = 0; k < pieces; ++k) {
+            const int left = start + (end - start) * k / pieces;
+            const int right = start + (end - start) * (k + 1) / pieces;
+            cells.emplace_back(r.left() + left, r.top(), right - left, r.height());
+        }
+        i = j;
+    }
+    return cells;
+}
+
+// One character read on its own at several sizes.
+Votes readCharacter(tesseract::TessBaseAPI& api, const QImage& page, const QRect& cell,
+                    tesseract::ETEXT_DESC* monitor) {
+    Votes votes;
+    const int pad = std::max(4, cell.height() / 4);
+    const QRect area = cell.adjusted(-pad, -pad, pad, pad).intersected(page.rect());
+    const QImage piece = page.copy(area);
+    for (const double target : {20.0, 24.0, 28.0, 36.0}) {
+        const double scale = target / std::max({1, cell.width(), cell.height()});
+        PixPtr pix = toPix(piece.scaled(std::max(1, int(area.width() * scale)),
+                                        std::max(1, int(area.height() * scale)),
+                                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        api.SetPageSegMode(tesseract::PSM_SINGLE_CHAR);
+        api.SetImage(pix.get());
+        api.SetSourceResolution(300);
+        if (api.Recognize(monitor) != 0)
+            continue;
+        std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+        if (!it)
+            continue;
+        std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_SYMBOL));
+        const QString c = text ? QString::fromUtf8(text.get()) : QString();
+        if (c.size() == 1 && isHanCharacter(c[0]))
+            votes[c[0]] += std::max(1.0f, it->Confidence(tesseract::RIL_SYMBOL));
+    }
+    return votes;
+}
+
+// The readings of a short line of large type (the name) at several sizes, and of its
+// characters one by one. Where most line readings are two to four Chinese characters, each
+// place takes the character given most surely, a surname counting double in the first place
+// and a character common in given names in the others; otherwise the surest reading.
+TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>& cells) {
     auto compact = [](const QString& s) {
         QString out;
         for (const QChar c : s) {
@@ -633,9 +704,7 @@ TextLine agreed(const std::vector<TextLine>& readings) {
         return out;
     };
     auto han = [](const QString& s) {
-        return s.size() >= 2 && s.size() <= 4 && std::all_of(s.begin(), s.end(), [](QChar c) {
-                   return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
-               });
+        return s.size() >= 2 && s.size() <= 4 && std::all_of(s.begin(), s.end(), isHanCharacter);
     };
     std::map<int, std::pair<int, double>> lengths; // length: readings, confidence
     for (const TextLine& r : readings) {
@@ -645,26 +714,40 @@ TextLine agreed(const std::vector<TextLine>& readings) {
             lengths[int(text.size())].second += r.confidence;
         }
     }
-    if (lengths.empty()) {
+    const bool cellsRead =
+        cells.size() >= 2 && cells.size() <= 4 &&
+        std::none_of(cells.begin(), cells.end(), [](const Votes& v) { return v.empty(); });
+    if (lengths.empty() && !cellsRead) {
         return *std::max_element(readings.begin(), readings.end(),
                                  [](const TextLine& a, const TextLine& b) {
                                      return a.confidence < b.confidence;
                                  });
     }
-    const auto best = std::max_element(lengths.begin(), lengths.end(), [](auto& a, auto& b) {
-        return a.second.first < b.second.first ||
-               (a.second.first == b.second.first && a.second.second < b.second.second);
-    });
-    const int length = best->first;
+    // The cells count the characters better than the readings, which add marks at the ends.
+    int length = int(cells.size());
     TextLine result = readings.front();
+    result.confidence = 0;
+    if (cellsRead && lengths.count(length)) {
+        result.confidence = int(lengths[length].second / lengths[length].first);
+    } else if (!cellsRead) {
+        const auto best = std::max_element(lengths.begin(), lengths.end(), [](auto& a, auto& b) {
+            return a.second.first < b.second.first ||
+                   (a.second.first == b.second.first && a.second.second < b.second.second);
+        });
+        length = best->first;
+        result.confidence = int(best->second.second / best->second.first);
+    }
     result.text.clear();
-    result.confidence = int(best->second.second / best->second.first);
     for (int p = 0; p < length; ++p) {
-        std::map<QChar, double> score;
+        Votes score;
         for (const TextLine& r : readings) {
             const QString text = compact(r.text);
             if (text.size() == length && han(text))
                 score[text[p]] += std::max(1, r.confidence);
+        }
+        if (int(cells.size()) == length) {
+            for (const auto& [c, value] : cells[size_t(p)])
+                score[c] += value;
         }
         for (auto& [c, value] : score) {
             if (p == 0 ? Names::isSurnameCharacter(c) : Names::isGivenNameCharacter(c))
@@ -674,6 +757,8 @@ TextLine agreed(const std::vector<TextLine>& readings) {
                            return a.second < b.second;
                        })->first;
     }
+    if (result.confidence == 0)
+        result.confidence = 50;
     return result;
 }
 
@@ -815,7 +900,20 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
                     std::fprintf(stderr, "   at %.0f: [%s] %d\n", target,
                                  qPrintable(readings.back().text), readings.back().confidence);
             }
-            line = agreed(readings);
+            std::vector<Votes> cells;
+            for (const QRect& cell : characterCells(straight, threshold, box)) {
+                if (stopped())
+                    return std::nullopt;
+                cells.push_back(readCharacter(m_engines->chinese, straight, cell, &monitor));
+                if (!kDebugFolder.isEmpty()) {
+                    std::fprintf(stderr, "   cell %d,%d %dx%d:", cell.x(), cell.y(), cell.width(),
+                                 cell.height());
+                    for (const auto& [c, v] : cells.back())
+                        std::fprintf(stderr, " %s/%.0f", qPrintable(QString(c)), v);
+                    std::fprintf(stderr, "\n");
+                }
+            }
+            line = agreed(readings, cells);
         }
         if (stopped())
             return std::nullopt;
@@ -823,7 +921,8 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
             std::fprintf(stderr, "%2d %d,%d %dx%d conf %3d [%s] (%lld ms)\n", index, box.x(),
                          box.y(), box.width(), box.height(), line.confidence,
                          qPrintable(line.text), qint64(timer.elapsed()));
-        if (!line.text.isEmpty())
+        // A lone character is a logo or a speck: no line of a card is one character.
+        if (line.text.size() > 1)
             lines << line;
         ++index;
         advance(15 + 85 * index / int(boxes.size()));

@@ -506,7 +506,7 @@ QImage drawCentered(const Person& p, Dice& dice) {
     if (p.withEnglish)
         s.text(mid, 135, p.companyEnglish, font(serif, 6.5), accent, kWidth - 2 * kMargin,
                Qt::AlignHCenter);
-    s.text(mid, 262, spacedName(p.name), font(serif, 24, true), ink, 0, Qt::AlignHCenter);
+    s.text(mid, 262, spacedName(p.name), font(serif, 24), ink, 0, Qt::AlignHCenter);
     s.text(mid, 325, joined({p.department, p.post, p.rank}, QStringLiteral("  ")),
            font(serif, 9), ink, 0, Qt::AlignHCenter);
     const QFont small = font(serif, 7.5);
@@ -642,7 +642,7 @@ QImage drawSerif(const Person& p, Dice& dice) {
     const int right = kWidth - kMargin;
     s.text(kMargin, 100, p.company, font(serif, 11, true), accent, 600);
     s.text(kMargin, 155, p.department, font(serif, 8.5), ink, 500);
-    s.text(right, 232, spacedName(p.name), font(serif, 22, true), ink, 0, Qt::AlignRight);
+    s.text(right, 232, spacedName(p.name), font(serif, 22), ink, 0, Qt::AlignRight);
     s.text(right, 292, titleLine(p), font(serif, 9), ink, 0, Qt::AlignRight);
     const QFont small = font(serif, 7.5);
     const QStringList lines = {
