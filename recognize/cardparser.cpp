@@ -94,7 +94,8 @@ const Label kLabels[] = {
     {"mail", Kind::Mail},        {"e", Kind::Mail},           {"网址", Kind::Web},
     {"网站", Kind::Web},         {"主页", Kind::Web},         {"website", Kind::Web},
     {"web", Kind::Web},          {"url", Kind::Web},          {"w", Kind::Web},
-    {"oicq", Kind::QQ},          {"qq", Kind::QQ},            {"公司地址", Kind::Address},
+    {"oicq", Kind::QQ},          {"qq", Kind::QQ},            {"qo", Kind::QQ},
+    {"q0", Kind::QQ}, // the second Q of a blurred "QQ"            {"公司地址", Kind::Address},
     {"办公地址", Kind::Address}, {"通讯地址", Kind::Address}, {"联系地址", Kind::Address},
     {"地址", Kind::Address},     {"address", Kind::Address},  {"addr", Kind::Address},
     {"add", Kind::Address},      {"a", Kind::Address},        {"邮政编码", Kind::Postcode},
@@ -130,7 +131,9 @@ std::vector<FoundLabel> findLabels(const QString& s) {
                 continue;
             const int end = i + int(text.size());
             int k = end;
-            while (k < s.size() && (s[k] == QLatin1Char(' ') || s[k] == QLatin1Char('.')))
+            // Blanks, a dot ("Tel."), and the specks OCR puts before a colon ("T':").
+            while (k < s.size() && (QStringLiteral(" .'`\"").contains(s[k]) ||
+                                    s[k] == QChar(0x2018) || s[k] == QChar(0x2019)))
                 ++k;
             const bool colon = k < s.size() && isColon(s[k]);
             if (isAsciiLetter(text[0])) {
@@ -238,7 +241,7 @@ std::vector<Group> groupsOf(const QString& s) {
             next.plus = true;
         else if (c == QLatin1Char('-'))
             next.dash = true;
-        else if (c.isSpace() || QStringLiteral("().").contains(c) || c == QChar(0xFF08) ||
+        else if (c.isSpace() || QStringLiteral("()[]{}.*").contains(c) || c == QChar(0xFF08) ||
                  c == QChar(0xFF09) || isColon(c))
             ; // inside one number
         else
@@ -533,7 +536,7 @@ private:
     void note(const QString& text) { m_pieces.push_back({text, -1}); }
 
     QStringList m_mobiles, m_phones, m_faxes, m_extensions, m_mails, m_webs, m_qqs, m_addresses,
-        m_postcodes, m_posts, m_ranks, m_departments;
+        m_postcodes, m_guessedPostcodes, m_posts, m_ranks, m_departments;
     std::vector<std::pair<QString, int>> m_companies; // with their strength
     std::vector<NameCandidate> m_names;
     std::vector<Piece> m_pieces;
@@ -647,7 +650,7 @@ void Parser::address(const QString& value) {
         u("[\\s(（]*(?<!\\d)(\\d{6})[)）]?$"));
     const QRegularExpressionMatch m = trailingCode.match(digitsFixed(a));
     if (m.hasMatch() && m.capturedStart() > 0) {
-        m_postcodes << m.captured(1);
+        m_guessedPostcodes << m.captured(1);
         a = a.left(m.capturedStart());
     }
     a = trimmedPiece(a);
@@ -679,8 +682,8 @@ void Parser::freeText(const QString& text, int height) {
         const Numbers n = numbersIn(numberTokens.join(QLatin1Char(' ')));
         numbers(n, Kind::Phone);
         for (const QString& other : n.others) {
-            if (other.size() == 6 && m_postcodes.isEmpty())
-                m_postcodes << other;
+            if (other.size() == 6)
+                m_guessedPostcodes << other;
             else
                 note(other);
         }
@@ -853,6 +856,8 @@ Card Parser::card() {
     c.setValue(u("主页"), joinedUnique(m_webs, comma));
     c.setValue(u("OICQ"), joinedUnique(m_qqs, comma));
     c.setValue(u("工作地址"), m_addresses.join(QString()));
+    // A labelled postcode before six digits found elsewhere (a misread QQ number).
+    m_postcodes << m_guessedPostcodes;
     c.setValue(u("工作邮编"), m_postcodes.isEmpty() ? QString() : m_postcodes.first());
 
     for (const std::vector<Piece>& pieces : m_lines) {

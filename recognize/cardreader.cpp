@@ -510,6 +510,10 @@ std::vector<QRect> findLines(const QImage& gray, int threshold, double textHeigh
     return joinRows(joinFragments(joinOverlapping(pieces)));
 }
 
+bool isHanCharacter(QChar c) {
+    return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
+}
+
 bool mostlyLatin(const QString& word) {
     int letters = 0, ascii = 0;
     for (const QChar c : word) {
@@ -530,8 +534,9 @@ struct Word {
 
 // One line of text on a picture of that line alone.
 std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
-                            tesseract::ETEXT_DESC* monitor) {
-    api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+                            tesseract::ETEXT_DESC* monitor,
+                            tesseract::PageSegMode mode = tesseract::PSM_SINGLE_LINE) {
+    api.SetPageSegMode(mode);
     api.SetImage(pix);
     api.SetSourceResolution(300);
     std::vector<Word> words;
@@ -539,7 +544,9 @@ std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
         return words;
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
-        return words;
+        return mode == tesseract::PSM_SINGLE_LINE
+                   ? readWords(api, pix, monitor, tesseract::PSM_RAW_LINE)
+                   : words;
     do {
         std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
         int left, top, right, bottom;
@@ -549,6 +556,10 @@ std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
                          it->Confidence(tesseract::RIL_WORD), it->BlanksBeforeWord() > 0,
                          QRect(QPoint(left, top), QPoint(right - 1, bottom - 1))});
     } while (it->Next(tesseract::RIL_WORD));
+    // Tesseract's own search for the line sometimes finds none on a clear line; then the
+    // whole picture is taken as the line.
+    if (words.empty() && mode == tesseract::PSM_SINGLE_LINE)
+        return readWords(api, pix, monitor, tesseract::PSM_RAW_LINE);
     return words;
 }
 
@@ -566,6 +577,7 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
                                std::max(1, int(area.height() * scale)), Qt::IgnoreAspectRatio,
                                Qt::SmoothTransformation);
     PixPtr linePix = toPix(crop);
+    dump(crop, QStringLiteral("line-%1-%2-%3.png").arg(box.x()).arg(box.y()).arg(int(target)));
     std::vector<Word> words = readWords(chinese, linePix.get(), monitor);
     if (!kDebugFolder.isEmpty()) {
         for (const Word& w : words)
@@ -590,8 +602,9 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
             std::fprintf(stderr, "   latin [%s] %.0f -> [%s] %.0f\n", qPrintable(w.text),
                          w.confidence, qPrintable(texts.join(QLatin1Char(' '))), confidence);
         // The models' confidences do not compare well; the English one is preferred unless
-        // it is much less sure.
-        if (!again.empty() && (confidence >= 25 || confidence > w.confidence)) {
+        // it is much less sure, and always over Chinese characters amid Latin letters.
+        const bool mixed = std::any_of(w.text.begin(), w.text.end(), isHanCharacter);
+        if (!again.empty() && (mixed || confidence >= 25 || confidence > w.confidence)) {
             w.text = texts.join(QLatin1Char(' '));
             w.confidence = confidence;
         }
@@ -619,10 +632,6 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
 }
 
 using Votes = std::map<QChar, double>; // character: summed confidence
-
-bool isHanCharacter(QChar c) {
-    return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
-}
 
 // The cells of the characters of a line of large Chinese type: ink columns cut at blank
 // columns, parts narrower than a character (the halves of "孙") joined, runs wider than one
