@@ -89,7 +89,8 @@ const Label kLabels[] = {
     {"phone", Kind::Phone},      {"t", Kind::Phone},          {"传真", Kind::Fax},
     {"fax", Kind::Fax},          {"f", Kind::Fax},            {"分机", Kind::Extension},
     {"电子邮箱", Kind::Mail},    {"电子邮件", Kind::Mail},    {"邮箱", Kind::Mail},
-    {"部箱", Kind::Mail}, // "邮" in blurred photos
+    {"部箱", Kind::Mail},        {"由箱", Kind::Mail}, // "邮" misread
+    {"电子部箱", Kind::Mail},    {"电子由箱", Kind::Mail},
     {"电邮", Kind::Mail},        {"e-mail", Kind::Mail},      {"email", Kind::Mail},
     {"mail", Kind::Mail},        {"e", Kind::Mail},           {"网址", Kind::Web},
     {"网站", Kind::Web},         {"主页", Kind::Web},         {"website", Kind::Web},
@@ -99,7 +100,7 @@ const Label kLabels[] = {
     {"办公地址", Kind::Address}, {"通讯地址", Kind::Address}, {"联系地址", Kind::Address},
     {"地址", Kind::Address},     {"address", Kind::Address},  {"addr", Kind::Address},
     {"add", Kind::Address},      {"a", Kind::Address},        {"邮政编码", Kind::Postcode},
-    {"邮编", Kind::Postcode},    {"部编", Kind::Postcode},    {"zip code", Kind::Postcode}, {"zip", Kind::Postcode},
+    {"邮编", Kind::Postcode},    {"部编", Kind::Postcode},    {"由编", Kind::Postcode},    {"zip code", Kind::Postcode}, {"zip", Kind::Postcode},
     {"post code", Kind::Postcode}, {"postcode", Kind::Postcode}, {"p.c.", Kind::Postcode},
     {"p.c", Kind::Postcode},
 };
@@ -377,7 +378,7 @@ QString mailIn(QString s) {
     static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
     // OCR reads the low line of "ding_j@" as a gap.
-    static const QRegularExpression lowLine(QStringLiteral("([A-Za-z0-9]) +([A-Za-z0-9]+@)"));
+    static const QRegularExpression lowLine(QStringLiteral("([a-z0-9]) +([A-Za-z0-9]+@)"));
     s.replace(lowLine, QStringLiteral("\\1_\\2"));
     const int at = int(s.indexOf(QLatin1Char('@')));
     if (at < 0)
@@ -393,7 +394,21 @@ QString mailIn(QString s) {
         return QString();
     const QString found = m.captured();
     const int sign = int(found.indexOf(QLatin1Char('@')));
-    return found.left(sign) + found.mid(sign).toLower();
+    // Before the sign, capitals beside digits are digits misread ("songd9S"), a zero among
+    // letters an o ("ga0_s"); addresses are written in small letters.
+    QString local = found.left(sign);
+    auto letter = [](QChar c) { return isAsciiLetter(c); };
+    for (int i = 0; i < local.size(); ++i) {
+        const QChar before = i > 0 ? local[i - 1] : QChar();
+        const QChar after = i + 1 < local.size() ? local[i + 1] : QChar();
+        const int digit = int(QStringLiteral("OIZSB").indexOf(local[i]));
+        if (digit >= 0 && (isAsciiDigit(before) || isAsciiDigit(after)))
+            local[i] = QStringLiteral("01258")[digit];
+        else if (local[i] == QLatin1Char('0') && letter(before) &&
+                 (letter(after) || QStringLiteral("._-").contains(after)))
+            local[i] = QLatin1Char('o');
+    }
+    return (local + found.mid(sign)).toLower();
 }
 
 QString webIn(QString s, bool labelled) {
@@ -697,9 +712,14 @@ void Parser::freeText(const QString& text, int height) {
         const QString fixed = digitsFixed(token);
         const int digits = countOf(fixed, isAsciiDigit);
         if (token.contains(QLatin1Char('@')) || token.contains(QChar(0xA9))) {
+            // "gong y@…": the part before a low line OCR read as a gap.
+            static const QRegularExpression lowerPart(QStringLiteral("^[a-z0-9]+$"));
+            QString whole = token;
+            if (!wordTokens.isEmpty() && lowerPart.match(wordTokens.last()).hasMatch())
+                whole = wordTokens.takeLast() + QLatin1Char(' ') + token;
             flushWords();
             flushNumbers();
-            const QString mail = mailIn(token);
+            const QString mail = mailIn(whole);
             mail.isEmpty() ? note(token) : void(m_mails << mail);
         } else if (token.startsWith(QLatin1String("www"), Qt::CaseInsensitive) ||
                    token.startsWith(QLatin1String("http"), Qt::CaseInsensitive)) {
