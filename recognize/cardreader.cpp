@@ -673,8 +673,9 @@ std::vector<QRect> characterCells(const QImage& page, int threshold, const QRect
 
 // One character read on its own at several sizes.
 Votes readCharacter(tesseract::TessBaseAPI& api, const QImage& page, const QRect& cell,
-                    tesseract::ETEXT_DESC* monitor) {
+                    tesseract::ETEXT_DESC* monitor, const QString& only = QString()) {
     Votes votes;
+    api.SetVariable("tessedit_char_whitelist", only.toUtf8().constData());
     const int pad = std::max(4, cell.height() / 4);
     const QRect area = cell.adjusted(-pad, -pad, pad, pad).intersected(page.rect());
     const QImage piece = page.copy(area);
@@ -696,13 +697,15 @@ Votes readCharacter(tesseract::TessBaseAPI& api, const QImage& page, const QRect
         if (c.size() == 1 && isHanCharacter(c[0]))
             votes[c[0]] += std::max(1.0f, it->Confidence(tesseract::RIL_SYMBOL));
     }
+    api.SetVariable("tessedit_char_whitelist", "");
     return votes;
 }
 
 // The readings of a short line of large type (the name) at several sizes, and of its
 // characters one by one. Where most line readings are two to four Chinese characters, each
-// place takes the character given most surely, a surname counting double in the first place
-// and a character common in given names in the others; otherwise the surest reading.
+// place takes the character given most surely: in the first place a surname counts four
+// times what another character does, in the others a character common in given names
+// twice. Otherwise the surest reading.
 TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>& cells) {
     auto compact = [](const QString& s) {
         QString out;
@@ -755,11 +758,14 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
                 score[text[p]] += std::max(1, r.confidence);
         }
         if (int(cells.size()) == length) {
+            static const double weight = qEnvironmentVariableIsSet("QUEMBE_CELL_WEIGHT") ? qEnvironmentVariable("QUEMBE_CELL_WEIGHT").toDouble() : 1.0;
             for (const auto& [c, value] : cells[size_t(p)])
-                score[c] += value;
+                score[c] += weight * value;
         }
         for (auto& [c, value] : score) {
-            if (p == 0 ? Names::isSurnameCharacter(c) : Names::isGivenNameCharacter(c))
+            if (p == 0)
+                value *= Names::isSurnameCharacter(c) ? 2.0 : 0.5;
+            else if (Names::isGivenNameCharacter(c))
                 value *= 2;
         }
         result.text += std::max_element(score.begin(), score.end(), [](auto& a, auto& b) {
@@ -920,6 +926,17 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
                     for (const auto& [c, v] : cells.back())
                         std::fprintf(stderr, " %s/%.0f", qPrintable(QString(c)), v);
                     std::fprintf(stderr, "\n");
+                }
+            }
+            // A name begins with a surname: its first character is read again choosing only
+            // among surnames, which rescues those the model confuses with common characters.
+            if (cells.size() >= 2 && cells.size() <= 4) {
+                const QRect first = characterCells(straight, threshold, box).front();
+                for (const auto& [c, v] : readCharacter(m_engines->chinese, straight, first,
+                                                         &monitor, Names::surnameCharacters())) {
+                    cells.front()[c] += v;
+                    if (!kDebugFolder.isEmpty())
+                        std::fprintf(stderr, "   surname %s/%.0f\n", qPrintable(QString(c)), v);
                 }
             }
             line = agreed(readings, cells);

@@ -67,6 +67,15 @@ bool isSurnameCharacter(QChar c) {
     return false;
 }
 
+QString surnameCharacters() {
+    QString all = surnames();
+    for (const QString& s : compoundSurnames()) {
+        if (!all.contains(s[0]))
+            all += s[0];
+    }
+    return all;
+}
+
 bool isGivenNameCharacter(QChar c) {
     return givenNameCharacters().contains(c);
 }

@@ -10,6 +10,8 @@ namespace Recognize::Names {
 bool hasSurname(const QString& name);
 /// The character often begins a name: a common surname or the first of a compound one.
 bool isSurnameCharacter(QChar c);
+/// Every character isSurnameCharacter accepts.
+QString surnameCharacters();
 /// The character is common in given names.
 bool isGivenNameCharacter(QChar c);
 
