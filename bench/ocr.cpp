@@ -26,8 +26,8 @@
 namespace {
 
 const char* const kExact[] = {"手机", "工作电话", "传真", "E-mail", "工作邮编"};
-const char* const kCharacters[] = {"单位",     "部门", "职务", "职称", "工作地址",
-                                   "主页",     "OICQ", "分机", "备注"};
+const char* const kCharacters[] = {"单位", "部门", "职务", "职称", "工作地址",
+                                   "主页", "OICQ", "分机", "备注"};
 
 struct Tally {
     int hits = 0, total = 0;
@@ -130,8 +130,7 @@ int main(int argc, char** argv) {
             const QList<Recognize::TextLine> lines = *reader.readLines(Recognize::loadImage(file));
             std::printf("# %s (%lld ms)\n", qPrintable(file), qint64(timer.elapsed()));
             for (const Recognize::TextLine& l : lines)
-                std::printf("  h%4d c%3d  %s\n", l.box.height(), l.confidence,
-                            qPrintable(l.text));
+                std::printf("  h%4d c%3d  %s\n", l.box.height(), l.confidence, qPrintable(l.text));
             const Card card = Recognize::parseCard(lines);
             for (size_t c = 0; c < kFieldMap.size(); ++c) {
                 if (!card.values[c].isEmpty())
@@ -176,21 +175,20 @@ int main(int argc, char** argv) {
                 for (size_t c = 0; c < kFieldMap.size(); ++c) {
                     if (!s.truth.values[c].isEmpty())
                         out << QString::fromUtf8(kFieldMap[c].column) << ": "
-                            << QString(s.truth.values[c]).replace(QLatin1Char('\n'),
-                                                                  QLatin1String(" / "))
+                            << QString(s.truth.values[c])
+                                   .replace(QLatin1Char('\n'), QLatin1String(" / "))
                             << '\n';
                 }
             }
         }
-        for (auto [image, result, kind] : {std::tuple(s.clean, &clean, "clean"),
-                                           std::tuple(copy, &photo, "photo")}) {
+        for (auto [image, result, kind] :
+             {std::tuple(s.clean, &clean, "clean"), std::tuple(copy, &photo, "photo")}) {
             timer.restart();
             const double cpuStart = cpuMs();
             const Card found = *reader.readCard(image);
             result->ms.push_back(double(timer.nsecsElapsed()) / 1e6);
             result->cpu.push_back(cpuMs() - cpuStart);
-            score(*result, s.truth, found, s.id + QLatin1Char('/') + QLatin1String(kind),
-                  verbose);
+            score(*result, s.truth, found, s.id + QLatin1Char('/') + QLatin1String(kind), verbose);
         }
     }
 
@@ -207,12 +205,11 @@ int main(int argc, char** argv) {
     }
     for (const char* c : kCharacters) {
         const QString column = QString::fromUtf8(c);
-        std::printf("%-10s %8s %8s   (characters, %d)\n", c,
-                    qPrintable(percent(clean.columns[column].matched,
-                                       clean.columns[column].length)),
-                    qPrintable(percent(photo.columns[column].matched,
-                                       photo.columns[column].length)),
-                    int(clean.columns[column].length));
+        std::printf(
+            "%-10s %8s %8s   (characters, %d)\n", c,
+            qPrintable(percent(clean.columns[column].matched, clean.columns[column].length)),
+            qPrintable(percent(photo.columns[column].matched, photo.columns[column].length)),
+            int(clean.columns[column].length));
     }
     std::printf("%-10s %8s %8s\n", "numbers+mail exact",
                 qPrintable(percent(clean.exact.hits, clean.exact.total)),

@@ -81,27 +81,67 @@ struct Label {
 
 // Where one label begins another, the longer comes first.
 const Label kLabels[] = {
-    {"移动电话", Kind::Mobile},  {"手机号码", Kind::Mobile},  {"手机", Kind::Mobile},
-    {"mobile", Kind::Mobile},    {"mob", Kind::Mobile},       {"cell", Kind::Mobile},
-    {"m", Kind::Mobile},         {"办公电话", Kind::Phone},   {"工作电话", Kind::Phone},
-    {"联系电话", Kind::Phone},   {"电话", Kind::Phone},       {"座机", Kind::Phone},
-    {"总机", Kind::Phone},       {"telephone", Kind::Phone},  {"tel", Kind::Phone},
-    {"phone", Kind::Phone},      {"t", Kind::Phone},          {"传真", Kind::Fax},
-    {"fax", Kind::Fax},          {"f", Kind::Fax},            {"分机", Kind::Extension},
-    {"电子邮箱", Kind::Mail},    {"电子邮件", Kind::Mail},    {"邮箱", Kind::Mail},
-    {"部箱", Kind::Mail},        {"由箱", Kind::Mail}, // "邮" misread
-    {"电子部箱", Kind::Mail},    {"电子由箱", Kind::Mail},
-    {"电邮", Kind::Mail},        {"e-mail", Kind::Mail},      {"email", Kind::Mail},
-    {"mail", Kind::Mail},        {"e", Kind::Mail},           {"网址", Kind::Web},
-    {"网站", Kind::Web},         {"主页", Kind::Web},         {"website", Kind::Web},
-    {"web", Kind::Web},          {"url", Kind::Web},          {"w", Kind::Web},
-    {"oicq", Kind::QQ},          {"qq", Kind::QQ},            {"qo", Kind::QQ},
+    {"移动电话", Kind::Mobile},
+    {"手机号码", Kind::Mobile},
+    {"手机", Kind::Mobile},
+    {"mobile", Kind::Mobile},
+    {"mob", Kind::Mobile},
+    {"cell", Kind::Mobile},
+    {"m", Kind::Mobile},
+    {"办公电话", Kind::Phone},
+    {"工作电话", Kind::Phone},
+    {"联系电话", Kind::Phone},
+    {"电话", Kind::Phone},
+    {"座机", Kind::Phone},
+    {"总机", Kind::Phone},
+    {"telephone", Kind::Phone},
+    {"tel", Kind::Phone},
+    {"phone", Kind::Phone},
+    {"t", Kind::Phone},
+    {"传真", Kind::Fax},
+    {"fax", Kind::Fax},
+    {"f", Kind::Fax},
+    {"分机", Kind::Extension},
+    {"电子邮箱", Kind::Mail},
+    {"电子邮件", Kind::Mail},
+    {"邮箱", Kind::Mail},
+    {"部箱", Kind::Mail},
+    {"由箱", Kind::Mail}, // "邮" misread
+    {"电子部箱", Kind::Mail},
+    {"电子由箱", Kind::Mail},
+    {"电邮", Kind::Mail},
+    {"e-mail", Kind::Mail},
+    {"email", Kind::Mail},
+    {"mail", Kind::Mail},
+    {"e", Kind::Mail},
+    {"网址", Kind::Web},
+    {"网站", Kind::Web},
+    {"主页", Kind::Web},
+    {"website", Kind::Web},
+    {"web", Kind::Web},
+    {"url", Kind::Web},
+    {"w", Kind::Web},
+    {"oicq", Kind::QQ},
+    {"qq", Kind::QQ},
+    {"qo", Kind::QQ},
     {"q0", Kind::QQ}, // the second Q of a blurred "QQ"            {"公司地址", Kind::Address},
-    {"办公地址", Kind::Address}, {"通讯地址", Kind::Address}, {"联系地址", Kind::Address},
-    {"地址", Kind::Address},     {"address", Kind::Address},  {"addr", Kind::Address},
-    {"add", Kind::Address},      {"a", Kind::Address},        {"邮政编码", Kind::Postcode},
-    {"邮编", Kind::Postcode},    {"部编", Kind::Postcode},    {"由编", Kind::Postcode},    {"zip code", Kind::Postcode}, {"zip", Kind::Postcode},
-    {"post code", Kind::Postcode}, {"postcode", Kind::Postcode}, {"p.c.", Kind::Postcode},
+    {"办公地址", Kind::Address},
+    {"通讯地址", Kind::Address},
+    {"联系地址", Kind::Address},
+    {"地址", Kind::Address},
+    {"address", Kind::Address},
+    {"addr", Kind::Address},
+    {"add", Kind::Address},
+    {"a", Kind::Address},
+    {"邮政编码", Kind::Postcode},
+    {"邮编", Kind::Postcode},
+    {"部编", Kind::Postcode},
+    {"由编", Kind::Postcode},
+    {"zip code", Kind::Postcode},
+    {"zip", Kind::Postcode},
+    {"post code", Kind::Postcode},
+    {"postcode", Kind::Postcode},
+    {"p.c.", Kind::Postcode},
     {"p.c", Kind::Postcode},
 };
 
@@ -342,8 +382,12 @@ Numbers numbersIn(const QString& text) {
 // a sign or word that goes with numbers ("转", "ext."); the length when there is none.
 int wordsAfterNumbers(const QString& value) {
     static const QRegularExpression word(QStringLiteral("\\S+"));
-    static const QStringList numberWords = {u("转"), u("分机"), u("分机号"), QStringLiteral("ext"),
-                                            QStringLiteral("ext."), QStringLiteral("x")};
+    static const QStringList numberWords = {u("转"),
+                                            u("分机"),
+                                            u("分机号"),
+                                            QStringLiteral("ext"),
+                                            QStringLiteral("ext."),
+                                            QStringLiteral("x")};
     bool seenNumber = false;
     for (auto it = word.globalMatch(value); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
@@ -455,10 +499,10 @@ const QRegularExpression& postPattern() {
 }
 
 // The organisation words, strongest first.
-const char* const kStrongOrganisation[] = {"公司", "集团", "有限", "大学", "医院", "研究所",
-                                           "研究院", "科学院", "银行", "事务所", "委员会",
-                                           "协会", "学会", "出版社", "报社", "电视台",
-                                           "基金会", "中学", "小学", "学校", "幼儿园"};
+const char* const kStrongOrganisation[] = {
+    "公司",   "集团",   "有限",   "大学",   "医院", "研究所", "研究院",
+    "科学院", "银行",   "事务所", "委员会", "协会", "学会",   "出版社",
+    "报社",   "电视台", "基金会", "中学",   "小学", "学校",   "幼儿园"};
 const char* const kWeakOrganisation[] = {"学院", "工作室", "酒店", "宾馆", "商行"};
 
 int organisationStrength(const QString& t) {
@@ -600,7 +644,9 @@ void Parser::labelled(Kind kind, const QString& rawValue) {
             // Misread: the digits are still better in their box than in the notes.
             const QString digits = digitsOnly(digitsFixed(value));
             if (digits.size() >= 5)
-                (kind == Kind::Mobile ? m_mobiles : kind == Kind::Fax ? m_faxes : m_phones)
+                (kind == Kind::Mobile ? m_mobiles
+                 : kind == Kind::Fax  ? m_faxes
+                                      : m_phones)
                     << digits;
             else
                 note(value);
@@ -661,8 +707,7 @@ void Parser::labelled(Kind kind, const QString& rawValue) {
 void Parser::address(const QString& value) {
     QString a = withoutHanSpaces(value);
     // A postcode printed after the address, bare or in brackets.
-    static const QRegularExpression trailingCode(
-        u("[\\s(（]*(?<!\\d)(\\d{6})[)）]?$"));
+    static const QRegularExpression trailingCode(u("[\\s(（]*(?<!\\d)(\\d{6})[)）]?$"));
     const QRegularExpressionMatch m = trailingCode.match(digitsFixed(a));
     if (m.hasMatch() && m.capturedStart() > 0) {
         m_guessedPostcodes << m.captured(1);

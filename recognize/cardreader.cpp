@@ -6,7 +6,6 @@
 #include "data/dberror.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -17,10 +16,13 @@
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -39,8 +41,6 @@ void Progress::advance(int percent) {
 }
 
 namespace {
-
-const QString kDebugFolder = qEnvironmentVariable("QUEMBE_OCR_DEBUG");
 
 struct PixDeleter {
     void operator()(Pix* pix) const { pixDestroy(&pix); }
@@ -89,11 +89,6 @@ QImage grayOf(const QImage& image) {
     painter.drawImage(0, 0, image);
     painter.end();
     return flat.convertToFormat(QImage::Format_Grayscale8);
-}
-
-void dump(const QImage& image, const QString& name) {
-    if (!kDebugFolder.isEmpty())
-        image.save(kDebugFolder + QLatin1Char('/') + name);
 }
 
 bool cancelRequested(void* progress, int) {
@@ -302,8 +297,7 @@ double typicalTextHeight(const QImage& gray, int threshold) {
     if (heights.size() < 10)
         return 0;
     std::sort(heights.begin(), heights.end());
-    const double typical = heights[heights.size() * 3 / 4];
-    return typical;
+    return heights[heights.size() * 3 / 4];
 }
 
 // A box holding two rows of text (a small department line close under a large name) split
@@ -364,15 +358,15 @@ void clearNonText(QImage& gray, int threshold, double textHeight) {
     PixPtr dark = darkMask(gray, threshold);
     const Components parts = componentsOf(dark.get());
     for (int i = 0; i < parts.count; ++i) {
-        l_int32 x, y, w, h, area = 0;
+        l_int32 x, y, w, h;
         pixaGetBoxGeometry(parts.pixa.get(), i, &x, &y, &w, &h);
-        PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
-        pixCountPixels(part.get(), &area, nullptr);
-        const bool rule = (w >= 12 * h && h < 0.5 * textHeight) ||
-                          (h >= 12 * w && w < 0.5 * textHeight);
+        const bool rule =
+            (w >= 12 * h && h < 0.5 * textHeight) || (h >= 12 * w && w < 0.5 * textHeight);
         const bool huge = h > gray.height() / 3 || w > gray.width() * 9 / 10;
-        if (rule || huge)
+        if (rule || huge) {
+            PixPtr part(pixaGetPix(parts.pixa.get(), i, L_CLONE));
             whiten(gray, part.get(), x, y, 1);
+        }
     }
 }
 
@@ -390,9 +384,8 @@ std::vector<QRect> joinOverlapping(std::vector<QRect> pieces) {
         for (size_t i = 0; i < pieces.size() && !merged; ++i) {
             for (size_t j = i + 1; j < pieces.size() && !merged; ++j) {
                 const QRect common = pieces[i].intersected(pieces[j]);
-                const qint64 smaller =
-                    std::min(qint64(pieces[i].width()) * pieces[i].height(),
-                             qint64(pieces[j].width()) * pieces[j].height());
+                const qint64 smaller = std::min(qint64(pieces[i].width()) * pieces[i].height(),
+                                                qint64(pieces[j].width()) * pieces[j].height());
                 if (!common.isEmpty() && qint64(common.width()) * common.height() * 4 >= smaller) {
                     pieces[i] = pieces[i].united(pieces[j]);
                     pieces.erase(pieces.begin() + long(j));
@@ -431,7 +424,8 @@ std::vector<QRect> joinFragments(std::vector<QRect> pieces) {
                 const QRect& b = pieces[j];
                 if (i == j || a.top() > b.top())
                     continue;
-                const int across = std::min(a.right(), b.right()) - std::max(a.left(), b.left()) + 1;
+                const int across =
+                    std::min(a.right(), b.right()) - std::max(a.left(), b.left()) + 1;
                 if (across * 2 < std::min(a.width(), b.width()))
                     continue;
                 const QRect u = a.united(b);
@@ -439,8 +433,6 @@ std::vector<QRect> joinFragments(std::vector<QRect> pieces) {
                 const int size = contextSize(u, i, j);
                 if (gap * 100 <= size * 15 && u.height() * 100 <= size * 115 &&
                     std::max(a.width(), b.width()) * 10 <= size * 13) {
-                    if (!kDebugFolder.isEmpty())
-                        std::fprintf(stderr, "fragments %d,%d %dx%d + %d,%d %dx%d (size %d)\n", a.x(), a.y(), a.width(), a.height(), b.x(), b.y(), b.width(), b.height(), size);
                     pieces[i] = u;
                     pieces.erase(pieces.begin() + long(j));
                     merged = true;
@@ -503,10 +495,6 @@ std::vector<QRect> findLines(const QImage& gray, int threshold, double textHeigh
         for (const QRect& row : splitRows(gray, threshold, box, textHeight))
             pieces.push_back(row);
     }
-    if (!kDebugFolder.isEmpty()) {
-        for (const QRect& r : pieces)
-            std::fprintf(stderr, "piece %d,%d %dx%d\n", r.x(), r.y(), r.width(), r.height());
-    }
     return joinRows(joinFragments(joinOverlapping(pieces)));
 }
 
@@ -533,8 +521,7 @@ struct Word {
 };
 
 // One line of text on a picture of that line alone.
-std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix,
-                            tesseract::ETEXT_DESC* monitor,
+std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix, tesseract::ETEXT_DESC* monitor,
                             tesseract::PageSegMode mode = tesseract::PSM_SINGLE_LINE) {
     api.SetPageSegMode(mode);
     api.SetImage(pix);
@@ -570,19 +557,13 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
                   tesseract::ETEXT_DESC* monitor) {
     const int pad = std::max(4, box.height() / 4);
     const QRect area = box.adjusted(-pad, -pad, pad, pad).intersected(page.rect());
-    const double scale = std::min({target / std::max(1, typeSize(box)), 5.0,
-                                   4000.0 / std::max(1, area.width())});
-    const QImage crop =
-        page.copy(area).scaled(std::max(1, int(area.width() * scale)),
-                               std::max(1, int(area.height() * scale)), Qt::IgnoreAspectRatio,
-                               Qt::SmoothTransformation);
+    const double scale =
+        std::min({target / std::max(1, typeSize(box)), 5.0, 4000.0 / std::max(1, area.width())});
+    const QImage crop = page.copy(area).scaled(std::max(1, int(area.width() * scale)),
+                                               std::max(1, int(area.height() * scale)),
+                                               Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     PixPtr linePix = toPix(crop);
-    dump(crop, QStringLiteral("line-%1-%2-%3.png").arg(box.x()).arg(box.y()).arg(int(target)));
     std::vector<Word> words = readWords(chinese, linePix.get(), monitor);
-    if (!kDebugFolder.isEmpty()) {
-        for (const Word& w : words)
-            std::fprintf(stderr, "      [%s] %.0f\n", qPrintable(w.text), w.confidence);
-    }
     for (Word& w : words) {
         if (!mostlyLatin(w.text))
             continue;
@@ -598,9 +579,6 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
             sum += a.confidence;
         }
         const float confidence = again.empty() ? 0 : sum / float(again.size());
-        if (!kDebugFolder.isEmpty())
-            std::fprintf(stderr, "   latin [%s] %.0f -> [%s] %.0f\n", qPrintable(w.text),
-                         w.confidence, qPrintable(texts.join(QLatin1Char(' '))), confidence);
         // The models' confidences do not compare well; the English one is preferred unless
         // it is much less sure, and always over Chinese characters amid Latin letters.
         const bool mixed = std::any_of(w.text.begin(), w.text.end(), isHanCharacter);
@@ -730,10 +708,9 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
         cells.size() >= 2 && cells.size() <= 4 &&
         std::none_of(cells.begin(), cells.end(), [](const Votes& v) { return v.empty(); });
     if (lengths.empty() && !cellsRead) {
-        return *std::max_element(readings.begin(), readings.end(),
-                                 [](const TextLine& a, const TextLine& b) {
-                                     return a.confidence < b.confidence;
-                                 });
+        return *std::max_element(
+            readings.begin(), readings.end(),
+            [](const TextLine& a, const TextLine& b) { return a.confidence < b.confidence; });
     }
     // The cells count the characters better than the readings, which add marks at the ends.
     int length = int(cells.size());
@@ -758,9 +735,9 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
                 score[text[p]] += std::max(1, r.confidence);
         }
         if (int(cells.size()) == length) {
-            static const double weight = qEnvironmentVariableIsSet("QUEMBE_CELL_WEIGHT") ? qEnvironmentVariable("QUEMBE_CELL_WEIGHT").toDouble() : 1.0;
+            // Single characters are read less surely than whole lines.
             for (const auto& [c, value] : cells[size_t(p)])
-                score[c] += weight * value;
+                score[c] += 0.6 * value;
         }
         for (auto& [c, value] : score) {
             if (p == 0)
@@ -777,12 +754,8 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     return result;
 }
 
-double bodyTarget() {
-    static const double target = qEnvironmentVariableIntValue("QUEMBE_OCR_TARGET") > 0
-                                     ? qEnvironmentVariableIntValue("QUEMBE_OCR_TARGET")
-                                     : 32.0;
-    return target;
-}
+// Ordinary lines are read with their characters this many pixels high.
+const double kBodyTarget = 32.0;
 
 } // namespace
 
@@ -808,8 +781,12 @@ QString languageFolder() {
 }
 
 CardReader::CardReader()
-    : m_engines(std::make_unique<Engines>())
-{
+    : m_engines(std::make_unique<Engines>()) {
+#ifdef _OPENMP
+    // Tesseract's OpenMP helpers spin while they wait: on two cores they triple the
+    // processor time and the time a card takes. One thread reads faster.
+    omp_set_max_active_levels(0);
+#endif
     const QString folder = languageFolder();
     const QByteArray path = QFile::encodeName(folder);
     if (folder.isEmpty() ||
@@ -833,8 +810,6 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
         if (progress)
             progress->advance(p);
     };
-    QElapsedTimer timer;
-    timer.start();
 
     // Grey, at most 4000 pixels across.
     QImage gray = grayOf(image);
@@ -874,22 +849,17 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
     }
     clearNonText(gray, threshold, textHeight);
     const QImage& straight = gray;
-    dump(straight, QStringLiteral("clean.png"));
-    if (!kDebugFolder.isEmpty())
-        std::fprintf(stderr, "threshold %d skew %.2f conf %.2f text height %.1f (%lld ms)\n",
-                     threshold, angle, confidence, textHeight, qint64(timer.elapsed()));
     if (stopped())
         return std::nullopt;
     advance(10);
 
     const std::vector<QRect> boxes = findLines(straight, threshold, textHeight);
-    if (!kDebugFolder.isEmpty())
-        std::fprintf(stderr, "%zu lines (%lld ms)\n", boxes.size(), qint64(timer.elapsed()));
     advance(15);
 
-    // Read each line on its own at its own scale. Large lines (the name) Tesseract reads
-    // badly at their size, and bold ones even at the body size: those are read at several
-    // sizes and the surest reading is kept.
+    // Each line is read on its own, its characters about kBodyTarget pixels high. Tesseract
+    // reads large type (the name) badly at its size and bold type even at that one: a short
+    // line that stands out is read again at several sizes and character by character, and
+    // the readings are agreed.
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = &cancelRequested;
     monitor.cancel_this = progress;
@@ -901,8 +871,8 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
     QList<TextLine> lines;
     int index = 0;
     for (const QRect& box : boxes) {
-        TextLine line = readLine(m_engines->chinese, m_engines->latin, straight, box,
-                                 bodyTarget(), &monitor);
+        TextLine line =
+            readLine(m_engines->chinese, m_engines->latin, straight, box, kBodyTarget, &monitor);
         const int size = typeSize(box);
         if (size * 10 >= bodySize * 15 && box.width() <= 6 * size) {
             std::vector<TextLine> readings = {line};
@@ -911,50 +881,32 @@ std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progre
                     return std::nullopt;
                 readings.push_back(readLine(m_engines->chinese, m_engines->latin, straight, box,
                                             target, &monitor));
-                if (!kDebugFolder.isEmpty())
-                    std::fprintf(stderr, "   at %.0f: [%s] %d\n", target,
-                                 qPrintable(readings.back().text), readings.back().confidence);
             }
+            const std::vector<QRect> cellBoxes = characterCells(straight, threshold, box);
             std::vector<Votes> cells;
-            for (const QRect& cell : characterCells(straight, threshold, box)) {
+            for (const QRect& cell : cellBoxes) {
                 if (stopped())
                     return std::nullopt;
                 cells.push_back(readCharacter(m_engines->chinese, straight, cell, &monitor));
-                if (!kDebugFolder.isEmpty()) {
-                    std::fprintf(stderr, "   cell %d,%d %dx%d:", cell.x(), cell.y(), cell.width(),
-                                 cell.height());
-                    for (const auto& [c, v] : cells.back())
-                        std::fprintf(stderr, " %s/%.0f", qPrintable(QString(c)), v);
-                    std::fprintf(stderr, "\n");
-                }
             }
             // A name begins with a surname: its first character is read again choosing only
             // among surnames, which rescues those the model confuses with common characters.
             if (cells.size() >= 2 && cells.size() <= 4) {
-                const QRect first = characterCells(straight, threshold, box).front();
-                for (const auto& [c, v] : readCharacter(m_engines->chinese, straight, first,
-                                                         &monitor, Names::surnameCharacters())) {
+                for (const auto& [c, v] :
+                     readCharacter(m_engines->chinese, straight, cellBoxes.front(), &monitor,
+                                   Names::surnameCharacters()))
                     cells.front()[c] += v;
-                    if (!kDebugFolder.isEmpty())
-                        std::fprintf(stderr, "   surname %s/%.0f\n", qPrintable(QString(c)), v);
-                }
             }
             line = agreed(readings, cells);
         }
         if (stopped())
             return std::nullopt;
-        if (!kDebugFolder.isEmpty())
-            std::fprintf(stderr, "%2d %d,%d %dx%d conf %3d [%s] (%lld ms)\n", index, box.x(),
-                         box.y(), box.width(), box.height(), line.confidence,
-                         qPrintable(line.text), qint64(timer.elapsed()));
         // A lone character is a logo or a speck: no line of a card is one character.
         if (line.text.size() > 1)
             lines << line;
         ++index;
         advance(15 + 85 * index / int(boxes.size()));
     }
-    if (!kDebugFolder.isEmpty())
-        std::fprintf(stderr, "done (%lld ms)\n", qint64(timer.elapsed()));
     return lines;
 }
 
@@ -974,10 +926,9 @@ QImage loadImage(const QString& path) {
     reader.setAutoTransform(true); // photos taken on their side carry the turn in EXIF
     QImage image = reader.read();
     if (image.isNull())
-        throw EDatabaseError(
-            QStringLiteral("无法读取图片文件“%1”：文件已损坏或不是图片（%2）。"
-                           "请选择 PNG、JPEG、BMP 或 TIFF 格式的名片图片。")
-                .arg(name, reader.errorString()));
+        throw EDatabaseError(QStringLiteral("无法读取图片文件“%1”：文件已损坏或不是图片（%2）。"
+                                            "请选择 PNG、JPEG、BMP 或 TIFF 格式的名片图片。")
+                                 .arg(name, reader.errorString()));
     return image;
 }
 

@@ -19,9 +19,10 @@ const QString& surnames() {
 
 const QStringList& compoundSurnames() {
     static const QStringList s = {
-        QStringLiteral("欧阳"), QStringLiteral("司马"), QStringLiteral("诸葛"), QStringLiteral("上官"),
-        QStringLiteral("慕容"), QStringLiteral("司徒"), QStringLiteral("东方"), QStringLiteral("皇甫"),
-        QStringLiteral("令狐"), QStringLiteral("夏侯"), QStringLiteral("尉迟"), QStringLiteral("公孙")};
+        QStringLiteral("欧阳"), QStringLiteral("司马"), QStringLiteral("诸葛"),
+        QStringLiteral("上官"), QStringLiteral("慕容"), QStringLiteral("司徒"),
+        QStringLiteral("东方"), QStringLiteral("皇甫"), QStringLiteral("令狐"),
+        QStringLiteral("夏侯"), QStringLiteral("尉迟"), QStringLiteral("公孙")};
     return s;
 }
 

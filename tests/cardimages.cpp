@@ -24,70 +24,76 @@ struct Word {
 };
 
 const Word kSurnames[] = {
-    {"王", "Wang"},  {"李", "Li"},    {"张", "Zhang"}, {"刘", "Liu"},   {"陈", "Chen"},
-    {"杨", "Yang"},  {"黄", "Huang"}, {"赵", "Zhao"},  {"吴", "Wu"},    {"周", "Zhou"},
-    {"徐", "Xu"},    {"孙", "Sun"},   {"马", "Ma"},    {"朱", "Zhu"},   {"胡", "Hu"},
-    {"郭", "Guo"},   {"何", "He"},    {"高", "Gao"},   {"林", "Lin"},   {"罗", "Luo"},
-    {"郑", "Zheng"}, {"梁", "Liang"}, {"谢", "Xie"},   {"宋", "Song"},  {"唐", "Tang"},
-    {"韩", "Han"},   {"冯", "Feng"},  {"邓", "Deng"},  {"曹", "Cao"},   {"彭", "Peng"},
-    {"曾", "Zeng"},  {"肖", "Xiao"},  {"田", "Tian"},  {"董", "Dong"},  {"袁", "Yuan"},
-    {"潘", "Pan"},   {"蒋", "Jiang"}, {"蔡", "Cai"},   {"余", "Yu"},    {"杜", "Du"},
-    {"叶", "Ye"},    {"程", "Cheng"}, {"苏", "Su"},    {"魏", "Wei"},   {"吕", "Lv"},
-    {"丁", "Ding"},  {"任", "Ren"},   {"沈", "Shen"},  {"姚", "Yao"},   {"卢", "Lu"},
-    {"崔", "Cui"},   {"钟", "Zhong"}, {"谭", "Tan"},   {"陆", "Lu"},    {"范", "Fan"},
-    {"金", "Jin"},   {"石", "Shi"},   {"廖", "Liao"},  {"贾", "Jia"},   {"夏", "Xia"},
-    {"方", "Fang"},  {"白", "Bai"},   {"邹", "Zou"},   {"孟", "Meng"},  {"熊", "Xiong"},
-    {"秦", "Qin"},   {"邱", "Qiu"},   {"江", "Jiang"}, {"薛", "Xue"},   {"雷", "Lei"},
-    {"侯", "Hou"},   {"龙", "Long"},  {"陶", "Tao"},   {"贺", "He"},    {"顾", "Gu"},
-    {"毛", "Mao"},   {"郝", "Hao"},   {"龚", "Gong"},  {"邵", "Shao"},  {"钱", "Qian"},
-    {"严", "Yan"},   {"戴", "Dai"},   {"孔", "Kong"},  {"汤", "Tang"},  {"尹", "Yin"},
+    {"王", "Wang"},  {"李", "Li"},    {"张", "Zhang"}, {"刘", "Liu"},  {"陈", "Chen"},
+    {"杨", "Yang"},  {"黄", "Huang"}, {"赵", "Zhao"},  {"吴", "Wu"},   {"周", "Zhou"},
+    {"徐", "Xu"},    {"孙", "Sun"},   {"马", "Ma"},    {"朱", "Zhu"},  {"胡", "Hu"},
+    {"郭", "Guo"},   {"何", "He"},    {"高", "Gao"},   {"林", "Lin"},  {"罗", "Luo"},
+    {"郑", "Zheng"}, {"梁", "Liang"}, {"谢", "Xie"},   {"宋", "Song"}, {"唐", "Tang"},
+    {"韩", "Han"},   {"冯", "Feng"},  {"邓", "Deng"},  {"曹", "Cao"},  {"彭", "Peng"},
+    {"曾", "Zeng"},  {"肖", "Xiao"},  {"田", "Tian"},  {"董", "Dong"}, {"袁", "Yuan"},
+    {"潘", "Pan"},   {"蒋", "Jiang"}, {"蔡", "Cai"},   {"余", "Yu"},   {"杜", "Du"},
+    {"叶", "Ye"},    {"程", "Cheng"}, {"苏", "Su"},    {"魏", "Wei"},  {"吕", "Lv"},
+    {"丁", "Ding"},  {"任", "Ren"},   {"沈", "Shen"},  {"姚", "Yao"},  {"卢", "Lu"},
+    {"崔", "Cui"},   {"钟", "Zhong"}, {"谭", "Tan"},   {"陆", "Lu"},   {"范", "Fan"},
+    {"金", "Jin"},   {"石", "Shi"},   {"廖", "Liao"},  {"贾", "Jia"},  {"夏", "Xia"},
+    {"方", "Fang"},  {"白", "Bai"},   {"邹", "Zou"},   {"孟", "Meng"}, {"熊", "Xiong"},
+    {"秦", "Qin"},   {"邱", "Qiu"},   {"江", "Jiang"}, {"薛", "Xue"},  {"雷", "Lei"},
+    {"侯", "Hou"},   {"龙", "Long"},  {"陶", "Tao"},   {"贺", "He"},   {"顾", "Gu"},
+    {"毛", "Mao"},   {"郝", "Hao"},   {"龚", "Gong"},  {"邵", "Shao"}, {"钱", "Qian"},
+    {"严", "Yan"},   {"戴", "Dai"},   {"孔", "Kong"},  {"汤", "Tang"}, {"尹", "Yin"},
 };
 
 const Word kCompoundSurnames[] = {
-    {"欧阳", "Ouyang"}, {"司马", "Sima"}, {"诸葛", "Zhuge"}, {"上官", "Shangguan"},
-    {"慕容", "Murong"},
+    {"欧阳", "Ouyang"},    {"司马", "Sima"},   {"诸葛", "Zhuge"},
+    {"上官", "Shangguan"}, {"慕容", "Murong"},
 };
 
 const Word kGiven[] = {
-    {"伟", "wei"},   {"芳", "fang"},  {"娜", "na"},    {"敏", "min"},   {"静", "jing"},
-    {"丽", "li"},    {"强", "qiang"}, {"磊", "lei"},   {"军", "jun"},   {"洋", "yang"},
-    {"勇", "yong"},  {"艳", "yan"},   {"杰", "jie"},   {"娟", "juan"},  {"涛", "tao"},
-    {"明", "ming"},  {"超", "chao"},  {"霞", "xia"},   {"平", "ping"},  {"刚", "gang"},
-    {"辉", "hui"},   {"鹏", "peng"},  {"华", "hua"},   {"红", "hong"},  {"玲", "ling"},
-    {"飞", "fei"},   {"斌", "bin"},   {"宇", "yu"},    {"浩", "hao"},   {"凯", "kai"},
-    {"秀", "xiu"},   {"英", "ying"},  {"建", "jian"},  {"国", "guo"},   {"志", "zhi"},
-    {"文", "wen"},   {"海", "hai"},   {"波", "bo"},    {"晓", "xiao"},  {"东", "dong"},
-    {"佳", "jia"},   {"欣", "xin"},   {"婷", "ting"},  {"雪", "xue"},   {"琳", "lin"},
-    {"晨", "chen"},  {"俊", "jun"},   {"博", "bo"},    {"思", "si"},    {"雨", "yu"},
-    {"嘉", "jia"},   {"涵", "han"},   {"睿", "rui"},   {"泽", "ze"},    {"轩", "xuan"},
-    {"慧", "hui"},   {"立", "li"},    {"春", "chun"},  {"永", "yong"},  {"德", "de"},
-    {"荣", "rong"},  {"成", "cheng"}, {"振", "zhen"},  {"亮", "liang"}, {"燕", "yan"},
+    {"伟", "wei"},  {"芳", "fang"},  {"娜", "na"},   {"敏", "min"},   {"静", "jing"},
+    {"丽", "li"},   {"强", "qiang"}, {"磊", "lei"},  {"军", "jun"},   {"洋", "yang"},
+    {"勇", "yong"}, {"艳", "yan"},   {"杰", "jie"},  {"娟", "juan"},  {"涛", "tao"},
+    {"明", "ming"}, {"超", "chao"},  {"霞", "xia"},  {"平", "ping"},  {"刚", "gang"},
+    {"辉", "hui"},  {"鹏", "peng"},  {"华", "hua"},  {"红", "hong"},  {"玲", "ling"},
+    {"飞", "fei"},  {"斌", "bin"},   {"宇", "yu"},   {"浩", "hao"},   {"凯", "kai"},
+    {"秀", "xiu"},  {"英", "ying"},  {"建", "jian"}, {"国", "guo"},   {"志", "zhi"},
+    {"文", "wen"},  {"海", "hai"},   {"波", "bo"},   {"晓", "xiao"},  {"东", "dong"},
+    {"佳", "jia"},  {"欣", "xin"},   {"婷", "ting"}, {"雪", "xue"},   {"琳", "lin"},
+    {"晨", "chen"}, {"俊", "jun"},   {"博", "bo"},   {"思", "si"},    {"雨", "yu"},
+    {"嘉", "jia"},  {"涵", "han"},   {"睿", "rui"},  {"泽", "ze"},    {"轩", "xuan"},
+    {"慧", "hui"},  {"立", "li"},    {"春", "chun"}, {"永", "yong"},  {"德", "de"},
+    {"荣", "rong"}, {"成", "cheng"}, {"振", "zhen"}, {"亮", "liang"}, {"燕", "yan"},
 };
 
 const Word kBrands[] = {
-    {"华创", "huachuang"}, {"博远", "boyuan"},     {"鼎新", "dingxin"},  {"恒达", "hengda"},
-    {"天宇", "tianyu"},    {"金桥", "jinqiao"},    {"瑞丰", "ruifeng"},  {"远景", "yuanjing"},
-    {"新锐", "xinrui"},    {"智联", "zhilian"},    {"蓝海", "lanhai"},   {"盛世", "shengshi"},
-    {"宏图", "hongtu"},    {"正泰", "zhengtai"},   {"海纳", "haina"},    {"星辰", "xingchen"},
-    {"云帆", "yunfan"},    {"卓越", "zhuoyue"},    {"汇通", "huitong"},  {"联创", "lianchuang"},
-    {"明德", "mingde"},    {"嘉禾", "jiahe"},      {"润泽", "runze"},    {"启航", "qihang"},
+    {"华创", "huachuang"}, {"博远", "boyuan"},   {"鼎新", "dingxin"}, {"恒达", "hengda"},
+    {"天宇", "tianyu"},    {"金桥", "jinqiao"},  {"瑞丰", "ruifeng"}, {"远景", "yuanjing"},
+    {"新锐", "xinrui"},    {"智联", "zhilian"},  {"蓝海", "lanhai"},  {"盛世", "shengshi"},
+    {"宏图", "hongtu"},    {"正泰", "zhengtai"}, {"海纳", "haina"},   {"星辰", "xingchen"},
+    {"云帆", "yunfan"},    {"卓越", "zhuoyue"},  {"汇通", "huitong"}, {"联创", "lianchuang"},
+    {"明德", "mingde"},    {"嘉禾", "jiahe"},    {"润泽", "runze"},   {"启航", "qihang"},
 };
 
 // Industry, its English words, and the departments and posts such a firm has.
 const Word kIndustries[] = {
-    {"科技", "Technology"},           {"信息技术", "Information Technology"},
-    {"电子", "Electronics"},          {"网络科技", "Network Technology"},
-    {"贸易", "Trading"},              {"建筑工程", "Construction Engineering"},
-    {"医药", "Pharmaceutical"},       {"文化传媒", "Culture Media"},
-    {"投资管理", "Investment Management"}, {"物流", "Logistics"},
-    {"机械设备", "Machinery"},        {"软件", "Software"},
-    {"环保科技", "Environmental Technology"}, {"咨询", "Consulting"},
+    {"科技", "Technology"},
+    {"信息技术", "Information Technology"},
+    {"电子", "Electronics"},
+    {"网络科技", "Network Technology"},
+    {"贸易", "Trading"},
+    {"建筑工程", "Construction Engineering"},
+    {"医药", "Pharmaceutical"},
+    {"文化传媒", "Culture Media"},
+    {"投资管理", "Investment Management"},
+    {"物流", "Logistics"},
+    {"机械设备", "Machinery"},
+    {"软件", "Software"},
+    {"环保科技", "Environmental Technology"},
+    {"咨询", "Consulting"},
 };
 
 const char* const kCompanyDepartments[] = {
-    "市场部",   "销售部",   "技术部",     "研发中心", "财务部",   "人力资源部",
-    "客户服务中心", "国际业务部", "采购部", "工程部",   "产品部",   "华东区销售部",
-    "行政部",   "质量管理部",
+    "市场部",     "销售部", "技术部", "研发中心", "财务部",       "人力资源部", "客户服务中心",
+    "国际业务部", "采购部", "工程部", "产品部",   "华东区销售部", "行政部",     "质量管理部",
 };
 const char* const kCompanyPosts[] = {
     "总经理",   "副总经理", "销售经理", "项目经理", "市场总监", "技术总监", "部门经理",
@@ -98,17 +104,16 @@ const char* const kCompanyRanks[] = {"高级工程师", "工程师", "会计师"
 const char* const kUniversities[] = {"江南工业大学", "东海师范大学", "西部交通大学",
                                      "北方理工大学", "南华医科大学", "中原财经学院"};
 const char* const kSchools[] = {"计算机学院", "外国语学院", "机械工程学院", "经济管理学院",
-                                "教务处", "科研处", "信息工程系"};
+                                "教务处",     "科研处",     "信息工程系"};
 const char* const kUniversityPosts[] = {"院长", "副院长", "系主任", "处长", "副处长"};
 const char* const kUniversityRanks[] = {"教授", "副教授", "讲师", "研究员", "副研究员"};
 
-const char* const kHospitalDepartments[] = {"心内科", "外科", "儿科", "骨科", "神经内科",
-                                            "放射科", "医务处"};
+const char* const kHospitalDepartments[] = {"心内科",   "外科",   "儿科",  "骨科",
+                                            "神经内科", "放射科", "医务处"};
 const char* const kHospitalRanks[] = {"主任医师", "副主任医师", "主治医师"};
 
 const char* const kInstituteFields[] = {"软件", "声学", "化学", "物理", "电子学"};
-const char* const kInstituteDepartments[] = {"科技处", "第三研究室", "综合办公室",
-                                             "测试中心"};
+const char* const kInstituteDepartments[] = {"科技处", "第三研究室", "综合办公室", "测试中心"};
 
 struct Place {
     const char* province; // empty for the cities that are their own province
@@ -137,9 +142,9 @@ const char* const kRoads[] = {"中山", "人民", "解放", "建设", "科技", 
                               "和平", "新华", "文化", "友谊", "光明", "创业", "东风", "学府"};
 const char* const kRoadKinds[] = {"路", "大道", "街", "北路", "南路", "东路", "西路"};
 const char* const kBuildings[] = {"大厦", "广场", "科技园", "国际中心"};
-const char* const kMobilePrefixes[] = {"130", "133", "135", "136", "137", "138", "139",
-                                       "150", "152", "158", "159", "177", "180", "186",
-                                       "187", "189", "199"};
+const char* const kMobilePrefixes[] = {"130", "133", "135", "136", "137", "138",
+                                       "139", "150", "152", "158", "159", "177",
+                                       "180", "186", "187", "189", "199"};
 const char* const kMailHosts[] = {"com", "com.cn", "cn", "net"};
 
 QString u(const char* s) {
@@ -149,8 +154,7 @@ QString u(const char* s) {
 /// Everything one card shows, in the forms it shows them.
 struct Person {
     QString name, pinyin, company, companyEnglish, department, post, rank;
-    QString phone, phone2, extension, mobile, fax, mail, web, qq, address, shortAddress,
-        postcode;
+    QString phone, phone2, extension, mobile, fax, mail, web, qq, address, shortAddress, postcode;
     // Shown forms of the numbers.
     QString phoneShown, phone2Shown, mobileShown, faxShown;
     bool withPinyin = false, withEnglish = false;
@@ -159,22 +163,18 @@ struct Person {
 class Dice {
 public:
     explicit Dice(quint32 seed)
-        : m_rng(seed)
-    {
-    }
+        : m_rng(seed) {}
     int below(int n) { return int(m_rng.bounded(quint32(n))); }
     bool chance(int percent) { return below(100) < percent; }
     template <typename T, size_t N> const T& pick(const T (&items)[N]) { return items[below(N)]; }
-    QString digits(int n)
-    {
+    QString digits(int n) {
         QString s;
         for (int i = 0; i < n; ++i)
             s += QChar(u'0' + below(10));
         return s;
     }
     double uniform() { return m_rng.generateDouble(); }
-    double gauss()
-    {
+    double gauss() {
         const double a = std::max(uniform(), 1e-12);
         return std::sqrt(-2.0 * std::log(a)) * std::cos(2.0 * M_PI * uniform());
     }
@@ -253,8 +253,9 @@ Person makePerson(Dice& dice, Layout layout) {
                     (group ? QStringLiteral("集团有限公司")
                            : (dice.chance(30) ? QStringLiteral("股份有限公司")
                                               : QStringLiteral("有限公司")));
-        p.companyEnglish = capitalised(u(brand.pinyin)) + QLatin1Char(' ') + u(industry.pinyin) +
-                           (group ? QStringLiteral(" Group Co., Ltd.") : QStringLiteral(" Co., Ltd."));
+        p.companyEnglish =
+            capitalised(u(brand.pinyin)) + QLatin1Char(' ') + u(industry.pinyin) +
+            (group ? QStringLiteral(" Group Co., Ltd.") : QStringLiteral(" Co., Ltd."));
         if (dice.chance(88))
             p.department = u(dice.pick(kCompanyDepartments));
         if (dice.chance(90))
@@ -341,10 +342,10 @@ Person makePerson(Dice& dice, Layout layout) {
     QString building;
     if (dice.chance(55)) {
         building = u(dice.pick(kBrands).hanzi) + u(dice.pick(kBuildings));
-        building += dice.chance(50)
-                        ? QStringLiteral("%1座%2室").arg(QChar(u'A' + dice.below(3)))
-                              .arg(100 * (2 + dice.below(20)) + 1 + dice.below(20))
-                        : QStringLiteral("%1层").arg(2 + dice.below(25));
+        building += dice.chance(50) ? QStringLiteral("%1座%2室")
+                                          .arg(QChar(u'A' + dice.below(3)))
+                                          .arg(100 * (2 + dice.below(20)) + 1 + dice.below(20))
+                                    : QStringLiteral("%1层").arg(2 + dice.below(25));
     }
     p.address = u(place.province) + city + district + road + building;
     p.shortAddress = city + district + road;
@@ -384,8 +385,7 @@ QFont font(const QString& family, double points, bool bold = false) {
 class Sheet {
 public:
     Sheet(int w, int h, QColor paper)
-        : image(w, h, QImage::Format_RGB32)
-    {
+        : image(w, h, QImage::Format_RGB32) {
         image.fill(paper);
         image.setDotsPerMeterX(11811);
         image.setDotsPerMeterY(11811);
@@ -397,8 +397,7 @@ public:
 
     /// Draws text with its baseline at y; shrinks the type to fit maxWidth. Returns the width.
     int text(int x, int y, const QString& s, QFont f, QColor color, int maxWidth = 0,
-             Qt::Alignment align = Qt::AlignLeft)
-    {
+             Qt::Alignment align = Qt::AlignLeft) {
         if (s.isEmpty())
             return 0;
         int width = QFontMetrics(f).horizontalAdvance(s);
@@ -415,8 +414,7 @@ public:
         painter.drawText(QPoint(x, y), s);
         return width;
     }
-    void line(int x1, int y1, int x2, int y2, QColor color, int width = 3)
-    {
+    void line(int x1, int y1, int x2, int y2, QColor color, int width = 3) {
         painter.setPen(QPen(color, width));
         painter.drawLine(x1, y1, x2, y2);
     }
@@ -478,9 +476,9 @@ QImage drawTopLeft(const Person& p, Dice& dice) {
     s.line(kMargin, 345, kWidth - kMargin, 345, accent);
     const int maxWidth = kWidth - 2 * kMargin;
     QStringList lines;
-    const QString phones = joined({labelled("电话：", phoneWithExtension(p, " 转 ")),
-                                   labelled("传真：", p.faxShown)},
-                                  QStringLiteral("    "));
+    const QString phones =
+        joined({labelled("电话：", phoneWithExtension(p, " 转 ")), labelled("传真：", p.faxShown)},
+               QStringLiteral("    "));
     lines << phones;
     lines << joined({labelled("手机：", p.mobileShown), labelled("QQ：", p.qq)},
                     QStringLiteral("    "));
@@ -507,8 +505,8 @@ QImage drawCentered(const Person& p, Dice& dice) {
         s.text(mid, 135, p.companyEnglish, font(serif, 6.5), accent, kWidth - 2 * kMargin,
                Qt::AlignHCenter);
     s.text(mid, 262, spacedName(p.name), font(serif, 24), ink, 0, Qt::AlignHCenter);
-    s.text(mid, 325, joined({p.department, p.post, p.rank}, QStringLiteral("  ")),
-           font(serif, 9), ink, 0, Qt::AlignHCenter);
+    s.text(mid, 325, joined({p.department, p.post, p.rank}, QStringLiteral("  ")), font(serif, 9),
+           ink, 0, Qt::AlignHCenter);
     const QFont small = font(serif, 7.5);
     const QStringList left = {labelled("电话：", phoneWithExtension(p, " 转 ")),
                               labelled("传真：", p.faxShown), labelled("手机：", p.mobileShown)};
@@ -553,9 +551,12 @@ QImage drawNameColumn(const Person& p, Dice& dice) {
     s.text(x, 168, p.department, font(sans, 8.5), ink, width);
     const QFont small = font(sans, 7.5);
     const QStringList lines = {
-        labelled("T: ", phoneWithExtension(p, " ext. ")), labelled("M: ", p.mobileShown),
-        labelled("F: ", p.faxShown),       labelled("E: ", p.mail),
-        labelled("W: ", p.web),        labelled("QQ: ", p.qq),
+        labelled("T: ", phoneWithExtension(p, " ext. ")),
+        labelled("M: ", p.mobileShown),
+        labelled("F: ", p.faxShown),
+        labelled("E: ", p.mail),
+        labelled("W: ", p.web),
+        labelled("QQ: ", p.qq),
         labelled("A: ", p.shortAddress + QStringLiteral(" (%1)").arg(p.postcode)),
     };
     int y = 240;
@@ -581,14 +582,11 @@ QImage drawBanner(const Person& p, Dice& dice) {
     const QFont small = font(sans, 7.5);
     const int maxWidth = kWidth - 2 * kMargin;
     const QStringList lines = {
-        joined({labelled("电话 ", phoneWithExtension(p, " 转 ")),
-                labelled("手机 ", p.mobileShown)},
+        joined({labelled("电话 ", phoneWithExtension(p, " 转 ")), labelled("手机 ", p.mobileShown)},
                QStringLiteral("   ")),
-        joined({labelled("传真 ", p.faxShown), labelled("邮箱 ", p.mail)},
-               QStringLiteral("   ")),
+        joined({labelled("传真 ", p.faxShown), labelled("邮箱 ", p.mail)}, QStringLiteral("   ")),
         labelled("地址 ", p.address),
-        joined({labelled("邮编 ", p.postcode), labelled("网址 ", p.web),
-                labelled("QQ ", p.qq)},
+        joined({labelled("邮编 ", p.postcode), labelled("网址 ", p.web), labelled("QQ ", p.qq)},
                QStringLiteral("   ")),
     };
     int y = 425;
@@ -646,11 +644,10 @@ QImage drawSerif(const Person& p, Dice& dice) {
     s.text(right, 292, titleLine(p), font(serif, 9), ink, 0, Qt::AlignRight);
     const QFont small = font(serif, 7.5);
     const QStringList lines = {
-        labelled("电话：", phoneWithExtension(p, "-")), labelled("手机：", p.mobileShown),
-        joined({labelled("传真：", p.faxShown), labelled("网址：", p.web)},
-               QStringLiteral("   ")),
-        joined({labelled("电子邮箱：", p.mail), labelled("QQ：", p.qq)},
-               QStringLiteral("   ")),
+        labelled("电话：", phoneWithExtension(p, "-")),
+        labelled("手机：", p.mobileShown),
+        joined({labelled("传真：", p.faxShown), labelled("网址：", p.web)}, QStringLiteral("   ")),
+        joined({labelled("电子邮箱：", p.mail), labelled("QQ：", p.qq)}, QStringLiteral("   ")),
         joined({labelled("地址：", p.address), labelled("邮编：", p.postcode)},
                QStringLiteral("  ")),
     };
@@ -726,7 +723,7 @@ Card truthOf(const Person& p, Layout layout) {
 } // namespace
 
 QList<Sample> makeSet(int count, int vertical, quint32 seed) {
-    static const Layout horizontal[] = {Layout::TopLeft, Layout::Centered, Layout::NameColumn,
+    static const Layout horizontal[] = {Layout::TopLeft, Layout::Centered,    Layout::NameColumn,
                                         Layout::Banner,  Layout::EnglishTags, Layout::Serif};
     QList<Sample> set;
     for (int i = 0; i < count + vertical; ++i) {

@@ -12,20 +12,20 @@ namespace CardImages {
 
 /// How the card is laid out.
 enum class Layout {
-    TopLeft,    ///< company above, large name on the left, details below
-    Centered,   ///< centred company and name, details in two columns
-    NameColumn, ///< large name in a left column, details on the right, English labels
-    Banner,     ///< company on a coloured band, details several to a line
-    EnglishTags,///< labels such as Tel/Mobile/Fax/Email/Add
-    Serif,      ///< serif type, full Chinese labels, two phones on a line
-    Vertical,   ///< columns of vertical text; not expected to be read
+    TopLeft,     ///< company above, large name on the left, details below
+    Centered,    ///< centred company and name, details in two columns
+    NameColumn,  ///< large name in a left column, details on the right, English labels
+    Banner,      ///< company on a coloured band, details several to a line
+    EnglishTags, ///< labels such as Tel/Mobile/Fax/Email/Add
+    Serif,       ///< serif type, full Chinese labels, two phones on a line
+    Vertical,    ///< columns of vertical text; not expected to be read
 };
 
 struct Sample {
-    QString id;        ///< "card07"
+    QString id; ///< "card07"
     Layout layout = Layout::TopLeft;
-    Card truth;        ///< what the card shows, as the columns should receive it
-    QImage clean;      ///< 90 x 54 mm at 300 dpi
+    Card truth;   ///< what the card shows, as the columns should receive it
+    QImage clean; ///< 90 x 54 mm at 300 dpi
     bool vertical() const { return layout == Layout::Vertical; }
 };
 
