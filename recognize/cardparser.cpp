@@ -65,7 +65,9 @@ QString trimmedPiece(const QString& s) {
     int a = 0, b = int(s.size());
     while (a < b && junk.contains(s[a]))
         ++a;
-    while (b > a && junk.contains(s[b - 1]))
+    // A dot after a Latin word is its own ("Ltd.").
+    while (b > a && junk.contains(s[b - 1]) &&
+           !(s[b - 1] == QLatin1Char('.') && b - 2 >= a && isAsciiLetter(s[b - 2])))
         --b;
     return s.mid(a, b - a);
 }
@@ -186,6 +188,9 @@ std::vector<FoundLabel> findLabels(const QString& s) {
                 if (end < s.size() && isAsciiLetter(s[end]))
                     continue;
                 if (text.size() == 1 && !colon)
+                    continue;
+                // "Fax-free", a last word "Address": words, no labels.
+                if (!colon && (k >= s.size() || s[end] == QLatin1Char('-')))
                     continue;
             } else {
                 // A Chinese label inside a word is no label: "手机" in a company's name.
@@ -733,8 +738,8 @@ void Parser::freeText(const QString& text, int height) {
         address(s);
         return;
     }
-    static const QRegularExpression separators(u("[\\s|/｜·•、，;；]+"));
-    const QStringList tokens = s.split(separators, Qt::SkipEmptyParts);
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList tokens = s.split(blanks, Qt::SkipEmptyParts);
     QStringList wordTokens, numberTokens;
     auto flushNumbers = [&] {
         if (numberTokens.isEmpty())
@@ -784,12 +789,16 @@ void Parser::freeText(const QString& text, int height) {
     flushNumbers();
 }
 
-void Parser::words(const QStringList& raw, int height) {
+void Parser::words(const QStringList& blankSeparated, int height) {
+    static const QRegularExpression separators(u("[|/｜·•、，;；]+"));
+    QStringList raw;
+    for (const QString& t : blankSeparated)
+        raw << t.split(separators, Qt::SkipEmptyParts);
     if (raw.isEmpty())
         return;
     // Characters set wide apart come as one-character words: join runs of them ("张 伟");
-    // a lone one belongs to the word before ("市场 部").
-    QStringList tokens;
+    // a lone one belongs to the word before ("市场 部"). Latin words keep their signs.
+    QStringList tokens, originals;
     for (int i = 0; i < raw.size(); ++i) {
         const QString t = trimmedPiece(raw[i]);
         if (t.isEmpty())
@@ -799,13 +808,17 @@ void Parser::words(const QStringList& raw, int height) {
             int j = i + 1;
             while (j < raw.size() && raw[j].size() == 1 && isHan(raw[j][0]))
                 run += raw[j++];
-            if (run.size() == 1 && !tokens.isEmpty() && allHan(tokens.last()))
+            if (run.size() == 1 && !tokens.isEmpty() && allHan(tokens.last())) {
                 tokens.last() += run;
-            else
+                originals.last() += run;
+            } else {
                 tokens << run;
+                originals << run;
+            }
             i = j - 1;
         } else {
             tokens << t;
+            originals << raw[i];
         }
     }
 
@@ -813,14 +826,21 @@ void Parser::words(const QStringList& raw, int height) {
     for (const QString& t : tokens)
         roles.push_back(roleOf(t));
 
-    // An organisation's name split by a space: "华创科技 有限公司".
+    // An organisation's name split by a blank: "华创科技 有限公司", "东海师范 大学".
     for (int i = 1; i < tokens.size(); ++i) {
         const size_t r = size_t(i);
-        if (roles[r] == Role::Company && allHan(tokens[i - 1]) &&
-            (roles[r - 1] == Role::Name || roles[r - 1] == Role::Other ||
-             roles[r - 1] == Role::Company)) {
-            tokens[i - 1] += tokens[i];
+        const bool loose = [&](Role role) {
+            return role == Role::Name || role == Role::Other || role == Role::Company;
+        }(roles[r - 1]) && (roles[r] == Role::Name || roles[r] == Role::Other ||
+                             roles[r] == Role::Company);
+        const QString joined = tokens[i - 1] + tokens[i];
+        if (loose && allHan(tokens[i - 1]) && allHan(tokens[i]) &&
+            organisationStrength(tokens[i - 1]) < 2 &&
+            organisationStrength(joined) > organisationStrength(tokens[i - 1])) {
+            tokens[i - 1] = joined;
+            originals[i - 1] = joined;
             tokens.removeAt(i);
+            originals.removeAt(i);
             roles.erase(roles.begin() + i);
             roles[r - 1] = Role::Company;
             --i;
@@ -864,7 +884,7 @@ void Parser::words(const QStringList& raw, int height) {
             break;
         case Role::Other:
             if (countOf(t, isHan) == 0)
-                latin << t;
+                latin << originals[i];
             else
                 note(t);
             break;
