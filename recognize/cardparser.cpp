@@ -829,10 +829,11 @@ void Parser::words(const QStringList& blankSeparated, int height) {
     // An organisation's name split by a blank: "华创科技 有限公司", "东海师范 大学".
     for (int i = 1; i < tokens.size(); ++i) {
         const size_t r = size_t(i);
-        const bool loose = [&](Role role) {
-            return role == Role::Name || role == Role::Other || role == Role::Company;
-        }(roles[r - 1]) && (roles[r] == Role::Name || roles[r] == Role::Other ||
-                             roles[r] == Role::Company);
+        const bool loose =
+            [&](Role role) {
+                return role == Role::Name || role == Role::Other || role == Role::Company;
+            }(roles[r - 1]) &&
+            (roles[r] == Role::Name || roles[r] == Role::Other || roles[r] == Role::Company);
         const QString joined = tokens[i - 1] + tokens[i];
         if (loose && allHan(tokens[i - 1]) && allHan(tokens[i]) &&
             organisationStrength(tokens[i - 1]) < 2 &&

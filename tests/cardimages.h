@@ -4,6 +4,8 @@
 
 #include <QImage>
 #include <QList>
+#include <QMap>
+#include <QStringList>
 
 /// Business cards drawn with Qt for the recognition tests and the benchmark: each with the
 /// card it shows, as a clean 300-dpi picture and as a photo-like copy. Needs a
@@ -39,5 +41,36 @@ QImage photoCopy(const QImage& clean, quint32 seed);
 
 /// 1 - edit distance / length of the truth, over characters; 1 when both are empty.
 double characterAccuracy(const QString& truth, const QString& found);
+
+/// How well cards were read: the name by the share of cards read exactly, numbers, mail
+/// and postcode by the share of their filled values read exactly, the other filled columns
+/// by their characters.
+class Tally {
+public:
+    /// The columns judged exactly, besides the name.
+    static const QStringList& exactColumns();
+    /// The columns judged by characters.
+    static const QStringList& characterColumns();
+
+    void add(const Card& truth, const Card& found, const QString& id = QString());
+
+    int cards() const { return m_cards; }
+    double name() const;
+    double exact(const QString& column) const;
+    double exactAll() const;
+    double characters(const QString& column) const;
+    double charactersAll() const;
+    /// Values of the exact columns judged, for a column.
+    int filled(const QString& column) const;
+    /// One line for every column read wrong: "id column: want […] got […]".
+    QStringList mismatches;
+
+private:
+    struct Count {
+        double right = 0, total = 0;
+    };
+    int m_cards = 0, m_names = 0;
+    QMap<QString, Count> m_columns;
+};
 
 } // namespace CardImages

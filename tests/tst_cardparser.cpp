@@ -137,8 +137,7 @@ private slots:
         QCOMPARE(parseCardText(u("T:+86512 5164 1069")).value(col("工作电话")), u("0512-51641069"));
         // Written without a separator, the area code is told by its first digits.
         QCOMPARE(parseCardText(u("电话：01062531234")).value(col("工作电话")), u("010-62531234"));
-        QCOMPARE(parseCardText(u("电话：075587654321")).value(col("工作电话")),
-                 u("0755-87654321"));
+        QCOMPARE(parseCardText(u("电话：075587654321")).value(col("工作电话")), u("0755-87654321"));
     }
 
     void ocrConfusions() {
@@ -249,9 +248,9 @@ private slots:
     }
 
     void whatFitsNowhereGoesToTheNotes() {
-        const Card card = parseCard({line("Zhang Wei", 30), line("张伟", 80),
-                                     line("Huachuang Technology Co., Ltd.", 25),
-                                     line("诚信 创新 共赢", 25)});
+        const Card card =
+            parseCard({line("Zhang Wei", 30), line("张伟", 80),
+                       line("Huachuang Technology Co., Ltd.", 25), line("诚信 创新 共赢", 25)});
         QCOMPARE(card.value(col("姓名")), u("张伟"));
         QCOMPARE(card.value(col("备注")),
                  u("Zhang Wei\nHuachuang Technology Co., Ltd.\n诚信 创新 共赢"));
