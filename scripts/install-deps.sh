@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cjk
-          sqlite3 libsqlite3-dev libsodium-dev)
+          sqlite3 libsqlite3-dev libsodium-dev
+          libtesseract-dev libleptonica-dev tesseract-ocr-chi-sim tesseract-ocr-eng)
 
 missing=()
 for p in "${packages[@]}"; do
