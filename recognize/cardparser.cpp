@@ -107,8 +107,8 @@ const Label kLabels[] = {
     {"电子邮箱", Kind::Mail},
     {"电子邮件", Kind::Mail},
     {"邮箱", Kind::Mail},
-    {"部箱", Kind::Mail},
-    {"由箱", Kind::Mail}, // "邮" misread
+    {"部箱", Kind::Mail}, // "邮" misread, also below
+    {"由箱", Kind::Mail},
     {"电子部箱", Kind::Mail},
     {"电子由箱", Kind::Mail},
     {"电邮", Kind::Mail},
@@ -126,7 +126,8 @@ const Label kLabels[] = {
     {"oicq", Kind::QQ},
     {"qq", Kind::QQ},
     {"qo", Kind::QQ},
-    {"q0", Kind::QQ}, // the second Q of a blurred "QQ"            {"公司地址", Kind::Address},
+    {"q0", Kind::QQ}, // the second Q of a blurred "QQ"
+    {"公司地址", Kind::Address},
     {"办公地址", Kind::Address},
     {"通讯地址", Kind::Address},
     {"联系地址", Kind::Address},
@@ -168,6 +169,23 @@ std::vector<FoundLabel> findLabels(const QString& s) {
     std::vector<FoundLabel> found;
     int i = 0;
     while (i < s.size()) {
+        // "邮编", "邮箱" with the first character misread ("剖编", "由箱"): the second and a
+        // colon still tell the label.
+        if (i + 2 < s.size() && isHan(s[i]) && (i == 0 || !isHan(s[i - 1])) &&
+            (s[i + 1] == QChar(0x7F16) || s[i + 1] == QChar(0x7BB1))) {
+            int k = i + 2;
+            while (k < s.size() && s[k] == QLatin1Char(' '))
+                ++k;
+            if (k < s.size() && isColon(s[k])) {
+                int value = k + 1;
+                while (value < s.size() && s[value].isSpace())
+                    ++value;
+                found.push_back(
+                    {i, value, s[i + 1] == QChar(0x7F16) ? Kind::Postcode : Kind::Mail});
+                i = value;
+                continue;
+            }
+        }
         bool matched = false;
         for (const auto& [text, kind] : labels) {
             if (QStringView(s).mid(i, text.size()).compare(text, Qt::CaseInsensitive) != 0)

@@ -148,9 +148,10 @@ private slots:
         QCOMPARE(card.value(col("工作邮编")), QString());
 
         // "邮" read as "部" or "由" in a blurred photo.
-        card = parseCardText(u("部箱：li@abc.cn\n由编 100080"));
+        card = parseCardText(u("部箱：li@abc.cn\n由编 100080\n剖编; 200120"));
         QCOMPARE(card.value(col("E-mail")), u("li@abc.cn"));
         QCOMPARE(card.value(col("工作邮编")), u("100080"));
+        QCOMPARE(card.value(col("备注")), QString());
 
         // The low line of a mail name read as a gap, a zero among letters, a capital S
         // beside digits, "@" read as "©", blanks around the dots.
