@@ -156,25 +156,24 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("\n%-24s %8s %8s\n", "column", "clean", "photo");
-    std::printf("%-24s %8s %8s   (exact, of %d cards)\n", "姓名",
-                qPrintable(percent(clean.tally.name())), qPrintable(percent(photo.tally.name())),
-                clean.tally.cards());
+    // Figures first: Chinese column names would spoil printf's alignment.
+    auto row = [](double clean, double photo, const QString& what) {
+        std::printf("%8s %8s   %s\n", qPrintable(percent(clean)), qPrintable(percent(photo)),
+                    qPrintable(what));
+    };
+    std::printf("\n%8s %8s   %s\n", "clean", "photo", "column");
+    row(clean.tally.name(), photo.tally.name(),
+        QStringLiteral("姓名 (exact, of %1 cards)").arg(clean.tally.cards()));
     for (const QString& column : CardImages::Tally::exactColumns())
-        std::printf("%-24s %8s %8s   (exact, of %d)\n", qPrintable(column),
-                    qPrintable(percent(clean.tally.exact(column))),
-                    qPrintable(percent(photo.tally.exact(column))), clean.tally.filled(column));
+        row(clean.tally.exact(column), photo.tally.exact(column),
+            QStringLiteral("%1 (exact, of %2)").arg(column).arg(clean.tally.filled(column)));
     for (const QString& column : CardImages::Tally::characterColumns())
-        std::printf("%-24s %8s %8s   (characters, of %d)\n", qPrintable(column),
-                    qPrintable(percent(clean.tally.characters(column))),
-                    qPrintable(percent(photo.tally.characters(column))),
-                    clean.tally.filled(column));
-    std::printf("%-24s %8s %8s\n", "numbers, mail, postcode",
-                qPrintable(percent(clean.tally.exactAll())),
-                qPrintable(percent(photo.tally.exactAll())));
-    std::printf("%-24s %8s %8s\n", "other columns",
-                qPrintable(percent(clean.tally.charactersAll())),
-                qPrintable(percent(photo.tally.charactersAll())));
+        row(clean.tally.characters(column), photo.tally.characters(column),
+            QStringLiteral("%1 (characters, of %2)").arg(column).arg(clean.tally.filled(column)));
+    row(clean.tally.exactAll(), photo.tally.exactAll(),
+        QStringLiteral("numbers, mail, postcode together (exact)"));
+    row(clean.tally.charactersAll(), photo.tally.charactersAll(),
+        QStringLiteral("other columns together (characters)"));
     std::printf("time per card, median: clean %.0f ms, photo %.0f ms; slowest %.0f ms\n",
                 median(clean.ms), median(photo.ms),
                 std::max(*std::max_element(clean.ms.begin(), clean.ms.end()),
