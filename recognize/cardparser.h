@@ -1,0 +1,25 @@
+#pragma once
+
+#include "recognize/textline.h"
+
+#include "data/card.h"
+
+#include <QList>
+#include <QString>
+
+namespace Recognize {
+
+/// Sorts the lines read from a card into its columns: numbers by their labels or shapes,
+/// mail, web site, QQ, postcode, address, organisation, department, post and title, and as
+/// the name the short Chinese line that stands out (the tallest). What fits nowhere goes to
+/// 备注. Numbers come out as "010-62531234" and "13812345678", several joined by ", ".
+Card parseCard(const QList<TextLine>& lines);
+
+/// The same for plain text, one card line per text line, all of one height.
+Card parseCardText(const QString& text);
+
+/// Full-width digits, letters and the signs numbers and addresses use, as ASCII; the
+/// ideographic space as a space. Chinese punctuation such as "，" and "（" stays.
+QString halfWidth(const QString& text);
+
+} // namespace Recognize

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "recognize/textline.h"
+
+#include "data/card.h"
+
+#include <QImage>
+#include <QList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Recognize {
+
+/// Shared between the thread that reads a card and the one that waits for it.
+class Progress {
+public:
+    /// Asks the reading to stop at its next step; it then gives no result.
+    void cancel() { m_cancelled = true; }
+    bool cancelled() const { return m_cancelled; }
+    /// 0 to 100.
+    int percent() const { return m_percent; }
+
+    /// Called on the reading thread whenever the percentage grows.
+    std::function<void(int)> onPercent;
+
+    /// For the reader: raises the percentage (never lowers it).
+    void advance(int percent);
+
+private:
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<int> m_percent{0};
+};
+
+/// Reads the text of card pictures with Tesseract. Holds the loaded language models, so
+/// one reader serves many cards; use it from one thread at a time, any thread: it needs no
+/// GUI objects. Loading takes about a second, reading a card about half of one.
+class CardReader {
+public:
+    /// Loads the models; throws EDatabaseError when the language data is missing. Turns
+    /// OpenMP's parallel regions off for the process (Tesseract's are the only ones): its
+    /// waiting threads cost more than they gain on a small machine.
+    CardReader();
+    ~CardReader();
+    CardReader(const CardReader&) = delete;
+    CardReader& operator=(const CardReader&) = delete;
+
+    /// The lines of text on the picture, top to bottom; nothing when cancelled.
+    std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress = nullptr);
+    /// The card on the picture; nothing when cancelled.
+    std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr);
+
+private:
+    struct Engines;
+    std::unique_ptr<Engines> m_engines;
+};
+
+/// The folder holding chi_sim.traineddata: TESSDATA_PREFIX when it has it, else the usual
+/// system places; empty when none has it.
+QString languageFolder();
+
+/// Reads a picture file; throws EDatabaseError, in words for the user, when the file is
+/// missing, damaged or not a picture.
+QImage loadImage(const QString& path);
+
+} // namespace Recognize

@@ -1,0 +1,278 @@
+// Turning the text lines read from a card into its columns, on text alone: every label,
+// half- and full-width digits and colons, several numbers on a line, OCR's confusions, the
+// name by its size, and what goes to the notes.
+#include "recognize/cardparser.h"
+
+#include <QTest>
+
+using namespace Recognize;
+
+namespace {
+
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
+
+QString u(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+/// A line of the given height, stacked below the previous ones.
+TextLine line(const char* text, int height = 30) {
+    static int y = 0;
+    y += 60;
+    return TextLine{QString::fromUtf8(text), QRect(50, y, 400, height), 90};
+}
+
+/// The columns of a card that are not empty, as "column=value".
+QStringList filled(const Card& card) {
+    QStringList out;
+    for (size_t i = 0; i < kFieldMap.size(); ++i) {
+        if (!card.values[i].isEmpty())
+            out << col(kFieldMap[i].column) + QLatin1Char('=') + card.values[i];
+    }
+    return out;
+}
+
+} // namespace
+
+class TestCardParser : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyLabelFindsItsColumn_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("value");
+        auto row = [](const char* text, const char* column, const char* value) {
+            QTest::newRow(text) << u(text) << col(column) << u(value);
+        };
+        row("电话：010-62531234", "工作电话", "010-62531234");
+        row("Tel: 010-62531234", "工作电话", "010-62531234");
+        row("TEL 010 6253 1234", "工作电话", "010-62531234");
+        row("T: (010) 6253 1234", "工作电话", "010-62531234");
+        row("办公电话：0755-8765432", "工作电话", "0755-8765432");
+        row("手机：13812345678", "手机", "13812345678");
+        row("Mobile: 138 1234 5678", "手机", "13812345678");
+        row("M: 138-1234-5678", "手机", "13812345678");
+        row("移动电话 +86 138 1234 5678", "手机", "13812345678");
+        row("传真：021-55034477", "传真", "021-55034477");
+        row("Fax: 021 5503 4477", "传真", "021-55034477");
+        row("F: +86-21-55034477", "传真", "021-55034477");
+        row("分机：8012", "分机", "8012");
+        row("电话：010-62531234 转 8012", "分机", "8012");
+        row("Tel: 010-62531234 ext. 8012", "分机", "8012");
+        row("电话：0571-87654321-801", "分机", "801");
+        row("E-mail：zhang.wei@example.com.cn", "E-mail", "zhang.wei@example.com.cn");
+        row("Email: li_na@abc.cn", "E-mail", "li_na@abc.cn");
+        row("邮箱：wangwei@163.com", "E-mail", "wangwei@163.com");
+        row("E: chen@huachuang.net", "E-mail", "chen@huachuang.net");
+        row("电子邮箱：liu@x.edu.cn", "E-mail", "liu@x.edu.cn");
+        row("网址：www.huachuang.com.cn", "主页", "www.huachuang.com.cn");
+        row("主页：http://www.abc.cn/about", "主页", "http://www.abc.cn/about");
+        row("Web: www.abc.com", "主页", "www.abc.com");
+        row("W: www.abc.com", "主页", "www.abc.com");
+        row("QQ：12345678", "OICQ", "12345678");
+        row("OICQ: 987654321", "OICQ", "987654321");
+        row("邮编：100080", "工作邮编", "100080");
+        row("邮政编码 518057", "工作邮编", "518057");
+        row("Zip: 200120", "工作邮编", "200120");
+        row("地址：北京市海淀区中关村大街27号", "工作地址", "北京市海淀区中关村大街27号");
+        row("Add: 上海市浦东新区碧波路690号", "工作地址", "上海市浦东新区碧波路690号");
+        row("A: 深圳市南山区科苑路15号", "工作地址", "深圳市南山区科苑路15号");
+    }
+    void everyLabelFindsItsColumn() {
+        QFETCH(QString, text);
+        QFETCH(QString, column);
+        QFETCH(QString, value);
+        const Card card = parseCardText(text);
+        QCOMPARE(card.value(column), value);
+        QCOMPARE(card.value(col("备注")), QString());
+    }
+
+    void fullWidthDigitsAndColons() {
+        QCOMPARE(halfWidth(u("电话：０１０－６２５３１２３４")), u("电话:010-62531234"));
+        QCOMPARE(halfWidth(u("（北京）　Ａ座")), u("（北京） A座"));
+        const Card card = parseCardText(u("电话：０１０－６２５３　１２３４\n"
+                                          "手机：１３８　１２３４　５６７８\n"
+                                          "邮编：１０００８０\n"
+                                          "Ｅ－ｍａｉｌ：ｌｉ＠ａｂｃ．ｃｎ"));
+        QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
+        QCOMPARE(card.value(col("手机")), u("13812345678"));
+        QCOMPARE(card.value(col("工作邮编")), u("100080"));
+        QCOMPARE(card.value(col("E-mail")), u("li@abc.cn"));
+    }
+
+    void severalNumbersOnOneLine() {
+        Card card = parseCardText(u("电话：010-62531234 / 62531235"));
+        QCOMPARE(card.value(col("工作电话")), u("010-62531234, 010-62531235"));
+
+        card = parseCardText(u("电话：0571-87654321，0571-87654322"));
+        QCOMPARE(card.value(col("工作电话")), u("0571-87654321, 0571-87654322"));
+
+        card = parseCardText(u("T: 010-62531234  F: 010-62531235  M: 13812345678"));
+        QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
+        QCOMPARE(card.value(col("传真")), u("010-62531235"));
+        QCOMPARE(card.value(col("手机")), u("13812345678"));
+
+        card = parseCardText(u("电话：(029) 3268 5350 转 83    传真：(029) 3268 5851"));
+        QCOMPARE(card.value(col("工作电话")), u("029-32685350"));
+        QCOMPARE(card.value(col("分机")), u("83"));
+        QCOMPARE(card.value(col("传真")), u("029-32685851"));
+
+        card = parseCardText(u("手机：138 1234 5678 / 139-8765-4321"));
+        QCOMPARE(card.value(col("手机")), u("13812345678, 13987654321"));
+
+        // A mobile under the phone label is a mobile; a bare line of numbers is sorted by shape.
+        card = parseCardText(u("电话：13812345678\n010-62531234  13987654321"));
+        QCOMPARE(card.value(col("手机")), u("13812345678, 13987654321"));
+        QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
+    }
+
+    void countryCodeAndAreaCodes() {
+        QCOMPARE(parseCardText(u("T: +86 10 6253 1234")).value(col("工作电话")), u("010-62531234"));
+        QCOMPARE(parseCardText(u("T: +86-755-87654321")).value(col("工作电话")),
+                 u("0755-87654321"));
+        // OCR dropped the blank after the country code.
+        QCOMPARE(parseCardText(u("T:+86512 5164 1069")).value(col("工作电话")), u("0512-51641069"));
+        // Written without a separator, the area code is told by its first digits.
+        QCOMPARE(parseCardText(u("电话：01062531234")).value(col("工作电话")), u("010-62531234"));
+        QCOMPARE(parseCardText(u("电话：075587654321")).value(col("工作电话")), u("0755-87654321"));
+    }
+
+    void ocrConfusions() {
+        Card card = parseCardText(u("Tel: O10-6253l234\n手机；I38 1234 S678\nQO: 7474653"));
+        QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
+        QCOMPARE(card.value(col("手机")), u("13812345678"));
+        QCOMPARE(card.value(col("OICQ")), u("7474653"));
+        QCOMPARE(card.value(col("工作邮编")), QString());
+
+        // "邮" read as "部" or "由" in a blurred photo.
+        card = parseCardText(u("部箱：li@abc.cn\n由编 100080\n剖编; 200120"));
+        QCOMPARE(card.value(col("E-mail")), u("li@abc.cn"));
+        QCOMPARE(card.value(col("工作邮编")), u("100080"));
+        QCOMPARE(card.value(col("备注")), QString());
+
+        // The low line of a mail name read as a gap, a zero among letters, a capital S
+        // beside digits, "@" read as "©", blanks around the dots.
+        QCOMPARE(parseCardText(u("E-mail: ding j@haina.cn")).value(col("E-mail")),
+                 u("ding_j@haina.cn"));
+        QCOMPARE(parseCardText(u("E: ga0_s@ruifeng.edu.cn")).value(col("E-mail")),
+                 u("gao_s@ruifeng.edu.cn"));
+        QCOMPARE(parseCardText(u("E: songd9S@xingchen.net")).value(col("E-mail")),
+                 u("songd95@xingchen.net"));
+        QCOMPARE(parseCardText(u("邮箱 wang©abc . com")).value(col("E-mail")), u("wang@abc.com"));
+
+        // A quote between label and colon; a bracket misread.
+        QCOMPARE(parseCardText(u("T':+86 755 8059 5202")).value(col("工作电话")),
+                 u("0755-80595202"));
+        QCOMPARE(parseCardText(u("Tel: (025] 3340 1732")).value(col("工作电话")),
+                 u("025-33401732"));
+    }
+
+    void mailAfterNumbersWithoutItsLabel() {
+        // OCR garbled the mail label beyond recognition: the mail is still found.
+        const Card card = parseCardText(u("传真 (025) 2253 9050 郎箱 lijia.sima@shengshi.com.cn"));
+        QCOMPARE(card.value(col("传真")), u("025-22539050"));
+        QCOMPARE(card.value(col("E-mail")), u("lijia.sima@shengshi.com.cn"));
+    }
+
+    void nameIsTheShortLineThatStandsOut() {
+        Card card = parseCard({line("华创科技有限公司", 40), line("张伟", 90),
+                               line("市场部 经理", 35), line("王芳", 30)});
+        QCOMPARE(card.value(col("姓名")), u("张伟"));
+        QCOMPARE(card.value(col("备注")), u("王芳"));
+
+        // Set wide apart, read as single characters.
+        card = parseCard({line("欧 阳 明 华", 90), line("技术总监", 35)});
+        QCOMPARE(card.value(col("姓名")), u("欧阳明华"));
+        QCOMPARE(card.value(col("职务")), u("技术总监"));
+
+        // Name and title on one line.
+        card = parseCard({line("李娜  高级工程师", 80)});
+        QCOMPARE(card.value(col("姓名")), u("李娜"));
+        QCOMPARE(card.value(col("职称")), u("高级工程师"));
+
+        // Of equals, a known surname wins over an unknown first character.
+        card = parseCardText(u("诚信共赢\n周杰"));
+        QCOMPARE(card.value(col("姓名")), u("周杰"));
+        QCOMPARE(card.value(col("备注")), u("诚信共赢"));
+    }
+
+    void organisationDepartmentPostAndTitle() {
+        Card card = parseCardText(u("北京华创科技有限公司\n市场部 销售经理\n高级工程师"));
+        QCOMPARE(card.value(col("单位")), u("北京华创科技有限公司"));
+        QCOMPARE(card.value(col("部门")), u("市场部"));
+        QCOMPARE(card.value(col("职务")), u("销售经理"));
+        QCOMPARE(card.value(col("职称")), u("高级工程师"));
+
+        // Written together; a post that ends like a title, a title that begins like a post.
+        card = parseCardText(u("技术部总工程师\n心内科 主任医师 | 科主任"));
+        QCOMPARE(card.value(col("部门")), u("技术部 心内科"));
+        QCOMPARE(card.value(col("职务")), u("总工程师 科主任"));
+        QCOMPARE(card.value(col("职称")), u("主任医师"));
+
+        // A school beside its university is the department; spaces inside a name close up.
+        card = parseCardText(u("计算机学院\n东海师范 大学\n教授 院长"));
+        QCOMPARE(card.value(col("单位")), u("东海师范大学"));
+        QCOMPARE(card.value(col("部门")), u("计算机学院"));
+        QCOMPARE(card.value(col("职务")), u("院长"));
+        QCOMPARE(card.value(col("职称")), u("教授"));
+
+        // A hospital named after its city is no address.
+        card = parseCardText(u("北京市第一人民医院\n外科"));
+        QCOMPARE(card.value(col("单位")), u("北京市第一人民医院"));
+        QCOMPARE(card.value(col("部门")), u("外科"));
+        QCOMPARE(card.value(col("工作地址")), QString());
+    }
+
+    void addressAndItsPostcode() {
+        Card card = parseCardText(u("A: 苏州市吴中区长江西路150号 (215895)"));
+        QCOMPARE(card.value(col("工作地址")), u("苏州市吴中区长江西路150号"));
+        QCOMPARE(card.value(col("工作邮编")), u("215895"));
+
+        card = parseCardText(u("地址：广东省深圳市南山区中山北路57号 邮编：518258"));
+        QCOMPARE(card.value(col("工作地址")), u("广东省深圳市南山区中山北路57号"));
+        QCOMPARE(card.value(col("工作邮编")), u("518258"));
+
+        // Unlabelled, with blanks OCR put between the characters; a labelled postcode wins
+        // over six digits elsewhere.
+        card = parseCardText(u("上海市 浦东新区 张江路 88号 华创大厦 A座1203室\n"
+                               "QQ 123456\n邮编 200120"));
+        QCOMPARE(card.value(col("工作地址")), u("上海市浦东新区张江路88号华创大厦A座1203室"));
+        QCOMPARE(card.value(col("工作邮编")), u("200120"));
+    }
+
+    void webWithoutLabel() {
+        const Card card = parseCardText(u("WWW.HuaChuang.com.cn\nhttp://abc.cn"));
+        QCOMPARE(card.value(col("主页")), u("www.huachuang.com.cn, http://abc.cn"));
+    }
+
+    void whatFitsNowhereGoesToTheNotes() {
+        const Card card =
+            parseCard({line("Zhang Wei", 30), line("张伟", 80),
+                       line("Huachuang Technology Co., Ltd.", 25), line("诚信 创新 共赢", 25)});
+        QCOMPARE(card.value(col("姓名")), u("张伟"));
+        QCOMPARE(card.value(col("备注")),
+                 u("Zhang Wei\nHuachuang Technology Co., Ltd.\n诚信 创新 共赢"));
+    }
+
+    void labelsWithoutValuesAndOddText() {
+        QCOMPARE(filled(parseCardText(u("电话：\n手机\nE-mail:\n邮编：\n地址："))), QStringList());
+        QCOMPARE(filled(parseCard({})), QStringList());
+        // A label that is part of a word is no label.
+        Card card = parseCardText(u("华为手机专卖有限公司"));
+        QCOMPARE(card.value(col("单位")), u("华为手机专卖有限公司"));
+        QCOMPARE(card.value(col("手机")), QString());
+        // Letters that only look like labels.
+        card = parseCardText(u("Team Fax-free Address"));
+        QCOMPARE(card.value(col("备注")), u("Team Fax-free Address"));
+        // Junk of every kind parses without harm.
+        for (const char* junk :
+             {"：：：", "+++", "@@@", "转转转 8", "(((", "T:", "QQ：abc", "0", "邮编：12", "\t \n"})
+            parseCardText(u(junk));
+    }
+};
+
+QTEST_MAIN(TestCardParser)
+#include "tst_cardparser.moc"
