@@ -19,6 +19,7 @@
 #include "platform/messagebox.h"
 #include "platform/shell.h"
 #include "platform/window.h"
+#include "recognize/cardreader.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -186,7 +187,7 @@ void TFrmMain::setUpLooks() {
     N19->setObjectName(QStringLiteral("N19"));
 
     // Shortcuts work wherever the focus is in the window.
-    for (QAction* action : {N4, N5, N6, H1}) {
+    for (QAction* action : {N4, N5, N6, H1, N24}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -319,6 +320,8 @@ void TFrmMain::connectHandlers() {
     click(BitBtn1, &TFrmMain::BitBtn1Click);
     trigger(N21, &TFrmMain::N21Click);
     trigger(N22, &TFrmMain::N22Click);
+    trigger(N23, &TFrmMain::N23Click);
+    trigger(N24, &TFrmMain::N24Click);
 }
 
 void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {

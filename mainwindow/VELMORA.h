@@ -8,6 +8,9 @@
 #include <memory>
 
 class CardEditor;
+namespace Recognize {
+class CardReader;
+}
 class QMenu;
 class TADOConnection;
 class TADOQuery;
@@ -114,6 +117,9 @@ public slots:
     // Exchanging cards with other programs
     void N21Click();
     void N22Click();
+    // A card from a picture
+    void N23Click();
+    void N24Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -137,9 +143,12 @@ private:
     void closeSystemPages();
     void openHomePage();
     void reopenCards();
+    void addCardFromPicture(const QImage& image);
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
+    // Loaded on first use and kept: loading the models takes about a second.
+    std::unique_ptr<Recognize::CardReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card, and only while

@@ -1,7 +1,14 @@
 #include "progress.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
 #include <QProgressDialog>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <exception>
 
 namespace Platform {
 
@@ -61,6 +68,65 @@ void Progress::setLabel(const QString& label) {
 
 bool Progress::wasCanceled() const {
     return m_canceled;
+}
+
+bool runInBackground(QWidget* owner, const QString& label,
+                     const std::function<void(const std::function<void(int)>& report)>& work,
+                     const std::function<void()>& cancel) {
+    std::exception_ptr error;
+    std::atomic<int> percent{0};
+    std::atomic<int> reports{0};
+    QThread* thread = QThread::create([&] {
+        try {
+            work([&](int value) {
+                percent = value;
+                ++reports;
+            });
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    bool cancelled = false;
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+
+    std::unique_ptr<QProgressDialog> dialog;
+    if (g_recorder) {
+        g_recorder->labels << label;
+    } else {
+        dialog = std::make_unique<QProgressDialog>(label, QStringLiteral("取消"), 0, 100, owner);
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setMinimumDuration(0);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+        QObject::connect(dialog.get(), &QProgressDialog::canceled, &loop, [&] {
+            cancelled = true;
+            dialog->setLabelText(QStringLiteral("正在取消……"));
+            cancel();
+        });
+    }
+    // The bar follows the work's reports; the recorder's user cancels at its step.
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        if (dialog) {
+            dialog->setValue(percent);
+        } else if (g_recorder && !cancelled) {
+            g_recorder->steps = reports;
+            if (g_recorder->cancelAt() >= 0 && reports >= g_recorder->cancelAt()) {
+                cancelled = true;
+                cancel();
+            }
+        }
+    });
+    timer.start(30);
+    thread->start();
+    if (!thread->isFinished())
+        loop.exec();
+    thread->wait();
+    delete thread;
+    if (error)
+        std::rethrow_exception(error);
+    return !cancelled;
 }
 
 } // namespace Platform

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QProgressDialog;
@@ -30,6 +31,14 @@ private:
     int m_steps = 0;
     bool m_canceled = false;
 };
+
+/// Runs `work` on a thread of its own while a modal progress dialog (0 to 100) shows; the
+/// window keeps painting. `work` reports through the function it is given, from its own
+/// thread. Cancel calls `cancel` and waits for the work to stop. An error `work` raises is
+/// raised again here, on the caller's thread. False when the user cancelled.
+bool runInBackground(QWidget* owner, const QString& label,
+                     const std::function<void(const std::function<void(int)>& report)>& work,
+                     const std::function<void()>& cancel);
 
 /// Test seam: while installed, progress dialogs are recorded and do not show; the user
 /// cancels at the step given.

@@ -1,0 +1,126 @@
+// A card from a picture through the window: the menu item, the clipboard, cancelling, and
+// files that are no pictures.
+#include "testsupport.h"
+
+#include "cardimages.h"
+
+#include "data/adoquery.h"
+#include "mainwindow/VELMORA.h"
+#include "platform/filedialog.h"
+#include "platform/progress.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QTest>
+
+using namespace TestSupport;
+
+namespace {
+
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
+
+int cardCount(const QString& database) {
+    return query(database, "select count(*) from zl").value(0).toInt();
+}
+
+} // namespace
+
+class TestRecognizeWindow : public QObject {
+    Q_OBJECT
+
+private:
+    CardImages::Sample m_sample;
+
+    // The add editor is open on page 1 with the card's numbers filled in; nothing stored.
+    void expectFilledEditor(const Program& program) {
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("添加"));
+        QVERIFY(FrmMain->PageControlZL->isVisible());
+        QCOMPARE(FrmMain->PageControlZL->currentWidget(), FrmMain->TabSheet1);
+        QVERIFY(FrmMain->ButtonTJQD->isVisibleTo(FrmMain->TabSheet3));
+        QCOMPARE(FrmMain->inputText("Edit19"), m_sample.truth.value(col("手机")));
+        QCOMPARE(FrmMain->inputText("Edit13"), m_sample.truth.value(col("E-mail")));
+        QVERIFY(!FrmMain->inputText("Edit1").isEmpty());
+        QCOMPARE(cardCount(program.folder.database()), 0);
+    }
+
+private slots:
+    void initTestCase() { m_sample = CardImages::makeSet(1, 0).first(); }
+
+    void menuItemAndShortcut() {
+        Program program;
+        const QList<QAction*> items = FrmMain->N1->actions();
+        QCOMPARE(items.last()->text(), QStringLiteral("识别名片图片...  &O"));
+        QCOMPARE(items.at(items.size() - 2), FrmMain->N22);
+        QCOMPARE(FrmMain->N24->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+        QCOMPARE(FrmMain->N24->shortcutContext(), Qt::WindowShortcut);
+    }
+
+    void pictureFileFillsTheAddEditor() {
+        Program program;
+        program.showMain();
+        const QString file = program.folder.path() + "card.png";
+        QVERIFY(m_sample.clean.save(file));
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(file);
+        Platform::ProgressRecorder progress;
+        FrmMain->N23->trigger();
+        QCOMPARE(progress.labels, QStringList{"正在识别名片……"});
+        expectFilledEditor(program);
+        // Saved only when the user confirms.
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(cardCount(program.folder.database()), 1);
+    }
+
+    void clipboardPictureByShortcut() {
+        Program program;
+        program.showMain();
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(FrmMain->DBGrid1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(program.boxes.boxes().size(), 1);
+        QVERIFY(program.boxes.texts().first().startsWith(QStringLiteral("剪贴板里没有图片")));
+        QCOMPARE(FrmMain->modeMarker(), QString());
+
+        QGuiApplication::clipboard()->setImage(m_sample.clean);
+        QTest::keyClick(FrmMain->DBGrid1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        expectFilledEditor(program);
+    }
+
+    void cancelOrABadFileChangesNothing() {
+        Program program;
+        program.showMain();
+        FrmMain->SpeedButton2Click(); // an editor in another state, to see it kept
+        FrmMain->setInputText("Edit1", QStringLiteral("原样"));
+        const QString file = program.folder.path() + "card.png";
+        QVERIFY(m_sample.clean.save(file));
+        {
+            Platform::FileDialogRecorder dialogs;
+            dialogs.setNextAnswer(file);
+            Platform::ProgressRecorder progress;
+            progress.cancelAtStep(1);
+            FrmMain->N23->trigger();
+        }
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("修改"));
+        QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
+
+        const QString bad = program.folder.path() + "bad.png";
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\x89PNG\r\n\x1a\n not really a picture");
+        f.close();
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(bad);
+        FrmMain->N23->trigger();
+        QCOMPARE(program.boxes.boxes().size(), 1);
+        QCOMPARE(program.boxes.boxes().first().flags,
+                 unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
+        QVERIFY(opensInChinese(program.boxes.texts().first()));
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("修改"));
+        QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
+        QCOMPARE(cardCount(program.folder.database()), 0);
+    }
+};
+
+QTEST_MAIN(TestRecognizeWindow)
+#include "tst_recognize_window.moc"
