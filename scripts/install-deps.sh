@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cjk
-          sqlite3 libsqlite3-dev libsodium-dev)
+          sqlite3 libsqlite3-dev libsodium-dev libicu-dev)
 
 missing=()
 for p in "${packages[@]}"; do

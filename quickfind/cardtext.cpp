@@ -1,0 +1,249 @@
+#include "cardtext.h"
+
+#include "quickfind.h"
+
+#include <QChar>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace QuickFind {
+
+namespace detail {
+
+bool isWhitespace(char32_t c) {
+    return c < 0x80 ? (c == ' ' || (c >= 0x09 && c <= 0x0D)) : QChar::isSpace(c);
+}
+
+char32_t decode(const char* p, int& len) {
+    const unsigned char b = static_cast<unsigned char>(p[0]);
+    if (b < 0x80) {
+        len = 1;
+        return b;
+    }
+    // Qt and SQLite hand over valid UTF-8; anything else counts byte by byte.
+    auto cont = [p](int i) { return static_cast<unsigned char>(p[i]) & 0x3F; };
+    auto isCont = [p](int i) { return (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80; };
+    if (b >= 0xC2 && b < 0xE0 && isCont(1)) {
+        len = 2;
+        return char32_t(((b & 0x1F) << 6) | cont(1));
+    }
+    if (b >= 0xE0 && b < 0xF0 && isCont(1) && isCont(2)) {
+        len = 3;
+        return char32_t(((b & 0x0F) << 12) | (cont(1) << 6) | cont(2));
+    }
+    if (b >= 0xF0 && b < 0xF5 && isCont(1) && isCont(2) && isCont(3)) {
+        len = 4;
+        return char32_t(((b & 0x07) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3));
+    }
+    len = 1;
+    return 0xFFFD;
+}
+
+} // namespace detail
+
+namespace {
+
+int column(const char* name) {
+    return Card::indexOf(QString::fromUtf8(name));
+}
+
+bool allDigits(const std::string& w) {
+    return !w.empty() &&
+           std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+struct WordShape {
+    int chars = 0;
+    bool allHan = true;
+    bool allDigit = true;
+    bool spellable = true; // letters and digits other than ideographs only
+};
+
+WordShape shapeOf(const std::string& w) {
+    WordShape s;
+    for (int i = 0; i < int(w.size());) {
+        int len = 1;
+        const char32_t c = detail::decode(w.data() + i, len);
+        i += len;
+        ++s.chars;
+        const bool han = isHan(c);
+        s.allHan = s.allHan && han;
+        s.allDigit = s.allDigit && c >= '0' && c <= '9';
+        s.spellable = s.spellable && !han && QChar::isLetterOrNumber(c);
+    }
+    if (s.chars == 0)
+        s.allHan = s.allDigit = s.spellable = false;
+    return s;
+}
+
+// Byte offsets of the first `chars` characters' end.
+std::size_t prefixBytes(const std::string& w, int chars) {
+    std::size_t i = 0;
+    for (int n = 0; n < chars && i < w.size(); ++n) {
+        int len = 1;
+        detail::decode(w.data() + i, len);
+        i += std::size_t(len);
+    }
+    return i;
+}
+
+std::vector<std::string> piecesOf(const std::string& w, int length) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < w.size();) {
+        int len = 1;
+        detail::decode(w.data() + i, len);
+        starts.push_back(i);
+        i += std::size_t(len);
+    }
+    starts.push_back(w.size());
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i + std::size_t(length) < starts.size(); ++i)
+        out.push_back(w.substr(starts[i], starts[i + std::size_t(length)] - starts[i]));
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+} // namespace
+
+int nameColumn() {
+    static const int i = column("姓名");
+    return i;
+}
+
+int companyColumn() {
+    static const int i = column("单位");
+    return i;
+}
+
+const std::array<int, 5>& phoneColumns() {
+    static const std::array<int, 5> columns = {column("工作电话"), column("分机"), column("手机"),
+                                               column("家庭电话"), column("传真")};
+    return columns;
+}
+
+void normalizeUtf8(std::string_view in, std::string& out) {
+    bool upper = false;
+    for (std::size_t i = 0; i < in.size();) {
+        const unsigned char b = static_cast<unsigned char>(in[i]);
+        if (b < 0x80) {
+            upper = upper || (b >= 'A' && b <= 'Z');
+            ++i;
+        } else if (b >= 0xE3 && b <= 0xE9 && i + 2 < in.size() &&
+                   (b != 0xE3 || static_cast<unsigned char>(in[i + 1]) >= 0x90)) {
+            // U+3400 to U+9FFF: ideographs (and a block of symbols) that folding keeps.
+            i += 3;
+        } else {
+            out = normalized(QString::fromUtf8(in.data(), qsizetype(in.size()))).toStdString();
+            return;
+        }
+    }
+    out.assign(in.data(), in.size());
+    if (upper) {
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+    }
+}
+
+void CardText::assign(const std::array<std::string_view, 24>& columns) {
+    for (int i = 0; i < 24; ++i)
+        normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
+    m_phones.clear();
+    for (const int c : phoneColumns())
+        phoneDigitsUtf8(m_text[std::size_t(c)], m_phones);
+    m_name.assign(columns[std::size_t(nameColumn())]);
+    m_company.assign(columns[std::size_t(companyColumn())]);
+    m_pinyin.clear();
+    m_initials.clear();
+    m_spelled = false;
+}
+
+void CardText::assign(const Card& card) {
+    std::array<std::string, 24> utf8;
+    std::array<std::string_view, 24> views;
+    for (int i = 0; i < 24; ++i) {
+        utf8[std::size_t(i)] = card.values[std::size_t(i)].toStdString();
+        views[std::size_t(i)] = utf8[std::size_t(i)];
+    }
+    assign(views);
+}
+
+void CardText::spell() {
+    if (m_spelled)
+        return;
+    m_spelled = true;
+    for (const Spellings& s : {nameSpellings(QString::fromStdString(m_name)),
+                               companySpellings(QString::fromStdString(m_company))}) {
+        for (const QString& p : s.pinyin)
+            m_pinyin.push_back(p.toStdString());
+        for (const QString& i : s.initials)
+            m_initials.push_back(i.toStdString());
+    }
+}
+
+bool CardText::matches(const std::string& word) {
+    for (const std::string& t : m_text) {
+        if (t.find(word) != std::string::npos)
+            return true;
+    }
+    if (allDigits(word)) {
+        for (const std::string& d : m_phones) {
+            if (d.find(word) != std::string::npos)
+                return true;
+        }
+    }
+    if (!shapeOf(word).spellable)
+        return false;
+    spell();
+    for (const auto* list : {&m_pinyin, &m_initials}) {
+        for (const std::string& s : *list) {
+            if (s.compare(0, word.size(), word) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> wordsOf(const QString& text) {
+    std::vector<std::string> words;
+    const QString folded = normalized(text);
+    for (const QString& w :
+         folded.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        const std::string utf8 = w.toStdString();
+        if (std::find(words.begin(), words.end(), utf8) == words.end())
+            words.push_back(utf8);
+    }
+    return words;
+}
+
+bool matches(const Card& card, const QString& text) {
+    CardText t;
+    t.assign(card);
+    for (const std::string& w : wordsOf(text)) {
+        if (!t.matches(w))
+            return false;
+    }
+    return true;
+}
+
+WordPlan planWord(const std::string& word) {
+    WordPlan plan;
+    plan.word = word;
+    const WordShape s = shapeOf(word);
+    plan.sure.push_back(word);
+    if (s.spellable && s.chars >= 2 && s.chars <= kInitialsKeyLength)
+        plan.sure.push_back(kInitialsMark + word);
+    const bool textExact = s.chars <= 3 || (s.chars == 4 && (s.allHan || s.allDigit));
+    if (!textExact)
+        plan.allOf = piecesOf(word, s.allHan || s.allDigit ? 4 : 3);
+    if (s.spellable && s.chars > kPinyinKeyLength)
+        plan.anyOf.push_back(word.substr(0, prefixBytes(word, kPinyinKeyLength)));
+    if (s.spellable && s.chars > kInitialsKeyLength)
+        plan.anyOf.push_back(kInitialsMark + word.substr(0, prefixBytes(word, kInitialsKeyLength)));
+    return plan;
+}
+
+} // namespace QuickFind

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "data/card.h"
+#include "spelling.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// A card as the quick find matches it, and the index keys that stand for it.
+namespace QuickFind {
+
+/// Pinyin is indexed by its starts up to this many letters, initials up to kInitialsKeyLength;
+/// longer words are checked against the cards themselves.
+constexpr int kPinyinKeyLength = 6;
+constexpr int kInitialsKeyLength = 4;
+/// Initials keys start with this byte, which UTF-8 text never holds: "zs" as initials is not
+/// "zs" in the text.
+constexpr char kInitialsMark = '\xFF';
+
+/// What matching looks at in one card, in UTF-8.
+class CardText {
+public:
+    /// From the 24 written columns in field-map order, as UTF-8.
+    void assign(const std::array<std::string_view, 24>& columns);
+    void assign(const Card& card);
+
+    /// True when the normalized word (UTF-8, no blanks) is found in the card.
+    bool matches(const std::string& word);
+
+    /// Calls sink(const char*, size_t) for every key of the card, some more than once.
+    template <class Sink> void forEachKey(Sink&& sink);
+
+private:
+    void spell();
+
+    std::array<std::string, 24> m_text; // normalized
+    std::vector<std::string> m_phones;  // digit strings of the phone columns
+    std::vector<std::string> m_pinyin;  // of the name and the company
+    std::vector<std::string> m_initials;
+    std::string m_name, m_company; // as stored, until spelled
+    bool m_spelled = false;
+};
+
+/// The blank-separated words of a quick-find text, normalized and without repeats.
+std::vector<std::string> wordsOf(const QString& text);
+
+/// How a word is looked up in the index. Cards with any of `sure` match; when the word is
+/// not `exact`, other matches are among the cards with all of `allOf` or any of `anyOf`, and
+/// are checked one by one.
+struct WordPlan {
+    std::string word;
+    std::vector<std::string> sure;
+    std::vector<std::string> allOf; // pieces of text
+    std::vector<std::string> anyOf; // starts of spellings
+    bool exact() const { return allOf.empty() && anyOf.empty(); }
+};
+WordPlan planWord(const std::string& word);
+
+/// Text normalized straight from UTF-8; fast for plain ASCII and ideographs.
+void normalizeUtf8(std::string_view in, std::string& out);
+
+/// Positions of the indexed columns in field-map order.
+int nameColumn();
+int companyColumn();
+const std::array<int, 5>& phoneColumns();
+
+// ---- implementation of the template ----
+
+namespace detail {
+bool isWhitespace(char32_t c);
+/// Code point at `p` (valid UTF-8 as SQLite and Qt give it), its length in `len`.
+char32_t decode(const char* p, int& len);
+} // namespace detail
+
+template <class Sink> void CardText::forEachKey(Sink&& sink) {
+    // Text: every piece of one to three characters, and four when all are ideographs or
+    // digits (the common Chinese words and phone fragments), never across a blank.
+    std::vector<int> starts;
+    std::vector<unsigned char> kind; // 0 other, 1 blank, 2 ideograph, 3 digit
+    for (const std::string& t : m_text) {
+        if (t.empty())
+            continue;
+        starts.clear();
+        kind.clear();
+        for (int i = 0; i < int(t.size());) {
+            int len = 1;
+            const char32_t c = detail::decode(t.data() + i, len);
+            starts.push_back(i);
+            kind.push_back(detail::isWhitespace(c)  ? 1
+                           : (c >= '0' && c <= '9') ? 3
+                           : isHan(c)               ? 2
+                                                    : 0);
+            i += len;
+        }
+        const int n = int(starts.size());
+        starts.push_back(int(t.size()));
+        for (int i = 0; i < n; ++i) {
+            if (kind[i] == 1)
+                continue;
+            int j = i + 1;
+            for (; j <= i + 3 && j <= n; ++j) {
+                if (kind[j - 1] == 1)
+                    break;
+                sink(t.data() + starts[i], std::size_t(starts[j] - starts[i]));
+            }
+            if (j == i + 4 && i + 4 <= n && (kind[i] == 2 || kind[i] == 3) &&
+                kind[i + 1] == kind[i] && kind[i + 2] == kind[i] && kind[i + 3] == kind[i])
+                sink(t.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
+        }
+    }
+    for (const std::string& d : m_phones) {
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            for (std::size_t n = 1; n <= 4 && i + n <= d.size(); ++n)
+                sink(d.data() + i, n);
+        }
+    }
+    spell();
+    // Starts of spellings: pinyin shares the keys of text (its short starts are mostly in the
+    // mail addresses already), initials have keys of their own.
+    for (const std::string& s : m_pinyin) {
+        int chars = 0;
+        for (int i = 0; i < int(s.size()) && chars < kPinyinKeyLength;) {
+            int len = 1;
+            detail::decode(s.data() + i, len);
+            i += len;
+            ++chars;
+            sink(s.data(), std::size_t(i));
+        }
+    }
+    std::string key(1, kInitialsMark);
+    for (const std::string& s : m_initials) {
+        key.resize(1);
+        int chars = 0;
+        for (int i = 0; i < int(s.size()) && chars < kInitialsKeyLength;) {
+            int len = 1;
+            detail::decode(s.data() + i, len);
+            key.append(s.data() + i, std::size_t(len));
+            i += len;
+            // A single initial is the first letter of the pinyin: keyed there already.
+            if (++chars >= 2)
+                sink(key.data(), key.size());
+        }
+    }
+}
+
+} // namespace QuickFind
