@@ -151,11 +151,17 @@ void normalizeUtf8(std::string_view in, std::string& out) {
 void CardText::assign(const std::array<std::string_view, 24>& columns) {
     for (int i = 0; i < 24; ++i)
         normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
+    // Digit strings found as they are in the column's text add nothing to it: left out.
     m_phones.clear();
-    for (const int c : phoneColumns())
-        phoneDigitsUtf8(m_text[std::size_t(c)], m_phones);
-    m_name.assign(columns[std::size_t(nameColumn())]);
-    m_company.assign(columns[std::size_t(companyColumn())]);
+    for (const int c : phoneColumns()) {
+        const std::string& t = m_text[std::size_t(c)];
+        const std::size_t before = m_phones.size();
+        phoneDigitsUtf8(t, m_phones);
+        m_phones.erase(
+            std::remove_if(m_phones.begin() + std::ptrdiff_t(before), m_phones.end(),
+                           [&t](const std::string& d) { return t.find(d) != std::string::npos; }),
+            m_phones.end());
+    }
     m_pinyin.clear();
     m_initials.clear();
     m_spelled = false;
@@ -175,13 +181,11 @@ void CardText::spell() {
     if (m_spelled)
         return;
     m_spelled = true;
-    for (const Spellings& s : {nameSpellings(QString::fromStdString(m_name)),
-                               companySpellings(QString::fromStdString(m_company))}) {
-        for (const QString& p : s.pinyin)
-            m_pinyin.push_back(p.toStdString());
-        for (const QString& i : s.initials)
-            m_initials.push_back(i.toStdString());
-    }
+    SpellingsUtf8 s;
+    spellName(m_text[std::size_t(nameColumn())], s);
+    spellCompany(m_text[std::size_t(companyColumn())], s);
+    m_pinyin.swap(s.pinyin);
+    m_initials.swap(s.initials);
 }
 
 bool CardText::matches(const std::string& word) {

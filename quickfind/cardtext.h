@@ -42,7 +42,6 @@ private:
     std::vector<std::string> m_phones;  // digit strings of the phone columns
     std::vector<std::string> m_pinyin;  // of the name and the company
     std::vector<std::string> m_initials;
-    std::string m_name, m_company; // as stored, until spelled
     bool m_spelled = false;
 };
 

@@ -2,50 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace QuickFind::Postings {
 
 namespace {
 
 enum Format : unsigned char { kRice = 0, kBitmap = 1, kMissing = 2 };
-
-class BitWriter {
-public:
-    explicit BitWriter(std::string& out)
-        : m_out(out) {}
-    void put(std::uint64_t value, int bits) {
-        while (bits > 0) {
-            const int take = std::min(bits, 32);
-            m_acc |= (value & ((std::uint64_t(1) << take) - 1)) << m_used;
-            m_used += take;
-            value >>= take;
-            bits -= take;
-            while (m_used >= 8) {
-                m_out += char(m_acc & 0xFF);
-                m_acc >>= 8;
-                m_used -= 8;
-            }
-        }
-    }
-    void ones(std::uint64_t count) {
-        while (count >= 32) {
-            put(0xFFFFFFFFu, 32);
-            count -= 32;
-        }
-        put((std::uint64_t(1) << count) - 1, int(count));
-    }
-    void finish() {
-        if (m_used > 0)
-            m_out += char(m_acc & 0xFF);
-        m_acc = 0;
-        m_used = 0;
-    }
-
-private:
-    std::string& m_out;
-    std::uint64_t m_acc = 0;
-    int m_used = 0;
-};
 
 class BitReader {
 public:
@@ -128,17 +91,44 @@ std::uint64_t riceBits(const std::uint32_t* v, std::size_t n, int k) {
     return bits;
 }
 
-void riceEncode(const std::uint32_t* v, std::size_t n, int k, std::string& out) {
-    BitWriter w(out);
+void riceEncode(const std::uint32_t* v, std::size_t n, int k, std::uint64_t bits,
+                std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + std::size_t((bits + 7) / 8) + 8); // room for whole-word stores
+    auto* p = reinterpret_cast<unsigned char*>(out.data()) + start;
+    std::uint64_t acc = 0;
+    int used = 0;
+    // At most 56 bits at a time, so that the accumulator never overflows.
+    auto put = [&](std::uint64_t value, int count) {
+        acc |= value << used;
+        used += count;
+        std::memcpy(p, &acc, 8);
+        const int whole = used >> 3;
+        p += whole;
+        acc = whole == 8 ? 0 : acc >> (whole * 8);
+        used &= 7;
+    };
+    const std::uint64_t lowMask = (std::uint64_t(1) << k) - 1;
     std::uint32_t prev = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t gap = i == 0 ? v[0] : v[i] - prev - 1;
-        w.ones(gap >> k);
-        w.put(0, 1);
-        w.put(gap, k);
         prev = v[i];
+        std::uint64_t q = gap >> k;
+        while (q >= 32) {
+            put(0xFFFFFFFFull, 32);
+            q -= 32;
+        }
+        const std::uint64_t low = gap & lowMask;
+        if (int(q) + 1 + k <= 56) {
+            put(((std::uint64_t(1) << q) - 1) | (low << (q + 1)), int(q) + 1 + k);
+        } else {
+            put((std::uint64_t(1) << q) - 1, int(q) + 1);
+            put(low, k);
+        }
     }
-    w.finish();
+    if (used > 0)
+        *p++ = static_cast<unsigned char>(acc);
+    out.resize(std::size_t(p - reinterpret_cast<unsigned char*>(out.data())));
 }
 
 std::size_t varintSize(std::uint64_t v) {
@@ -240,12 +230,13 @@ void encode(const std::uint32_t* values, std::size_t count, std::uint32_t univer
             std::string& out) {
     const std::uint32_t last = count ? values[count - 1] : 0;
     const int k = riceParameter(std::uint64_t(last) + 1, count);
-    const std::uint64_t riceBytes = varintSize(count) + (riceBits(values, count, k) + 7) / 8;
+    const std::uint64_t valueBits = riceBits(values, count, k);
+    const std::uint64_t riceBytes = varintSize(count) + (valueBits + 7) / 8;
     const std::uint64_t bitmapBytes = count ? last / 8 + 1 : 0;
 
     // The values left out, when they are fewer.
     std::vector<std::uint32_t> missing;
-    std::uint64_t missingBytes = UINT64_MAX;
+    std::uint64_t missingBytes = UINT64_MAX, missingBits = 0;
     int missingK = 0;
     if (count > universe / 2) {
         missing.reserve(universe - count);
@@ -257,14 +248,14 @@ void encode(const std::uint32_t* values, std::size_t count, std::uint32_t univer
                 missing.push_back(v);
         }
         missingK = riceParameter(universe, missing.size());
-        missingBytes = varintSize(missing.size()) +
-                       (riceBits(missing.data(), missing.size(), missingK) + 7) / 8;
+        missingBits = riceBits(missing.data(), missing.size(), missingK);
+        missingBytes = varintSize(missing.size()) + (missingBits + 7) / 8;
     }
 
     if (missingBytes < riceBytes && missingBytes < bitmapBytes) {
         out += char((kMissing << 5) | missingK);
         putVarint(out, missing.size());
-        riceEncode(missing.data(), missing.size(), missingK, out);
+        riceEncode(missing.data(), missing.size(), missingK, missingBits, out);
     } else if (bitmapBytes < riceBytes) {
         out += char(kBitmap << 5);
         const std::size_t at = out.size();
@@ -274,7 +265,7 @@ void encode(const std::uint32_t* values, std::size_t count, std::uint32_t univer
     } else {
         out += char((kRice << 5) | k);
         putVarint(out, count);
-        riceEncode(values, count, k, out);
+        riceEncode(values, count, k, valueBits, out);
     }
 }
 

@@ -1,131 +1,109 @@
 #include "spelling.h"
 
-#include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
 #include <unicode/translit.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace QuickFind {
 
 namespace {
 
 // Readings a surname has beside (or instead of) the one the transliterator gives.
-const QHash<QString, QStringList>& surnameReadings() {
-    static const QHash<QString, QStringList> table = {
-        {QStringLiteral("单"), {QStringLiteral("shan")}},
-        {QStringLiteral("曾"), {QStringLiteral("zeng")}},
-        {QStringLiteral("区"), {QStringLiteral("ou")}},
-        {QStringLiteral("解"), {QStringLiteral("xie")}},
-        {QStringLiteral("仇"), {QStringLiteral("qiu")}},
-        {QStringLiteral("查"), {QStringLiteral("zha")}},
-        {QStringLiteral("朴"), {QStringLiteral("piao")}},
-        {QStringLiteral("覃"), {QStringLiteral("qin")}},
-        {QStringLiteral("盖"), {QStringLiteral("ge")}},
-        {QStringLiteral("乐"), {QStringLiteral("yue")}},
-        {QStringLiteral("缪"), {QStringLiteral("miao")}},
-        {QStringLiteral("翟"), {QStringLiteral("zhai")}},
-        {QStringLiteral("召"), {QStringLiteral("shao")}},
-        {QStringLiteral("种"), {QStringLiteral("chong")}},
-        {QStringLiteral("秘"), {QStringLiteral("bi")}},
-        {QStringLiteral("隗"), {QStringLiteral("wei")}},
-        {QStringLiteral("员"), {QStringLiteral("yun")}},
-        {QStringLiteral("繁"), {QStringLiteral("po")}},
-        {QStringLiteral("宿"), {QStringLiteral("su")}},
-        {QStringLiteral("冼"), {QStringLiteral("xian")}},
-        {QStringLiteral("洗"), {QStringLiteral("xian")}},
-        {QStringLiteral("折"), {QStringLiteral("she")}},
-        {QStringLiteral("蕃"), {QStringLiteral("pi")}},
-        {QStringLiteral("句"), {QStringLiteral("gou")}},
-        {QStringLiteral("纪"), {QStringLiteral("ji")}},
-        {QStringLiteral("重"), {QStringLiteral("chong")}},
-        {QStringLiteral("长"), {QStringLiteral("chang")}},
-        {QStringLiteral("沈"), {QStringLiteral("shen")}},
-        {QStringLiteral("华"), {QStringLiteral("hua")}},
-        {QStringLiteral("柏"), {QStringLiteral("bai")}},
-        {QStringLiteral("牟"), {QStringLiteral("mou")}},
-        {QStringLiteral("能"), {QStringLiteral("nai")}},
-        {QStringLiteral("燕"), {QStringLiteral("yan")}},
-        {QStringLiteral("黑"), {QStringLiteral("he")}},
-        {QStringLiteral("任"), {QStringLiteral("ren")}},
-        {QStringLiteral("谌"), {QStringLiteral("chen")}},
-        {QStringLiteral("褚"), {QStringLiteral("chu")}},
-        {QStringLiteral("薄"), {QStringLiteral("bo")}},
-        {QStringLiteral("藏"), {QStringLiteral("zang")}},
-        {QStringLiteral("莘"), {QStringLiteral("shen")}},
-        {QStringLiteral("贲"), {QStringLiteral("ben")}},
-        {QStringLiteral("阚"), {QStringLiteral("kan")}},
-        {QStringLiteral("那"), {QStringLiteral("na")}},
-        {QStringLiteral("逄"), {QStringLiteral("pang")}},
-        {QStringLiteral("过"), {QStringLiteral("guo")}},
-        {QStringLiteral("殷"), {QStringLiteral("yin")}},
-        {QStringLiteral("都"), {QStringLiteral("du")}},
-        {QStringLiteral("叶"), {QStringLiteral("ye")}},
-        {QStringLiteral("万"), {QStringLiteral("wan")}},
+const std::unordered_map<char32_t, const char*>& surnameReadings() {
+    static const std::unordered_map<char32_t, const char*> table = {
+        {U'单', "shan"},  {U'曾', "zeng"},  {U'区', "ou"},   {U'解', "xie"},   {U'仇', "qiu"},
+        {U'查', "zha"},   {U'朴', "piao"},  {U'覃', "qin"},  {U'盖', "ge"},    {U'乐', "yue"},
+        {U'缪', "miao"},  {U'翟', "zhai"},  {U'召', "shao"}, {U'种', "chong"}, {U'秘', "bi"},
+        {U'隗', "wei"},   {U'员', "yun"},   {U'繁', "po"},   {U'宿', "su"},    {U'冼', "xian"},
+        {U'洗', "xian"},  {U'折', "she"},   {U'蕃', "pi"},   {U'句', "gou"},   {U'纪', "ji"},
+        {U'重', "chong"}, {U'长', "chang"}, {U'沈', "shen"}, {U'华', "hua"},   {U'柏', "bai"},
+        {U'牟', "mou"},   {U'能', "nai"},   {U'燕', "yan"},  {U'黑', "he"},    {U'任', "ren"},
+        {U'谌', "chen"},  {U'褚', "chu"},   {U'薄', "bo"},   {U'藏', "zang"},  {U'莘', "shen"},
+        {U'贲', "ben"},   {U'阚', "kan"},   {U'那', "na"},   {U'逄', "pang"},  {U'过', "guo"},
+        {U'殷', "yin"},   {U'都', "du"},    {U'叶', "ye"},   {U'万', "wan"},
     };
     return table;
 }
 
-// Two-character surnames whose first syllables the characters alone would misspell or
-// split; the rest read as the transliterator reads them.
-const QHash<QString, QStringList>& compoundSurnames() {
-    static const QHash<QString, QStringList> table = {
-        {QStringLiteral("尉迟"), {QStringLiteral("yu"), QStringLiteral("chi")}},
-        {QStringLiteral("万俟"), {QStringLiteral("mo"), QStringLiteral("qi")}},
-        {QStringLiteral("单于"), {QStringLiteral("chan"), QStringLiteral("yu")}},
-        {QStringLiteral("长孙"), {QStringLiteral("zhang"), QStringLiteral("sun")}},
-        {QStringLiteral("澹台"), {QStringLiteral("tan"), QStringLiteral("tai")}},
-        {QStringLiteral("令狐"), {QStringLiteral("ling"), QStringLiteral("hu")}},
-        {QStringLiteral("乐正"), {QStringLiteral("yue"), QStringLiteral("zheng")}},
-        {QStringLiteral("亓官"), {QStringLiteral("qi"), QStringLiteral("guan")}},
-        {QStringLiteral("宰父"), {QStringLiteral("zai"), QStringLiteral("fu")}},
-        {QStringLiteral("谷梁"), {QStringLiteral("gu"), QStringLiteral("liang")}},
+// Two-character surnames that the characters alone would misspell.
+const std::unordered_map<std::u32string, std::vector<std::string>>& compoundSurnames() {
+    static const std::unordered_map<std::u32string, std::vector<std::string>> table = {
+        {U"尉迟", {"yu", "chi"}},    {U"万俟", {"mo", "qi"}},   {U"单于", {"chan", "yu"}},
+        {U"长孙", {"zhang", "sun"}}, {U"澹台", {"tan", "tai"}}, {U"令狐", {"ling", "hu"}},
+        {U"乐正", {"yue", "zheng"}}, {U"亓官", {"qi", "guan"}}, {U"宰父", {"zai", "fu"}},
+        {U"谷梁", {"gu", "liang"}},
     };
     return table;
+}
+
+// Words that say what kind of company it is, and that nobody looks a company up by; and what
+// the dictionary keeps with a place's name (北京市).
+const std::vector<std::u32string>& commonWords() {
+    static const std::vector<std::u32string> words = {
+        U"有限公司", U"有限责任公司", U"股份有限公司", U"有限", U"责任", U"公司", U"股份",
+        U"集团",     U"分公司",       U"总公司",       U"市",   U"省",   U"县",   U"区"};
+    return words;
+}
+
+bool isPlaceEnd(char32_t c) {
+    return c == U'市' || c == U'省' || c == U'县' || c == U'区';
 }
 
 // No more spellings of one name than this, however many readings its characters have.
-constexpr int kMaxNameVariants = 8;
+constexpr std::size_t kMaxNameVariants = 8;
 
-icu::UnicodeString aliasOf(const QString& s) {
-    return icu::UnicodeString(false, reinterpret_cast<const UChar*>(s.utf16()), int32_t(s.size()));
+using Readings = std::vector<std::string>;
+using Syllables = std::vector<std::string>;
+
+void appendUtf8(std::string& out, char32_t c) {
+    char buf[4];
+    int len = 0;
+    UBool error = false;
+    U8_APPEND(buf, len, 4, UChar32(c), error);
+    if (!error)
+        out.append(buf, std::size_t(len));
 }
 
-QString fromIcu(const icu::UnicodeString& u) {
-    return QString(reinterpret_cast<const QChar*>(u.getBuffer()), u.length());
-}
-
-// Tone marks off and lower case; "ü" is given as both "u" and "v" (as people type it).
-QStringList plainLetters(const QString& latin, bool withV) {
-    const QString nfd = latin.normalized(QString::NormalizationForm_D).toLower();
-    QString u, v;
-    bool umlaut = false;
-    for (int i = 0; i < nfd.size(); ++i) {
-        const QChar c = nfd.at(i);
-        if (c.unicode() == 0x0308 && !u.isEmpty() && u.back() == QLatin1Char('u')) {
-            umlaut = true;
-            v.back() = QLatin1Char('v');
-            continue;
-        }
-        if (c.category() == QChar::Mark_NonSpacing)
-            continue;
-        if (c.unicode() < 'a' || c.unicode() > 'z')
-            return {};
-        u += c;
-        v += c;
-    }
-    if (u.isEmpty())
+/// Tone marks off, lower case; "ü" as both "u" and "v" when `withV` (as people type it).
+/// Empty when the text is not plain letters.
+Readings plainLetters(const icu::UnicodeString& latin, bool withV) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+    if (U_FAILURE(status))
         return {};
-    return umlaut && withV ? QStringList{u, v} : QStringList{u};
+    const icu::UnicodeString decomposed = nfd->normalize(latin, status);
+    std::string u, v;
+    bool umlaut = false;
+    for (int32_t i = 0; i < decomposed.length(); ++i) {
+        const char16_t c = char16_t(u_tolower(decomposed.charAt(i)));
+        if (c == 0x0308 && !u.empty() && u.back() == 'u') {
+            umlaut = true;
+            v.back() = 'v';
+        } else if (u_getCombiningClass(c) != 0) {
+            continue;
+        } else if (c >= 'a' && c <= 'z') {
+            u += char(c);
+            v += char(c);
+        } else {
+            return {};
+        }
+    }
+    if (u.empty())
+        return {};
+    if (umlaut && withV)
+        return {u, v};
+    return {u};
 }
 
-/// The ICU objects and what they have said, shared by every caller.
+/// The ICU objects, shared; what they say is cached by each thread.
 class Icu {
 public:
     static Icu& instance() {
@@ -133,74 +111,81 @@ public:
         return icu;
     }
 
-    QString normalized(const QString& text) {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString out = m_nfkcCf->normalize(aliasOf(text), status);
-        return U_SUCCESS(status) ? fromIcu(out) : text;
-    }
+    const icu::Normalizer2* nfkcCasefold() const { return m_nfkcCf; }
 
-    /// Readings of one ideograph: its ordinary one, and for a surname also the surname's.
-    QStringList readings(char32_t c, bool surname) {
-        QMutexLocker lock(&m_mutex);
-        QHash<char32_t, QStringList>& cache = surname ? m_surnameCache : m_plainCache;
-        const auto it = cache.constFind(c);
-        if (it != cache.constEnd())
-            return *it;
-        QStringList result = transliterate(m_plain.get(), c);
-        if (surname) {
-            QStringList own = transliterate(m_names.get(), c);
-            own += surnameReadings().value(QString::fromUcs4(&c, 1));
-            for (const QString& r : std::as_const(result))
-                own << r;
-            own.removeDuplicates();
-            result = own;
-        }
-        cache.insert(c, result);
-        return result;
-    }
-
-    /// The syllables of a run of ideographs read together, so that the transliterator's own
-    /// word readings (重庆 chongqing) apply; one reading per ideograph, or empty.
-    QStringList syllables(const QString& han) {
-        QMutexLocker lock(&m_mutex);
-        if (!m_plain)
-            return {};
-        const auto it = m_wordCache.constFind(han);
-        if (it != m_wordCache.constEnd())
-            return *it;
-        icu::UnicodeString u(reinterpret_cast<const UChar*>(han.utf16()), int32_t(han.size()));
-        m_plain->transliterate(u);
-        const QString out = fromIcu(u);
-        QStringList result;
-        for (const QString& part : out.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            const QStringList letters = plainLetters(part, false);
-            if (letters.isEmpty()) {
-                result.clear();
-                break;
+    /// Readings of one ideograph: its ordinary one, and for a surname the surname's first.
+    const Readings& readings(char32_t c, bool surname) {
+        thread_local std::unordered_map<char32_t, Readings> plainCache, surnameCache;
+        auto& cache = surname ? surnameCache : plainCache;
+        const auto it = cache.find(c);
+        if (it != cache.end())
+            return it->second;
+        Readings result;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (surname) {
+                const auto own = surnameReadings().find(c);
+                if (own != surnameReadings().end())
+                    result.push_back(own->second);
+                for (std::string& r : transliterate(m_names.get(), c))
+                    result.push_back(std::move(r));
             }
-            result << letters.first();
+            for (std::string& r : transliterate(m_plain.get(), c))
+                result.push_back(std::move(r));
         }
-        if (result.size() != int(han.toUcs4().size()))
-            result.clear();
-        if (m_wordCache.size() > 100000)
-            m_wordCache.clear();
-        m_wordCache.insert(han, result);
-        return result;
+        std::vector<std::string> unique;
+        for (std::string& r : result) {
+            if (std::find(unique.begin(), unique.end(), r) == unique.end())
+                unique.push_back(std::move(r));
+        }
+        return cache.emplace(c, std::move(unique)).first->second;
     }
 
-    /// The words of a text by ICU's dictionary break rules.
-    QStringList words(const QString& text) {
-        QMutexLocker lock(&m_mutex);
-        QStringList result;
-        if (!m_words)
-            return {text};
-        const icu::UnicodeString u = aliasOf(text);
-        m_words->setText(u);
-        int32_t start = m_words->first();
-        for (int32_t end = m_words->next(); end != icu::BreakIterator::DONE;
-             start = end, end = m_words->next())
-            result << text.mid(start, end - start);
-        return result;
+    /// The syllables of a run of ideographs read together, so that the transliterator's
+    /// own word readings apply (重庆 chongqing); one per ideograph, or empty.
+    const Syllables& syllables(const std::u32string& han) {
+        thread_local std::unordered_map<std::u32string, Syllables> cache;
+        const auto it = cache.find(han);
+        if (it != cache.end())
+            return it->second;
+        Syllables result;
+        icu::UnicodeString u;
+        for (const char32_t c : han)
+            u.append(UChar32(c));
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_plain)
+                m_plain->transliterate(u);
+        }
+        int32_t start = 0;
+        for (int32_t i = 0; i <= u.length(); ++i) {
+            if (i < u.length() && u.charAt(i) != u' ')
+                continue;
+            if (i > start) {
+                const Readings r = plainLetters(u.tempSubStringBetween(start, i), false);
+                if (r.empty()) {
+                    result.clear();
+                    break;
+                }
+                result.push_back(r.front());
+            }
+            start = i + 1;
+        }
+        if (result.size() != han.size())
+            result.clear();
+        if (cache.size() > 100000)
+            cache.clear();
+        return cache.emplace(han, std::move(result)).first->second;
+    }
+
+    /// A word break iterator of this thread's own.
+    icu::BreakIterator* words() {
+        thread_local std::unique_ptr<icu::BreakIterator> mine;
+        if (!mine && m_words) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            mine.reset(m_words->clone());
+        }
+        return mine.get();
     }
 
 private:
@@ -220,93 +205,93 @@ private:
             m_words.reset();
     }
 
-    static QStringList transliterate(const icu::Transliterator* t, char32_t c) {
+    static Readings transliterate(const icu::Transliterator* t, char32_t c) {
         if (!t)
             return {};
         icu::UnicodeString u{UChar32(c)};
         t->transliterate(u);
-        return plainLetters(fromIcu(u).trimmed(), true);
+        return plainLetters(u.trim(), true);
     }
 
-    QMutex m_mutex;
+    std::mutex m_mutex;
     const icu::Normalizer2* m_nfkcCf = nullptr;
     std::unique_ptr<icu::Transliterator> m_plain, m_names;
     std::unique_ptr<icu::BreakIterator> m_words;
-    QHash<char32_t, QStringList> m_plainCache, m_surnameCache;
-    QHash<QString, QStringList> m_wordCache;
 };
 
-bool isLetterOrDigit(char32_t c) {
-    return QChar::isLetterOrNumber(c);
-}
+/// A piece of a name or company: one ideograph, or a run of other letters and digits.
+struct Unit {
+    bool han;
+    char32_t c;       // the ideograph
+    std::string text; // the run
+};
 
-// A syllable as typed: one reading of an ideograph, or a run of other letters and digits.
-using Syllables = QStringList;
-
-// The strings of the syllables from `from` on: written together, and their initials.
-void spellFrom(const Syllables& s, int from, Spellings& out) {
-    QString whole, initials;
-    for (int i = from; i < s.size(); ++i) {
-        whole += s.at(i);
-        initials += s.at(i).at(0);
-    }
-    if (!whole.isEmpty()) {
-        out.pinyin << whole;
-        out.initials << initials;
-    }
-}
-
-// Words that say what kind of company it is, and that nobody looks a company up by.
-bool isCommonWord(const QString& word) {
-    static const QStringList words = {
-        QStringLiteral("有限公司"),     QStringLiteral("有限责任公司"),
-        QStringLiteral("股份有限公司"), QStringLiteral("有限"),
-        QStringLiteral("责任"),         QStringLiteral("公司"),
-        QStringLiteral("股份"),         QStringLiteral("集团"),
-        QStringLiteral("分公司"),       QStringLiteral("总公司"),
-        QStringLiteral("市"),           QStringLiteral("省"),
-        QStringLiteral("县"),           QStringLiteral("区")};
-    return words.contains(word);
-}
-
-// Splits normalized text into units: a single ideograph, or a run of other letters/digits.
-QStringList units(const QString& text) {
-    QStringList result;
-    QString run;
-    for (const char32_t c : text.toUcs4()) {
+std::vector<Unit> unitsOf(const std::u32string& text) {
+    std::vector<Unit> units;
+    std::string run;
+    auto flush = [&] {
+        if (!run.empty())
+            units.push_back(Unit{false, 0, std::move(run)});
+        run.clear();
+    };
+    for (const char32_t c : text) {
         if (isHan(c)) {
-            if (!run.isEmpty())
-                result << run;
-            run.clear();
-            result << QString::fromUcs4(&c, 1);
-        } else if (isLetterOrDigit(c)) {
-            run += QString::fromUcs4(&c, 1);
-        } else if (!run.isEmpty()) {
-            result << run;
-            run.clear();
+            flush();
+            units.push_back(Unit{true, c, {}});
+        } else if (u_isalnum(UChar32(c))) {
+            appendUtf8(run, c);
+        } else {
+            flush();
         }
     }
-    if (!run.isEmpty())
-        result << run;
-    return result;
+    flush();
+    return units;
 }
 
-bool isHanUnit(const QString& unit) {
-    return !unit.isEmpty() && isHan(unit.at(0).isHighSurrogate() && unit.size() > 1
-                                        ? QChar::surrogateToUcs4(unit.at(0), unit.at(1))
-                                        : unit.at(0).unicode());
+std::u32string decodeUtf8(std::string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    for (int32_t i = 0; i < int32_t(s.size());) {
+        UChar32 c;
+        U8_NEXT(s.data(), i, int32_t(s.size()), c);
+        if (c >= 0)
+            out.push_back(char32_t(c));
+    }
+    return out;
 }
 
-char32_t firstCodePoint(const QString& s) {
-    return s.at(0).isHighSurrogate() && s.size() > 1 ? QChar::surrogateToUcs4(s.at(0), s.at(1))
-                                                     : s.at(0).unicode();
+// The first character of a syllable, in UTF-8.
+std::string_view initialOf(const std::string& syllable) {
+    int32_t i = 0;
+    UChar32 c;
+    U8_NEXT(syllable.data(), i, int32_t(syllable.size()), c);
+    (void)c;
+    return std::string_view(syllable.data(), std::size_t(i));
 }
 
-// Places and the like that the dictionary keeps with the name before them (北京市): split
-// off, so that the name's initials stand on their own.
-bool isTrailingPlace(const QString& word) {
-    static const QString places = QStringLiteral("市省县区");
-    return word.size() >= 3 && places.contains(word.back());
+// The strings of the syllables from `from` on: written together, and their initials.
+void spellFrom(const Syllables& s, std::size_t from, SpellingsUtf8& out) {
+    std::string whole, initials;
+    for (std::size_t i = from; i < s.size(); ++i) {
+        whole += s[i];
+        initials += initialOf(s[i]);
+    }
+    if (!whole.empty()) {
+        out.pinyin.push_back(std::move(whole));
+        out.initials.push_back(std::move(initials));
+    }
+}
+
+void dedupe(std::vector<std::string>& v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+QStringList toQt(const std::vector<std::string>& v) {
+    QStringList out;
+    for (const std::string& s : v)
+        out << QString::fromStdString(s);
+    return out;
 }
 
 } // namespace
@@ -332,27 +317,30 @@ QString normalized(const QString& text) {
     }
     if (simple)
         return lowerAscii ? text : text.toLower();
-    return Icu::instance().normalized(text);
+    const icu::Normalizer2* n = Icu::instance().nfkcCasefold();
+    if (!n)
+        return text.toCaseFolded();
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString in(false, reinterpret_cast<const UChar*>(text.utf16()),
+                                int32_t(text.size()));
+    const icu::UnicodeString out = n->normalize(in, status);
+    return U_SUCCESS(status)
+               ? QString(reinterpret_cast<const QChar*>(out.getBuffer()), out.length())
+               : text;
 }
 
 void phoneDigitsUtf8(std::string_view text, std::vector<std::string>& out) {
     // Blanks and the marks people write between digit groups go; "+86" at the start goes.
     std::string kept;
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            if (b != ' ' && b != '-' && b != '(' && b != ')' && !(b >= 0x09 && b <= 0x0D))
-                kept += char(b);
-            ++i;
-            continue;
-        }
-        int len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-        len = int(std::min<std::size_t>(std::size_t(len), text.size() - i));
-        const QString c = QString::fromUtf8(text.data() + i, len);
-        const char32_t u = c.isEmpty() ? 0 : c.toUcs4().value(0);
-        if (!(QChar::isSpace(u) || (u >= 0x2010 && u <= 0x2015) || u == 0x2212))
-            kept.append(text.data() + i, std::size_t(len));
-        i += std::size_t(len);
+    for (int32_t i = 0; i < int32_t(text.size());) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(text.data(), i, int32_t(text.size()), c);
+        const bool dropped = c == ' ' || c == '-' || c == '(' || c == ')' ||
+                             (c >= 0 && u_isUWhiteSpace(c)) || (c >= 0x2010 && c <= 0x2015) ||
+                             c == 0x2212;
+        if (!dropped)
+            kept.append(text.data() + start, std::size_t(i - start));
     }
     std::string_view rest(kept);
     if (rest.substr(0, 3) == "+86")
@@ -373,128 +361,160 @@ void phoneDigitsUtf8(std::string_view text, std::vector<std::string>& out) {
 QStringList phoneDigits(const QString& text) {
     std::vector<std::string> runs;
     phoneDigitsUtf8(normalized(text).toStdString(), runs);
-    QStringList result;
-    for (const std::string& r : runs)
-        result << QString::fromStdString(r);
-    return result;
+    return toQt(runs);
 }
 
-Spellings nameSpellings(const QString& name) {
+void spellName(std::string_view name, SpellingsUtf8& out) {
     Icu& icu = Icu::instance();
-    const QStringList parts = units(normalized(name));
+    const std::u32string text = decodeUtf8(name);
+    const std::vector<Unit> units = unitsOf(text);
     // Each unit's readings; the variants are their combinations, first readings first.
-    QList<QStringList> choices;
-    for (int i = 0; i < parts.size(); ++i) {
-        const QString& unit = parts.at(i);
-        if (!isHanUnit(unit)) {
-            choices << QStringList{unit};
+    std::vector<const Readings*> choices;
+    std::vector<Readings> own; // the runs' single "readings"
+    own.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (!units[i].han) {
+            own.push_back({units[i].text});
+            choices.push_back(&own.back());
             continue;
         }
-        const QStringList r = icu.readings(firstCodePoint(unit), i == 0);
-        if (!r.isEmpty())
-            choices << r;
+        const Readings& r = icu.readings(units[i].c, i == 0);
+        if (!r.empty())
+            choices.push_back(&r);
     }
-    QList<Syllables> variants{Syllables()};
-    for (const QStringList& options : std::as_const(choices)) {
-        QList<Syllables> next;
-        for (const Syllables& v : std::as_const(variants)) {
-            for (const QString& o : options) {
-                if (next.size() < kMaxNameVariants)
-                    next << (Syllables(v) << o);
+    std::vector<Syllables> variants{Syllables()};
+    for (const Readings* options : choices) {
+        std::vector<Syllables> next;
+        for (const Syllables& v : variants) {
+            for (const std::string& o : *options) {
+                if (next.size() < kMaxNameVariants) {
+                    next.push_back(v);
+                    next.back().push_back(o);
+                }
             }
         }
-        variants = next;
+        variants.swap(next);
     }
-    if (parts.size() >= 2) {
-        const auto compound = compoundSurnames().constFind(parts.at(0) + parts.at(1));
-        if (compound != compoundSurnames().constEnd() && choices.size() == parts.size()) {
-            Syllables v = *compound;
-            for (int i = 2; i < choices.size(); ++i)
-                v << choices.at(i).first();
-            variants << v;
+    if (units.size() >= 2 && units[0].han && units[1].han && choices.size() == units.size()) {
+        const auto compound = compoundSurnames().find(std::u32string{units[0].c, units[1].c});
+        if (compound != compoundSurnames().end()) {
+            Syllables v = compound->second;
+            for (std::size_t i = 2; i < choices.size(); ++i)
+                v.push_back(choices[i]->front());
+            variants.push_back(std::move(v));
         }
     }
-    Spellings out;
-    for (const Syllables& v : std::as_const(variants)) {
-        for (int i = 0; i < v.size(); ++i)
+    for (const Syllables& v : variants) {
+        for (std::size_t i = 0; i < v.size(); ++i)
             spellFrom(v, i, out);
     }
-    out.pinyin.removeDuplicates();
-    out.initials.removeDuplicates();
-    return out;
+    dedupe(out.pinyin);
+    dedupe(out.initials);
 }
 
-Spellings companySpellings(const QString& company) {
+void spellCompany(std::string_view company, SpellingsUtf8& out) {
     Icu& icu = Icu::instance();
-    const QString text = normalized(company);
-    // The company's words, each as its syllables.
-    QList<Syllables> words;
-    QList<bool> common;
-    for (const QString& word : icu.words(text)) {
-        QStringList pieces{word};
-        if (isTrailingPlace(word))
-            pieces = QStringList{word.chopped(1), word.right(1)};
-        for (const QString& piece : std::as_const(pieces)) {
-            Syllables s;
-            QString han;
-            auto flushHan = [&] {
-                if (han.isEmpty())
-                    return;
-                QStringList read = icu.syllables(han);
-                if (read.isEmpty()) {
-                    for (const char32_t c : han.toUcs4()) {
-                        const QStringList r = icu.readings(c, false);
-                        if (!r.isEmpty())
-                            read << r.first();
-                    }
-                }
-                s += read;
-                han.clear();
-            };
-            for (const QString& unit : units(piece)) {
-                if (isHanUnit(unit)) {
-                    han += unit;
-                } else {
-                    flushHan();
-                    s << unit;
-                }
+    const std::u32string text = decodeUtf8(company);
+    // The company's words by the dictionary, each as its syllables.
+    std::vector<std::u32string> pieces;
+    if (icu::BreakIterator* words = icu.words()) {
+        icu::UnicodeString u;
+        for (const char32_t c : text)
+            u.append(UChar32(c));
+        words->setText(u);
+        int32_t start = words->first();
+        for (int32_t end = words->next(); end != icu::BreakIterator::DONE;
+             start = end, end = words->next()) {
+            std::u32string piece;
+            for (int32_t i = start; i < end;) {
+                const UChar32 c = u.char32At(i);
+                piece.push_back(char32_t(c));
+                i += U16_LENGTH(c);
             }
-            flushHan();
-            if (!s.isEmpty()) {
-                words << s;
-                common << isCommonWord(piece);
+            if (piece.size() >= 3 && isPlaceEnd(piece.back())) {
+                pieces.push_back(piece.substr(0, piece.size() - 1));
+                pieces.push_back(piece.substr(piece.size() - 1));
+            } else {
+                pieces.push_back(std::move(piece));
             }
         }
+    } else {
+        pieces.push_back(text);
     }
-    Spellings out;
+    std::vector<Syllables> words;
+    std::vector<bool> common;
+    for (const std::u32string& piece : pieces) {
+        Syllables s;
+        std::u32string han;
+        auto flushHan = [&] {
+            if (han.empty())
+                return;
+            const Syllables& read = icu.syllables(han);
+            if (!read.empty()) {
+                s.insert(s.end(), read.begin(), read.end());
+            } else {
+                for (const char32_t c : han) {
+                    const Readings& r = icu.readings(c, false);
+                    if (!r.empty())
+                        s.push_back(r.front());
+                }
+            }
+            han.clear();
+        };
+        for (const Unit& unit : unitsOf(piece)) {
+            if (unit.han) {
+                han.push_back(unit.c);
+            } else {
+                flushHan();
+                s.push_back(unit.text);
+            }
+        }
+        flushHan();
+        if (!s.empty()) {
+            words.push_back(std::move(s));
+            const auto& list = commonWords();
+            common.push_back(std::find(list.begin(), list.end(), piece) != list.end());
+        }
+    }
     Syllables all;
-    QList<int> starts;
-    for (const Syllables& w : std::as_const(words)) {
-        starts << all.size();
-        all += w;
+    std::vector<std::size_t> starts;
+    for (const Syllables& w : words) {
+        starts.push_back(all.size());
+        all.insert(all.end(), w.begin(), w.end());
     }
-    for (int w = 0; w < words.size(); ++w) {
-        if (!common.at(w))
-            spellFrom(all, starts.at(w), out);
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        if (!common[w])
+            spellFrom(all, starts[w], out);
     }
     // The first one or two words' initials, then those from a later word with at least one
     // left out.
-    QString head;
-    for (int a = 0; a < 2 && a + 2 < words.size(); ++a) {
-        for (const QString& s : words.at(a))
-            head += s.at(0);
-        for (int b = a + 2; b < words.size(); ++b) {
-            if (common.at(b))
+    std::string head;
+    for (std::size_t a = 0; a < 2 && a + 2 < words.size(); ++a) {
+        for (const std::string& s : words[a])
+            head += initialOf(s);
+        for (std::size_t b = a + 2; b < words.size(); ++b) {
+            if (common[b])
                 continue;
-            QString tail;
-            for (int i = starts.at(b); i < all.size(); ++i)
-                tail += all.at(i).at(0);
-            out.initials << head + tail;
+            std::string skipped = head;
+            for (std::size_t i = starts[b]; i < all.size(); ++i)
+                skipped += initialOf(all[i]);
+            out.initials.push_back(std::move(skipped));
         }
     }
-    out.pinyin.removeDuplicates();
-    out.initials.removeDuplicates();
-    return out;
+    dedupe(out.pinyin);
+    dedupe(out.initials);
+}
+
+Spellings nameSpellings(const QString& name) {
+    SpellingsUtf8 s;
+    spellName(normalized(name).toStdString(), s);
+    return Spellings{toQt(s.pinyin), toQt(s.initials)};
+}
+
+Spellings companySpellings(const QString& company) {
+    SpellingsUtf8 s;
+    spellCompany(normalized(company).toStdString(), s);
+    return Spellings{toQt(s.pinyin), toQt(s.initials)};
 }
 
 } // namespace QuickFind

@@ -37,6 +37,15 @@ Spellings nameSpellings(const QString& name);
 /// for 北京某某科技有限公司), so that a brand in between may be skipped.
 Spellings companySpellings(const QString& company);
 
+/// The same spellings in UTF-8, as the index works with them.
+struct SpellingsUtf8 {
+    std::vector<std::string> pinyin, initials;
+};
+/// Adds the spellings of a name already normalized (UTF-8) to `out`.
+void spellName(std::string_view normalizedName, SpellingsUtf8& out);
+/// Adds the spellings of a company already normalized (UTF-8) to `out`.
+void spellCompany(std::string_view normalizedCompany, SpellingsUtf8& out);
+
 /// True for a CJK ideograph.
 bool isHan(char32_t c);
 
