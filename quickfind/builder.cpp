@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace QuickFind::Build {
 
 namespace {
 
-constexpr std::size_t kInlineKey = 23;
-constexpr std::size_t kBatchCards = 256;
-constexpr std::size_t kQueuedBatches = 4;
+constexpr std::size_t kInlineKey = 11;
+constexpr std::size_t kBatchCards = 128;
+constexpr std::size_t kQueuedBatches = 3;
 
 std::uint64_t hashOf(const char* p, std::size_t n) {
     std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
@@ -69,12 +72,11 @@ void Batch::clear() {
 
 // ---- Collector ----------------------------------------------------------------------------
 
-// One cache line: the key inline (longer ones in m_longKeys), and the gaps between the ranks
-// of its cards (inline too while they are few).
+// 48 bytes: the key inline (longer ones in m_longKeys), and the gaps between the ranks of its
+// cards (inline too while they are few). There are close to a million of them in a chunk.
 struct Collector::Entry {
-    std::uint32_t last = 0;
-    std::uint32_t count = 0;
     std::string gaps;
+    std::uint32_t last = 0;
     std::uint8_t length = 0;
     char key[kInlineKey] = {};
 };
@@ -143,25 +145,29 @@ void Collector::addCard(const Batch& batch, std::size_t from, std::size_t to, st
     const std::size_t mask = m_table.size() - 1;
     for (std::size_t i = from; i < to; ++i)
         __builtin_prefetch(&m_table[std::size_t(batch.hashes[i]) & mask]);
+    // The entry the home place names is nearly always the key's own: fetch it meanwhile.
     m_found.resize(to - from);
     for (std::size_t i = from; i < to; ++i) {
-        const std::uint32_t e = find(batch.hashes[i], keyAt(batch, i));
-        m_found[i - from] = e;
-        if (e != UINT32_MAX)
-            __builtin_prefetch(&m_entries[e]);
+        const Slot s = m_table[std::size_t(batch.hashes[i]) & mask];
+        const bool likely = s.entry != 0 && s.check == std::uint32_t(batch.hashes[i] >> 32);
+        m_found[i - from] = likely ? s.entry - 1 : UINT32_MAX;
+        if (likely)
+            __builtin_prefetch(&m_entries[s.entry - 1]);
     }
     for (std::size_t i = from; i < to; ++i) {
+        const std::string_view key = keyAt(batch, i);
         std::uint32_t e = m_found[i - from];
+        if (e == UINT32_MAX || !same(keyOf(m_entries[e]), key))
+            e = find(batch.hashes[i], key);
         if (e == UINT32_MAX)
-            e = insert(batch.hashes[i], keyAt(batch, i));
+            e = insert(batch.hashes[i], key);
         Entry& entry = m_entries[e];
-        const std::uint32_t gap = entry.count == 0 ? rank : rank - entry.last;
+        const std::uint32_t gap = entry.gaps.empty() ? rank : rank - entry.last;
         if (gap < 0x80)
             entry.gaps += char(gap);
         else
             Postings::putVarint(entry.gaps, gap);
         entry.last = rank;
-        ++entry.count;
     }
     if (m_entries.size() * 2 > m_table.size())
         grow();
@@ -351,6 +357,11 @@ void Pipeline::work() {
                 m_encoder.begin(batch->chunk, batch->offsets);
                 m_collector.encode(m_encoder);
                 m_encoder.finish();
+#ifdef __GLIBC__
+                // A chunk's many small buffers are free now: give them back, so that the
+                // next chunk starts from the same footing instead of a fragmented heap.
+                malloc_trim(0);
+#endif
             }
             {
                 std::lock_guard<std::mutex> lock(m_mutex);

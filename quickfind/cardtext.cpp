@@ -164,7 +164,7 @@ void CardText::assign(const std::array<std::string_view, 24>& columns) {
     }
     m_pinyin.clear();
     m_initials.clear();
-    m_spelled = false;
+    m_spelled = 0;
 }
 
 void CardText::assign(const Card& card) {
@@ -177,15 +177,22 @@ void CardText::assign(const Card& card) {
     assign(views);
 }
 
-void CardText::spell() {
-    if (m_spelled)
-        return;
-    m_spelled = true;
-    SpellingsUtf8 s;
-    spellName(m_text[std::size_t(nameColumn())], s);
-    spellCompany(m_text[std::size_t(companyColumn())], s);
-    m_pinyin.swap(s.pinyin);
-    m_initials.swap(s.initials);
+void CardText::spell(int upTo) {
+    // The name first: most words spelled out are names, and a company costs five times more.
+    if (m_spelled < 1 && upTo >= 1) {
+        SpellingsUtf8 s;
+        spellName(m_text[std::size_t(nameColumn())], s);
+        m_pinyin.swap(s.pinyin);
+        m_initials.swap(s.initials);
+        m_spelled = 1;
+    }
+    if (m_spelled < 2 && upTo >= 2) {
+        SpellingsUtf8 s;
+        spellCompany(m_text[std::size_t(companyColumn())], s);
+        m_pinyin.insert(m_pinyin.end(), s.pinyin.begin(), s.pinyin.end());
+        m_initials.insert(m_initials.end(), s.initials.begin(), s.initials.end());
+        m_spelled = 2;
+    }
 }
 
 bool CardText::matches(const std::string& word) {
@@ -201,11 +208,13 @@ bool CardText::matches(const std::string& word) {
     }
     if (!shapeOf(word).spellable)
         return false;
-    spell();
-    for (const auto* list : {&m_pinyin, &m_initials}) {
-        for (const std::string& s : *list) {
-            if (s.compare(0, word.size(), word) == 0)
-                return true;
+    for (int upTo = 1; upTo <= 2; ++upTo) {
+        spell(upTo);
+        for (const auto* list : {&m_pinyin, &m_initials}) {
+            for (const std::string& s : *list) {
+                if (s.compare(0, word.size(), word) == 0)
+                    return true;
+            }
         }
     }
     return false;

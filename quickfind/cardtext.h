@@ -16,7 +16,7 @@ namespace QuickFind {
 
 /// Pinyin is indexed by its starts up to this many letters, initials up to kInitialsKeyLength;
 /// longer words are checked against the cards themselves.
-constexpr int kPinyinKeyLength = 6;
+constexpr int kPinyinKeyLength = 8;
 constexpr int kInitialsKeyLength = 4;
 /// Initials keys start with this byte, which UTF-8 text never holds: "zs" as initials is not
 /// "zs" in the text.
@@ -36,13 +36,14 @@ public:
     template <class Sink> void forEachKey(Sink&& sink);
 
 private:
-    void spell();
+    /// Spells the name (1), or the name and the company (2).
+    void spell(int upTo = 2);
 
     std::array<std::string, 24> m_text; // normalized
     std::vector<std::string> m_phones;  // digit strings of the phone columns
     std::vector<std::string> m_pinyin;  // of the name and the company
     std::vector<std::string> m_initials;
-    bool m_spelled = false;
+    int m_spelled = 0;
 };
 
 /// The blank-separated words of a quick-find text, normalized and without repeats.

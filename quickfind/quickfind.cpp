@@ -341,6 +341,11 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
 
     Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
                 "读取");
+    Stmt chunkCards(db,
+                    ("SELECT \"ID\"" + cardColumns() +
+                     " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
+                        .c_str(),
+                    "读取");
     while (chunks.step()) {
         const qint64 chunk = chunks.int64(0);
         const std::vector<std::uint32_t> offsets = decodeIds(chunks.blob(1));
@@ -386,25 +391,50 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
         }
         if (!any)
             continue;
+        // Cards sure for every word go straight in; the others are checked against the card
+        // itself, read one by one, or by reading through the chunk when there are many.
+        std::vector<std::uint32_t> passed, unsure;
         for (std::size_t i = 0; i < words64; ++i) {
             for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
-                const std::size_t r = i * 64 + std::size_t(__builtin_ctzll(bits));
-                const qint64 id = base + offsets[r];
-                // Words not sure for this card are checked against the card itself.
-                bool ok = true, loaded = false;
-                for (std::size_t w = 0; w < plans.size() && ok; ++w) {
-                    if (has(sureOf[w], r))
-                        continue;
-                    if (!loaded) {
-                        loaded = true;
-                        ok = cards.read(id, card);
-                    }
-                    ok = ok && card.matches(plans[w].word);
-                }
-                if (ok)
-                    result.push_back(id);
+                const std::uint32_t r =
+                    std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
+                const bool sure =
+                    std::all_of(sureOf.begin(), sureOf.begin() + std::ptrdiff_t(plans.size()),
+                                [r](const Bits& b) { return has(b, r); });
+                (sure ? passed : unsure).push_back(r);
             }
         }
+        auto check = [&](std::uint32_t r) {
+            for (std::size_t w = 0; w < plans.size(); ++w) {
+                if (!has(sureOf[w], r) && !card.matches(plans[w].word))
+                    return false;
+            }
+            return true;
+        };
+        if (unsure.size() > n / 10) {
+            chunkCards.bind(1, base).bind(2, base + qint64(kChunkIds));
+            std::size_t next = 0;
+            while (next < unsure.size() && chunkCards.step()) {
+                const qint64 id = chunkCards.int64(0);
+                while (next < unsure.size() && base + offsets[unsure[next]] < id)
+                    ++next; // gone meanwhile
+                if (next < unsure.size() && base + offsets[unsure[next]] == id) {
+                    card.assign(rowColumns(chunkCards, 1));
+                    if (check(unsure[next]))
+                        passed.push_back(unsure[next]);
+                    ++next;
+                }
+            }
+            chunkCards.reset();
+        } else {
+            for (const std::uint32_t r : unsure) {
+                if (cards.read(base + offsets[r], card) && check(r))
+                    passed.push_back(r);
+            }
+        }
+        std::sort(passed.begin(), passed.end());
+        for (const std::uint32_t r : passed)
+            result.push_back(base + offsets[r]);
     }
     // Changed cards, as zl has them now.
     QVector<qint64> changed;

@@ -173,7 +173,7 @@ public:
         }
         if (result.size() != han.size())
             result.clear();
-        if (cache.size() > 100000)
+        if (cache.size() > 20000)
             cache.clear();
         return cache.emplace(han, std::move(result)).first->second;
     }
