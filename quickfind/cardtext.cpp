@@ -40,7 +40,31 @@ char32_t decode(const char* p, int& len) {
     return 0xFFFD;
 }
 
+void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c >= 0x3400 && c <= 0x9FFF) {
+        const char32_t v = c - 0x3400; // lead bytes 0x80 to 0xEB
+        out += char(0x80 + (v >> 8));
+        out += char(v & 0xFF);
+    } else {
+        out += '\xFE';
+        out.append(utf8, std::size_t(len));
+    }
+}
+
 } // namespace detail
+
+std::string keyOf(std::string_view utf8) {
+    std::string out;
+    for (int i = 0; i < int(utf8.size());) {
+        int len = 1;
+        const char32_t c = detail::decode(utf8.data() + i, len);
+        detail::appendKeyChar(out, c, utf8.data() + i, len);
+        i += len;
+    }
+    return out;
+}
 
 namespace {
 
@@ -246,16 +270,20 @@ WordPlan planWord(const std::string& word) {
     WordPlan plan;
     plan.word = word;
     const WordShape s = shapeOf(word);
-    plan.sure.push_back(word);
+    const std::string key = keyOf(word);
+    plan.sure.push_back(key);
     if (s.spellable && s.chars >= 2 && s.chars <= kInitialsKeyLength)
-        plan.sure.push_back(kInitialsMark + word);
+        plan.sure.push_back(kInitialsMark + key);
     const bool textExact = s.chars <= 3 || (s.chars == 4 && (s.allHan || s.allDigit));
-    if (!textExact)
-        plan.allOf = piecesOf(word, s.allHan || s.allDigit ? 4 : 3);
+    if (!textExact) {
+        for (const std::string& piece : piecesOf(word, s.allHan || s.allDigit ? 4 : 3))
+            plan.allOf.push_back(keyOf(piece));
+    }
     if (s.spellable && s.chars > kPinyinKeyLength)
-        plan.anyOf.push_back(word.substr(0, prefixBytes(word, kPinyinKeyLength)));
+        plan.anyOf.push_back(keyOf(word.substr(0, prefixBytes(word, kPinyinKeyLength))));
     if (s.spellable && s.chars > kInitialsKeyLength)
-        plan.anyOf.push_back(kInitialsMark + word.substr(0, prefixBytes(word, kInitialsKeyLength)));
+        plan.anyOf.push_back(kInitialsMark +
+                             keyOf(word.substr(0, prefixBytes(word, kInitialsKeyLength))));
     return plan;
 }
 

@@ -18,8 +18,8 @@ namespace QuickFind {
 /// longer words are checked against the cards themselves.
 constexpr int kPinyinKeyLength = 8;
 constexpr int kInitialsKeyLength = 4;
-/// Initials keys start with this byte, which UTF-8 text never holds: "zs" as initials is not
-/// "zs" in the text.
+/// Initials keys start with this byte, which no other key does: "zs" as initials is not "zs"
+/// in the text.
 constexpr char kInitialsMark = '\xFF';
 
 /// What matching looks at in one card, in UTF-8.
@@ -61,6 +61,9 @@ struct WordPlan {
 };
 WordPlan planWord(const std::string& word);
 
+/// A piece of normalized text (UTF-8) as the index stores it.
+std::string keyOf(std::string_view utf8);
+
 /// Text normalized straight from UTF-8; fast for plain ASCII and ideographs.
 void normalizeUtf8(std::string_view in, std::string& out);
 
@@ -75,30 +78,40 @@ namespace detail {
 bool isWhitespace(char32_t c);
 /// Code point at `p` (valid UTF-8 as SQLite and Qt give it), its length in `len`.
 char32_t decode(const char* p, int& len);
+/// Appends a character in the form keys are stored in: ASCII as it is, an ideograph of the
+/// common blocks in two bytes (a third less than UTF-8), anything else marked and in UTF-8.
+void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len);
 } // namespace detail
 
 template <class Sink> void CardText::forEachKey(Sink&& sink) {
-    // Text: every piece of one to three characters, and four when all are ideographs or
-    // digits (the common Chinese words and phone fragments), never across a blank.
+    std::string enc;
     std::vector<int> starts;
     std::vector<unsigned char> kind; // 0 other, 1 blank, 2 ideograph, 3 digit
-    for (const std::string& t : m_text) {
-        if (t.empty())
-            continue;
+    // Keys in their stored form, with where each character starts in it.
+    auto encode = [&](const std::string& t) {
+        enc.clear();
         starts.clear();
         kind.clear();
         for (int i = 0; i < int(t.size());) {
             int len = 1;
             const char32_t c = detail::decode(t.data() + i, len);
-            starts.push_back(i);
+            starts.push_back(int(enc.size()));
             kind.push_back(detail::isWhitespace(c)  ? 1
                            : (c >= '0' && c <= '9') ? 3
                            : isHan(c)               ? 2
                                                     : 0);
+            detail::appendKeyChar(enc, c, t.data() + i, len);
             i += len;
         }
-        const int n = int(starts.size());
-        starts.push_back(int(t.size()));
+        starts.push_back(int(enc.size()));
+        return int(kind.size());
+    };
+    // Text: every piece of one to three characters, and four when all are ideographs or
+    // digits (the common Chinese words and phone fragments), never across a blank.
+    for (const std::string& t : m_text) {
+        if (t.empty())
+            continue;
+        const int n = encode(t);
         for (int i = 0; i < n; ++i) {
             if (kind[i] == 1)
                 continue;
@@ -106,14 +119,14 @@ template <class Sink> void CardText::forEachKey(Sink&& sink) {
             for (; j <= i + 3 && j <= n; ++j) {
                 if (kind[j - 1] == 1)
                     break;
-                sink(t.data() + starts[i], std::size_t(starts[j] - starts[i]));
+                sink(enc.data() + starts[i], std::size_t(starts[j] - starts[i]));
             }
             if (j == i + 4 && i + 4 <= n && (kind[i] == 2 || kind[i] == 3) &&
                 kind[i + 1] == kind[i] && kind[i + 2] == kind[i] && kind[i + 3] == kind[i])
-                sink(t.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
+                sink(enc.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
         }
     }
-    for (const std::string& d : m_phones) {
+    for (const std::string& d : m_phones) { // ASCII digits: stored as they are
         for (std::size_t i = 0; i < d.size(); ++i) {
             for (std::size_t n = 1; n <= 4 && i + n <= d.size(); ++n)
                 sink(d.data() + i, n);
@@ -123,28 +136,16 @@ template <class Sink> void CardText::forEachKey(Sink&& sink) {
     // Starts of spellings: pinyin shares the keys of text (its short starts are mostly in the
     // mail addresses already), initials have keys of their own.
     for (const std::string& s : m_pinyin) {
-        int chars = 0;
-        for (int i = 0; i < int(s.size()) && chars < kPinyinKeyLength;) {
-            int len = 1;
-            detail::decode(s.data() + i, len);
-            i += len;
-            ++chars;
-            sink(s.data(), std::size_t(i));
-        }
+        const int n = encode(s);
+        for (int i = 1; i <= n && i <= kPinyinKeyLength; ++i)
+            sink(enc.data(), std::size_t(starts[i]));
     }
-    std::string key(1, kInitialsMark);
     for (const std::string& s : m_initials) {
-        key.resize(1);
-        int chars = 0;
-        for (int i = 0; i < int(s.size()) && chars < kInitialsKeyLength;) {
-            int len = 1;
-            detail::decode(s.data() + i, len);
-            key.append(s.data() + i, std::size_t(len));
-            i += len;
-            // A single initial is the first letter of the pinyin: keyed there already.
-            if (++chars >= 2)
-                sink(key.data(), key.size());
-        }
+        const int n = encode(s);
+        enc.insert(enc.begin(), kInitialsMark);
+        // A single initial is the first letter of the pinyin: keyed there already.
+        for (int i = 2; i <= n && i <= kInitialsKeyLength; ++i)
+            sink(enc.data(), std::size_t(starts[i]) + 1);
     }
 }
 

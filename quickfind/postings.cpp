@@ -1,14 +1,16 @@
 #include "postings.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace QuickFind::Postings {
 
 namespace {
 
-enum Format : unsigned char { kRice = 0, kBitmap = 1, kMissing = 2 };
+// The first byte holds the format (three bits) and the Rice parameter or, for a few values,
+// their number (five bits).
+enum Format : unsigned char { kRice = 0, kBitmap = 1, kMissing = 2, kFew = 3 };
+constexpr std::size_t kMaxFew = 31;
 
 class BitReader {
 public:
@@ -72,12 +74,12 @@ private:
 };
 
 // The Rice parameter for `count` gaps summing to about `span`.
+// In integers only: the reader of a few values works it out again, on any machine.
 int riceParameter(std::uint64_t span, std::uint64_t count) {
     if (count == 0 || span <= count)
         return 0;
-    const double mean = double(span - count) / double(count);
-    const double k = std::floor(std::log2(std::max(1.0, mean * 0.6931)));
-    return std::clamp(int(k), 0, 30);
+    const std::uint64_t scaled = (span - count) * 693 / (count * 1000); // mean gap × ln 2
+    return scaled == 0 ? 0 : std::min(63 - __builtin_clzll(scaled), 30);
 }
 
 std::uint64_t riceBits(const std::uint32_t* v, std::size_t n, int k) {
@@ -141,10 +143,9 @@ std::size_t varintSize(std::uint64_t v) {
 }
 
 template <class Emit>
-bool riceDecode(const unsigned char* p, const unsigned char* end, int k, std::uint32_t universe,
-                Emit emit) {
-    std::uint64_t count = 0;
-    if (!getVarint(p, end, count) || count > universe)
+bool riceValues(const unsigned char* p, const unsigned char* end, int k, std::uint64_t count,
+                std::uint32_t universe, Emit emit) {
+    if (count > universe)
         return false;
     BitReader r(p, end);
     std::uint64_t value = 0;
@@ -162,6 +163,13 @@ bool riceDecode(const unsigned char* p, const unsigned char* end, int k, std::ui
 }
 
 template <class Emit>
+bool riceDecode(const unsigned char* p, const unsigned char* end, int k, std::uint32_t universe,
+                Emit emit) {
+    std::uint64_t count = 0;
+    return getVarint(p, end, count) && riceValues(p, end, k, count, universe, emit);
+}
+
+template <class Emit>
 bool decodeWith(const unsigned char* data, std::size_t size, std::uint32_t universe, Emit emit) {
     if (size == 0)
         return false;
@@ -172,6 +180,9 @@ bool decodeWith(const unsigned char* data, std::size_t size, std::uint32_t unive
     switch (format) {
     case kRice:
         return riceDecode(p, end, k, universe, emit);
+    case kFew: // k is the number of values here
+        return k > 0 && riceValues(p, end, riceParameter(universe, std::uint64_t(k)),
+                                   std::uint64_t(k), universe, emit);
     case kBitmap:
         for (std::size_t byte = 0; p + byte < end; ++byte) {
             unsigned bits = p[byte];
@@ -252,7 +263,18 @@ void encode(const std::uint32_t* values, std::size_t count, std::uint32_t univer
         missingBytes = varintSize(missing.size()) + (missingBits + 7) / 8;
     }
 
-    if (missingBytes < riceBytes && missingBytes < bitmapBytes) {
+    // A few values: their number in the first byte, the parameter known from it.
+    std::uint64_t fewBytes = UINT64_MAX, fewBits = 0;
+    const int fewK = riceParameter(universe, count);
+    if (count >= 1 && count <= kMaxFew) {
+        fewBits = riceBits(values, count, fewK);
+        fewBytes = (fewBits + 7) / 8;
+    }
+
+    if (fewBytes <= riceBytes && fewBytes <= bitmapBytes) {
+        out += char((kFew << 5) | int(count));
+        riceEncode(values, count, fewK, fewBits, out);
+    } else if (missingBytes < riceBytes && missingBytes < bitmapBytes) {
         out += char((kMissing << 5) | missingK);
         putVarint(out, missing.size());
         riceEncode(missing.data(), missing.size(), missingK, missingBits, out);

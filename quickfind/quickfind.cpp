@@ -139,8 +139,8 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
     removeChunk(db, chunk);
     RowWriter(db).write(encoder.rows());
     Stmt(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入")
-        .bind(1, chunk << kChunkBits)
-        .bind(2, (chunk + 1) << kChunkBits)
+        .bind(1, firstIdOf(chunk))
+        .bind(2, firstIdOf(chunk + 1))
         .run();
 }
 
@@ -282,7 +282,7 @@ bool repair(sqlite3* db, const Progress& progress) {
     {
         Stmt s(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"", "检查");
         while (s.step()) {
-            const qint64 base = s.int64(0) << kChunkBits;
+            const qint64 base = firstIdOf(s.int64(0));
             for (const std::uint32_t off : decodeIds(s.blob(1)))
                 indexed.push_back(base + off);
         }
@@ -355,7 +355,7 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
         if (n % 64)
             all.back() = (std::uint64_t(1) << (n % 64)) - 1;
         // Changed cards are looked at on their own below.
-        const qint64 base = chunk << kChunkBits;
+        const qint64 base = firstIdOf(chunk);
         for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
              it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
             const auto at = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));

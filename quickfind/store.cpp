@@ -9,13 +9,22 @@ namespace QuickFind::Store {
 
 namespace {
 
-// A block's entry: shared length with the key before, the rest of the key, the packed ranks
-// (an empty posting: they are in parts). Returns false when the block is malformed.
+// A block's entry: the length it shares with the key before and the length of the rest (one
+// byte of two halves when both are small, else 0xF0 and two varints), the rest of the key,
+// the packed ranks (an empty posting: they are in parts). False when the block is malformed.
 bool readEntry(const unsigned char*& p, const unsigned char* end, std::string& key,
                std::uint64_t& size) {
     std::uint64_t shared = 0, suffix = 0;
-    if (!Postings::getVarint(p, end, shared) || !Postings::getVarint(p, end, suffix) ||
-        shared > key.size() || suffix > std::uint64_t(end - p))
+    if (p >= end)
+        return false;
+    if ((*p >> 4) != 0xF) { // both lengths small: one byte
+        shared = *p >> 4;
+        suffix = *p++ & 0xF;
+    } else if (!(++p, Postings::getVarint(p, end, shared)) ||
+               !Postings::getVarint(p, end, suffix)) {
+        return false;
+    }
+    if (shared > key.size() || suffix > std::uint64_t(end - p))
         return false;
     key.resize(shared);
     key.append(reinterpret_cast<const char*>(p), suffix);
@@ -88,8 +97,14 @@ void ChunkEncoder::add(std::string_view key, const std::vector<std::uint32_t>& r
         addParts(key, ranks);
     auto entry = [&](std::size_t shared) {
         m_entry.clear();
-        Postings::putVarint(m_entry, shared);
-        Postings::putVarint(m_entry, key.size() - shared);
+        const std::size_t suffix = key.size() - shared;
+        if (shared < 15 && suffix < 16) {
+            m_entry += char((shared << 4) | suffix);
+        } else {
+            m_entry += '\xF0';
+            Postings::putVarint(m_entry, shared);
+            Postings::putVarint(m_entry, suffix);
+        }
         m_entry.append(key.data() + shared, key.size() - shared);
         Postings::putVarint(m_entry, big ? 0 : m_posting.size());
         if (!big)

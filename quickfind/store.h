@@ -23,7 +23,11 @@ constexpr int kChunkBits = 16;
 constexpr std::uint32_t kChunkIds = 1u << kChunkBits;
 
 inline qint64 chunkOf(qint64 id) {
-    return id >> kChunkBits; // arithmetic: negative IDs get chunks of their own
+    // Rounded down, so that negative IDs get chunks of their own.
+    return id >= 0 ? id >> kChunkBits : ~(~id >> kChunkBits);
+}
+inline qint64 firstIdOf(qint64 chunk) {
+    return chunk * qint64(kChunkIds); // not a shift: chunks may be negative
 }
 inline std::uint32_t offsetOf(qint64 id) {
     return std::uint32_t(id & (kChunkIds - 1));

@@ -20,3 +20,6 @@ cmake --build build-sanitize -j"$jobs"
 if [ -x build/bench/quembe-bench ]; then
     build/bench/quembe-bench --cards 2000
 fi
+if [ -x build/bench/quembe-quickfind-bench ]; then
+    build/bench/quembe-quickfind-bench --cards 2000 --runs 3
+fi
