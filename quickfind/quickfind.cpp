@@ -308,15 +308,19 @@ bool repair(sqlite3* db, const Progress& progress) {
 void updateCard(sqlite3* db, qint64 id, const Card& card) {
     if (!isBuilt(db))
         return;
+    Sql::Savepoint save(db, "写入"); // all or nothing, whatever the caller does on failure
     markDirty(db, id);
     mergeIfNeeded(db, Override{id, &card});
+    save.commit();
 }
 
 void removeCard(sqlite3* db, qint64 id) {
     if (!isBuilt(db))
         return;
+    Sql::Savepoint save(db, "写入");
     markDirty(db, id);
     mergeIfNeeded(db, Override{id, nullptr});
+    save.commit();
 }
 
 QVector<qint64> find(sqlite3* db, const QString& text) {
