@@ -19,7 +19,7 @@
 /// (quickfind_*); zl and yh are never changed. Every function works on the caller's open
 /// connection, from the thread that uses it, and throws EDatabaseError when SQLite fails or
 /// the tables are damaged (build() mends them). The first call that needs pinyin loads ICU's
-/// transliterators, about half a second.
+/// transliterators, about a second.
 namespace QuickFind {
 
 /// Called while building: cards done of all; returning false cancels.
