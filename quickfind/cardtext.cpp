@@ -219,18 +219,20 @@ void CardText::spell(int upTo) {
     }
 }
 
-bool CardText::matches(const std::string& word) {
-    for (const std::string& t : m_text) {
-        if (t.find(word) != std::string::npos)
-            return true;
-    }
-    if (allDigits(word)) {
-        for (const std::string& d : m_phones) {
-            if (d.find(word) != std::string::npos)
+bool CardText::matches(const std::string& word, bool text, bool spellings) {
+    if (text) {
+        for (const std::string& t : m_text) {
+            if (t.find(word) != std::string::npos)
                 return true;
         }
+        if (allDigits(word)) {
+            for (const std::string& d : m_phones) {
+                if (d.find(word) != std::string::npos)
+                    return true;
+            }
+        }
     }
-    if (!shapeOf(word).spellable)
+    if (!spellings || !shapeOf(word).spellable)
         return false;
     for (int upTo = 1; upTo <= 2; ++upTo) {
         spell(upTo);

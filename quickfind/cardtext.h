@@ -29,8 +29,9 @@ public:
     void assign(const std::array<std::string_view, 24>& columns);
     void assign(const Card& card);
 
-    /// True when the normalized word (UTF-8, no blanks) is found in the card.
-    bool matches(const std::string& word);
+    /// True when the normalized word (UTF-8, no blanks) is found in the card: in its text
+    /// (phone digits included) when `text`, in its spellings when `spellings`.
+    bool matches(const std::string& word, bool text = true, bool spellings = true);
 
     /// Calls sink(const char*, size_t) for every key of the card, some more than once.
     template <class Sink> void forEachKey(Sink&& sink);

@@ -340,8 +340,10 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
     Reader reader(db);
     CardReader cards(db);
     CardText card;
-    Bits all, candidate, scratch;
-    std::vector<Bits> sureOf(plans.size());
+    Bits all, scratch;
+    // Per word: cards it surely matches, and those that may match by their text or by the
+    // spellings of their name or company.
+    std::vector<Bits> sureOf(plans.size()), textOf(plans.size()), spellOf(plans.size());
 
     Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
                 "读取");
@@ -375,21 +377,24 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
             sure.assign(words64, 0);
             for (const std::string& key : plan.sure)
                 reader.lookup(chunk, n, key, sure.data());
-            candidate.assign(words64, 0);
+            Bits& text = textOf[w];
+            text.assign(words64, 0);
             for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
                 scratch.assign(words64, 0);
                 reader.lookup(chunk, n, plan.allOf[g], scratch.data());
                 if (g == 0)
-                    candidate.swap(scratch);
+                    text.swap(scratch);
                 else
                     for (std::size_t i = 0; i < words64; ++i)
-                        candidate[i] &= scratch[i];
+                        text[i] &= scratch[i];
             }
+            Bits& spell = spellOf[w];
+            spell.assign(words64, 0);
             for (const std::string& key : plan.anyOf)
-                reader.lookup(chunk, n, key, candidate.data());
+                reader.lookup(chunk, n, key, spell.data());
             any = false;
             for (std::size_t i = 0; i < words64; ++i) {
-                all[i] &= sure[i] | candidate[i];
+                all[i] &= sure[i] | text[i] | spell[i];
                 any = any || all[i];
             }
         }
@@ -410,7 +415,8 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
         }
         auto check = [&](std::uint32_t r) {
             for (std::size_t w = 0; w < plans.size(); ++w) {
-                if (!has(sureOf[w], r) && !card.matches(plans[w].word))
+                if (!has(sureOf[w], r) &&
+                    !card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r)))
                     return false;
             }
             return true;

@@ -437,6 +437,41 @@ private slots:
                  db.count(QStringLiteral("SELECT count(*) FROM zl")));
     }
 
+    void unusualText() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        QVERIFY(QuickFind::build(db)); // no cards yet
+        QVERIFY(QuickFind::find(db, QStringLiteral("张")).isEmpty());
+
+        // A note long enough for thousands of keys, characters beyond the common blocks
+        // (𠀀𠀁 are ideographs of a later block, 😀 is no letter), accents, full-width marks.
+        QString note;
+        for (int i = 0; i < 400; ++i)
+            note += QStringLiteral("第%1次拜访，谈了合作方案；").arg(i * 7919 % 10007);
+        const QStringList more = {
+            QStringLiteral("备注"),   note + QStringLiteral("𠀀𠀁𠀂𠀃𠀄"),
+            QStringLiteral("MSN"),    QStringLiteral("😀smile😀"),
+            QStringLiteral("E-mail"), QStringLiteral("José.Müller@Example.ＣＯＭ")};
+        db.exec(QStringLiteral("BEGIN"));
+        const qint64 id =
+            db.insert(card(QStringLiteral("José"), QStringLiteral("Café Ünïcode"), more));
+        Bench::CardGenerator gen(5);
+        for (int i = 0; i < 300; ++i)
+            db.insert(generated(gen));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::build(db));
+        const QStringList words = {QStringLiteral("第7919次"),    QStringLiteral("第0次拜访"),
+                                   QStringLiteral("𠀁𠀂"),        QStringLiteral("𠀀𠀁𠀂𠀃𠀄"),
+                                   QStringLiteral("😀s"),          QStringLiteral("josé.müller"),
+                                   QStringLiteral("example.com"), QStringLiteral("josé"),
+                                   QStringLiteral("café ü"),      QStringLiteral("合作方案；第")};
+        for (const QString& w : words)
+            QVERIFY2(QuickFind::find(db, w).contains(id), qPrintable(w));
+        // Accents are kept: "cafe" is not "café".
+        QVERIFY(!QuickFind::find(db, QStringLiteral("cafe")).contains(id));
+        checkAgainstMatcher(db, words + sampleWords(db, 40) + QStringList{QStringLiteral("cafe")});
+    }
+
     void changesKeepTheIndexRight() {
         ProgramFolder folder;
         Db db(folder.database());
