@@ -190,7 +190,7 @@ bool has(const Bits& bits, std::size_t r) {
 QStringList schemaStatements() {
     return {
         QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
-                       "\"value\" TEXT NOT NULL)"),
+                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
         QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
                        "\"ids\" BLOB NOT NULL)"),
         QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "

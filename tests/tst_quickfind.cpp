@@ -584,6 +584,10 @@ private slots:
         QCOMPARE(total, db.count(QStringLiteral("SELECT count(*) FROM zl")));
         QCOMPARE(lastDone, total);
         QCOMPARE(tables(db), QuickFind::schemaStatements());
+        // Nothing else of ours in the file, no automatic index either.
+        QCOMPARE(db.count(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name LIKE "
+                                         "'%quickfind%'")),
+                 qint64(QuickFind::schemaStatements().size()));
         QCOMPARE(db.text(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
         // zl, yh and everything else of the file are as they were.
         QVERIFY(db.text(QStringLiteral("SELECT group_concat(sql, ';') FROM sqlite_master"))
