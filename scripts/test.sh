@@ -22,4 +22,6 @@ if [ -x build/bench/quembe-bench ]; then
 fi
 if [ -x build/bench/quembe-ocr-bench ]; then
     build/bench/quembe-ocr-bench --cards 6
+if [ -x build/bench/quembe-quickfind-bench ]; then
+    build/bench/quembe-quickfind-bench --cards 2000 --runs 3
 fi

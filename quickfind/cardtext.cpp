@@ -1,0 +1,292 @@
+#include "cardtext.h"
+
+#include "quickfind.h"
+
+#include <QChar>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace QuickFind {
+
+namespace detail {
+
+bool isWhitespace(char32_t c) {
+    return c < 0x80 ? (c == ' ' || (c >= 0x09 && c <= 0x0D)) : QChar::isSpace(c);
+}
+
+char32_t decode(const char* p, int& len) {
+    const unsigned char b = static_cast<unsigned char>(p[0]);
+    if (b < 0x80) {
+        len = 1;
+        return b;
+    }
+    // Qt and SQLite hand over valid UTF-8; anything else counts byte by byte.
+    auto cont = [p](int i) { return static_cast<unsigned char>(p[i]) & 0x3F; };
+    auto isCont = [p](int i) { return (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80; };
+    if (b >= 0xC2 && b < 0xE0 && isCont(1)) {
+        len = 2;
+        return char32_t(((b & 0x1F) << 6) | cont(1));
+    }
+    if (b >= 0xE0 && b < 0xF0 && isCont(1) && isCont(2)) {
+        len = 3;
+        return char32_t(((b & 0x0F) << 12) | (cont(1) << 6) | cont(2));
+    }
+    if (b >= 0xF0 && b < 0xF5 && isCont(1) && isCont(2) && isCont(3)) {
+        len = 4;
+        return char32_t(((b & 0x07) << 18) | (cont(1) << 12) | (cont(2) << 6) | cont(3));
+    }
+    len = 1;
+    return 0xFFFD;
+}
+
+void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c >= 0x3400 && c <= 0x9FFF) {
+        const char32_t v = c - 0x3400; // lead bytes 0x80 to 0xEB
+        out += char(0x80 + (v >> 8));
+        out += char(v & 0xFF);
+    } else {
+        out += '\xFE';
+        out.append(utf8, std::size_t(len));
+    }
+}
+
+} // namespace detail
+
+std::string keyOf(std::string_view utf8) {
+    std::string out;
+    for (int i = 0; i < int(utf8.size());) {
+        int len = 1;
+        const char32_t c = detail::decode(utf8.data() + i, len);
+        detail::appendKeyChar(out, c, utf8.data() + i, len);
+        i += len;
+    }
+    return out;
+}
+
+namespace {
+
+int column(const char* name) {
+    return Card::indexOf(QString::fromUtf8(name));
+}
+
+bool allDigits(const std::string& w) {
+    return !w.empty() &&
+           std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+struct WordShape {
+    int chars = 0;
+    bool allHan = true;
+    bool allDigit = true;
+    bool spellable = true; // letters and digits other than ideographs only
+};
+
+WordShape shapeOf(const std::string& w) {
+    WordShape s;
+    for (int i = 0; i < int(w.size());) {
+        int len = 1;
+        const char32_t c = detail::decode(w.data() + i, len);
+        i += len;
+        ++s.chars;
+        const bool han = isHan(c);
+        s.allHan = s.allHan && han;
+        s.allDigit = s.allDigit && c >= '0' && c <= '9';
+        s.spellable = s.spellable && !han && QChar::isLetterOrNumber(c);
+    }
+    if (s.chars == 0)
+        s.allHan = s.allDigit = s.spellable = false;
+    return s;
+}
+
+// Byte offsets of the first `chars` characters' end.
+std::size_t prefixBytes(const std::string& w, int chars) {
+    std::size_t i = 0;
+    for (int n = 0; n < chars && i < w.size(); ++n) {
+        int len = 1;
+        detail::decode(w.data() + i, len);
+        i += std::size_t(len);
+    }
+    return i;
+}
+
+std::vector<std::string> piecesOf(const std::string& w, int length) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < w.size();) {
+        int len = 1;
+        detail::decode(w.data() + i, len);
+        starts.push_back(i);
+        i += std::size_t(len);
+    }
+    starts.push_back(w.size());
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i + std::size_t(length) < starts.size(); ++i)
+        out.push_back(w.substr(starts[i], starts[i + std::size_t(length)] - starts[i]));
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+} // namespace
+
+int nameColumn() {
+    static const int i = column("姓名");
+    return i;
+}
+
+int companyColumn() {
+    static const int i = column("单位");
+    return i;
+}
+
+const std::array<int, 5>& phoneColumns() {
+    static const std::array<int, 5> columns = {column("工作电话"), column("分机"), column("手机"),
+                                               column("家庭电话"), column("传真")};
+    return columns;
+}
+
+void normalizeUtf8(std::string_view in, std::string& out) {
+    bool upper = false;
+    for (std::size_t i = 0; i < in.size();) {
+        const unsigned char b = static_cast<unsigned char>(in[i]);
+        if (b < 0x80) {
+            upper = upper || (b >= 'A' && b <= 'Z');
+            ++i;
+        } else if (b >= 0xE3 && b <= 0xE9 && i + 2 < in.size() &&
+                   (b != 0xE3 || static_cast<unsigned char>(in[i + 1]) >= 0x90)) {
+            // U+3400 to U+9FFF: ideographs (and a block of symbols) that folding keeps.
+            i += 3;
+        } else {
+            out = normalized(QString::fromUtf8(in.data(), qsizetype(in.size()))).toStdString();
+            return;
+        }
+    }
+    out.assign(in.data(), in.size());
+    if (upper) {
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+    }
+}
+
+void CardText::assign(const std::array<std::string_view, 24>& columns) {
+    for (int i = 0; i < 24; ++i)
+        normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
+    // Digit strings found as they are in the column's text add nothing to it: left out.
+    m_phones.clear();
+    for (const int c : phoneColumns()) {
+        const std::string& t = m_text[std::size_t(c)];
+        const std::size_t before = m_phones.size();
+        phoneDigitsUtf8(t, m_phones);
+        m_phones.erase(
+            std::remove_if(m_phones.begin() + std::ptrdiff_t(before), m_phones.end(),
+                           [&t](const std::string& d) { return t.find(d) != std::string::npos; }),
+            m_phones.end());
+    }
+    m_pinyin.clear();
+    m_initials.clear();
+    m_spelled = 0;
+}
+
+void CardText::assign(const Card& card) {
+    std::array<std::string, 24> utf8;
+    std::array<std::string_view, 24> views;
+    for (int i = 0; i < 24; ++i) {
+        utf8[std::size_t(i)] = card.values[std::size_t(i)].toStdString();
+        views[std::size_t(i)] = utf8[std::size_t(i)];
+    }
+    assign(views);
+}
+
+void CardText::spell(int upTo) {
+    // The name first: most words spelled out are names, and a company costs five times more.
+    if (m_spelled < 1 && upTo >= 1) {
+        SpellingsUtf8 s;
+        spellName(m_text[std::size_t(nameColumn())], s);
+        m_pinyin.swap(s.pinyin);
+        m_initials.swap(s.initials);
+        m_spelled = 1;
+    }
+    if (m_spelled < 2 && upTo >= 2) {
+        SpellingsUtf8 s;
+        spellCompany(m_text[std::size_t(companyColumn())], s);
+        m_pinyin.insert(m_pinyin.end(), s.pinyin.begin(), s.pinyin.end());
+        m_initials.insert(m_initials.end(), s.initials.begin(), s.initials.end());
+        m_spelled = 2;
+    }
+}
+
+bool CardText::matches(const std::string& word, bool text, bool spellings) {
+    if (text) {
+        for (const std::string& t : m_text) {
+            if (t.find(word) != std::string::npos)
+                return true;
+        }
+        if (allDigits(word)) {
+            for (const std::string& d : m_phones) {
+                if (d.find(word) != std::string::npos)
+                    return true;
+            }
+        }
+    }
+    if (!spellings || !shapeOf(word).spellable)
+        return false;
+    for (int upTo = 1; upTo <= 2; ++upTo) {
+        spell(upTo);
+        for (const auto* list : {&m_pinyin, &m_initials}) {
+            for (const std::string& s : *list) {
+                if (s.compare(0, word.size(), word) == 0)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> wordsOf(const QString& text) {
+    std::vector<std::string> words;
+    const QString folded = normalized(text);
+    for (const QString& w :
+         folded.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        const std::string utf8 = w.toStdString();
+        if (std::find(words.begin(), words.end(), utf8) == words.end())
+            words.push_back(utf8);
+    }
+    return words;
+}
+
+bool matches(const Card& card, const QString& text) {
+    CardText t;
+    t.assign(card);
+    for (const std::string& w : wordsOf(text)) {
+        if (!t.matches(w))
+            return false;
+    }
+    return true;
+}
+
+WordPlan planWord(const std::string& word) {
+    WordPlan plan;
+    plan.word = word;
+    const WordShape s = shapeOf(word);
+    const std::string key = keyOf(word);
+    plan.sure.push_back(key);
+    if (s.spellable && s.chars >= 2 && s.chars <= kInitialsKeyLength)
+        plan.sure.push_back(kInitialsMark + key);
+    const bool textExact = s.chars <= 3 || (s.chars == 4 && (s.allHan || s.allDigit));
+    if (!textExact) {
+        for (const std::string& piece : piecesOf(word, s.allHan || s.allDigit ? 4 : 3))
+            plan.allOf.push_back(keyOf(piece));
+    }
+    if (s.spellable && s.chars > kPinyinKeyLength)
+        plan.anyOf.push_back(keyOf(word.substr(0, prefixBytes(word, kPinyinKeyLength))));
+    if (s.spellable && s.chars > kInitialsKeyLength)
+        plan.anyOf.push_back(kInitialsMark +
+                             keyOf(word.substr(0, prefixBytes(word, kInitialsKeyLength))));
+    return plan;
+}
+
+} // namespace QuickFind

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "data/card.h"
+#include "spelling.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// A card as the quick find matches it, and the index keys that stand for it.
+namespace QuickFind {
+
+/// Pinyin is indexed by its starts up to this many letters, initials up to kInitialsKeyLength;
+/// longer words are checked against the cards themselves.
+constexpr int kPinyinKeyLength = 8;
+constexpr int kInitialsKeyLength = 4;
+/// Initials keys start with this byte, which no other key does: "zs" as initials is not "zs"
+/// in the text.
+constexpr char kInitialsMark = '\xFF';
+
+/// What matching looks at in one card, in UTF-8.
+class CardText {
+public:
+    /// From the 24 written columns in field-map order, as UTF-8.
+    void assign(const std::array<std::string_view, 24>& columns);
+    void assign(const Card& card);
+
+    /// True when the normalized word (UTF-8, no blanks) is found in the card: in its text
+    /// (phone digits included) when `text`, in its spellings when `spellings`.
+    bool matches(const std::string& word, bool text = true, bool spellings = true);
+
+    /// Calls sink(const char*, size_t) for every key of the card, some more than once.
+    template <class Sink> void forEachKey(Sink&& sink);
+
+private:
+    /// Spells the name (1), or the name and the company (2).
+    void spell(int upTo = 2);
+
+    std::array<std::string, 24> m_text; // normalized
+    std::vector<std::string> m_phones;  // digit strings of the phone columns
+    std::vector<std::string> m_pinyin;  // of the name and the company
+    std::vector<std::string> m_initials;
+    int m_spelled = 0;
+};
+
+/// The blank-separated words of a quick-find text, normalized and without repeats.
+std::vector<std::string> wordsOf(const QString& text);
+
+/// How a word is looked up in the index. Cards with any of `sure` match; when the word is
+/// not `exact`, other matches are among the cards with all of `allOf` or any of `anyOf`, and
+/// are checked one by one.
+struct WordPlan {
+    std::string word;
+    std::vector<std::string> sure;
+    std::vector<std::string> allOf; // pieces of text
+    std::vector<std::string> anyOf; // starts of spellings
+    bool exact() const { return allOf.empty() && anyOf.empty(); }
+};
+WordPlan planWord(const std::string& word);
+
+/// A piece of normalized text (UTF-8) as the index stores it.
+std::string keyOf(std::string_view utf8);
+
+/// Text normalized straight from UTF-8; fast for plain ASCII and ideographs.
+void normalizeUtf8(std::string_view in, std::string& out);
+
+/// Positions of the indexed columns in field-map order.
+int nameColumn();
+int companyColumn();
+const std::array<int, 5>& phoneColumns();
+
+// ---- implementation of the template ----
+
+namespace detail {
+bool isWhitespace(char32_t c);
+/// Code point at `p` (valid UTF-8 as SQLite and Qt give it), its length in `len`.
+char32_t decode(const char* p, int& len);
+/// Appends a character in the form keys are stored in: ASCII as it is, an ideograph of the
+/// common blocks in two bytes (a third less than UTF-8), anything else marked and in UTF-8.
+void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len);
+} // namespace detail
+
+template <class Sink> void CardText::forEachKey(Sink&& sink) {
+    std::string enc;
+    std::vector<int> starts;
+    std::vector<unsigned char> kind; // 0 other, 1 blank, 2 ideograph, 3 digit
+    // Keys in their stored form, with where each character starts in it.
+    auto encode = [&](const std::string& t) {
+        enc.clear();
+        starts.clear();
+        kind.clear();
+        for (int i = 0; i < int(t.size());) {
+            int len = 1;
+            const char32_t c = detail::decode(t.data() + i, len);
+            starts.push_back(int(enc.size()));
+            kind.push_back(detail::isWhitespace(c)  ? 1
+                           : (c >= '0' && c <= '9') ? 3
+                           : isHan(c)               ? 2
+                                                    : 0);
+            detail::appendKeyChar(enc, c, t.data() + i, len);
+            i += len;
+        }
+        starts.push_back(int(enc.size()));
+        return int(kind.size());
+    };
+    // Text: every piece of one to three characters, and four when all are ideographs or
+    // digits (the common Chinese words and phone fragments), never across a blank.
+    for (const std::string& t : m_text) {
+        if (t.empty())
+            continue;
+        const int n = encode(t);
+        for (int i = 0; i < n; ++i) {
+            if (kind[i] == 1)
+                continue;
+            int j = i + 1;
+            for (; j <= i + 3 && j <= n; ++j) {
+                if (kind[j - 1] == 1)
+                    break;
+                sink(enc.data() + starts[i], std::size_t(starts[j] - starts[i]));
+            }
+            if (j == i + 4 && i + 4 <= n && (kind[i] == 2 || kind[i] == 3) &&
+                kind[i + 1] == kind[i] && kind[i + 2] == kind[i] && kind[i + 3] == kind[i])
+                sink(enc.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
+        }
+    }
+    for (const std::string& d : m_phones) { // ASCII digits: stored as they are
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            for (std::size_t n = 1; n <= 4 && i + n <= d.size(); ++n)
+                sink(d.data() + i, n);
+        }
+    }
+    spell();
+    // Starts of spellings: pinyin shares the keys of text (its short starts are mostly in the
+    // mail addresses already), initials have keys of their own.
+    for (const std::string& s : m_pinyin) {
+        const int n = encode(s);
+        for (int i = 1; i <= n && i <= kPinyinKeyLength; ++i)
+            sink(enc.data(), std::size_t(starts[i]));
+    }
+    for (const std::string& s : m_initials) {
+        const int n = encode(s);
+        enc.insert(enc.begin(), kInitialsMark);
+        // A single initial is the first letter of the pinyin: keyed there already.
+        for (int i = 2; i <= n && i <= kInitialsKeyLength; ++i)
+            sink(enc.data(), std::size_t(starts[i]) + 1);
+    }
+}
+
+} // namespace QuickFind

@@ -1,0 +1,467 @@
+#include "quickfind.h"
+
+#include "builder.h"
+#include "cardtext.h"
+#include "sqlite.h"
+#include "store.h"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A change to a card only puts its ID in quickfind_dirty: such cards are read from zl and
+// checked one by one at every find, until there are enough of them to rewrite their chunks.
+
+namespace QuickFind {
+
+namespace {
+
+using namespace Store;
+using Sql::Stmt;
+
+constexpr int kFormat = 1;
+// Cards checked one by one at every find before their chunks are rewritten.
+constexpr qint64 kDirtyLimit = 512;
+// Above this share of cards changed behind our back, building again is cheaper.
+constexpr double kRebuildShare = 0.25;
+
+const char* const kTables[] = {"quickfind_meta", "quickfind_chunk", "quickfind_block",
+                               "quickfind_part", "quickfind_dirty"};
+
+// ---- Folding changed cards into their chunk ---------------------------------------------
+
+/// A card whose new content the caller gives, because zl may not hold it yet.
+struct Override {
+    qint64 id = 0;
+    const Card* card = nullptr; // null: deleted
+};
+
+/// Rewrites chunk `chunk` with its dirty cards as zl (or `override`) has them now.
+void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
+                const std::optional<Override>& override) {
+    std::vector<std::uint32_t> oldOffsets;
+    {
+        Stmt s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?", "读取");
+        s.bind(1, chunk);
+        if (s.step())
+            oldOffsets = decodeIds(s.blob(0));
+    }
+    // The chunk's dirty cards as they are now: those still there, and all of them.
+    std::vector<std::uint32_t> present, changed;
+    std::vector<CardText> texts;
+    {
+        CardReader reader(db);
+        for (const qint64 id : dirty) {
+            if (chunkOf(id) != chunk)
+                continue;
+            changed.push_back(offsetOf(id));
+            CardText t;
+            bool there = false;
+            if (override && override->id == id) {
+                there = override->card != nullptr;
+                if (there)
+                    t.assign(*override->card);
+            } else {
+                there = reader.read(id, t);
+            }
+            if (there) {
+                present.push_back(offsetOf(id));
+                texts.push_back(std::move(t));
+            }
+        }
+    }
+    // Old ranks to new ones (-1: gone or changed), and the ranks of the present changed cards.
+    std::vector<std::uint32_t> newOffsets;
+    std::vector<std::int64_t> remap(oldOffsets.size(), -1);
+    std::vector<std::uint32_t> rankOfPresent;
+    for (std::size_t i = 0, j = 0; i < oldOffsets.size() || j < present.size();) {
+        if (j == present.size() || (i < oldOffsets.size() && oldOffsets[i] < present[j])) {
+            if (!std::binary_search(changed.begin(), changed.end(), oldOffsets[i])) {
+                remap[i] = std::int64_t(newOffsets.size());
+                newOffsets.push_back(oldOffsets[i]);
+            }
+            ++i;
+        } else {
+            if (i < oldOffsets.size() && oldOffsets[i] == present[j])
+                ++i;
+            rankOfPresent.push_back(std::uint32_t(newOffsets.size()));
+            newOffsets.push_back(present[j]);
+            ++j;
+        }
+    }
+    // Keys of the changed cards, sorted.
+    std::vector<std::pair<std::string, std::uint32_t>> added;
+    for (std::size_t c = 0; c < texts.size(); ++c) {
+        std::vector<std::string> keys;
+        texts[c].forEachKey([&](const char* p, std::size_t n) { keys.emplace_back(p, n); });
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (std::string& k : keys)
+            added.emplace_back(std::move(k), rankOfPresent[c]);
+    }
+    std::sort(added.begin(), added.end());
+
+    // The old keys in order, merged with the new ones, into fresh rows.
+    ChunkEncoder encoder(blockTarget(db));
+    if (!newOffsets.empty()) {
+        encoder.begin(chunk, newOffsets);
+        ChunkScan scan(db, chunk, std::uint32_t(oldOffsets.size())); // done before the delete
+        std::string key;
+        std::vector<std::uint32_t> ranks, kept;
+        std::size_t a = 0;
+        auto addNewUpTo = [&](const std::string* limit) {
+            while (a < added.size() && (!limit || added[a].first < *limit)) {
+                const std::string k = added[a].first;
+                kept.clear();
+                while (a < added.size() && added[a].first == k)
+                    kept.push_back(added[a++].second);
+                encoder.add(k, kept);
+            }
+        };
+        while (!oldOffsets.empty() && scan.next(key, ranks)) {
+            addNewUpTo(&key);
+            kept.clear();
+            for (const std::uint32_t r : ranks) {
+                if (r < remap.size() && remap[r] >= 0)
+                    kept.push_back(std::uint32_t(remap[r]));
+            }
+            while (a < added.size() && added[a].first == key)
+                kept.push_back(added[a++].second);
+            std::sort(kept.begin(), kept.end());
+            if (!kept.empty())
+                encoder.add(key, kept);
+        }
+        addNewUpTo(nullptr);
+        encoder.finish();
+    }
+    removeChunk(db, chunk);
+    RowWriter(db).write(encoder.rows());
+    Stmt(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入")
+        .bind(1, firstIdOf(chunk))
+        .bind(2, firstIdOf(chunk + 1))
+        .run();
+}
+
+/// Folds the dirty cards into their chunks once there are too many of them.
+void mergeIfNeeded(sqlite3* db, const std::optional<Override>& override) {
+    const std::vector<qint64> dirty = dirtyIds(db);
+    if (qint64(dirty.size()) < kDirtyLimit)
+        return;
+    std::vector<qint64> chunks;
+    for (const qint64 id : dirty) {
+        if (chunks.empty() || chunks.back() != chunkOf(id))
+            chunks.push_back(chunkOf(id));
+    }
+    for (const qint64 c : chunks)
+        mergeChunk(db, c, dirty, override);
+}
+
+void markDirty(sqlite3* db, qint64 id) {
+    Stmt(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)", "写入")
+        .bind(1, id)
+        .run();
+}
+
+// ---- Finding ----------------------------------------------------------------------------
+
+QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
+    QVector<qint64> ids;
+    Stmt s(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" ORDER BY \"ID\"").c_str(), "读取");
+    CardText text;
+    while (s.step()) {
+        text.assign(rowColumns(s, 1));
+        if (std::all_of(words.begin(), words.end(),
+                        [&](const std::string& w) { return text.matches(w); }))
+            ids.push_back(s.int64(0));
+    }
+    return ids;
+}
+
+using Bits = std::vector<std::uint64_t>;
+
+bool has(const Bits& bits, std::size_t r) {
+    return bits[r / 64] & (std::uint64_t(1) << (r % 64));
+}
+
+} // namespace
+
+QStringList schemaStatements() {
+    return {
+        QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
+                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"ids\" BLOB NOT NULL)"),
+        QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"first\" BLOB NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"first\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_part\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
+    };
+}
+
+bool isBuilt(sqlite3* db) {
+    Stmt tables(db,
+                "SELECT count(*) FROM \"sqlite_master\" WHERE \"type\" = 'table' AND \"name\" IN "
+                "('quickfind_meta', 'quickfind_chunk', 'quickfind_block', 'quickfind_part', "
+                "'quickfind_dirty')",
+                "读取");
+    if (!tables.step() || tables.int64(0) != 5)
+        return false;
+    Stmt format(db, "SELECT \"value\" FROM \"quickfind_meta\" WHERE \"name\" = 'format'", "读取");
+    return format.step() && format.text(0) == std::to_string(kFormat);
+}
+
+bool build(sqlite3* db, const Progress& progress) {
+    Sql::Savepoint save(db, "建立");
+    for (const char* table : kTables)
+        Sql::exec(db, ("DROP TABLE IF EXISTS \"" + std::string(table) + "\"").c_str(), "建立");
+    for (const QString& sql : schemaStatements())
+        Sql::exec(db, sql.toUtf8().constData(), "建立");
+
+    qint64 total = 0;
+    {
+        Stmt count(db, "SELECT count(*) FROM \"zl\"", "建立");
+        if (count.step())
+            total = count.int64(0);
+    }
+    if (progress && !progress(0, total))
+        return false;
+
+    Stmt cards(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" ORDER BY \"ID\"").c_str(),
+               "建立");
+    RowWriter writer(db);
+    Build::Pipeline pipeline(blockTarget(db),
+                             [&writer](const std::vector<Row>& rows) { writer.write(rows); });
+    CardText text;
+    std::vector<std::uint32_t> offsets;
+    qint64 chunk = 0, done = 0;
+    while (cards.step()) {
+        const qint64 id = cards.int64(0);
+        if (!offsets.empty() && chunkOf(id) != chunk) {
+            pipeline.endChunk(chunk, offsets);
+            offsets.clear();
+        }
+        chunk = chunkOf(id);
+        const std::uint32_t rank = std::uint32_t(offsets.size());
+        offsets.push_back(offsetOf(id));
+        text.assign(rowColumns(cards, 1));
+        pipeline.addCard(text, rank);
+        ++done;
+        if (done % 1024 == 0) {
+            pipeline.writeRows(false);
+            if (progress && !progress(done, total))
+                return false;
+        }
+    }
+    if (!offsets.empty())
+        pipeline.endChunk(chunk, offsets);
+    pipeline.writeRows(true);
+    Stmt(db, "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)", "建立")
+        .bindText(1, std::to_string(kFormat))
+        .run();
+    if (progress && !progress(done, total))
+        return false;
+    save.commit();
+    return true;
+}
+
+bool repair(sqlite3* db, const Progress& progress) {
+    if (!isBuilt(db))
+        return build(db, progress);
+    std::vector<qint64> inTable;
+    {
+        Stmt s(db, "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\"", "检查");
+        while (s.step())
+            inTable.push_back(s.int64(0));
+    }
+    std::vector<qint64> indexed;
+    {
+        Stmt s(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"", "检查");
+        while (s.step()) {
+            const qint64 base = firstIdOf(s.int64(0));
+            for (const std::uint32_t off : decodeIds(s.blob(1)))
+                indexed.push_back(base + off);
+        }
+    }
+    const std::vector<qint64> dirty = dirtyIds(db);
+    std::vector<qint64> differ, stale;
+    std::set_symmetric_difference(inTable.begin(), inTable.end(), indexed.begin(), indexed.end(),
+                                  std::back_inserter(differ));
+    std::set_difference(differ.begin(), differ.end(), dirty.begin(), dirty.end(),
+                        std::back_inserter(stale));
+    if (stale.empty())
+        return false;
+    if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(inTable.size(), 1)))
+        return build(db, progress);
+    Sql::Savepoint save(db, "修复");
+    for (const qint64 id : stale)
+        markDirty(db, id);
+    mergeIfNeeded(db, std::nullopt);
+    save.commit();
+    return true;
+}
+
+void updateCard(sqlite3* db, qint64 id, const Card& card) {
+    if (!isBuilt(db))
+        return;
+    Sql::Savepoint save(db, "写入"); // all or nothing, whatever the caller does on failure
+    markDirty(db, id);
+    mergeIfNeeded(db, Override{id, &card});
+    save.commit();
+}
+
+void removeCard(sqlite3* db, qint64 id) {
+    if (!isBuilt(db))
+        return;
+    Sql::Savepoint save(db, "写入");
+    markDirty(db, id);
+    mergeIfNeeded(db, Override{id, nullptr});
+    save.commit();
+}
+
+QVector<qint64> find(sqlite3* db, const QString& text) {
+    const std::vector<std::string> words = wordsOf(text);
+    if (!isBuilt(db))
+        return scanAll(db, words);
+
+    std::vector<WordPlan> plans;
+    for (const std::string& w : words)
+        plans.push_back(planWord(w));
+    // Exact words first: they narrow a chunk down before any card needs reading.
+    std::stable_sort(plans.begin(), plans.end(),
+                     [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
+
+    const std::vector<qint64> dirty = dirtyIds(db);
+    QVector<qint64> result;
+    Reader reader(db);
+    CardReader cards(db);
+    CardText card;
+    Bits all, scratch;
+    // Per word: cards it surely matches, and those that may match by their text or by the
+    // spellings of their name or company.
+    std::vector<Bits> sureOf(plans.size()), textOf(plans.size()), spellOf(plans.size());
+
+    Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
+                "读取");
+    Stmt chunkCards(db,
+                    ("SELECT \"ID\"" + cardColumns() +
+                     " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
+                        .c_str(),
+                    "读取");
+    while (chunks.step()) {
+        const qint64 chunk = chunks.int64(0);
+        const std::vector<std::uint32_t> offsets = decodeIds(chunks.blob(1));
+        const std::uint32_t n = std::uint32_t(offsets.size());
+        const std::size_t words64 = (n + 63) / 64;
+        all.assign(words64, ~std::uint64_t(0));
+        if (n % 64)
+            all.back() = (std::uint64_t(1) << (n % 64)) - 1;
+        // Changed cards are looked at on their own below.
+        const qint64 base = firstIdOf(chunk);
+        for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
+             it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
+            const auto at = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));
+            if (at != offsets.end() && *at == offsetOf(*it)) {
+                const std::size_t r = std::size_t(at - offsets.begin());
+                all[r / 64] &= ~(std::uint64_t(1) << (r % 64));
+            }
+        }
+        bool any = true;
+        for (std::size_t w = 0; w < plans.size() && any; ++w) {
+            const WordPlan& plan = plans[w];
+            Bits& sure = sureOf[w];
+            sure.assign(words64, 0);
+            for (const std::string& key : plan.sure)
+                reader.lookup(chunk, n, key, sure.data());
+            Bits& text = textOf[w];
+            text.assign(words64, 0);
+            for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
+                scratch.assign(words64, 0);
+                reader.lookup(chunk, n, plan.allOf[g], scratch.data());
+                if (g == 0)
+                    text.swap(scratch);
+                else
+                    for (std::size_t i = 0; i < words64; ++i)
+                        text[i] &= scratch[i];
+            }
+            Bits& spell = spellOf[w];
+            spell.assign(words64, 0);
+            for (const std::string& key : plan.anyOf)
+                reader.lookup(chunk, n, key, spell.data());
+            any = false;
+            for (std::size_t i = 0; i < words64; ++i) {
+                all[i] &= sure[i] | text[i] | spell[i];
+                any = any || all[i];
+            }
+        }
+        if (!any)
+            continue;
+        // Cards sure for every word go straight in; the others are checked against the card
+        // itself, read one by one, or by reading through the chunk when there are many.
+        std::vector<std::uint32_t> passed, unsure;
+        for (std::size_t i = 0; i < words64; ++i) {
+            for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
+                const std::uint32_t r =
+                    std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
+                const bool sure =
+                    std::all_of(sureOf.begin(), sureOf.begin() + std::ptrdiff_t(plans.size()),
+                                [r](const Bits& b) { return has(b, r); });
+                (sure ? passed : unsure).push_back(r);
+            }
+        }
+        auto check = [&](std::uint32_t r) {
+            for (std::size_t w = 0; w < plans.size(); ++w) {
+                if (!has(sureOf[w], r) &&
+                    !card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r)))
+                    return false;
+            }
+            return true;
+        };
+        if (unsure.size() > n / 10) {
+            chunkCards.bind(1, base).bind(2, base + qint64(kChunkIds));
+            std::size_t next = 0;
+            while (next < unsure.size() && chunkCards.step()) {
+                const qint64 id = chunkCards.int64(0);
+                while (next < unsure.size() && base + offsets[unsure[next]] < id)
+                    ++next; // gone meanwhile
+                if (next < unsure.size() && base + offsets[unsure[next]] == id) {
+                    card.assign(rowColumns(chunkCards, 1));
+                    if (check(unsure[next]))
+                        passed.push_back(unsure[next]);
+                    ++next;
+                }
+            }
+            chunkCards.reset();
+        } else {
+            for (const std::uint32_t r : unsure) {
+                if (cards.read(base + offsets[r], card) && check(r))
+                    passed.push_back(r);
+            }
+        }
+        std::sort(passed.begin(), passed.end());
+        for (const std::uint32_t r : passed)
+            result.push_back(base + offsets[r]);
+    }
+    // Changed cards, as zl has them now.
+    QVector<qint64> changed;
+    for (const qint64 id : dirty) {
+        if (cards.read(id, card) && std::all_of(plans.begin(), plans.end(), [&](const WordPlan& p) {
+                return card.matches(p.word);
+            }))
+            changed.push_back(id);
+    }
+    if (!changed.isEmpty()) {
+        QVector<qint64> merged;
+        merged.reserve(result.size() + changed.size());
+        std::merge(result.begin(), result.end(), changed.begin(), changed.end(),
+                   std::back_inserter(merged));
+        result.swap(merged);
+    }
+    return result;
+}
+
+} // namespace QuickFind

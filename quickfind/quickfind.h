@@ -1,0 +1,60 @@
+#pragma once
+
+#include "data/card.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <sqlite3.h>
+
+#include <functional>
+
+/// Finding cards as the user types: every blank-separated word of the text must be found in
+/// the card, each in any of the 24 written columns, as a piece of the column's text (case and
+/// full-width forms folded), as the start of the pinyin or initials of the name or company
+/// from any syllable or word on, or among the digits of the five phone columns.
+///
+/// What a card needs for that is kept in tables of our own beside zl in the same file
+/// (quickfind_*); zl and yh are never changed. Every function works on the caller's open
+/// connection, from the thread that uses it, and throws EDatabaseError when SQLite fails or
+/// the tables are damaged (build() mends them). The first call that needs pinyin loads ICU's
+/// transliterators, about a second.
+namespace QuickFind {
+
+/// Called while building: cards done of all; returning false cancels.
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+
+/// The statements that create the quick-find tables, exactly as they stand in the file.
+QStringList schemaStatements();
+
+/// True when the file holds the quick-find tables in the form this program writes.
+bool isBuilt(sqlite3* db);
+
+/// (Re)builds the tables from all cards of zl, inside a savepoint: nothing changes when it
+/// fails or `progress` cancels. Returns false when cancelled. Uses a second thread of its
+/// own; `progress` is called on the caller's thread every 1024 cards.
+bool build(sqlite3* db, const Progress& progress = {});
+
+/// Brings the tables in line with the cards of zl added or deleted by someone else (another
+/// program, or an older version of this one). Returns true when something had to be done.
+/// A card changed in place by someone else is not seen; build() corrects that.
+bool repair(sqlite3* db, const Progress& progress = {});
+
+/// Records that card `id` was added or changed to `card`. Call it in the same transaction as
+/// the write to zl, before or after it. Nothing happens before build(). Usually a few rows;
+/// every 512 changes the chunks they fall in are rewritten (a few hundred ms at a million).
+void updateCard(sqlite3* db, qint64 id, const Card& card);
+
+/// Records that card `id` was deleted; in the same transaction as the delete from zl.
+void removeCard(sqlite3* db, qint64 id);
+
+/// The IDs of the cards matching `text`, ascending (the order of "select * from zl"). A text
+/// without words matches every card (the window shows the plain list then anyway). Before
+/// build() it reads every card instead.
+QVector<qint64> find(sqlite3* db, const QString& text);
+
+/// True when `card` matches `text`: the same rule as find(), without the index.
+bool matches(const Card& card, const QString& text);
+
+} // namespace QuickFind

@@ -1,0 +1,351 @@
+#include "store.h"
+
+#include "data/fieldmap.h"
+#include "postings.h"
+
+#include <algorithm>
+
+namespace QuickFind::Store {
+
+namespace {
+
+// A block's entry: the length it shares with the key before and the length of the rest (one
+// byte of two halves when both are small, else 0xF0 and two varints), the rest of the key,
+// the packed ranks (an empty posting: they are in parts). False when the block is malformed.
+bool readEntry(const unsigned char*& p, const unsigned char* end, std::string& key,
+               std::uint64_t& size) {
+    std::uint64_t shared = 0, suffix = 0;
+    if (p >= end)
+        return false;
+    if ((*p >> 4) != 0xF) { // both lengths small: one byte
+        shared = *p >> 4;
+        suffix = *p++ & 0xF;
+    } else if (!(++p, Postings::getVarint(p, end, shared)) ||
+               !Postings::getVarint(p, end, suffix)) {
+        return false;
+    }
+    if (shared > key.size() || suffix > std::uint64_t(end - p))
+        return false;
+    key.resize(shared);
+    key.append(reinterpret_cast<const char*>(p), suffix);
+    p += suffix;
+    return Postings::getVarint(p, end, size) && size <= std::uint64_t(end - p);
+}
+
+// A part: its range of ranks, and the ranks in it.
+template <class Decode>
+bool readPart(std::string_view data, std::uint32_t universe, Decode decode) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const auto* end = p + data.size();
+    std::uint64_t lo = 0, span = 0;
+    return Postings::getVarint(p, end, lo) && Postings::getVarint(p, end, span) &&
+           lo + span <= universe &&
+           decode(p, std::size_t(end - p), std::uint32_t(span), std::uint32_t(lo));
+}
+
+} // namespace
+
+std::string cardColumns() {
+    std::string sql;
+    for (const FieldMapEntry& e : kFieldMap) {
+        sql += ", \"";
+        sql += e.column;
+        sql += '"';
+    }
+    return sql;
+}
+
+std::array<std::string_view, 24> rowColumns(const Sql::Stmt& s, int first) {
+    std::array<std::string_view, 24> columns;
+    for (int i = 0; i < 24; ++i)
+        columns[std::size_t(i)] = s.text(first + i);
+    return columns;
+}
+
+int blockTarget(sqlite3* db) {
+    Sql::Stmt s(db, "PRAGMA page_size", "读取");
+    const int page = s.step() ? int(s.int64(0)) : 4096;
+    const int maxLocal = (page - 12) * 64 / 255 - 23;
+    return std::clamp(maxLocal - 80, 100, 4000); // room for the key and the record header
+}
+
+// ---- ChunkEncoder --------------------------------------------------------------------------
+
+void ChunkEncoder::begin(qint64 chunk, const std::vector<std::uint32_t>& offsets) {
+    m_chunk = chunk;
+    m_universe = std::uint32_t(offsets.size());
+    m_rows.clear();
+    m_data.clear();
+    m_first.clear();
+    m_previous.clear();
+    Row row{Row::Chunk, chunk, {}, 0, {}};
+    Postings::encode(offsets.data(), offsets.size(), kChunkIds, row.data);
+    pushRow(std::move(row));
+}
+
+void ChunkEncoder::pushRow(Row&& row) {
+    m_rows.push_back(std::move(row));
+    if (m_sink && m_rows.size() >= 256)
+        m_sink(m_rows);
+}
+
+void ChunkEncoder::add(std::string_view key, const std::vector<std::uint32_t>& ranks) {
+    m_posting.clear();
+    Postings::encode(ranks.data(), ranks.size(), m_universe, m_posting);
+    const bool big = int(m_posting.size()) > m_target / 2;
+    if (big)
+        addParts(key, ranks);
+    auto entry = [&](std::size_t shared) {
+        m_entry.clear();
+        const std::size_t suffix = key.size() - shared;
+        if (shared < 15 && suffix < 16) {
+            m_entry += char((shared << 4) | suffix);
+        } else {
+            m_entry += '\xF0';
+            Postings::putVarint(m_entry, shared);
+            Postings::putVarint(m_entry, suffix);
+        }
+        m_entry.append(key.data() + shared, key.size() - shared);
+        Postings::putVarint(m_entry, big ? 0 : m_posting.size());
+        if (!big)
+            m_entry += m_posting;
+    };
+    std::size_t shared = 0;
+    while (shared < key.size() && shared < m_previous.size() && key[shared] == m_previous[shared])
+        ++shared;
+    entry(shared);
+    if (!m_data.empty() && int(m_data.size() + m_entry.size()) > m_target) {
+        flush();
+        entry(0); // a block starts with its key in full
+    }
+    if (m_data.empty())
+        m_first.assign(key.data(), key.size());
+    m_data += m_entry;
+    m_previous.assign(key.data(), key.size());
+}
+
+void ChunkEncoder::finish() {
+    flush();
+    if (m_sink && !m_rows.empty())
+        m_sink(m_rows);
+}
+
+void ChunkEncoder::flush() {
+    if (m_data.empty())
+        return;
+    pushRow(Row{Row::Block, m_chunk, m_first, 0, m_data});
+    m_data.clear();
+}
+
+// Cut into ranges of ranks each small enough for a row of its own.
+void ChunkEncoder::addParts(std::string_view key, const std::vector<std::uint32_t>& ranks) {
+    std::size_t parts = m_posting.size() / std::size_t(m_target) + 1;
+    std::vector<std::string> pieces;
+    std::vector<std::uint32_t> slice;
+    for (;;) {
+        pieces.clear();
+        bool fits = true;
+        std::size_t at = 0;
+        for (std::size_t p = 0; p < parts && fits; ++p) {
+            const std::uint32_t lo = std::uint32_t(std::uint64_t(m_universe) * p / parts);
+            const std::uint32_t hi = std::uint32_t(std::uint64_t(m_universe) * (p + 1) / parts);
+            slice.clear();
+            while (at < ranks.size() && ranks[at] < hi)
+                slice.push_back(ranks[at++] - lo);
+            if (slice.empty())
+                continue;
+            std::string piece;
+            Postings::putVarint(piece, lo);
+            Postings::putVarint(piece, hi - lo);
+            Postings::encode(slice.data(), slice.size(), hi - lo, piece);
+            fits = int(piece.size()) <= m_target;
+            pieces.push_back(std::move(piece));
+        }
+        if (fits)
+            break;
+        parts *= 2;
+    }
+    for (std::size_t p = 0; p < pieces.size(); ++p)
+        pushRow(Row{Row::Part, m_chunk, std::string(key), qint64(p), std::move(pieces[p])});
+}
+
+// ---- RowWriter ----------------------------------------------------------------------------
+
+RowWriter::RowWriter(sqlite3* db)
+    : m_chunk(db, "INSERT OR REPLACE INTO \"quickfind_chunk\" (\"chunk\", \"ids\") VALUES (?, ?)",
+              "写入")
+    , m_block(db,
+              "INSERT INTO \"quickfind_block\" (\"chunk\", \"first\", \"data\") VALUES (?, ?, ?)",
+              "写入")
+    , m_part(db,
+             "INSERT INTO \"quickfind_part\" (\"chunk\", \"key\", \"part\", \"data\") "
+             "VALUES (?, ?, ?, ?)",
+             "写入") {}
+
+void RowWriter::write(const std::vector<Row>& rows) {
+    for (const Row& r : rows) {
+        switch (r.table) {
+        case Row::Chunk:
+            m_chunk.bind(1, r.chunk).bind(2, r.data).run();
+            break;
+        case Row::Block:
+            m_block.bind(1, r.chunk).bind(2, r.key).bind(3, r.data).run();
+            break;
+        case Row::Part:
+            m_part.bind(1, r.chunk).bind(2, r.key).bind(3, r.part).bind(4, r.data).run();
+            break;
+        }
+    }
+}
+
+void removeChunk(sqlite3* db, qint64 chunk) {
+    for (const char* sql : {"DELETE FROM \"quickfind_block\" WHERE \"chunk\" = ?",
+                            "DELETE FROM \"quickfind_part\" WHERE \"chunk\" = ?",
+                            "DELETE FROM \"quickfind_chunk\" WHERE \"chunk\" = ?"})
+        Sql::Stmt(db, sql, "写入").bind(1, chunk).run();
+}
+
+std::vector<std::uint32_t> decodeIds(std::string_view blob) {
+    std::vector<std::uint32_t> offsets;
+    if (!Postings::decode(reinterpret_cast<const unsigned char*>(blob.data()), blob.size(),
+                          kChunkIds, offsets))
+        Sql::corrupt();
+    return offsets;
+}
+
+// ---- Reader -------------------------------------------------------------------------------
+
+Reader::Reader(sqlite3* db)
+    : m_block(db,
+              "SELECT \"data\" FROM \"quickfind_block\" WHERE \"chunk\" = ? AND \"first\" <= ? "
+              "ORDER BY \"first\" DESC LIMIT 1",
+              "读取")
+    , m_parts(db,
+              "SELECT \"data\" FROM \"quickfind_part\" WHERE \"chunk\" = ? AND \"key\" = ? "
+              "ORDER BY \"part\"",
+              "读取") {}
+
+void Reader::lookup(qint64 chunk, std::uint32_t universe, std::string_view key,
+                    std::uint64_t* bits) {
+    m_block.bind(1, chunk).bind(2, key);
+    bool inParts = false;
+    if (m_block.step()) {
+        const std::string_view data = m_block.blob(0);
+        const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+        const auto* end = p + data.size();
+        m_current.clear();
+        while (p < end) {
+            std::uint64_t size = 0;
+            if (!readEntry(p, end, m_current, size))
+                Sql::corrupt();
+            const int order = std::string_view(m_current).compare(key);
+            if (order > 0)
+                break;
+            if (order == 0) {
+                if (size == 0)
+                    inParts = true;
+                else if (!Postings::decodeBits(p, size, universe, 0, bits))
+                    Sql::corrupt();
+                break;
+            }
+            p += size;
+        }
+    }
+    m_block.reset();
+    if (inParts)
+        readParts(chunk, universe, key, bits);
+}
+
+void Reader::readParts(qint64 chunk, std::uint32_t universe, std::string_view key,
+                       std::uint64_t* bits) {
+    m_parts.bind(1, chunk).bind(2, key);
+    while (m_parts.step()) {
+        if (!readPart(
+                m_parts.blob(0), universe,
+                [bits](const unsigned char* p, std::size_t n, std::uint32_t span,
+                       std::uint32_t lo) { return Postings::decodeBits(p, n, span, lo, bits); }))
+            Sql::corrupt();
+    }
+    m_parts.reset();
+}
+
+// ---- ChunkScan ----------------------------------------------------------------------------
+
+ChunkScan::ChunkScan(sqlite3* db, qint64 chunk, std::uint32_t universe)
+    : m_blocks(db,
+               "SELECT \"data\" FROM \"quickfind_block\" WHERE \"chunk\" = ? ORDER BY \"first\"",
+               "读取")
+    , m_parts(db,
+              "SELECT \"key\", \"data\" FROM \"quickfind_part\" WHERE \"chunk\" = ? "
+              "ORDER BY \"key\", \"part\"",
+              "读取")
+    , m_universe(universe) {
+    m_blocks.bind(1, chunk);
+    m_parts.bind(1, chunk);
+    m_partsLeft = m_parts.step();
+}
+
+bool ChunkScan::next(std::string& key, std::vector<std::uint32_t>& ranks) {
+    ranks.clear();
+    while (m_p == m_end) {
+        if (!m_blocks.step())
+            return false;
+        m_data.assign(m_blocks.blob(0));
+        m_p = reinterpret_cast<const unsigned char*>(m_data.data());
+        m_end = m_p + m_data.size();
+        m_key.clear();
+    }
+    std::uint64_t size = 0;
+    if (!readEntry(m_p, m_end, m_key, size))
+        Sql::corrupt();
+    key = m_key;
+    if (size > 0) {
+        if (!Postings::decode(m_p, size, m_universe, ranks))
+            Sql::corrupt();
+        m_p += size;
+        return true;
+    }
+    // Parts come in the same key order as the blocks.
+    while (m_partsLeft && m_parts.blob(0) < std::string_view(m_key))
+        m_partsLeft = m_parts.step();
+    while (m_partsLeft && m_parts.blob(0) == std::string_view(m_key)) {
+        if (!readPart(m_parts.blob(1), m_universe,
+                      [&ranks](const unsigned char* p, std::size_t n, std::uint32_t span,
+                               std::uint32_t lo) {
+                          const std::size_t before = ranks.size();
+                          if (!Postings::decode(p, n, span, ranks))
+                              return false;
+                          for (std::size_t i = before; i < ranks.size(); ++i)
+                              ranks[i] += lo;
+                          return true;
+                      }))
+            Sql::corrupt();
+        m_partsLeft = m_parts.step();
+    }
+    return true;
+}
+
+// ---- Cards --------------------------------------------------------------------------------
+
+CardReader::CardReader(sqlite3* db)
+    : m_stmt(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" WHERE \"ID\" = ?").c_str(),
+             "读取") {}
+
+bool CardReader::read(qint64 id, CardText& text) {
+    m_stmt.bind(1, id);
+    const bool found = m_stmt.step();
+    if (found)
+        text.assign(rowColumns(m_stmt, 1));
+    m_stmt.reset();
+    return found;
+}
+
+std::vector<qint64> dirtyIds(sqlite3* db) {
+    std::vector<qint64> ids;
+    Sql::Stmt s(db, "SELECT \"ID\" FROM \"quickfind_dirty\" ORDER BY \"ID\"", "读取");
+    while (s.step())
+        ids.push_back(s.int64(0));
+    return ids;
+}
+
+} // namespace QuickFind::Store

@@ -1,0 +1,640 @@
+// Quick find: the matching rule (names and companies by pinyin and initials, folded text,
+// phone digits), and the index in the file agreeing with it through building, changes,
+// repairs and cancelling.
+#include "testsupport.h"
+
+#include "../bench/cards.h"
+#include "data/dberror.h"
+#include "data/fieldmap.h"
+#include "quickfind/cardtext.h"
+#include "quickfind/postings.h"
+#include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace TestSupport;
+
+namespace {
+
+/// A connection set up as the program's own: defensive, untrusted schema.
+class Db {
+public:
+    explicit Db(const QString& file) {
+        if (sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) !=
+            SQLITE_OK)
+            qFatal("cannot open %s", qPrintable(file));
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        exec("PRAGMA trusted_schema=OFF");
+    }
+    ~Db() { sqlite3_close(m_db); }
+    operator sqlite3*() const { return m_db; }
+
+    void exec(const QString& sql) {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK)
+            qFatal("%s: %s", qPrintable(sql), error);
+    }
+
+    /// Inserts a card (at `id` when given) and returns its ID.
+    qint64 insert(const Card& card, qint64 id = 0) {
+        QString sql = QStringLiteral("INSERT INTO zl (\"ID\"");
+        QString marks = QStringLiteral("?");
+        for (const FieldMapEntry& e : kFieldMap) {
+            sql += QStringLiteral(", \"%1\"").arg(QString::fromUtf8(e.column));
+            marks += QStringLiteral(", ?");
+        }
+        sql += QStringLiteral(") VALUES (") + marks + QLatin1Char(')');
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr);
+        if (id)
+            sqlite3_bind_int64(st, 1, id);
+        for (int i = 0; i < 24; ++i) {
+            const QByteArray v = card.values[std::size_t(i)].toUtf8();
+            sqlite3_bind_text(st, i + 2, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+        }
+        if (sqlite3_step(st) != SQLITE_DONE)
+            qFatal("insert: %s", sqlite3_errmsg(m_db));
+        sqlite3_finalize(st);
+        return sqlite3_last_insert_rowid(m_db);
+    }
+
+    QList<QPair<qint64, Card>> cards() const {
+        QList<QPair<qint64, Card>> all;
+        sqlite3_stmt* st = nullptr;
+        QString sql = QStringLiteral("SELECT \"ID\"");
+        for (const FieldMapEntry& e : kFieldMap)
+            sql += QStringLiteral(", \"%1\"").arg(QString::fromUtf8(e.column));
+        sqlite3_prepare_v2(m_db, (sql + QStringLiteral(" FROM zl ORDER BY \"ID\"")).toUtf8(), -1,
+                           &st, nullptr);
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            Card c;
+            for (int i = 0; i < 24; ++i)
+                c.values[std::size_t(i)] =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i + 1)),
+                                      sqlite3_column_bytes(st, i + 1));
+            all.append({sqlite3_column_int64(st, 0), c});
+        }
+        sqlite3_finalize(st);
+        return all;
+    }
+
+    QString text(const QString& sql) const {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr);
+        QString t;
+        if (sqlite3_step(st) == SQLITE_ROW)
+            t = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        return t;
+    }
+
+    qint64 count(const QString& sql) const {
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr);
+        const qint64 n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+        sqlite3_finalize(st);
+        return n;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+Card card(const QString& name, const QString& company = QString(),
+          const QStringList& more = QStringList()) {
+    Card c;
+    c.setValue(QStringLiteral("姓名"), name);
+    c.setValue(QStringLiteral("单位"), company);
+    for (int i = 0; i + 1 < more.size(); i += 2)
+        c.setValue(more.at(i), more.at(i + 1));
+    return c;
+}
+
+Card generated(Bench::CardGenerator& gen) {
+    const auto& values = gen.next();
+    Card c;
+    for (int i = 0; i < Bench::kCardFields; ++i)
+        c.setValue(QString::fromUtf8(Bench::cardColumns()[std::size_t(i)]),
+                   QString::fromStdString(values[std::size_t(i)]));
+    return c;
+}
+
+/// The IDs the plain matcher finds, card by card.
+QVector<qint64> expected(const Db& db, const QString& text) {
+    QVector<qint64> ids;
+    for (const auto& [id, c] : db.cards()) {
+        if (QuickFind::matches(c, text))
+            ids << id;
+    }
+    return ids;
+}
+
+/// Cards with IDs spread over several chunks of the index, a negative one among them.
+void fillSpread(Db& db, int count) {
+    Bench::CardGenerator gen(7);
+    db.exec(QStringLiteral("BEGIN"));
+    db.insert(generated(gen), -5);
+    db.insert(generated(gen), qint64(1) << 40);
+    qint64 id = 1;
+    for (int i = 0; i < count; ++i) {
+        id += 1 + (i % 7 == 0 ? 400 : 0);
+        db.insert(generated(gen), id);
+    }
+    db.exec(QStringLiteral("COMMIT"));
+}
+
+/// Words people type, taken from the cards themselves: pieces of columns, starts of
+/// spellings, phone digits; and a few pairs of them.
+QStringList sampleWords(const Db& db, int count) {
+    QRandomGenerator rng(12345);
+    const auto all = db.cards();
+    QStringList words;
+    for (int i = 0; i < count; ++i) {
+        const Card& c = all.at(int(rng.bounded(all.size()))).second;
+        switch (rng.bounded(4)) {
+        case 0: { // a piece of any column
+            const QString v = c.values[std::size_t(rng.bounded(24))].simplified();
+            if (v.isEmpty())
+                continue;
+            const int len = 1 + int(rng.bounded(7));
+            const int at = int(rng.bounded(qMax(1, int(v.size()) - len + 1)));
+            words << v.mid(at, len).split(QLatin1Char(' ')).first();
+            break;
+        }
+        case 1: { // the start of a spelling of the name or company
+            const QuickFind::Spellings s = rng.bounded(2)
+                                               ? QuickFind::nameSpellings(c.values[0])
+                                               : QuickFind::companySpellings(c.values[1]);
+            const QStringList& list = rng.bounded(2) ? s.pinyin : s.initials;
+            if (list.isEmpty())
+                continue;
+            const QString p = list.at(int(rng.bounded(list.size())));
+            words << p.left(1 + int(rng.bounded(qMax(1, int(p.size())))));
+            break;
+        }
+        case 2: { // phone digits
+            const QStringList d = QuickFind::phoneDigits(c.value(QStringLiteral("手机")));
+            if (d.isEmpty())
+                continue;
+            const int len = 1 + int(rng.bounded(9));
+            words << d.first().mid(int(rng.bounded(qMax(1, int(d.first().size()) - len))), len);
+            break;
+        }
+        default: // a pair of words from before
+            if (words.size() >= 2)
+                words << words.at(int(rng.bounded(words.size()))) + QLatin1Char(' ') +
+                             words.at(int(rng.bounded(words.size())));
+        }
+    }
+    words << QStringLiteral("张") << QStringLiteral("zs") << QStringLiteral("138")
+          << QStringLiteral("科技") << QStringLiteral("信息技术") << QStringLiteral("有限公司")
+          << QStringLiteral("股份有限公司") << QStringLiteral("zhangwei")
+          << QStringLiteral("beijing") << QStringLiteral("hangzhoushi") << QStringLiteral("@qq.com")
+          << QStringLiteral("13812345") << QStringLiteral("张 北京 138") << QStringLiteral("zzzz");
+    return words;
+}
+
+void checkAgainstMatcher(const Db& db, const QStringList& words) {
+    // The cards as the matcher sees them, once for all the words.
+    QVector<qint64> ids;
+    std::vector<QuickFind::CardText> texts;
+    for (const auto& [id, c] : db.cards()) {
+        ids << id;
+        texts.emplace_back();
+        texts.back().assign(c);
+    }
+    for (const QString& w : words) {
+        const QVector<qint64> found = QuickFind::find(db, w);
+        QVector<qint64> want;
+        const std::vector<std::string> split = QuickFind::wordsOf(w);
+        for (int i = 0; i < ids.size(); ++i) {
+            if (std::all_of(split.begin(), split.end(), [&](const std::string& word) {
+                    return texts[std::size_t(i)].matches(word);
+                }))
+                want << ids.at(i);
+        }
+        if (found != want)
+            qWarning("\"%s\": found %lld, expected %lld", qPrintable(w), qint64(found.size()),
+                     qint64(want.size()));
+        QCOMPARE(found, want);
+    }
+}
+
+QStringList tables(const Db& db) {
+    QStringList sql;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT sql FROM sqlite_master WHERE name LIKE 'quickfind%' AND type = "
+                       "'table' ORDER BY rowid",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+        sql << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+    return sql;
+}
+
+} // namespace
+
+class TestQuickFind : public QObject {
+    Q_OBJECT
+
+private slots:
+    void foldedText() {
+        QCOMPARE(QuickFind::normalized(QStringLiteral("ＡＢＣ")), QStringLiteral("abc"));
+        QCOMPARE(QuickFind::normalized(QStringLiteral("Ａｂｃ１２３")), QStringLiteral("abc123"));
+        QCOMPARE(QuickFind::normalized(QStringLiteral("Hello 张三")), QStringLiteral("hello 张三"));
+        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QStringLiteral("ＡＢＣ公司")),
+                                   QStringLiteral("abc")));
+        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QStringLiteral("abc公司")),
+                                   QStringLiteral("ＡＢＣ")));
+        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QString(),
+                                        {QStringLiteral("E-mail"), QStringLiteral("Li@QQ.com")}),
+                                   QStringLiteral("li@qq")));
+        QVERIFY(!QuickFind::matches(card(QStringLiteral("李")), QStringLiteral("abc")));
+    }
+
+    void phoneDigits() {
+        const QStringList mobile{QStringLiteral("13812345678")};
+        QCOMPARE(QuickFind::phoneDigits(QStringLiteral("138 1234 5678")), mobile);
+        QCOMPARE(QuickFind::phoneDigits(QStringLiteral("+86-138-1234-5678")), mobile);
+        QCOMPARE(QuickFind::phoneDigits(QStringLiteral("(+86) 138 1234-5678")), mobile);
+        QCOMPARE(QuickFind::phoneDigits(QStringLiteral("１３８－１２３４－５６７８")), mobile);
+        QCOMPARE(QuickFind::phoneDigits(QStringLiteral("(010)6234-5678 转 8001")),
+                 (QStringList{QStringLiteral("01062345678"), QStringLiteral("8001")}));
+        QVERIFY(QuickFind::phoneDigits(QStringLiteral("无")).isEmpty());
+
+        // Five ways of writing one number, each in another phone column.
+        const QStringList ways = {
+            QStringLiteral("138 1234 5678"), QStringLiteral("+86-138-1234-5678"),
+            QStringLiteral("(138)1234-5678"), QStringLiteral("+86 138 1234 5678"),
+            QStringLiteral("１３８１２３４５６７８")};
+        const QStringList columns = {QStringLiteral("手机"), QStringLiteral("工作电话"),
+                                     QStringLiteral("家庭电话"), QStringLiteral("传真"),
+                                     QStringLiteral("分机")};
+        for (const QString& column : columns) {
+            for (const QString& way : ways) {
+                const Card c = card(QStringLiteral("王五"), QString(), {column, way});
+                QVERIFY2(QuickFind::matches(c, QStringLiteral("13812345678")), qPrintable(way));
+                QVERIFY2(QuickFind::matches(c, QStringLiteral("12345")), qPrintable(way));
+                QVERIFY2(!QuickFind::matches(c, QStringLiteral("8613812345678")), qPrintable(way));
+            }
+        }
+        // Digits of other columns are text only: no blanks are dropped there.
+        const Card qq = card(QStringLiteral("王五"), QString(),
+                             {QStringLiteral("OICQ"), QStringLiteral("1234 5678")});
+        QVERIFY(QuickFind::matches(qq, QStringLiteral("1234")));
+        QVERIFY(!QuickFind::matches(qq, QStringLiteral("12345678")));
+    }
+
+    void namesByPinyinAndInitials() {
+        const Card zsf = card(QStringLiteral("张三丰"));
+        for (const char* w :
+             {"zhangsanfeng", "zhangsan", "zhangs", "zha", "z", "sanfeng", "sanf", "feng", "zs",
+              "zsf", "sf", "f", "ZhangSan", "ＺＳ", "zhang san", "san zhang", "张三", "三丰"})
+            QVERIFY2(QuickFind::matches(zsf, QString::fromUtf8(w)), w);
+        for (const char* w : {"zsx", "fengzhang", "anfeng", "zhangsanfengx", "hang", "sz", "zf"})
+            QVERIFY2(!QuickFind::matches(zsf, QString::fromUtf8(w)), w);
+        QVERIFY(QuickFind::matches(card(QStringLiteral("张三")), QStringLiteral("zhang san")));
+        QVERIFY(!QuickFind::matches(card(QStringLiteral("张伟")), QStringLiteral("zhang san")));
+    }
+
+    void commonNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pinyin");
+        QTest::addColumn<QString>("initials");
+        const char* const names[][3] = {
+            {"王伟", "wangwei", "ww"},         {"李娜", "lina", "ln"},
+            {"张敏", "zhangmin", "zm"},        {"刘洋", "liuyang", "ly"},
+            {"陈静", "chenjing", "cj"},        {"杨秀英", "yangxiuying", "yxy"},
+            {"赵磊", "zhaolei", "zl"},         {"黄丽", "huangli", "hl"},
+            {"周杰", "zhoujie", "zj"},         {"吴强", "wuqiang", "wq"},
+            {"徐军", "xujun", "xj"},           {"孙丽华", "sunlihua", "slh"},
+            {"马超", "machao", "mc"},          {"胡建国", "hujianguo", "hjg"},
+            {"郭芳", "guofang", "gf"},         {"何勇", "heyong", "hy"},
+            {"林小红", "linxiaohong", "lxh"},  {"罗平", "luoping", "lp"},
+            {"郑志明", "zhengzhiming", "zzm"}, {"欧阳娜娜", "ouyangnana", "oynn"},
+            {"吕芳", "lvfang", "lf"},          {"司马光", "simaguang", "smg"},
+        };
+        for (const auto& n : names)
+            QTest::newRow(n[0]) << QString::fromUtf8(n[0]) << QString::fromUtf8(n[1])
+                                << QString::fromUtf8(n[2]);
+    }
+    void commonNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, pinyin);
+        QFETCH(QString, initials);
+        const Card c = card(name);
+        for (int len = 1; len <= pinyin.size(); ++len)
+            QVERIFY2(QuickFind::matches(c, pinyin.left(len)), qPrintable(pinyin.left(len)));
+        for (int len = 1; len <= initials.size(); ++len)
+            QVERIFY2(QuickFind::matches(c, initials.left(len)), qPrintable(initials.left(len)));
+        QVERIFY(QuickFind::nameSpellings(name).initials.contains(initials));
+    }
+
+    void surnameReadings_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("spellings"); // each must match
+        const auto row = [](const char* name, std::initializer_list<const char*> words) {
+            QStringList list;
+            for (const char* w : words)
+                list << QString::fromUtf8(w);
+            QTest::newRow(name) << QString::fromUtf8(name) << list;
+        };
+        row("单田芳", {"shantianfang", "dantianfang", "stf", "dtf", "tianfang"});
+        row("曾国藩", {"zengguofan", "cengguofan", "zgf", "cgf"});
+        row("区志强", {"ouzhiqiang", "quzhiqiang", "ozq", "qzq"});
+        row("解缙", {"xiejin", "jiejin", "xj", "jj"});
+        row("仇英", {"qiuying", "chouying", "qy", "cy"});
+        row("查良镛", {"zhaliangyong", "chaliangyong", "zly", "cly"});
+        row("朴树", {"piaoshu", "pushu", "ps"});
+        row("覃晓", {"qinxiao", "tanxiao", "qx", "tx"});
+        row("尉迟恭", {"yuchigong", "weichigong", "ycg", "wcg", "chigong"});
+        row("吕布", {"lvbu", "lubu", "lb"});
+    }
+    void surnameReadings() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, spellings);
+        const Card c = card(name);
+        for (const QString& w : spellings)
+            QVERIFY2(QuickFind::matches(c, w), qPrintable(w));
+        // Surname readings belong to the surname only.
+        QVERIFY(!QuickFind::matches(card(QStringLiteral("王单")), QStringLiteral("wangshan")));
+        QVERIFY(QuickFind::matches(card(QStringLiteral("王单")), QStringLiteral("wangdan")));
+    }
+
+    void companies() {
+        const Card c = card(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"));
+        for (const char* w : {"bjkj", "bjk", "bjmm", "beijing", "keji", "kj", "kjy", "mmkj",
+                              "moumou", "bj", "北京", "科技", "bjkjyxgs"})
+            QVERIFY2(QuickFind::matches(c, QString::fromUtf8(w)), w);
+        // Words every company has are no start of their own; skipping needs a word left out.
+        for (const char* w : {"youxian", "gongsi", "yxgs", "bjmk", "jingmou"})
+            QVERIFY2(!QuickFind::matches(c, QString::fromUtf8(w)), w);
+        // "北京市" kept together by the dictionary still gives the city's initials alone.
+        QVERIFY(QuickFind::matches(
+            card(QStringLiteral("张三"), QStringLiteral("北京市华信科技有限公司")),
+            QStringLiteral("bjkj")));
+        QVERIFY(QuickFind::matches(card(QStringLiteral("张三"), QStringLiteral("重庆长安汽车")),
+                                   QStringLiteral("chongqing")));
+    }
+
+    void severalWords() {
+        const Card c = card(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"),
+                            {QStringLiteral("手机"), QStringLiteral("138 1234 5678")});
+        QVERIFY(QuickFind::matches(c, QStringLiteral("张 北京")));
+        QVERIFY(QuickFind::matches(c, QStringLiteral("  zs   kj 5678 ")));
+        QVERIFY(QuickFind::matches(c, QStringLiteral("张　北京"))); // ideographic blank
+        QVERIFY(!QuickFind::matches(c, QStringLiteral("张 上海")));
+        QVERIFY(QuickFind::matches(c, QStringLiteral("   "))); // no word: every card
+    }
+
+    void postingsRoundTrip() {
+        QRandomGenerator rng(99);
+        for (const std::uint32_t universe : {1u, 7u, 64u, 1000u, 65536u}) {
+            for (const double density : {0.0, 0.001, 0.05, 0.4, 0.8, 0.999, 1.0}) {
+                std::vector<std::uint32_t> values;
+                for (std::uint32_t v = 0; v < universe; ++v) {
+                    if (rng.generateDouble() < density)
+                        values.push_back(v);
+                }
+                std::string packed;
+                QuickFind::Postings::encode(values.data(), values.size(), universe, packed);
+                std::vector<std::uint32_t> back;
+                QVERIFY(QuickFind::Postings::decode(
+                    reinterpret_cast<const unsigned char*>(packed.data()), packed.size(), universe,
+                    back));
+                QCOMPARE(back, values);
+                // Dense sets cost no more than a bit a card, sparse ones little more than their
+                // gaps.
+                QVERIFY(packed.size() <= universe / 8 + 16);
+            }
+        }
+        // Malformed input is refused, not read past its end.
+        const unsigned char bad[] = {0x05, 0xFF};
+        std::vector<std::uint32_t> out;
+        QVERIFY(!QuickFind::Postings::decode(bad, sizeof bad, 100, out));
+    }
+
+    void indexAgreesWithMatcher() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 3000);
+        QVERIFY(!QuickFind::isBuilt(db));
+        const QStringList words = sampleWords(db, 300);
+        // Before the index exists, find reads every card.
+        checkAgainstMatcher(db, words.mid(0, 20));
+        QVERIFY(QuickFind::build(db));
+        QVERIFY(QuickFind::isBuilt(db));
+        checkAgainstMatcher(db, words);
+        QCOMPARE(qint64(QuickFind::find(db, QString()).size()),
+                 db.count(QStringLiteral("SELECT count(*) FROM zl")));
+    }
+
+    void unusualText() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        QVERIFY(QuickFind::build(db)); // no cards yet
+        QVERIFY(QuickFind::find(db, QStringLiteral("张")).isEmpty());
+
+        // A note long enough for thousands of keys, characters beyond the common blocks
+        // (𠀀𠀁 are ideographs of a later block, 😀 is no letter), accents, full-width marks.
+        QString note;
+        for (int i = 0; i < 400; ++i)
+            note += QStringLiteral("第%1次拜访，谈了合作方案；").arg(i * 7919 % 10007);
+        const QStringList more = {
+            QStringLiteral("备注"),   note + QStringLiteral("𠀀𠀁𠀂𠀃𠀄"),
+            QStringLiteral("MSN"),    QStringLiteral("😀smile😀"),
+            QStringLiteral("E-mail"), QStringLiteral("José.Müller@Example.ＣＯＭ")};
+        db.exec(QStringLiteral("BEGIN"));
+        const qint64 id =
+            db.insert(card(QStringLiteral("José"), QStringLiteral("Café Ünïcode"), more));
+        Bench::CardGenerator gen(5);
+        for (int i = 0; i < 300; ++i)
+            db.insert(generated(gen));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::build(db));
+        const QStringList words = {QStringLiteral("第7919次"),    QStringLiteral("第0次拜访"),
+                                   QStringLiteral("𠀁𠀂"),        QStringLiteral("𠀀𠀁𠀂𠀃𠀄"),
+                                   QStringLiteral("😀s"),          QStringLiteral("josé.müller"),
+                                   QStringLiteral("example.com"), QStringLiteral("josé"),
+                                   QStringLiteral("café ü"),      QStringLiteral("合作方案；第")};
+        for (const QString& w : words)
+            QVERIFY2(QuickFind::find(db, w).contains(id), qPrintable(w));
+        // Accents are kept: "cafe" is not "café".
+        QVERIFY(!QuickFind::find(db, QStringLiteral("cafe")).contains(id));
+        checkAgainstMatcher(db, words + sampleWords(db, 40) + QStringList{QStringLiteral("cafe")});
+    }
+
+    void changesKeepTheIndexRight() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 2000);
+        QVERIFY(QuickFind::build(db));
+        const QStringList words = sampleWords(db, 80);
+
+        // Add, change and delete through the index, in the writer's transaction.
+        db.exec(QStringLiteral("BEGIN"));
+        const Card added = card(QStringLiteral("单田芳"), QStringLiteral("北京某某科技有限公司"),
+                                {QStringLiteral("手机"), QStringLiteral("+86 139 0000 1111")});
+        const qint64 id = db.insert(added);
+        QuickFind::updateCard(db, id, added);
+        db.exec(QStringLiteral("COMMIT"));
+        QCOMPARE(QuickFind::find(db, QStringLiteral("shantianfang")), QVector<qint64>{id});
+        QVERIFY(QuickFind::find(db, QStringLiteral("13900001111")).contains(id));
+
+        // Changed before the write to zl: the index takes the card as given.
+        const Card changed = card(QStringLiteral("曾国藩"), QStringLiteral("湘军"));
+        db.exec(QStringLiteral("BEGIN"));
+        QuickFind::updateCard(db, id, changed);
+        db.exec(
+            QStringLiteral("UPDATE zl SET \"姓名\" = '曾国藩', \"单位\" = '湘军', \"手机\" = '' "
+                           "WHERE \"ID\" = %1")
+                .arg(id));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::find(db, QStringLiteral("shantianfang")).isEmpty());
+        QCOMPARE(QuickFind::find(db, QStringLiteral("zgf xiangjun")), QVector<qint64>{id});
+
+        const qint64 victim = db.cards().at(100).first;
+        db.exec(QStringLiteral("BEGIN"));
+        db.exec(QStringLiteral("DELETE FROM zl WHERE \"ID\" = %1").arg(victim));
+        QuickFind::removeCard(db, victim);
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(!QuickFind::find(db, QString()).contains(victim));
+        checkAgainstMatcher(db, words);
+        QVERIFY(db.count(QStringLiteral("SELECT count(*) FROM quickfind_dirty")) > 0);
+
+        // Enough changes fold into the chunks they belong to; the list of changes empties.
+        Bench::CardGenerator gen(3);
+        db.exec(QStringLiteral("BEGIN"));
+        const auto existing = db.cards();
+        for (int i = 0; i < 300; ++i) { // changes spread over every chunk
+            const qint64 target = existing.at(i * 6).first;
+            const Card c = generated(gen);
+            QStringList sets;
+            for (int f = 0; f < 24; ++f)
+                sets << QStringLiteral("\"%1\" = '%2'")
+                            .arg(QString::fromUtf8(kFieldMap[std::size_t(f)].column),
+                                 c.values[std::size_t(f)]);
+            db.exec(QStringLiteral("UPDATE zl SET %1 WHERE \"ID\" = %2")
+                        .arg(sets.join(", "))
+                        .arg(target));
+            QuickFind::updateCard(db, target, c);
+        }
+        for (int i = 0; i < 300; ++i) {
+            const Card c = generated(gen);
+            QuickFind::updateCard(db, db.insert(c), c);
+        }
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(db.count(QStringLiteral("SELECT count(*) FROM quickfind_dirty")) < 512);
+        checkAgainstMatcher(db, words);
+        checkAgainstMatcher(db, sampleWords(db, 60));
+    }
+
+    void staleIndexIsRepaired() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 1500);
+        QVERIFY(QuickFind::build(db));
+        QVERIFY(!QuickFind::repair(db)); // nothing to do
+
+        // Another program adds and deletes cards, knowing nothing of the index.
+        Bench::CardGenerator gen(11);
+        db.exec(QStringLiteral("BEGIN"));
+        for (int i = 0; i < 40; ++i)
+            db.insert(generated(gen));
+        db.insert(card(QStringLiteral("覃晓"), QStringLiteral("外来公司")));
+        db.exec(QStringLiteral("DELETE FROM zl WHERE \"ID\" IN (SELECT \"ID\" FROM zl "
+                               "ORDER BY \"ID\" LIMIT 30 OFFSET 200)"));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::find(db, QStringLiteral("qinxiao")).isEmpty()); // stale
+
+        QVERIFY(QuickFind::repair(db));
+        QCOMPARE(QuickFind::find(db, QStringLiteral("qinxiao")).size(), 1);
+        checkAgainstMatcher(db, sampleWords(db, 80));
+        QVERIFY(!QuickFind::repair(db));
+
+        // Most cards replaced behind its back: built again.
+        db.exec(QStringLiteral("DELETE FROM zl WHERE \"ID\" % 2 = 0"));
+        QVERIFY(QuickFind::repair(db));
+        QCOMPARE(db.count(QStringLiteral("SELECT count(*) FROM quickfind_dirty")), 0);
+        checkAgainstMatcher(db, sampleWords(db, 40));
+    }
+
+    void olderFileGetsItsTables() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 300);
+        const QString before =
+            db.text(QStringLiteral("SELECT group_concat(sql, ';') FROM sqlite_master"));
+        QVERIFY(tables(db).isEmpty());
+        QVERIFY(!QuickFind::isBuilt(db));
+        qint64 lastDone = -1, total = -1;
+        QVERIFY(QuickFind::build(db, [&](qint64 done, qint64 all) {
+            lastDone = done;
+            total = all;
+            return true;
+        }));
+        QCOMPARE(total, db.count(QStringLiteral("SELECT count(*) FROM zl")));
+        QCOMPARE(lastDone, total);
+        QCOMPARE(tables(db), QuickFind::schemaStatements());
+        // Nothing else of ours in the file, no automatic index either.
+        QCOMPARE(db.count(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name LIKE "
+                                         "'%quickfind%'")),
+                 qint64(QuickFind::schemaStatements().size()));
+        QCOMPARE(db.text(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        // zl, yh and everything else of the file are as they were.
+        QVERIFY(db.text(QStringLiteral("SELECT group_concat(sql, ';') FROM sqlite_master"))
+                    .startsWith(before));
+    }
+
+    void cancelledBuildLeavesNothing() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 2500);
+        QVERIFY(!QuickFind::build(db, [](qint64 done, qint64) { return done < 2000; }));
+        QVERIFY(!QuickFind::isBuilt(db));
+        QVERIFY(tables(db).isEmpty());
+        // An index from before stays when building again is cancelled.
+        QVERIFY(QuickFind::build(db));
+        QVERIFY(!QuickFind::build(db, [](qint64 done, qint64) { return done == 0; }));
+        QVERIFY(QuickFind::isBuilt(db));
+        QCOMPARE(QuickFind::find(db, QStringLiteral("张")), expected(db, QStringLiteral("张")));
+    }
+
+    void changesBeforeBuildingAreHarmless() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        const Card c = card(QStringLiteral("张三"));
+        QuickFind::updateCard(db, db.insert(c), c);
+        QuickFind::removeCard(db, 99);
+        QVERIFY(tables(db).isEmpty());
+        QCOMPARE(QuickFind::find(db, QStringLiteral("zs")).size(), 1);
+    }
+
+    void damagedIndexSaysSo() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 200);
+        QVERIFY(QuickFind::build(db));
+        db.exec(QStringLiteral("UPDATE quickfind_block SET data = x'0102'"));
+        bool thrown = false;
+        try {
+            QuickFind::find(db, QStringLiteral("张"));
+        } catch (const EDatabaseError& e) {
+            thrown = e.message().contains(QStringLiteral("损坏"));
+        }
+        QVERIFY(thrown);
+        QVERIFY(QuickFind::build(db)); // and building again mends it
+        QCOMPARE(QuickFind::find(db, QStringLiteral("张")), expected(db, QStringLiteral("张")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuickFind)
+#include "tst_quickfind.moc"
