@@ -1,6 +1,7 @@
 #include "adoquery.h"
 
 #include "adoconnection.h"
+#include "cardindex.h"
 #include "dberror.h"
 #include "rowcache.h"
 #include "sqlite.h"
@@ -387,15 +388,20 @@ void TADOQuery::writePending() {
             sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) +
                    QStringLiteral(") VALUES (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
         }
-        Sqlite::Statement st;
-        int rc = st.prepare(handle, sql.toUtf8());
-        for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
-            rc = st.bind(i + 1, values.at(i));
-        if (rc == SQLITE_OK)
-            rc = st.step();
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
-        id = sqlite3_last_insert_rowid(handle);
+        // The card and what the quick find knows of it are stored together or not at all.
+        inTransaction(handle, [&] {
+            Sqlite::Statement st;
+            int rc = st.prepare(handle, sql.toUtf8());
+            for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+                rc = st.bind(i + 1, values.at(i));
+            if (rc == SQLITE_OK)
+                rc = st.step();
+            if (rc != SQLITE_DONE)
+                failSql(handle, rc);
+            id = sqlite3_last_insert_rowid(handle);
+            if (CardIndex::isCardTable(m_table))
+                CardIndex::cardWritten(handle, id);
+        });
         m_ids[m_current] = id;
     } else if (!names.isEmpty()) {
         QStringList sets;
@@ -414,12 +420,15 @@ void TADOQuery::writePending() {
                 rc = st.step();
             if (rc != SQLITE_DONE)
                 failSql(handle, rc);
-            return sqlite3_changes(handle) > 0;
+            const bool done = sqlite3_changes(handle) > 0;
+            if (done && CardIndex::isCardTable(m_table))
+                CardIndex::cardWritten(handle, id);
+            return done;
         };
         bool updated = false;
         QString changed;
         if (m_expected.isEmpty()) {
-            updated = update();
+            inTransaction(handle, [&] { updated = update(); });
         } else {
             // Optimistic locking: written only over the values that were loaded.
             bool gone = false;
@@ -532,6 +541,8 @@ bool TADOQuery::Delete() {
             rc = st.step();
         if (rc != SQLITE_DONE)
             failSql(handle, rc);
+        if (CardIndex::isCardTable(m_table))
+            CardIndex::cardDeleted(handle, id);
     });
     if (!changed.isEmpty()) {
         refreshRow(row);

@@ -1,5 +1,6 @@
 #include "cardstore.h"
 
+#include "cardindex.h"
 #include "dberror.h"
 #include "sqlite.h"
 
@@ -79,6 +80,7 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
             fail(db, rc, file);
         insert.reset();
         ids.append(sqlite3_last_insert_rowid(db));
+        CardIndex::cardWritten(db, ids.last(), card);
         if (progress && !progress(ids.size()))
             return {};
         card = Card();

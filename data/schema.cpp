@@ -6,6 +6,8 @@
 #include "password.h"
 #include "sqlite.h"
 
+#include "quickfind/quickfind.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -171,10 +173,8 @@ QStringList createStatements() {
 }
 
 QStringList optionalStatements() {
-    QStringList statements;
-    // The quick-find side tables (and anything else a later version adds to existing
-    // databases) go here, from the function that makes them.
-    return statements;
+    // What later versions add to existing databases, from the code that makes it.
+    return QuickFind::schemaStatements();
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {

@@ -1,0 +1,43 @@
+#include "cardindex.h"
+
+#include "card.h"
+#include "dberror.h"
+#include "sqlite.h"
+
+#include "quickfind/quickfind.h"
+
+namespace CardIndex {
+
+bool isCardTable(const QString& table) {
+    return table.compare(QLatin1String("zl"), Qt::CaseInsensitive) == 0;
+}
+
+void cardWritten(sqlite3* db, qint64 id) {
+    Sqlite::Statement st;
+    int rc = st.prepare(db, "SELECT * FROM \"zl\" WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc == SQLITE_OK)
+        rc = st.step();
+    if (rc == SQLITE_DONE)
+        return; // nothing to index: the write left no such card
+    if (rc != SQLITE_ROW)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+    Card card;
+    for (int c = 0; c < st.columnCount(); ++c) {
+        const int field = Card::indexOf(st.columnName(c));
+        if (field >= 0)
+            card.values[field] = st.text(c).toString();
+    }
+    cardWritten(db, id, card);
+}
+
+void cardWritten(sqlite3* db, qint64 id, const Card& card) {
+    QuickFind::updateCard(db, id, card);
+}
+
+void cardDeleted(sqlite3* db, qint64 id) {
+    QuickFind::removeCard(db, id);
+}
+
+} // namespace CardIndex
