@@ -759,8 +759,8 @@ int run(int& argc, char** argv, const Options& options) {
         freshList);
     checkNoBox("PageDown");
     expect(listed < 2 || rowsPerPage > 0, "PageDown: the current row did not move");
-    const std::vector<double> tCtrlEnd =
-        measure("ctrlEnd", runs, [&] { key(Qt::Key_End, Qt::ControlModifier); }, freshList);
+    const std::vector<double> tCtrlEnd = measure(
+        "ctrlEnd", runs, [&] { key(Qt::Key_End, Qt::ControlModifier); }, freshList);
     checkNoBox("Ctrl+End");
     expect(list->RecNo() == listed - 1, "Ctrl+End: not on the last row");
 
@@ -937,12 +937,13 @@ int run(int& argc, char** argv, const Options& options) {
         {"4 delete a card", median(tDelete), NAN, "< 50 ms", underMs(median(tDelete), 50)});
     rows.push_back({"4 delete the first row", median(tDeleteFirst), NAN, "< 50 ms",
                     underMs(median(tDeleteFirst), 50)});
-    rows.push_back({"5 peak RSS (MB)", peakKb / 1024.0, NAN, "< 150 MB", underMs(peakKb / 1024.0, 150)});
+    rows.push_back(
+        {"5 peak RSS (MB)", peakKb / 1024.0, NAN, "< 150 MB", underMs(peakKb / 1024.0, 150)});
     rows.push_back({"5 RSS after scrolling (MB)", scrolledKb / 1024.0, NAN, "< 150 MB",
                     underMs(scrolledKb / 1024.0, 150)});
     const double grownMb = (cyclesAfterKb - cyclesBeforeKb) / 1024.0;
-    rows.push_back({"5 RSS growth, 100 search/返回 (MB)", grownMb, NAN, "< 5 MB",
-                    underMs(grownMb, 5)});
+    rows.push_back(
+        {"5 RSS growth, 100 search/返回 (MB)", grownMb, NAN, "< 5 MB", underMs(grownMb, 5)});
     rows.push_back({"  shell: select * from zl", NAN, shell[kShellStar].median(), "(reference)",
                     std::nullopt});
 

@@ -68,7 +68,8 @@ public:
                 if (dialog)
                     login(dialog);
             });
-        } else if (!m_gridPainted && widget->objectName() == QLatin1String("qt_scrollarea_viewport")) {
+        } else if (!m_gridPainted &&
+                   widget->objectName() == QLatin1String("qt_scrollarea_viewport")) {
             auto* grid = qobject_cast<QAbstractItemView*>(widget->parent());
             if (grid && grid->objectName() == QLatin1String("DBGrid1") && grid->model() &&
                 grid->model()->rowCount() > 0) {

@@ -64,10 +64,11 @@ void TADOConnection::Open() {
         throw EDatabaseError(QStringLiteral("连接设置没有指明数据库文件。请重新安装本程序。\n"
                                             "(\"Data Source\" is empty)"));
     if (!Platform::fileExists(file))
-        throw EDatabaseError(QStringLiteral("找不到数据库文件：\n%1\n"
-                                            "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
-                                            "例如在终端里运行：\nmkvelmora \"%1\"")
-                                 .arg(native(file)));
+        throw EDatabaseError(
+            QStringLiteral("找不到数据库文件：\n%1\n"
+                           "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
+                           "例如在终端里运行：\nmkvelmora \"%1\"")
+                .arg(native(file)));
     checkHeader(file);
     openFile(file, settings.password);
 }
@@ -130,6 +131,11 @@ void TADOConnection::setConnected(bool connected) {
 
 sqlite3* TADOConnection::handle() const {
     return m_db.get();
+}
+
+void TADOConnection::finishReading() {
+    for (TADOQuery* dataset : qAsConst(m_datasets))
+        dataset->FetchAll();
 }
 
 void TADOConnection::attach(TADOQuery* dataset) {

@@ -2,6 +2,7 @@
 
 #include "adoconnection.h"
 #include "dberror.h"
+#include "idloader.h"
 #include "rowcache.h"
 #include "sqlite.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 // Rows are read this many at a time around the one asked for.
 const int kPageRows = 128;
+// Opening waits for this many identities: the first screens of a grid.
+const int kFirstRows = kPageRows;
 // Enough for several screens of a grid plus the rows the program itself touches.
 const int kCachedRows = 4096;
 // After a failed read views show blanks for this long instead of waiting on every cell.
@@ -65,6 +68,7 @@ TADOQuery::TADOQuery(const QString& name, QObject* parent)
 }
 
 TADOQuery::~TADOQuery() {
+    m_loader.reset();
     if (m_connection)
         m_connection->detach(this);
 }
@@ -98,7 +102,8 @@ void TADOQuery::failSql(sqlite3* handle, int rc) const {
 
 void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
-        fail(QStringLiteral("名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
+        fail(QStringLiteral(
+                 "名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
              QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
@@ -149,7 +154,8 @@ void TADOQuery::Open() {
     if (!statement.get())
         fail(QStringLiteral("查询语句是空的。"), QStringLiteral("The statement text is empty"));
     if (statement.columnCount() == 0)
-        fail(QStringLiteral("查询语句不返回名片。"), QStringLiteral("The statement returns no rows"));
+        fail(QStringLiteral("查询语句不返回名片。"),
+             QStringLiteral("The statement returns no rows"));
     if (Parameters.size() > statement.parameterCount())
         fail(QStringLiteral("查询语句的参数个数不对。"),
              QStringLiteral("The statement takes %1 parameters, %2 were given")
@@ -176,25 +182,17 @@ void TADOQuery::Open() {
 
     m_params = Parameters;
     m_core = core;
+    // Only the identities now, and at first only those of the first rows; the values are
+    // read when rows are looked at.
     QVector<qint64> ids;
-    {
-        // Only the identities now; the values are read when rows are looked at.
-        Sqlite::Statement idQuery;
-        rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + core + "\n)");
-        if (rc != SQLITE_OK)
-            failSql(handle, rc);
-        bindParameters(idQuery);
-        while ((rc = idQuery.step()) == SQLITE_ROW)
-            ids.append(idQuery.int64(0));
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
-    }
+    startLoading(handle, ids);
 
     m_columns = columns;
     m_columnIndex = index;
     m_idColumn = idColumn;
     m_table = writeTable(QString::fromUtf8(core));
     m_nullRow = QVector<QVariant>(columns.size());
+    m_loadError.clear();
     m_ids = std::move(ids);
     m_cache->clear();
     m_buffer.clear();
@@ -208,7 +206,85 @@ void TADOQuery::Open() {
     emit currentChanged(m_current);
 }
 
+QVector<qint64> TADOQuery::readIds(sqlite3* handle) const {
+    QVector<qint64> ids;
+    Sqlite::Statement idQuery;
+    int rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + m_core + "\n)");
+    if (rc != SQLITE_OK)
+        failSql(handle, rc);
+    bindParameters(idQuery);
+    while ((rc = idQuery.step()) == SQLITE_ROW)
+        ids.append(idQuery.int64(0));
+    if (rc != SQLITE_DONE)
+        failSql(handle, rc);
+    return ids;
+}
+
+void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
+    // Another connection sees only what is committed: inside a transaction of the program's
+    // own, or on a database without a file, the identities are read here, all at once.
+    const char* file = sqlite3_db_filename(handle, "main");
+    if (file && *file && sqlite3_get_autocommit(handle)) {
+        auto loader = std::make_unique<IdLoader>(
+            QString::fromUtf8(file), m_core, m_params, kFirstRows,
+            [this] { QMetaObject::invokeMethod(this, &TADOQuery::takeIds, Qt::QueuedConnection); });
+        if (!loader->take(ids)) {
+            m_loader = std::move(loader);
+            return;
+        }
+        if (loader->result() == SQLITE_DONE)
+            return;
+        // Whatever kept the loader from reading is told by reading here.
+        ids.clear();
+    }
+    ids = readIds(handle);
+}
+
+void TADOQuery::takeIds() {
+    if (!m_loader)
+        return;
+    const int known = int(m_ids.size());
+    const bool ended = m_loader->take(m_ids);
+    if (ended) {
+        if (m_loader->result() != SQLITE_DONE) {
+            // Name the dataset in SQLite's bracketed text, as failSql does.
+            m_loadError = m_loader->errorText();
+            const int open = int(m_loadError.lastIndexOf(QStringLiteral("\n(")));
+            if (open >= 0)
+                m_loadError.insert(open + 2, name() + QLatin1String(": "));
+        }
+        m_loader.reset();
+    }
+    if (m_ids.size() > known)
+        emit rowsAppended(known, int(m_ids.size()) - 1);
+    if (!m_loadError.isEmpty() && ended)
+        emit loadFailed(m_loadError);
+}
+
+void TADOQuery::learnRows(int count) {
+    if (m_loader && m_ids.size() < count) {
+        m_loader->waitFor(count);
+        takeIds();
+    }
+}
+
+void TADOQuery::FetchAll() {
+    if (m_loader) {
+        m_loader->waitForEnd();
+        takeIds();
+    }
+}
+
+void TADOQuery::needAllRows() {
+    FetchAll();
+    if (!m_loadError.isEmpty())
+        throw EDatabaseError(m_loadError);
+}
+
 void TADOQuery::Close() {
+    // Stops the reading of identities first: nothing arrives for a closed dataset.
+    m_loader.reset();
+    m_loadError.clear();
     if (!Active())
         return;
     m_state = dsInactive;
@@ -237,6 +313,8 @@ void TADOQuery::checkBrowseMode() {
 
 void TADOQuery::Insert() {
     checkActive();
+    // The new row is the last one: after every row of the statement.
+    needAllRows();
     checkBrowseMode();
     m_beforeInsert = m_current;
     m_ids.append(0);
@@ -275,6 +353,8 @@ void TADOQuery::writePending() {
         fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
              QStringLiteral("Cannot change the rows: the statement names no table"));
     sqlite3* handle = db();
+    // A dataset still reading its identities holds the file against writers.
+    m_connection->finishReading();
     QStringList names;
     QVariantList values;
     for (int i = 0; i < m_columns.size(); ++i) {
@@ -380,6 +460,9 @@ void TADOQuery::Delete() {
     if (m_ids.isEmpty())
         fail(QStringLiteral("列表中没有名片，不能进行这项操作。"),
              QStringLiteral("Cannot perform this operation on an empty dataset"));
+    // The rows after the deleted one move up: all of them must be known.
+    needAllRows();
+    m_connection->finishReading();
     if (m_table.isEmpty())
         fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
              QStringLiteral("Cannot change the rows: the statement names no table"));
@@ -532,6 +615,8 @@ bool TADOQuery::HasField(const QString& column) const {
 }
 
 int TADOQuery::RecordCount() const {
+    // Counting is reading: the rows arriving are the dataset's own, as in Eof().
+    const_cast<TADOQuery*>(this)->FetchAll();
     return int(m_ids.size());
 }
 
@@ -540,6 +625,9 @@ bool TADOQuery::Bof() const {
 }
 
 bool TADOQuery::Eof() const {
+    // At the last row known so far: whether another follows is known once it has arrived.
+    if (m_loader && m_current >= int(m_ids.size()) - 1)
+        const_cast<TADOQuery*>(this)->learnRows(m_current + 2);
     return m_ids.isEmpty() || m_current >= int(m_ids.size()) - 1;
 }
 
@@ -567,6 +655,7 @@ void TADOQuery::Prior() {
 void TADOQuery::Next() {
     checkActive();
     checkBrowseMode();
+    learnRows(m_current + 2);
     if (m_current < int(m_ids.size()) - 1)
         setCurrent(m_current + 1);
 }
@@ -574,6 +663,7 @@ void TADOQuery::Next() {
 void TADOQuery::Last() {
     checkActive();
     checkBrowseMode();
+    needAllRows();
     if (!m_ids.isEmpty())
         setCurrent(int(m_ids.size()) - 1);
 }
@@ -583,6 +673,7 @@ void TADOQuery::MoveTo(int row) {
     if (row == m_current)
         return;
     checkBrowseMode();
+    learnRows(row + 1);
     if (!m_ids.isEmpty())
         setCurrent(qBound(0, row, int(m_ids.size()) - 1));
 }
@@ -616,7 +707,12 @@ bool TADOQuery::Locate(qint64 id) {
     checkActive();
     if (id == 0)
         return false;
-    const int row = int(m_ids.indexOf(id));
+    int row = int(m_ids.indexOf(id));
+    if (row < 0 && m_loader) {
+        const int known = int(m_ids.size());
+        needAllRows();
+        row = int(m_ids.indexOf(id, known));
+    }
     if (row < 0)
         return false;
     MoveTo(row);

@@ -237,6 +237,10 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // To the last row: the last of all, not of those known so far.
+    if (event->key() == Qt::Key_End && (event->modifiers() & Qt::ControlModifier) && m_source &&
+        m_source->dataSet())
+        m_source->dataSet()->FetchAll();
     QTableView::keyPressEvent(event);
 }
 
@@ -265,6 +269,7 @@ void TDBNavigator::setDataSet(TADOQuery* dataset) {
     for (auto signal :
          {&TADOQuery::currentChanged, &TADOQuery::rowInserted, &TADOQuery::rowRemoved})
         connect(dataset, signal, this, &TDBNavigator::updateButtons);
+    connect(dataset, &TADOQuery::rowsAppended, this, &TDBNavigator::updateButtons);
     updateButtons();
 }
 
