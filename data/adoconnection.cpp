@@ -64,11 +64,10 @@ void TADOConnection::Open() {
         throw EDatabaseError(QStringLiteral("连接设置没有指明数据库文件。请重新安装本程序。\n"
                                             "(\"Data Source\" is empty)"));
     if (!Platform::fileExists(file))
-        throw EDatabaseError(
-            QStringLiteral("找不到数据库文件：\n%1\n"
-                           "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
-                           "例如在终端里运行：\nmkvelmora \"%1\"")
-                .arg(native(file)));
+        throw EDatabaseError(QStringLiteral("找不到数据库文件：\n%1\n"
+                                            "如果这是第一次使用，请新建一个数据库（它的登录密码为空），"
+                                            "例如在终端里运行：\nmkvelmora \"%1\"")
+                                 .arg(native(file)));
     checkHeader(file);
     openFile(file, settings.password);
 }

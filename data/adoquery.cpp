@@ -102,8 +102,7 @@ void TADOQuery::failSql(sqlite3* handle, int rc) const {
 
 void TADOQuery::checkActive() const {
     if (m_state == dsInactive)
-        fail(QStringLiteral(
-                 "名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
+        fail(QStringLiteral("名片列表现在是关闭的，不能进行这项操作。请点“返        回”重新列出名片后再试。"),
              QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
@@ -154,8 +153,7 @@ void TADOQuery::Open() {
     if (!statement.get())
         fail(QStringLiteral("查询语句是空的。"), QStringLiteral("The statement text is empty"));
     if (statement.columnCount() == 0)
-        fail(QStringLiteral("查询语句不返回名片。"),
-             QStringLiteral("The statement returns no rows"));
+        fail(QStringLiteral("查询语句不返回名片。"), QStringLiteral("The statement returns no rows"));
     if (Parameters.size() > statement.parameterCount())
         fail(QStringLiteral("查询语句的参数个数不对。"),
              QStringLiteral("The statement takes %1 parameters, %2 were given")
