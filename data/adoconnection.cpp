@@ -4,6 +4,7 @@
 #include "connectionstring.h"
 #include "dberror.h"
 #include "dbkey.h"
+#include "schema.h"
 
 #include "platform/files.h"
 
@@ -103,6 +104,10 @@ void TADOConnection::openFile(const QString& file, const QString& password) {
         st.prepare(db.get(), "PRAGMA journal_mode=DELETE");
         st.step();
     }
+    st.reset();
+    // An older database gets, once, the indexes a new one is made with; one that cannot be
+    // written to now gets them another time.
+    Schema::addMissingIndexes(db.get());
     m_db = std::move(db);
     m_open = true;
 }

@@ -7,6 +7,7 @@
 #include "sqlite.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -20,6 +21,16 @@ const int kFirstRows = kPageRows;
 const int kCachedRows = 4096;
 // After a failed read views show blanks for this long instead of waiting on every cell.
 const qint64 kViewRetryMs = 2000;
+// While the rest of the identities arrive, views are told of them this often: each telling
+// lays the grid out again.
+const qint64 kAppendEveryMs = 200;
+
+qint64 monotonicMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 QString key(const QString& column) {
     return column.toLower();
@@ -65,6 +76,8 @@ TADOQuery::TADOQuery(const QString& name, QObject* parent)
     : QObject(parent)
     , m_cache(std::make_unique<RowCache>(kCachedRows)) {
     setObjectName(name);
+    m_appendTimer.setSingleShot(true);
+    connect(&m_appendTimer, &QTimer::timeout, this, &TADOQuery::takeIds);
 }
 
 TADOQuery::~TADOQuery() {
@@ -224,10 +237,12 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
     const char* file = sqlite3_db_filename(handle, "main");
     if (file && *file && sqlite3_get_autocommit(handle)) {
         auto loader = std::make_unique<IdLoader>(
-            QString::fromUtf8(file), m_core, m_params, kFirstRows,
-            [this] { QMetaObject::invokeMethod(this, &TADOQuery::takeIds, Qt::QueuedConnection); });
+            QString::fromUtf8(file), m_core, m_params, kFirstRows, [this] {
+                QMetaObject::invokeMethod(this, &TADOQuery::idsReady, Qt::QueuedConnection);
+            });
         if (!loader->take(ids)) {
             m_loader = std::move(loader);
+            m_appendedAt = monotonicMs();
             return;
         }
         if (loader->result() == SQLITE_DONE)
@@ -238,7 +253,18 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
     ids = readIds(handle);
 }
 
+void TADOQuery::idsReady() {
+    if (!m_loader || m_appendTimer.isActive())
+        return;
+    const qint64 wait = m_appendedAt + kAppendEveryMs - monotonicMs();
+    if (wait > 0 && !m_loader->ended())
+        m_appendTimer.start(int(wait));
+    else
+        takeIds();
+}
+
 void TADOQuery::takeIds() {
+    m_appendTimer.stop();
     if (!m_loader)
         return;
     const int known = int(m_ids.size());
@@ -253,6 +279,7 @@ void TADOQuery::takeIds() {
         }
         m_loader.reset();
     }
+    m_appendedAt = monotonicMs();
     if (m_ids.size() > known)
         emit rowsAppended(known, int(m_ids.size()) - 1);
     if (!m_loadError.isEmpty() && ended)
@@ -282,6 +309,7 @@ void TADOQuery::needAllRows() {
 void TADOQuery::Close() {
     // Stops the reading of identities first: nothing arrives for a closed dataset.
     m_loader.reset();
+    m_appendTimer.stop();
     m_loadError.clear();
     if (!Active())
         return;

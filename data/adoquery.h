@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 #include <QVector>
 
@@ -129,6 +130,7 @@ private:
     QVector<qint64> readIds(sqlite3* handle) const;
     void startLoading(sqlite3* handle, QVector<qint64>& ids);
     void takeIds();
+    void idsReady();
     /// Waits until at least `count` rows are known, or all of them are.
     void learnRows(int count);
     /// Every row, or the error that kept them from being read.
@@ -161,6 +163,8 @@ private:
     std::unique_ptr<RowCache> m_cache;
     std::unique_ptr<IdLoader> m_loader; // while the rest of the identities are being read
     QString m_loadError;
+    QTimer m_appendTimer;    // shows the rows that arrived, a few times a second
+    qint64 m_appendedAt = 0; // when rows were last shown
 
     // Captured when the dataset opens, so that later reads match the rows it opened with.
     QByteArray m_core; // the statement without a trailing ";", to nest inside other queries

@@ -13,7 +13,13 @@ const auto kHandEvery = std::chrono::milliseconds(100);
 
 const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
 
+std::function<void(const std::atomic<bool>&)> g_beforeTheRest;
+
 } // namespace
+
+void IdLoader::setBeforeTheRestForTesting(std::function<void(const std::atomic<bool>&)> hook) {
+    g_beforeTheRest = std::move(hook);
+}
 
 IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVariantList& parameters,
                    qsizetype firstRows, std::function<void()> ready)
@@ -83,7 +89,12 @@ bool IdLoader::read(qsizetype rows, bool handOver) {
 }
 
 void IdLoader::run() {
-    read(kNobodyWaits, true);
+    if (g_beforeTheRest)
+        g_beforeTheRest(m_stop);
+    if (m_stop)
+        end(SQLITE_INTERRUPT);
+    else
+        read(kNobodyWaits, true);
 }
 
 void IdLoader::end(int rc) {
@@ -105,7 +116,8 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
         m_handed += batch;
         m_count += batch.size();
         m_ended = m_ended || end;
-        announce = !m_announced;
+        // The end is always told: nobody need wait for a later hand-over that never comes.
+        announce = !m_announced || end;
         m_announced = true;
     }
     batch.clear();
@@ -135,6 +147,11 @@ bool IdLoader::take(QVector<qint64>& ids) {
         ids += m_handed;
     m_handed.clear();
     m_announced = false;
+    return m_ended;
+}
+
+bool IdLoader::ended() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_ended;
 }
 

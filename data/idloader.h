@@ -41,10 +41,16 @@ public:
     /// and everything was taken.
     bool take(QVector<qint64>& ids);
 
+    /// Whether reading has ended (everything may not have been taken yet).
+    bool ended() const;
     /// After the end: SQLite's result code, SQLITE_OK or SQLITE_DONE when all went well.
     int result() const;
     /// After a failed end: what went wrong, in words a user can act on.
     QString errorText() const;
+
+    /// Test seam: called on the loader's thread before it reads past the first rows, with
+    /// the flag that tells it to stop; an empty function removes it.
+    static void setBeforeTheRestForTesting(std::function<void(const std::atomic<bool>&)> hook);
 
 private:
     /// Steps until `rows` more identities were read or the statement ended; false at its end.

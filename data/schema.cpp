@@ -15,6 +15,9 @@
 
 namespace {
 
+// Lets the list read every card's "ID" from a few pages instead of the whole table.
+const char kIdIndex[] = "CREATE INDEX IF NOT EXISTS \"zl_ID\" ON \"zl\" (\"ID\")";
+
 QString createStatements() {
     QStringList columns;
     columns << QStringLiteral("\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT");
@@ -27,7 +30,8 @@ QString createStatements() {
                ");"
                "CREATE TABLE \"yh\" (\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT, "
                "\"用户密码\" TEXT);"
-               "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);");
+               "CREATE TABLE \"dbkey\" (\"salt\" TEXT NOT NULL, \"hash\" TEXT NOT NULL);") +
+           QString::fromLatin1(kIdIndex) + QLatin1Char(';');
 }
 
 void check(sqlite3* db, int rc, const QString& path) {
@@ -47,6 +51,8 @@ void insert(sqlite3* db, const char* sql, const QVariantList& values, const QStr
 
 void fill(sqlite3* db, const QString& databasePassword, const QString& userPassword,
           const QString& path) {
+    // Large pages: a search reads the whole table, and reads it in far fewer steps.
+    check(db, Sqlite::exec(db, "PRAGMA page_size=65536"), path);
     check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
     check(db, Sqlite::exec(db, "BEGIN"), path);
     check(db, Sqlite::exec(db, createStatements().toUtf8().constData()), path);
@@ -65,6 +71,20 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
 } // namespace
 
 namespace Schema {
+
+int addMissingIndexes(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE name IN ('zl', 'zl_ID')", &rc);
+    if (rc != SQLITE_OK || !found.contains(QStringLiteral("zl")) ||
+        found.contains(QStringLiteral("zl_ID")))
+        return rc;
+    // Not worth waiting for: while another program holds the file, it is done another time.
+    sqlite3_busy_timeout(db, 0);
+    rc = Sqlite::exec(db, kIdIndex);
+    sqlite3_busy_timeout(db, Sqlite::kBusyTimeoutMs);
+    return rc;
+}
 
 void createDatabase(const QString& path, const QString& databasePassword,
                     const QString& userPassword) {

@@ -29,6 +29,10 @@ public:
     QAction* N18 = nullptr;
     QAction* N19 = nullptr;
 
+    /// Lays the window out and paints it once off screen, so that showing it is quick: the
+    /// first painting of its texts is the slow part. Shows nothing; once is enough.
+    void prepareToShow();
+
     /// The mode marker: the group box's caption.
     QString modeMarker() const;
     void setModeMarker(const QString& marker);
@@ -134,6 +138,7 @@ private:
     // The card the editor was loaded from, so that a save writes that card.
     qint64 m_loadedId = 0;
     bool m_loadedFromEmptyList = false;
+    bool m_prepared = false;
 };
 
 extern TFrmMain* FrmMain;

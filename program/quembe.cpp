@@ -10,6 +10,7 @@
 
 #include <QFont>
 #include <QStyleFactory>
+#include <QTimer>
 
 // The pictures live in the library; a static library has to register them itself.
 static void initResources() {
@@ -19,6 +20,8 @@ static void initResources() {
 namespace Quembe {
 
 namespace {
+
+const int kPrepareAfterMs = 150;
 
 void setLooks() {
     initResources();
@@ -64,6 +67,8 @@ int run(QApplication& app) {
     if (!createForms())
         return 1;
     FrmDL->show();
+    // While the password is typed, the main window gets ready; nobody types it this fast.
+    QTimer::singleShot(kPrepareAfterMs, FrmMain, [] { FrmMain->prepareToShow(); });
     const int status = app.exec();
     destroyForms();
     return status;
