@@ -4,7 +4,8 @@
 // every ID of the list is known, and writes the marks to the file descriptor the bench gave.
 //
 // The marks are seconds on the monotonic clock, the clock the bench reads before it starts
-// the process:  <name> <seconds>\n ... end\n
+// the process, then the processor time of this thread and of the process so far:
+//   <name> <seconds> <thread cpu seconds> <process cpu seconds>\n ... end ...\n
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -32,9 +34,16 @@ int g_fd = -1;
 std::string g_marks;
 QString g_password;
 
-void mark(const char* name, double at = now()) {
-    char line[96];
-    std::snprintf(line, sizeof line, "%s %.6f\n", name, at);
+double cpu(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void mark(const char* name) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%s %.6f %.6f %.6f\n", name, now(),
+                  cpu(CLOCK_THREAD_CPUTIME_ID), cpu(CLOCK_PROCESS_CPUTIME_ID));
     g_marks += line;
 }
 

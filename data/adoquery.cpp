@@ -24,6 +24,10 @@ const qint64 kViewRetryMs = 2000;
 // While the rest of the identities arrive, views are told of them this often: each telling
 // lays the grid out again.
 const qint64 kAppendEveryMs = 200;
+// The rest of the identities are read once a view has drawn the first rows, so as not to
+// slow that drawing down; without a view, after this long. Until then the reader's lock
+// keeps other programs from writing.
+const int kReadTheRestAfterMs = 250;
 
 qint64 monotonicMs() {
     static QElapsedTimer clock;
@@ -78,6 +82,8 @@ TADOQuery::TADOQuery(const QString& name, QObject* parent)
     setObjectName(name);
     m_appendTimer.setSingleShot(true);
     connect(&m_appendTimer, &QTimer::timeout, this, &TADOQuery::takeIds);
+    m_restTimer.setSingleShot(true);
+    connect(&m_restTimer, &QTimer::timeout, this, &TADOQuery::readTheRest);
 }
 
 TADOQuery::~TADOQuery() {
@@ -243,6 +249,8 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
         if (!loader->take(ids)) {
             m_loader = std::move(loader);
             m_appendedAt = monotonicMs();
+            m_restAsked = false;
+            m_restTimer.start(kReadTheRestAfterMs);
             return;
         }
         if (loader->result() == SQLITE_DONE)
@@ -251,6 +259,12 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
         ids.clear();
     }
     ids = readIds(handle);
+}
+
+void TADOQuery::readTheRest() {
+    m_restTimer.stop();
+    if (m_loader)
+        m_loader->start();
 }
 
 void TADOQuery::idsReady() {
@@ -310,6 +324,7 @@ void TADOQuery::Close() {
     // Stops the reading of identities first: nothing arrives for a closed dataset.
     m_loader.reset();
     m_appendTimer.stop();
+    m_restTimer.stop();
     m_loadError.clear();
     if (!Active())
         return;
@@ -707,6 +722,12 @@ void TADOQuery::MoveTo(int row) {
 QString TADOQuery::CellText(int row, int column) const {
     if (!Active() || row < 0 || row >= m_ids.size() || column < 0 || column >= m_columns.size())
         return QString();
+    // A view draws the first rows: the rest is read once it has drawn them.
+    if (m_loader && !m_restAsked) {
+        m_restAsked = true;
+        QMetaObject::invokeMethod(const_cast<TADOQuery*>(this), &TADOQuery::readTheRest,
+                                  Qt::QueuedConnection);
+    }
     if (row == m_current && editing())
         return m_buffer.at(column).toString();
     const qint64 id = m_ids.at(row);

@@ -131,6 +131,7 @@ private:
     void startLoading(sqlite3* handle, QVector<qint64>& ids);
     void takeIds();
     void idsReady();
+    void readTheRest();
     /// Waits until at least `count` rows are known, or all of them are.
     void learnRows(int count);
     /// Every row, or the error that kept them from being read.
@@ -165,6 +166,8 @@ private:
     QString m_loadError;
     QTimer m_appendTimer;    // shows the rows that arrived, a few times a second
     qint64 m_appendedAt = 0; // when rows were last shown
+    QTimer m_restTimer;      // reads the rest even if no view shows the list
+    mutable bool m_restAsked = false;
 
     // Captured when the dataset opens, so that later reads match the rows it opened with.
     QByteArray m_core; // the statement without a trailing ";", to nest inside other queries

@@ -38,12 +38,22 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
         end(rc);
         return;
     }
-    if (read(firstRows, false)) {
+    if (read(firstRows, false))
         hand(m_batch, false);
-        // From here on the hand-overs come from the thread: announce them.
-        m_announce = true;
-        m_thread = std::thread(&IdLoader::run, this);
+}
+
+void IdLoader::start() {
+    if (m_thread.joinable() || m_started)
+        return;
+    m_started = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ended)
+            return;
     }
+    // From here on the hand-overs come from the thread: announce them.
+    m_announce = true;
+    m_thread = std::thread(&IdLoader::run, this);
 }
 
 IdLoader::~IdLoader() {
@@ -127,6 +137,7 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
 }
 
 void IdLoader::waitFor(qsizetype count) {
+    start();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_count >= count || m_ended)
         return;

@@ -15,17 +15,17 @@
 #include "sqlite.h"
 
 /// Reads the row identities ("ID") of a statement over a read-only connection of its own:
-/// the first ones at once, the rest on a thread of its own, handed over in batches, so that
-/// a list can be shown before all of its rows are known.
+/// the first ones at once, the rest on a thread of its own once started, handed over in
+/// batches, so that a list can be shown before all of its rows are known.
 ///
 /// One statement reads every identity, so they are all of one moment: its read lock keeps
 /// other programs from committing until the last one is read.
 class IdLoader {
 public:
     /// Reads `SELECT "ID" FROM (statement)` from `file`, with the statement's "?" bound to
-    /// `parameters`: the first `firstRows` before returning, the rest on a thread. `ready` is
-    /// called on that thread when identities or the end become ready while none were
-    /// waiting to be taken.
+    /// `parameters`: the first `firstRows` before returning, the rest on a thread once
+    /// started. `ready` is called on that thread when identities or the end become ready
+    /// while none were waiting to be taken.
     IdLoader(const QString& file, const QByteArray& statement, const QVariantList& parameters,
              qsizetype firstRows, std::function<void()> ready);
     /// Stops reading and waits for the thread.
@@ -33,7 +33,10 @@ public:
     IdLoader(const IdLoader&) = delete;
     IdLoader& operator=(const IdLoader&) = delete;
 
-    /// Waits until `count` identities have been read in all, or reading has ended.
+    /// Starts reading the rest, if it was not started yet.
+    void start();
+    /// Waits until `count` identities have been read in all, or reading has ended; starts
+    /// reading the rest if need be.
     void waitFor(qsizetype count);
     /// Waits until reading has ended.
     void waitForEnd();
@@ -64,6 +67,7 @@ private:
     Sqlite::Statement m_statement;
     QVector<qint64> m_batch; // read and not yet handed over
     std::function<void()> m_ready;
+    bool m_started = false;
     bool m_announce = false; // set before the thread starts; the caller takes what came first
     std::atomic<bool> m_stop{false};
     std::atomic<qsizetype> m_wanted;
