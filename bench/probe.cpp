@@ -120,7 +120,7 @@ private:
             finish();
         }
         auto* timer = new QTimer(this);
-        timer->setInterval(1);
+        timer->setInterval(2);
         const double started = now();
         connect(timer, &QTimer::timeout, this, [dataset, started] {
             const QVariant loading = dataset->property("loading");

@@ -23,7 +23,7 @@ const int kCachedRows = 4096;
 const qint64 kViewRetryMs = 2000;
 // While the rest of the identities arrive, views are told of them this often: each telling
 // lays the grid out again.
-const qint64 kAppendEveryMs = 200;
+const qint64 kAppendEveryMs = 500;
 // The rest of the identities are read once a view has drawn the first rows, so as not to
 // slow that drawing down; without a view, after this long. Until then the reader's lock
 // keeps other programs from writing.
@@ -268,13 +268,14 @@ void TADOQuery::readTheRest() {
 }
 
 void TADOQuery::idsReady() {
-    if (!m_loader || m_appendTimer.isActive())
+    if (!m_loader)
         return;
+    // The last rows are shown at once; the others wait for their turn.
     const qint64 wait = m_appendedAt + kAppendEveryMs - monotonicMs();
-    if (wait > 0 && !m_loader->ended())
-        m_appendTimer.start(int(wait));
-    else
+    if (m_loader->ended() || wait <= 0)
         takeIds();
+    else if (!m_appendTimer.isActive())
+        m_appendTimer.start(int(wait));
 }
 
 void TADOQuery::takeIds() {

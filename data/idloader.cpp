@@ -28,7 +28,8 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
     , m_wanted(kNobodyWaits) {
     // The first rows on the caller's thread: it needs them now, and a thread of its own
     // would first have to be given a processor.
-    int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly);
+    // Used here, then by the thread alone: no lock for each step.
+    int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
     if (rc == SQLITE_OK)
         rc = m_statement.prepare(m_db.get(), "SELECT \"ID\" FROM (\n" + statement + "\n)");
     const int count = qMin(int(parameters.size()), m_statement.parameterCount());
@@ -75,6 +76,8 @@ bool IdLoader::read(qsizetype rows, bool handOver) {
             end(m_stop ? SQLITE_INTERRUPT : rc);
             return false;
         }
+        if (m_batch.isEmpty())
+            m_batch.reserve(handOver ? target : rows);
         m_batch.append(m_statement.int64(0));
         if (!handOver)
             continue;
@@ -123,8 +126,9 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
     bool announce = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_handed += batch;
         m_count += batch.size();
+        if (!batch.isEmpty())
+            m_handed.push_back(std::move(batch));
         m_ended = m_ended || end;
         // The end is always told: nobody need wait for a later hand-over that never comes.
         announce = !m_announced || end;
@@ -151,14 +155,23 @@ void IdLoader::waitForEnd() {
 }
 
 bool IdLoader::take(QVector<qint64>& ids) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (ids.isEmpty())
-        ids.swap(m_handed);
-    else
-        ids += m_handed;
-    m_handed.clear();
-    m_announced = false;
-    return m_ended;
+    std::vector<QVector<qint64>> batches;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        batches.swap(m_handed);
+        m_announced = false;
+        ended = m_ended;
+    }
+    qsizetype count = ids.size();
+    for (const QVector<qint64>& batch : batches)
+        count += batch.size();
+    // One copy of each identity, and room made once.
+    if (count > ids.capacity())
+        ids.reserve(std::max(count, ids.size() * 2));
+    for (const QVector<qint64>& batch : batches)
+        ids += batch;
+    return ended;
 }
 
 bool IdLoader::ended() const {

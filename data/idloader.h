@@ -11,6 +11,7 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "sqlite.h"
 
@@ -74,7 +75,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    QVector<qint64> m_handed;
+    std::vector<QVector<qint64>> m_handed; // batches not taken yet
     qsizetype m_count = 0; // identities handed over in all
     bool m_ended = false;
     bool m_announced = false; // `ready` was called and nothing was taken since

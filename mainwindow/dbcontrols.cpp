@@ -278,9 +278,15 @@ void TDBNavigator::updateButtons() {
     const bool up = active && !m_dataset->Bof();
     const bool down = active && !m_dataset->Eof();
     const bool enabled[4] = {up, up, down, down};
+    // Drawn once: the buttons are updated on every move.
+    static const QIcon icons[4][2] = {{navigatorIcon(nbFirst, false), navigatorIcon(nbFirst, true)},
+                                      {navigatorIcon(nbPrior, false), navigatorIcon(nbPrior, true)},
+                                      {navigatorIcon(nbNext, false), navigatorIcon(nbNext, true)},
+                                      {navigatorIcon(nbLast, false), navigatorIcon(nbLast, true)}};
     for (int i = 0; i < 4; ++i) {
+        if (m_buttons[i]->isEnabled() != enabled[i] || m_buttons[i]->icon().isNull())
+            m_buttons[i]->setIcon(icons[i][enabled[i]]);
         m_buttons[i]->setEnabled(enabled[i]);
-        m_buttons[i]->setIcon(navigatorIcon(Button(i), enabled[i]));
     }
 }
 
