@@ -24,8 +24,8 @@ const qint64 kViewRetryMs = 2000;
 // While the rest of the identities arrive, views are told of them this often: each telling
 // lays the grid out again.
 const qint64 kAppendEveryMs = 500;
-// The rest of the identities are read once a view has drawn the first rows, so as not to
-// slow that drawing down; without a view, after this long. Until then the reader's lock
+// The rest of the identities are read once a view has shown the first rows, so as not to
+// slow that showing down; without a view, after this long. Until then the reader's lock
 // keeps other programs from writing.
 const int kReadTheRestAfterMs = 250;
 
@@ -259,6 +259,14 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
         ids.clear();
     }
     ids = readIds(handle);
+}
+
+void TADOQuery::RowsShown() {
+    // Once the drawing is done: the reader would only slow it down.
+    if (m_loader && !m_restAsked) {
+        m_restAsked = true;
+        QMetaObject::invokeMethod(this, &TADOQuery::readTheRest, Qt::QueuedConnection);
+    }
 }
 
 void TADOQuery::readTheRest() {
@@ -723,12 +731,6 @@ void TADOQuery::MoveTo(int row) {
 QString TADOQuery::CellText(int row, int column) const {
     if (!Active() || row < 0 || row >= m_ids.size() || column < 0 || column >= m_columns.size())
         return QString();
-    // A view draws the first rows: the rest is read once it has drawn them.
-    if (m_loader && !m_restAsked) {
-        m_restAsked = true;
-        QMetaObject::invokeMethod(const_cast<TADOQuery*>(this), &TADOQuery::readTheRest,
-                                  Qt::QueuedConnection);
-    }
     if (row == m_current && editing())
         return m_buffer.at(column).toString();
     const qint64 id = m_ids.at(row);

@@ -86,6 +86,8 @@ public:
     bool Loading() const { return m_loader != nullptr; }
     /// Waits until every row is known, or reading them failed.
     void FetchAll();
+    /// A view has shown the first rows: the rest of the identities are read from now on.
+    void RowsShown();
     /// Index of the current row, or -1 when there is none.
     int RecNo() const { return m_current; }
     bool IsEmpty() const { return m_ids.isEmpty(); }
@@ -167,7 +169,7 @@ private:
     QTimer m_appendTimer;    // shows the rows that arrived, a few times a second
     qint64 m_appendedAt = 0; // when rows were last shown
     QTimer m_restTimer;      // reads the rest even if no view shows the list
-    mutable bool m_restAsked = false;
+    bool m_restAsked = false;
 
     // Captured when the dataset opens, so that later reads match the rows it opened with.
     QByteArray m_core; // the statement without a trailing ";", to nest inside other queries

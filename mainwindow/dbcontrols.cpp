@@ -231,6 +231,13 @@ void TDBGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end
     QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
+void TDBGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    // On screen, not into a picture of a window not shown yet.
+    if (isVisible() && m_source && m_source->dataSet())
+        m_source->dataSet()->RowsShown();
+}
+
 void TDBGrid::keyPressEvent(QKeyEvent* event) {
     // Read-only: the grid never deletes a row itself.
     if (event->key() == Qt::Key_Delete) {
