@@ -166,11 +166,14 @@ bool IdLoader::take(QVector<qint64>& ids) {
     qsizetype count = ids.size();
     for (const QVector<qint64>& batch : batches)
         count += batch.size();
-    // One copy of each identity, and room made once.
+    // One copy of each identity, room made once (few takes: it need not grow ahead), and
+    // each batch let go of as soon as it is copied.
     if (count > ids.capacity())
-        ids.reserve(std::max(count, ids.size() * 2));
-    for (const QVector<qint64>& batch : batches)
+        ids.reserve(count);
+    for (QVector<qint64>& batch : batches) {
         ids += batch;
+        batch = QVector<qint64>();
+    }
     return ended;
 }
 
