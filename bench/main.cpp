@@ -599,7 +599,7 @@ int run(int& argc, char** argv, const Options& options) {
     if (!QFile::copy(QStringLiteral(QUEMBE_PROGRAM), program))
         fail("cannot copy the program into the program folder");
     const QString probe = QStringLiteral(QUEMBE_PROBE);
-    const int processRuns = cards >= 2000000 ? 5 : 7;
+    const int processRuns = cards >= 2000000 ? 7 : 11;
     std::vector<double> pDialog, pReturn, pGrid, pIds, pShell;
     runProgram(program, probe); // warms the caches
     const std::string loadProcess = loadAverage();
