@@ -27,8 +27,8 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
     , m_ready(std::move(ready))
     , m_wanted(kNobodyWaits) {
     // The first rows on the caller's thread: it needs them now, and a thread of its own
-    // would first have to be given a processor.
-    // Used here, then by the thread alone: no lock for each step.
+    // would first have to be given a processor. The connection is used here, then by the
+    // thread alone: it needs no lock for each step.
     int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
     if (rc == SQLITE_OK)
         rc = m_statement.prepare(m_db.get(), "SELECT \"ID\" FROM (\n" + statement + "\n)");
@@ -44,7 +44,7 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
 }
 
 void IdLoader::start() {
-    if (m_thread.joinable() || m_started)
+    if (m_started)
         return;
     m_started = true;
     {
