@@ -142,6 +142,7 @@ private slots:
     void ownTransactionIsSeenWhole();
     void failedReadingOfTheRestIsReported();
     void navigatorAndGridReachTheVeryLastRow();
+    void olderDatabaseGetsTheIndexOnce();
     void rowCacheDropsLeastRecentlyUsed();
     void fieldMapLists();
 
@@ -1009,6 +1010,40 @@ void TestDataSet::navigatorAndGridReachTheVeryLastRow() {
     QCOMPARE(q->RecNo(), count - 1);
     QCOMPARE(grid.currentIndex().row(), count - 1);
     QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(count - 1));
+}
+
+void TestDataSet::olderDatabaseGetsTheIndexOnce() {
+    const QString db = m_folder->database();
+    auto indexes = [&] {
+        return TestSupport::query(db, "select name from sqlite_master where type = 'index'");
+    };
+    // A new database: large pages, and the index the list reads its IDs from.
+    QCOMPARE(TestSupport::query(db, "pragma page_size"), QStringList{"65536"});
+    QCOMPARE(indexes(), QStringList{"zl_ID"});
+
+    // An older one without it: another program writing keeps it from being added, and the
+    // database opens all the same.
+    m_connection->Close();
+    TestSupport::exec(db, "drop index zl_ID");
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(db.toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    m_connection->Open();
+    QVERIFY(m_connection->Connected());
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    QVERIFY(indexes().isEmpty());
+    fillCards(db, 300);
+    QCOMPARE(openCards()->RecordCount(), 300);
+
+    // The next time it is opened, it gets it; the rows and their order are as before.
+    m_connection->Close();
+    m_connection->Open();
+    QCOMPARE(indexes(), QStringList{"zl_ID"});
+    TADOQuery& q = *openCards();
+    QCOMPARE(q.RecordCount(), 300);
+    q.Last();
+    QCOMPARE(q.FieldAsString("姓名"), QStringLiteral("N299"));
 }
 
 void TestDataSet::rowCacheDropsLeastRecentlyUsed() {
