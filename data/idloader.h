@@ -76,7 +76,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<QVector<qint64>> m_handed; // batches not taken yet
-    qsizetype m_count = 0; // identities handed over in all
+    qsizetype m_count = 0;                 // identities handed over in all
     bool m_ended = false;
     bool m_announced = false; // `ready` was called and nothing was taken since
     int m_result = 0;
