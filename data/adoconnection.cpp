@@ -166,6 +166,10 @@ void TADOConnection::openFile(const QString& file, const QString& password) {
         st.prepare(db.get(), "PRAGMA journal_mode=DELETE");
         st.step();
     }
+    st.reset();
+    // An older database gets, once, the indexes a new one is made with; one that cannot be
+    // written to now gets them another time.
+    Schema::addMissingParts(db.get());
     m_db = std::move(db);
     m_open = true;
 }
@@ -193,6 +197,11 @@ void TADOConnection::setConnected(bool connected) {
 
 sqlite3* TADOConnection::handle() const {
     return m_db.get();
+}
+
+void TADOConnection::finishReading() {
+    for (TADOQuery* dataset : qAsConst(m_datasets))
+        dataset->FetchAll();
 }
 
 void TADOConnection::attach(TADOQuery* dataset) {

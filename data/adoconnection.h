@@ -33,6 +33,9 @@ public:
 
     // For the datasets of this connection.
     sqlite3* handle() const;
+    /// Waits until no dataset on the connection is still reading its rows, so that a write
+    /// does not wait on the program's own readers.
+    void finishReading();
     void attach(TADOQuery* dataset);
     void detach(TADOQuery* dataset);
 

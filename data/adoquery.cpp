@@ -3,10 +3,12 @@
 #include "adoconnection.h"
 #include "cardindex.h"
 #include "dberror.h"
+#include "idloader.h"
 #include "rowcache.h"
 #include "sqlite.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -14,10 +16,26 @@ namespace {
 
 // Rows are read this many at a time around the one asked for.
 const int kPageRows = 128;
+// Opening waits for this many identities: the first screens of a grid.
+const int kFirstRows = kPageRows;
 // Enough for several screens of a grid plus the rows the program itself touches.
 const int kCachedRows = 4096;
 // After a failed read views show blanks for this long instead of waiting on every cell.
 const qint64 kViewRetryMs = 2000;
+// While the rest of the identities arrive, views are told of them this often: each telling
+// lays the grid out again.
+const qint64 kAppendEveryMs = 500;
+// The rest of the identities are read once a view has shown the first rows, so as not to
+// slow that showing down; without a view, after this long. Until then the reader's lock
+// keeps other programs from writing.
+const int kReadTheRestAfterMs = 250;
+
+qint64 monotonicMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 QString key(const QString& column) {
     return column.toLower();
@@ -63,9 +81,14 @@ TADOQuery::TADOQuery(const QString& name, QObject* parent)
     : QObject(parent)
     , m_cache(std::make_unique<RowCache>(kCachedRows)) {
     setObjectName(name);
+    m_appendTimer.setSingleShot(true);
+    connect(&m_appendTimer, &QTimer::timeout, this, &TADOQuery::takeIds);
+    m_restTimer.setSingleShot(true);
+    connect(&m_restTimer, &QTimer::timeout, this, &TADOQuery::readTheRest);
 }
 
 TADOQuery::~TADOQuery() {
+    m_loader.reset();
     if (m_connection)
         m_connection->detach(this);
 }
@@ -229,25 +252,17 @@ void TADOQuery::Open() {
 
     m_params = Parameters;
     m_core = core;
+    // Only the identities now, and at first only those of the first rows; the values are
+    // read when rows are looked at.
     QVector<qint64> ids;
-    {
-        // Only the identities now; the values are read when rows are looked at.
-        Sqlite::Statement idQuery;
-        rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + core + "\n)");
-        if (rc != SQLITE_OK)
-            failSql(handle, rc);
-        bindParameters(idQuery);
-        while ((rc = idQuery.step()) == SQLITE_ROW)
-            ids.append(idQuery.int64(0));
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
-    }
+    startLoading(handle, ids);
 
     m_columns = columns;
     m_columnIndex = index;
     m_idColumn = idColumn;
     m_table = writeTable(QString::fromUtf8(core));
     m_nullRow = QVector<QVariant>(columns.size());
+    m_loadError.clear();
     m_ids = std::move(ids);
     m_cache->clear();
     m_buffer.clear();
@@ -261,7 +276,118 @@ void TADOQuery::Open() {
     emit currentChanged(m_current);
 }
 
+QVector<qint64> TADOQuery::readIds(sqlite3* handle) const {
+    QVector<qint64> ids;
+    Sqlite::Statement idQuery;
+    int rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + m_core + "\n)");
+    if (rc != SQLITE_OK)
+        failSql(handle, rc);
+    bindParameters(idQuery);
+    while ((rc = idQuery.step()) == SQLITE_ROW)
+        ids.append(idQuery.int64(0));
+    if (rc != SQLITE_DONE)
+        failSql(handle, rc);
+    return ids;
+}
+
+void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
+    // Another connection sees only what is committed: inside a transaction of the program's
+    // own, or on a database without a file, the identities are read here, all at once.
+    const char* file = sqlite3_db_filename(handle, "main");
+    if (file && *file && sqlite3_get_autocommit(handle)) {
+        auto loader = std::make_unique<IdLoader>(
+            QString::fromUtf8(file), m_core, m_params, kFirstRows, [this] {
+                QMetaObject::invokeMethod(this, &TADOQuery::idsReady, Qt::QueuedConnection);
+            });
+        if (!loader->take(ids)) {
+            m_loader = std::move(loader);
+            m_appendedAt = monotonicMs();
+            m_restAsked = false;
+            m_restTimer.start(kReadTheRestAfterMs);
+            return;
+        }
+        if (loader->result() == SQLITE_DONE)
+            return;
+        // Whatever kept the loader from reading is told by reading here.
+        ids.clear();
+    }
+    ids = readIds(handle);
+}
+
+void TADOQuery::RowsShown() {
+    // Once the drawing is done: the reader would only slow it down.
+    if (m_loader && !m_restAsked) {
+        m_restAsked = true;
+        QMetaObject::invokeMethod(this, &TADOQuery::readTheRest, Qt::QueuedConnection);
+    }
+}
+
+void TADOQuery::readTheRest() {
+    m_restTimer.stop();
+    if (m_loader)
+        m_loader->start();
+}
+
+void TADOQuery::idsReady() {
+    if (!m_loader)
+        return;
+    // The last rows are shown at once; the others wait for their turn.
+    const qint64 wait = m_appendedAt + kAppendEveryMs - monotonicMs();
+    if (m_loader->ended() || wait <= 0)
+        takeIds();
+    else if (!m_appendTimer.isActive())
+        m_appendTimer.start(int(wait));
+}
+
+void TADOQuery::takeIds() {
+    m_appendTimer.stop();
+    if (!m_loader)
+        return;
+    const int known = int(m_ids.size());
+    const bool ended = m_loader->take(m_ids);
+    if (ended) {
+        if (m_loader->result() != SQLITE_DONE) {
+            // Name the dataset in SQLite's bracketed text, as failSql does.
+            m_loadError = m_loader->errorText();
+            const int open = int(m_loadError.lastIndexOf(QStringLiteral("\n(")));
+            if (open >= 0)
+                m_loadError.insert(open + 2, name() + QLatin1String(": "));
+        }
+        m_loader.reset();
+    }
+    m_appendedAt = monotonicMs();
+    if (m_ids.size() > known)
+        emit rowsAppended(known, int(m_ids.size()) - 1);
+    if (!m_loadError.isEmpty() && ended)
+        emit loadFailed(m_loadError);
+}
+
+void TADOQuery::learnRows(int count) {
+    if (m_loader && m_ids.size() < count) {
+        m_loader->waitFor(count);
+        takeIds();
+    }
+}
+
+void TADOQuery::FetchAll() {
+    if (m_loader) {
+        m_loader->waitForEnd();
+        takeIds();
+    }
+}
+
+void TADOQuery::needAllRows() {
+    FetchAll();
+    if (!m_loadError.isEmpty())
+        throw EDatabaseError(m_loadError);
+}
+
 void TADOQuery::Close() {
+    // Stops the reading of identities first: nothing arrives for a closed dataset.
+    m_loader.reset();
+    m_appendTimer.stop();
+    m_restTimer.stop();
+    m_loadError.clear();
     if (!Active())
         return;
     m_state = dsInactive;
@@ -290,6 +416,8 @@ void TADOQuery::checkBrowseMode() {
 
 void TADOQuery::Insert() {
     checkActive();
+    // The new row is the last one: after every row of the statement.
+    needAllRows();
     checkBrowseMode();
     m_beforeInsert = m_current;
     m_ids.append(0);
@@ -367,6 +495,8 @@ void TADOQuery::writePending() {
         fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
              QStringLiteral("Cannot change the rows: the statement names no table"));
     sqlite3* handle = db();
+    // A dataset still reading its identities holds the file against writers.
+    m_connection->finishReading();
     QStringList names;
     QVariantList values;
     for (int i = 0; i < m_columns.size(); ++i) {
@@ -516,6 +646,9 @@ bool TADOQuery::Delete() {
     if (m_ids.isEmpty())
         fail(QStringLiteral("列表中没有名片，不能进行这项操作。"),
              QStringLiteral("Cannot perform this operation on an empty dataset"));
+    // The rows after the deleted one move up: all of them must be known.
+    needAllRows();
+    m_connection->finishReading();
     if (m_table.isEmpty())
         fail(QStringLiteral("这个列表不能修改：查询语句没有指明表。"),
              QStringLiteral("Cannot change the rows: the statement names no table"));
@@ -683,6 +816,8 @@ bool TADOQuery::HasField(const QString& column) const {
 }
 
 int TADOQuery::RecordCount() const {
+    // Counting is reading: the rows arriving are the dataset's own, as in Eof().
+    const_cast<TADOQuery*>(this)->FetchAll();
     return int(m_ids.size());
 }
 
@@ -691,6 +826,9 @@ bool TADOQuery::Bof() const {
 }
 
 bool TADOQuery::Eof() const {
+    // At the last row known so far: whether another follows is known once it has arrived.
+    if (m_loader && m_current >= int(m_ids.size()) - 1)
+        const_cast<TADOQuery*>(this)->learnRows(m_current + 2);
     return m_ids.isEmpty() || m_current >= int(m_ids.size()) - 1;
 }
 
@@ -718,6 +856,7 @@ void TADOQuery::Prior() {
 void TADOQuery::Next() {
     checkActive();
     checkBrowseMode();
+    learnRows(m_current + 2);
     if (m_current < int(m_ids.size()) - 1)
         setCurrent(m_current + 1);
 }
@@ -725,6 +864,7 @@ void TADOQuery::Next() {
 void TADOQuery::Last() {
     checkActive();
     checkBrowseMode();
+    needAllRows();
     if (!m_ids.isEmpty())
         setCurrent(int(m_ids.size()) - 1);
 }
@@ -734,6 +874,7 @@ void TADOQuery::MoveTo(int row) {
     if (row == m_current)
         return;
     checkBrowseMode();
+    learnRows(row + 1);
     if (!m_ids.isEmpty())
         setCurrent(qBound(0, row, int(m_ids.size()) - 1));
 }
@@ -777,7 +918,12 @@ bool TADOQuery::Locate(qint64 id) {
     checkActive();
     if (id == 0)
         return false;
-    const int row = int(m_ids.indexOf(id));
+    int row = int(m_ids.indexOf(id));
+    if (row < 0 && m_loader) {
+        const int known = int(m_ids.size());
+        needAllRows();
+        row = int(m_ids.indexOf(id, known));
+    }
     if (row < 0)
         return false;
     MoveTo(row);

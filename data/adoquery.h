@@ -4,11 +4,13 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
 #include <QVector>
 
 #include <memory>
 
+class IdLoader;
 class TADOConnection;
 class RowCache;
 namespace Sqlite {
@@ -32,8 +34,11 @@ private:
 ///
 /// Opening learns only the identities ("ID") of the rows and their order; column values
 /// are read a page at a time for the rows that are looked at, and cached within a bound.
+/// The identities after the first page arrive while the list is already shown (read on a
+/// thread of their own); whatever needs them all waits for them.
 class TADOQuery : public QObject {
     Q_OBJECT
+    Q_PROPERTY(bool loading READ Loading)
 public:
     enum State { dsInactive, dsBrowse, dsEdit, dsInsert };
 
@@ -82,10 +87,19 @@ public:
     QStringList FieldNames() const;
     bool HasField(const QString& column) const;
 
+    /// The number of rows; waits for the rest of the identities.
     int RecordCount() const;
+    /// Rows known so far: all of them once Loading() is false.
+    int LoadedCount() const { return int(m_ids.size()); }
+    /// True while the identities after the first rows are still being read.
+    bool Loading() const { return m_loader != nullptr; }
+    /// Waits until every row is known, or reading them failed.
+    void FetchAll();
+    /// A view has shown the first rows: the rest of the identities are read from now on.
+    void RowsShown();
     /// Index of the current row, or -1 when there is none.
     int RecNo() const { return m_current; }
-    bool IsEmpty() const { return RecordCount() == 0; }
+    bool IsEmpty() const { return m_ids.isEmpty(); }
     bool Bof() const;
     bool Eof() const;
     void First();
@@ -111,6 +125,10 @@ signals:
     void reset();
     /// A row now stands at `row` (a new row being inserted; always the last).
     void rowInserted(int row);
+    /// Rows learned after opening now stand at `first` to `last`, the end of the list.
+    void rowsAppended(int first, int last);
+    /// Reading the rest of the rows failed; the rows known so far stay.
+    void loadFailed(const QString& message);
     /// The row that stood at `row` is gone; the rows after it moved up by one.
     void rowRemoved(int row);
     /// The values shown for `row` changed (typed into the pending row, posted, cancelled).
@@ -122,6 +140,15 @@ signals:
 
 private:
     void checkActive() const;
+    QVector<qint64> readIds(sqlite3* handle) const;
+    void startLoading(sqlite3* handle, QVector<qint64>& ids);
+    void takeIds();
+    void idsReady();
+    void readTheRest();
+    /// Waits until at least `count` rows are known, or all of them are.
+    void learnRows(int count);
+    /// Every row, or the error that kept them from being read.
+    void needAllRows();
     int columnIndex(const QString& column) const;
     const QVector<QVariant>& rowValues(int row) const;
     void writePending();
@@ -160,6 +187,12 @@ private:
     QVector<bool> m_modified;
     QVector<QVariant> m_expected; // what a checked edit may only overwrite
     std::unique_ptr<RowCache> m_cache;
+    std::unique_ptr<IdLoader> m_loader; // while the rest of the identities are being read
+    QString m_loadError;
+    QTimer m_appendTimer;    // shows the rows that arrived, a few times a second
+    qint64 m_appendedAt = 0; // when rows were last shown
+    QTimer m_restTimer;      // reads the rest even if no view shows the list
+    bool m_restAsked = false;
 
     // Captured when the dataset opens, so that later reads match the rows it opened with.
     QByteArray m_core; // the statement without a trailing ";", to nest inside other queries

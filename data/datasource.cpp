@@ -14,6 +14,7 @@ void TDataSource::setDataSet(TADOQuery* dataset) {
     if (m_dataset) {
         connect(m_dataset, &TADOQuery::reset, this, &TDataSource::resetFromDataSet);
         connect(m_dataset, &TADOQuery::rowInserted, this, &TDataSource::onRowInserted);
+        connect(m_dataset, &TADOQuery::rowsAppended, this, &TDataSource::onRowsAppended);
         connect(m_dataset, &TADOQuery::rowRemoved, this, &TDataSource::onRowRemoved);
         connect(m_dataset, &TADOQuery::rowChanged, this, &TDataSource::onRowChanged);
         connect(m_dataset, &QObject::destroyed, this, [this] {
@@ -49,13 +50,13 @@ void TDataSource::remap() {
 
 void TDataSource::resetFromDataSet() {
     beginResetModel();
-    m_rowCount = m_dataset && m_dataset->Active() ? m_dataset->RecordCount() : 0;
+    m_rowCount = m_dataset && m_dataset->Active() ? m_dataset->LoadedCount() : 0;
     remap();
     endResetModel();
 }
 
 void TDataSource::onRowInserted(int row) {
-    if (row < 0 || row > m_rowCount || m_rowCount + 1 != m_dataset->RecordCount()) {
+    if (row < 0 || row > m_rowCount || m_rowCount + 1 != m_dataset->LoadedCount()) {
         resetFromDataSet();
         return;
     }
@@ -69,7 +70,7 @@ void TDataSource::onRowInserted(int row) {
 }
 
 void TDataSource::onRowRemoved(int row) {
-    if (row < 0 || row >= m_rowCount || m_rowCount - 1 != m_dataset->RecordCount()) {
+    if (row < 0 || row >= m_rowCount || m_rowCount - 1 != m_dataset->LoadedCount()) {
         resetFromDataSet();
         return;
     }
@@ -80,6 +81,16 @@ void TDataSource::onRowRemoved(int row) {
     m_changedRow = -1;
     --m_rowCount;
     endRemoveRows();
+}
+
+void TDataSource::onRowsAppended(int first, int last) {
+    if (first != m_rowCount || last < first || last + 1 != m_dataset->LoadedCount()) {
+        resetFromDataSet();
+        return;
+    }
+    beginInsertRows(QModelIndex(), first, last);
+    m_rowCount = last + 1;
+    endInsertRows();
 }
 
 void TDataSource::onRowChanged(int row) {

@@ -33,6 +33,7 @@ private:
     void remap();
     void resetFromDataSet();
     void onRowInserted(int row);
+    void onRowsAppended(int first, int last);
     void onRowRemoved(int row);
     void onRowChanged(int row);
 

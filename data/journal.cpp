@@ -190,7 +190,8 @@ QString foreignProblem(const QString& database, const QString& journalFile) {
         return QString();
     // Written back by the commit, which counts one change more and nothing else in the header.
     if (now.changeCounter == before.changeCounter + 1 && now.validFor == now.changeCounter &&
-        current1.left(18) == original1.left(18) && current1.mid(20, 4) == original1.mid(20, 4))
+        current1.left(18) == original1.left(18) && current1.mid(20, 4) == original1.mid(20, 4) &&
+        current1.mid(60, 4) == original1.mid(60, 4))
         return QString();
     return QStringLiteral("日志里的第 1 页（修改计数 %1）不是这个数据库的（修改计数 %2）")
         .arg(before.changeCounter)

@@ -5,6 +5,8 @@
 
 struct sqlite3;
 
+struct sqlite3;
+
 namespace Schema {
 
 /// Creates a new database file with tables zl and yh, one yh row holding `userPassword`,
@@ -34,5 +36,8 @@ enum class Strictness {
 /// SQLITE_OK or the code of a read that failed (the text is then empty); `missing` tells
 /// that one of our tables is not there at all.
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing = nullptr);
+/// Adds what a new database has and an older one lacks (the index on the IDs, the file's
+/// own identity number); SQLite's result code.
+int addMissingParts(sqlite3* db);
 
 } // namespace Schema

@@ -20,11 +20,11 @@ Database& Database::operator=(Database&& other) noexcept {
     return *this;
 }
 
-int Database::open(const QString& file, OpenMode mode) {
+int Database::open(const QString& file, OpenMode mode, bool oneThreadAtATime) {
     close();
     // By URI, so that a missing file is refused rather than made, and "immutable" can be said.
     QString query;
-    int flags = SQLITE_OPEN_URI;
+    int flags = SQLITE_OPEN_URI | (oneThreadAtATime ? SQLITE_OPEN_NOMUTEX : 0);
     switch (mode) {
     case OpenMode::ReadWrite:
         query = QStringLiteral("?mode=rw");

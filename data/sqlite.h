@@ -35,8 +35,9 @@ public:
     Database& operator=(Database&& other) noexcept;
 
     /// Opens `file`; returns SQLite's result code. On failure the handle stays open for
-    /// errorText() until close().
-    int open(const QString& file, OpenMode mode);
+    /// errorText() until close(). A connection that `oneThreadAtATime` uses is never used
+    /// by two threads at once, so it needs no lock of its own (sqlite3_interrupt excepted).
+    int open(const QString& file, OpenMode mode, bool oneThreadAtATime = false);
     void close();
     sqlite3* get() const { return m_db; }
     explicit operator bool() const { return m_db != nullptr; }

@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QScreen>
 
+#include <future>
+
 TFrmDL* FrmDL = nullptr;
 
 TFrmDL::TFrmDL(QWidget* parent)
@@ -79,7 +81,11 @@ void TFrmDL::Edit1KeyPress(QChar& key) {
 void TFrmDL::checkPassword() {
     FrmMain->ADOQuery2->Open();
     const QString stored = FrmMain->ADOQuery2->FieldAsString(QStringLiteral("用户密码"));
-    if (passwordMatches(stored, Edit1->text())) {
+    // Checking a stored hash takes a while: the main window gets ready meanwhile.
+    std::future<bool> matches =
+        std::async(std::launch::async, passwordMatches, stored, Edit1->text());
+    FrmMain->prepareToShow();
+    if (matches.get()) {
         hide();
         Platform::showModal(FrmMain);
     } else {

@@ -111,6 +111,14 @@ TFrmMain::~TFrmMain() {
         FrmMain = nullptr;
 }
 
+void TFrmMain::prepareToShow() {
+    if (m_prepared || isVisible())
+        return;
+    m_prepared = true;
+    // Polishes and lays out every control, reads the first rows and loads the glyphs.
+    (void)grab();
+}
+
 void TFrmMain::setUpLooks() {
     setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
     // 630 × 454 outside; the client area below the menu is 622 × 408.

@@ -36,6 +36,10 @@ public:
     QAction* N18 = nullptr;
     QAction* N19 = nullptr;
 
+    /// Lays the window out and paints it once off screen, so that showing it is quick: the
+    /// first painting of its texts is the slow part. Shows nothing; once is enough.
+    void prepareToShow();
+
     /// The mode marker: the group box's caption.
     QString modeMarker() const;
     void setModeMarker(const QString& marker);
@@ -156,6 +160,7 @@ private:
     qint64 m_loadedId = 0;
     QVector<QVariant> m_loadedValues;
     bool m_loadedFromEmptyList = false;
+    bool m_prepared = false;
 };
 
 extern TFrmMain* FrmMain;

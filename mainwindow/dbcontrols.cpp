@@ -249,12 +249,23 @@ void TDBGrid::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end
     QTableView::rowsAboutToBeRemoved(parent, start, end);
 }
 
+void TDBGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    // On screen, not into a picture of a window not shown yet.
+    if (isVisible() && m_source && m_source->dataSet())
+        m_source->dataSet()->RowsShown();
+}
+
 void TDBGrid::keyPressEvent(QKeyEvent* event) {
     // Read-only: the grid never deletes a row itself.
     if (event->key() == Qt::Key_Delete) {
         event->accept();
         return;
     }
+    // To the last row: the last of all, not of those known so far.
+    if (event->key() == Qt::Key_End && (event->modifiers() & Qt::ControlModifier) && m_source &&
+        m_source->dataSet())
+        m_source->dataSet()->FetchAll();
     QTableView::keyPressEvent(event);
 }
 
@@ -283,6 +294,7 @@ void TDBNavigator::setDataSet(TADOQuery* dataset) {
     for (auto signal :
          {&TADOQuery::currentChanged, &TADOQuery::rowInserted, &TADOQuery::rowRemoved})
         connect(dataset, signal, this, &TDBNavigator::updateButtons);
+    connect(dataset, &TADOQuery::rowsAppended, this, &TDBNavigator::updateButtons);
     updateButtons();
 }
 
@@ -291,9 +303,15 @@ void TDBNavigator::updateButtons() {
     const bool up = active && !m_dataset->Bof();
     const bool down = active && !m_dataset->Eof();
     const bool enabled[4] = {up, up, down, down};
+    // Drawn once: the buttons are updated on every move.
+    static const QIcon icons[4][2] = {{navigatorIcon(nbFirst, false), navigatorIcon(nbFirst, true)},
+                                      {navigatorIcon(nbPrior, false), navigatorIcon(nbPrior, true)},
+                                      {navigatorIcon(nbNext, false), navigatorIcon(nbNext, true)},
+                                      {navigatorIcon(nbLast, false), navigatorIcon(nbLast, true)}};
     for (int i = 0; i < 4; ++i) {
+        if (m_buttons[i]->isEnabled() != enabled[i] || m_buttons[i]->icon().isNull())
+            m_buttons[i]->setIcon(icons[i][enabled[i]]);
         m_buttons[i]->setEnabled(enabled[i]);
-        m_buttons[i]->setIcon(navigatorIcon(Button(i), enabled[i]));
     }
 }
 

@@ -6,6 +6,10 @@
 
 #include <new>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace Platform {
 
 void handleException(std::exception_ptr error)
@@ -28,6 +32,12 @@ void handleException(std::exception_ptr error)
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+#ifdef __GLIBC__
+    // Large blocks (the IDs of a long list, the grid's rows) go back to the system when the
+    // list lets go of them; left to itself the allocator keeps tens of megabytes it no
+    // longer uses, in every thread's heap.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+#endif
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

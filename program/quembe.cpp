@@ -16,6 +16,7 @@
 #include <QFont>
 #include <QTimer>
 #include <QStyleFactory>
+#include <QTimer>
 
 // The pictures live in the library; a static library has to register them itself.
 static void initResources() {
@@ -25,6 +26,8 @@ static void initResources() {
 namespace Quembe {
 
 namespace {
+
+const int kPrepareAfterMs = 150;
 
 void setLooks() {
     initResources();
@@ -104,6 +107,8 @@ int run(QApplication& app) {
                     .arg(QDir::toNativeSeparators(created)));
         });
     }
+    // While the password is typed, the main window gets ready; nobody types it this fast.
+    QTimer::singleShot(kPrepareAfterMs, FrmMain, [] { FrmMain->prepareToShow(); });
     const int status = app.exec();
     destroyForms();
     return status;

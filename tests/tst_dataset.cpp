@@ -6,7 +6,9 @@
 #include "data/datasource.h"
 #include "data/dberror.h"
 #include "data/fieldmap.h"
+#include "data/idloader.h"
 #include "data/rowcache.h"
+#include "mainwindow/dbcontrols.h"
 #include "platform/files.h"
 
 #include <QAbstractItemModelTester>
@@ -15,11 +17,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -61,16 +67,47 @@ QStringList names(const QString& file) {
 }
 
 #ifdef Q_OS_LINUX
-bool fileHeldOpen(const QString& file) {
+int timesHeldOpen(const QString& file) {
     const QString target = QFileInfo(file).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
+    int count = 0;
     for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
         if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
-            return true;
+            ++count;
     }
-    return false;
+    return count;
+}
+
+bool fileHeldOpen(const QString& file) {
+    return timesHeldOpen(file) > 0;
 }
 #endif
+
+/// Holds every reader of row identities after its first rows until let through, so that a
+/// test sees a dataset whose rest of rows is still to come.
+class LoaderGate {
+public:
+    LoaderGate() {
+        IdLoader::setBeforeTheRestForTesting([this](const std::atomic<bool>& stop) {
+            ++m_held;
+            while (!m_open && !stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (m_onPass && !stop)
+                m_onPass();
+        });
+    }
+    ~LoaderGate() { IdLoader::setBeforeTheRestForTesting({}); }
+    void open() { m_open = true; }
+    void close() { m_open = false; }
+    int held() const { return m_held; }
+    /// Runs on the reader's thread as it passes, before it reads on.
+    void setOnPass(std::function<void()> f) { m_onPass = std::move(f); }
+
+private:
+    std::atomic<bool> m_open{false};
+    std::atomic<int> m_held{0};
+    std::function<void()> m_onPass;
+};
 
 } // namespace
 
@@ -97,16 +134,28 @@ private slots:
     void gridModelFollowsTheDataset();
     void closingTheConnectionReleasesTheFile();
     void largeDatasetOpensAndPages();
+    void rowsArriveAfterTheFirstOnes();
+    void commandsThatNeedEveryRowWaitForThem();
+    void changesWhileRowsArrive();
+    void closingWhileRowsArriveStopsTheReading();
+    void rowsAreThoseOfTheMomentOfOpening();
+    void ownTransactionIsSeenWhole();
+    void failedReadingOfTheRestIsReported();
+    void navigatorAndGridReachTheVeryLastRow();
+    void olderDatabaseGetsTheIndexOnce();
     void rowCacheDropsLeastRecentlyUsed();
     void fieldMapLists();
 
 private:
     TADOQuery* openCards(const QString& statement = QString());
+    /// Opens the cards with the rest of their rows held back; the gate stays closed.
+    TADOQuery& openHeld();
 
     std::unique_ptr<TestSupport::ProgramFolder> m_folder;
     std::unique_ptr<TADOConnection> m_connection;
     std::unique_ptr<TADOQuery> m_q1;
     std::unique_ptr<TADOQuery> m_q2;
+    std::unique_ptr<LoaderGate> m_gate;
 };
 
 void TestDataSet::init() {
@@ -125,9 +174,12 @@ void TestDataSet::init() {
 }
 
 void TestDataSet::cleanup() {
+    if (m_gate)
+        m_gate->open();
     m_q1.reset();
     m_q2.reset();
     m_connection.reset();
+    m_gate.reset();
     m_folder.reset();
 }
 
@@ -138,6 +190,16 @@ TADOQuery* TestDataSet::openCards(const QString& statement) {
     }
     m_q1->Open();
     return m_q1.get();
+}
+
+TADOQuery& TestDataSet::openHeld() {
+    if (!m_gate)
+        m_gate = std::make_unique<LoaderGate>();
+    m_gate->close();
+    m_q1->Close();
+    TADOQuery& q = *openCards();
+    [&] { QVERIFY(q.Loading()); }();
+    return q;
 }
 
 void TestDataSet::openOnOpenKeepsRowsCurrentRowAndEdit() {
@@ -662,6 +724,328 @@ void TestDataSet::largeDatasetOpensAndPages() {
     QCOMPARE(q.CellText(150, name), QStringLiteral("N%1").arg(count - 7 - 1500));
 }
 
+void TestDataSet::rowsArriveAfterTheFirstOnes() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    TDataSource source;
+    QAbstractItemModelTester tester(&source,
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    source.setColumns({QStringLiteral("ID"), QStringLiteral("姓名")});
+    source.setDataSet(m_q1.get());
+    QSignalSpy appended(m_q1.get(), &TADOQuery::rowsAppended);
+    TADOQuery& q = openHeld();
+    const int name = int(q.FieldNames().indexOf("姓名"));
+
+    // The first rows are there at once, the first of them current; the end is not known yet.
+    const int first = q.LoadedCount();
+    QVERIFY2(first > 0 && first < count, qPrintable(QString::number(first)));
+    QCOMPARE(source.rowCount(), first);
+    QCOMPARE(q.RecNo(), 0);
+    QVERIFY(q.Bof());
+    QVERIFY(!q.Eof());
+    QVERIFY(!q.IsEmpty());
+    QCOMPARE(q.FieldAsString("姓名"), QStringLiteral("N0"));
+    QCOMPARE(q.CellText(first - 1, name), QStringLiteral("N%1").arg(first - 1));
+    QCOMPARE(q.CellText(first, name), QString()); // not a row yet
+    QCOMPARE(appended.count(), 0);
+
+    // Once a view has shown them the rest arrives, in the statement's order, and views hear
+    // of it.
+    q.RowsShown();
+    m_gate->open();
+    QTRY_VERIFY(!q.Loading());
+    QCOMPARE(q.LoadedCount(), count);
+    QCOMPARE(source.rowCount(), count);
+    QVERIFY(appended.count() >= 1);
+    QCOMPARE(appended.first().at(0).toInt(), first);
+    QCOMPARE(appended.last().at(1).toInt(), count - 1);
+    for (int row : {first - 1, first, count / 2, count - 1}) {
+        QCOMPARE(q.CellText(row, name), QStringLiteral("N%1").arg(row));
+        QCOMPARE(source.index(row, 1).data().toString(), QStringLiteral("N%1").arg(row));
+    }
+    QCOMPARE(q.RecNo(), 0);
+
+    // A list that fits its first rows is whole at once; so is an empty one.
+    q.Close();
+    openCards("select * from zl where ID <= 3");
+    QVERIFY(!q.Loading());
+    QCOMPARE(q.LoadedCount(), 3);
+    q.Close();
+    openCards("select * from zl where ID < 0");
+    QVERIFY(!q.Loading());
+    QVERIFY(q.IsEmpty());
+    QVERIFY(q.Bof() && q.Eof());
+    QCOMPARE(q.RecNo(), -1);
+}
+
+void TestDataSet::commandsThatNeedEveryRowWaitForThem() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    TADOQuery* q = &openHeld();
+    const int first = q->LoadedCount();
+    m_gate->open();
+    // Let through, but not yet taken in: each command below finds the dataset still loading.
+    QVERIFY(q->Loading());
+    QCOMPARE(q->RecordCount(), count);
+    QVERIFY(!q->Loading());
+
+    q = &openHeld();
+    m_gate->open();
+    q->Last();
+    QCOMPARE(q->RecNo(), count - 1);
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(count - 1));
+    QVERIFY(q->Eof());
+
+    q = &openHeld();
+    const qint64 wanted =
+        TestSupport::query(m_folder->database(),
+                           QStringLiteral("select ID from zl where 姓名 = 'N%1'").arg(count - 10))
+            .value(0)
+            .toLongLong();
+    m_gate->open();
+    QVERIFY(q->Locate(wanted));
+    QCOMPARE(q->RecNo(), count - 10);
+    QVERIFY(!q->Locate(wanted + count)); // no such row, after all of them were seen
+    QCOMPARE(q->RecNo(), count - 10);
+
+    q = &openHeld();
+    m_gate->open();
+    q->MoveTo(count - 2);
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(count - 2));
+
+    // At the last row known so far, the next one is learned rather than taken for the end.
+    q = &openHeld();
+    q->MoveTo(first - 1);
+    QCOMPARE(q->RecNo(), first - 1);
+    m_gate->open();
+    QVERIFY(!q->Eof());
+    q->Next();
+    QCOMPARE(q->RecNo(), first);
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(first));
+}
+
+void TestDataSet::changesWhileRowsArrive() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    const QString db = m_folder->database();
+
+    // Deleting the first row: every row after it moves up, the last one included.
+    TADOQuery* q = &openHeld();
+    m_gate->open();
+    q->Delete();
+    QCOMPARE(q->RecNo(), 0);
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N1"));
+    QCOMPARE(q->RecordCount(), count - 1);
+    QCOMPARE(TestSupport::query(db, "select count(*) from zl"), QStringList{"4999"});
+    q->Last();
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(count - 1));
+
+    // A new row comes after every row of the statement.
+    q = &openHeld();
+    m_gate->open();
+    q->Insert();
+    QCOMPARE(q->RecNo(), count - 1);
+    q->SetFieldAsString("姓名", "new");
+    q->Post();
+    QCOMPARE(q->RecordCount(), count);
+    QCOMPARE(q->RecNo(), count - 1);
+    QCOMPARE(names(db).last(), QStringLiteral("new"));
+
+    // A change is written although the dataset's own reader still holds the file.
+    q = &openHeld();
+    m_gate->open();
+    q->Edit();
+    q->SetFieldAsString("姓名", "changed");
+    q->Post();
+    QCOMPARE(names(db).first(), QStringLiteral("changed"));
+    QVERIFY(!q->Loading());
+
+    // So is one through another dataset of the connection (the password change).
+    q = &openHeld();
+    m_gate->open();
+    m_q2->Open();
+    m_q2->Edit();
+    m_q2->SetFieldAsString("用户密码", "other");
+    m_q2->Post();
+    QCOMPARE(TestSupport::query(db, "select 用户密码 from yh"), QStringList{"other"});
+    QVERIFY(!q->Loading());
+    QCOMPARE(q->RecordCount(), count);
+}
+
+void TestDataSet::closingWhileRowsArriveStopsTheReading() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    const QString db = m_folder->database();
+    TADOQuery* q = &openHeld();
+    QTRY_COMPARE(m_gate->held(), 1);
+#ifdef Q_OS_LINUX
+    QCOMPARE(timesHeldOpen(db), 2); // the connection and the reader
+#endif
+    // The gate stays closed: only the dataset's stop lets the reader go.
+    QSignalSpy appended(q, &TADOQuery::rowsAppended);
+    q->Close();
+    QVERIFY(!q->Active());
+    QVERIFY(!q->Loading());
+    QCOMPARE(q->LoadedCount(), 0);
+#ifdef Q_OS_LINUX
+    QCOMPARE(timesHeldOpen(db), 1);
+#endif
+    QCoreApplication::processEvents();
+    QCOMPARE(appended.count(), 0); // nothing arrives for a closed dataset
+
+    // Closing the connection and destroying the dataset stop it too.
+    q = &openHeld();
+    m_connection->Close();
+    QVERIFY(!q->Loading());
+    m_connection->Open();
+    q = &openHeld();
+    m_q1.reset();
+#ifdef Q_OS_LINUX
+    QCOMPARE(timesHeldOpen(db), 1);
+#endif
+    QCoreApplication::processEvents();
+
+    // Opened again, the list is whole.
+    m_q1 = std::make_unique<TADOQuery>(QStringLiteral("ADOQuery1"));
+    m_q1->setConnection(m_connection.get());
+    m_q1->SQL.Add("select * from zl");
+    m_gate->open();
+    QCOMPARE(openCards()->RecordCount(), count);
+}
+
+void TestDataSet::rowsAreThoseOfTheMomentOfOpening() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    TADOQuery& q = openHeld();
+
+    // Another program cannot commit while the rows are read...
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(m_folder->database().toUtf8().constData(), &other), SQLITE_OK);
+    sqlite3_busy_timeout(other, 0);
+    const char* add = "insert into zl(姓名) values ('elsewhere')";
+    QCOMPARE(sqlite3_exec(other, add, nullptr, nullptr, nullptr) & 0xff, SQLITE_BUSY);
+    m_gate->open();
+    QCOMPARE(q.RecordCount(), count);
+    // ...and once they are, it can, but the list shows its rows as they were.
+    QCOMPARE(sqlite3_exec(other, add, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    QCOMPARE(q.RecordCount(), count);
+    q.Close();
+    QCOMPARE(openCards()->RecordCount(), count + 1);
+}
+
+void TestDataSet::ownTransactionIsSeenWhole() {
+    fillCards(m_folder->database(), 1000);
+    // Another connection would not see rows the program has not committed: read them here.
+    sqlite3* handle = m_connection->handle();
+    QCOMPARE(sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+    QCOMPARE(
+        sqlite3_exec(handle, "insert into zl(姓名) values ('pending')", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    TADOQuery& q = *openCards();
+    QVERIFY(!q.Loading());
+    QCOMPARE(q.RecordCount(), 1001);
+    q.Last();
+    QCOMPARE(q.FieldAsString("姓名"), QStringLiteral("pending"));
+    q.Close();
+    QCOMPARE(sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+}
+
+void TestDataSet::failedReadingOfTheRestIsReported() {
+    // Enough rows that the identities fill many pages, most of them read after the first.
+    const int count = 100000;
+    const QString db = m_folder->database();
+    fillCards(db, count);
+    TADOQuery& q = openHeld();
+    const int first = q.LoadedCount();
+    // The file loses its end under the reader (a disk gone bad, a file cut off elsewhere).
+    m_gate->setOnPass([db] { QFile::resize(db, QFileInfo(db).size() / 8); });
+    QSignalSpy failed(&q, &TADOQuery::loadFailed);
+    m_gate->open();
+    q.FetchAll();
+    QVERIFY(!q.Loading());
+    QCOMPARE(failed.count(), 1);
+    const QString message = failed.first().at(0).toString();
+    QVERIFY2(TestSupport::opensInChinese(message), qPrintable(message));
+    QVERIFY2(message.contains("ADOQuery1: "), qPrintable(message));
+    // The rows read so far stay; what needs them all says what went wrong.
+    QVERIFY(q.LoadedCount() >= first && q.LoadedCount() < count);
+    QCOMPARE(q.RecordCount(), q.LoadedCount());
+    QCOMPARE(errorOf([&] { q.Last(); }), message);
+    QCOMPARE(q.RecNo(), 0);
+    // Closing forgets it.
+    q.Close();
+    QCOMPARE(failed.count(), 1);
+}
+
+void TestDataSet::navigatorAndGridReachTheVeryLastRow() {
+    const int count = 5000;
+    fillCards(m_folder->database(), count);
+    TDataSource source;
+    QStringList columns;
+    for (const char* c : kCardColumns)
+        columns << col(c);
+    source.setColumns(columns);
+    source.setDataSet(m_q1.get());
+    TDBNavigator navigator;
+    navigator.setDataSet(m_q1.get());
+    auto enabled = [&](TDBNavigator::Button b) { return navigator.button(b)->isEnabled(); };
+
+    TADOQuery* q = &openHeld();
+    QVERIFY(!enabled(TDBNavigator::nbFirst) && !enabled(TDBNavigator::nbPrior));
+    QVERIFY(enabled(TDBNavigator::nbNext) && enabled(TDBNavigator::nbLast));
+    m_gate->open();
+    navigator.button(TDBNavigator::nbLast)->click();
+    QCOMPARE(q->RecNo(), count - 1);
+    QVERIFY(enabled(TDBNavigator::nbFirst) && enabled(TDBNavigator::nbPrior));
+    QVERIFY(!enabled(TDBNavigator::nbNext) && !enabled(TDBNavigator::nbLast));
+
+    // Ctrl+End in the grid goes to the last card, not to the last one known so far.
+    TDBGrid grid;
+    grid.setDataSource(&source);
+    q = &openHeld();
+    QVERIFY(source.rowCount() < count);
+    m_gate->open();
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(q->RecNo(), count - 1);
+    QCOMPARE(grid.currentIndex().row(), count - 1);
+    QCOMPARE(q->FieldAsString("姓名"), QStringLiteral("N%1").arg(count - 1));
+}
+
+void TestDataSet::olderDatabaseGetsTheIndexOnce() {
+    const QString db = m_folder->database();
+    auto indexes = [&] {
+        return TestSupport::query(db, "select name from sqlite_master where type = 'index'");
+    };
+    // A new database: large pages, and the index the list reads its IDs from.
+    QCOMPARE(TestSupport::query(db, "pragma page_size"), QStringList{"65536"});
+    QCOMPARE(indexes(), QStringList{"zl_ID"});
+
+    // An older one without it: another program writing keeps it from being added, and the
+    // database opens all the same.
+    m_connection->Close();
+    TestSupport::exec(db, "drop index zl_ID");
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(db.toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    m_connection->Open();
+    QVERIFY(m_connection->Connected());
+    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    QVERIFY(indexes().isEmpty());
+    fillCards(db, 300);
+    QCOMPARE(openCards()->RecordCount(), 300);
+
+    // The next time it is opened, it gets it; the rows and their order are as before.
+    m_connection->Close();
+    m_connection->Open();
+    QCOMPARE(indexes(), QStringList{"zl_ID"});
+    TADOQuery& q = *openCards();
+    QCOMPARE(q.RecordCount(), 300);
+    q.Last();
+    QCOMPARE(q.FieldAsString("姓名"), QStringLiteral("N299"));
+}
+
 void TestDataSet::rowCacheDropsLeastRecentlyUsed() {
     RowCache cache(3);
     for (qint64 id = 1; id <= 3; ++id)
@@ -707,5 +1091,6 @@ void TestDataSet::fieldMapLists() {
         QVERIFY2(written.contains(col(c)) && col(c) != col("传真") && col(c) != col("备注"), c);
 }
 
-QTEST_GUILESS_MAIN(TestDataSet)
+// With widgets: the grid and navigator over a dataset are tested here too.
+QTEST_MAIN(TestDataSet)
 #include "tst_dataset.moc"

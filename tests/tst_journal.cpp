@@ -264,8 +264,10 @@ private slots:
         QTest::addColumn<Work>("work");
         QTest::addColumn<int>("ours");
         QTest::addColumn<int>("theirs");
-        // Databases of this program too, with other cards.
-        for (const auto& sizes : {qMakePair(50, 4), qMakePair(300, 50), qMakePair(50, 300)}) {
+        // Databases of this program too, with other cards, or made just alike (told apart by
+        // the identity each file gets).
+        for (const auto& sizes : {qMakePair(50, 4), qMakePair(300, 50), qMakePair(50, 300),
+                                  qMakePair(300, 300)}) {
             const QString row = QStringLiteral("%1 beside %2, ").arg(sizes.second).arg(sizes.first);
             QTest::newRow(qPrintable(row + "update"))
                 << Work::Update << sizes.first << sizes.second;
@@ -292,6 +294,7 @@ private slots:
 
         int refused = 0;
         int byLooking = 0;
+        int undecidable = 0;
         for (int killAt : killPoints(writes)) {
             QFile::remove(other);
             QVERIFY(QFile::copy(otherBase, other));
@@ -302,8 +305,15 @@ private slots:
             QFile::remove(journal);
             QVERIFY(QFile::copy(Journal::fileOf(other), journal));
             const QByteArray journalBytes = bytes(journal);
-            if (!Journal::foreignProblem(folder.database(), journal).isEmpty())
+            if (!Journal::foreignProblem(folder.database(), journal).isEmpty()) {
                 ++byLooking;
+            } else if (ours == theirs) {
+                // A file made just like ours, caught before its commit set aside page 1 (and
+                // with it the file's identity): nothing in the journal tells the two apart.
+                ++undecidable;
+                QFile::remove(journal);
+                continue;
+            }
             const QString error = openError();
             QVERIFY2(error.startsWith(QStringLiteral("数据库文件旁边有一个没有完成的日志文件")),
                      qPrintable(error));
@@ -314,14 +324,21 @@ private slots:
             QCOMPARE(bytes(journal), journalBytes);
             ++refused;
         }
-        qInfo("%d journals of another file refused, %d of them without a trial", refused,
-              byLooking);
+        qInfo("%d journals of another file refused, %d of them without a trial; %d undecidable",
+              refused, byLooking, undecidable);
         QVERIFY(refused > 0);
     }
 
     void aRecoveryThatDamagesTheFileIsRefused() {
         ProgramFolder folder;
         makeDatabase(folder.database(), 300, QStringLiteral("ours"));
+        // Where table yh lives, read while the file can still be read without a recovery.
+        const qint64 yhRoot =
+            query(folder.database(), "select rootpage from sqlite_master where name = 'yh'")
+                .value(0)
+                .toLongLong();
+        const qint64 pageSize = query(folder.database(), "pragma page_size").value(0).toLongLong();
+        QVERIFY(yhRoot > 1 && pageSize >= 512);
         QCOMPARE(crash(folder.database(), Work::Update, 3), 0);
         QVERIFY(Journal::isHot(folder.database()));
         // A page the write did not touch (table yh's) is damaged as well: the journal cannot
@@ -329,7 +346,7 @@ private slots:
         {
             QFile f(folder.database());
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.seek(3 * 4096));
+            QVERIFY(f.seek((yhRoot - 1) * pageSize));
             f.write(QByteArray(16, '\x5a'));
         }
         const QByteArray database = bytes(folder.database());

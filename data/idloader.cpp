@@ -1,0 +1,193 @@
+#include "idloader.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+// Batches grow, so that the rows come soon and in few hand-overs.
+const qsizetype kFirstBatch = 1024;
+const qsizetype kLargestBatch = 65536;
+// A slow statement (a search over a large table) still hands over what it found this often.
+const auto kHandEvery = std::chrono::milliseconds(100);
+
+const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
+
+std::function<void(const std::atomic<bool>&)> g_beforeTheRest;
+
+} // namespace
+
+void IdLoader::setBeforeTheRestForTesting(std::function<void(const std::atomic<bool>&)> hook) {
+    g_beforeTheRest = std::move(hook);
+}
+
+IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVariantList& parameters,
+                   qsizetype firstRows, std::function<void()> ready)
+    : m_file(file)
+    , m_ready(std::move(ready))
+    , m_wanted(kNobodyWaits) {
+    // The first rows on the caller's thread: it needs them now, and a thread of its own
+    // would first have to be given a processor. The connection is used here, then by the
+    // thread alone: it needs no lock for each step.
+    int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
+    if (rc == SQLITE_OK)
+        rc = m_statement.prepare(m_db.get(), "SELECT \"ID\" FROM (\n" + statement + "\n)");
+    const int count = qMin(int(parameters.size()), m_statement.parameterCount());
+    for (int i = 0; rc == SQLITE_OK && i < count; ++i)
+        rc = m_statement.bind(i + 1, parameters.at(i));
+    if (rc != SQLITE_OK) {
+        end(rc);
+        return;
+    }
+    if (read(firstRows, false))
+        hand(m_batch, false);
+}
+
+void IdLoader::start() {
+    if (m_started)
+        return;
+    m_started = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_ended)
+            return;
+    }
+    // From here on the hand-overs come from the thread: announce them.
+    m_announce = true;
+    m_thread = std::thread(&IdLoader::run, this);
+}
+
+IdLoader::~IdLoader() {
+    m_stop = true;
+    if (m_thread.joinable()) {
+        sqlite3_interrupt(m_db.get());
+        m_thread.join();
+    }
+}
+
+bool IdLoader::read(qsizetype rows, bool handOver) {
+    using Clock = std::chrono::steady_clock;
+    qsizetype target = kFirstBatch;
+    unsigned steps = 0;
+    Clock::time_point handed = Clock::now();
+    for (qsizetype read = 0; read < rows; ++read) {
+        const int rc = m_statement.step();
+        if (rc != SQLITE_ROW) {
+            end(m_stop ? SQLITE_INTERRUPT : rc);
+            return false;
+        }
+        if (m_batch.isEmpty())
+            m_batch.reserve(handOver ? target : rows);
+        m_batch.append(m_statement.int64(0));
+        if (!handOver)
+            continue;
+        // Only this thread changes m_count.
+        if (m_batch.size() >= target || m_count + m_batch.size() >= m_wanted.load()) {
+            hand(m_batch, false);
+            target = std::min(target * 2, kLargestBatch);
+            handed = Clock::now();
+        }
+        if ((++steps & 1023) == 0) {
+            if (m_stop) {
+                end(SQLITE_INTERRUPT);
+                return false;
+            }
+            if (!m_batch.isEmpty() && Clock::now() - handed > kHandEvery) {
+                hand(m_batch, false);
+                handed = Clock::now();
+            }
+        }
+    }
+    return true;
+}
+
+void IdLoader::run() {
+    if (g_beforeTheRest)
+        g_beforeTheRest(m_stop);
+    if (m_stop)
+        end(SQLITE_INTERRUPT);
+    else
+        read(kNobodyWaits, true);
+}
+
+void IdLoader::end(int rc) {
+    const QString why = rc == SQLITE_DONE ? QString() : Sqlite::errorText(m_db.get(), rc, m_file);
+    // The read lock goes with the statement.
+    m_statement.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_result = rc;
+        m_errorText = why;
+    }
+    hand(m_batch, true);
+}
+
+void IdLoader::hand(QVector<qint64>& batch, bool end) {
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_count += batch.size();
+        if (!batch.isEmpty())
+            m_handed.push_back(std::move(batch));
+        m_ended = m_ended || end;
+        // The end is always told: nobody need wait for a later hand-over that never comes.
+        announce = !m_announced || end;
+        m_announced = true;
+    }
+    batch.clear();
+    m_changed.notify_all();
+    if (announce && m_announce && m_ready && !m_stop)
+        m_ready();
+}
+
+void IdLoader::waitFor(qsizetype count) {
+    start();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_count >= count || m_ended)
+        return;
+    m_wanted = count;
+    m_changed.wait(lock, [&] { return m_count >= count || m_ended; });
+    m_wanted = kNobodyWaits;
+}
+
+void IdLoader::waitForEnd() {
+    waitFor(kNobodyWaits);
+}
+
+bool IdLoader::take(QVector<qint64>& ids) {
+    std::vector<QVector<qint64>> batches;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        batches.swap(m_handed);
+        m_announced = false;
+        ended = m_ended;
+    }
+    qsizetype count = ids.size();
+    for (const QVector<qint64>& batch : batches)
+        count += batch.size();
+    // One copy of each identity, room made once (few takes: it need not grow ahead), and
+    // each batch let go of as soon as it is copied.
+    if (count > ids.capacity())
+        ids.reserve(count);
+    for (QVector<qint64>& batch : batches) {
+        ids += batch;
+        batch = QVector<qint64>();
+    }
+    return ended;
+}
+
+bool IdLoader::ended() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ended;
+}
+
+int IdLoader::result() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_result;
+}
+
+QString IdLoader::errorText() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_errorText;
+}
