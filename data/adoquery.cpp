@@ -255,7 +255,10 @@ void TADOQuery::Open() {
     // Only the identities now, and at first only those of the first rows; the values are
     // read when rows are looked at.
     QVector<qint64> ids;
-    startLoading(handle, ids);
+    if (IdSource)
+        ids = IdSource(handle);
+    else
+        startLoading(handle, ids);
 
     m_columns = columns;
     m_columnIndex = index;
@@ -898,7 +901,8 @@ QString TADOQuery::CellText(int row, int column) const {
     }
 }
 
-QVector<qint64> TADOQuery::RowIds() const {
+QVector<qint64> TADOQuery::RowIds() {
+    needAllRows();
     QVector<qint64> ids;
     ids.reserve(m_ids.size());
     for (qint64 id : m_ids) {

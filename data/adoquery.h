@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class IdLoader;
@@ -52,6 +53,9 @@ public:
     TStrings SQL;
     /// Values bound to the statement's "?" placeholders, in order.
     QVariantList Parameters;
+    /// When set, the rows listed are the cards with these IDs, in this order, asked for at
+    /// every open; the statement then only says where their values are read from.
+    std::function<QVector<qint64>(sqlite3* db)> IdSource;
 
     /// Runs the statement and makes the first row current; does nothing when open.
     void Open();
@@ -113,8 +117,8 @@ public:
     QString CellText(int row, int column) const;
     /// Identity of the current row, 0 for none or a row not yet posted.
     qint64 CurrentId() const;
-    /// Identities of the stored rows the dataset lists, in its order.
-    QVector<qint64> RowIds() const;
+    /// Identities of the stored rows the dataset lists, in its order; waits for them all.
+    QVector<qint64> RowIds();
     /// Makes the row with this identity current; false when the dataset has no such row.
     bool Locate(qint64 id);
 

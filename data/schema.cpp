@@ -269,6 +269,8 @@ void createDatabase(const QString& path, const QString& databasePassword,
     try {
         check(db.get(), rc, path);
         fill(db.get(), databasePassword, userPassword, path);
+        // A new file starts with the quick find's tables, so it never needs building.
+        QuickFind::build(db.get());
     } catch (...) {
         db.close();
         QFile::remove(temp);

@@ -195,7 +195,7 @@ void TFrmMain::setUpLooks() {
     N19->setObjectName(QStringLiteral("N19"));
 
     // Shortcuts work wherever the focus is in the window.
-    for (QAction* action : {N4, N5, N6, H1, N24}) {
+    for (QAction* action : {N4, N5, N6, H1, N24, N25}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -203,6 +203,7 @@ void TFrmMain::setUpLooks() {
     PanelCK->installEventFilter(this);
     ValueListEditor1->installEventFilter(this);
     Label35->installEventFilter(this);
+    setUpQuickFind();
 }
 
 void TFrmMain::fitEditorLabels() {
@@ -329,6 +330,9 @@ void TFrmMain::connectHandlers() {
     trigger(N21, &TFrmMain::N21Click);
     trigger(N22, &TFrmMain::N22Click);
     trigger(N23, &TFrmMain::N23Click);
+    trigger(N25, &TFrmMain::N25Click);
+    connect(EditKSCZ, &QLineEdit::textEdited, this,
+            [this](const QString&) { Platform::guarded([this] { EditKSCZChange(); })(); });
     trigger(N24, &TFrmMain::N24Click);
 }
 
@@ -358,6 +362,15 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
             // A handler that used the key up sets it to 0.
             return ch.isNull();
         }
+        return false;
+    }
+    if (watched == EditKSCZ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        Platform::guarded([this] { EditKSCZEscape(); })();
+        return true;
+    }
+    if (watched == PanelSBT && event->type() == QEvent::Resize) {
+        placeQuickFind();
         return false;
     }
     if (watched == Label35) {
@@ -705,7 +718,9 @@ void TFrmMain::search() {
     ADOQuery1->SQL.Clear();
     ADOQuery1->SQL.Add(statement.text);
     ADOQuery1->Parameters = statement.parameters;
+    ADOQuery1->IdSource = nullptr;
     ADOQuery1->Open();
+    clearQuickFind();
     ComboBoxGXZD->setEditText(QString());
     EditGJZ->clear();
     ButtonTJQD->setVisible(true);
@@ -727,7 +742,9 @@ void TFrmMain::SpeedButton5Click() {
     ADOQuery1->SQL.Clear();
     ADOQuery1->SQL.Add(QStringLiteral("select * from zl"));
     ADOQuery1->Parameters.clear();
+    ADOQuery1->IdSource = nullptr;
     ADOQuery1->Open();
+    clearQuickFind();
 }
 
 // ---- Password ------------------------------------------------------------------------------

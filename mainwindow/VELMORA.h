@@ -124,6 +124,10 @@ public slots:
     // A card from a picture
     void N23Click();
     void N24Click();
+    // Finding cards as you type
+    void N25Click();
+    void EditKSCZChange();
+    void EditKSCZEscape();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,6 +152,13 @@ private:
     void openHomePage();
     void reopenCards();
     void addCardFromPicture(const QImage& image);
+    void setUpQuickFind();
+    void placeQuickFind();
+    void clearQuickFind();
+    /// The quick find's index, made for a file that has none (with a progress dialog), and
+    /// brought in line once with cards other programs added or deleted.
+    void prepareQuickFind(bool repair);
+    bool m_quickFindRepaired = false;
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;

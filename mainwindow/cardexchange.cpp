@@ -27,6 +27,8 @@ void TFrmMain::N21Click() {
     if (file.isEmpty())
         return;
     ADOConnection1->Open();
+    // The list's own reading must not hold the file while the cards go in.
+    ADOConnection1->finishReading();
     Platform::Progress progress(this, QStringLiteral("正在导入名片……"),
                                 qMax<qint64>(1, QFileInfo(file).size()));
     const Exchange::ImportResult result = Exchange::importFiles(

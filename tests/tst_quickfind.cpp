@@ -32,6 +32,16 @@ public:
             qFatal("cannot open %s", qPrintable(file));
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
         exec("PRAGMA trusted_schema=OFF");
+        // As a file made before the quick find: new ones start with its tables.
+        QStringList tables;
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(m_db, "SELECT name FROM sqlite_master WHERE name LIKE 'quickfind%'",
+                           -1, &st, nullptr);
+        while (sqlite3_step(st) == SQLITE_ROW)
+            tables << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        for (const QString& table : tables)
+            exec(QStringLiteral("DROP TABLE \"%1\"").arg(table));
     }
     ~Db() { sqlite3_close(m_db); }
     operator sqlite3*() const { return m_db; }
@@ -420,6 +430,16 @@ private slots:
         const unsigned char bad[] = {0x05, 0xFF};
         std::vector<std::uint32_t> out;
         QVERIFY(!QuickFind::Postings::decode(bad, sizeof bad, 100, out));
+    }
+
+    void newDatabaseStartsWithItsIndex() {
+        ProgramFolder folder;
+        sqlite3* raw = nullptr;
+        QCOMPARE(sqlite3_open_v2(folder.database().toUtf8().constData(), &raw,
+                                 SQLITE_OPEN_READWRITE, nullptr),
+                 SQLITE_OK);
+        QVERIFY(QuickFind::isBuilt(raw));
+        sqlite3_close(raw);
     }
 
     void indexAgreesWithMatcher() {
