@@ -342,6 +342,11 @@ void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {
 }
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == EditKSCZ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        Platform::guarded([this] { EditKSCZEscape(); })();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
@@ -363,11 +368,6 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
             return ch.isNull();
         }
         return false;
-    }
-    if (watched == EditKSCZ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        Platform::guarded([this] { EditKSCZEscape(); })();
-        return true;
     }
     if (watched == PanelSBT && event->type() == QEvent::Resize) {
         placeQuickFind();

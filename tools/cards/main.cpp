@@ -39,6 +39,8 @@ const char kUsage[] =
     "      把 vCard（.vcf）或 CSV 文件里的名片添加到数据库：全部添加，或者一张也不添加。\n"
     "  export --format vcard3|vcard21|vcard4|csv|csv-gb18030 [--search 字段 关键字] 文件\n"
     "      把全部名片（或“字段”含有“关键字”的名片）写到文件里。\n"
+    "  find 文字\n"
+    "      列出快速查找会列出的名片（文字、拼音、首字母或电话号码），每张一行：ID 和姓名。\n"
     "  recognize 图片…\n"
     "      识别名片照片或扫描图，每个字段一行：“字段: 内容”。不使用数据库。\n"
     "不写 --database 时使用本程序自己的数据库。";
@@ -51,6 +53,7 @@ struct Command {
 const Command kCommands[] = {
     {"import", CardsTool::importCommand},
     {"export", CardsTool::exportCommand},
+    {"find", CardsTool::findCommand},
     {"recognize", CardsTool::recognizeCommand},
 };
 

@@ -36,5 +36,6 @@ struct UsageError {
 int importCommand(Context& context, QStringList args);
 int exportCommand(Context& context, QStringList args);
 int recognizeCommand(Context& context, QStringList args);
+int findCommand(Context& context, QStringList args);
 
 } // namespace CardsTool

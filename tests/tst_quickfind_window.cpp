@@ -1,0 +1,215 @@
+// Finding cards as you type, through the real window, and through quembe-cards find.
+#include "testsupport.h"
+
+#include "data/adoconnection.h"
+#include "data/adoquery.h"
+#include "data/sqlite.h"
+#include "dialogs/sc.h"
+#include "mainwindow/VELMORA.h"
+#include "program/quembe.h"
+#include "platform/progress.h"
+#include "quickfind/quickfind.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace TestSupport;
+
+namespace {
+
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
+
+QStringList listedNames() {
+    QStringList names;
+    TADOQuery* q = FrmMain->ADOQuery1;
+    const int name = q->FieldNames().indexOf(col("姓名"));
+    for (int row = 0; row < q->RecordCount(); ++row)
+        names << q->CellText(row, name);
+    return names;
+}
+
+// As typed or pasted at once (key clicks cannot give Chinese or full-width text).
+void type(const QString& text) {
+    FrmMain->EditKSCZ->setFocus();
+    FrmMain->EditKSCZ->selectAll();
+    FrmMain->EditKSCZ->insert(text);
+}
+
+// What the index in the file finds, read by a connection of its own.
+QStringList foundInFile(const QString& database, const QString& text) {
+    Sqlite::Database db;
+    if (db.open(database, Sqlite::OpenMode::ReadWrite) != SQLITE_OK)
+        return {QStringLiteral("<cannot open>")};
+    QStringList names;
+    for (qint64 id : QuickFind::find(db.get(), text))
+        names << query(database, QStringLiteral("select 姓名 from zl where ID = %1").arg(id));
+    return names;
+}
+
+} // namespace
+
+class TestQuickFindWindow : public QObject {
+    Q_OBJECT
+
+private:
+    void addCards() {
+        addCard({col("姓名"), "张三", col("单位"), "北京某某科技有限公司", col("手机"),
+                 "138 1234 5678"});
+        addCard({col("姓名"), "李四", col("单位"), "上海某某贸易公司", col("工作电话"),
+                 "+86-21-6543-2100"});
+        addCard({col("姓名"), "单田芳", col("E-mail"), "ABC@example.com"});
+        addCard({col("姓名"), "张三丰", col("单位"), "武当山", col("家庭电话"), "(010)8888-7777"});
+        addCard({col("姓名"), "曾小贤", col("单位"), "北京电台"});
+    }
+
+private slots:
+    void inputOnTheStripAndCtrlF() {
+        Program program;
+        program.showMain();
+        QCOMPARE(FrmMain->EditKSCZ->parentWidget(), FrmMain->PanelSBT);
+        QCOMPARE(FrmMain->EditKSCZ->placeholderText(),
+                 QStringLiteral("快速查找：姓名、拼音、首字母、电话…"));
+        const QRect label = FrmMain->Label35->geometry();
+        const QRect input = FrmMain->EditKSCZ->geometry();
+        QVERIFY(input.left() > label.right());
+        QCOMPARE(input.right(), FrmMain->PanelSBT->width() - 2);
+        // It follows the window's width.
+        FrmMain->resize(FrmMain->width() + 100, FrmMain->height());
+        QTest::qWait(10);
+        QCOMPARE(FrmMain->EditKSCZ->geometry().right(), FrmMain->PanelSBT->width() - 2);
+        // The grid keeps the first focus; Ctrl+F reaches the input from an editor input.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FrmMain->DBGrid1));
+        FrmMain->SpeedButton1Click();
+        FrmMain->Edit2->setFocus();
+        QTest::keyClick(FrmMain->Edit2, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FrmMain->EditKSCZ));
+    }
+
+    void narrowsAtEveryKey() {
+        Program program;
+        program.showMain();
+        addCards();
+        FrmMain->SpeedButton5Click();
+
+        FrmMain->EditKSCZ->setFocus();
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Z);
+        QCOMPARE(listedNames(), (QStringList{"张三", "张三丰", "曾小贤"}));
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_S);
+        QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_F);
+        QCOMPARE(listedNames(), QStringList{"张三丰"});
+        // A search result, as the panel's search leaves it; the first match is current.
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("查询"));
+        QVERIFY(FrmMain->SpeedButton5->isVisible() && FrmMain->Label31->isVisible());
+        QCOMPARE(FrmMain->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("张三丰"));
+
+        const QList<QPair<QString, QStringList>> cases = {
+            {"zhang san", {"张三", "张三丰"}},
+            {"sanfeng", {"张三丰"}},
+            {"shantian", {"单田芳"}}, // the surname reading of 单
+            {"stf", {"单田芳"}},
+            {"dtf", {"单田芳"}}, // and its ordinary one
+            {"zengxiao", {"曾小贤"}},
+            {"zxx", {"曾小贤"}},
+            {"ａｂｃ", {"单田芳"}}, // full-width letters, any case
+            {"13812345678", {"张三"}},
+            {"2165432100", {"李四"}},
+            {"88887777", {"张三丰"}},
+            {"张 北京", {"张三"}},
+            {"bjkj", {"张三"}},
+            {"无此人", {}},
+        };
+        for (const auto& c : cases) {
+            type(c.first);
+            QVERIFY2(listedNames() == c.second, qPrintable(c.first + ": " + listedNames().join(",")));
+        }
+
+        // Esc empties it and lists every card; so does 返回.
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Escape);
+        QVERIFY(FrmMain->EditKSCZ->text().isEmpty());
+        QCOMPARE(listedNames().size(), 5);
+        QVERIFY(!FrmMain->SpeedButton5->isVisible());
+        type(QStringLiteral("zs"));
+        QTest::mouseClick(FrmMain->SpeedButton5, Qt::LeftButton, {}, QPoint(60, 10));
+        QVERIFY(FrmMain->EditKSCZ->text().isEmpty());
+        QCOMPARE(listedNames().size(), 5);
+        // Emptied by hand: all cards again.
+        type(QStringLiteral("zs"));
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Backspace);
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Backspace);
+        QCOMPARE(listedNames().size(), 5);
+    }
+
+    void addModifyAndDeleteKeepTheIndex() {
+        Program program;
+        program.showMain();
+        addCards();
+        const QString file = program.folder.database();
+        type(QStringLiteral("zs"));
+
+        // Add while the quick find holds text: the new card is in the file's index at once.
+        FrmMain->SpeedButton1Click();
+        FrmMain->Edit1->setText(QStringLiteral("周树人"));
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(foundInFile(file, QStringLiteral("zhoushu")), QStringList{"周树人"});
+
+        // Modify the first card listed (张三) into 王五.
+        FrmMain->ADOQuery1->First();
+        FrmMain->SpeedButton2Click();
+        FrmMain->Edit1->setText(QStringLiteral("王五"));
+        FrmMain->ButtonXGQDClick();
+        QCOMPARE(foundInFile(file, QStringLiteral("wangwu")), QStringList{"王五"});
+        QCOMPARE(foundInFile(file, QStringLiteral("zhangsan")), QStringList{"张三丰"});
+
+        // Delete it again.
+        FrmMain->ADOQuery1->First();
+        QCOMPARE(FrmMain->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("王五"));
+        FrmMain->SpeedButton3Click();
+        FrmSC->Button1Click();
+        QVERIFY(foundInFile(file, QStringLiteral("wangwu")).isEmpty());
+        QCOMPARE(query(file, "select count(*) from zl"), QStringList{"5"});
+    }
+
+    void olderFileGetsItsIndexOnce() {
+        Program* program = new Program;
+        addCards();
+        const QString file = program->folder.database();
+        const QString folder = program->folder.path();
+        // Made as an older version would have left it.
+        for (const QString& table :
+             query(file, "select name from sqlite_master where name like 'quickfind%'"))
+            exec(file, QStringLiteral("drop table \"%1\"").arg(table));
+        Quembe::destroyForms();
+
+        Platform::ProgressRecorder progress;
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        QTRY_VERIFY(!progress.labels.isEmpty());
+        QCOMPARE(progress.labels.first(), QStringLiteral("正在为快速查找整理名片，只需一次……"));
+        QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
+        type(QStringLiteral("lisi"));
+        QCOMPARE(listedNames(), QStringList{"李四"});
+        Q_UNUSED(folder);
+        delete program;
+    }
+
+    void toolFindsWithTheSameMatching() {
+        Program program;
+        addCards();
+        QProcess p;
+        p.start(QStringLiteral(QUEMBE_CARDS_TOOL),
+                {"--database", program.folder.database(), "find", "zs"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines =
+            QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(0).endsWith(QStringLiteral("\t张三")));
+        QVERIFY(lines.at(1).endsWith(QStringLiteral("\t张三丰")));
+    }
+};
+
+QTEST_MAIN(TestQuickFindWindow)
+#include "tst_quickfind_window.moc"

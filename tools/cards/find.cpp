@@ -1,0 +1,52 @@
+// find: the cards the quick find lists for a text, by the very same matching.
+#include "tool.h"
+
+#include "data/adoconnection.h"
+#include "data/dberror.h"
+#include "data/sqlite.h"
+#include "quickfind/quickfind.h"
+
+namespace CardsTool {
+
+namespace {
+
+const int kChunk = 500;
+
+} // namespace
+
+int findCommand(Context& context, QStringList args) {
+    if (args.isEmpty())
+        throw UsageError{QStringLiteral("find 需要一段要查找的文字。")};
+    const QString text = args.join(QLatin1Char(' '));
+    TADOConnection& connection = context.connection();
+    sqlite3* db = connection.handle();
+    if (!QuickFind::isBuilt(db)) {
+        context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
+        QuickFind::build(db);
+    } else {
+        QuickFind::repair(db);
+    }
+    const QVector<qint64> ids = QuickFind::find(db, text);
+    // ID and name, a line each, in the list's order.
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        const QVector<qint64> chunk = ids.mid(first, kChunk);
+        QStringList list;
+        for (qint64 id : chunk)
+            list << QString::number(id);
+        Sqlite::Statement st;
+        int rc = st.prepare(db, QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" "
+                                               "IN (%1) ORDER BY \"ID\"")
+                                    .arg(list.join(QLatin1Char(',')))
+                                    .toUtf8());
+        while (rc == SQLITE_OK && (rc = st.step()) == SQLITE_ROW) {
+            context.out << st.int64(0) << QLatin1Char('\t') << st.text(1).toString() << '\n';
+            rc = SQLITE_OK;
+        }
+        if (rc != SQLITE_DONE)
+            throw EDatabaseError(Sqlite::errorText(db, rc, connection.databaseFile()));
+    }
+    context.out.flush();
+    return 0;
+}
+
+} // namespace CardsTool
