@@ -225,7 +225,8 @@ void TADOQuery::Open() {
     if (!statement.get())
         fail(QStringLiteral("查询语句是空的。"), QStringLiteral("The statement text is empty"));
     if (statement.columnCount() == 0)
-        fail(QStringLiteral("查询语句不返回名片。"), QStringLiteral("The statement returns no rows"));
+        fail(QStringLiteral("查询语句不返回名片。"),
+             QStringLiteral("The statement returns no rows"));
     if (Parameters.size() > statement.parameterCount())
         fail(QStringLiteral("查询语句的参数个数不对。"),
              QStringLiteral("The statement takes %1 parameters, %2 were given")

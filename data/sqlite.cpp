@@ -74,7 +74,6 @@ int Database::exec(const char* sql) const {
     return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
 }
 
-
 int Statement::prepare(sqlite3* db, const QByteArray& sql, int* consumed) {
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;

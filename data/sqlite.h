@@ -31,7 +31,10 @@ public:
     ~Database() { close(); }
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
-    Database(Database&& other) noexcept : m_db(other.m_db) { other.m_db = nullptr; }
+    Database(Database&& other) noexcept
+        : m_db(other.m_db) {
+        other.m_db = nullptr;
+    }
     Database& operator=(Database&& other) noexcept;
 
     /// Opens `file`; returns SQLite's result code. On failure the handle stays open for

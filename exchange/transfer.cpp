@@ -108,8 +108,9 @@ int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>&
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
-        throw EError(QStringLiteral("无法创建文件：\n%1\n请检查文件夹是否存在、是否有写入权限。\n(%2)")
-                         .arg(native(path), out.errorString()));
+        throw EError(
+            QStringLiteral("无法创建文件：\n%1\n请检查文件夹是否存在、是否有写入权限。\n(%2)")
+                .arg(native(path), out.errorString()));
     try {
         CardWriter writer(&out, format);
         for (int first = 0; first < ids.size(); first += kExportChunk) {
@@ -135,8 +136,9 @@ int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>&
         }
         writer.finish();
         if (!out.commit())
-            throw EError(QStringLiteral("文件没有写完：%1。请检查磁盘空间和写入权限后再导出。\n(%2)")
-                             .arg(native(path), out.errorString()));
+            throw EError(
+                QStringLiteral("文件没有写完：%1。请检查磁盘空间和写入权限后再导出。\n(%2)")
+                    .arg(native(path), out.errorString()));
         return writer.cardsWritten();
     } catch (...) {
         out.cancelWriting();

@@ -6,9 +6,9 @@
 #include "data/fieldmap.h"
 
 #include <QComboBox>
-#include <QTextDocument>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 namespace {
 

@@ -20,10 +20,10 @@ QString native(const QString& path) {
 } // namespace
 
 void TFrmMain::N21Click() {
-    const QString file = Platform::getOpenFileName(
-        this, QStringLiteral("导入名片"),
-        {QStringLiteral("vCard 名片 (*.vcf *.vcard)"), QStringLiteral("CSV 表格 (*.csv)"),
-         QStringLiteral("所有文件 (*)")});
+    const QString file = Platform::getOpenFileName(this, QStringLiteral("导入名片"),
+                                                   {QStringLiteral("vCard 名片 (*.vcf *.vcard)"),
+                                                    QStringLiteral("CSV 表格 (*.csv)"),
+                                                    QStringLiteral("所有文件 (*)")});
     if (file.isEmpty())
         return;
     ADOConnection1->Open();
@@ -31,9 +31,9 @@ void TFrmMain::N21Click() {
     ADOConnection1->finishReading();
     Platform::Progress progress(this, QStringLiteral("正在导入名片……"),
                                 qMax<qint64>(1, QFileInfo(file).size()));
-    const Exchange::ImportResult result = Exchange::importFiles(
-        ADOConnection1->handle(), ADOConnection1->databaseFile(), {file},
-        [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    const Exchange::ImportResult result =
+        Exchange::importFiles(ADOConnection1->handle(), ADOConnection1->databaseFile(), {file},
+                              [&progress](qint64 done, qint64) { return progress.setValue(done); });
     if (result.cancelled) {
         Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
         return;

@@ -29,9 +29,10 @@ void TFrmMain::setUpQuickFind() {
     // An older file gets its index once the window is up, not while the list is drawn.
     QTimer::singleShot(0, this, [this] {
         QTimer::singleShot(0, this, Platform::guarded([this] {
-            if (ADOConnection1->Connected() && !QuickFind::isBuilt(ADOConnection1->handle()))
-                prepareQuickFind(false);
-        }));
+                               if (ADOConnection1->Connected() &&
+                                   !QuickFind::isBuilt(ADOConnection1->handle()))
+                                   prepareQuickFind(false);
+                           }));
     });
 }
 
@@ -60,11 +61,11 @@ void TFrmMain::prepareQuickFind(bool repair) {
             Sqlite::firstColumn(db, "SELECT count(*) FROM \"zl\"", &rc).value(0).toLongLong();
         Platform::Progress progress(this, QStringLiteral("正在为快速查找整理名片，只需一次……"),
                                     qMax<qint64>(1, cards));
-        if (!QuickFind::build(db, [&progress](qint64 done, qint64) {
-                return progress.setValue(done);
-            })) {
-            Platform::showMessage(QStringLiteral("快速查找的整理已取消。快速查找仍然可以用，只是在很多"
-                                                 "名片中查找会慢一些；下次打开本程序时会再整理。"));
+        if (!QuickFind::build(
+                db, [&progress](qint64 done, qint64) { return progress.setValue(done); })) {
+            Platform::showMessage(
+                QStringLiteral("快速查找的整理已取消。快速查找仍然可以用，只是在很多"
+                               "名片中查找会慢一些；下次打开本程序时会再整理。"));
             return;
         }
     } else {

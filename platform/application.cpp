@@ -12,8 +12,7 @@
 
 namespace Platform {
 
-void handleException(std::exception_ptr error)
-{
+void handleException(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const EError& e) {
@@ -21,17 +20,19 @@ void handleException(std::exception_ptr error)
     } catch (const std::bad_alloc&) {
         showError(QStringLiteral("内存不足，操作没有完成。请关闭其他程序后重试。\n(bad_alloc)"));
     } catch (const std::exception& e) {
-        showError(QStringLiteral("操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n(") +
-                  QString::fromLocal8Bit(e.what()) + QLatin1Char(')'));
+        showError(
+            QStringLiteral(
+                "操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n(") +
+            QString::fromLocal8Bit(e.what()) + QLatin1Char(')'));
     } catch (...) {
-        showError(QStringLiteral("操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n"
-                                 "(unknown exception)"));
+        showError(QStringLiteral(
+            "操作没有完成，发生了意外的错误。请重试；如果一再出现，请重新启动本程序。\n"
+            "(unknown exception)"));
     }
 }
 
 TApplication::TApplication(int& argc, char** argv)
-    : QApplication(argc, argv)
-{
+    : QApplication(argc, argv) {
 #ifdef __GLIBC__
     // Large blocks (the IDs of a long list, the grid's rows) go back to the system when the
     // list lets go of them; left to itself the allocator keeps tens of megabytes it no
@@ -40,8 +41,7 @@ TApplication::TApplication(int& argc, char** argv)
 #endif
 }
 
-bool TApplication::notify(QObject* receiver, QEvent* event)
-{
+bool TApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

@@ -11,8 +11,7 @@ namespace Platform {
 void handleException(std::exception_ptr error);
 
 /// Wraps a handler so that an error it raises is shown and goes no further.
-template <class F> auto guarded(F handler)
-{
+template <class F> auto guarded(F handler) {
     return [handler = std::move(handler)]() {
         try {
             handler();

@@ -13,31 +13,29 @@ namespace {
 MessageBoxRecorder* g_recorder = nullptr;
 }
 
-MessageBoxRecorder::MessageBoxRecorder() { g_recorder = this; }
-MessageBoxRecorder::~MessageBoxRecorder()
-{
+MessageBoxRecorder::MessageBoxRecorder() {
+    g_recorder = this;
+}
+MessageBoxRecorder::~MessageBoxRecorder() {
     if (g_recorder == this)
         g_recorder = nullptr;
 }
 
-QStringList MessageBoxRecorder::texts() const
-{
+QStringList MessageBoxRecorder::texts() const {
     QStringList list;
     for (const Box& box : m_boxes)
         list << box.text;
     return list;
 }
 
-int MessageBoxRecorder::answer(const QString& text, const QString& caption, unsigned flags)
-{
+int MessageBoxRecorder::answer(const QString& text, const QString& caption, unsigned flags) {
     m_boxes.append({text, caption, flags});
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     return (flags & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
 }
 
-QString applicationTitle()
-{
+QString applicationTitle() {
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     const int dot = name.indexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
@@ -123,20 +121,17 @@ int messageBox(QWidget* owner, const QString& text, const QString& caption, unsi
     return role == QMessageBox::YesRole ? IDYES : role == QMessageBox::NoRole ? IDNO : IDCANCEL;
 }
 
-void showMessage(const QString& text)
-{
+void showMessage(const QString& text) {
     messageBox(QApplication::activeWindow(), text, applicationTitle(), MB_OK);
 }
 
-QString errorBoxText(const QString& text)
-{
+QString errorBoxText(const QString& text) {
     if (!text.isEmpty() && text.back() > QLatin1Char('.'))
         return text + QLatin1Char('.');
     return text;
 }
 
-void showError(const QString& text, const QString& caption)
-{
+void showError(const QString& text, const QString& caption) {
     messageBox(QApplication::activeWindow(), errorBoxText(text),
                caption.isEmpty() ? applicationTitle() : caption, MB_OK | MB_ICONSTOP);
 }

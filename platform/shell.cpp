@@ -11,16 +11,16 @@ namespace {
 ShellRecorder* g_recorder = nullptr;
 }
 
-ShellRecorder::ShellRecorder() { g_recorder = this; }
-ShellRecorder::~ShellRecorder()
-{
+ShellRecorder::ShellRecorder() {
+    g_recorder = this;
+}
+ShellRecorder::~ShellRecorder() {
     if (g_recorder == this)
         g_recorder = nullptr;
 }
 
 int shellExecute(QWidget* owner, const QString& verb, const QString& file,
-                 const QString& parameters, const QString& directory, int showCommand)
-{
+                 const QString& parameters, const QString& directory, int showCommand) {
     if (g_recorder) {
         g_recorder->record({owner, verb, file, parameters, directory, showCommand});
         return 42;
@@ -31,8 +31,8 @@ int shellExecute(QWidget* owner, const QString& verb, const QString& file,
         const QStringList args = QProcess::splitCommand(parameters);
         return QProcess::startDetached(file, args, directory) ? 42 : 2;
     }
-    const QUrl url = info.exists() ? QUrl::fromLocalFile(info.absoluteFilePath())
-                                   : QUrl::fromUserInput(file);
+    const QUrl url =
+        info.exists() ? QUrl::fromLocalFile(info.absoluteFilePath()) : QUrl::fromUserInput(file);
     return QDesktopServices::openUrl(url) ? 42 : 2;
 }
 

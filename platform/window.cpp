@@ -18,8 +18,7 @@ namespace {
 ModalRecorder* g_modal = nullptr;
 }
 
-void setRoundRectRegion(QWidget* window, int x1, int y1, int x2, int y2, int w, int h)
-{
+void setRoundRectRegion(QWidget* window, int x1, int y1, int x2, int y2, int w, int h) {
     // Rasterised so that the corners follow the ellipses pixel by pixel.
     QBitmap bitmap(x2 - x1, y2 - y1);
     bitmap.fill(Qt::color0);
@@ -33,8 +32,7 @@ void setRoundRectRegion(QWidget* window, int x1, int y1, int x2, int y2, int w, 
     window->setMask(region);
 }
 
-int defaultHitTest(QWidget* window, const QPoint& globalPos)
-{
+int defaultHitTest(QWidget* window, const QPoint& globalPos) {
     const QPoint local = window->mapFromGlobal(globalPos);
     if (!window->rect().contains(local))
         return HTNOWHERE;
@@ -46,13 +44,11 @@ int defaultHitTest(QWidget* window, const QPoint& globalPos)
 HitTestDragger::HitTestDragger(QWidget* window, Handler handler)
     : QObject(window)
     , m_window(window)
-    , m_handler(std::move(handler))
-{
+    , m_handler(std::move(handler)) {
     window->installEventFilter(this);
 }
 
-bool HitTestDragger::eventFilter(QObject* watched, QEvent* event)
-{
+bool HitTestDragger::eventFilter(QObject* watched, QEvent* event) {
     if (watched != m_window)
         return false;
     switch (event->type()) {
@@ -87,15 +83,15 @@ bool HitTestDragger::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
-ModalRecorder::ModalRecorder() { g_modal = this; }
-ModalRecorder::~ModalRecorder()
-{
+ModalRecorder::ModalRecorder() {
+    g_modal = this;
+}
+ModalRecorder::~ModalRecorder() {
     if (g_modal == this)
         g_modal = nullptr;
 }
 
-void showModal(QWidget* window)
-{
+void showModal(QWidget* window) {
     if (g_modal) {
         g_modal->shown.append(window);
         window->show();
@@ -111,8 +107,7 @@ void showModal(QWidget* window)
     // The loop ends when the window is hidden or the application is told to end.
     struct HideWatcher : QObject {
         QEventLoop* loop;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
+        bool eventFilter(QObject*, QEvent* e) override {
             if (e->type() == QEvent::Hide)
                 loop->quit();
             return false;
@@ -128,8 +123,7 @@ void showModal(QWidget* window)
     }
 }
 
-void terminateApplication()
-{
+void terminateApplication() {
     if (g_modal) {
         ++g_modal->terminations;
         return;

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
-#include <QTimer>
 #include <QStyleFactory>
 #include <QTimer>
 

@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite headless: once in a
-# normal build and once under AddressSanitizer and UndefinedBehaviorSanitizer. Ends with
-# a small run of the benchmark so that it keeps working.
+# Installs what is missing, checks the formatting, builds with warnings as errors, and runs
+# the whole test suite headless: once in a normal build and once under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Then checks what an installation gives, and ends with
+# small runs of the benchmarks so that they keep working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/check-format.sh
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUEMBE_WERROR=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUEMBE_SANITIZE=ON -DQUEMBE_BENCH=OFF
+# The program reaches the database through SQLite alone, and the data layer's tools
+# (which link no window code) load no widget library.
+if ldd build/quembe | grep -qi "libQt6Sql"; then
+    echo "test: quembe links Qt SQL" >&2
+    exit 1
+fi
+if ldd build/mkvelmora | grep -qi "libQt6Widgets"; then
+    echo "test: the data library pulls in widgets" >&2
+    exit 1
+fi
+scripts/check-install.sh build
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUEMBE_SANITIZE=ON -DQUEMBE_BENCH=OFF \
+    -DQUEMBE_WERROR=ON
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
@@ -22,6 +38,10 @@ if [ -x build/bench/quembe-bench ]; then
 fi
 if [ -x build/bench/quembe-ocr-bench ]; then
     build/bench/quembe-ocr-bench --cards 6
+fi
 if [ -x build/bench/quembe-quickfind-bench ]; then
     build/bench/quembe-quickfind-bench --cards 2000 --runs 3
+fi
+if [ -x build/bench/quembe-exchange-bench ]; then
+    build/bench/quembe-exchange-bench --cards 2000
 fi

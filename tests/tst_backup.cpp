@@ -485,8 +485,7 @@ private slots:
             QVERIFY(boxes.size() >= 1 + int(restore));
             const auto box = boxes.at(int(restore));
             QVERIFY(box.text.startsWith(restore ? kRestoreFailed : kBackupFailed));
-            QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")),
-                     qPrintable(box.text));
+            QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")), qPrintable(box.text));
             QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
             QCOMPARE(boxes.size(), 1 + int(restore));
             QCOMPARE(bytes(program.folder.database()), database);

@@ -35,8 +35,9 @@ private slots:
                  (QStringList{"张三|第一行\r\n第二行|", "李四|第一行\r\n第二行|",
                               "王五|第一行\r\n第二行|"}));
         // Unset columns hold empty text, never a missing value.
-        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl where 主页 is null"),
-                 QStringList{"0"});
+        QCOMPARE(
+            TestSupport::query(folder.database(), "select count(*) from zl where 主页 is null"),
+            QStringList{"0"});
 
         QStringList seen;
         CardStore::forEachCard(db.get(), folder.database(),
@@ -44,8 +45,8 @@ private slots:
                                [&](qint64 id, const Card& card) {
                                    seen << QString::number(id) + card.value(QStringLiteral("姓名"));
                                });
-        QCOMPARE(seen, (QStringList{QString::number(ids[0]) + "张三",
-                                    QString::number(ids[2]) + "王五"}));
+        QCOMPARE(seen,
+                 (QStringList{QString::number(ids[0]) + "张三", QString::number(ids[2]) + "王五"}));
     }
 
     void aFailureOrACancelAddsNothing() {
@@ -55,14 +56,15 @@ private slots:
                           "begin select raise(abort, 'refused'); end");
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, CardStore::addCards(db.get(), folder.database(),
-                                                                     cards({"a", "b", "bad", "c"})));
+        QVERIFY_THROWS_EXCEPTION(
+            EDatabaseError,
+            CardStore::addCards(db.get(), folder.database(), cards({"a", "b", "bad", "c"})));
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});
 
-        const QVector<qint64> none = CardStore::addCards(
-            db.get(), folder.database(), cards({"a", "b", "c"}),
-            [](qint64 done) { return done < 2; });
+        const QVector<qint64> none =
+            CardStore::addCards(db.get(), folder.database(), cards({"a", "b", "c"}),
+                                [](qint64 done) { return done < 2; });
         QVERIFY(none.isEmpty());
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});

@@ -266,8 +266,8 @@ private slots:
         QTest::addColumn<int>("theirs");
         // Databases of this program too, with other cards, or made just alike (told apart by
         // the identity each file gets).
-        for (const auto& sizes : {qMakePair(50, 4), qMakePair(300, 50), qMakePair(50, 300),
-                                  qMakePair(300, 300)}) {
+        for (const auto& sizes :
+             {qMakePair(50, 4), qMakePair(300, 50), qMakePair(50, 300), qMakePair(300, 300)}) {
             const QString row = QStringLiteral("%1 beside %2, ").arg(sizes.second).arg(sizes.first);
             QTest::newRow(qPrintable(row + "update"))
                 << Work::Update << sizes.first << sizes.second;

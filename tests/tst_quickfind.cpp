@@ -35,8 +35,8 @@ public:
         // As a file made before the quick find: new ones start with its tables.
         QStringList tables;
         sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(m_db, "SELECT name FROM sqlite_master WHERE name LIKE 'quickfind%'",
-                           -1, &st, nullptr);
+        sqlite3_prepare_v2(m_db, "SELECT name FROM sqlite_master WHERE name LIKE 'quickfind%'", -1,
+                           &st, nullptr);
         while (sqlite3_step(st) == SQLITE_ROW)
             tables << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
         sqlite3_finalize(st);

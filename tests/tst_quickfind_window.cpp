@@ -6,8 +6,8 @@
 #include "data/sqlite.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
-#include "program/quembe.h"
 #include "platform/progress.h"
+#include "program/quembe.h"
 #include "quickfind/quickfind.h"
 
 #include <QProcess>
@@ -123,7 +123,8 @@ private slots:
         };
         for (const auto& c : cases) {
             type(c.first);
-            QVERIFY2(listedNames() == c.second, qPrintable(c.first + ": " + listedNames().join(",")));
+            QVERIFY2(listedNames() == c.second,
+                     qPrintable(c.first + ": " + listedNames().join(",")));
         }
 
         // Esc empties it and lists every card; so does 返回.

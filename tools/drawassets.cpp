@@ -1,7 +1,7 @@
 // Redraws the PNG artwork under assets/.
 //
-//   g++ -std=c++17 -fPIC tools/drawassets.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/drawassets
-//   QT_QPA_PLATFORM=offscreen /tmp/drawassets assets
+//   g++ -std=c++17 -fPIC tools/drawassets.cpp $(pkg-config --cflags --libs Qt6Gui) -o
+//   /tmp/drawassets QT_QPA_PLATFORM=offscreen /tmp/drawassets assets
 //
 // Everything is drawn with QPainter so the pictures can be tweaked and regenerated.
 
@@ -22,15 +22,14 @@
 namespace {
 
 struct Leaf {
-    QPointF base;   // where the stalk meets the leaf
-    qreal angle;    // degrees, 0 = pointing right, clockwise (y grows down)
+    QPointF base; // where the stalk meets the leaf
+    qreal angle;  // degrees, 0 = pointing right, clockwise (y grows down)
     qreal length;
     qreal width;
     QColor color;
 };
 
-QPainterPath leafOutline(qreal len, qreal w)
-{
+QPainterPath leafOutline(qreal len, qreal w) {
     // Leaf along +x from (0,0) to (len,0); slightly asymmetric so a cluster looks natural.
     QPainterPath p;
     p.moveTo(0, 0);
@@ -40,8 +39,7 @@ QPainterPath leafOutline(qreal len, qreal w)
     return p;
 }
 
-void drawLeaf(QPainter &p, const Leaf &leaf)
-{
+void drawLeaf(QPainter& p, const Leaf& leaf) {
     p.save();
     p.translate(leaf.base);
     p.rotate(leaf.angle);
@@ -104,9 +102,8 @@ void drawLeaf(QPainter &p, const Leaf &leaf)
     p.restore();
 }
 
-void drawLeaves(QPainter &p, const QList<Leaf> &leaves)
-{
-    for (const Leaf &l : leaves)
+void drawLeaves(QPainter& p, const QList<Leaf>& leaves) {
+    for (const Leaf& l : leaves)
         drawLeaf(p, l);
 }
 
@@ -117,15 +114,13 @@ const QColor kFresh(112, 186, 72);
 const QColor kLime(150, 205, 90);
 const QColor kOlive(96, 140, 48);
 
-void drawVine(QPainter &p, const QPainterPath &path, qreal width)
-{
+void drawVine(QPainter& p, const QPainterPath& path, qreal width) {
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(88, 130, 52), width, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(path);
 }
 
-QImage drawLogin()
-{
+QImage drawLogin() {
     QImage img(250, 150, QImage::Format_RGB32);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -153,23 +148,22 @@ QImage drawLogin()
     drawVine(p, stem2, 1.4);
 
     drawLeaves(p, {
-        {QPointF(238, 100), -100, 30, 13, kFresh},
-        {QPointF(236, 112), -140, 34, 15, kMid},
-        {QPointF(240, 120), -60, 24, 11, kLime},
-        {QPointF(196, 124), -165, 26, 12, kLime},
-        {QPointF(212, 127), -120, 30, 14, kOlive},
-        {QPointF(214, 128), 160, 28, 12, kFresh},
-        {QPointF(226, 132), -150, 38, 17, kDeep},
-        {QPointF(228, 134), 175, 36, 15, kMid},
-        {QPointF(238, 138), -175, 26, 12, kFresh},
-        {QPointF(224, 140), 150, 22, 10, kLime},
-    });
+                      {QPointF(238, 100), -100, 30, 13, kFresh},
+                      {QPointF(236, 112), -140, 34, 15, kMid},
+                      {QPointF(240, 120), -60, 24, 11, kLime},
+                      {QPointF(196, 124), -165, 26, 12, kLime},
+                      {QPointF(212, 127), -120, 30, 14, kOlive},
+                      {QPointF(214, 128), 160, 28, 12, kFresh},
+                      {QPointF(226, 132), -150, 38, 17, kDeep},
+                      {QPointF(228, 134), 175, 36, 15, kMid},
+                      {QPointF(238, 138), -175, 26, 12, kFresh},
+                      {QPointF(224, 140), 150, 22, 10, kLime},
+                  });
 
     return img;
 }
 
-QImage drawDelete()
-{
+QImage drawDelete() {
     QImage img(250, 150, QImage::Format_RGB32);
     img.fill(QColor(0xE7, 0xFB, 0xE0));
     QPainter p(&img);
@@ -187,25 +181,24 @@ QImage drawDelete()
     drawVine(p, low, 1.3);
 
     drawLeaves(p, {
-        // bottom sprig
-        {QPointF(190, 137), -172, 20, 9, kLime},
-        {QPointF(204, 140), -130, 20, 9, kFresh},
-        {QPointF(216, 141), 168, 22, 9, kMid},
-        {QPointF(226, 142), -115, 18, 8, kLime},
-        // climbing sprig, leaves alternating sides
-        {QPointF(242, 140), -20, 22, 10, kFresh},
-        {QPointF(237, 131), -150, 26, 12, kDeep},
-        {QPointF(232, 122), -30, 22, 10, kMid},
-        {QPointF(228, 113), -160, 24, 11, kFresh},
-        {QPointF(225, 105), -45, 18, 8, kLime},
-        {QPointF(222, 98), -105, 22, 10, kMid},
-    });
+                      // bottom sprig
+                      {QPointF(190, 137), -172, 20, 9, kLime},
+                      {QPointF(204, 140), -130, 20, 9, kFresh},
+                      {QPointF(216, 141), 168, 22, 9, kMid},
+                      {QPointF(226, 142), -115, 18, 8, kLime},
+                      // climbing sprig, leaves alternating sides
+                      {QPointF(242, 140), -20, 22, 10, kFresh},
+                      {QPointF(237, 131), -150, 26, 12, kDeep},
+                      {QPointF(232, 122), -30, 22, 10, kMid},
+                      {QPointF(228, 113), -160, 24, 11, kFresh},
+                      {QPointF(225, 105), -45, 18, 8, kLime},
+                      {QPointF(222, 98), -105, 22, 10, kMid},
+                  });
     return img;
 }
 
 // A small smiling winged figure centred on c; size is the head diameter.
-void drawCherub(QPainter &p, QPointF c, qreal s, qreal tilt)
-{
+void drawCherub(QPainter& p, QPointF c, qreal s, qreal tilt) {
     p.save();
     p.translate(c);
     p.rotate(tilt);
@@ -302,8 +295,7 @@ void drawCherub(QPainter &p, QPointF c, qreal s, qreal tilt)
     p.restore();
 }
 
-QImage drawPanel()
-{
+QImage drawPanel() {
     QImage img(135, 412, QImage::Format_RGB32);
     img.fill(QColor(0xED, 0xF9, 0xE6));
     QPainter p(&img);
@@ -322,17 +314,17 @@ QImage drawPanel()
     drawVine(p, vine, 1.6);
 
     drawLeaves(p, {
-        {QPointF(24, 400), -120, 24, 11, kFresh},
-        {QPointF(28, 400), -30, 22, 10, kLime},
-        {QPointF(48, 401), -150, 20, 9, kMid},
-        {QPointF(58, 402), -70, 26, 12, kDeep},
-        {QPointF(74, 404), -110, 22, 10, kLime},
-        {QPointF(86, 404), -40, 24, 11, kFresh},
-        {QPointF(104, 400), -95, 28, 12, kMid},
-        {QPointF(112, 399), -25, 22, 10, kOlive},
-        {QPointF(126, 396), -130, 26, 12, kDeep},
-        {QPointF(128, 396), -70, 18, 8, kLime},
-    });
+                      {QPointF(24, 400), -120, 24, 11, kFresh},
+                      {QPointF(28, 400), -30, 22, 10, kLime},
+                      {QPointF(48, 401), -150, 20, 9, kMid},
+                      {QPointF(58, 402), -70, 26, 12, kDeep},
+                      {QPointF(74, 404), -110, 22, 10, kLime},
+                      {QPointF(86, 404), -40, 24, 11, kFresh},
+                      {QPointF(104, 400), -95, 28, 12, kMid},
+                      {QPointF(112, 399), -25, 22, 10, kOlive},
+                      {QPointF(126, 396), -130, 26, 12, kDeep},
+                      {QPointF(128, 396), -70, 18, 8, kLime},
+                  });
 
     drawCherub(p, QPointF(46, 336), 20, 8);
     drawCherub(p, QPointF(100, 342), 18, -8);
@@ -361,8 +353,7 @@ QImage drawPanel()
     return img;
 }
 
-QImage drawIcon()
-{
+QImage drawIcon() {
     QImage img(64, 64, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
@@ -396,8 +387,7 @@ QImage drawIcon()
     return img;
 }
 
-QImage drawArrow(bool right)
-{
+QImage drawArrow(bool right) {
     QImage img(20, 20, QImage::Format_RGB32);
     img.fill(Qt::white);
     QPainter p(&img);
@@ -433,8 +423,7 @@ QImage drawArrow(bool right)
     return img;
 }
 
-bool save(const QImage &img, const QDir &dir, const QString &name)
-{
+bool save(const QImage& img, const QDir& dir, const QString& name) {
     const QString path = dir.filePath(name);
     if (!img.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -444,14 +433,13 @@ bool save(const QImage &img, const QDir &dir, const QString &name)
     return true;
 }
 
-bool writeQrc(const QDir &dir, const QStringList &files)
-{
+bool writeQrc(const QDir& dir, const QStringList& files) {
     QFile f(dir.filePath("assets.qrc"));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return false;
     QTextStream out(&f);
     out << "<!DOCTYPE RCC>\n<RCC version=\"1.0\">\n    <qresource prefix=\"/images\">\n";
-    for (const QString &n : files)
+    for (const QString& n : files)
         out << "        <file>" << n << "</file>\n";
     out << "    </qresource>\n</RCC>\n";
     return true;
@@ -459,8 +447,7 @@ bool writeQrc(const QDir &dir, const QStringList &files)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
@@ -473,7 +460,7 @@ int main(int argc, char **argv)
     }
 
     // icon.png keeps its alpha; the backgrounds are flattened to opaque 24-bit
-    auto opaque = [](const QImage &i) { return i.convertToFormat(QImage::Format_RGB888); };
+    auto opaque = [](const QImage& i) { return i.convertToFormat(QImage::Format_RGB888); };
 
     bool ok = true;
     ok &= save(opaque(drawLogin()), dir, "login.png");
@@ -482,7 +469,7 @@ int main(int argc, char **argv)
     ok &= save(drawIcon(), dir, "icon.png");
     ok &= save(opaque(drawArrow(true)), dir, "arrow_right.png");
     ok &= save(opaque(drawArrow(false)), dir, "arrow_left.png");
-    ok &= writeQrc(dir, {"login.png", "delete.png", "panel.png", "icon.png",
-                         "arrow_right.png", "arrow_left.png"});
+    ok &= writeQrc(dir, {"login.png", "delete.png", "panel.png", "icon.png", "arrow_right.png",
+                         "arrow_left.png"});
     return ok ? 0 : 1;
 }

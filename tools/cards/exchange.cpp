@@ -19,8 +19,7 @@ int importCommand(Context& context, QStringList args) {
     TADOConnection& connection = context.connection();
     const Exchange::ImportResult result =
         Exchange::importFiles(connection.handle(), connection.databaseFile(), args);
-    context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX)
-                << Qt::endl;
+    context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX) << Qt::endl;
     return 0;
 }
 
@@ -61,13 +60,13 @@ int exportCommand(Context& context, QStringList args) {
         statement = search.text;
         parameters = search.parameters;
     }
-    const QVector<qint64> ids = Exchange::cardIds(connection.handle(), connection.databaseFile(),
-                                                  statement, parameters);
-    const int written = Exchange::exportCards(connection.handle(), connection.databaseFile(),
-                                              ids, path, format);
-    context.out << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(
-                       QDir::toNativeSeparators(path))
-                << Qt::endl;
+    const QVector<qint64> ids =
+        Exchange::cardIds(connection.handle(), connection.databaseFile(), statement, parameters);
+    const int written =
+        Exchange::exportCards(connection.handle(), connection.databaseFile(), ids, path, format);
+    context.out
+        << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(QDir::toNativeSeparators(path))
+        << Qt::endl;
     return 0;
 }
 
