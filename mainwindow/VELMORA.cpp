@@ -723,6 +723,10 @@ void TFrmMain::search() {
     clearQuickFind();
     ComboBoxGXZD->setEditText(QString());
     EditGJZ->clear();
+    showSearchResult();
+}
+
+void TFrmMain::showSearchResult() {
     ButtonTJQD->setVisible(true);
     ButtonXGQD->setVisible(false);
     PageControlZL->setVisible(false);

@@ -146,6 +146,8 @@ private:
     void saveNewCard();
     void saveModifiedCard();
     void search();
+    /// The panes and marker of a listed search result (the panel's search, the quick find).
+    void showSearchResult();
     void confirmPassword();
     void showAboutPage();
     void closeSystemPages();

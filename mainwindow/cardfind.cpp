@@ -14,7 +14,6 @@
 
 namespace {
 
-const QString kSearching = QStringLiteral("查询");
 // Room between the link label and the input.
 const int kGap = 6;
 
@@ -96,13 +95,7 @@ void TFrmMain::EditKSCZChange() {
     ADOQuery1->IdSource = [text](sqlite3* db) { return QuickFind::find(db, text); };
     ADOQuery1->Open();
     // The list is a search result, as the panel's search leaves it.
-    ButtonTJQD->setVisible(true);
-    ButtonXGQD->setVisible(false);
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(false);
-    SpeedButton5->setVisible(true);
-    setModeMarker(kSearching);
-    Label31->setVisible(true);
+    showSearchResult();
 }
 
 void TFrmMain::EditKSCZEscape() {
