@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTabBar>
+#include <QThread>
 
 #include <limits>
 
@@ -107,6 +108,8 @@ TFrmMain::TFrmMain(QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    if (m_spellingWarmUp)
+        m_spellingWarmUp->wait();
     if (FrmMain == this)
         FrmMain = nullptr;
 }

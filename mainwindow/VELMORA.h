@@ -8,6 +8,7 @@
 #include <memory>
 
 class CardEditor;
+class QThread;
 namespace Recognize {
 class CardReader;
 }
@@ -161,6 +162,8 @@ private:
     /// brought in line once with cards other programs added or deleted.
     void prepareQuickFind(bool repair);
     bool m_quickFindRepaired = false;
+    // Loads the pinyin tables once the window is up, so that the first key need not.
+    std::unique_ptr<QThread> m_spellingWarmUp;
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;

@@ -8,8 +8,10 @@
 #include "platform/messagebox.h"
 #include "platform/progress.h"
 #include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
 
 #include <QSignalBlocker>
+#include <QThread>
 #include <QTimer>
 
 namespace {
