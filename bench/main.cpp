@@ -1156,6 +1156,7 @@ int run(int& argc, char** argv, const Options& options) {
     };
     const int quickRuns = qEnvironmentVariableIsSet("QUEMBE_BENCH_RUNS") ? runs : 7;
     emptyQuick();
+    resetPeak();
     // The first quick find after the window opened also checks the index against zl once.
     const QString firstWord = quickWords.front().text;
     Clock::time_point qt = Clock::now();
@@ -1195,6 +1196,9 @@ int run(int& argc, char** argv, const Options& options) {
     }
     emptyQuick();
     markMemory("after the quick finds");
+    const long quickPeakKb = statusKb("VmHWM");
+    // What any step costs at least: a paint of the whole window with nothing changed.
+    const std::vector<double> tPaintAlone = measure("paint", quickRuns, repaint);
 
     // Step 7: export through 导出名片 of the list the window holds: all cards, or the first
     // 100,000 of them (as a search that lists them would) when there are more.
@@ -1421,6 +1425,8 @@ int run(int& argc, char** argv, const Options& options) {
                             std::to_string(perKeyHits[std::size_t(k)]) + " hits)",
                         ms, NAN, quickTarget, underMs(ms, quickLimit)});
     }
+    rows.push_back({"6 quick find, peak RSS (MB)", quickPeakKb / 1024.0, NAN, "< 150 MB",
+                    underMs(quickPeakKb / 1024.0, 150)});
     double exportGrownMb = 0;
     for (const Export& e : exports) {
         const double ms = median(e.ms);
@@ -1439,6 +1445,8 @@ int run(int& argc, char** argv, const Options& options) {
                     underMs(importGrownMb, 10)});
     rows.push_back({"  shell: select * from zl", NAN, shell[kShellStar].median(), "(reference)",
                     std::nullopt});
+    rows.push_back(
+        {"  a paint of the window alone", median(tPaintAlone), NAN, "(reference)", std::nullopt});
 
     std::printf("\nquembe-bench, %ld cards (whole program: median of %d starts, each paired with "
                 "a shell run; steps: median of %d runs, quick find of %d, export of %d, import "
