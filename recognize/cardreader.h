@@ -7,12 +7,15 @@
 #include <QImage>
 #include <QList>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 
 namespace Recognize {
+
+class LineReader;
 
 /// Shared between the thread that reads a card and the one that waits for it.
 class Progress {
@@ -27,7 +30,17 @@ public:
     std::function<void(int)> onPercent;
 
     /// For the reader: raises the percentage (never lowers it).
-    void advance(int percent);
+    void advance(int percent) {
+        percent = std::clamp(percent, 0, 100);
+        int old = m_percent.load();
+        while (percent > old) {
+            if (m_percent.compare_exchange_weak(old, percent)) {
+                if (onPercent)
+                    onPercent(percent);
+                return;
+            }
+        }
+    }
 
 private:
     std::atomic<bool> m_cancelled{false};
@@ -39,9 +52,9 @@ private:
 /// GUI objects. Loading takes about a second, reading a card about half of one.
 class CardReader {
 public:
-    /// Loads the models; throws EDatabaseError when the language data is missing. Turns
-    /// OpenMP's parallel regions off for the process (Tesseract's are the only ones): its
-    /// waiting threads cost more than they gain on a small machine.
+    /// Loads the reading module and the models; throws EDatabaseError when either is
+    /// missing. Turns OpenMP's parallel regions off for the process (Tesseract's are the
+    /// only ones): its waiting threads cost more than they gain on a small machine.
     CardReader();
     ~CardReader();
     CardReader(const CardReader&) = delete;
@@ -53,9 +66,12 @@ public:
     std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr);
 
 private:
-    struct Engines;
-    std::unique_ptr<Engines> m_engines;
+    std::unique_ptr<LineReader> m_reader;
 };
+
+/// The reading module's file: the one QUEMBE_OCR_MODULE names, else the one beside the
+/// program, where it is installed or in the build tree; empty when there is none.
+QString modulePath();
 
 /// The folder holding chi_sim.traineddata: TESSDATA_PREFIX when it has it, else the usual
 /// system places; empty when none has it.

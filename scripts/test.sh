@@ -21,6 +21,11 @@ if ldd build/quembe | grep -qi "libQt6Sql"; then
     echo "test: quembe links Qt SQL" >&2
     exit 1
 fi
+# Recognition is a module loaded at the first picture, not a library of every start.
+if ldd build/quembe | grep -qi "libtesseract"; then
+    echo "test: quembe links Tesseract at start" >&2
+    exit 1
+fi
 if ldd build/mkvelmora | grep -qi "libQt6Widgets"; then
     echo "test: the data library pulls in widgets" >&2
     exit 1

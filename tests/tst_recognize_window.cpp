@@ -120,6 +120,46 @@ private slots:
         QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
         QCOMPARE(cardCount(program.folder.database()), 0);
     }
+
+    // The reading module is loaded at the first card; a missing or broken one is said in
+    // words and the window goes on as it was.
+    void aMissingOrBrokenModuleIsSaid() {
+        Program program;
+        program.showMain();
+        const QString file = program.folder.path() + "card.png";
+        QVERIFY(m_sample.clean.save(file));
+        const QString broken = program.folder.path() + "quembe-ocr.so";
+        QFile f(broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\x7f"
+                "ELF but nothing more");
+        f.close();
+        const struct {
+            QString module;
+            QString opening;
+        } cases[] = {
+            {program.folder.path() + "none.so", QStringLiteral("找不到文字识别模块")},
+            {broken, QStringLiteral("无法载入文字识别模块")},
+        };
+        for (const auto& c : cases) {
+            qputenv("QUEMBE_OCR_MODULE", c.module.toUtf8());
+            Platform::FileDialogRecorder dialogs;
+            dialogs.setNextAnswer(file);
+            program.boxes.clear();
+            FrmMain->N23->trigger();
+            qunsetenv("QUEMBE_OCR_MODULE");
+            QCOMPARE(program.boxes.boxes().size(), 1);
+            QVERIFY2(program.boxes.texts().first().startsWith(c.opening),
+                     qPrintable(program.boxes.texts().first()));
+            QCOMPARE(FrmMain->modeMarker(), QString());
+            QCOMPARE(cardCount(program.folder.database()), 0);
+        }
+        // Once the module is there again, the next picture is read.
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(file);
+        FrmMain->N23->trigger();
+        expectFilledEditor(program);
+    }
 };
 
 QTEST_MAIN(TestRecognizeWindow)
