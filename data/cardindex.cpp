@@ -36,6 +36,10 @@ void cardWritten(sqlite3* db, qint64 id, const Card& card) {
     QuickFind::updateCard(db, id, card);
 }
 
+bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress) {
+    return QuickFind::cardsAdded(db, ids, progress);
+}
+
 void cardDeleted(sqlite3* db, qint64 id) {
     QuickFind::removeCard(db, id);
 }

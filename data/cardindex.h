@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
+
+#include <functional>
 
 struct sqlite3;
 struct Card;
@@ -14,6 +17,9 @@ bool isCardTable(const QString& table);
 void cardWritten(sqlite3* db, qint64 id);
 /// The same when the caller holds the card already.
 void cardWritten(sqlite3* db, qint64 id, const Card& card);
+/// The cards `ids` were added to zl, all in this transaction; many are filed at once.
+/// Returns false when `progress` said stop; the caller then rolls back.
+bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress);
 /// Card `id` was deleted from zl.
 void cardDeleted(sqlite3* db, qint64 id);
 

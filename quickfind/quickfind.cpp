@@ -164,6 +164,61 @@ void markDirty(sqlite3* db, qint64 id) {
         .run();
 }
 
+// ---- Filing many cards at once ------------------------------------------------------------
+
+/// Files the cards of zl into fresh rows of their chunks: every card, or those of `chunks`
+/// (ascending), whose rows must be gone. `progress` is called every 1024 cards and at the
+/// end with the cards done; false from it stops, leaving the rows half written.
+bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
+               const std::function<bool(qint64)>& progress) {
+    RowWriter writer(db);
+    Build::Pipeline pipeline(blockTarget(db),
+                             [&writer](const std::vector<Row>& rows) { writer.write(rows); });
+    CardText text;
+    std::vector<std::uint32_t> offsets;
+    qint64 chunk = 0, done = 0;
+    auto file = [&](Stmt& cards) {
+        while (cards.step()) {
+            const qint64 id = cards.int64(0);
+            if (!offsets.empty() && chunkOf(id) != chunk) {
+                pipeline.endChunk(chunk, offsets);
+                offsets.clear();
+            }
+            chunk = chunkOf(id);
+            const std::uint32_t rank = std::uint32_t(offsets.size());
+            offsets.push_back(offsetOf(id));
+            text.assign(rowColumns(cards, 1));
+            pipeline.addCard(text, rank);
+            ++done;
+            if (done % 1024 == 0) {
+                pipeline.writeRows(false);
+                if (!progress(done))
+                    return false;
+            }
+        }
+        return true;
+    };
+    const std::string select = "SELECT \"ID\"" + cardColumns() + " FROM \"zl\"";
+    if (!chunks) {
+        Stmt cards(db, (select + " ORDER BY \"ID\"").c_str(), "建立");
+        if (!file(cards))
+            return false;
+    } else {
+        Stmt cards(db, (select + " WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"").c_str(),
+                   "写入");
+        for (const qint64 c : *chunks) {
+            cards.bind(1, firstIdOf(c)).bind(2, firstIdOf(c + 1));
+            if (!file(cards))
+                return false;
+            cards.reset();
+        }
+    }
+    if (!offsets.empty())
+        pipeline.endChunk(chunk, offsets);
+    pipeline.writeRows(true);
+    return progress(done);
+}
+
 // ---- Finding ----------------------------------------------------------------------------
 
 QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
@@ -231,40 +286,12 @@ bool build(sqlite3* db, const Progress& progress) {
     if (progress && !progress(0, total))
         return false;
 
-    Stmt cards(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" ORDER BY \"ID\"").c_str(),
-               "建立");
-    RowWriter writer(db);
-    Build::Pipeline pipeline(blockTarget(db),
-                             [&writer](const std::vector<Row>& rows) { writer.write(rows); });
-    CardText text;
-    std::vector<std::uint32_t> offsets;
-    qint64 chunk = 0, done = 0;
-    while (cards.step()) {
-        const qint64 id = cards.int64(0);
-        if (!offsets.empty() && chunkOf(id) != chunk) {
-            pipeline.endChunk(chunk, offsets);
-            offsets.clear();
-        }
-        chunk = chunkOf(id);
-        const std::uint32_t rank = std::uint32_t(offsets.size());
-        offsets.push_back(offsetOf(id));
-        text.assign(rowColumns(cards, 1));
-        pipeline.addCard(text, rank);
-        ++done;
-        if (done % 1024 == 0) {
-            pipeline.writeRows(false);
-            if (progress && !progress(done, total))
-                return false;
-        }
-    }
-    if (!offsets.empty())
-        pipeline.endChunk(chunk, offsets);
-    pipeline.writeRows(true);
+    if (!fileCards(db, std::nullopt,
+                   [&](qint64 done) { return !progress || progress(done, total); }))
+        return false;
     Stmt(db, "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)", "建立")
         .bindText(1, std::to_string(kFormat))
         .run();
-    if (progress && !progress(done, total))
-        return false;
     save.commit();
     return true;
 }
@@ -312,6 +339,37 @@ void updateCard(sqlite3* db, qint64 id, const Card& card) {
     markDirty(db, id);
     mergeIfNeeded(db, Override{id, &card});
     save.commit();
+}
+
+bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress) {
+    if (ids.isEmpty() || !isBuilt(db))
+        return true;
+    Sql::Savepoint save(db, "写入");
+    if (ids.size() < kDirtyLimit) {
+        Stmt mark(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)", "写入");
+        for (const qint64 id : ids) {
+            mark.bind(1, id).run();
+        }
+        mergeIfNeeded(db, std::nullopt);
+        save.commit();
+        return true;
+    }
+    // Many cards: merging them a few hundred at a time would rewrite their chunks again and
+    // again; those chunks are filed afresh from zl instead, as a build does.
+    std::vector<qint64> chunks;
+    for (const qint64 id : ids)
+        chunks.push_back(chunkOf(id));
+    std::sort(chunks.begin(), chunks.end());
+    chunks.erase(std::unique(chunks.begin(), chunks.end()), chunks.end());
+    Stmt forget(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入");
+    for (const qint64 c : chunks) {
+        removeChunk(db, c);
+        forget.bind(1, firstIdOf(c)).bind(2, firstIdOf(c + 1)).run();
+    }
+    if (!fileCards(db, chunks, [&](qint64) { return !progress || progress(); }))
+        return false;
+    save.commit();
+    return true;
 }
 
 void removeCard(sqlite3* db, qint64 id) {

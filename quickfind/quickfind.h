@@ -46,6 +46,12 @@ bool repair(sqlite3* db, const Progress& progress = {});
 /// every 512 changes the chunks they fall in are rewritten (a few hundred ms at a million).
 void updateCard(sqlite3* db, qint64 id, const Card& card);
 
+/// Records that the cards `ids` were added to zl, after they were, in the same transaction.
+/// Many cards are filed as a build files them, not one by one. `progress` is called now and
+/// then; false from it stops, and the caller must roll its transaction back. Returns false
+/// then.
+bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress);
+
 /// Records that card `id` was deleted; in the same transaction as the delete from zl.
 void removeCard(sqlite3* db, qint64 id);
 

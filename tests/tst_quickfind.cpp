@@ -557,6 +557,68 @@ private slots:
         checkAgainstMatcher(db, sampleWords(db, 60));
     }
 
+    // An import tells the index of all its cards at once: few go the card-by-card way, many
+    // refile their chunks (here one with older cards and changes pending, one far away, and
+    // gaps between older cards); the index agrees with the cards either way, and a cancel
+    // leaves it as it was.
+    void manyCardsAddedAtOnce() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 2000);
+        QVERIFY(QuickFind::build(db));
+        const auto before = db.cards();
+        // Pending changes in the chunks about to be refiled and elsewhere.
+        db.exec(QStringLiteral("BEGIN"));
+        for (const int at : {3, 900, 1990}) {
+            const qint64 id = before.at(at).first;
+            const Card c = card(QStringLiteral("单田芳%1").arg(at), QStringLiteral("湘军"));
+            db.exec(QStringLiteral("UPDATE zl SET \"姓名\" = '%1', \"单位\" = '湘军' "
+                                   "WHERE \"ID\" = %2")
+                        .arg(c.values[0])
+                        .arg(id));
+            QuickFind::updateCard(db, id, c);
+        }
+        db.exec(QStringLiteral("COMMIT"));
+
+        Bench::CardGenerator gen(11);
+        auto addSome = [&](int count, bool inGaps) {
+            QVector<qint64> ids;
+            qint64 gap = before.at(1).first + 2;
+            for (int i = 0; i < count; ++i) {
+                if (inGaps && i % 2 == 0) {
+                    while (
+                        db.count(QStringLiteral("SELECT count(*) FROM zl WHERE ID = %1").arg(gap)) >
+                        0)
+                        ++gap;
+                    ids << db.insert(generated(gen), gap);
+                } else {
+                    ids << db.insert(generated(gen));
+                }
+            }
+            return ids;
+        };
+        db.exec(QStringLiteral("BEGIN"));
+        QVERIFY(QuickFind::cardsAdded(db, addSome(20, false), {}));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(db.count(QStringLiteral("SELECT count(*) FROM quickfind_dirty")) >= 20);
+
+        db.exec(QStringLiteral("BEGIN"));
+        QVERIFY(QuickFind::cardsAdded(db, addSome(1500, true), {}));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(db.count(QStringLiteral("SELECT count(*) FROM quickfind_dirty")) < 20);
+        const QStringList words = sampleWords(db, 120)
+                                  << QStringLiteral("shantianfang") << QStringLiteral("xiangjun");
+        checkAgainstMatcher(db, words);
+
+        db.exec(QStringLiteral("BEGIN"));
+        int asked = 0;
+        QVERIFY(!QuickFind::cardsAdded(db, addSome(3000, false), [&] { return ++asked < 2; }));
+        db.exec(QStringLiteral("ROLLBACK"));
+        QCOMPARE(asked, 2);
+        checkAgainstMatcher(db, words);
+        QCOMPARE(db.count(QStringLiteral("SELECT count(*) FROM zl")), qint64(before.size() + 1520));
+    }
+
     void staleIndexIsRepaired() {
         ProgramFolder folder;
         Db db(folder.database());
