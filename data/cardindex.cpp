@@ -5,6 +5,7 @@
 #include "sqlite.h"
 
 #include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
 
 namespace CardIndex {
 
@@ -42,6 +43,25 @@ bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<boo
 
 void cardDeleted(sqlite3* db, qint64 id) {
     QuickFind::removeCard(db, id);
+}
+
+std::future<bool> checkInBackground(const QString& file) {
+    return std::async(std::launch::async, [file] {
+        try {
+            (void)QuickFind::nameSpellings(QStringLiteral("张三"));
+            Sqlite::Database db;
+            if (db.open(file, Sqlite::OpenMode::ReadOnly, true) != SQLITE_OK)
+                return false;
+            // One snapshot for the cards and the index.
+            if (db.exec("BEGIN") != SQLITE_OK)
+                return false;
+            const bool current = QuickFind::isCurrent(db.get());
+            db.exec("COMMIT");
+            return current;
+        } catch (const std::exception&) {
+            return false; // the first find finds out again, and says what is wrong
+        }
+    });
 }
 
 } // namespace CardIndex

@@ -4,6 +4,7 @@
 #include <QVector>
 
 #include <functional>
+#include <future>
 
 struct sqlite3;
 struct Card;
@@ -22,5 +23,10 @@ void cardWritten(sqlite3* db, qint64 id, const Card& card);
 bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress);
 /// Card `id` was deleted from zl.
 void cardDeleted(sqlite3* db, qint64 id);
+
+/// Meanwhile, on a thread and a read-only connection of their own: loads the pinyin tables
+/// and finds out whether the quick find's index of `file` knows every card, so that the
+/// first find need not. Gives false when it does not, or when the file could not be read.
+std::future<bool> checkInBackground(const QString& file);
 
 } // namespace CardIndex

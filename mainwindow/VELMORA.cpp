@@ -26,7 +26,6 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTabBar>
-#include <QThread>
 
 #include <limits>
 
@@ -108,8 +107,6 @@ TFrmMain::TFrmMain(QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
-    if (m_spellingWarmUp)
-        m_spellingWarmUp->wait();
     if (FrmMain == this)
         FrmMain = nullptr;
 }
@@ -805,6 +802,10 @@ void TFrmMain::reopenCards() {
 }
 
 void TFrmMain::closeConnection() {
+    // The check of the index reads the file: done before it is copied or replaced, and of
+    // no use afterwards.
+    if (m_indexCheck.valid())
+        m_indexCheck.get();
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
 }

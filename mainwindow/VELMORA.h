@@ -5,10 +5,10 @@
 #include <QHash>
 #include <QMainWindow>
 
+#include <future>
 #include <memory>
 
 class CardEditor;
-class QThread;
 namespace Recognize {
 class CardReader;
 }
@@ -162,8 +162,9 @@ private:
     /// brought in line once with cards other programs added or deleted.
     void prepareQuickFind(bool repair);
     bool m_quickFindRepaired = false;
-    // Loads the pinyin tables once the window is up, so that the first key need not.
-    std::unique_ptr<QThread> m_spellingWarmUp;
+    // Once the window is up, loads the pinyin tables and checks the index on a thread, so
+    // that the first key need not.
+    std::future<bool> m_indexCheck;
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;

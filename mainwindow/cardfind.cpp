@@ -4,14 +4,13 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/cardindex.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
 #include "quickfind/quickfind.h"
-#include "quickfind/spelling.h"
 
 #include <QSignalBlocker>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -27,12 +26,17 @@ void TFrmMain::setUpQuickFind() {
     PanelSBT->installEventFilter(this);
     EditKSCZ->installEventFilter(this);
     placeQuickFind();
-    // An older file gets its index once the window is up, not while the list is drawn.
+    // An older file gets its index once the window is up, not while the list is drawn;
+    // a file that has one has it checked on a thread meanwhile.
     QTimer::singleShot(0, this, [this] {
         QTimer::singleShot(0, this, Platform::guarded([this] {
-                               if (ADOConnection1->Connected() &&
-                                   !QuickFind::isBuilt(ADOConnection1->handle()))
+                               if (!ADOConnection1->Connected())
+                                   return;
+                               if (!QuickFind::isBuilt(ADOConnection1->handle()))
                                    prepareQuickFind(false);
+                               else if (!m_quickFindRepaired && !m_indexCheck.valid())
+                                   m_indexCheck =
+                                       CardIndex::checkInBackground(ADOConnection1->databaseFile());
                            }));
     });
 }
@@ -54,6 +58,10 @@ void TFrmMain::prepareQuickFind(bool repair) {
     const bool build = !QuickFind::isBuilt(db);
     if (!build && (!repair || m_quickFindRepaired))
         return;
+    if (!build && m_indexCheck.valid() && m_indexCheck.get()) {
+        m_quickFindRepaired = true; // the check found nothing to bring in line
+        return;
+    }
     // Both write to the file: the list's own reading must be done first.
     ADOConnection1->finishReading();
     if (build) {

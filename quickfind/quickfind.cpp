@@ -296,9 +296,11 @@ bool build(sqlite3* db, const Progress& progress) {
     return true;
 }
 
-bool repair(sqlite3* db, const Progress& progress) {
-    if (!isBuilt(db))
-        return build(db, progress);
+namespace {
+
+/// The cards of zl the index knows wrongly (added or deleted behind its back), ascending;
+/// those already among the changes to fold in are not counted.
+std::vector<qint64> staleIds(sqlite3* db, std::size_t* cards = nullptr) {
     std::vector<qint64> inTable;
     {
         Stmt s(db, "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\"", "检查");
@@ -320,9 +322,25 @@ bool repair(sqlite3* db, const Progress& progress) {
                                   std::back_inserter(differ));
     std::set_difference(differ.begin(), differ.end(), dirty.begin(), dirty.end(),
                         std::back_inserter(stale));
+    if (cards)
+        *cards = inTable.size();
+    return stale;
+}
+
+} // namespace
+
+bool isCurrent(sqlite3* db) {
+    return isBuilt(db) && staleIds(db).empty();
+}
+
+bool repair(sqlite3* db, const Progress& progress) {
+    if (!isBuilt(db))
+        return build(db, progress);
+    std::size_t cards = 0;
+    const std::vector<qint64> stale = staleIds(db, &cards);
     if (stale.empty())
         return false;
-    if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(inTable.size(), 1)))
+    if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(cards, 1)))
         return build(db, progress);
     Sql::Savepoint save(db, "修复");
     for (const qint64 id : stale)

@@ -41,6 +41,10 @@ bool build(sqlite3* db, const Progress& progress = {});
 /// A card changed in place by someone else is not seen; build() corrects that.
 bool repair(sqlite3* db, const Progress& progress = {});
 
+/// True when the tables are built and know every card of zl: repair() would do nothing.
+/// Only reads, so it may run on a connection of its own on another thread.
+bool isCurrent(sqlite3* db);
+
 /// Records that card `id` was added or changed to `card`. Call it in the same transaction as
 /// the write to zl, before or after it. Nothing happens before build(). Usually a few rows;
 /// every 512 changes the chunks they fall in are rewritten (a few hundred ms at a million).

@@ -196,6 +196,27 @@ private slots:
         delete program;
     }
 
+    // Checked on a thread at start: cards another program added or deleted while this one
+    // was closed are found (or not) from the first key on.
+    void cardsChangedByAnotherProgramAreSeen() {
+        Program* program = new Program;
+        addCards();
+        const QString file = program->folder.database();
+        Quembe::destroyForms();
+        exec(file, QStringLiteral("insert into zl (姓名, 单位) values ('欧阳修', '翰林院')"));
+        exec(file, QStringLiteral("delete from zl where 姓名 = '李四'"));
+
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        QTest::qWait(100); // the check starts once the window is up
+        type(QStringLiteral("oyx"));
+        QCOMPARE(listedNames(), QStringList{"欧阳修"});
+        type(QStringLiteral("lisi"));
+        QCOMPARE(listedNames(), QStringList());
+        QCOMPARE(foundInFile(file, QStringLiteral("hanlin")), QStringList{"欧阳修"});
+        delete program;
+    }
+
     void toolFindsWithTheSameMatching() {
         Program program;
         addCards();
