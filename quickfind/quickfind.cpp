@@ -299,38 +299,65 @@ bool build(sqlite3* db, const Progress& progress) {
 namespace {
 
 /// The cards of zl the index knows wrongly (added or deleted behind its back), ascending;
-/// those already among the changes to fold in are not counted.
-std::vector<qint64> staleIds(sqlite3* db, std::size_t* cards = nullptr) {
-    std::vector<qint64> inTable;
-    {
-        Stmt s(db, "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\"", "检查");
-        while (s.step())
-            inTable.push_back(s.int64(0));
-    }
-    std::vector<qint64> indexed;
-    {
-        Stmt s(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"", "检查");
-        while (s.step()) {
-            const qint64 base = firstIdOf(s.int64(0));
-            for (const std::uint32_t off : decodeIds(s.blob(1)))
-                indexed.push_back(base + off);
+/// those already among the changes to fold in are not counted. Walks zl's IDs and the
+/// index's side by side, holding neither list: at millions of cards they would be tens of
+/// megabytes each. With `firstOnly` it stops at the first.
+std::vector<qint64> staleIds(sqlite3* db, std::size_t* cards = nullptr, bool firstOnly = false) {
+    const std::vector<qint64> dirty = dirtyIds(db);
+    Stmt table(db, "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\"", "检查");
+    Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
+                "检查");
+    std::vector<std::uint32_t> offsets;
+    std::size_t at = 0;
+    qint64 base = 0;
+    auto nextIndexed = [&](qint64& id) {
+        while (at >= offsets.size()) {
+            if (!chunks.step())
+                return false;
+            base = firstIdOf(chunks.int64(0));
+            offsets = decodeIds(chunks.blob(1));
+            at = 0;
+        }
+        id = base + offsets[at++];
+        return true;
+    };
+    auto nextInTable = [&](qint64& id) {
+        if (!table.step())
+            return false;
+        id = table.int64(0);
+        return true;
+    };
+    std::vector<qint64> stale;
+    auto note = [&](qint64 id) {
+        if (!std::binary_search(dirty.begin(), dirty.end(), id))
+            stale.push_back(id);
+    };
+    std::size_t count = 0;
+    qint64 inTable = 0, indexed = 0;
+    bool moreInTable = nextInTable(inTable), moreIndexed = nextIndexed(indexed);
+    while ((moreInTable || moreIndexed) && !(firstOnly && !stale.empty())) {
+        if (moreInTable && (!moreIndexed || inTable < indexed)) {
+            note(inTable);
+            ++count;
+            moreInTable = nextInTable(inTable);
+        } else if (moreIndexed && (!moreInTable || indexed < inTable)) {
+            note(indexed);
+            moreIndexed = nextIndexed(indexed);
+        } else {
+            ++count;
+            moreInTable = nextInTable(inTable);
+            moreIndexed = nextIndexed(indexed);
         }
     }
-    const std::vector<qint64> dirty = dirtyIds(db);
-    std::vector<qint64> differ, stale;
-    std::set_symmetric_difference(inTable.begin(), inTable.end(), indexed.begin(), indexed.end(),
-                                  std::back_inserter(differ));
-    std::set_difference(differ.begin(), differ.end(), dirty.begin(), dirty.end(),
-                        std::back_inserter(stale));
     if (cards)
-        *cards = inTable.size();
+        *cards = count;
     return stale;
 }
 
 } // namespace
 
 bool isCurrent(sqlite3* db) {
-    return isBuilt(db) && staleIds(db).empty();
+    return isBuilt(db) && staleIds(db, nullptr, true).empty();
 }
 
 bool repair(sqlite3* db, const Progress& progress) {
