@@ -69,8 +69,13 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
             device.reset();
         }
     };
+    qint64 lastDone = -1;
     auto moved = [&](qint64 done) {
-        if (!progress || done % kProgressEvery != 0)
+        // Once every card is in, they are filed for the quick find and the count stands
+        // still: each of those calls is passed on, so the dialog keeps taking events.
+        const bool filing = done == lastDone;
+        lastDone = done;
+        if (!progress || (done % kProgressEvery != 0 && !filing))
             return true;
         const qint64 at = before + (reader ? reader->bytesRead() : 0);
         if (progress(at, total))

@@ -113,6 +113,34 @@ private slots:
         QVERIFY2(opensInChinese(error), qPrintable(error));
     }
 
+    // Many cards are filed for the quick find after they are read; meanwhile the progress
+    // dialog still takes events, and a cancel then adds nothing.
+    void cancelWhileTheCardsAreFiled() {
+        Program program;
+        const QString file = program.folder.path() + "many.vcf";
+        writeFile(file, vcards(700)); // read in two steps of 256 cards and a rest
+        int steps = 0;
+        {
+            Platform::FileDialogRecorder dialogs;
+            dialogs.setNextAnswer(file);
+            Platform::ProgressRecorder progress;
+            FrmMain->N21->trigger();
+            steps = progress.steps;
+        }
+        QCOMPARE(cardCount(program.folder.database()), 700);
+        // Two while reading, at least one while filing, one at the end.
+        QVERIFY2(steps >= 4, qPrintable(QString::number(steps)));
+
+        program.boxes.clear();
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(file);
+        Platform::ProgressRecorder progress;
+        progress.cancelAtStep(3);
+        FrmMain->N21->trigger();
+        QCOMPARE(cardCount(program.folder.database()), 700);
+        QCOMPARE(program.boxes.texts(), QStringList{"导入已取消，没有添加任何名片。"});
+    }
+
     void exportWritesTheListedCardsInTheChosenFormat() {
         Program program;
         addCard({col("姓名"), "张三", col("单位"), "甲, \"乙\""});
