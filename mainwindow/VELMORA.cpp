@@ -817,6 +817,9 @@ void TFrmMain::N10Click() {
     const QString backup = programFolder() + kBackupFile;
     const QString database = programFolder() + kDatabaseFile;
     QString reason;
+    // Our own check of the index must not look like another program holding the file.
+    if (m_indexCheck.valid())
+        m_indexCheck.wait();
     // The connection is closed only once the copy goes ahead: a backup refused before that
     // (another program holding the file) leaves the list as it was.
     if (backupDatabase(database, backup, &reason, [this] { closeConnection(); }))
@@ -837,6 +840,8 @@ void TFrmMain::N11Click() {
     const QString database = programFolder() + kDatabaseFile;
     const QString backup = programFolder() + kBackupFile;
     QString reason;
+    if (m_indexCheck.valid())
+        m_indexCheck.wait(); // reads the file: not to be taken for another program
     if (!fileExists(backup) && !isSymLink(backup)) {
         messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
                    MB_ICONINFORMATION);

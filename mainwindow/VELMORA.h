@@ -161,6 +161,8 @@ private:
     /// The quick find's index, made for a file that has none (with a progress dialog), and
     /// brought in line once with cards other programs added or deleted.
     void prepareQuickFind(bool repair);
+    /// The same once the window is up, without being asked: failures wait for the first find.
+    void prepareQuickFindEarly();
     bool m_quickFindRepaired = false;
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.

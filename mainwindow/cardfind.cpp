@@ -2,6 +2,7 @@
 // phone digits, over the whole list like the panel's search.
 #include "VELMORA.h"
 
+#include "core/error.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "data/cardindex.h"
@@ -26,19 +27,25 @@ void TFrmMain::setUpQuickFind() {
     PanelSBT->installEventFilter(this);
     EditKSCZ->installEventFilter(this);
     placeQuickFind();
-    // An older file gets its index once the window is up, not while the list is drawn;
-    // a file that has one has it checked on a thread meanwhile.
+    // An older file gets its index once the window is up, not while the list is drawn; a file
+    // that has one has it checked on a thread meanwhile.
     QTimer::singleShot(0, this, [this] {
-        QTimer::singleShot(0, this, Platform::guarded([this] {
-                               if (!ADOConnection1->Connected())
-                                   return;
-                               if (!QuickFind::isBuilt(ADOConnection1->handle()))
-                                   prepareQuickFind(false);
-                               else if (!m_quickFindRepaired && !m_indexCheck.valid())
-                                   m_indexCheck =
-                                       CardIndex::checkInBackground(ADOConnection1->databaseFile());
-                           }));
+        QTimer::singleShot(0, this, Platform::guarded([this] { prepareQuickFindEarly(); }));
     });
+}
+
+void TFrmMain::prepareQuickFindEarly() {
+    if (!ADOConnection1->Connected())
+        return;
+    // Only a head start, which nobody asked for: a file another program holds right now gets
+    // no error box here. The first find does the same work and says what is wrong.
+    try {
+        if (!QuickFind::isBuilt(ADOConnection1->handle()))
+            prepareQuickFind(false);
+        else if (!m_quickFindRepaired && !m_indexCheck.valid())
+            m_indexCheck = CardIndex::checkInBackground(ADOConnection1->databaseFile());
+    } catch (const EError&) {
+    }
 }
 
 void TFrmMain::placeQuickFind() {

@@ -127,7 +127,8 @@ public:
         m_process.start(shell, {database});
         if (!m_process.waitForStarted())
             return false;
-        m_process.write(begin.toUtf8() + ";\nselect count(*) from zl;\n");
+        // Waits, as a well-behaved program does, while ours still reads at opening.
+        m_process.write(".timeout 3000\n" + begin.toUtf8() + ";\nselect count(*) from zl;\n");
         // Held once a transaction of our own is refused.
         QElapsedTimer timer;
         timer.start();

@@ -217,6 +217,28 @@ private slots:
         delete program;
     }
 
+    // The head start at opening is nobody's command: a file another program holds just then
+    // gives no error box; the first find afterwards works.
+    void aFileHeldAtOpeningSaysNothingUntilAsked() {
+        Program* program = new Program;
+        addCards();
+        const QString file = program->folder.database();
+        Quembe::destroyForms();
+
+        Sqlite::Database other;
+        QCOMPARE(other.open(file, Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QVERIFY(Quembe::createForms()); // the list is read before the other program locks
+        QCOMPARE(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+        FrmMain->show();
+        QTest::qWait(Sqlite::kBusyTimeoutMs + 500);
+        QCOMPARE(program->boxes.texts(), QStringList());
+        QCOMPARE(other.exec("COMMIT"), SQLITE_OK);
+        type(QStringLiteral("zs"));
+        QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
+        QCOMPARE(program->boxes.texts(), QStringList());
+        delete program;
+    }
+
     void toolFindsWithTheSameMatching() {
         Program program;
         addCards();
