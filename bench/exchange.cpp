@@ -22,6 +22,8 @@
 #include <cstring>
 #include <ctime>
 
+using Bench::statusKb;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -34,23 +36,6 @@ double msSince(Clock::time_point start) {
 // the wall clock.
 double cpuMs() {
     return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
-}
-
-long statusKb(const char* field) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long value = -1;
-    const std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':') {
-            value = std::atol(line + len + 1);
-            break;
-        }
-    }
-    std::fclose(f);
-    return value;
 }
 
 // Linux forgets the peak so far when 5 is written here: each step then shows its own peak.

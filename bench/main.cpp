@@ -60,6 +60,8 @@
 
 extern char** environ;
 
+using Bench::statusKb;
+
 namespace {
 
 const QString kUserPassword = QStringLiteral("bench");
@@ -106,23 +108,6 @@ struct Failure : std::runtime_error {
 }
 
 // ---- Memory -------------------------------------------------------------------------------
-
-long statusKb(const char* field) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long value = -1;
-    const std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':') {
-            value = std::atol(line + len + 1);
-            break;
-        }
-    }
-    std::fclose(f);
-    return value;
-}
 
 long maxRssKb() {
     rusage u{};

@@ -36,6 +36,8 @@
 
 extern char** environ;
 
+using Bench::statusKb;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -65,23 +67,6 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-long statusKb(const char* field) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long value = -1;
-    const std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':') {
-            value = std::atol(line + len + 1);
-            break;
-        }
-    }
-    std::fclose(f);
-    return value;
 }
 
 std::string loadAverage() {
