@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cjk
           sqlite3 libsqlite3-dev libsodium-dev libicu-dev
           libtesseract-dev libleptonica-dev tesseract-ocr-chi-sim tesseract-ocr-eng
-          python3 python3-vobject appstream desktop-file-utils dpkg-dev clang-format)
+          python3 python3-vobject appstream desktop-file-utils dpkg-dev clang-format
+          libxlsxwriter-dev qt6-translations-l10n qt6-image-formats-plugins
+          xvfb openbox x11-utils ccache)
 
 missing=()
 for p in "${packages[@]}"; do
