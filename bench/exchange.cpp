@@ -4,7 +4,8 @@
 // Cards come from the benchmark's generator one at a time, as they would from the database,
 // so memory should stay flat whatever N is. After the timed read a second, untimed read
 // checks that every card came back exactly.
-#include "cards.h"
+#include "support.h"
+#include "testcards.h"
 
 #include "data/card.h"
 #include "data/dberror.h"
@@ -16,35 +17,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
-using Bench::statusKb;
+using namespace Bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Processor time of this process: on a busy machine closer to what the step costs than
-// the wall clock.
-double cpuMs() {
-    return 1000.0 * double(std::clock()) / CLOCKS_PER_SEC;
-}
-
-// Linux forgets the peak so far when 5 is written here: each step then shows its own peak.
-void resetPeak() {
-    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-}
 
 class Cards {
 public:
@@ -92,7 +71,8 @@ int run(int argc, char** argv) {
     std::printf("cards: %ld; generating them alone takes %.0f ms, %.0f ms processor time "
                 "(included in export)\n",
                 count, msSince(start), cpuMs() - generateCpu);
-    std::printf("memory at start: VmRSS %.1f MB\n\n", statusKb("VmRSS") / 1024.0);
+    std::printf("memory at start: VmRSS %.1f MB; %s\n\n", statusKb("VmRSS") / 1024.0,
+                loadLine().c_str());
     std::printf("%-12s %8s %10s %8s %8s %10s %8s %8s %6s\n", "format", "file MB", "export ms",
                 "cpu ms", "peak MB", "import ms", "cpu ms", "peak MB", "exact");
     for (Exchange::Format format : Exchange::allFormats()) {
@@ -144,6 +124,7 @@ int run(int argc, char** argv) {
                     writeCpu, writePeak / 1024.0, readMs, readCpu, readPeak / 1024.0,
                     same == count && read == count ? "yes" : "NO");
     }
+    std::printf("%s\n", loadLine().c_str());
     return 0;
 }
 
@@ -151,10 +132,5 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    try {
-        return run(argc, argv);
-    } catch (const EDatabaseError& e) {
-        std::fprintf(stderr, "quembe-exchange-bench: %s\n", qPrintable(e.message()));
-        return 1;
-    }
+    return guarded("quembe-exchange-bench", [&] { return run(argc, argv); });
 }

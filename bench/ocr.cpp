@@ -4,7 +4,8 @@
 //   quembe-ocr-bench --lines IMAGE...
 // --verbose lists every column read wrong; --save writes the pictures and what they show;
 // --lines prints the lines read from the given pictures, their heights and the card.
-#include "tests/cardimages.h"
+#include "cardimages.h"
+#include "support.h"
 
 #include "recognize/cardparser.h"
 #include "recognize/cardreader.h"
@@ -20,31 +21,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
+using Bench::cpuMs;
+using Bench::median;
+
 namespace {
-
-QString loadAverage() {
-    QFile f(QStringLiteral("/proc/loadavg"));
-    if (!f.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Processor time of the whole process, all threads.
-double cpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
 
 QString percent(double share) {
     return QString::asprintf("%5.1f%%", 100.0 * share);
@@ -124,7 +106,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("load average before: %s\n", qPrintable(loadAverage()));
+    std::printf("load average before: %s\n", Bench::loadAverage().c_str());
     QElapsedTimer timer;
     timer.start();
     const QList<CardImages::Sample> set = CardImages::makeSet(cards, 0);
@@ -180,6 +162,6 @@ int main(int argc, char** argv) {
                          *std::max_element(photo.ms.begin(), photo.ms.end())));
     std::printf("processor time per card, median: clean %.0f ms, photo %.0f ms\n",
                 median(clean.cpu), median(photo.cpu));
-    std::printf("load average after: %s\n", qPrintable(loadAverage()));
+    std::printf("after: %s\n", Bench::loadLine().c_str());
     return 0;
 }

@@ -3,13 +3,13 @@
 // repairs and cancelling.
 #include "testsupport.h"
 
-#include "../bench/cards.h"
 #include "data/dberror.h"
 #include "data/fieldmap.h"
 #include "quickfind/cardtext.h"
 #include "quickfind/postings.h"
 #include "quickfind/quickfind.h"
 #include "quickfind/spelling.h"
+#include "testcards.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -38,7 +38,4 @@ private:
 /// transaction. Returns an empty text, or what went wrong.
 std::string fillCards(const std::string& databaseFile, long count);
 
-/// A "kB" field of /proc/self/status (VmRSS, VmHWM), or -1.
-long statusKb(const char* field);
-
 } // namespace Bench

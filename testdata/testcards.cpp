@@ -1,12 +1,9 @@
-#include "cards.h"
-
-#include <cstdlib>
-
-#include <cstring>
+#include "testcards.h"
 
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace Bench {
@@ -462,23 +459,6 @@ std::string fillCards(const std::string& databaseFile, long count) {
         return fail("COMMIT");
     sqlite3_close(db);
     return std::string();
-}
-
-long statusKb(const char* field) {
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long value = -1;
-    const std::size_t len = std::strlen(field);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, field, len) == 0 && line[len] == ':') {
-            value = std::atol(line + len + 1);
-            break;
-        }
-    }
-    std::fclose(f);
-    return value;
 }
 
 } // namespace Bench
