@@ -229,7 +229,7 @@ int run(const Options& options) {
                 sixHundredMs);
     std::printf("repair check (reads every ID of zl): %.0f ms%s\n", repairMs,
                 repaired ? " (it found something to do!)" : "");
-    std::printf("load average at the start %s; at the end: %s\n", loadBefore.c_str(),
+    std::printf("load average at the start %s\n%s (at the end)\n", loadBefore.c_str(),
                 loadLine().c_str());
     if (!options.keep.isEmpty())
         std::printf("kept: %s\n", qPrintable(source));
