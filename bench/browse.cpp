@@ -127,10 +127,8 @@ void searches(Context& c) {
         c.rows.push_back(c.large
                              ? withinShell(step, median(s.search), "shell, same IDs", shell, 1.5)
                              : under(step, median(s.search), 50));
-        Row b = under("2 返回 from " + what, median(s.back), 100);
-        b.floorName = "shell, select ID";
-        b.shell = &c.shell[c.shellIds];
-        c.rows.push_back(b);
+        c.rows.push_back(besideShell(under("2 返回 from " + what, median(s.back), 100),
+                                     "shell, select ID", c.shell[c.shellIds]));
         c.note("runs, search %s '%s': %s; 返回: %s", qPrintable(s.field), qPrintable(s.keyword),
                runsOf(s.search).c_str(), runsOf(s.back).c_str());
     }

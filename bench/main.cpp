@@ -70,6 +70,12 @@ Row withinShell(const std::string& step, double program, const std::string& floo
     return r;
 }
 
+Row besideShell(Row row, const std::string& floorName, const ShellQuery& shell) {
+    row.floorName = floorName;
+    row.shell = &shell;
+    return row;
+}
+
 Row reference(const std::string& step, double program, const std::string& floorName,
               const ShellQuery* shell) {
     Row r;

@@ -44,6 +44,8 @@ Row under(const std::string& step, double program, double limit, const std::stri
 /// A row with a target within `factor` times the shell query's time.
 Row withinShell(const std::string& step, double program, const std::string& floorName,
                 const ShellQuery& shell, double factor);
+/// `row` with the shell query's time beside it, for comparison.
+Row besideShell(Row row, const std::string& floorName, const ShellQuery& shell);
 /// A row for reference: the figure, and the floor beside it when there is one.
 Row reference(const std::string& step, double program, const std::string& floorName = {},
               const ShellQuery* shell = nullptr);

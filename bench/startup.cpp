@@ -63,12 +63,10 @@ void startUp(Context& c) {
     whole.factor = 1.2;
     c.rows.push_back(whole);
     // The earlier target: the shell's read of every ID from a million cards, 150 ms below.
-    Row againstShell = under("1 start -> grid painted", median(grid), 150);
-    if (c.cards >= 1000000)
-        againstShell = withinShell(againstShell.step, againstShell.program, "", shell, 1);
-    againstShell.floorName = "shell, select ID";
-    againstShell.shell = &shell;
-    c.rows.push_back(againstShell);
+    const std::string step = "1 start -> grid painted";
+    c.rows.push_back(c.cards >= 1000000
+                         ? withinShell(step, median(grid), "shell, select ID", shell, 1)
+                         : besideShell(under(step, median(grid), 150), "shell, select ID", shell));
     c.rows.push_back(
         reference("1 start -> every ID known", median(allIds), "shell, select ID", &shell));
     c.note("starts (%d, load %s): dialog %s; Return -> grid %s; grid %s; every ID %s", runs,

@@ -99,10 +99,9 @@ void exportCards(Context& c) {
             c.boxes->clear();
         }
         const std::string name = Exchange::formatName(format).toStdString();
-        c.rows.push_back(
-            withinShell("7 export " + name + ", " + std::to_string(exported) + " cards", median(ms),
-                        "shell, 24 columns as CSV", c.shell[c.shellCsv], NAN));
-        c.rows.back().limit = kExportLimitMs;
+        const std::string step = "7 export " + name + ", " + std::to_string(exported) + " cards";
+        c.rows.push_back(besideShell(under(step, median(ms), kExportLimitMs),
+                                     "shell, 24 columns as CSV", c.shell[c.shellCsv]));
         c.note("runs, export %s (%.1f MB): %s", name.c_str(), QFileInfo(path).size() / 1e6,
                runsOf(ms).c_str());
     }

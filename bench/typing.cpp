@@ -158,12 +158,11 @@ void quickFind(Context& c) {
     c.rows.push_back(
         under("6 first quick find '" + firstWord.toStdString() + "' (one run)", tFirst, limit));
     for (const Word& w : words) {
-        Row r = under("6 quick find '" + w.text.toStdString() + "' (" + std::to_string(w.hits) +
-                          " hits)",
-                      median(w.ms), many && w.text.size() > 4 ? 50 : limit);
-        r.floorName = "shell, LIKE in 24 columns";
-        r.shell = &c.shell[w.shellQuery];
-        c.rows.push_back(r);
+        const std::string step =
+            "6 quick find '" + w.text.toStdString() + "' (" + std::to_string(w.hits) + " hits)";
+        c.rows.push_back(
+            besideShell(under(step, median(w.ms), many && w.text.size() > 4 ? 50 : limit),
+                        "shell, LIKE in 24 columns", c.shell[w.shellQuery]));
     }
     for (int k = 0; k < spelled.size(); ++k)
         c.rows.push_back(under("6 typing, key " + std::to_string(k + 1) + " '" +
