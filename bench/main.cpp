@@ -55,9 +55,7 @@ std::optional<bool> Row::pass() const {
 }
 
 Row under(const std::string& step, double program, double limit, const std::string& unit) {
-    Row r;
-    r.step = step;
-    r.program = program;
+    Row r = reference(step, program);
     r.limit = limit;
     r.unit = unit;
     return r;
