@@ -2,6 +2,8 @@
 // is timed from outside without a seam in the program: it notes when the login dialog and
 // the grid are first painted, types the password and presses Return at once, notes when
 // every ID of the list is known, and writes the marks to the file descriptor the bench gave.
+// The floor program (floor.cpp) is timed by it too: its table carries the grid's name, and
+// with no list behind it the probe ends at the first paint.
 //
 // The marks are seconds on the monotonic clock, the clock the bench reads before it starts
 // the process, then the processor time of this thread and of the process so far:
