@@ -641,7 +641,17 @@ std::vector<QRect> characterCells(const QImage& page, int threshold, const QRect
 Votes readCharacter(tesseract::TessBaseAPI& api, const QImage& page, const QRect& cell,
                     tesseract::ETEXT_DESC* monitor, const QString& only = QString()) {
     Votes votes;
-    api.SetVariable("tessedit_char_whitelist", only.toUtf8().constData());
+    // The reader serves every later line: the choice must not outlive this character.
+    struct Whitelist {
+        tesseract::TessBaseAPI& api;
+        Whitelist(tesseract::TessBaseAPI& a, const QString& only)
+            : api(a) {
+            api.SetVariable("tessedit_char_whitelist", only.toUtf8().constData());
+        }
+        ~Whitelist() { api.SetVariable("tessedit_char_whitelist", ""); }
+        Whitelist(const Whitelist&) = delete;
+        Whitelist& operator=(const Whitelist&) = delete;
+    } whitelist(api, only);
     const int pad = std::max(4, cell.height() / 4);
     const QRect area = cell.adjusted(-pad, -pad, pad, pad).intersected(page.rect());
     const QImage piece = page.copy(area);
@@ -663,7 +673,6 @@ Votes readCharacter(tesseract::TessBaseAPI& api, const QImage& page, const QRect
         if (c.size() == 1 && isHanCharacter(c[0]))
             votes[c[0]] += std::max(1.0f, it->Confidence(tesseract::RIL_SYMBOL));
     }
-    api.SetVariable("tessedit_char_whitelist", "");
     return votes;
 }
 

@@ -121,6 +121,35 @@ private slots:
         QCOMPARE(cardCount(program.folder.database()), 0);
     }
 
+    // A picture without text, a device picked by name: said, and no editor opens.
+    void nothingToReadOpensNoEditor() {
+        Program program;
+        program.showMain();
+        const QString blank = program.folder.path() + "blank.png";
+        QImage white(1063, 638, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QVERIFY(white.save(blank));
+        const struct {
+            QString file;
+            QString text;
+        } cases[] = {
+            {blank, QStringLiteral("图片中没有识别出名片文字。")},
+            {QStringLiteral("/dev/zero"), QStringLiteral("不是普通文件")},
+        };
+        for (const auto& c : cases) {
+            Platform::FileDialogRecorder dialogs;
+            dialogs.setNextAnswer(c.file);
+            program.boxes.clear();
+            FrmMain->N23->trigger();
+            QCOMPARE(program.boxes.boxes().size(), 1);
+            QVERIFY2(program.boxes.texts().first().contains(c.text),
+                     qPrintable(program.boxes.texts().first()));
+            QCOMPARE(FrmMain->modeMarker(), QString());
+            QVERIFY(!FrmMain->PageControlZL->isVisible());
+        }
+        QCOMPARE(cardCount(program.folder.database()), 0);
+    }
+
     // The reading module is loaded at the first card; a missing or broken one is said in
     // words and the window goes on as it was.
     void aMissingOrBrokenModuleIsSaid() {
