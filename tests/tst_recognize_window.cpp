@@ -11,6 +11,7 @@
 
 #include <QClipboard>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 using namespace TestSupport;
@@ -41,6 +42,9 @@ private:
         QVERIFY(FrmMain->ButtonTJQD->isVisibleTo(FrmMain->TabSheet3));
         QCOMPARE(FrmMain->inputText("Edit19"), m_sample.truth.value(col("手机")));
         QCOMPARE(FrmMain->inputText("Edit13"), m_sample.truth.value(col("E-mail")));
+        // Filled in by the program: each input shows the start of its text.
+        for (const char* control : {"Edit8", "Edit13", "Edit19"})
+            QCOMPARE(FrmMain->findChild<QLineEdit*>(control)->cursorPosition(), 0);
         QVERIFY(!FrmMain->inputText("Edit1").isEmpty());
         QCOMPARE(cardCount(program.folder.database()), 0);
     }
