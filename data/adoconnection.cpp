@@ -12,6 +12,13 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const char kJetProvider[] = "Microsoft.Jet.OLEDB.4.0";
@@ -23,6 +30,25 @@ EDatabaseError notADatabase(const QString& file, const QString& why) {
                                          "可以把备份文件 velmora.bak 复制为这个文件来恢复，"
                                          "或用 mkvelmora 新建一个数据库。\n(%2)")
                               .arg(native(file), why));
+}
+
+// A file that cannot be seen for want of permission on its folder is not missing: telling
+// the user to make a new one would hide the cards that are there.
+void checkReachable(const QString& file) {
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(file).constData(), &info) == 0 || errno != EACCES)
+        return;
+    const QString folder = QFileInfo(file).absolutePath();
+    throw EDatabaseError(
+        QStringLiteral("没有权限进入数据库所在的文件夹，无法读取数据库文件：\n%1\n"
+                       "数据库文件可能还在，请不要新建。请让这个文件夹（以及它"
+                       "上面各级文件夹）的主人给您进入和读写的权限，例如在终端里运行\n"
+                       "chmod u+rwx %2\n或换用有这些权限的用户运行本程序。\n(%3)")
+            .arg(native(file), native(folder), QString::fromLocal8Bit(strerror(EACCES))));
+#else
+    Q_UNUSED(file);
+#endif
 }
 
 void checkHeader(const QString& file) {
@@ -101,6 +127,7 @@ void TADOConnection::Open() {
     if (file.isEmpty())
         throw EDatabaseError(QStringLiteral("连接设置没有指明数据库文件。请重新安装本程序。\n"
                                             "(\"Data Source\" is empty)"));
+    checkReachable(file);
     if (!Platform::fileExists(file))
         throw EDatabaseError(
             QStringLiteral(

@@ -12,7 +12,9 @@ TFrmTJTS::TFrmTJTS(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setupUi(this);
-    resize(182, 129);
+    // Of fixed size: window managers that keep a maximise box whatever the hints ask
+    // (openbox) drop it, and the resize handles, for such a window.
+    setFixedSize(182, 129);
     connect(Button1, &QPushButton::clicked, this, Platform::guarded([this] { Button1Click(); }));
     connect(Button2, &QPushButton::clicked, this, Platform::guarded([this] { Button2Click(); }));
 }

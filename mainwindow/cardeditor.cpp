@@ -80,12 +80,18 @@ void CardEditor::load(Input& input, const QString& text) {
                               w->setReadOnly(shortened);
                               w->setToolTip(tip);
                               w->setText(shownText);
+                              // A long text shows its start, as a filled-in form does.
+                              w->setCursorPosition(0);
                           },
-                          [&text](TMaskEdit* w) { w->setValue(text); },
+                          [&text](TMaskEdit* w) {
+                              w->setValue(text);
+                              w->setCursorPosition(0);
+                          },
                           [&](QComboBox* w) {
                               w->lineEdit()->setReadOnly(shortened);
                               w->setToolTip(tip);
                               w->setEditText(shownText);
+                              w->lineEdit()->setCursorPosition(0);
                           },
                           [&](QPlainTextEdit* w) {
                               w->setReadOnly(shortened);

@@ -14,10 +14,9 @@
 #include <optional>
 
 void TFrmMain::N23Click() {
-    const QString file = Platform::getOpenFileName(
-        this, QStringLiteral("识别名片图片"),
-        {QStringLiteral("名片图片 (*.png *.jpg *.jpeg *.bmp *.tif *.tiff)"),
-         QStringLiteral("所有文件 (*)")});
+    const QString file =
+        Platform::getOpenFileName(this, QStringLiteral("识别名片图片"),
+                                  {Recognize::pictureFilter(), QStringLiteral("所有文件 (*)")});
     if (file.isEmpty())
         return;
     addCardFromPicture(Recognize::loadImage(file));
@@ -47,6 +46,10 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
         [&progress] { progress.cancel(); });
     if (!done || !card)
         return;
+    if (Recognize::isBlank(*card)) {
+        Platform::showMessage(Recognize::noTextMessage());
+        return;
+    }
     // As "添        加" does, then the fields found; nothing is stored until the user saves.
     SpeedButton1Click();
     for (std::size_t i = 0; i < kFieldMap.size(); ++i)

@@ -21,9 +21,14 @@ namespace Platform {
 namespace {
 
 QString g_folderOverride;
+QString g_locationOverride;
 
 // The database the stored connection settings name; its presence marks a portable copy.
 const char kDatabaseFileName[] = "velmora.mdb";
+// What an installation puts beside bin/: the launcher of the program.
+const char kInstalledLauncher[] = "/../share/applications/example.qel.quembe.desktop";
+// Where packages and system-wide installations put programs.
+const char* const kSystemPrefixes[] = {"/usr/", "/opt/", "/app/", "/snap/", "/nix/store/"};
 
 QString withSeparator(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
@@ -75,18 +80,40 @@ bool writeAll(int fd, const char* data, qint64 size) {
 
 } // namespace
 
+bool isInstalledFolder(const QString& folder) {
+    const QString own = withSeparator(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    for (const char* prefix : kSystemPrefixes) {
+        if (own.startsWith(QLatin1String(prefix)))
+            return true;
+    }
+    if (QFileInfo::exists(own + QLatin1String(kInstalledLauncher)))
+        return true;
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(own).constData(), W_OK) != 0;
+#else
+    return !QFileInfo(own).isWritable();
+#endif
+}
+
 bool programFolderIsUserData() {
     if (!g_folderOverride.isEmpty())
         return false;
-    const QString own = withSeparator(QCoreApplication::applicationDirPath());
-    return !QFileInfo::exists(own + QLatin1String(kDatabaseFileName));
+    const QString location =
+        g_locationOverride.isEmpty() ? QCoreApplication::applicationDirPath() : g_locationOverride;
+    // A database beside the program always wins; without one, only an installed program
+    // keeps its cards in the user's folder. A portable copy that lost its database must
+    // say so rather than quietly start over with an empty one elsewhere.
+    if (QFileInfo::exists(withSeparator(location) + QLatin1String(kDatabaseFileName)))
+        return false;
+    return isInstalledFolder(location);
 }
 
 QString programFolder() {
     if (!g_folderOverride.isEmpty())
         return withSeparator(g_folderOverride);
     if (!programFolderIsUserData())
-        return withSeparator(QCoreApplication::applicationDirPath());
+        return withSeparator(g_locationOverride.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                          : g_locationOverride);
     // Named for the program, not for whichever of its tools asks.
     return withSeparator(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
                          QStringLiteral("/quembe"));
@@ -94,6 +121,10 @@ QString programFolder() {
 
 void setProgramFolderForTesting(const QString& folder) {
     g_folderOverride = folder;
+}
+
+void setProgramLocationForTesting(const QString& folder) {
+    g_locationOverride = folder;
 }
 
 bool fileExists(const QString& path) {

@@ -6,14 +6,20 @@ class QFile;
 
 namespace Platform {
 
-/// Where the database and its backup live, ending with a path separator: the folder of the
-/// program file when the database is there (a copy run from its own folder), otherwise
-/// the user's data folder (an installed program, whose folder the user cannot write to).
+/// Where the database and its backup live, ending with a path separator: the user's data
+/// folder for an installed program without a database beside it, otherwise the folder of
+/// the program file (a portable copy, whose missing database is an error to report).
 QString programFolder();
 /// Whether programFolder() is the user's data folder rather than the program's own.
 bool programFolderIsUserData();
+/// Whether a program file lying in `folder` is installed: under a system prefix, in an
+/// installation tree (bin/ beside share/applications/ with our launcher), or in a folder
+/// the user cannot write to.
+bool isInstalledFolder(const QString& folder);
 /// Test seam: makes programFolder() answer `folder` (empty restores the real one).
 void setProgramFolderForTesting(const QString& folder);
+/// Test seam: takes `folder` for the program file's own (empty restores the real one).
+void setProgramLocationForTesting(const QString& folder);
 
 bool fileExists(const QString& path);
 /// Whether `path` itself is a symbolic link (the link is not followed).

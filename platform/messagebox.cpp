@@ -59,13 +59,14 @@ int widestLine(const QWidget* box) {
 }
 
 // The text as paragraphs that wrap, except the lines naming a file: those stay whole as
-// long as the box can show them whole (a longer one would be cut off, so it wraps).
+// long as the box can show them whole (a longer one would be cut off, so it wraps). Blanks
+// stay as written: a notice may be spaced out on purpose.
 QString asRichText(const QString& text, const QFontMetrics& metrics, int widest) {
     QString html = QStringLiteral("<html><body>");
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         const bool whole = isPath(line) && metrics.horizontalAdvance(line) <= widest;
         html += whole ? QStringLiteral("<p style=\"margin:0; white-space:pre\">")
-                      : QStringLiteral("<p style=\"margin:0\">");
+                      : QStringLiteral("<p style=\"margin:0; white-space:pre-wrap\">");
         html += line.isEmpty() ? QStringLiteral("&nbsp;") : line.toHtmlEscaped();
         html += QStringLiteral("</p>");
     }

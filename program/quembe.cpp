@@ -14,8 +14,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QTranslator>
+
+#include <memory>
 
 // The pictures live in the library; a static library has to register them itself.
 static void initResources() {
@@ -30,6 +34,7 @@ const int kPrepareAfterMs = 150;
 
 void setLooks() {
     initResources();
+    installQtChinese();
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font;
     // The Chinese captions need a CJK font; the first family that exists wins.
@@ -41,6 +46,21 @@ void setLooks() {
 }
 
 } // namespace
+
+bool installQtChinese() {
+    // The program speaks Chinese whatever the locale, so Qt's own dialogs and buttons do too.
+    static QTranslator* translator = nullptr;
+    if (translator)
+        return true;
+    auto loaded = std::make_unique<QTranslator>();
+    if (!loaded->load(QStringLiteral("qtbase_zh_CN"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    translator = loaded.release();
+    translator->setParent(qApp);
+    QCoreApplication::installTranslator(translator);
+    return true;
+}
 
 QString provideUserDatabase() {
     if (!Platform::programFolderIsUserData())

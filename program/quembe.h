@@ -6,6 +6,9 @@ class QApplication;
 
 namespace Quembe {
 
+/// Makes Qt's own texts (file dialogs, standard buttons) Chinese; false when Qt's Chinese
+/// translation (qt6-translations-l10n) is not installed. Once is enough.
+bool installQtChinese();
 /// On an installed program's first start, makes the user's database (empty password) in
 /// the user's data folder; returns its path, or an empty text when there was nothing to do.
 QString provideUserDatabase();

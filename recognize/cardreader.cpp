@@ -12,11 +12,99 @@
 #include <QImageReader>
 #include <QLibrary>
 
+#include <algorithm>
+#include <cmath>
+
 namespace Recognize {
 
 namespace {
 
 const char kModuleFile[] = "quembe-ocr.so";
+
+// Reading shrinks every picture to 2400 pixels across: more is never needed, so a larger
+// one is decoded at about this many pixels (a JPEG decoder does that without the whole).
+const qint64 kReadPixels = 16'000'000;
+// Decoding the whole picture first may take this much memory, for formats that cannot
+// decode smaller; beyond it the picture is refused as too big.
+const int kMostMegabytes = 1024;
+
+// Whether a JPEG stream stops before its end-of-image marker: walks the marker segments and
+// the coded data between them. What follows the marker (a phone's own data) is ignored.
+bool jpegEndsEarly(const QByteArray& data) {
+    const auto byte = [&](qsizetype i) { return uchar(data.at(i)); };
+    qsizetype i = 2; // after SOI
+    while (i + 1 < data.size()) {
+        if (byte(i) != 0xFF)
+            return false; // not a marker where one belongs: damaged, left to the decoder
+        const uchar marker = byte(i + 1);
+        if (marker == 0xFF) {
+            ++i; // fill byte
+            continue;
+        }
+        if (marker == 0xD9)
+            return false;
+        if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= data.size())
+            return true;
+        i += 2 + ((qsizetype(byte(i + 2)) << 8) | byte(i + 3));
+        if (marker == 0xDA) {
+            // Coded data runs to the next marker that is not a stuffed zero or a restart.
+            while (i + 1 < data.size() && !(byte(i) == 0xFF && byte(i + 1) != 0x00 &&
+                                            !(byte(i + 1) >= 0xD0 && byte(i + 1) <= 0xD7)))
+                ++i;
+        }
+    }
+    return true;
+}
+
+// Whether the file holds only the beginning of its picture. Decoders of JPEG and BMP fill
+// the missing part with grey or black and say nothing; that of PNG says only "failed".
+bool endsEarly(const QByteArray& format, QFile& file) {
+    file.seek(0);
+    if (format == "jpeg" || format == "jpg")
+        return jpegEndsEarly(file.readAll());
+    if (format == "png") {
+        const qint64 tail = std::min<qint64>(file.size(), 4096);
+        file.seek(file.size() - tail);
+        return !file.read(tail).contains("IEND");
+    }
+    if (format == "bmp") {
+        const QByteArray head = file.read(6);
+        if (head.size() < 6)
+            return true;
+        const quint32 declared = uchar(head[2]) | uchar(head[3]) << 8 | uchar(head[4]) << 16 |
+                                 quint32(uchar(head[5])) << 24;
+        return declared > quint64(file.size());
+    }
+    return false;
+}
+
+// Makes `reader` decode a very large picture smaller, and lets it take the memory a
+// picture up to kMostMegabytes needs; throws for a larger one.
+void readAtMostRecognitionSize(QImageReader& reader, const QString& name) {
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return;
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (pixels * 4 > qint64(kMostMegabytes) * 1024 * 1024)
+        throw EDatabaseError(QStringLiteral("图片“%1”太大（%2 × %3 像素），无法读取。"
+                                            "请把它缩小到两亿像素以下后重试。")
+                                 .arg(name)
+                                 .arg(size.width())
+                                 .arg(size.height()));
+    if (pixels <= kReadPixels)
+        return;
+    const double scale = std::sqrt(double(kReadPixels) / double(pixels));
+    reader.setScaledSize(
+        QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale))));
+    // Phones take photos of 40 and more megapixels; Qt refuses above 128 MB by default.
+    const int needed = int(pixels * 4 / (1024 * 1024)) + 1;
+    if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < needed)
+        QImageReader::setAllocationLimit(needed);
+}
 
 } // namespace
 
@@ -94,18 +182,65 @@ std::optional<Card> CardReader::readCard(const QImage& image, Progress* progress
     return parseCard(*lines);
 }
 
+QString pictureFilter() {
+    const QList<QByteArray> supported = QImageReader::supportedImageFormats();
+    QStringList patterns;
+    for (const char* suffix : {"png", "jpg", "jpeg", "bmp", "tif", "tiff"}) {
+        if (supported.contains(QByteArray(suffix)))
+            patterns << QStringLiteral("*.") + QLatin1String(suffix);
+    }
+    return QStringLiteral("名片图片 (%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
+bool isBlank(const Card& card) {
+    return std::all_of(card.values.begin(), card.values.end(),
+                       [](const QString& v) { return v.trimmed().isEmpty(); });
+}
+
+QString noTextMessage() {
+    return QStringLiteral("图片中没有识别出名片文字。请换一张更清楚的名片照片或扫描图"
+                          "（名片摆正、对准焦点、光线均匀）后重试。");
+}
+
 QImage loadImage(const QString& path) {
     const QString name = QDir::toNativeSeparators(path);
-    if (!QFileInfo(path).isFile())
+    const QString formats = QStringLiteral("请选择 PNG、JPEG、BMP 或 TIFF 格式的名片图片。");
+    const QFileInfo info(path);
+    if (!info.exists())
         throw EDatabaseError(
             QStringLiteral("找不到图片文件“%1”，请检查文件名和路径后重试。").arg(name));
-    QImageReader reader(path);
+    if (info.isDir())
+        throw EDatabaseError(QStringLiteral("“%1”是一个文件夹，不是图片文件。").arg(name) +
+                             formats);
+    if (!info.isFile())
+        throw EDatabaseError(QStringLiteral("“%1”不是普通文件（而是设备、管道或套接字），"
+                                            "不能当作图片读取。")
+                                 .arg(name) +
+                             formats);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EDatabaseError(QStringLiteral("无法打开图片文件“%1”，请检查这个文件的读取权限后重试。"
+                                            "\n(%2)")
+                                 .arg(name, file.errorString()));
+    QImageReader reader(&file);
     reader.setAutoTransform(true); // photos taken on their side carry the turn in EXIF
+    if (!reader.canRead())
+        throw EDatabaseError(
+            QStringLiteral("无法读取图片文件“%1”：它不是图片，或是本程序不认识的图片格式。")
+                .arg(name) +
+            formats);
+    const QByteArray format = reader.format();
+    if (endsEarly(format, file))
+        throw EDatabaseError(
+            QStringLiteral("图片文件“%1”不完整，只有开头的一部分（也许没有下载完或复制完），"
+                           "无法读取。请重新复制或下载这张图片后重试。\n(%2 ends early)")
+                .arg(name, QString::fromLatin1(format)));
+    file.seek(0);
+    readAtMostRecognitionSize(reader, name);
     QImage image = reader.read();
     if (image.isNull())
-        throw EDatabaseError(QStringLiteral("无法读取图片文件“%1”：文件已损坏或不是图片（%2）。"
-                                            "请选择 PNG、JPEG、BMP 或 TIFF 格式的名片图片。")
-                                 .arg(name, reader.errorString()));
+        throw EDatabaseError(QStringLiteral("无法读取图片文件“%1”：文件已损坏。").arg(name) +
+                             formats + QStringLiteral("\n(%1)").arg(reader.errorString()));
     return image;
 }
 

@@ -77,8 +77,17 @@ QString modulePath();
 /// system places; empty when none has it.
 QString languageFolder();
 
-/// Reads a picture file; throws EDatabaseError, in words for the user, when the file is
-/// missing, damaged or not a picture.
+/// Reads a picture file, a very large photo at a smaller size; throws EDatabaseError, in
+/// words for the user, when the file is missing, no file, unreadable, cut short, damaged,
+/// too big or not a picture.
 QImage loadImage(const QString& path);
+
+/// The file dialog's filter for card pictures: the formats this Qt can read.
+QString pictureFilter();
+
+/// Whether recognition found nothing on the card.
+bool isBlank(const Card& card);
+/// What is said when a picture holds no text to read.
+QString noTextMessage();
 
 } // namespace Recognize

@@ -5,6 +5,8 @@
 #include "data/dberror.h"
 #include "data/fieldmap.h"
 
+#include <QDir>
+
 #include <memory>
 
 namespace Recognize {
@@ -38,6 +40,13 @@ int runCommand(const QStringList& images, QTextStream& out, QTextStream& err) {
             return 1;
         }
         const Card card = *reader->readCard(image);
+        if (isBlank(card)) {
+            err << QDir::toNativeSeparators(path) << QStringLiteral("：") << noTextMessage()
+                << '\n';
+            err.flush();
+            status = 1;
+            continue;
+        }
         out << QStringLiteral("# ") << path << '\n';
         for (size_t i = 0; i < kFieldMap.size(); ++i) {
             const QString value = card.values[i].trimmed();

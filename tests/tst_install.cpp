@@ -10,9 +10,15 @@
 #include "program/quembe.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 class TestInstall : public QObject {
     Q_OBJECT
@@ -23,23 +29,104 @@ private:
                QStringLiteral("/quembe/");
     }
 
+    /// An installation tree as `cmake --install` leaves it: bin/ and our launcher.
+    static QString makeInstallTree(const QString& prefix) {
+        const QString applications = prefix + QStringLiteral("/share/applications");
+        QDir().mkpath(prefix + QStringLiteral("/bin"));
+        QDir().mkpath(applications);
+        QFile launcher(applications + QStringLiteral("/example.qel.quembe.desktop"));
+        launcher.open(QIODevice::WriteOnly);
+        return prefix + QStringLiteral("/bin");
+    }
+
+    QTemporaryDir m_tree;
+
 private slots:
     void initTestCase() {
         // Keeps the test's data folder apart from the real one of whoever runs it.
         QStandardPaths::setTestModeEnabled(true);
+        // The program is taken to lie in an installed tree unless a case says otherwise.
+        Platform::setProgramLocationForTesting(makeInstallTree(m_tree.path() + "/usr"));
     }
 
     void init() { QDir(userFolder()).removeRecursively(); }
-    void cleanup() { QDir(userFolder()).removeRecursively(); }
+    void cleanup() {
+        QDir(userFolder()).removeRecursively();
+        Platform::setProgramLocationForTesting(makeInstallTree(m_tree.path() + "/usr"));
+    }
 
     void withoutADatabaseBesideItTheProgramUsesTheUserDataFolder() {
-        // The test program's own folder holds no database, as an installed program's does not.
+        // The installed program's folder holds no database.
         QVERIFY(Platform::programFolderIsUserData());
         QCOMPARE(Platform::programFolder(), userFolder());
         // A folder set for tests is taken as it is.
         TestSupport::ProgramFolder folder;
         QVERIFY(!Platform::programFolderIsUserData());
         QCOMPARE(Platform::programFolder(), folder.path());
+    }
+
+    void installedIsWhereTheProgramLies() {
+        QVERIFY(Platform::isInstalledFolder(QStringLiteral("/usr/bin")));
+        QVERIFY(Platform::isInstalledFolder(QStringLiteral("/opt/quembe/bin")));
+        QVERIFY(Platform::isInstalledFolder(m_tree.path() + QStringLiteral("/usr/bin")));
+        // A copy unpacked into a folder of the user's is portable, database or not.
+        QTemporaryDir portable;
+        QVERIFY(!Platform::isInstalledFolder(portable.path()));
+        QVERIFY(QDir().mkpath(portable.path() + QStringLiteral("/bin")));
+        QVERIFY(!Platform::isInstalledFolder(portable.path() + QStringLiteral("/bin")));
+#ifdef Q_OS_UNIX
+        // A folder the user cannot write to is an installation; root writes anywhere, so
+        // the check runs as nobody.
+        QVERIFY(QFile::setPermissions(portable.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                           QFile::ReadOther | QFile::ExeOther));
+        const QString answer = TestSupport::inChild([&] {
+            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return QStringLiteral("cannot become nobody");
+            return QString::number(Platform::isInstalledFolder(portable.path()));
+        });
+        QFile::setPermissions(portable.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (answer != QLatin1String("cannot become nobody"))
+            QCOMPARE(answer, QStringLiteral("1"));
+#endif
+    }
+
+    void aPortableCopyWithoutItsDatabaseSaysSo() {
+        QTemporaryDir portable;
+        Platform::setProgramLocationForTesting(portable.path());
+        QVERIFY(!Platform::programFolderIsUserData());
+        QCOMPARE(Platform::programFolder(), portable.path() + QLatin1Char('/'));
+        {
+            Platform::MessageBoxRecorder boxes;
+            Platform::ModalRecorder modal;
+            QCOMPARE(Quembe::run(*qApp), 1);
+            QCOMPARE(boxes.boxes().size(), 1);
+            const QString text = boxes.boxes().first().text;
+            QVERIFY2(text.contains(QStringLiteral("找不到数据库文件")), qPrintable(text));
+            QVERIFY2(text.contains(QDir::toNativeSeparators(portable.path())), qPrintable(text));
+        }
+        // Nothing was made, neither beside the program nor in the user's folder.
+        QVERIFY(!QFile::exists(portable.path() + QStringLiteral("/velmora.mdb")));
+        QVERIFY(!QFile::exists(userFolder() + QStringLiteral("velmora.mdb")));
+    }
+
+    void aPortableToolWithoutItsDatabaseSaysSo() {
+        // The command-line tool copied alone into a folder of the user's.
+        QTemporaryDir portable;
+        const QString tool = portable.path() + QStringLiteral("/quembe-cards");
+        QVERIFY(QFile::copy(QStringLiteral(QUEMBE_CARDS_TOOL), tool));
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), portable.path() + QStringLiteral("/home"));
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
+        run.setProcessEnvironment(env);
+        run.start(tool, {QStringLiteral("find"), QStringLiteral("zhang")});
+        QVERIFY(run.waitForFinished(20000));
+        const QString error = QString::fromUtf8(run.readAllStandardError());
+        QCOMPARE(run.exitCode(), 1);
+        QVERIFY2(error.contains(QStringLiteral("找不到数据库文件")), qPrintable(error));
+        QVERIFY2(error.contains(portable.path() + QStringLiteral("/velmora.mdb")),
+                 qPrintable(error));
     }
 
     void firstStartMakesTheDatabaseOnceWithTheEmptyPassword() {

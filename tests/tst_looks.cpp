@@ -6,8 +6,16 @@
 #include "mainwindow/VELMORA.h"
 #include "mainwindow/dbcontrols.h"
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QWindow>
 
 using namespace TestSupport;
@@ -155,6 +163,67 @@ private slots:
             pages->setVisible(false);
         }
         QCOMPARE(m->Button14->geometry(), QRect(428, 113, 62, 21));
+    }
+
+    void inputsFilledByTheProgramShowTheirStart() {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), QStringLiteral("吴"), col("工作电话"),
+                 QStringLiteral("0755-86213377 0755-86213388 0755-86213399"), col("E-mail"),
+                 QStringLiteral("ngxw@very-long-company-name.example.com.cn")});
+        FrmMain->SpeedButton2Click(); // 修改
+        for (const char* control : {"Edit8", "Edit13"}) {
+            auto* edit = FrmMain->findChild<QLineEdit*>(QString::fromLatin1(control));
+            QVERIFY(edit);
+            QCOMPARE(edit->cursorPosition(), 0);
+            // What it draws begins where the text does.
+            QVERIFY2(edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left() <
+                         edit->width() / 4,
+                     control);
+        }
+    }
+
+    void blanksOfAMessageStay() {
+        // A notice spaced out on purpose keeps its blanks, leading ones included.
+        const QString text = QStringLiteral("      密码修改成功!    ");
+        const std::unique_ptr<QMessageBox> box =
+            Platform::makeMessageBox(nullptr, text, QStringLiteral("名片"), Platform::MB_OK);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        QTextDocument* document = label->findChild<QTextDocument*>();
+        QVERIFY(document);
+        QCOMPARE(document->begin().text(), text);
+        // Blanks inside a line and of a line alone stay as well.
+        const std::unique_ptr<QMessageBox> two = Platform::makeMessageBox(
+            nullptr, QStringLiteral("甲   乙\n   "), QStringLiteral("名片"), Platform::MB_OK);
+        two->show();
+        QTextDocument* second =
+            two->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->findChild<QTextDocument*>();
+        QVERIFY(second);
+        QCOMPARE(second->toPlainText(), QStringLiteral("甲   乙\n   "));
+    }
+
+    void qtOwnDialogsSpeakChinese() {
+        // Whatever the locale: the program's windows are Chinese, so are Qt's.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        Program program;
+        QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel |
+                                 QDialogButtonBox::Open);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+        QVERIFY2(buttons.button(QDialogButtonBox::Open)->text().contains(QStringLiteral("打开")),
+                 qPrintable(buttons.button(QDialogButtonBox::Open)->text()));
+        QFileDialog dialog(nullptr, QStringLiteral("导入名片"));
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        QStringList labels;
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            labels << label->text();
+        QVERIFY2(labels.join(QLatin1Char('|')).contains(QStringLiteral("文件名")),
+                 qPrintable(labels.join(QLatin1Char('|'))));
+        QVERIFY2(!labels.join(QLatin1Char('|')).contains(QStringLiteral("File name")),
+                 qPrintable(labels.join(QLatin1Char('|'))));
+        QLocale::setDefault(QLocale::system());
     }
 
     void continueAddingPromptTitleBar() {

@@ -105,11 +105,9 @@ private slots:
             buffer.open(QIODevice::WriteOnly);
             m_set.first().clean.save(&buffer, "PNG");
         }
-        const QString cut = dir.filePath(QStringLiteral("cut.jpg"));
-        write(cut, png.left(200));
         const QString empty = dir.filePath(QStringLiteral("empty.bmp"));
         write(empty, QByteArray());
-        for (const QString& path : {text, cut, empty}) {
+        for (const QString& path : {text, empty}) {
             const QByteArray before = bytesOf(path);
             try {
                 loadImage(path);
@@ -127,8 +125,80 @@ private slots:
         } catch (const EDatabaseError& e) {
             QVERIFY(e.message().startsWith(QStringLiteral("找不到图片文件")));
         }
-        // The folder itself is no file either.
-        QVERIFY_THROWS_EXCEPTION(EDatabaseError, loadImage(dir.path()));
+        // A folder, a device: said for what they are, not "not found".
+        for (const QString& path : {dir.path(), QStringLiteral("/dev/zero")}) {
+            try {
+                loadImage(path);
+                QFAIL(qPrintable(path + QStringLiteral(" was read")));
+            } catch (const EDatabaseError& e) {
+                QVERIFY2(!e.message().contains(QStringLiteral("找不到")), qPrintable(e.message()));
+                QVERIFY2(e.message().contains(QStringLiteral("文件夹")) ||
+                             e.message().contains(QStringLiteral("不是普通文件")),
+                         qPrintable(e.message()));
+            }
+        }
+    }
+
+    void picturesCutShort() {
+        // Copied or downloaded part-way: every format says so, none is read half grey.
+        QTemporaryDir dir;
+        const QImage card = m_set.first().clean;
+        const QImage photo = CardImages::photoCopy(card, 7);
+        for (const char* format : {"PNG", "JPEG", "BMP"}) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY((QByteArray(format) == "JPEG" ? photo : card).save(&buffer, format));
+            const QString whole = dir.filePath(QStringLiteral("whole.") + format);
+            write(whole, bytes);
+            QVERIFY(!loadImage(whole).isNull());
+            for (const double part : {0.5, 0.98}) {
+                const QString cut = dir.filePath(QStringLiteral("cut.") + format);
+                write(cut, bytes.left(qsizetype(bytes.size() * part)));
+                try {
+                    loadImage(cut);
+                    QFAIL(qPrintable(QStringLiteral("a cut %1 was read").arg(format)));
+                } catch (const EDatabaseError& e) {
+                    QVERIFY2(e.message().contains(QStringLiteral("不完整")),
+                             qPrintable(e.message()));
+                    QVERIFY(e.message().at(0).unicode() >= 0x2E80);
+                }
+            }
+        }
+        // What a phone appends after the picture does not make it look cut.
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(photo.save(&buffer, "JPEG"));
+        const QString trailer = dir.filePath(QStringLiteral("motion.jpg"));
+        write(trailer, bytes +
+                           QByteArray("\0\0\0\x18"
+                                      "ftypmp42",
+                                      12) +
+                           QByteArray(500, 'x'));
+        QVERIFY(!loadImage(trailer).isNull());
+    }
+
+    void bigPhotosAndTiff() {
+        // A phone photo of 36.6 megapixels is read at a smaller size, whatever its format.
+        QTemporaryDir dir;
+        const CardImages::Sample& s = m_set.first();
+        const QImage big =
+            s.clean.scaled(8000, 4572, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        for (const char* format : {"jpg", "png"}) {
+            const QString file = dir.filePath(QStringLiteral("big.") + format);
+            QVERIFY(big.save(file));
+            const QImage read = loadImage(file);
+            QVERIFY(!read.isNull());
+            QVERIFY(read.width() >= 2400 && read.width() < 8000);
+            QCOMPARE(m_reader->readCard(read)->value(col("手机")), s.truth.value(col("手机")));
+        }
+        // The dialog offers TIFF only when it can be read; here it can.
+        QVERIFY2(pictureFilter().contains(QStringLiteral("*.tif")), qPrintable(pictureFilter()));
+        const QString tiff = dir.filePath(QStringLiteral("card.tif"));
+        QVERIFY(s.clean.save(tiff, "TIFF"));
+        QCOMPARE(m_reader->readCard(loadImage(tiff))->value(col("手机")),
+                 s.truth.value(col("手机")));
     }
 
     void picturesOfAnySizeAndFormat() {
@@ -175,6 +245,22 @@ private slots:
         QVERIFY(errText.contains(QStringLiteral("无法读取图片文件")));
         QVERIFY(errText.contains(bad));
         QVERIFY(outText.startsWith(QStringLiteral("# ") + good));
+
+        // A picture without text: said, nothing printed for it.
+        const QString blank = dir.filePath(QStringLiteral("blank.png"));
+        QImage white(1063, 638, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QVERIFY(white.save(blank));
+        outText.clear();
+        errText.clear();
+        QCOMPARE(runCommand({blank}, out, err), 1);
+        QVERIFY2(errText.contains(QStringLiteral("图片中没有识别出名片文字。")),
+                 qPrintable(errText));
+        QVERIFY(outText.isEmpty());
+        // A device is no picture, and not missing either.
+        errText.clear();
+        QCOMPARE(runCommand({QStringLiteral("/dev/zero")}, out, err), 1);
+        QVERIFY2(errText.contains(QStringLiteral("不是普通文件")), qPrintable(errText));
 
         errText.clear();
         QCOMPARE(runCommand({}, out, err), 2);

@@ -11,6 +11,7 @@
 
 #include <QClipboard>
 #include <QFile>
+#include <QLineEdit>
 #include <QTest>
 
 using namespace TestSupport;
@@ -41,6 +42,9 @@ private:
         QVERIFY(FrmMain->ButtonTJQD->isVisibleTo(FrmMain->TabSheet3));
         QCOMPARE(FrmMain->inputText("Edit19"), m_sample.truth.value(col("手机")));
         QCOMPARE(FrmMain->inputText("Edit13"), m_sample.truth.value(col("E-mail")));
+        // Filled in by the program: each input shows the start of its text.
+        for (const char* control : {"Edit8", "Edit13", "Edit19"})
+            QCOMPARE(FrmMain->findChild<QLineEdit*>(control)->cursorPosition(), 0);
         QVERIFY(!FrmMain->inputText("Edit1").isEmpty());
         QCOMPARE(cardCount(program.folder.database()), 0);
     }
@@ -118,6 +122,35 @@ private slots:
         QVERIFY(opensInChinese(program.boxes.texts().first()));
         QCOMPARE(FrmMain->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
+        QCOMPARE(cardCount(program.folder.database()), 0);
+    }
+
+    // A picture without text, a device picked by name: said, and no editor opens.
+    void nothingToReadOpensNoEditor() {
+        Program program;
+        program.showMain();
+        const QString blank = program.folder.path() + "blank.png";
+        QImage white(1063, 638, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QVERIFY(white.save(blank));
+        const struct {
+            QString file;
+            QString text;
+        } cases[] = {
+            {blank, QStringLiteral("图片中没有识别出名片文字。")},
+            {QStringLiteral("/dev/zero"), QStringLiteral("不是普通文件")},
+        };
+        for (const auto& c : cases) {
+            Platform::FileDialogRecorder dialogs;
+            dialogs.setNextAnswer(c.file);
+            program.boxes.clear();
+            FrmMain->N23->trigger();
+            QCOMPARE(program.boxes.boxes().size(), 1);
+            QVERIFY2(program.boxes.texts().first().contains(c.text),
+                     qPrintable(program.boxes.texts().first()));
+            QCOMPARE(FrmMain->modeMarker(), QString());
+            QVERIFY(!FrmMain->PageControlZL->isVisible());
+        }
         QCOMPARE(cardCount(program.folder.database()), 0);
     }
 

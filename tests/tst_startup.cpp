@@ -24,6 +24,13 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace TestSupport;
 
 class TestStartup : public QObject {
@@ -79,6 +86,45 @@ private slots:
         // The program never makes a database of its own.
         QVERIFY(!QFile::exists(folder.database()));
     }
+
+#ifdef Q_OS_UNIX
+    void aFolderWithoutPermission() {
+        // The database is there, but the user may not enter its folder: it must not be
+        // called missing, nor a new one proposed. Root enters anywhere, so the program and
+        // the tool start as nobody, each a fresh process.
+        ProgramFolder folder;
+        const QByteArray path = QFile::encodeName(folder.path());
+        ::chmod(path.constData(), 0700);
+        auto asNobody = [](QProcess& process, const QString& program, const QStringList& args) {
+            process.setChildProcessModifier([] {
+                if (::geteuid() == 0 && ::setgid(65534) == 0)
+                    (void)::setuid(65534);
+            });
+            process.start(program, args);
+            return process.waitForFinished(60000);
+        };
+        QProcess start, tool;
+        const bool started = asNobody(start, QCoreApplication::applicationFilePath(),
+                                      {QStringLiteral("--start-in"), folder.path()});
+        const bool found = asNobody(tool, QStringLiteral(QUEMBE_CARDS_TOOL),
+                                    {QStringLiteral("--database"), folder.database(),
+                                     QStringLiteral("find"), QStringLiteral("zhang")});
+        ::chmod(path.constData(), 0755);
+        if (::geteuid() != 0)
+            QSKIP("the check needs root, to become another user");
+        QVERIFY(started && found);
+        QCOMPARE(start.exitCode(), 1);
+        QCOMPARE(tool.exitCode(), 1);
+        for (const QString& message : {QString::fromUtf8(start.readAllStandardOutput()),
+                                       QString::fromUtf8(tool.readAllStandardError())}) {
+            QVERIFY2(message.contains(QStringLiteral("没有权限进入数据库所在的文件夹")),
+                     qPrintable(message));
+            QVERIFY2(!message.contains(QStringLiteral("找不到")), qPrintable(message));
+            QVERIFY2(!message.contains(QStringLiteral("mkvelmora")), qPrintable(message));
+            QVERIFY(message.contains(QDir::toNativeSeparators(folder.database())));
+        }
+    }
+#endif
 
     void wrongDatabasePassword() {
         ProgramFolder folder(QString(), false);
@@ -213,5 +259,24 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStartup)
+// "--start-in FOLDER": starts the program over FOLDER and prints the text of the one box
+// shown, for a case that needs a fresh process under another user.
+static int startIn(int argc, char** argv) {
+    QApplication app(argc, argv);
+    Platform::setProgramFolderForTesting(QString::fromLocal8Bit(argv[2]));
+    Platform::MessageBoxRecorder boxes;
+    Platform::ModalRecorder modal;
+    const int status = Quembe::run(app);
+    std::fputs(boxes.texts().join(QLatin1Char('\n')).toUtf8().constData(), stdout);
+    return status;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--start-in") == 0)
+        return startIn(argc, argv);
+    QApplication app(argc, argv);
+    TestStartup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_startup.moc"

@@ -1,5 +1,8 @@
 // Renders every window and page of the program to PNG files, headless:
 //   QT_QPA_PLATFORM=offscreen renderwindows OUTDIR
+// or shows one window (continue, delete, login, main) on the display and prints its window
+// id, for looking at it under a window manager, until it is ended:
+//   renderwindows --show NAME
 #include "data/adoquery.h"
 #include "data/connectionstring.h"
 #include "data/schema.h"
@@ -16,8 +19,10 @@
 #include <QDir>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -53,22 +58,54 @@ void addCard(const QStringList& values) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    Platform::TApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: renderwindows OUTDIR\n");
+// Shows the window named and prints its id; runs until the process is ended.
+int showOne(const QString& name) {
+    QWidget* window = name == QLatin1String("continue") ? static_cast<QWidget*>(FrmTJTS)
+                      : name == QLatin1String("delete") ? static_cast<QWidget*>(FrmSC)
+                      : name == QLatin1String("login")  ? static_cast<QWidget*>(FrmDL)
+                      : name == QLatin1String("main")   ? static_cast<QWidget*>(FrmMain)
+                                                        : nullptr;
+    if (!window) {
+        std::fprintf(stderr, "renderwindows: no window named %s\n", qPrintable(name));
         return 2;
     }
-    g_out = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(g_out);
+    // Shown as the program shows it: the prompts modal.
+    QTimer::singleShot(0, window, [window] {
+        std::printf("0x%llx\n", static_cast<unsigned long long>(window->winId()));
+        std::fflush(stdout);
+    });
+    if (window == FrmTJTS || window == FrmSC) {
+        Platform::showModal(window);
+        return 0;
+    }
+    window->show();
+    return QCoreApplication::exec();
+}
+
+int main(int argc, char** argv) {
+    Platform::TApplication app(argc, argv);
+    const bool show = argc == 3 && qstrcmp(argv[1], "--show") == 0;
+    if (argc < 2 || (argc > 2 && !show)) {
+        std::fprintf(stderr, "usage: renderwindows OUTDIR | renderwindows --show NAME\n");
+        return 2;
+    }
     QTemporaryDir folder;
     const QString password = DatabaseSettings::stored().password;
     Schema::createDatabase(folder.filePath(QStringLiteral("velmora.mdb")), password, QString());
     Platform::setProgramFolderForTesting(folder.path());
     Platform::MessageBoxRecorder boxes;
-    Platform::ModalRecorder modal;
+    std::optional<Platform::ModalRecorder> modal;
+    if (!show)
+        modal.emplace();
     if (!Quembe::createForms())
         return 1;
+    if (show) {
+        const int status = showOne(QString::fromLocal8Bit(argv[2]));
+        Quembe::destroyForms();
+        return status;
+    }
+    g_out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(g_out);
 
     addCard({QStringLiteral("张伟"), QStringLiteral("北方机械有限公司"), QStringLiteral("销售部"),
              QStringLiteral("经理"), QStringLiteral("13901234567"),
