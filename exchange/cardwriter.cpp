@@ -6,6 +6,9 @@
 
 #include <QIODevice>
 
+#include <cerrno>
+#include <cstring>
+
 namespace Exchange {
 
 namespace {
@@ -34,9 +37,9 @@ CardWriter::CardWriter(QIODevice* device, Format format)
 
 CardWriter::~CardWriter() = default;
 
-void CardWriter::write(const Card& card) {
+void CardWriter::write(const Card& card, const QString& uid) {
     if (m_vcard)
-        m_vcard->encode(card, &m_buffer);
+        m_vcard->encode(card, uid, &m_buffer);
     else
         m_csv->encode(card, &m_buffer);
     ++m_count;
@@ -51,9 +54,18 @@ void CardWriter::finish() {
 void CardWriter::flush() {
     if (m_buffer.isEmpty())
         return;
-    if (m_device->write(m_buffer) != m_buffer.size())
-        fail(QStringLiteral("写入文件失败：%1。请检查磁盘空间和写入权限后再导出。")
+    errno = 0;
+    if (m_device->write(m_buffer) != m_buffer.size()) {
+        const int error = errno;
+        // Qt's own text for a full disk is often "Unknown error"; the system's says it.
+        if (error == ENOSPC || error == EDQUOT || error == EFBIG)
+            fail(QStringLiteral("写入文件失败：磁盘已满，文件没有写完，也没有留下。请腾出磁盘空间或"
+                                "换一个磁盘后再导出。\n(%1)")
+                     .arg(QString::fromLocal8Bit(std::strerror(error))));
+        fail(QStringLiteral("写入文件失败：文件没有写完，也没有留下。请检查磁盘空间和写入权限后再"
+                            "导出。\n(%1)")
                  .arg(m_device->errorString()));
+    }
     m_buffer.clear();
 }
 

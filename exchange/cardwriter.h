@@ -4,6 +4,7 @@
 #include "format.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 
@@ -25,8 +26,10 @@ public:
     CardWriter(const CardWriter&) = delete;
     CardWriter& operator=(const CardWriter&) = delete;
 
-    /// Adds one card.
-    void write(const Card& card);
+    /// Adds one card; vCard writes its UID when it has one.
+    void write(const Card& card, const QString& uid = QString());
+    /// Whether the format carries a UID (vCard).
+    bool writesUid() const { return m_vcard != nullptr; }
     /// Writes out what is buffered; call it before committing the file.
     void finish();
     /// Cards written so far.

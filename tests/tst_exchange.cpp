@@ -94,7 +94,8 @@ private slots:
                                 {"主页", "http://nomis80.org"},
                                 {"工作地址", "Suite D2-630, 2875 Laurier, Quebec, QC, Canada"},
                                 {"工作邮编", "G1V 2M2"},
-                                {"备注", "纪念日: 20090808T1430-0500\n性别: M\n语言: fr\n语言: en\n"
+                                {"备注", "后缀: ing. jr M.Sc.\n纪念日: 20090808T1430-0500\n性别: M\n"
+                                         "语言: fr\n语言: en\n"
                                          "位置: geo:46.772673,-71.282945\n时区: -0500"}}),
                            card({{"姓名", "Mr. John Q. Public, Esq."},
                                  {"职务", "Research Scientist"},
@@ -105,6 +106,7 @@ private slots:
                                  {"工作邮编", "91921-1234"},
                                  {"备注",
                                   "This fax number is operational 0800 to 1715 EST, Mon-Fri.\n"
+                                  "称谓: Mr.\n后缀: Esq.\n"
                                   "昵称: Jim,Jimmie\n家庭电话: +33-01-23-45-67\n"
                                   "E-mail: jane_doe@example.com\n"
                                   "即时通讯: xmpp:alice@example.com\n分组: TRAVEL AGENT"}})}
@@ -124,6 +126,7 @@ private slots:
                                  {"备注", "2008年在展会上认识，负责华北地区的渠道合作。\n"
                                           "手机: 13900139000"}}),
                            card({{"姓名", "欧阳修"}, {"手机", "13700137000"}}),
+                           card({{"姓名", "10086"}, {"手机", "10086"}}),
                            card({{"姓名", "朱镕基"}})}
             << QList<qint64>{20};
 
@@ -221,7 +224,8 @@ private slots:
                                           "E-mail: chen7@home.example\nNickname: 小七"}}),
                            card({{"姓名", "John Smith"},
                                  {"手机", "+1 650 555 0100"},
-                                 {"备注", "Pager: +1 650 555 0199"}})}
+                                 {"备注", "Pager: +1 650 555 0199"}}),
+                           card({{"姓名", "nobody@example.com"}, {"E-mail", "nobody@example.com"}})}
             << QList<qint64>{7};
 
         QTest::newRow("Google CSV, new headers, BOM")
@@ -298,7 +302,8 @@ private slots:
                                  {"工作地址", "杭州市西湖区文三路1号"},
                                  {"工作邮编", "310000"},
                                  {"备注", "说\"你好\", 很热情\n微信: sunba_wx"}}),
-                           card({{"姓名", "周九"}, {"手机", "137-0000-9999"}})}
+                           card({{"姓名", "周九"}, {"手机", "137-0000-9999"}}),
+                           card({{"姓名", "某公司"}, {"单位", "某公司"}, {"备注", "没有名字的一行"}})}
             << QList<qint64>{5};
     }
 
@@ -475,18 +480,23 @@ private slots:
                                     "BEGIN:VCARD\nVERSION:2.1\nFN:A\nAGENT:\nBEGIN:VCARD\nFN:B\n"
                                     "END:VCARD\nEND:VCARD\n"
                                     "BEGIN:VCARD\nFN:\nN:;;;;\nEND:VCARD\n");
-        QCOMPARE(read.cards, QList<Card>{card({{"姓名", "A"}})});
+        // A card with a phone but no name is named by the phone, and the notice says so.
+        QCOMPARE(read.cards,
+                 (QList<Card>{card({{"姓名", "1"}, {"工作电话", "1"}}), card({{"姓名", "A"}})}));
         QStringList texts;
         for (const auto& s : read.skipped)
             texts << s.text();
         QCOMPARE(texts, (QStringList{QStringLiteral("第 1 行：名片之外的内容“stray text”已忽略。"),
-                                     QStringLiteral("第 2 行：这张名片没有姓名，未导入。"),
+                                     QStringLiteral("第 2 行：这张名片没有姓名，已用工作电话“1”作"
+                                                    "姓名导入。"),
                                      QStringLiteral("第 10 行：名片里嵌套的名片未导入。"),
                                      QStringLiteral("第 14 行：这张名片没有姓名，未导入。")}));
-        QCOMPARE(Exchange::importSummary(1, read.skipped, 2),
-                 QStringLiteral("已添加 1 张名片。\n有 4 处没有导入：\n"
+        QCOMPARE(Exchange::importSummary(2, read.skipped, 2, 3),
+                 QStringLiteral("已添加 2 张名片。\n已跳过 3 张已有的名片。\n有 1 处请核对：\n"
+                                "第 2 行：这张名片没有姓名，已用工作电话“1”作姓名导入。\n"
+                                "有 3 处没有导入：\n"
                                 "第 1 行：名片之外的内容“stray text”已忽略。\n"
-                                "第 2 行：这张名片没有姓名，未导入。\n……另有 2 处未列出。"));
+                                "第 10 行：名片里嵌套的名片未导入。\n……另有 1 处未列出。"));
         QCOMPARE(Exchange::importSummary(3, {}), QStringLiteral("已添加 3 张名片。"));
     }
 
