@@ -32,6 +32,8 @@ CardWriter::CardWriter(QIODevice* device, Format format)
         m_csv = std::make_unique<CsvEncoder>(format == Format::CsvGb18030);
         m_csv->header(&m_buffer);
         break;
+    case Format::Xlsx: // a workbook is no text stream: exportCards writes it
+        fail(QStringLiteral("Excel 工作簿不能这样写出。请改用“导出名片”。"));
     }
 }
 

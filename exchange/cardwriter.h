@@ -20,7 +20,7 @@ class VCardEncoder;
 class CardWriter {
 public:
     /// Writes to an open device, which must outlive the writer; a CSV header row (after a
-    /// byte order mark for CSV UTF-8) is written at once.
+    /// byte order mark for CSV UTF-8) is written at once. A text format only (not Xlsx).
     CardWriter(QIODevice* device, Format format);
     ~CardWriter();
     CardWriter(const CardWriter&) = delete;

@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "cardwriter.h"
+#include "workbook.h"
 
 #include "core/error.h"
 #include "data/cardstore.h"
@@ -15,6 +16,9 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -268,9 +272,71 @@ QVector<qint64> cardIds(sqlite3* db, const QString& databaseFile, const QString&
     return ids;
 }
 
+namespace {
+
+// Reads the cards in the list's order, a chunk at a time, and hands each to `write` with
+// its UID when `withUids` is set; false when the user cancelled.
+bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids, bool withUids,
+              const std::function<void(const Card& card, const QString& uid)>& write,
+              const TransferProgress& progress) {
+    bool writable = true; // the UIDs made are stored
+    for (int first = 0; first < ids.size(); first += kExportChunk) {
+        const QVector<qint64> chunk = ids.mid(first, kExportChunk);
+        QStringList list;
+        for (qint64 id : chunk)
+            list << QString::number(id);
+        QHash<qint64, Card> cards;
+        CardStore::forEachCard(
+            db, databaseFile,
+            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            [&](qint64 id, const Card& card) { cards.insert(id, card); });
+        const QHash<qint64, QString> uids =
+            withUids ? uidsOf(db, chunk, &writable) : QHash<qint64, QString>();
+        // In the list's order; a card deleted meanwhile by another program is left out.
+        for (qint64 id : chunk) {
+            const auto it = cards.constFind(id);
+            if (it != cards.constEnd())
+                write(it.value(), uids.value(id));
+        }
+        if (progress && !progress(first + chunk.size(), ids.size()))
+            return false;
+    }
+    return true;
+}
+
+// A workbook is written under a name of its own beside the target, then renamed over it.
+int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
+                   const QString& path, const TransferProgress& progress) {
+    const QFileInfo target(path);
+    const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                         QStringLiteral(".part.xlsx");
+    int written = 0;
+    {
+        WorkbookWriter book(temp);
+        if (!eachCard(
+                db, databaseFile, ids, false,
+                [&](const Card& card, const QString&) { book.write(card); }, progress))
+            return 0; // the unfinished workbook leaves no file
+        book.close();
+        written = book.cardsWritten();
+    }
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) !=
+        0) {
+        const int error = errno;
+        QFile::remove(temp);
+        throw EError(QStringLiteral("无法写成文件：\n%1\n请检查文件夹的写入权限后再导出。\n(%2)")
+                         .arg(native(path), QString::fromLocal8Bit(std::strerror(error))));
+    }
+    return written;
+}
+
+} // namespace
+
 int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
                 const QString& path, Format format, const TransferProgress& progress) {
     refuseDatabaseTarget(path, databaseFile);
+    if (format == Format::Xlsx)
+        return exportWorkbook(db, databaseFile, ids, path, progress);
     // Beside the target first, renamed over it at the end: a failure leaves no half file.
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
@@ -280,29 +346,11 @@ int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>&
                 .arg(native(path), out.errorString()));
     try {
         CardWriter writer(&out, format);
-        bool writable = true; // the UIDs made are stored
-        for (int first = 0; first < ids.size(); first += kExportChunk) {
-            const QVector<qint64> chunk = ids.mid(first, kExportChunk);
-            QStringList list;
-            for (qint64 id : chunk)
-                list << QString::number(id);
-            QHash<qint64, Card> cards;
-            CardStore::forEachCard(
-                db, databaseFile,
-                QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
-                [&](qint64 id, const Card& card) { cards.insert(id, card); });
-            const QHash<qint64, QString> uids =
-                writer.writesUid() ? uidsOf(db, chunk, &writable) : QHash<qint64, QString>();
-            // In the list's order; a card deleted meanwhile by another program is left out.
-            for (qint64 id : chunk) {
-                const auto it = cards.constFind(id);
-                if (it != cards.constEnd())
-                    writer.write(it.value(), uids.value(id));
-            }
-            if (progress && !progress(first + chunk.size(), ids.size())) {
-                out.cancelWriting();
-                return 0;
-            }
+        if (!eachCard(
+                db, databaseFile, ids, writer.writesUid(),
+                [&](const Card& card, const QString& uid) { writer.write(card, uid); }, progress)) {
+            out.cancelWriting();
+            return 0;
         }
         writer.finish();
         if (!out.commit())

@@ -97,8 +97,10 @@ class TestExchangeExport : public QObject {
 private slots:
     void roundTrip_data() {
         QTest::addColumn<Format>("format");
-        for (Format f : Exchange::allFormats())
-            QTest::newRow(qPrintable(Exchange::formatName(f))) << f;
+        for (Format f : Exchange::allFormats()) {
+            if (f != Format::Xlsx) // a workbook is checked on its own
+                QTest::newRow(qPrintable(Exchange::formatName(f))) << f;
+        }
     }
 
     void roundTrip() {
@@ -309,7 +311,7 @@ private slots:
             QVERIFY(Exchange::formatFromFilter(Exchange::formatFilter(f), &back));
             QCOMPARE(back, f);
         }
-        QCOMPARE(names, (QStringList{"vcard3", "vcard21", "vcard4", "csv", "csv-gb18030"}));
+        QCOMPARE(names, (QStringList{"vcard3", "vcard21", "vcard4", "csv", "csv-gb18030", "xlsx"}));
         Format f;
         QVERIFY(!Exchange::formatFromName(QStringLiteral("vcf"), &f));
         QCOMPARE(Exchange::formatFilter(Format::VCard21),

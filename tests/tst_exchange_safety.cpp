@@ -271,6 +271,72 @@ private slots:
         QVERIFY(!QFile::exists(program.folder.path() + QStringLiteral("名片.vcf")));
     }
 
+    // Spreadsheets: a CSV cell that would be a formula gets an apostrophe, which our own
+    // import takes off again; a workbook holds every value as text, zeros and all.
+    void spreadsheetExports() {
+        ProgramFolder folder;
+        const QString csv = folder.path() + "in.csv";
+        writeFile(csv, "姓名,工作邮编,备注,主页\r\n"
+                       "=HYPERLINK(\"http://x\"),0755,\"=cmd|' /C calc'!A0\",'=x\r\n"
+                       "@张三,,-3,+86\r\n");
+        QCOMPARE(tool(folder, {"import", csv}), 0);
+        const QStringList stored =
+            query(folder.database(), "select 姓名, 工作邮编, 备注, 主页 from zl order by ID");
+
+        const QString out = folder.path() + "out.csv";
+        QCOMPARE(tool(folder, {"export", "--format", "csv", out}), 0);
+        const QByteArray bytes = readFile(out);
+        QVERIFY(bytes.contains("\r\n\"'=HYPERLINK(\"\"http://x\"\")\","));
+        QVERIFY2(bytes.contains(",0755,") && bytes.contains(",'=cmd|' /C calc'!A0\r\n"),
+                 bytes.constData());
+        QVERIFY(bytes.contains("''=x")); // an apostrophe already there gets one more
+        QVERIFY(bytes.contains("'@张三,") && bytes.contains(",'-3"));
+
+        ProgramFolder again;
+        QCOMPARE(tool(again, {"import", out}), 0);
+        QCOMPARE(query(again.database(), "select 姓名, 工作邮编, 备注, 主页 from zl order by ID"),
+                 stored);
+
+        const QString book = folder.path() + "out.xlsx";
+        QString text;
+        QCOMPARE(tool(folder, {"export", "--format", "xlsx", book}, &text), 0);
+        QVERIFY2(text.contains(QStringLiteral("已导出 2 张名片")), qPrintable(text));
+        // Read by Python's own zip and XML readers: every cell an inline text, and the
+        // columns formatted as text.
+        QProcess py;
+        py.start(
+            "python3",
+            {"-c",
+             "import sys, zipfile, re\n"
+             "z = zipfile.ZipFile(sys.argv[1])\n"
+             "sheet = z.read('xl/worksheets/sheet1.xml').decode()\n"
+             "styles = z.read('xl/styles.xml').decode()\n"
+             "cells = re.findall(r'<c ([^>]*)>(.*?)</c>', sheet)\n"
+             "kinds = [re.findall(r't=\"(\\w+)\"', a) for a, _ in cells]\n"
+             "print('types', sorted(set(k[0] if k else '' for k in kinds)))\n"
+             "print('texts', '|'.join(re.sub('<[^>]+>', '', v) for _, v in cells))\n"
+             "print('text format', 'formatCode=\"@\"' in styles or 'numFmtId=\"49\"' in styles)\n",
+             book});
+        QVERIFY(py.waitForFinished(60000));
+        const QString read = QString::fromUtf8(py.readAllStandardOutput());
+        QVERIFY2(read.contains("types ['inlineStr']"), qPrintable(read));
+        // No apostrophe in a workbook: a text cell is never a formula.
+        QVERIFY2(read.contains(QStringLiteral("|=HYPERLINK(\"http://x\")|'=x|0755|")),
+                 qPrintable(read));
+        QVERIFY2(read.contains("text format True"), qPrintable(read));
+
+        Program program;
+        addCard({col("姓名"), "甲", col("工作邮编"), "010020"});
+        FrmMain->ADOQuery1->Close();
+        FrmMain->ADOQuery1->Open();
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(program.folder.path() + "book", "Excel 工作簿 (*.xlsx)");
+        FrmMain->N22->trigger();
+        QVERIFY(readFile(program.folder.path() + "book.xlsx").startsWith("PK\x03\x04"));
+        QCOMPARE(QDir(program.folder.path()).entryList(QDir::Hidden | QDir::Files).filter("part"),
+                 QStringList());
+    }
+
     // --database after the command; a script waits out another program's write.
     void toolTakesTheDatabaseAnywhereAndWaits() {
         ProgramFolder folder;
