@@ -166,6 +166,50 @@ private slots:
         }
     }
 
+    // A URI is written as it stands, a plain ';' in a value of one part only where the
+    // version allows it, and everything comes back exactly.
+    void uriAndSingleValues() {
+        const Card c = card({{"姓名", "甲"},
+                             {"主页", "https://m.example/@39.9042,116.4074;z=1"},
+                             {"备注", "a;b,c"}});
+        const QByteArray v3 = writeBytes({c}, Format::VCard30);
+        QVERIFY2(v3.contains("\r\nURL:https://m.example/@39.9042,116.4074;z=1\r\n"),
+                 v3.constData());
+        QVERIFY(v3.contains("\r\nNOTE:a\\;b\\,c\r\n")); // RFC 2426's text wants both escaped
+        const QByteArray v4 = writeBytes({c}, Format::VCard40);
+        QVERIFY(v4.contains("\r\nURL:https://m.example/@39.9042,116.4074;z=1\r\n"));
+        QVERIFY(v4.contains("\r\nNOTE:a;b\\,c\r\n"));
+        const QByteArray v21 = writeBytes({c}, Format::VCard21);
+        QVERIFY(v21.contains("\r\nNOTE:a;b,c\r\n"));
+        for (Format f : {Format::VCard30, Format::VCard40, Format::VCard21})
+            QCOMPARE(readBytes(writeBytes({c}, f)).cards, QList<Card>{c});
+        // A backslash is no URI's: such a value is escaped so that it comes back whole.
+        const Card odd = card({{"姓名", "乙"}, {"主页", "file:\\\\server\\a,b"}});
+        QCOMPARE(readBytes(writeBytes({odd}, Format::VCard30)).cards, QList<Card>{odd});
+    }
+
+    // 2.1's quoted-printable lines break between characters, never inside one.
+    void quotedPrintableKeepsCharacters() {
+        const QByteArray v21 = writeBytes(
+            {card({{"姓名", "甲"}, {"备注", "😀" + QString(60, QChar(0x4E2D)) + "x"}})}, Format::VCard21);
+        for (QByteArray line : v21.split('\n')) {
+            line = line.trimmed();
+            if (line.endsWith('='))
+                line.chop(1);
+            const int colon = line.indexOf(':');
+            QByteArray bytes;
+            for (int i = line.startsWith("NOTE") ? colon + 1 : 0; i < line.size(); ++i) {
+                if (line[i] == '=' && i + 2 < line.size() + 0) {
+                    bytes += char(line.mid(i + 1, 2).toInt(nullptr, 16));
+                    i += 2;
+                } else {
+                    bytes += line[i];
+                }
+            }
+            QVERIFY2(QString::fromUtf8(bytes).toUtf8() == bytes, line.constData());
+        }
+    }
+
     // Exactly our columns, each where other programs look for it.
     void vcardProperties() {
         const Card c = card({{"姓名", "欧阳修"}, {"单位", "某公司"},    {"部门", "某部"},
