@@ -62,6 +62,7 @@ struct CardReader::Impl {
     void start();
 
     QIODevice* device;
+    QString fileName;
     LineSource source;
     TextDecoder decoder;
     QList<Skipped> skipped;
@@ -92,8 +93,7 @@ void CardReader::Impl::start() {
     }
     decoder.guessFrom(sample, whole);
     // A file named .vcf is a vCard file, or is not one: never read as CSV.
-    const auto* file = qobject_cast<QFile*>(device);
-    const QString suffix = file ? QFileInfo(file->fileName()).suffix().toLower() : QString();
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
     const bool namedVCard = suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard");
     if (namedVCard && !isVCard(sample) && !sample.toUpper().contains("BEGIN:VCARD"))
         failAtLine(1, QStringLiteral("这个 .vcf 文件里找不到名片的开头 BEGIN:VCARD，它不是 vCard "
@@ -107,8 +107,11 @@ void CardReader::Impl::start() {
     }
 }
 
-CardReader::CardReader(QIODevice* device)
-    : d(std::make_unique<Impl>(device)) {}
+CardReader::CardReader(QIODevice* device, const QString& fileName)
+    : d(std::make_unique<Impl>(device)) {
+    const auto* file = qobject_cast<QFile*>(device);
+    d->fileName = fileName.isEmpty() && file ? file->fileName() : fileName;
+}
 
 CardReader::~CardReader() = default;
 

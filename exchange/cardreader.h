@@ -31,8 +31,9 @@ class CardReader {
 public:
     enum class Kind { Unknown, VCard, Csv };
 
-    /// Reads from an open device; it must outlive the reader.
-    explicit CardReader(QIODevice* device);
+    /// Reads from an open device; it must outlive the reader. `fileName` (else the device's
+    /// own) tells a .vcf file, which is never read as CSV.
+    explicit CardReader(QIODevice* device, const QString& fileName = QString());
     ~CardReader();
     CardReader(const CardReader&) = delete;
     CardReader& operator=(const CardReader&) = delete;

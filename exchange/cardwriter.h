@@ -30,7 +30,8 @@ public:
     void write(const Card& card, const QString& uid = QString());
     /// Whether the format carries a UID (vCard).
     bool writesUid() const { return m_vcard != nullptr; }
-    /// Writes out what is buffered; call it before committing the file.
+    /// Writes out what is buffered, through the file's own buffer too; call it before
+    /// committing the file.
     void finish();
     /// Cards written so far.
     int cardsWritten() const { return m_count; }
@@ -44,5 +45,9 @@ private:
     QByteArray m_buffer;
     int m_count = 0;
 };
+
+/// Throws the message for a write that failed with the system's `error` (0 when unknown; Qt's
+/// text is used then): a full disk said as such.
+[[noreturn]] void failWrite(int error, const QString& qtText);
 
 } // namespace Exchange

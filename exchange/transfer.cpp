@@ -134,22 +134,28 @@ private:
 };
 
 // The UIDs of a chunk of cards, made and stored for those that have none. A file that
-// cannot be written to gives the UIDs that would be stored.
+// cannot be written to (read only, locked, full) gives the UIDs that would be stored.
 QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* writable) {
     QHash<qint64, QString> uids;
-    if (*writable && Sqlite::exec(db, "BEGIN IMMEDIATE") != SQLITE_OK)
-        *writable = false;
-    try {
-        for (qint64 id : ids) {
-            QString uid = *writable ? CardUid::ensure(db, id) : CardUid::uidOf(db, id);
-            uids.insert(id, uid.isEmpty() ? CardUid::madeUid(db, id) : uid);
+    if (*writable) {
+        try {
+            if (Sqlite::exec(db, "BEGIN IMMEDIATE") != SQLITE_OK)
+                throw EDatabaseError(QString());
+            for (qint64 id : ids)
+                uids.insert(id, CardUid::ensure(db, id));
+            if (Sqlite::exec(db, "COMMIT") == SQLITE_OK)
+                return uids;
+            throw EDatabaseError(QString());
+        } catch (const EError&) {
+            if (!sqlite3_get_autocommit(db))
+                Sqlite::exec(db, "ROLLBACK");
+            *writable = false;
+            uids.clear();
         }
-        if (*writable && Sqlite::exec(db, "COMMIT") != SQLITE_OK)
-            throw EDatabaseError(Sqlite::errorText(db, sqlite3_errcode(db)));
-    } catch (...) {
-        if (*writable)
-            Sqlite::exec(db, "ROLLBACK");
-        throw;
+    }
+    for (qint64 id : ids) {
+        const QString uid = CardUid::uidOf(db, id);
+        uids.insert(id, uid.isEmpty() ? CardUid::madeUid(db, id) : uid);
     }
     return uids;
 }
@@ -190,7 +196,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
                     throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1") +
                                  QLatin1Char('\n') + e.message());
                 }
-                reader = std::make_unique<CardReader>(device.get());
+                reader = std::make_unique<CardReader>(device.get(), current);
             }
             bool more = false;
             try {

@@ -190,8 +190,9 @@ private slots:
 
     // 2.1's quoted-printable lines break between characters, never inside one.
     void quotedPrintableKeepsCharacters() {
-        const QByteArray v21 = writeBytes(
-            {card({{"姓名", "甲"}, {"备注", "😀" + QString(60, QChar(0x4E2D)) + "x"}})}, Format::VCard21);
+        const QByteArray v21 =
+            writeBytes({card({{"姓名", "甲"}, {"备注", "😀" + QString(60, QChar(0x4E2D)) + "x"}})},
+                       Format::VCard21);
         for (QByteArray line : v21.split('\n')) {
             line = line.trimmed();
             if (line.endsWith('='))

@@ -337,6 +337,51 @@ private slots:
                  QStringList());
     }
 
+    // What the tool and the window say is what happened: cards read in another encoding,
+    // named from their phone, a file that is no vCard, a disk that fills.
+    void noticesSayWhatHappened() {
+        ProgramFolder folder;
+        const QString mixed = folder.path() + "mixed.vcf";
+        writeFile(mixed, "BEGIN:VCARD\nVERSION:3.0\nFN:\xE7\x8E\x8B\xE5\xB0\x8F\xE6\x98\x8E\n"
+                         "END:VCARD\nBEGIN:VCARD\nVERSION:3.0\nFN:\xCD\xF5\xB4\xF3\nEND:VCARD\n"
+                         "BEGIN:VCARD\nVERSION:2.1\nTEL;CELL:13900000000\nEND:VCARD\n");
+        QString out;
+        QCOMPARE(tool(folder, {"import", mixed}, &out), 0);
+        QCOMPARE(query(folder.database(), "select 姓名 from zl order by ID"),
+                 (QStringList{"王小明", "王大", "13900000000"}));
+        QVERIFY2(out.contains(QStringLiteral("有 2 处请核对")) &&
+                     out.contains(QStringLiteral("已用手机“13900000000”作姓名导入")),
+                 qPrintable(out));
+
+        const QString junk = folder.path() + "junk.vcf";
+        writeFile(junk, "hello\nworld\n");
+        QCOMPARE(tool(folder, {"import", junk}, &out), 1);
+        QVERIFY2(out.contains("BEGIN:VCARD") && !out.contains(QStringLiteral("表头")),
+                 qPrintable(out));
+
+        const QString text = QStringLiteral("姓名,手机\r\n韩梅梅,138\r\n");
+        writeFile(folder.path() + "utf16.csv",
+                  QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
+        QCOMPARE(tool(folder, {"import", folder.path() + "utf16.csv"}, &out), 0);
+        QCOMPARE(query(folder.database(), "select 手机 from zl where 姓名='韩梅梅'"),
+                 QStringList{"138"});
+
+        Program program;
+        addCard({col("姓名"), "甲"});
+        FrmMain->ADOQuery1->Close();
+        FrmMain->ADOQuery1->Open();
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(program.folder.path() + "full.csv", "CSV UTF-8, Excel (*.csv)");
+        {
+            FullDisk full;
+            FrmMain->N22->trigger();
+        }
+        const QString error = program.boxes.texts().value(0);
+        QVERIFY2(error.startsWith(QStringLiteral("写入文件失败：磁盘已满")), qPrintable(error));
+        QVERIFY2(!technical(error).isEmpty(), qPrintable(error));
+        QVERIFY(!QFile::exists(program.folder.path() + "full.csv"));
+    }
+
     // --database after the command; a script waits out another program's write.
     void toolTakesTheDatabaseAnywhereAndWaits() {
         ProgramFolder folder;
