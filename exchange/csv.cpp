@@ -480,6 +480,8 @@ bool CsvParser::readRecord(QList<QByteArray>* fields, qint64* line) {
         }
         if (state != Quoted)
             break;
+        if (field.size() > kMaxLine) // a quote that never closes does not fill the memory
+            failLongLine(quoteLine);
         field += terminator; // a line break inside quotes is kept as written
         if (!m_source.readLine(&text, &terminator))
             failAtLine(quoteLine, QStringLiteral("这里有一个用引号括起的字段，到文件结尾也没有"

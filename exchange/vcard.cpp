@@ -201,6 +201,8 @@ bool VCardParser::readLogical(QByteArray* line, qint64* lineNumber) {
     };
     QByteArray next;
     for (;;) {
+        if (line->size() > kMaxLine) // folded on and on: refused before it fills the memory
+            failLongLine(*lineNumber);
         if (line->endsWith('=') && quoted()) {
             if (!readPhysical(&next))
                 break;
@@ -328,6 +330,7 @@ bool VCardParser::next(Card* card) {
     qint64 begin = 0;
     bool strayNoted = false;
     QList<Property> props;
+    qint64 cardBytes = 0;
     for (;;) {
         if (!readLogical(&line, &number)) {
             if (inCard)
@@ -345,6 +348,7 @@ bool VCardParser::next(Card* card) {
                 begin = number;
                 m_version21 = false;
                 props.clear();
+                cardBytes = 0;
             } else if (!strayNoted) {
                 strayNoted = true;
                 m_skipped << Skipped{number, QStringLiteral("名片之外的内容“%1”已忽略。")
@@ -386,6 +390,10 @@ bool VCardParser::next(Card* card) {
         }
         if (p.name == "VERSION")
             m_version21 = p.raw.trimmed().startsWith("2.");
+        cardBytes += p.raw.size();
+        if (cardBytes > kMaxLine)
+            failAtLine(begin, QStringLiteral("从这一行开始的名片超过 64 MB 还没有结束，不是通讯录"
+                                             "程序导出的名片。请选择正确的文件后再导入。"));
         props << std::move(p);
     }
 }

@@ -57,18 +57,28 @@ void TFrmMain::N22Click() {
         Platform::showMessage(QStringLiteral("列表中没有名片，没有可以导出的。"));
         return;
     }
-    QStringList filters;
+    // Every card file first; picked, it leaves the format to the file name's suffix.
+    const QString anyCardFile = QStringLiteral("所有名片文件 (*.vcf *.csv *.xlsx)");
+    QStringList filters{anyCardFile};
     for (Exchange::Format format : Exchange::allFormats())
         filters << Exchange::formatFilter(format);
-    QString filter = filters.first();
+    QString filter = filters.at(1);
     const QString proposed = QStringLiteral("名片.vcf");
     QString path =
         Platform::getSaveFileName(this, QStringLiteral("导出名片"), filters, &filter, proposed);
     if (path.isEmpty())
         return;
     Exchange::Format format = Exchange::allFormats().front();
-    Exchange::formatFromFilter(filter, &format);
     const QFileInfo chosen(path);
+    if (filter == anyCardFile) {
+        const QString suffix = chosen.suffix().toLower();
+        if (suffix == QLatin1String("csv"))
+            format = Exchange::Format::CsvUtf8;
+        else if (suffix == QLatin1String("xlsx"))
+            format = Exchange::Format::Xlsx;
+    } else {
+        Exchange::formatFromFilter(filter, &format);
+    }
     if (chosen.suffix().isEmpty())
         path += QLatin1Char('.') + Exchange::formatSuffix(format);
     else if (chosen.fileName() == proposed && Exchange::formatSuffix(format) != chosen.suffix())

@@ -127,6 +127,20 @@ private slots:
         QCOMPARE(tool(folder, {"import", longLine}, &out), 1);
         QVERIFY2(out.contains(QStringLiteral("第 2 行")) && out.contains("64 MB"), qPrintable(out));
 
+        // Folded on and on, or a quote that never closes: the same limit, line by line.
+        for (const char* start : {"BEGIN:VCARD\nVERSION:3.0\nFN:A\nNOTE:a\n", "姓名\n\"张"}) {
+            const QString endless = folder.path() + (start[0] == 'B' ? "fold.vcf" : "quote.csv");
+            QFile f(endless);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(start);
+            const QByteArray block = " " + QByteArray(1024 * 1024, 'b') + "\n";
+            for (int i = 0; i < 65; ++i)
+                f.write(block);
+            f.close();
+            QCOMPARE(tool(folder, {"import", endless}, &out), 1);
+            QVERIFY2(out.contains("64 MB"), qPrintable(out));
+        }
+
         const QString zero = folder.path() + "zero.vcf";
         writeFile(zero, "BEGIN:VCARD\nFN:A\nEND:VCARD\nBEGIN:VCARD\nFN:B\0\nEND:VCARD\n"_qba);
         QCOMPARE(tool(folder, {"import", zero}, &out), 1);
@@ -262,6 +276,15 @@ private slots:
         FrmMain->N22->trigger();
         QCOMPARE(QDir::cleanPath(dialogs.dialogs().last().start),
                  QDir::cleanPath(program.folder.path() + QStringLiteral("名片.vcf")));
+
+        QCOMPARE(dialogs.dialogs().last().filters.first(),
+                 QStringLiteral("所有名片文件 (*.vcf *.csv *.xlsx)"));
+        QCOMPARE(dialogs.dialogs().last().selectedFilter, QStringLiteral("vCard 3.0 (*.vcf)"));
+        // Every card file picked: the suffix names the format.
+        dialogs.setNextAnswer(program.folder.path() + "any.csv",
+                              QStringLiteral("所有名片文件 (*.vcf *.csv *.xlsx)"));
+        FrmMain->N22->trigger();
+        QVERIFY(readFile(program.folder.path() + "any.csv").startsWith("\xEF\xBB\xBF姓名,"));
 
         // The proposed name follows the format picked.
         dialogs.setNextAnswer(program.folder.path() + QStringLiteral("名片.vcf"),
