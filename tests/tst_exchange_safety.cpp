@@ -209,6 +209,20 @@ private slots:
                  QStringList{"2"});
     }
 
+    // An older file gets the UID table once, when it is first opened.
+    void olderFileGetsTheUidTable() {
+        ProgramFolder folder;
+        auto tables = [&] {
+            return query(folder.database(),
+                         "select count(*) from sqlite_master where name = 'card_uid'");
+        };
+        QCOMPARE(tables(), QStringList{"1"}); // a new file has it from the start
+        exec(folder.database(), "drop table card_uid");
+        QCOMPARE(tables(), QStringList{"0"});
+        QCOMPARE(tool(folder, {"export", "--format", "csv", folder.path() + "out.csv"}), 0);
+        QCOMPARE(tables(), QStringList{"1"});
+    }
+
     // The same cards again, by UID or by all their fields, are passed over and counted.
     void cardsAlreadyHereAreSkipped() {
         Program program;
