@@ -2,6 +2,7 @@
 
 #include "adoconnection.h"
 #include "cardindex.h"
+#include "carduid.h"
 #include "dberror.h"
 #include "idloader.h"
 #include "rowcache.h"
@@ -678,8 +679,10 @@ bool TADOQuery::Delete() {
             rc = st.step();
         if (rc != SQLITE_DONE)
             failSql(handle, rc);
-        if (CardIndex::isCardTable(m_table))
+        if (CardIndex::isCardTable(m_table)) {
             CardIndex::cardDeleted(handle, id);
+            CardUid::cardDeleted(handle, id);
+        }
     });
     if (!changed.isEmpty()) {
         refreshRow(row);

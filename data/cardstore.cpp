@@ -55,7 +55,7 @@ private:
 } // namespace
 
 QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
-                         const Progress& progress) {
+                         const Progress& progress, const std::function<void(qint64 id)>& added) {
     Transaction transaction(db);
     int rc = transaction.begin();
     if (rc != SQLITE_OK)
@@ -80,6 +80,8 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
             fail(db, rc, file);
         insert.reset();
         ids.append(sqlite3_last_insert_rowid(db));
+        if (added)
+            added(ids.last());
         if (progress && !progress(ids.size()))
             return {};
         card = Card();

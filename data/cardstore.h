@@ -19,10 +19,11 @@ using CardSource = std::function<bool(Card* card)>;
 using Progress = std::function<bool(qint64 done)>;
 
 /// Adds every card `next` yields in one transaction: all of them or, on an error or a
-/// cancel, none. Returns the new cards' IDs in the order they were added; empty when
-/// cancelled.
+/// cancel, none. `added` is told each new card's ID in that transaction. Returns the new
+/// cards' IDs in the order they were added; empty when cancelled.
 QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
-                         const Progress& progress = {});
+                         const Progress& progress = {},
+                         const std::function<void(qint64 id)>& added = {});
 
 /// Calls `visit` for each card the statement lists, in its order, reading as it goes.
 void forEachCard(sqlite3* db, const QString& file, const QString& statement,

@@ -1,5 +1,6 @@
 #include "schema.h"
 
+#include "carduid.h"
 #include "dberror.h"
 #include "dbkey.h"
 #include "fieldmap.h"
@@ -189,7 +190,7 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements();
+    return QuickFind::schemaStatements() + CardUid::schemaStatements();
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {
@@ -241,13 +242,19 @@ int addMissingParts(sqlite3* db) {
     if (rc != SQLITE_OK)
         return rc;
     const bool hasIdentity = version.value(0) != QLatin1String("0");
-    if (found.contains(QStringLiteral("zl_ID")) && hasIdentity)
+    const QStringList uids = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
+    if (rc != SQLITE_OK)
+        return rc;
+    if (found.contains(QStringLiteral("zl_ID")) && hasIdentity && !uids.isEmpty())
         return SQLITE_OK;
     // Not worth waiting for: while another program holds the file, it is done another time.
     sqlite3_busy_timeout(db, 0);
     rc = Sqlite::exec(db, kIdIndex);
     if (rc == SQLITE_OK && !hasIdentity)
         rc = Sqlite::exec(db, identityStatement().constData());
+    if (rc == SQLITE_OK)
+        rc = CardUid::addTable(db);
     sqlite3_busy_timeout(db, Sqlite::kBusyTimeoutMs);
     return rc;
 }
@@ -271,6 +278,7 @@ void createDatabase(const QString& path, const QString& databasePassword,
         fill(db.get(), databasePassword, userPassword, path);
         // A new file starts with the quick find's tables, so it never needs building.
         QuickFind::build(db.get());
+        check(db.get(), CardUid::addTable(db.get()), path);
     } catch (...) {
         db.close();
         QFile::remove(temp);

@@ -37,7 +37,7 @@ enum class Strictness {
 /// that one of our tables is not there at all.
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing = nullptr);
 /// Adds what a new database has and an older one lacks (the index on the IDs, the file's
-/// own identity number); SQLite's result code.
+/// own identity number, the cards' UID table); SQLite's result code.
 int addMissingParts(sqlite3* db);
 
 } // namespace Schema

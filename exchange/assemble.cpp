@@ -11,6 +11,23 @@ QString columnName(int column) {
 void CardAssembler::clear() {
     m_card = Card();
     m_notes.clear();
+    m_rank.fill(0);
+    m_label.fill(QString());
+}
+
+void CardAssembler::placeRanked(int column, const QString& value, int rank, const QString& label) {
+    if (value.isEmpty())
+        return;
+    QString& held = m_card.values[column];
+    if (!held.isEmpty() && rank > m_rank[column])
+        displace(column); // a work or preferred one takes the column
+    if (held.isEmpty()) {
+        held = value;
+        m_rank[column] = rank;
+        m_label[column] = label;
+    } else {
+        note(label.isEmpty() ? columnName(column) : label, value);
+    }
 }
 
 void CardAssembler::place(int column, const QString& value) {
@@ -37,6 +54,37 @@ Card CardAssembler::take() {
     Card card = m_card;
     clear();
     return card;
+}
+
+void CardAssembler::displace(int column) {
+    QString& held = m_card.values[column];
+    note(m_label[column].isEmpty() ? columnName(column) : m_label[column], held);
+    held.clear();
+    m_rank[column] = 0;
+    m_label[column].clear();
+}
+
+QString nameNameless(Card* card) {
+    static const struct {
+        int column;
+        const char* what;
+    } sources[] = {{kCompany, "单位"},
+                   {kEmail, "E-mail"},
+                   {kMobile, "手机"},
+                   {kWorkPhone, "工作电话"},
+                   {kHomePhone, "家庭电话"}};
+    auto& v = card->values;
+    if (!v[kName].trimmed().isEmpty())
+        return QString();
+    for (const auto& source : sources) {
+        const QString value = v[source.column].trimmed();
+        if (value.isEmpty())
+            continue;
+        v[kName] = value;
+        return QStringLiteral("这张名片没有姓名，已用%1“%2”作姓名导入。")
+            .arg(QString::fromUtf8(source.what), value.left(40));
+    }
+    return QString();
 }
 
 bool hasCjk(const QString& text) {

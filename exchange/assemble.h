@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 namespace Exchange {
 
 /// Positions of the written columns in a Card, in field-map order.
@@ -47,6 +49,13 @@ public:
     /// Puts a non-empty value into an empty column, else adds it as a note line under the
     /// column's name.
     void place(int column, const QString& value);
+    /// The same, but a value of higher rank (a work or preferred one) takes the column from
+    /// one of lower rank, which becomes a note under its label (the column's name if empty).
+    void placeRanked(int column, const QString& value, int rank, const QString& label = {});
+    /// The rank of the value a column holds.
+    int rank(int column) const { return m_rank[column]; }
+    /// Moves a column's value to the notes, under its label.
+    void displace(int column);
     /// Adds a "label: value" line to the notes; an empty value adds nothing.
     void note(const QString& label, const QString& value);
     bool isFree(int column) const { return m_card.values[column].isEmpty(); }
@@ -56,7 +65,13 @@ public:
 private:
     Card m_card;
     QStringList m_notes;
+    std::array<int, kColumnCount> m_rank{};
+    std::array<QString, kColumnCount> m_label;
 };
+
+/// Names a card without a name from its company, else its e-mail, else a phone number, and
+/// says so; empty (and the card untouched) when it has a name or none of these.
+QString nameNameless(Card* card);
 
 /// True when the text holds Chinese, Japanese or Korean characters.
 bool hasCjk(const QString& text);

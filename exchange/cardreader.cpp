@@ -4,7 +4,18 @@
 #include "textsource.h"
 #include "vcard.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
 
 namespace Exchange {
 
@@ -43,10 +54,15 @@ QString Skipped::text() const {
 
 struct CardReader::Impl {
     explicit Impl(QIODevice* device)
-        : source(device) {}
+        : device(device)
+        , source(device) {
+        decoder.setNotes(&skipped);
+    }
 
     void start();
 
+    QIODevice* device;
+    QString fileName;
     LineSource source;
     TextDecoder decoder;
     QList<Skipped> skipped;
@@ -76,7 +92,13 @@ void CardReader::Impl::start() {
         sample.remove(0, 4);
     }
     decoder.guessFrom(sample, whole);
-    if (isVCard(sample)) {
+    // A file named .vcf is a vCard file, or is not one: never read as CSV.
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    const bool namedVCard = suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard");
+    if (namedVCard && !isVCard(sample) && !sample.toUpper().contains("BEGIN:VCARD"))
+        failAtLine(1, QStringLiteral("这个 .vcf 文件里找不到名片的开头 BEGIN:VCARD，它不是 vCard "
+                                     "名片文件，或者已损坏。请用通讯录程序重新导出名片后再导入。"));
+    if (isVCard(sample) || namedVCard) {
         kind = Kind::VCard;
         vcard = std::make_unique<VCardParser>(source, decoder, skipped);
     } else {
@@ -85,8 +107,11 @@ void CardReader::Impl::start() {
     }
 }
 
-CardReader::CardReader(QIODevice* device)
-    : d(std::make_unique<Impl>(device)) {}
+CardReader::CardReader(QIODevice* device, const QString& fileName)
+    : d(std::make_unique<Impl>(device)) {
+    const auto* file = qobject_cast<QFile*>(device);
+    d->fileName = fileName.isEmpty() && file ? file->fileName() : fileName;
+}
 
 CardReader::~CardReader() = default;
 
@@ -111,6 +136,10 @@ int CardReader::cardsRead() const {
     return d->cards;
 }
 
+QString CardReader::uid() const {
+    return d->vcard ? d->vcard->uid() : QString();
+}
+
 qint64 CardReader::bytesRead() const {
     return d->source.bytesConsumed();
 }
@@ -121,21 +150,58 @@ qint64 CardReader::bytesTotal() const {
 
 std::unique_ptr<QFile> openForReading(const QString& path) {
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        fail(QStringLiteral("无法打开文件“%1”：%2。请检查文件是否存在、是否有权限读取。")
-                 .arg(path, file->errorString()));
+#ifdef Q_OS_UNIX
+    // Opened without waiting (a pipe with no writer would hold the open for good), looked
+    // at, and read only when it is a plain file: a device or a pipe may never end.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        fail(
+            QStringLiteral("无法打开文件“%1”。请检查文件是否存在、是否有权限读取。\n(%2)")
+                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(error))));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(QStringLiteral("“%1”不是普通文件（是文件夹、管道或设备），不能从它导入名片。请选择"
+                            "通讯录或表格程序导出的 vCard（.vcf）或 CSV 文件。")
+                 .arg(QDir::toNativeSeparators(path)));
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        fail(QStringLiteral("无法打开文件“%1”。请检查文件是否存在、是否有权限读取。\n(%2)")
+                 .arg(QDir::toNativeSeparators(path), file->errorString()));
+    }
+#else
+    if (!QFileInfo(path).isFile() || !file->open(QIODevice::ReadOnly))
+        fail(QStringLiteral("无法打开文件“%1”。请检查文件是否存在、是否是普通文件、是否有权限"
+                            "读取。\n(%2)")
+                 .arg(QDir::toNativeSeparators(path), file->errorString()));
+#endif
     return file;
 }
 
-QString importSummary(int added, const QList<Skipped>& skipped, int listed) {
+QString importSummary(int added, const QList<Skipped>& skipped, int listed, int duplicates) {
     QString text = QStringLiteral("已添加 %1 张名片。").arg(added);
-    if (skipped.isEmpty())
-        return text;
-    text += QStringLiteral("\n有 %1 处没有导入：").arg(skipped.size());
-    for (int i = 0; i < skipped.size() && i < listed; ++i)
-        text += QLatin1Char('\n') + skipped[i].text();
-    if (skipped.size() > listed)
-        text += QStringLiteral("\n……另有 %1 处未列出。").arg(skipped.size() - listed);
+    if (duplicates > 0)
+        text += QStringLiteral("\n已跳过 %1 张已有的名片。").arg(duplicates);
+    auto list = [&](bool imported, const QString& head) {
+        QList<Skipped> some;
+        for (const Skipped& s : skipped) {
+            if (s.imported == imported)
+                some << s;
+        }
+        if (some.isEmpty())
+            return;
+        text += head.arg(some.size());
+        for (int i = 0; i < some.size() && i < listed; ++i)
+            text += QLatin1Char('\n') + some[i].text();
+        if (some.size() > listed)
+            text += QStringLiteral("\n……另有 %1 处未列出。").arg(some.size() - listed);
+    };
+    list(true, QStringLiteral("\n有 %1 处请核对："));
+    list(false, QStringLiteral("\n有 %1 处没有导入："));
     return text;
 }
 

@@ -12,10 +12,12 @@ class QIODevice;
 
 namespace Exchange {
 
-/// An entry of the file that did not become a card, or a part of it that was left out.
+/// An entry of the file that did not become a card, or a part of it that was left out; or,
+/// when `imported`, a card that came in with something the user should look at.
 struct Skipped {
     qint64 line;    ///< where it starts in the file, from 1
     QString reason; ///< what happened, in Chinese
+    bool imported = false;
 
     /// "第 12 行：" followed by the reason.
     QString text() const;
@@ -29,8 +31,9 @@ class CardReader {
 public:
     enum class Kind { Unknown, VCard, Csv };
 
-    /// Reads from an open device; it must outlive the reader.
-    explicit CardReader(QIODevice* device);
+    /// Reads from an open device; it must outlive the reader. `fileName` (else the device's
+    /// own) tells a .vcf file, which is never read as CSV.
+    explicit CardReader(QIODevice* device, const QString& fileName = QString());
     ~CardReader();
     CardReader(const CardReader&) = delete;
     CardReader& operator=(const CardReader&) = delete;
@@ -43,6 +46,8 @@ public:
     const QList<Skipped>& skipped() const;
     /// Cards returned so far.
     int cardsRead() const;
+    /// The UID of the card next() gave last (vCard); empty when it had none.
+    QString uid() const;
     /// Bytes of the file consumed so far, for a progress bar.
     qint64 bytesRead() const;
     /// Size of the file, 0 when it is not known.
@@ -53,11 +58,13 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-/// Opens a file for CardReader; throws a message naming the file when it cannot be opened.
+/// Opens a file for CardReader; throws a message naming the file when it cannot be opened or
+/// is not a plain file (a pipe, a device, a folder), without waiting on it.
 std::unique_ptr<QFile> openForReading(const QString& path);
 
-/// The notice after an import: how many cards were added, how many entries were skipped and
-/// why (the first `listed` of them).
-QString importSummary(int added, const QList<Skipped>& skipped, int listed = 10);
+/// The notice after an import: how many cards were added, how many were already here, and
+/// what was left out or changed and why (the first `listed` of each).
+QString importSummary(int added, const QList<Skipped>& skipped, int listed = 10,
+                      int duplicates = 0);
 
 } // namespace Exchange

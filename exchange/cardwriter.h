@@ -4,6 +4,7 @@
 #include "format.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 
@@ -19,15 +20,18 @@ class VCardEncoder;
 class CardWriter {
 public:
     /// Writes to an open device, which must outlive the writer; a CSV header row (after a
-    /// byte order mark for CSV UTF-8) is written at once.
+    /// byte order mark for CSV UTF-8) is written at once. A text format only (not Xlsx).
     CardWriter(QIODevice* device, Format format);
     ~CardWriter();
     CardWriter(const CardWriter&) = delete;
     CardWriter& operator=(const CardWriter&) = delete;
 
-    /// Adds one card.
-    void write(const Card& card);
-    /// Writes out what is buffered; call it before committing the file.
+    /// Adds one card; vCard writes its UID when it has one.
+    void write(const Card& card, const QString& uid = QString());
+    /// Whether the format carries a UID (vCard).
+    bool writesUid() const { return m_vcard != nullptr; }
+    /// Writes out what is buffered, through the file's own buffer too; call it before
+    /// committing the file.
     void finish();
     /// Cards written so far.
     int cardsWritten() const { return m_count; }
@@ -41,5 +45,9 @@ private:
     QByteArray m_buffer;
     int m_count = 0;
 };
+
+/// Throws the message for a write that failed with the system's `error` (0 when unknown; Qt's
+/// text is used then): a full disk said as such.
+[[noreturn]] void failWrite(int error, const QString& qtText);
 
 } // namespace Exchange

@@ -480,6 +480,8 @@ bool CsvParser::readRecord(QList<QByteArray>* fields, qint64* line) {
         }
         if (state != Quoted)
             break;
+        if (field.size() > kMaxLine) // a quote that never closes does not fill the memory
+            failLongLine(quoteLine);
         field += terminator; // a line break inside quotes is kept as written
         if (!m_source.readLine(&text, &terminator))
             failAtLine(quoteLine, QStringLiteral("这里有一个用引号括起的字段，到文件结尾也没有"
@@ -532,6 +534,9 @@ bool CsvParser::next(Card* card) {
             continue; // spreadsheets leave empty rows
         assemble(fields, line);
         Card c = m_card.take();
+        const QString named = nameNameless(&c);
+        if (!named.isEmpty())
+            m_skipped << Skipped{line, named, true};
         if (c.values[kName].isEmpty()) {
             m_skipped << Skipped{line, QStringLiteral("这一行没有姓名，未导入。")};
             continue;
@@ -544,11 +549,11 @@ bool CsvParser::next(Card* card) {
 
 void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
     m_card.clear();
-    if (!m_decoder.isDecided())
-        m_decoder.guessFromEntry(fields.join(','));
+    // Each row by its own bytes: a file pieced together from two programs may mix them.
+    m_decoder.decideForEntry(fields.join(','), line);
     if (m_ownHeader) {
         for (int i = 0; i < fields.size(); ++i) {
-            const QString value = m_decoder.decode(fields[i], line);
+            const QString value = withoutFormulaGuard(m_decoder.decode(fields[i], line));
             if (i < kColumnCount)
                 m_card.place(i, value);
             else if (!isBlank(value))
@@ -727,65 +732,6 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
                                   : QStringLiteral("第 %1 列").arg(index + 1);
         m_card.note(label, value);
     }
-}
-
-// ---- Writing ------------------------------------------------------------------------------
-
-namespace {
-
-QString csvField(const QString& value) {
-    bool quote = false;
-    if (!value.isEmpty()) {
-        const QChar first = value.front();
-        const QChar last = value.back();
-        quote = first == QLatin1Char(' ') || first == QLatin1Char('\t') ||
-                last == QLatin1Char(' ') || last == QLatin1Char('\t');
-    }
-    for (const QChar c : value) {
-        if (quote)
-            break;
-        const char16_t u = c.unicode();
-        quote = u == ',' || u == '"' || u == '\r' || u == '\n';
-    }
-    if (!quote)
-        return value;
-    QString out = value;
-    out.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + out + QLatin1Char('"');
-}
-
-} // namespace
-
-CsvEncoder::CsvEncoder(bool gb18030)
-    : m_gb(gb18030 ? std::make_unique<Gb18030Encoder>() : nullptr) {}
-
-CsvEncoder::~CsvEncoder() = default;
-
-void CsvEncoder::row(const QString& line, QByteArray* out) {
-    if (m_gb)
-        out->append(m_gb->encode(line));
-    else
-        out->append(line.toUtf8());
-}
-
-void CsvEncoder::header(QByteArray* out) {
-    if (!m_gb)
-        out->append("\xEF\xBB\xBF"); // Excel reads UTF-8 only with its mark
-    QStringList names;
-    for (int i = 0; i < kColumnCount; ++i)
-        names << columnName(i);
-    row(names.join(QLatin1Char(',')) + QLatin1String("\r\n"), out);
-}
-
-void CsvEncoder::encode(const Card& card, QByteArray* out) {
-    QString line;
-    for (int i = 0; i < kColumnCount; ++i) {
-        if (i > 0)
-            line += QLatin1Char(',');
-        line += csvField(card.values[i]);
-    }
-    line += QLatin1String("\r\n");
-    row(line, out);
 }
 
 } // namespace Exchange

@@ -41,6 +41,12 @@ private:
     QList<Target> m_targets;
 };
 
+/// A value as a spreadsheet export writes it: with an apostrophe before one a spreadsheet
+/// would take for a formula.
+QString withFormulaGuard(const QString& value);
+/// A value of our own spreadsheet export as it was before withFormulaGuard().
+QString withoutFormulaGuard(const QString& value);
+
 /// Writes cards as CSV rows under a header of our column names.
 class CsvEncoder {
 public:

@@ -16,6 +16,7 @@ const FormatInfo kFormats[] = {
     {Format::VCard40, "vcard4", "vCard 4.0 (*.vcf)"},
     {Format::CsvUtf8, "csv", "CSV UTF-8, Excel (*.csv)"},
     {Format::CsvGb18030, "csv-gb18030", "CSV GB18030 (*.csv)"},
+    {Format::Xlsx, "xlsx", "Excel 工作簿 (*.xlsx)"},
 };
 
 const FormatInfo& info(Format format) {
@@ -28,9 +29,10 @@ const FormatInfo& info(Format format) {
 
 } // namespace
 
-const std::array<Format, 5>& allFormats() {
-    static const std::array<Format, 5> formats = {Format::VCard30, Format::VCard21, Format::VCard40,
-                                                  Format::CsvUtf8, Format::CsvGb18030};
+const std::array<Format, 6>& allFormats() {
+    static const std::array<Format, 6> formats = {Format::VCard30,    Format::VCard21,
+                                                  Format::VCard40,    Format::CsvUtf8,
+                                                  Format::CsvGb18030, Format::Xlsx};
     return formats;
 }
 
@@ -63,6 +65,8 @@ bool formatFromFilter(const QString& filter, Format* format) {
 }
 
 QString formatSuffix(Format format) {
+    if (format == Format::Xlsx)
+        return QStringLiteral("xlsx");
     return format == Format::CsvUtf8 || format == Format::CsvGb18030 ? QStringLiteral("csv")
                                                                      : QStringLiteral("vcf");
 }

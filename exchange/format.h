@@ -7,11 +7,11 @@
 namespace Exchange {
 
 /// The file formats cards are exported in.
-enum class Format { VCard30, VCard21, VCard40, CsvUtf8, CsvGb18030 };
+enum class Format { VCard30, VCard21, VCard40, CsvUtf8, CsvGb18030, Xlsx };
 
 /// Every format, the default (vCard 3.0) first, in the order the export dialog lists them.
-const std::array<Format, 5>& allFormats();
-/// The command-line word: vcard3, vcard21, vcard4, csv or csv-gb18030.
+const std::array<Format, 6>& allFormats();
+/// The command-line word: vcard3, vcard21, vcard4, csv, csv-gb18030 or xlsx.
 QString formatName(Format format);
 /// The format a command-line word names; false when it names none.
 bool formatFromName(const QString& name, Format* format);
@@ -19,7 +19,7 @@ bool formatFromName(const QString& name, Format* format);
 QString formatFilter(Format format);
 /// The format a filter of formatFilter() names; false when it names none.
 bool formatFromFilter(const QString& filter, Format* format);
-/// The file name suffix, without the dot: "vcf" or "csv".
+/// The file name suffix, without the dot: "vcf", "csv" or "xlsx".
 QString formatSuffix(Format format);
 
 } // namespace Exchange

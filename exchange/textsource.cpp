@@ -57,6 +57,11 @@ void fail(const QString& text) {
     throw EDatabaseError(text);
 }
 
+void failLongLine(qint64 line) {
+    failAtLine(line, QStringLiteral("这一行超过 64 MB 还没有结束，不是通讯录或表格程序导出的 "
+                                    "vCard（.vcf）或 CSV 文件。请选择正确的文件后再导入。"));
+}
+
 bool isUtf8(const char* data, qsizetype size, bool allowCutEnd) {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
@@ -114,6 +119,28 @@ qint64 LineSource::bytesConsumed() const {
     return m_utf16 ? m_device->pos() : m_consumed;
 }
 
+// Zero bytes are refused as they come, before a line or a file of them is held.
+void LineSource::checkZeros(const char* data, qsizetype size) {
+    if (m_binary)
+        return;
+    const auto* zero = static_cast<const char*>(std::memchr(data, 0, size));
+    if (!zero)
+        return;
+    // The line it is on: lines already read, and the breaks before it.
+    qint64 line = m_line + 1;
+    const qsizetype held = m_buffer.size() - m_pos;
+    for (const char c : QByteArrayView(m_buffer.constData() + m_pos, held))
+        line += c == '\n' ? 1 : 0;
+    for (const char* p = data; p < zero; ++p)
+        line += *p == '\n' ? 1 : 0;
+    failAtLine(line, QStringLiteral("这里有零字节，这不是文本文件，不是 vCard（.vcf）或 CSV 文件。"
+                                    "请选择通讯录或表格程序导出的 vCard 或 CSV 文件。"));
+}
+
+void LineSource::startUtf16(const char* name) {
+    m_utf16 = openConverter(name);
+}
+
 bool LineSource::fill() {
     if (m_eof)
         return false;
@@ -124,7 +151,7 @@ bool LineSource::fill() {
     QByteArray chunk(kChunk, Qt::Uninitialized);
     const qint64 n = m_device->read(chunk.data(), kChunk);
     if (n < 0) {
-        fail(QStringLiteral("读取文件失败：%1。请检查文件是否还在、能否读取后再试。")
+        fail(QStringLiteral("读取文件失败。请检查文件是否还在、能否读取后再试。\n(%1)")
                  .arg(m_device->errorString()));
     }
     if (n == 0) {
@@ -138,8 +165,24 @@ bool LineSource::fill() {
             const auto b0 = static_cast<unsigned char>(chunk[0]);
             const auto b1 = static_cast<unsigned char>(chunk[1]);
             if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
-                m_utf16 = openConverter(b0 == 0xFF ? "UTF-16LE" : "UTF-16BE");
+                startUtf16(b0 == 0xFF ? "UTF-16LE" : "UTF-16BE");
                 chunk.remove(0, 2);
+            } else if (chunk.startsWith("PK\x03\x04") ||
+                       chunk.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
+                m_binary = true; // a workbook: the reader names it
+            } else {
+                // Without a byte order mark, UTF-16 shows by the zero byte of each Latin
+                // letter, digit, comma and line end, always on the same side of the pair.
+                qsizetype evenZeros = 0, oddZeros = 0;
+                const qsizetype pairs = qMin<qsizetype>(chunk.size(), 4096) / 2;
+                for (qsizetype i = 0; i < pairs; ++i) {
+                    evenZeros += chunk[2 * i] == 0 ? 1 : 0;
+                    oddZeros += chunk[2 * i + 1] == 0 ? 1 : 0;
+                }
+                if (pairs >= 2 && oddZeros * 4 >= pairs && evenZeros == 0)
+                    startUtf16("UTF-16LE");
+                else if (pairs >= 2 && evenZeros * 4 >= pairs && oddZeros == 0)
+                    startUtf16("UTF-16BE");
             }
         }
     }
@@ -158,9 +201,12 @@ bool LineSource::fill() {
             failAtLine(m_line + 1, QStringLiteral("UTF-16 文字有错，无法读出。文件可能已损坏；"
                                                   "请将它另存为 UTF-8 编码后再导入。"));
         text.resize(dest - destStart);
-        m_buffer += text.toUtf8();
+        const QByteArray utf8 = text.toUtf8();
+        checkZeros(utf8.constData(), utf8.size());
+        m_buffer += utf8;
         return true;
     }
+    checkZeros(chunk.constData(), chunk.size());
     m_buffer += chunk;
     return true;
 }
@@ -204,15 +250,13 @@ bool LineSource::readLine(QByteArray* line, QByteArray* terminator) {
             end = begin + avail;
         }
         if (!end) {
+            if (avail > kMaxLine)
+                failLongLine(m_line + 1);
             fill();
             continue;
         }
         ++m_line;
         const qsizetype length = end - begin;
-        if (std::memchr(begin, 0, length))
-            failAtLine(m_line, QStringLiteral("这里有零字节，这不是文本文件，不是 vCard（.vcf）或 "
-                                              "CSV 文件。请选择通讯录或表格程序导出的 vCard 或 "
-                                              "CSV 文件。"));
         *line = QByteArray(begin, length);
         if (terminator)
             *terminator = QByteArray(end, termSize);
@@ -240,11 +284,39 @@ void TextDecoder::guessFrom(const QByteArray& sample, bool sampleIsWholeFile) {
         m_guess = Guess::Utf8;
     else
         m_guess = Guess::Gb18030;
+    m_fileGuess = m_guess;
 }
 
 void TextDecoder::guessFromEntry(const QByteArray& entry) {
     if (m_guess == Guess::Undecided && !isAscii(entry))
         m_guess = isUtf8(entry.constData(), entry.size()) ? Guess::Utf8 : Guess::Gb18030;
+}
+
+void TextDecoder::decideForEntry(const QByteArray& entry, qint64 line) {
+    if (isAscii(entry))
+        return; // nothing to decide: the card before it stands
+    // A few GB18030 characters can pass for two-byte UTF-8 (值 for U+05B5); Chinese text in
+    // UTF-8 has three-byte characters. In a file that looked like GB18030, only those count.
+    bool utf8 = isUtf8(entry.constData(), entry.size());
+    if (utf8 && m_fileGuess == Guess::Gb18030) {
+        bool wide = false;
+        for (const char c : entry)
+            wide = wide || static_cast<unsigned char>(c) >= 0xE0;
+        utf8 = wide;
+    }
+    m_guess = utf8 ? Guess::Utf8 : Guess::Gb18030;
+    if (m_lastEntry != Guess::Undecided && m_lastEntry != m_guess)
+        note(line, m_guess == Guess::Utf8
+                       ? QStringLiteral("这张名片的文字是 UTF-8 编码，与它前面的名片不同，已按 "
+                                        "UTF-8 读出；请核对它的文字。")
+                       : QStringLiteral("这张名片的文字不是 UTF-8 编码，与它前面的名片不同，已按 "
+                                        "GB18030（GBK）读出；请核对它的文字。"));
+    m_lastEntry = m_guess;
+}
+
+void TextDecoder::note(qint64 line, const QString& text) {
+    if (m_notes)
+        *m_notes << Skipped{line, text, true};
 }
 
 UConverter* TextDecoder::converter(const QByteArray& name, qint64 line) {
@@ -296,9 +368,11 @@ QString TextDecoder::decode(const QByteArray& bytes, qint64 line, const QByteArr
     if (!charset.isEmpty()) {
         const QByteArray upper = charset.toUpper();
         if (upper == "UTF-8" || upper == "UTF8") {
-            if (isUtf8(bytes.constData(), bytes.size()))
-                return fromUtf8(bytes);
-            return decodeGb18030(bytes, line); // mislabelled by the writer
+            // As declared: a stray bad byte becomes U+FFFD, and the notice says where.
+            if (!isUtf8(bytes.constData(), bytes.size()))
+                note(line, QStringLiteral("标明为 UTF-8 的文字里有不合 UTF-8 的字节，已换成"
+                                          "“\uFFFD”；请核对这张名片的文字。"));
+            return fromUtf8(bytes);
         }
         // UTF-7 and HZ spell their text in ASCII bytes; the others keep ASCII as it is.
         if (isAscii(bytes) && !upper.startsWith("UTF-7") && !upper.startsWith("HZ"))

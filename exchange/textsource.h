@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cardreader.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -18,8 +20,15 @@ namespace Exchange {
 /// well-formed when allowCutEnd is set.
 bool isUtf8(const char* data, qsizetype size, bool allowCutEnd = false);
 
+/// The longest line (or card property, or CSV record) read: a file without line ends is
+/// refused before it fills the memory.
+constexpr qsizetype kMaxLine = 64 * 1024 * 1024;
+/// Throws the message for a line longer than kMaxLine.
+[[noreturn]] void failLongLine(qint64 line);
+
 /// Physical lines of a file, read in chunks: line numbers, terminators and the bytes consumed.
-/// A UTF-16 file (with its byte order mark) comes out as UTF-8.
+/// A UTF-16 file (with its byte order mark, or without one when its zero bytes show it)
+/// comes out as UTF-8. Zero bytes and lines over kMaxLine throw as soon as they are read.
 class LineSource {
 public:
     explicit LineSource(QIODevice* device);
@@ -28,7 +37,7 @@ public:
     LineSource& operator=(const LineSource&) = delete;
 
     /// The next line without its terminator ("\r\n", "\n", "\r" or "" at the end of the file).
-    /// False at the end. A line holding a zero byte throws: the file is not text.
+    /// False at the end.
     bool readLine(QByteArray* line, QByteArray* terminator = nullptr);
     /// Number of the line last read, from 1.
     qint64 lineNumber() const { return m_line; }
@@ -41,6 +50,8 @@ public:
 
 private:
     bool fill();
+    void startUtf16(const char* name);
+    void checkZeros(const char* data, qsizetype size);
 
     QIODevice* m_device;
     QByteArray m_buffer;
@@ -51,6 +62,7 @@ private:
     qint64 m_consumed = 0;
     qint64 m_total = 0;
     UConverter* m_utf16 = nullptr;
+    bool m_binary = false;
 };
 
 /// Turns bytes into text: named charsets through ICU, the rest by what the file's start shows
@@ -66,6 +78,12 @@ public:
     void guessFrom(const QByteArray& sample, bool sampleIsWholeFile);
     /// Decides the default charset from a whole entry while the file's start left it open.
     void guessFromEntry(const QByteArray& entry);
+    /// Decides the charset of one card from its undeclared bytes, starting at `line`: each
+    /// card by its own text. A card read otherwise than the one before it is noted.
+    void decideForEntry(const QByteArray& entry, qint64 line);
+    /// Where decisions worth a word in the notice go (a bad byte replaced, a card read in
+    /// another encoding); none when not set.
+    void setNotes(QList<Skipped>* notes) { m_notes = notes; }
     bool isDecided() const { return m_guess != Guess::Undecided; }
     /// Bytes in the file's charset; a charset name (CHARSET=...) overrides it. Throws naming
     /// the line when the bytes cannot be decoded.
@@ -77,7 +95,12 @@ private:
     bool icuDecode(UConverter* conv, const QByteArray& bytes, QString* text);
     QString decodeGb18030(const QByteArray& bytes, qint64 line);
 
+    void note(qint64 line, const QString& text);
+
     Guess m_guess = Guess::Undecided;
+    Guess m_lastEntry = Guess::Undecided;
+    Guess m_fileGuess = Guess::Undecided; // what the file's start showed
+    QList<Skipped>* m_notes = nullptr;
     QHash<QByteArray, UConverter*> m_converters;
 };
 

@@ -1,9 +1,11 @@
 #include "transfer.h"
 
 #include "cardwriter.h"
+#include "workbook.h"
 
 #include "core/error.h"
 #include "data/cardstore.h"
+#include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
 
@@ -12,6 +14,15 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace Exchange {
 
@@ -26,10 +37,133 @@ QString native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+// Where a path leads: symbolic links followed, also to a file that does not exist yet.
+QString resolved(const QString& path, int depth = 0) {
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    if (info.isSymLink() && depth < 16)
+        return resolved(info.symLinkTarget(), depth + 1);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? info.absolutePath() : folder) + QLatin1Char('/') + info.fileName();
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    if (resolved(a) == resolved(b))
+        return true;
+    // A hard link has a name of its own.
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// An export onto the database, its journal or its backup would replace every card with the
+// exported text.
+void refuseDatabaseTarget(const QString& path, const QString& databaseFile) {
+    if (databaseFile.isEmpty())
+        return;
+    const QString folder = QFileInfo(databaseFile).absolutePath();
+    const QStringList guarded = {databaseFile, databaseFile + QStringLiteral("-journal"),
+                                 databaseFile + QStringLiteral("-wal"),
+                                 folder + QStringLiteral("/velmora.bak")};
+    for (const QString& file : guarded) {
+        if (sameFile(path, file))
+            throw EError(QStringLiteral("不能导出到这个文件：\n%1\n它是名片数据库%2，导出会覆盖全部"
+                                        "名片。请换一个文件名或文件夹后再导出。")
+                             .arg(native(path), file == databaseFile ? QString()
+                                                : file.endsWith(QLatin1String(".bak"))
+                                                    ? QStringLiteral("的备份文件")
+                                                    : QStringLiteral("的日志文件")));
+    }
+}
+
+// The cards already in the database, by a hash of their 24 fields, to pass over the ones a
+// file brings again. Read once, at the first card of the import.
+class KnownCards {
+public:
+    explicit KnownCards(sqlite3* db, const QString& file)
+        : m_db(db)
+        , m_file(file) {}
+
+    bool contains(const Card& card) {
+        if (!m_read) {
+            m_read = true;
+            CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\""), {},
+                                   [&](qint64 id, const Card& c) {
+                                       m_sorted.push_back({hashOf(c), id});
+                                   });
+            std::sort(m_sorted.begin(), m_sorted.end());
+        }
+        const quint64 h = hashOf(card);
+        auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), std::make_pair(h, qint64(0)));
+        for (; it != m_sorted.end() && it->first == h; ++it) {
+            if (stored(it->second) == card)
+                return true;
+        }
+        const auto added = m_added.equal_range(h);
+        for (auto a = added.first; a != added.second; ++a) {
+            if (a->second == card)
+                return true;
+        }
+        return false;
+    }
+    /// A card of this import, so that the file's own repeats are passed over too.
+    void add(const Card& card) { m_added.emplace(hashOf(card), card); }
+
+private:
+    static quint64 hashOf(const Card& card) {
+        size_t h = 0;
+        for (const QString& value : card.values)
+            h = qHash(value, h) ^ (h << 1);
+        return h;
+    }
+    Card stored(qint64 id) {
+        Card card;
+        CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\"=?"),
+                               {id}, [&](qint64, const Card& c) { card = c; });
+        return card;
+    }
+
+    sqlite3* m_db;
+    QString m_file;
+    bool m_read = false;
+    std::vector<std::pair<quint64, qint64>> m_sorted;
+    std::unordered_multimap<quint64, Card> m_added;
+};
+
+// The UIDs of a chunk of cards, made and stored for those that have none. A file that
+// cannot be written to (read only, locked, full) gives the UIDs that would be stored.
+QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* writable) {
+    QHash<qint64, QString> uids;
+    if (*writable) {
+        try {
+            if (Sqlite::exec(db, "BEGIN IMMEDIATE") != SQLITE_OK)
+                throw EDatabaseError(QString());
+            for (qint64 id : ids)
+                uids.insert(id, CardUid::ensure(db, id));
+            if (Sqlite::exec(db, "COMMIT") == SQLITE_OK)
+                return uids;
+            throw EDatabaseError(QString());
+        } catch (const EError&) {
+            if (!sqlite3_get_autocommit(db))
+                Sqlite::exec(db, "ROLLBACK");
+            *writable = false;
+            uids.clear();
+        }
+    }
+    for (qint64 id : ids) {
+        const QString uid = CardUid::uidOf(db, id);
+        uids.insert(id, uid.isEmpty() ? CardUid::madeUid(db, id) : uid);
+    }
+    return uids;
+}
+
 } // namespace
 
 ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QStringList& files,
-                         const TransferProgress& progress) {
+                         const TransferProgress& progress, const PhaseChange& phase) {
     qint64 total = 0;
     for (const QString& file : files)
         total += QFileInfo(file).size();
@@ -40,15 +174,29 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     std::unique_ptr<QFile> device;
     std::unique_ptr<CardReader> reader;
     QString current;
+    KnownCards known(db, databaseFile);
+    Card pending;       // the card being added
+    QString pendingUid; // and the UID its file gave it
+    bool filing = false;
     // The reader that failed names the line; the file is named here.
     auto nextCard = [&](Card* card) -> bool {
         for (;;) {
             if (!reader) {
-                if (index >= files.size())
+                if (index >= files.size()) {
+                    // Every card is in: they are filed for the quick find now.
+                    filing = true;
+                    if (phase)
+                        phase(Phase::Filing);
                     return false;
+                }
                 current = files.at(index++);
-                device = openForReading(current);
-                reader = std::make_unique<CardReader>(device.get());
+                try {
+                    device = openForReading(current);
+                } catch (const EError& e) {
+                    throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1") +
+                                 QLatin1Char('\n') + e.message());
+                }
+                reader = std::make_unique<CardReader>(device.get(), current);
             }
             bool more = false;
             try {
@@ -57,8 +205,17 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
                 throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1\n%2")
                                  .arg(native(current), e.message()));
             }
-            if (more)
+            if (more) {
+                // The same card again, by its UID or all its fields, is passed over.
+                const QString uid = reader->uid();
+                if ((!uid.isEmpty() && CardUid::idOf(db, uid) != 0) || known.contains(*card)) {
+                    ++result.duplicates;
+                    continue;
+                }
+                pending = *card;
+                pendingUid = uid;
                 return true;
+            }
             for (Skipped skipped : reader->skipped()) {
                 if (files.size() > 1)
                     skipped.reason = native(current) + QStringLiteral("：") + skipped.reason;
@@ -69,26 +226,40 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
             device.reset();
         }
     };
-    qint64 lastDone = -1;
+    auto added = [&](qint64 id) {
+        known.add(pending);
+        if (pendingUid.isEmpty())
+            CardUid::ensure(db, id);
+        else
+            CardUid::set(db, id, pendingUid);
+    };
     auto moved = [&](qint64 done) {
-        // Once every card is in, they are filed for the quick find and the count stands
-        // still: each of those calls is passed on, so the dialog keeps taking events.
-        const bool filing = done == lastDone;
-        lastDone = done;
+        // While the cards are filed the count stands still: each call is passed on, so the
+        // dialog keeps taking events.
         if (!progress || (done % kProgressEvery != 0 && !filing))
             return true;
-        const qint64 at = before + (reader ? reader->bytesRead() : 0);
+        const qint64 at = filing ? total : before + (reader ? reader->bytesRead() : 0);
         if (progress(at, total))
             return true;
         result.cancelled = true;
         return false;
     };
-    result.ids = CardStore::addCards(db, databaseFile, nextCard, moved);
-    if (result.cancelled)
+    result.ids = CardStore::addCards(db, databaseFile, nextCard, moved, added);
+    if (result.cancelled) {
         result.skipped.clear();
-    else if (progress)
+        result.duplicates = 0;
+    } else if (progress) {
         progress(total, total);
+    }
     return result;
+}
+
+qint64 cardCount(sqlite3* db, const QString& databaseFile) {
+    int rc = SQLITE_OK;
+    const QStringList count = Sqlite::firstColumn(db, "SELECT count(*) FROM \"zl\"", &rc);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc, databaseFile));
+    return count.value(0).toLongLong();
 }
 
 QVector<qint64> cardIds(sqlite3* db, const QString& databaseFile, const QString& statement,
@@ -107,8 +278,71 @@ QVector<qint64> cardIds(sqlite3* db, const QString& databaseFile, const QString&
     return ids;
 }
 
+namespace {
+
+// Reads the cards in the list's order, a chunk at a time, and hands each to `write` with
+// its UID when `withUids` is set; false when the user cancelled.
+bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids, bool withUids,
+              const std::function<void(const Card& card, const QString& uid)>& write,
+              const TransferProgress& progress) {
+    bool writable = true; // the UIDs made are stored
+    for (int first = 0; first < ids.size(); first += kExportChunk) {
+        const QVector<qint64> chunk = ids.mid(first, kExportChunk);
+        QStringList list;
+        for (qint64 id : chunk)
+            list << QString::number(id);
+        QHash<qint64, Card> cards;
+        CardStore::forEachCard(
+            db, databaseFile,
+            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            [&](qint64 id, const Card& card) { cards.insert(id, card); });
+        const QHash<qint64, QString> uids =
+            withUids ? uidsOf(db, chunk, &writable) : QHash<qint64, QString>();
+        // In the list's order; a card deleted meanwhile by another program is left out.
+        for (qint64 id : chunk) {
+            const auto it = cards.constFind(id);
+            if (it != cards.constEnd())
+                write(it.value(), uids.value(id));
+        }
+        if (progress && !progress(first + chunk.size(), ids.size()))
+            return false;
+    }
+    return true;
+}
+
+// A workbook is written under a name of its own beside the target, then renamed over it.
+int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
+                   const QString& path, const TransferProgress& progress) {
+    const QFileInfo target(path);
+    const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                         QStringLiteral(".part.xlsx");
+    int written = 0;
+    {
+        WorkbookWriter book(temp);
+        if (!eachCard(
+                db, databaseFile, ids, false,
+                [&](const Card& card, const QString&) { book.write(card); }, progress))
+            return 0; // the unfinished workbook leaves no file
+        book.close();
+        written = book.cardsWritten();
+    }
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) !=
+        0) {
+        const int error = errno;
+        QFile::remove(temp);
+        throw EError(QStringLiteral("无法写成文件：\n%1\n请检查文件夹的写入权限后再导出。\n(%2)")
+                         .arg(native(path), QString::fromLocal8Bit(std::strerror(error))));
+    }
+    return written;
+}
+
+} // namespace
+
 int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
                 const QString& path, Format format, const TransferProgress& progress) {
+    refuseDatabaseTarget(path, databaseFile);
+    if (format == Format::Xlsx)
+        return exportWorkbook(db, databaseFile, ids, path, progress);
     // Beside the target first, renamed over it at the end: a failure leaves no half file.
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
@@ -118,26 +352,11 @@ int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>&
                 .arg(native(path), out.errorString()));
     try {
         CardWriter writer(&out, format);
-        for (int first = 0; first < ids.size(); first += kExportChunk) {
-            const QVector<qint64> chunk = ids.mid(first, kExportChunk);
-            QStringList list;
-            for (qint64 id : chunk)
-                list << QString::number(id);
-            QHash<qint64, Card> cards;
-            CardStore::forEachCard(
-                db, databaseFile,
-                QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
-                [&](qint64 id, const Card& card) { cards.insert(id, card); });
-            // In the list's order; a card deleted meanwhile by another program is left out.
-            for (qint64 id : chunk) {
-                const auto it = cards.constFind(id);
-                if (it != cards.constEnd())
-                    writer.write(it.value());
-            }
-            if (progress && !progress(first + chunk.size(), ids.size())) {
-                out.cancelWriting();
-                return 0;
-            }
+        if (!eachCard(
+                db, databaseFile, ids, writer.writesUid(),
+                [&](const Card& card, const QString& uid) { writer.write(card, uid); }, progress)) {
+            out.cancelWriting();
+            return 0;
         }
         writer.finish();
         if (!out.commit())

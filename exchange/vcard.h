@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 namespace Exchange {
 
@@ -18,6 +19,8 @@ public:
     ~VCardParser();
     /// The next card that has a name; false at the end of the file.
     bool next(Card* card);
+    /// The UID of the card next() gave last; empty when it had none.
+    const QString& uid() const { return m_uid; }
 
     struct Property;
 
@@ -40,6 +43,8 @@ private:
     qint64 m_pendingLine = 0;
     bool m_hasPending = false;
     bool m_version21 = false;
+    QString m_uid;
+    qint64 m_begin = 0; // the line of the card's BEGIN:VCARD
 };
 
 /// Writes cards as vCard text of one version.
@@ -47,12 +52,14 @@ class VCardEncoder {
 public:
     /// version is 21, 30 or 40.
     explicit VCardEncoder(int version);
-    /// Appends the card's vCard, lines ending in CR LF.
-    void encode(const Card& card, QByteArray* out) const;
+    /// Appends the card's vCard, lines ending in CR LF; a UID when `uid` is not empty.
+    void encode(const Card& card, const QString& uid, QByteArray* out) const;
 
 private:
     void property(QByteArray* out, const QByteArray& nameAndParams,
                   const QStringList& components) const;
+    /// A URI value: written as it stands, without text escapes.
+    void uriProperty(QByteArray* out, const QByteArray& nameAndParams, const QString& uri) const;
     int m_version;
 };
 

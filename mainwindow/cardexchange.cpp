@@ -20,10 +20,10 @@ QString native(const QString& path) {
 } // namespace
 
 void TFrmMain::N21Click() {
-    const QString file = Platform::getOpenFileName(this, QStringLiteral("导入名片"),
-                                                   {QStringLiteral("vCard 名片 (*.vcf *.vcard)"),
-                                                    QStringLiteral("CSV 表格 (*.csv)"),
-                                                    QStringLiteral("所有文件 (*)")});
+    const QString file = Platform::getOpenFileName(
+        this, QStringLiteral("导入名片"),
+        {QStringLiteral("所有名片文件 (*.vcf *.csv)"), QStringLiteral("vCard 名片 (*.vcf *.vcard)"),
+         QStringLiteral("CSV 表格 (*.csv)"), QStringLiteral("所有文件 (*)")});
     if (file.isEmpty())
         return;
     ADOConnection1->Open();
@@ -31,9 +31,13 @@ void TFrmMain::N21Click() {
     ADOConnection1->finishReading();
     Platform::Progress progress(this, QStringLiteral("正在导入名片……"),
                                 qMax<qint64>(1, QFileInfo(file).size()));
-    const Exchange::ImportResult result =
-        Exchange::importFiles(ADOConnection1->handle(), ADOConnection1->databaseFile(), {file},
-                              [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    const Exchange::ImportResult result = Exchange::importFiles(
+        ADOConnection1->handle(), ADOConnection1->databaseFile(), {file},
+        [&progress](qint64 done, qint64) { return progress.setValue(done); },
+        [&progress](Exchange::Phase) {
+            progress.setLabel(QStringLiteral("正在建立快速查找索引…"));
+        });
+    progress.close();
     if (result.cancelled) {
         Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
         return;
@@ -43,7 +47,8 @@ void TFrmMain::N21Click() {
     ADOQuery1->Open();
     if (!result.ids.isEmpty())
         ADOQuery1->Locate(result.ids.first());
-    Platform::showMessage(Exchange::importSummary(result.ids.size(), result.skipped));
+    Platform::showMessage(
+        Exchange::importSummary(result.ids.size(), result.skipped, 10, result.duplicates));
 }
 
 void TFrmMain::N22Click() {
@@ -52,26 +57,51 @@ void TFrmMain::N22Click() {
         Platform::showMessage(QStringLiteral("列表中没有名片，没有可以导出的。"));
         return;
     }
-    QStringList filters;
+    // Every card file first; picked, it leaves the format to the file name's suffix.
+    const QString anyCardFile = QStringLiteral("所有名片文件 (*.vcf *.csv *.xlsx)");
+    QStringList filters{anyCardFile};
     for (Exchange::Format format : Exchange::allFormats())
         filters << Exchange::formatFilter(format);
-    QString filter = filters.first();
-    QString path = Platform::getSaveFileName(this, QStringLiteral("导出名片"), filters, &filter);
+    QString filter = filters.at(1);
+    const QString proposed = QStringLiteral("名片.vcf");
+    QString path =
+        Platform::getSaveFileName(this, QStringLiteral("导出名片"), filters, &filter, proposed);
     if (path.isEmpty())
         return;
     Exchange::Format format = Exchange::allFormats().front();
-    Exchange::formatFromFilter(filter, &format);
-    if (QFileInfo(path).suffix().isEmpty())
+    const QFileInfo chosen(path);
+    if (filter == anyCardFile) {
+        const QString suffix = chosen.suffix().toLower();
+        if (suffix == QLatin1String("csv"))
+            format = Exchange::Format::CsvUtf8;
+        else if (suffix == QLatin1String("xlsx"))
+            format = Exchange::Format::Xlsx;
+    } else {
+        Exchange::formatFromFilter(filter, &format);
+    }
+    if (chosen.suffix().isEmpty())
         path += QLatin1Char('.') + Exchange::formatSuffix(format);
+    else if (chosen.fileName() == proposed && Exchange::formatSuffix(format) != chosen.suffix())
+        path = chosen.dir().filePath(chosen.completeBaseName() + QLatin1Char('.') +
+                                     Exchange::formatSuffix(format));
 
     Platform::Progress progress(this, QStringLiteral("正在导出名片……"), ids.size());
     const int written = Exchange::exportCards(
         ADOConnection1->handle(), ADOConnection1->databaseFile(), ids, path, format,
         [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    progress.close();
     if (progress.wasCanceled()) {
         Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));
         return;
     }
-    Platform::showMessage(
-        QStringLiteral("已导出 %1 张名片到：\n%2").arg(written).arg(native(path)));
+    // A search or a quick find lists only some of the cards: say so.
+    const qint64 all =
+        Exchange::cardCount(ADOConnection1->handle(), ADOConnection1->databaseFile());
+    const QString howMany =
+        written < all ? QStringLiteral("已导出 %1 张名片（全部 %2 张中列表里的 %1 张）到：\n%3")
+                            .arg(written)
+                            .arg(all)
+                            .arg(native(path))
+                      : QStringLiteral("已导出 %1 张名片到：\n%2").arg(written).arg(native(path));
+    Platform::showMessage(howMany);
 }

@@ -1,6 +1,8 @@
 #include "filedialog.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace Platform {
 
@@ -27,19 +29,40 @@ QString FileDialogRecorder::answer(const Dialog& dialog, QString* filter) {
     return next.first;
 }
 
+namespace {
+
+// The folder of the last file chosen, for the next dialog of this run.
+QString& lastFolder() {
+    static QString folder;
+    return folder;
+}
+
+QString remembered(const QString& file) {
+    if (!file.isEmpty())
+        lastFolder() = QFileInfo(file).absolutePath();
+    return file;
+}
+
+} // namespace
+
 QString getOpenFileName(QWidget* owner, const QString& caption, const QStringList& filters) {
+    const QString start = lastFolder();
     if (g_recorder)
-        return g_recorder->answer({caption, filters, filters.value(0)}, nullptr);
-    return QFileDialog::getOpenFileName(owner, caption, QString(),
-                                        filters.join(QStringLiteral(";;")));
+        return remembered(g_recorder->answer({caption, filters, filters.value(0), start}, nullptr));
+    return remembered(
+        QFileDialog::getOpenFileName(owner, caption, start, filters.join(QStringLiteral(";;"))));
 }
 
 QString getSaveFileName(QWidget* owner, const QString& caption, const QStringList& filters,
-                        QString* filter) {
+                        QString* filter, const QString& fileName) {
+    QString start = lastFolder();
+    if (!fileName.isEmpty())
+        start = start.isEmpty() ? fileName : QDir(start).filePath(fileName);
     if (g_recorder)
-        return g_recorder->answer({caption, filters, filter ? *filter : QString()}, filter);
-    return QFileDialog::getSaveFileName(owner, caption, QString(),
-                                        filters.join(QStringLiteral(";;")), filter);
+        return remembered(
+            g_recorder->answer({caption, filters, filter ? *filter : QString(), start}, filter));
+    return remembered(QFileDialog::getSaveFileName(owner, caption, start,
+                                                   filters.join(QStringLiteral(";;")), filter));
 }
 
 } // namespace Platform

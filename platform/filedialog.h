@@ -8,13 +8,15 @@ class QWidget;
 
 namespace Platform {
 
-/// The open-file dialog; the chosen file, or an empty text when the user cancelled.
+/// The open-file dialog, in the folder last used; the chosen file, or an empty text when the
+/// user cancelled.
 QString getOpenFileName(QWidget* owner, const QString& caption, const QStringList& filters);
 
-/// The save-file dialog. `filter` starts as the filter shown first and receives the one
-/// the user picked. The chosen file, or an empty text when the user cancelled.
+/// The save-file dialog, in the folder last used, proposing `fileName`. `filter` starts as
+/// the filter shown first and receives the one the user picked. The chosen file, or an empty
+/// text when the user cancelled.
 QString getSaveFileName(QWidget* owner, const QString& caption, const QStringList& filters,
-                        QString* filter);
+                        QString* filter, const QString& fileName = QString());
 
 /// Test seam: while installed, file dialogs are recorded and answered without showing.
 class FileDialogRecorder {
@@ -23,6 +25,7 @@ public:
         QString caption;
         QStringList filters;
         QString selectedFilter; ///< the filter the dialog opened with
+        QString start;          ///< the folder (and for saving the file name) it opened at
     };
     FileDialogRecorder();
     ~FileDialogRecorder();

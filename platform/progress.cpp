@@ -41,10 +41,23 @@ Progress::Progress(QWidget* owner, const QString& label, qint64 maximum) {
     m_dialog->setAutoReset(false);
 }
 
-Progress::~Progress() = default;
+Progress::~Progress() {
+    close();
+}
+
+void Progress::close() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (g_recorder && g_recorder->onClose)
+        g_recorder->onClose();
+    m_dialog.reset();
+}
 
 bool Progress::setValue(qint64 value) {
     ++m_steps;
+    if (m_closed)
+        return !m_canceled;
     if (g_recorder) {
         ++g_recorder->steps;
         if (g_recorder->cancelAt() >= 0 && m_steps >= g_recorder->cancelAt())
@@ -62,7 +75,7 @@ bool Progress::setValue(qint64 value) {
 void Progress::setLabel(const QString& label) {
     if (g_recorder)
         g_recorder->labels << label;
-    else
+    else if (m_dialog)
         m_dialog->setLabelText(label);
 }
 

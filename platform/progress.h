@@ -24,9 +24,12 @@ public:
     bool setValue(qint64 value);
     void setLabel(const QString& label);
     bool wasCanceled() const;
+    /// Takes the dialog off the screen, before the notice that follows the work.
+    void close();
 
 private:
     std::unique_ptr<QProgressDialog> m_dialog;
+    bool m_closed = false;
     int m_scale = 1;
     int m_steps = 0;
     bool m_canceled = false;
@@ -53,6 +56,8 @@ public:
     void cancelAtStep(int step) { m_cancelAt = step; }
     QStringList labels;
     int steps = 0;
+    /// Called when a dialog closes.
+    std::function<void()> onClose;
     int cancelAt() const { return m_cancelAt; }
 
 private:

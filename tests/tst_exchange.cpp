@@ -2,12 +2,14 @@
 // CSV allow, files that cannot be read and the entries left out.
 #include "exchangesupport.h"
 
+#include "core/error.h"
 #include "data/fieldmap.h"
 #include "exchange/assemble.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ExchangeSupport;
@@ -83,19 +85,20 @@ private slots:
 
         QTest::newRow("RFC 6350 examples")
             << "rfc6350.vcf"
-            << QList<Card>{card(
-                               {{"姓名", "Simon Perreault"},
-                                {"单位", "Viagenie"},
-                                {"生日", "--0203"},
-                                {"工作电话", "+1-418-656-9254"},
-                                {"分机", "102"},
-                                {"手机", "+1-418-262-6501"},
-                                {"E-mail", "simon.perreault@viagenie.ca"},
-                                {"主页", "http://nomis80.org"},
-                                {"工作地址", "Suite D2-630, 2875 Laurier, Quebec, QC, Canada"},
-                                {"工作邮编", "G1V 2M2"},
-                                {"备注", "纪念日: 20090808T1430-0500\n性别: M\n语言: fr\n语言: en\n"
-                                         "位置: geo:46.772673,-71.282945\n时区: -0500"}}),
+            << QList<Card>{card({{"姓名", "Simon Perreault"},
+                                 {"单位", "Viagenie"},
+                                 {"生日", "--0203"},
+                                 {"工作电话", "+1-418-656-9254"},
+                                 {"分机", "102"},
+                                 {"手机", "+1-418-262-6501"},
+                                 {"E-mail", "simon.perreault@viagenie.ca"},
+                                 {"主页", "http://nomis80.org"},
+                                 {"工作地址", "Suite D2-630, 2875 Laurier, Quebec, QC, Canada"},
+                                 {"工作邮编", "G1V 2M2"},
+                                 {"备注",
+                                  "后缀: ing. jr M.Sc.\n纪念日: 20090808T1430-0500\n性别: M\n"
+                                  "语言: fr\n语言: en\n"
+                                  "位置: geo:46.772673,-71.282945\n时区: -0500"}}),
                            card({{"姓名", "Mr. John Q. Public, Esq."},
                                  {"职务", "Research Scientist"},
                                  {"职称", "Project Leader"},
@@ -105,6 +108,7 @@ private slots:
                                  {"工作邮编", "91921-1234"},
                                  {"备注",
                                   "This fax number is operational 0800 to 1715 EST, Mon-Fri.\n"
+                                  "称谓: Mr.\n后缀: Esq.\n"
                                   "昵称: Jim,Jimmie\n家庭电话: +33-01-23-45-67\n"
                                   "E-mail: jane_doe@example.com\n"
                                   "即时通讯: xmpp:alice@example.com\n分组: TRAVEL AGENT"}})}
@@ -124,7 +128,7 @@ private slots:
                                  {"备注", "2008年在展会上认识，负责华北地区的渠道合作。\n"
                                           "手机: 13900139000"}}),
                            card({{"姓名", "欧阳修"}, {"手机", "13700137000"}}),
-                           card({{"姓名", "朱镕基"}})}
+                           card({{"姓名", "10086"}, {"手机", "10086"}}), card({{"姓名", "朱镕基"}})}
             << QList<qint64>{20};
 
         QTest::newRow("iPhone, 3.0 with item groups")
@@ -221,7 +225,8 @@ private slots:
                                           "E-mail: chen7@home.example\nNickname: 小七"}}),
                            card({{"姓名", "John Smith"},
                                  {"手机", "+1 650 555 0100"},
-                                 {"备注", "Pager: +1 650 555 0199"}})}
+                                 {"备注", "Pager: +1 650 555 0199"}}),
+                           card({{"姓名", "nobody@example.com"}, {"E-mail", "nobody@example.com"}})}
             << QList<qint64>{7};
 
         QTest::newRow("Google CSV, new headers, BOM")
@@ -298,7 +303,10 @@ private slots:
                                  {"工作地址", "杭州市西湖区文三路1号"},
                                  {"工作邮编", "310000"},
                                  {"备注", "说\"你好\", 很热情\n微信: sunba_wx"}}),
-                           card({{"姓名", "周九"}, {"手机", "137-0000-9999"}})}
+                           card({{"姓名", "周九"}, {"手机", "137-0000-9999"}}),
+                           card({{"姓名", "某公司"},
+                                 {"单位", "某公司"},
+                                 {"备注", "没有名字的一行"}})}
             << QList<qint64>{5};
     }
 
@@ -380,6 +388,96 @@ private slots:
                                    {"备注", "寻呼机: 5\n工作电话: 6\n即时通讯: skype:jane.doe\n"
                                             "其他地址: 3 Lane\n其他地址邮编: 33333\n"
                                             "X-CUSTOM: （二进制数据，未导入）"}})});
+    }
+
+    // Each card is read by what it declares, and undeclared text card by card: a stray bad
+    // byte in declared UTF-8 becomes U+FFFD, a card in another encoding than the one before
+    // it is read in its own; the notice says both.
+    void encodingsPerCard() {
+        const Read bad = readBytes("BEGIN:VCARD\nVERSION:2.1\nFN;CHARSET=UTF-8:\xE7\x8E\x8B\xFF\n"
+                                   "END:VCARD\n");
+        QCOMPARE(bad.cards, QList<Card>{card({{"姓名", QStringLiteral("王\uFFFD")}})});
+        QCOMPARE(bad.skipped.size(), 1);
+        QVERIFY(bad.skipped[0].imported);
+        QCOMPARE(bad.skipped[0].line, qint64(3));
+
+        const Read mixed = readBytes("BEGIN:VCARD\nVERSION:3.0\nFN:\xE7\x8E\x8B\xE5\xB0\x8F\xE6"
+                                     "\x98\x8E\nEND:VCARD\n"
+                                     "BEGIN:VCARD\nVERSION:3.0\nFN:\xCD\xF5\xB4\xF3\nEND:VCARD\n");
+        QCOMPARE(mixed.cards, (QList<Card>{card({{"姓名", "王小明"}}), card({{"姓名", "王大"}})}));
+        QCOMPARE(mixed.skipped.size(), 1);
+        QCOMPARE(mixed.skipped[0].line, qint64(5));
+        QVERIFY(mixed.skipped[0].reason.contains("GB18030"));
+    }
+
+    // A work or preferred phone, fax, e-mail or address takes its column from one without a
+    // kind or a home one; a custom address kind and iPhone's labels name their notes.
+    void typedValuesWinTheirColumn() {
+        const Read read =
+            readBytes("BEGIN:VCARD\nVERSION:3.0\nFN:甲\n"
+                      "TEL;TYPE=HOME,FAX:111\nTEL;TYPE=WORK,FAX:222\n"
+                      "TEL:333\nTEL;TYPE=WORK:444\n"
+                      "EMAIL;TYPE=HOME:a@home\nEMAIL;TYPE=INTERNET,PREF:b@work\n"
+                      "ADR:;;无类型路1号;;;100001;\nADR;TYPE=WORK:;;工作路2号;;;100002;\n"
+                      "ADR;TYPE=school:;;学校路3号;;;100003;\n"
+                      "item1.EMAIL:c@other\nitem1.X-ABLabel:老邮箱\n"
+                      "item2.URL:http://blog\nitem2.X-ABLabel:博客\nURL:http://home\n"
+                      "END:VCARD\n");
+        QCOMPARE(read.cards.size(), 1);
+        const Card& c = read.cards[0];
+        QCOMPARE(c.value("传真"), QStringLiteral("222"));
+        QCOMPARE(c.value("工作电话"), QStringLiteral("444"));
+        QCOMPARE(c.value("E-mail"), QStringLiteral("b@work"));
+        QCOMPARE(c.value("工作地址"), QStringLiteral("工作路2号"));
+        QCOMPARE(c.value("工作邮编"), QStringLiteral("100002"));
+        QCOMPARE(c.value("主页"), QStringLiteral("http://blog"));
+        const QStringList notes = c.value("备注").split('\n');
+        for (const char* line : {"家庭传真: 111", "工作电话: 333", "E-mail: a@home",
+                                 "工作地址: 无类型路1号", "工作邮编: 100001", "school: 学校路3号",
+                                 "school邮编: 100003", "老邮箱: c@other", "主页: http://home"})
+            QVERIFY2(notes.contains(QString::fromUtf8(line)), line);
+    }
+
+    // What used to be dropped in silence lands in the notes: N's prefix and suffix beside an
+    // FN, and SOURCE, CLASS, SORT-STRING, MAILER.
+    void nothingDroppedInSilence() {
+        const Read read = readBytes("BEGIN:VCARD\nVERSION:3.0\nFN:John Smith\n"
+                                    "N:Smith;John;;Dr.;Jr.\nSOURCE:ldap://x\nCLASS:PRIVATE\n"
+                                    "SORT-STRING:Smith\nMAILER:Mutt\nNAME:dir\nPROFILE:VCARD\n"
+                                    "END:VCARD\n");
+        QCOMPARE(
+            read.cards,
+            QList<Card>{card({{"姓名", "John Smith"},
+                              {"备注", "称谓: Dr.\n后缀: Jr.\n来源: ldap://x\n公开范围: PRIVATE\n"
+                                       "排序名: Smith\n邮件程序: Mutt"}})});
+    }
+
+    // UTF-16 without a byte order mark is read, not called "not text"; a .vcf without a
+    // card is answered as a vCard file.
+    void misleadingFiles() {
+        const QString text = QStringLiteral("姓名,手机\r\n李雷,139\r\n");
+        QByteArray le(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        QCOMPARE(readBytes(le).cards, QList<Card>{card({{"姓名", "李雷"}, {"手机", "139"}})});
+        QByteArray be;
+        for (const QChar c : text)
+            be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        QCOMPARE(readBytes(be).cards, QList<Card>{card({{"姓名", "李雷"}, {"手机", "139"}})});
+
+        QTemporaryDir dir;
+        QFile junk(dir.filePath(QStringLiteral("junk.vcf")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("hello\nthis is not a card\n");
+        junk.close();
+        QVERIFY(junk.open(QIODevice::ReadOnly));
+        CardReader reader(&junk);
+        Card c;
+        try {
+            reader.next(&c);
+            QFAIL("no error");
+        } catch (const EError& e) {
+            QVERIFY2(e.message().contains("BEGIN:VCARD") && !e.message().contains("CSV"),
+                     qPrintable(e.message()));
+        }
     }
 
     // Text without a charset: UTF-8 when it is well-formed UTF-8, else GB18030.
@@ -475,18 +573,23 @@ private slots:
                                     "BEGIN:VCARD\nVERSION:2.1\nFN:A\nAGENT:\nBEGIN:VCARD\nFN:B\n"
                                     "END:VCARD\nEND:VCARD\n"
                                     "BEGIN:VCARD\nFN:\nN:;;;;\nEND:VCARD\n");
-        QCOMPARE(read.cards, QList<Card>{card({{"姓名", "A"}})});
+        // A card with a phone but no name is named by the phone, and the notice says so.
+        QCOMPARE(read.cards,
+                 (QList<Card>{card({{"姓名", "1"}, {"工作电话", "1"}}), card({{"姓名", "A"}})}));
         QStringList texts;
         for (const auto& s : read.skipped)
             texts << s.text();
         QCOMPARE(texts, (QStringList{QStringLiteral("第 1 行：名片之外的内容“stray text”已忽略。"),
-                                     QStringLiteral("第 2 行：这张名片没有姓名，未导入。"),
+                                     QStringLiteral("第 2 行：这张名片没有姓名，已用工作电话“1”作"
+                                                    "姓名导入。"),
                                      QStringLiteral("第 10 行：名片里嵌套的名片未导入。"),
                                      QStringLiteral("第 14 行：这张名片没有姓名，未导入。")}));
-        QCOMPARE(Exchange::importSummary(1, read.skipped, 2),
-                 QStringLiteral("已添加 1 张名片。\n有 4 处没有导入：\n"
+        QCOMPARE(Exchange::importSummary(2, read.skipped, 2, 3),
+                 QStringLiteral("已添加 2 张名片。\n已跳过 3 张已有的名片。\n有 1 处请核对：\n"
+                                "第 2 行：这张名片没有姓名，已用工作电话“1”作姓名导入。\n"
+                                "有 3 处没有导入：\n"
                                 "第 1 行：名片之外的内容“stray text”已忽略。\n"
-                                "第 2 行：这张名片没有姓名，未导入。\n……另有 2 处未列出。"));
+                                "第 10 行：名片里嵌套的名片未导入。\n……另有 1 处未列出。"));
         QCOMPARE(Exchange::importSummary(3, {}), QStringLiteral("已添加 3 张名片。"));
     }
 

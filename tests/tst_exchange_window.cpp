@@ -30,10 +30,10 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray vcards(int count) {
+QByteArray vcards(int count, const QByteArray& name = "导入") {
     QByteArray text;
     for (int i = 0; i < count; ++i)
-        text += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:导入" + QByteArray::number(i) +
+        text += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + QByteArray::number(i) +
                 "\r\nTEL;TYPE=CELL:138" + QByteArray::number(10000000 + i) + "\r\nEND:VCARD\r\n";
     return text;
 }
@@ -64,7 +64,7 @@ private slots:
         Program program;
         addCard({col("姓名"), "原有"});
         const QString file = program.folder.path() + "in.vcf";
-        writeFile(file, vcards(3) + "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:1\r\nEND:VCARD\r\n");
+        writeFile(file, vcards(3) + "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:x\r\nEND:VCARD\r\n");
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(file);
         FrmMain->N21->trigger();
@@ -132,8 +132,10 @@ private slots:
         QVERIFY2(steps >= 4, qPrintable(QString::number(steps)));
 
         program.boxes.clear();
+        const QString other = program.folder.path() + "other.vcf";
+        writeFile(other, vcards(700, "另一"));
         Platform::FileDialogRecorder dialogs;
-        dialogs.setNextAnswer(file);
+        dialogs.setNextAnswer(other);
         Platform::ProgressRecorder progress;
         progress.cancelAtStep(3);
         FrmMain->N21->trigger();
@@ -162,7 +164,10 @@ private slots:
         QCOMPARE(csv.count('\n'), 3);
         QVERIFY(csv.contains("张三,\"甲, \"\"乙\"\"\""));
         QVERIFY(!csv.contains("李四"));
-        QVERIFY(program.boxes.texts().last().startsWith(QStringLiteral("已导出 2 张名片到：")));
+        // Only some of the cards went out, and the notice says how many of how many.
+        QVERIFY2(program.boxes.texts().last().startsWith(
+                     QStringLiteral("已导出 2 张名片（全部 3 张中列表里的 2 张）到：")),
+                 qPrintable(program.boxes.texts().last()));
 
         // Cancelled part-way: no file at all, not even half of one.
         Platform::ProgressRecorder progress;

@@ -19,7 +19,9 @@ int importCommand(Context& context, QStringList args) {
     TADOConnection& connection = context.connection();
     const Exchange::ImportResult result =
         Exchange::importFiles(connection.handle(), connection.databaseFile(), args);
-    context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX) << Qt::endl;
+    context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
+                                           result.duplicates)
+                << Qt::endl;
     return 0;
 }
 

@@ -5,12 +5,19 @@
 #include "data/adoconnection.h"
 #include "data/connectionstring.h"
 
+#include <sqlite3.h>
+
 #include <QCoreApplication>
 
 #include <climits>
 #include <cstdio>
 
 namespace CardsTool {
+
+namespace {
+// How long a command waits for another program's write before it gives up.
+constexpr int kBusyTimeoutMs = 10000;
+} // namespace
 
 Context::Context(const QString& database, QTextStream& out, QTextStream& err)
     : out(out)
@@ -25,6 +32,8 @@ TADOConnection& Context::connection() {
         m_connection->ConnectionString = QString::fromUtf8(kStoredConnectionString);
         m_connection->setDatabaseFile(m_database);
         m_connection->Open();
+        // A script has nobody to click 重试: it waits longer for another program's write.
+        sqlite3_busy_timeout(m_connection->handle(), kBusyTimeoutMs);
     }
     return *m_connection;
 }
@@ -34,10 +43,10 @@ TADOConnection& Context::connection() {
 namespace {
 
 const char kUsage[] =
-    "用法：quembe-cards [--database 数据库文件] 命令 参数…\n"
+    "用法：quembe-cards [--database 数据库文件] 命令 参数…（--database 也可以写在命令后面）\n"
     "  import 文件…\n"
     "      把 vCard（.vcf）或 CSV 文件里的名片添加到数据库：全部添加，或者一张也不添加。\n"
-    "  export --format vcard3|vcard21|vcard4|csv|csv-gb18030 [--search 字段 关键字] 文件\n"
+    "  export --format vcard3|vcard21|vcard4|csv|csv-gb18030|xlsx [--search 字段 关键字] 文件\n"
     "      把全部名片（或“字段”含有“关键字”的名片）写到文件里。\n"
     "  find 文字\n"
     "      列出快速查找会列出的名片（文字、拼音、首字母或电话号码），每张一行：ID 和姓名。\n"
@@ -68,13 +77,19 @@ int main(int argc, char** argv) {
 
     QStringList args = QCoreApplication::arguments().mid(1);
     QString database;
-    if (args.value(0) == QLatin1String("--database")) {
-        if (args.size() < 2) {
-            err << QStringLiteral("--database 后面要写数据库文件。\n") << kUsage << Qt::endl;
+    // --database before the command or anywhere after it.
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) != QLatin1String("--database"))
+            continue;
+        if (i + 1 >= args.size() || !database.isEmpty()) {
+            err << (database.isEmpty() ? QStringLiteral("--database 后面要写数据库文件。\n")
+                                       : QStringLiteral("--database 只能写一次。\n"))
+                << QString::fromUtf8(kUsage) << Qt::endl;
             return 2;
         }
-        database = args.at(1);
-        args = args.mid(2);
+        database = args.at(i + 1);
+        args.remove(i, 2);
+        --i;
     }
     if (args.isEmpty() || args.first() == QLatin1String("--help") ||
         args.first() == QLatin1String("-h")) {

@@ -1,0 +1,105 @@
+#include "carduid.h"
+
+#include "dberror.h"
+#include "sqlite.h"
+
+#include <QUuid>
+
+namespace CardUid {
+
+namespace {
+
+const char kCreate[] = "CREATE TABLE \"card_uid\" (\"ID\" INTEGER PRIMARY KEY, "
+                       "\"uid\" TEXT NOT NULL UNIQUE)";
+
+[[noreturn]] void fail(sqlite3* db, int rc) {
+    throw EDatabaseError(Sqlite::errorText(db, rc));
+}
+
+bool hasTable(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    return !found.isEmpty();
+}
+
+// Runs a statement with bound values; the first column of its first row, if any.
+QVariant run(sqlite3* db, const char* sql, const QVariantList& values) {
+    Sqlite::Statement st;
+    int rc = st.prepare(db, sql);
+    for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+        rc = st.bind(i + 1, values.at(i));
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    rc = st.step();
+    if (rc == SQLITE_ROW)
+        return st.text(0);
+    if (rc != SQLITE_DONE)
+        fail(db, rc);
+    return QVariant();
+}
+
+} // namespace
+
+QStringList schemaStatements() {
+    return {QString::fromLatin1(kCreate)};
+}
+
+int addTable(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
+    if (rc != SQLITE_OK || !found.isEmpty())
+        return rc;
+    return Sqlite::exec(db, kCreate);
+}
+
+QString uidOf(sqlite3* db, qint64 id) {
+    if (!hasTable(db))
+        return QString();
+    return run(db, "SELECT \"uid\" FROM \"card_uid\" WHERE \"ID\"=?", {id}).toString();
+}
+
+qint64 idOf(sqlite3* db, const QString& uid) {
+    if (uid.isEmpty() || !hasTable(db))
+        return 0;
+    return run(db, "SELECT \"ID\" FROM \"card_uid\" WHERE \"uid\"=?", {uid}).toLongLong();
+}
+
+QString ensure(sqlite3* db, qint64 id) {
+    const QString known = uidOf(db, id);
+    if (!known.isEmpty())
+        return known;
+    const QString uid = madeUid(db, id);
+    set(db, id, uid);
+    return uid;
+}
+
+QString madeUid(sqlite3* db, qint64 id) {
+    // From the file's own identity number and the card's ID: the same whenever it is made,
+    // so a file that cannot be written to still gives each card the UID it will keep.
+    static const QUuid space(QStringLiteral("{6b1d4a52-8f0e-4c27-9a51-0d3c2e7f41b9}"));
+    int rc = SQLITE_OK;
+    const QString identity = Sqlite::firstColumn(db, "PRAGMA user_version", &rc).value(0);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    return QStringLiteral("urn:uuid:") +
+           QUuid::createUuidV5(space, identity + QLatin1Char(':') + QString::number(id))
+               .toString(QUuid::WithoutBraces);
+}
+
+void set(sqlite3* db, qint64 id, const QString& uid) {
+    const int rc = addTable(db);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    run(db, "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES (?, ?)", {id, uid});
+}
+
+void cardDeleted(sqlite3* db, qint64 id) {
+    if (hasTable(db))
+        run(db, "DELETE FROM \"card_uid\" WHERE \"ID\"=?", {id});
+}
+
+} // namespace CardUid

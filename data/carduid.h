@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct sqlite3;
+
+/// A stable identity for each card, for other programs that sync cards (vCard's UID): kept
+/// from the vCard that brought the card, else made once (when the card is imported or first
+/// exported). Kept in a side table by card ID, so
+/// zl never changes. Every call works on the caller's connection and in its transaction, and
+/// raises the data layer's error when SQLite refuses.
+namespace CardUid {
+
+/// The statements that make the table; a file is ours with or without it.
+QStringList schemaStatements();
+/// Makes the table when the file lacks it (an older file); SQLite's result code.
+int addTable(sqlite3* db);
+
+/// The UID of card `id`; empty when it has none yet.
+QString uidOf(sqlite3* db, qint64 id);
+/// The card that has this UID; 0 when none has.
+qint64 idOf(sqlite3* db, const QString& uid);
+/// The UID of card `id`, made and stored first when it has none.
+QString ensure(sqlite3* db, qint64 id);
+/// Gives card `id` this UID, replacing the one it had.
+void set(sqlite3* db, qint64 id, const QString& uid);
+/// Card `id` was deleted: its UID goes with it.
+void cardDeleted(sqlite3* db, qint64 id);
+
+/// The UID ensure() makes for card `id`, without storing it: "urn:uuid:" and a UUID drawn
+/// from the file's identity and the ID, so it is the same each time.
+QString madeUid(sqlite3* db, qint64 id);
+
+} // namespace CardUid
