@@ -246,12 +246,39 @@ bool CardText::matches(const std::string& word, bool text, bool spellings) {
     return false;
 }
 
+namespace {
+
+/// The digits a word stands for when it is a phone number however written ("010-62751234",
+/// "(010)", "138.1234.5678", "+8613812345678", without the country code); else the word.
+QString phoneWord(const QString& word) {
+    static const QRegularExpression phone(QStringLiteral("^[0-9+().\\-/]+$"));
+    static const QRegularExpression areaCode(QStringLiteral("^\\([0-9]{2,4}\\)$"));
+    static const QRegularExpression date(
+        QStringLiteral("^[0-9]{4}[-./][0-9]{1,2}([-./][0-9]{1,2})?$"));
+    if (!phone.match(word).hasMatch() || date.match(word).hasMatch())
+        return word;
+    QString digits;
+    for (const QChar c : word) {
+        if (c.isDigit())
+            digits += c;
+    }
+    if (digits == word)
+        return word;
+    if (word.startsWith(QLatin1String("+86")) && digits.size() > 2)
+        digits.remove(0, 2);
+    else if (word.startsWith(QLatin1String("0086")) && digits.size() > 4)
+        digits.remove(0, 4);
+    return digits.size() >= 7 || areaCode.match(word).hasMatch() ? digits : word;
+}
+
+} // namespace
+
 std::vector<std::string> wordsOf(const QString& text) {
     std::vector<std::string> words;
     const QString folded = normalized(text);
     for (const QString& w :
          folded.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        const std::string utf8 = w.toStdString();
+        const std::string utf8 = phoneWord(w).toStdString();
         if (std::find(words.begin(), words.end(), utf8) == words.end())
             words.push_back(utf8);
     }

@@ -20,13 +20,20 @@ int findCommand(Context& context, QStringList args) {
     const QString text = args.join(QLatin1Char(' '));
     TADOConnection& connection = context.connection();
     sqlite3* db = connection.handle();
-    if (!QuickFind::isBuilt(db)) {
-        context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
-        QuickFind::build(db);
+    QVector<qint64> ids;
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        // A file we may only read keeps its index as it is: used while it knows every card,
+        // else every card is read.
+        ids = QuickFind::isCurrent(db) ? QuickFind::find(db, text) : QuickFind::scan(db, text);
     } else {
-        QuickFind::repair(db);
+        if (!QuickFind::isBuilt(db)) {
+            context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
+            QuickFind::build(db);
+        } else {
+            QuickFind::repair(db);
+        }
+        ids = QuickFind::find(db, text);
     }
-    const QVector<qint64> ids = QuickFind::find(db, text);
     // ID and name, a line each, in the list's order.
     for (int first = 0; first < ids.size(); first += kChunk) {
         const QVector<qint64> chunk = ids.mid(first, kChunk);
