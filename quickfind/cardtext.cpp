@@ -147,6 +147,17 @@ const std::array<int, 5>& phoneColumns() {
     return columns;
 }
 
+namespace {
+
+// An ideograph of three UTF-8 bytes at `p` that is no traditional one.
+bool keptByFolding(const char* p) {
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    const char32_t c = char32_t((u[0] & 0x0F) << 12 | (u[1] & 0x3F) << 6 | (u[2] & 0x3F));
+    return simplified(c) == c;
+}
+
+} // namespace
+
 void normalizeUtf8(std::string_view in, std::string& out) {
     bool upper = false;
     for (std::size_t i = 0; i < in.size();) {
@@ -155,8 +166,10 @@ void normalizeUtf8(std::string_view in, std::string& out) {
             upper = upper || (b >= 'A' && b <= 'Z');
             ++i;
         } else if (b >= 0xE3 && b <= 0xE9 && i + 2 < in.size() &&
-                   (b != 0xE3 || static_cast<unsigned char>(in[i + 1]) >= 0x90)) {
-            // U+3400 to U+9FFF: ideographs (and a block of symbols) that folding keeps.
+                   (b != 0xE3 || static_cast<unsigned char>(in[i + 1]) >= 0x90) &&
+                   keptByFolding(in.data() + i)) {
+            // U+3400 to U+9FFF: ideographs (and a block of symbols) that folding keeps, but
+            // for the traditional ones.
             i += 3;
         } else {
             out = normalized(QString::fromUtf8(in.data(), qsizetype(in.size()))).toStdString();

@@ -157,6 +157,49 @@ private slots:
         QCOMPARE(listedNames().size(), 5);
     }
 
+    // Spellings as people type them: full syllables then initials, traditional characters
+    // for simplified ones and back, "v" or "u" for "ü" in a company.
+    void spellingsAsPeopleTypeThem() {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), "张三丰"});
+        addCard({col("姓名"), "張偉", col("单位"), "绿地集团"});
+        addCard({col("姓名"), "欧阳修", col("备注"), "ｃａｆé"});
+        // Every reading of a polyphone, and a word's own reading where it is known.
+        addCard({col("姓名"), "王小乐", col("单位"), "长沙银行"});
+        addCard({col("姓名"), "李朝", col("单位"), "厦门成都航空"});
+        FrmMain->SpeedButton5Click();
+        const QList<QPair<QString, QStringList>> cases = {
+            {"zhangsf", {"张三丰"}},
+            {"ZhangSF", {"张三丰"}},
+            {"zhangsanf", {"张三丰"}},
+            {"sanf", {"张三丰"}},
+            {"张伟", {"張偉"}},
+            {"zhangwei", {"張偉"}},
+            {"張三", {"张三丰"}},
+            {"歐陽", {"欧阳修"}},
+            {"oyx", {"欧阳修"}},
+            {"lvdi", {"張偉"}},
+            {"ludi", {"張偉"}},
+            {"café", {"欧阳修"}},
+            {"zhangsx", {}},
+            {"yinhang", {"王小乐"}},
+            {"changsha", {"王小乐"}},
+            {"wangxiaoyue", {"王小乐"}},
+            {"wangxiaole", {"王小乐"}},
+            {"xiamen", {"李朝"}},
+            {"chengdu", {"李朝"}},
+            {"lizhao", {"李朝"}},
+            {"lichao", {"李朝"}},
+            {"zhangs", {"张三丰"}},
+        };
+        for (const auto& c : cases) {
+            type(c.first);
+            QVERIFY2(listedNames() == c.second,
+                     qPrintable(c.first + ": " + listedNames().join(",")));
+        }
+    }
+
     // Down or Enter goes on to the first card listed; the strip says how many are listed.
     void keysAndCountOfTheQuickFind() {
         Program program;
