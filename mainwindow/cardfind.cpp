@@ -36,10 +36,10 @@ void TFrmMain::setUpQuickFind() {
     PanelSBT->installEventFilter(this);
     EditKSCZ->installEventFilter(this);
     EditKSCZ->setToolTip(
-        QStringLiteral("输入后列表随即缩小。可以输入：任何一栏中的一段文字；姓名或单位的拼音、"
-                       "首字母（zhangsan、zs）；"
-                       "电话号码中的数字，怎样写都可以（010-62751234、138.1234.5678）。"
-                       "几个词用空格隔开，每个都要找到。\n"
+        QStringLiteral("输入后列表随即缩小。可以输入：任何一栏中的一段文字（繁体、简体都可以）；"
+                       "姓名或单位的全拼、首字母或全拼加首字母（zhangsan、zs、zhangsf；"
+                       "zh、ch、sh 要打全）；电话号码，怎样写都可以（010-62751234、"
+                       "138.1234.5678）。几个词用空格隔开，每个都要找到。\n"
                        "↓ 或回车：到列表的第一张；Esc：清空，列出全部名片。"));
     auto* count = new QLabel(PanelSBT);
     count->setObjectName(QStringLiteral("LabelKSCZ"));

@@ -355,6 +355,17 @@ private slots:
         QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
         type(QStringLiteral("lisi"));
         QCOMPARE(listedNames(), QStringList{"李四"});
+
+        // An index of the first format, without checksums, is built again once.
+        Quembe::destroyForms();
+        exec(file, QStringLiteral("drop table quickfind_sum"));
+        exec(file, QStringLiteral("update quickfind_meta set value = '1' where name = 'format'"));
+        progress.labels.clear();
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        QTRY_VERIFY(!progress.labels.isEmpty());
+        QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
+        QCOMPARE(query(file, "select count(*) from quickfind_sum"), QStringList{"1"});
         Q_UNUSED(folder);
         delete program;
     }
