@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A change to a card only puts its ID in quickfind_dirty: such cards are read from zl and
@@ -252,6 +254,35 @@ QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
 
 using Bits = std::vector<std::uint64_t>;
 
+// Per connection, SQLite's data version when the index was last known to be in line with
+// zl: while no other connection has written since, the index's sure hits are trusted.
+std::mutex g_trustMutex;
+std::unordered_map<sqlite3*, qint64> g_trusted;
+
+qint64 dataVersion(sqlite3* db) {
+    Stmt s(db, "PRAGMA data_version", "读取");
+    return s.step() ? s.int64(0) : -1;
+}
+
+void trustNow(sqlite3* db) {
+    const qint64 version = dataVersion(db);
+    const std::lock_guard<std::mutex> lock(g_trustMutex);
+    g_trusted[db] = version;
+}
+
+// True when another connection wrote since; the first find of a connection trusts what was
+// checked when the file was opened.
+bool writtenElsewhere(sqlite3* db) {
+    const qint64 version = dataVersion(db);
+    const std::lock_guard<std::mutex> lock(g_trustMutex);
+    const auto it = g_trusted.find(db);
+    if (it == g_trusted.end()) {
+        g_trusted.emplace(db, version);
+        return false;
+    }
+    return it->second != version;
+}
+
 bool has(const Bits& bits, std::size_t r) {
     return bits[r / 64] & (std::uint64_t(1) << (r % 64));
 }
@@ -312,6 +343,7 @@ bool build(sqlite3* db, const Progress& progress) {
         .bindText(1, std::to_string(kFormat))
         .run();
     save.commit();
+    trustNow(db);
     return true;
 }
 
@@ -328,8 +360,10 @@ bool repair(sqlite3* db, const Progress& progress) {
         return build(db, progress);
     std::size_t cards = 0;
     const std::vector<qint64> stale = Check::staleIds(db, Check::Options{}, &cards);
-    if (stale.empty())
+    if (stale.empty()) {
+        trustNow(db);
         return false;
+    }
     if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(cards, 1)))
         return build(db, progress);
     Sql::Savepoint save(db, "修复");
@@ -337,6 +371,7 @@ bool repair(sqlite3* db, const Progress& progress) {
         markDirty(db, id);
     mergeIfNeeded(db, std::nullopt);
     save.commit();
+    trustNow(db);
     return true;
 }
 
@@ -405,6 +440,7 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
     std::stable_sort(plans.begin(), plans.end(),
                      [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
 
+    const bool verify = writtenElsewhere(db);
     const std::vector<qint64> dirty = dirtyIds(db);
     QVector<qint64> result;
     Reader reader(db);
@@ -470,14 +506,22 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
         }
         if (!any)
             continue;
-        // Every card is checked against its row: a card whose checksum is still the one
-        // filed passes on what the index says (sure for every word: at once), one changed in
-        // place since by another program is matched afresh. Read one by one, or by reading
-        // through the chunk when there are many.
+        // Cards sure for every word go straight in, unless another program has written
+        // since the index was last in line; the others are checked against their row. A card
+        // whose checksum is still the one filed is checked on what the index says, one
+        // changed in place since is matched afresh. Read one by one, or by reading through
+        // the chunk when there are many.
         std::vector<std::uint32_t> passed, candidates;
         for (std::size_t i = 0; i < words64; ++i) {
-            for (std::uint64_t bits = all[i]; bits; bits &= bits - 1)
-                candidates.push_back(std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits)));
+            for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
+                const std::uint32_t r =
+                    std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
+                const bool sure =
+                    !verify &&
+                    std::all_of(sureOf.begin(), sureOf.begin() + std::ptrdiff_t(plans.size()),
+                                [r](const Bits& b) { return has(b, r); });
+                (sure ? passed : candidates).push_back(r);
+            }
         }
         const std::vector<std::uint32_t> sums = readSums(db, chunk);
         auto check = [&](std::uint32_t r, const std::array<std::string_view, 24>& columns) {
