@@ -192,7 +192,7 @@ void TFrmMain::EditKSCZChange() {
         const auto at = std::lower_bound(ids.begin(), ids.end(), editing);
         if (editing != 0 && (at == ids.end() || *at != editing))
             ids.insert(at, editing);
-        return ids;
+        return QuickFind::nameMatchesFirst(db, text, ids);
     };
     ADOQuery1->Open();
     showQuickFindCount(true);

@@ -424,6 +424,29 @@ void removeCard(sqlite3* db, qint64 id) {
     save.commit();
 }
 
+QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector<qint64>& ids) {
+    if (ids.size() > kRankedAtMost || ids.size() < 2)
+        return ids;
+    const std::vector<std::string> words = wordsOf(text);
+    Stmt name(db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?", "读取");
+    QVector<qint64> first, rest;
+    std::array<std::string_view, 24> columns{};
+    CardText card;
+    for (const qint64 id : ids) {
+        name.bind(1, id);
+        bool named = false;
+        if (name.step()) {
+            columns[std::size_t(nameColumn())] = name.text(0);
+            card.assign(columns);
+            named = std::any_of(words.begin(), words.end(),
+                                [&card](const std::string& w) { return card.matches(w); });
+        }
+        name.reset();
+        (named ? first : rest).push_back(id);
+    }
+    return first + rest;
+}
+
 QVector<qint64> scan(sqlite3* db, const QString& text) {
     return scanAll(db, wordsOf(text));
 }

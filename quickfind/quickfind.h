@@ -66,6 +66,11 @@ void removeCard(sqlite3* db, qint64 id);
 /// build() it reads every card instead.
 QVector<qint64> find(sqlite3* db, const QString& text);
 
+/// `ids` as find() gave them for `text`, the cards whose name matches a word of it first,
+/// each part in the order given. A list of more than kRankedAtMost cards stays as it is.
+constexpr int kRankedAtMost = 5000;
+QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector<qint64>& ids);
+
 /// What find() gives, by reading every card instead of the index.
 QVector<qint64> scan(sqlite3* db, const QString& text);
 

@@ -168,6 +168,7 @@ private slots:
         // Every reading of a polyphone, and a word's own reading where it is known.
         addCard({col("姓名"), "王小乐", col("单位"), "长沙银行"});
         addCard({col("姓名"), "李朝", col("单位"), "厦门成都航空"});
+        addCard({col("姓名"), "常远"});
         FrmMain->SpeedButton5Click();
         const QList<QPair<QString, QStringList>> cases = {
             {"zhangsf", {"张三丰"}},
@@ -192,6 +193,8 @@ private slots:
             {"lizhao", {"李朝"}},
             {"lichao", {"李朝"}},
             {"zhangs", {"张三丰"}},
+            // Names first, then the rest.
+            {"chang", {"常远", "王小乐"}},
         };
         for (const auto& c : cases) {
             type(c.first);

@@ -6,6 +6,8 @@
 #include "data/sqlite.h"
 #include "quickfind/quickfind.h"
 
+#include <QHash>
+
 namespace CardsTool {
 
 namespace {
@@ -34,6 +36,7 @@ int findCommand(Context& context, QStringList args) {
         }
         ids = QuickFind::find(db, text);
     }
+    ids = QuickFind::nameMatchesFirst(db, text, ids);
     // ID and name, a line each, in the list's order.
     for (int first = 0; first < ids.size(); first += kChunk) {
         const QVector<qint64> chunk = ids.mid(first, kChunk);
@@ -42,15 +45,21 @@ int findCommand(Context& context, QStringList args) {
             list << QString::number(id);
         Sqlite::Statement st;
         int rc = st.prepare(db, QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" "
-                                               "IN (%1) ORDER BY \"ID\"")
+                                               "IN (%1)")
                                     .arg(list.join(QLatin1Char(',')))
                                     .toUtf8());
+        QHash<qint64, QString> names;
         while (rc == SQLITE_OK && (rc = st.step()) == SQLITE_ROW) {
-            context.out << st.int64(0) << QLatin1Char('\t') << st.text(1).toString() << '\n';
+            names.insert(st.int64(0), st.text(1).toString());
             rc = SQLITE_OK;
         }
         if (rc != SQLITE_DONE)
             throw EDatabaseError(Sqlite::errorText(db, rc, connection.databaseFile()));
+        for (const qint64 id : chunk) {
+            const auto name = names.constFind(id);
+            if (name != names.constEnd())
+                context.out << id << QLatin1Char('\t') << *name << '\n';
+        }
     }
     context.out.flush();
     return 0;
