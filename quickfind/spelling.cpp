@@ -628,16 +628,13 @@ void spellCompany(std::string_view company, SpellingsUtf8& out) {
                 }
             }
             // Known words read as they are; every other reading of a polyphone after them.
-            std::vector<bool> known(han.size(), false);
             for (std::size_t i = 0; i < han.size(); ++i) {
                 for (std::size_t n = 3; n >= 2; --n) {
                     const auto word = wordReadings().find(han.substr(i, n));
                     if (i + n > han.size() || word == wordReadings().end())
                         continue;
-                    for (std::size_t k = 0; k < n; ++k) {
+                    for (std::size_t k = 0; k < n; ++k)
                         s[first + i + k] = word->second[k];
-                        known[i + k] = true;
-                    }
                     break;
                 }
             }
@@ -645,7 +642,7 @@ void spellCompany(std::string_view company, SpellingsUtf8& out) {
             const bool gaps =
                 std::find(s.begin() + std::ptrdiff_t(first), s.end(), std::string()) != s.end();
             for (std::size_t i = 0; i < han.size() && !gaps; ++i) {
-                if (known[i] || !polyphoneReadings().count(han[i]))
+                if (!polyphoneReadings().count(han[i]))
                     continue;
                 for (const std::string& r : icu.readings(han[i], false)) {
                     if (r != s[first + i] && !isPinyin(r))

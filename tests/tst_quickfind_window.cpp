@@ -192,7 +192,8 @@ private slots:
             {"chengdu", {"李朝"}},
             {"lizhao", {"李朝"}},
             {"lichao", {"李朝"}},
-            {"zhangs", {"张三丰"}},
+            {"yinxing", {"王小乐"}},
+            {"zhangs", {"张三丰", "王小乐"}}, // 长沙 zhangsha too, after
             // Names first, then the rest.
             {"chang", {"常远", "王小乐"}},
         };
