@@ -45,19 +45,20 @@ void cardDeleted(sqlite3* db, qint64 id) {
     QuickFind::removeCard(db, id);
 }
 
-std::future<bool> checkInBackground(const QString& file) {
-    return std::async(std::launch::async, [file] {
+std::future<bool> checkInBackground(const QString& file, std::function<void()> between) {
+    return std::async(std::launch::async, [file, between = std::move(between)] {
         try {
             (void)QuickFind::nameSpellings(QStringLiteral("张三"));
             Sqlite::Database db;
             if (db.open(file, Sqlite::OpenMode::ReadOnly, true) != SQLITE_OK)
                 return false;
-            // One snapshot for the cards and the index.
-            if (db.exec("BEGIN") != SQLITE_OK)
-                return false;
-            const bool current = QuickFind::isCurrent(db.get());
-            db.exec("COMMIT");
-            return current;
+            // A snapshot for each chunk of cards, never one for them all: in a rollback
+            // journal a reader holds off our own saves, which would fail as if another
+            // program held the file.
+            return QuickFind::isCurrent(db.get(), [&between] {
+                if (between)
+                    between();
+            });
         } catch (const std::exception&) {
             return false; // the first find finds out again, and says what is wrong
         }

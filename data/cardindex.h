@@ -27,6 +27,8 @@ void cardDeleted(sqlite3* db, qint64 id);
 /// Meanwhile, on a thread and a read-only connection of their own: loads the pinyin tables
 /// and finds out whether the quick find's index of `file` knows every card, so that the
 /// first find need not. Gives false when it does not, or when the file could not be read.
-std::future<bool> checkInBackground(const QString& file);
+/// It reads in short snapshots, one for each chunk of cards, so that a save waits a moment
+/// at most; `between` is called between them.
+std::future<bool> checkInBackground(const QString& file, std::function<void()> between = {});
 
 } // namespace CardIndex

@@ -343,10 +343,8 @@ void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == EditKSCZ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        Platform::guarded([this] { EditKSCZEscape(); })();
+        quickFindKey(static_cast<QKeyEvent*>(event)->key()))
         return true;
-    }
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
@@ -738,10 +736,12 @@ void TFrmMain::showSearchResult() {
 
 void TFrmMain::SpeedButton5Click() {
     checkFocusMayLeave();
-    PageControlZL->setVisible(false);
+    if (!editorHoldsChanges()) {
+        PageControlZL->setVisible(false);
+        ButtonXGQD->setVisible(false);
+    }
     SpeedButton5->setVisible(false);
     Label31->setVisible(false);
-    ButtonXGQD->setVisible(false);
     ADOQuery1->Close();
     ADOQuery1->SQL.Clear();
     ADOQuery1->SQL.Add(QStringLiteral("select * from zl"));
@@ -850,6 +850,7 @@ void TFrmMain::N11Click() {
         messageBox(this, QStringLiteral("备份数据已损坏,不能还原") + QLatin1Char('\n') + reason,
                    kNoticeCaption, MB_ICONWARNING);
     } else if (restoreDatabase(backup, database, &reason, [this] { closeConnection(); })) {
+        m_quickFindRepaired = false; // another file, whose index is checked afresh
         messageBox(this, QStringLiteral("数据库还原成功!"), kNoticeCaption, MB_ICONINFORMATION);
     } else {
         messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,

@@ -163,6 +163,13 @@ private:
     void prepareQuickFind(bool repair);
     /// The same once the window is up, without being asked: failures wait for the first find.
     void prepareQuickFindEarly();
+    /// True while the add or modify editor is open with texts not yet saved: what changes
+    /// the list behind it must leave it open.
+    bool editorHoldsChanges() const;
+    /// Esc, Down and Enter in the quick find; true when the key was used.
+    bool quickFindKey(int key);
+    /// "共 N 张" beside the quick find while it holds text.
+    void showQuickFindCount(bool shown);
     bool m_quickFindRepaired = false;
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.

@@ -2,6 +2,7 @@
 // phone digits, over the whole list like the panel's search.
 #include "VELMORA.h"
 
+#include "cardeditor.h"
 #include "core/error.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
@@ -11,13 +12,21 @@
 #include "platform/progress.h"
 #include "quickfind/quickfind.h"
 
+#include <QLabel>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
 // Room between the link label and the input.
 const int kGap = 6;
+
+QLabel* countLabel(QWidget* strip) {
+    return strip->findChild<QLabel*>(QStringLiteral("LabelKSCZ"), Qt::FindDirectChildrenOnly);
+}
 
 } // namespace
 
@@ -26,6 +35,15 @@ void TFrmMain::setUpQuickFind() {
     QWidget::setTabOrder(DBGrid1, EditKSCZ);
     PanelSBT->installEventFilter(this);
     EditKSCZ->installEventFilter(this);
+    EditKSCZ->setToolTip(
+        QStringLiteral("输入后列表随即缩小。可以输入：任何一栏中的一段文字（繁体、简体都可以）；"
+                       "姓名或单位的全拼、首字母或全拼加首字母（zhangsan、zs、zhangsf；"
+                       "zh、ch、sh 要打全）；电话号码，怎样写都可以（010-62751234、"
+                       "138.1234.5678）。几个词用空格隔开，每个都要找到。\n"
+                       "↓ 或回车：到列表的第一张；Esc：清空，列出全部名片。"));
+    auto* count = new QLabel(PanelSBT);
+    count->setObjectName(QStringLiteral("LabelKSCZ"));
+    count->hide();
     placeQuickFind();
     // An older file gets its index once the window is up, not while the list is drawn; a file
     // that has one has it checked on a thread meanwhile.
@@ -51,12 +69,47 @@ void TFrmMain::prepareQuickFindEarly() {
 void TFrmMain::placeQuickFind() {
     // From the end of the link label to the end of the strip.
     const int left = Label35->x() + Label35->width() + kGap;
-    EditKSCZ->setGeometry(left, 1, qMax(40, PanelSBT->width() - left - 1), 17);
+    int right = PanelSBT->width() - 1;
+    QLabel* count = countLabel(PanelSBT);
+    if (count && !count->isHidden()) {
+        count->adjustSize();
+        right -= count->width() + kGap;
+        count->move(right + kGap, (PanelSBT->height() - count->height()) / 2);
+    }
+    EditKSCZ->setGeometry(left, 1, qMax(40, right - left), 17);
+}
+
+void TFrmMain::showQuickFindCount(bool shown) {
+    QLabel* count = countLabel(PanelSBT);
+    if (!count)
+        return;
+    if (shown)
+        count->setText(QStringLiteral("共 %1 张").arg(ADOQuery1->RecordCount()));
+    count->setVisible(shown);
+    placeQuickFind();
 }
 
 void TFrmMain::clearQuickFind() {
     const QSignalBlocker quiet(EditKSCZ);
     EditKSCZ->clear();
+    showQuickFindCount(false);
+}
+
+bool TFrmMain::quickFindKey(int key) {
+    if (key == Qt::Key_Escape) {
+        Platform::guarded([this] { EditKSCZEscape(); })();
+        return true;
+    }
+    // Down or Enter: on to the first card listed, to be read or opened with Enter.
+    if ((key == Qt::Key_Down || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        ADOQuery1->Active() && !ADOQuery1->IsEmpty()) {
+        Platform::guarded([this] {
+            ADOQuery1->First();
+            DBGrid1->setFocus(Qt::ShortcutFocusReason);
+        })();
+        return true;
+    }
+    return false;
 }
 
 void TFrmMain::prepareQuickFind(bool repair) {
@@ -96,6 +149,25 @@ void TFrmMain::N25Click() {
     EditKSCZ->selectAll();
 }
 
+bool TFrmMain::editorHoldsChanges() const {
+    if (!PageControlZL->isVisibleTo(this))
+        return false;
+    const QString mode = modeMarker();
+    const bool adding =
+        mode == QStringLiteral("添加") || (mode == QStringLiteral("修改") && m_loadedFromEmptyList);
+    if (!adding && mode != QStringLiteral("修改"))
+        return false;
+    const QStringList columns = ADOQuery1->FieldNames();
+    bool changed = false;
+    m_editor->store([&](const QString& column, const QString& text) {
+        const QString loaded =
+            adding ? QString() : m_loadedValues.value(int(columns.indexOf(column))).toString();
+        // Blanks alone are no change: an empty postcode box gives six of them.
+        changed = changed || text.trimmed() != loaded.trimmed();
+    });
+    return changed;
+}
+
 void TFrmMain::EditKSCZChange() {
     const QString text = EditKSCZ->text();
     if (text.trimmed().isEmpty()) {
@@ -104,13 +176,32 @@ void TFrmMain::EditKSCZChange() {
             SpeedButton5Click();
         return;
     }
+    // Looking somebody up while a card is being added or modified narrows the list behind
+    // the editor; the card being modified stays listed, so that its save finds it.
+    const bool keepEditor = editorHoldsChanges();
+    const qint64 editing =
+        keepEditor && modeMarker() == QStringLiteral("修改") && !m_loadedFromEmptyList ? m_loadedId
+                                                                                       : 0;
     prepareQuickFind(true);
     ADOQuery1->Close();
     ADOQuery1->SQL.Clear();
     ADOQuery1->SQL.Add(QStringLiteral("select * from zl"));
     ADOQuery1->Parameters.clear();
-    ADOQuery1->IdSource = [text](sqlite3* db) { return QuickFind::find(db, text); };
+    ADOQuery1->IdSource = [text, editing](sqlite3* db) {
+        QVector<qint64> ids = QuickFind::find(db, text);
+        const auto at = std::lower_bound(ids.begin(), ids.end(), editing);
+        if (editing != 0 && (at == ids.end() || *at != editing))
+            ids.insert(at, editing);
+        return QuickFind::nameMatchesFirst(db, text, ids);
+    };
     ADOQuery1->Open();
+    showQuickFindCount(true);
+    if (keepEditor) {
+        SpeedButton5->setVisible(true);
+        Label31->setVisible(true);
+        PageControlSYS->setVisible(false);
+        return;
+    }
     // The list is a search result, as the panel's search leaves it.
     showSearchResult();
 }

@@ -148,27 +148,53 @@ const std::array<int, 5>& phoneColumns() {
 }
 
 void normalizeUtf8(std::string_view in, std::string& out) {
-    bool upper = false;
+    // Plain ASCII, simplified ideographs and the punctuation of Chinese text are kept as they
+    // are, full-width letters and digits become ASCII: folding would give the same, slower.
+    enum Kind { Kept, Upper, FullWidth, Other };
+    auto kindOf = [](char32_t c) {
+        if (c < 0x80)
+            return c >= 'A' && c <= 'Z' ? Upper : Kept;
+        if (c >= 0x3400 && c <= 0x9FFF)
+            return simplified(c) == c ? Kept : Other;
+        if ((c >= 0xFF01 && c <= 0xFF5E) || c == 0x3000)
+            return FullWidth;
+        const bool punctuation = (c >= 0x3001 && c <= 0x3003) || (c >= 0x3008 && c <= 0x3011) ||
+                                 c == 0x00B7 || c == 0x2014 || c == 0x2018 || c == 0x2019 ||
+                                 c == 0x201C || c == 0x201D;
+        return punctuation ? Kept : Other;
+    };
+    bool rewrite = false;
     for (std::size_t i = 0; i < in.size();) {
-        const unsigned char b = static_cast<unsigned char>(in[i]);
-        if (b < 0x80) {
-            upper = upper || (b >= 'A' && b <= 'Z');
-            ++i;
-        } else if (b >= 0xE3 && b <= 0xE9 && i + 2 < in.size() &&
-                   (b != 0xE3 || static_cast<unsigned char>(in[i + 1]) >= 0x90)) {
-            // U+3400 to U+9FFF: ideographs (and a block of symbols) that folding keeps.
-            i += 3;
-        } else {
+        int len = 1;
+        const char32_t c = static_cast<unsigned char>(in[i]) < 0x80
+                               ? char32_t(static_cast<unsigned char>(in[i]))
+                               : detail::decode(in.data() + i, len);
+        const Kind kind = kindOf(c);
+        if (kind == Other) {
             out = normalized(QString::fromUtf8(in.data(), qsizetype(in.size()))).toStdString();
             return;
         }
+        rewrite = rewrite || kind != Kept;
+        i += std::size_t(len);
     }
-    out.assign(in.data(), in.size());
-    if (upper) {
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        }
+    if (!rewrite) {
+        out.assign(in.data(), in.size());
+        return;
+    }
+    out.clear();
+    for (std::size_t i = 0; i < in.size();) {
+        int len = 1;
+        const char32_t c = static_cast<unsigned char>(in[i]) < 0x80
+                               ? char32_t(static_cast<unsigned char>(in[i]))
+                               : detail::decode(in.data() + i, len);
+        char32_t ascii = c == 0x3000 ? U' ' : c >= 0xFF01 && c <= 0xFF5E ? c - 0xFEE0 : c;
+        if (ascii >= 'A' && ascii <= 'Z')
+            ascii += 'a' - 'A';
+        if (ascii < 0x80)
+            out += char(ascii);
+        else
+            out.append(in.data() + i, std::size_t(len));
+        i += std::size_t(len);
     }
 }
 
@@ -246,12 +272,39 @@ bool CardText::matches(const std::string& word, bool text, bool spellings) {
     return false;
 }
 
+namespace {
+
+/// The digits a word stands for when it is a phone number however written ("010-62751234",
+/// "(010)", "138.1234.5678", "+8613812345678", without the country code); else the word.
+QString phoneWord(const QString& word) {
+    static const QRegularExpression phone(QStringLiteral("^[0-9+().\\-/]+$"));
+    static const QRegularExpression areaCode(QStringLiteral("^\\([0-9]{2,4}\\)$"));
+    static const QRegularExpression date(
+        QStringLiteral("^[0-9]{4}[-./][0-9]{1,2}([-./][0-9]{1,2})?$"));
+    if (!phone.match(word).hasMatch() || date.match(word).hasMatch())
+        return word;
+    QString digits;
+    for (const QChar c : word) {
+        if (c.isDigit())
+            digits += c;
+    }
+    if (digits == word)
+        return word;
+    if (word.startsWith(QLatin1String("+86")) && digits.size() > 2)
+        digits.remove(0, 2);
+    else if (word.startsWith(QLatin1String("0086")) && digits.size() > 4)
+        digits.remove(0, 4);
+    return digits.size() >= 7 || areaCode.match(word).hasMatch() ? digits : word;
+}
+
+} // namespace
+
 std::vector<std::string> wordsOf(const QString& text) {
     std::vector<std::string> words;
     const QString folded = normalized(text);
     for (const QString& w :
          folded.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        const std::string utf8 = w.toStdString();
+        const std::string utf8 = phoneWord(w).toStdString();
         if (std::find(words.begin(), words.end(), utf8) == words.end())
             words.push_back(utf8);
     }

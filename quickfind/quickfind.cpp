@@ -2,13 +2,16 @@
 
 #include "builder.h"
 #include "cardtext.h"
+#include "check.h"
 #include "sqlite.h"
 #include "store.h"
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A change to a card only puts its ID in quickfind_dirty: such cards are read from zl and
@@ -21,14 +24,14 @@ namespace {
 using namespace Store;
 using Sql::Stmt;
 
-constexpr int kFormat = 1;
+constexpr int kFormat = 2; // 2: with the checksums of quickfind_sum
 // Cards checked one by one at every find before their chunks are rewritten.
 constexpr qint64 kDirtyLimit = 512;
 // Above this share of cards changed behind our back, building again is cheaper.
 constexpr double kRebuildShare = 0.25;
 
 const char* const kTables[] = {"quickfind_meta", "quickfind_chunk", "quickfind_block",
-                               "quickfind_part", "quickfind_dirty"};
+                               "quickfind_part", "quickfind_dirty", "quickfind_sum"};
 
 // ---- Folding changed cards into their chunk ---------------------------------------------
 
@@ -42,6 +45,7 @@ struct Override {
 void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
                 const std::optional<Override>& override) {
     std::vector<std::uint32_t> oldOffsets;
+    const std::vector<std::uint32_t> oldSums = readSums(db, chunk);
     {
         Stmt s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?", "读取");
         s.bind(1, chunk);
@@ -49,7 +53,7 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
             oldOffsets = decodeIds(s.blob(0));
     }
     // The chunk's dirty cards as they are now: those still there, and all of them.
-    std::vector<std::uint32_t> present, changed;
+    std::vector<std::uint32_t> present, changed, presentSums;
     std::vector<CardText> texts;
     {
         CardReader reader(db);
@@ -59,21 +63,25 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
             changed.push_back(offsetOf(id));
             CardText t;
             bool there = false;
+            std::uint32_t sum = 0;
             if (override && override->id == id) {
                 there = override->card != nullptr;
-                if (there)
+                if (there) {
                     t.assign(*override->card);
+                    sum = cardSum(*override->card);
+                }
             } else {
-                there = reader.read(id, t);
+                there = reader.read(id, t, &sum);
             }
             if (there) {
                 present.push_back(offsetOf(id));
+                presentSums.push_back(sum);
                 texts.push_back(std::move(t));
             }
         }
     }
     // Old ranks to new ones (-1: gone or changed), and the ranks of the present changed cards.
-    std::vector<std::uint32_t> newOffsets;
+    std::vector<std::uint32_t> newOffsets, newSums;
     std::vector<std::int64_t> remap(oldOffsets.size(), -1);
     std::vector<std::uint32_t> rankOfPresent;
     for (std::size_t i = 0, j = 0; i < oldOffsets.size() || j < present.size();) {
@@ -81,6 +89,7 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
             if (!std::binary_search(changed.begin(), changed.end(), oldOffsets[i])) {
                 remap[i] = std::int64_t(newOffsets.size());
                 newOffsets.push_back(oldOffsets[i]);
+                newSums.push_back(i < oldSums.size() ? oldSums[i] : 0);
             }
             ++i;
         } else {
@@ -88,6 +97,7 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
                 ++i;
             rankOfPresent.push_back(std::uint32_t(newOffsets.size()));
             newOffsets.push_back(present[j]);
+            newSums.push_back(presentSums[j]);
             ++j;
         }
     }
@@ -138,6 +148,8 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
     }
     removeChunk(db, chunk);
     RowWriter(db).write(encoder.rows());
+    if (!newOffsets.empty())
+        writeSums(db, chunk, newSums);
     Stmt(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入")
         .bind(1, firstIdOf(chunk))
         .bind(2, firstIdOf(chunk + 1))
@@ -175,19 +187,25 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
     Build::Pipeline pipeline(blockTarget(db),
                              [&writer](const std::vector<Row>& rows) { writer.write(rows); });
     CardText text;
-    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint32_t> offsets, sums;
     qint64 chunk = 0, done = 0;
+    auto endChunk = [&] {
+        pipeline.endChunk(chunk, offsets);
+        writeSums(db, chunk, sums);
+        offsets.clear();
+        sums.clear();
+    };
     auto file = [&](Stmt& cards) {
         while (cards.step()) {
             const qint64 id = cards.int64(0);
-            if (!offsets.empty() && chunkOf(id) != chunk) {
-                pipeline.endChunk(chunk, offsets);
-                offsets.clear();
-            }
+            if (!offsets.empty() && chunkOf(id) != chunk)
+                endChunk();
             chunk = chunkOf(id);
             const std::uint32_t rank = std::uint32_t(offsets.size());
             offsets.push_back(offsetOf(id));
-            text.assign(rowColumns(cards, 1));
+            const std::array<std::string_view, 24> columns = rowColumns(cards, 1);
+            sums.push_back(cardSum(columns));
+            text.assign(columns);
             pipeline.addCard(text, rank);
             ++done;
             if (done % 1024 == 0) {
@@ -214,7 +232,7 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
         }
     }
     if (!offsets.empty())
-        pipeline.endChunk(chunk, offsets);
+        endChunk();
     pipeline.writeRows(true);
     return progress(done);
 }
@@ -236,6 +254,35 @@ QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
 
 using Bits = std::vector<std::uint64_t>;
 
+// Per connection, SQLite's data version when the index was last known to be in line with
+// zl: while no other connection has written since, the index's sure hits are trusted.
+std::mutex g_trustMutex;
+std::unordered_map<sqlite3*, qint64> g_trusted;
+
+qint64 dataVersion(sqlite3* db) {
+    Stmt s(db, "PRAGMA data_version", "读取");
+    return s.step() ? s.int64(0) : -1;
+}
+
+void trustNow(sqlite3* db) {
+    const qint64 version = dataVersion(db);
+    const std::lock_guard<std::mutex> lock(g_trustMutex);
+    g_trusted[db] = version;
+}
+
+// True when another connection wrote since; the first find of a connection trusts what was
+// checked when the file was opened.
+bool writtenElsewhere(sqlite3* db) {
+    const qint64 version = dataVersion(db);
+    const std::lock_guard<std::mutex> lock(g_trustMutex);
+    const auto it = g_trusted.find(db);
+    if (it == g_trusted.end()) {
+        g_trusted.emplace(db, version);
+        return false;
+    }
+    return it->second != version;
+}
+
 bool has(const Bits& bits, std::size_t r) {
     return bits[r / 64] & (std::uint64_t(1) << (r % 64));
 }
@@ -255,6 +302,9 @@ QStringList schemaStatements() {
                        "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
                        "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
         QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
+        // Added with format 2: a file of format 1 is built again once.
+        QStringLiteral("CREATE TABLE \"quickfind_sum\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"sums\" BLOB NOT NULL)"),
     };
 }
 
@@ -262,9 +312,9 @@ bool isBuilt(sqlite3* db) {
     Stmt tables(db,
                 "SELECT count(*) FROM \"sqlite_master\" WHERE \"type\" = 'table' AND \"name\" IN "
                 "('quickfind_meta', 'quickfind_chunk', 'quickfind_block', 'quickfind_part', "
-                "'quickfind_dirty')",
+                "'quickfind_dirty', 'quickfind_sum')",
                 "读取");
-    if (!tables.step() || tables.int64(0) != 5)
+    if (!tables.step() || tables.int64(0) != 6)
         return false;
     Stmt format(db, "SELECT \"value\" FROM \"quickfind_meta\" WHERE \"name\" = 'format'", "读取");
     return format.step() && format.text(0) == std::to_string(kFormat);
@@ -293,80 +343,27 @@ bool build(sqlite3* db, const Progress& progress) {
         .bindText(1, std::to_string(kFormat))
         .run();
     save.commit();
+    trustNow(db);
     return true;
 }
 
-namespace {
-
-/// The cards of zl the index knows wrongly (added or deleted behind its back), ascending;
-/// those already among the changes to fold in are not counted. Walks zl's IDs and the
-/// index's side by side, holding neither list: at millions of cards they would be tens of
-/// megabytes each. With `firstOnly` it stops at the first.
-std::vector<qint64> staleIds(sqlite3* db, std::size_t* cards = nullptr, bool firstOnly = false) {
-    const std::vector<qint64> dirty = dirtyIds(db);
-    Stmt table(db, "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\"", "检查");
-    Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
-                "检查");
-    std::vector<std::uint32_t> offsets;
-    std::size_t at = 0;
-    qint64 base = 0;
-    auto nextIndexed = [&](qint64& id) {
-        while (at >= offsets.size()) {
-            if (!chunks.step())
-                return false;
-            base = firstIdOf(chunks.int64(0));
-            offsets = decodeIds(chunks.blob(1));
-            at = 0;
-        }
-        id = base + offsets[at++];
-        return true;
-    };
-    auto nextInTable = [&](qint64& id) {
-        if (!table.step())
-            return false;
-        id = table.int64(0);
-        return true;
-    };
-    std::vector<qint64> stale;
-    auto note = [&](qint64 id) {
-        if (!std::binary_search(dirty.begin(), dirty.end(), id))
-            stale.push_back(id);
-    };
-    std::size_t count = 0;
-    qint64 inTable = 0, indexed = 0;
-    bool moreInTable = nextInTable(inTable), moreIndexed = nextIndexed(indexed);
-    while ((moreInTable || moreIndexed) && !(firstOnly && !stale.empty())) {
-        if (moreInTable && (!moreIndexed || inTable < indexed)) {
-            note(inTable);
-            ++count;
-            moreInTable = nextInTable(inTable);
-        } else if (moreIndexed && (!moreInTable || indexed < inTable)) {
-            note(indexed);
-            moreIndexed = nextIndexed(indexed);
-        } else {
-            ++count;
-            moreInTable = nextInTable(inTable);
-            moreIndexed = nextIndexed(indexed);
-        }
-    }
-    if (cards)
-        *cards = count;
-    return stale;
-}
-
-} // namespace
-
-bool isCurrent(sqlite3* db) {
-    return isBuilt(db) && staleIds(db, nullptr, true).empty();
+bool isCurrent(sqlite3* db, const std::function<void()>& between) {
+    Check::Options options;
+    options.firstOnly = true;
+    options.ownSnapshots = bool(between);
+    options.between = between;
+    return isBuilt(db) && Check::staleIds(db, options).empty();
 }
 
 bool repair(sqlite3* db, const Progress& progress) {
     if (!isBuilt(db))
         return build(db, progress);
     std::size_t cards = 0;
-    const std::vector<qint64> stale = staleIds(db, &cards);
-    if (stale.empty())
+    const std::vector<qint64> stale = Check::staleIds(db, Check::Options{}, &cards);
+    if (stale.empty()) {
+        trustNow(db);
         return false;
+    }
     if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(cards, 1)))
         return build(db, progress);
     Sql::Savepoint save(db, "修复");
@@ -374,6 +371,7 @@ bool repair(sqlite3* db, const Progress& progress) {
         markDirty(db, id);
     mergeIfNeeded(db, std::nullopt);
     save.commit();
+    trustNow(db);
     return true;
 }
 
@@ -426,6 +424,33 @@ void removeCard(sqlite3* db, qint64 id) {
     save.commit();
 }
 
+QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector<qint64>& ids) {
+    if (ids.size() > kRankedAtMost || ids.size() < 2)
+        return ids;
+    const std::vector<std::string> words = wordsOf(text);
+    Stmt name(db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?", "读取");
+    QVector<qint64> first, rest;
+    std::array<std::string_view, 24> columns{};
+    CardText card;
+    for (const qint64 id : ids) {
+        name.bind(1, id);
+        bool named = false;
+        if (name.step()) {
+            columns[std::size_t(nameColumn())] = name.text(0);
+            card.assign(columns);
+            named = std::any_of(words.begin(), words.end(),
+                                [&card](const std::string& w) { return card.matches(w); });
+        }
+        name.reset();
+        (named ? first : rest).push_back(id);
+    }
+    return first + rest;
+}
+
+QVector<qint64> scan(sqlite3* db, const QString& text) {
+    return scanAll(db, wordsOf(text));
+}
+
 QVector<qint64> find(sqlite3* db, const QString& text) {
     const std::vector<std::string> words = wordsOf(text);
     if (!isBuilt(db))
@@ -438,6 +463,7 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
     std::stable_sort(plans.begin(), plans.end(),
                      [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
 
+    const bool verify = writtenElsewhere(db);
     const std::vector<qint64> dirty = dirtyIds(db);
     QVector<qint64> result;
     Reader reader(db);
@@ -503,45 +529,59 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
         }
         if (!any)
             continue;
-        // Cards sure for every word go straight in; the others are checked against the card
-        // itself, read one by one, or by reading through the chunk when there are many.
-        std::vector<std::uint32_t> passed, unsure;
+        // Cards sure for every word go straight in, unless another program has written
+        // since the index was last in line; the others are checked against their row. A card
+        // whose checksum is still the one filed is checked on what the index says, one
+        // changed in place since is matched afresh. Read one by one, or by reading through
+        // the chunk when there are many.
+        std::vector<std::uint32_t> passed, candidates;
         for (std::size_t i = 0; i < words64; ++i) {
             for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
                 const std::uint32_t r =
                     std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
                 const bool sure =
+                    !verify &&
                     std::all_of(sureOf.begin(), sureOf.begin() + std::ptrdiff_t(plans.size()),
                                 [r](const Bits& b) { return has(b, r); });
-                (sure ? passed : unsure).push_back(r);
+                (sure ? passed : candidates).push_back(r);
             }
         }
-        auto check = [&](std::uint32_t r) {
+        const std::vector<std::uint32_t> sums = readSums(db, chunk);
+        auto check = [&](std::uint32_t r, const std::array<std::string_view, 24>& columns) {
+            const bool filed = r < sums.size() && sums[r] == cardSum(columns);
+            const auto sure = [&](std::size_t w) { return filed && has(sureOf[w], r); };
+            bool assigned = false;
             for (std::size_t w = 0; w < plans.size(); ++w) {
-                if (!has(sureOf[w], r) &&
-                    !card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r)))
+                if (sure(w))
+                    continue;
+                if (!assigned) {
+                    card.assign(columns);
+                    assigned = true;
+                }
+                if (!(filed ? card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r))
+                            : card.matches(plans[w].word)))
                     return false;
             }
             return true;
         };
-        if (unsure.size() > n / 10) {
+        std::array<std::string_view, 24> columns;
+        if (candidates.size() > n / 10) {
             chunkCards.bind(1, base).bind(2, base + qint64(kChunkIds));
             std::size_t next = 0;
-            while (next < unsure.size() && chunkCards.step()) {
+            while (next < candidates.size() && chunkCards.step()) {
                 const qint64 id = chunkCards.int64(0);
-                while (next < unsure.size() && base + offsets[unsure[next]] < id)
+                while (next < candidates.size() && base + offsets[candidates[next]] < id)
                     ++next; // gone meanwhile
-                if (next < unsure.size() && base + offsets[unsure[next]] == id) {
-                    card.assign(rowColumns(chunkCards, 1));
-                    if (check(unsure[next]))
-                        passed.push_back(unsure[next]);
+                if (next < candidates.size() && base + offsets[candidates[next]] == id) {
+                    if (check(candidates[next], rowColumns(chunkCards, 1)))
+                        passed.push_back(candidates[next]);
                     ++next;
                 }
             }
             chunkCards.reset();
         } else {
-            for (const std::uint32_t r : unsure) {
-                if (cards.read(base + offsets[r], card) && check(r))
+            for (const std::uint32_t r : candidates) {
+                if (cards.fetch(base + offsets[r], columns) && check(r, columns))
                     passed.push_back(r);
             }
         }

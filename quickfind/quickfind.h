@@ -36,14 +36,16 @@ bool isBuilt(sqlite3* db);
 /// own; `progress` is called on the caller's thread every 1024 cards.
 bool build(sqlite3* db, const Progress& progress = {});
 
-/// Brings the tables in line with the cards of zl added or deleted by someone else (another
-/// program, or an older version of this one). Returns true when something had to be done.
-/// A card changed in place by someone else is not seen; build() corrects that.
+/// Brings the tables in line with the cards of zl added, deleted or changed in place by
+/// someone else (another program, or an older version of this one). Returns true when
+/// something had to be done.
 bool repair(sqlite3* db, const Progress& progress = {});
 
 /// True when the tables are built and know every card of zl: repair() would do nothing.
-/// Only reads, so it may run on a connection of its own on another thread.
-bool isCurrent(sqlite3* db);
+/// Only reads, so it may run on a connection of its own on another thread. With `between`,
+/// it reads each chunk of cards in a transaction of its own, calling `between` between them,
+/// so that a writer waits a moment at most; it must not be called in a transaction then.
+bool isCurrent(sqlite3* db, const std::function<void()>& between = {});
 
 /// Records that card `id` was added or changed to `card`. Call it in the same transaction as
 /// the write to zl, before or after it. Nothing happens before build(). Usually a few rows;
@@ -63,6 +65,14 @@ void removeCard(sqlite3* db, qint64 id);
 /// without words matches every card (the window shows the plain list then anyway). Before
 /// build() it reads every card instead.
 QVector<qint64> find(sqlite3* db, const QString& text);
+
+/// `ids` as find() gave them for `text`, the cards whose name matches a word of it first,
+/// each part in the order given. A list of more than kRankedAtMost cards stays as it is.
+constexpr int kRankedAtMost = 5000;
+QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector<qint64>& ids);
+
+/// What find() gives, by reading every card instead of the index.
+QVector<qint64> scan(sqlite3* db, const QString& text);
 
 /// True when `card` matches `text`: the same rule as find(), without the index.
 bool matches(const Card& card, const QString& text);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 
 namespace QuickFind {
@@ -29,6 +30,106 @@ const std::unordered_map<char32_t, const char*>& surnameReadings() {
         {U'谌', "chen"},  {U'褚', "chu"},   {U'薄', "bo"},   {U'藏', "zang"},  {U'莘', "shen"},
         {U'贲', "ben"},   {U'阚', "kan"},   {U'那', "na"},   {U'逄', "pang"},  {U'过', "guo"},
         {U'殷', "yin"},   {U'都', "du"},    {U'叶', "ye"},   {U'万', "wan"},
+    };
+    return table;
+}
+
+// Every reading of the common polyphones, wherever they stand: the transliterator gives one
+// (行 xing only, 长 zhang only), but 银行 is yinhang and 长沙 changsha. A short list of our
+// own, from the common words of names, places and companies; readings only surnames have
+// (单 shan, 区 ou) stay with the surnames.
+const std::unordered_map<char32_t, std::vector<const char*>>& polyphoneReadings() {
+    static const std::unordered_map<char32_t, std::vector<const char*>> table = {
+        {U'行', {"xing", "hang"}},
+        {U'长', {"chang", "zhang"}},
+        {U'厦', {"xia", "sha"}},
+        {U'重', {"zhong", "chong"}},
+        {U'朝', {"chao", "zhao"}},
+        {U'乐', {"le", "yue"}},
+        {U'都', {"du", "dou"}},
+        {U'地', {"di", "de"}},
+        {U'会', {"hui", "kuai"}},
+        {U'调', {"diao", "tiao"}},
+        {U'传', {"chuan", "zhuan"}},
+        {U'还', {"hai", "huan"}},
+        {U'藏', {"cang", "zang"}},
+        {U'曾', {"ceng", "zeng"}},
+        {U'解', {"jie", "xie"}},
+        {U'差', {"cha", "chai"}},
+        {U'大', {"da", "dai"}},
+        {U'和', {"he", "huo"}},
+        {U'参', {"can", "shen"}},
+        {U'省', {"sheng", "xing"}},
+        {U'石', {"shi", "dan"}},
+        {U'率', {"shuai", "lv"}},
+        {U'盛', {"sheng", "cheng"}},
+        {U'校', {"xiao", "jiao"}},
+        {U'觉', {"jue", "jiao"}},
+        {U'降', {"jiang", "xiang"}},
+        {U'卡', {"ka", "qia"}},
+        {U'角', {"jiao", "jue"}},
+        {U'的', {"de", "di"}},
+        {U'系', {"xi", "ji"}},
+        {U'强', {"qiang", "jiang"}},
+        {U'种', {"zhong", "chong"}},
+        {U'薄', {"bo", "bao"}},
+        {U'柏', {"bai", "bo"}},
+        {U'员', {"yuan", "yun"}},
+        {U'查', {"cha", "zha"}},
+        {U'蔚', {"wei", "yu"}},
+        {U'秘', {"mi", "bi"}},
+        {U'莎', {"sha", "suo"}},
+        {U'阿', {"a", "e"}},
+        {U'佛', {"fo", "fu"}},
+        {U'奇', {"qi", "ji"}},
+        {U'露', {"lu", "lou"}},
+        {U'色', {"se", "shai"}},
+        {U'塞', {"sai", "se"}},
+        {U'给', {"gei", "ji"}},
+        {U'便', {"bian", "pian"}},
+        {U'茜', {"qian", "xi"}},
+        {U'折', {"zhe", "she"}},
+        {U'宿', {"su", "xiu"}},
+        {U'能', {"neng", "nai"}},
+        {U'广', {"guang", "an"}},
+        {U'数', {"shu", "shuo"}},
+        {U'更', {"geng"}},
+        {U'期', {"qi", "ji"}},
+        {U'模', {"mo", "mu"}},
+        {U'藉', {"ji", "jie"}},
+        {U'应', {"ying"}},
+        {U'兴', {"xing"}},
+        {U'中', {"zhong"}},
+        {U'正', {"zheng"}},
+        {U'发', {"fa"}},
+        {U'华', {"hua"}},
+        {U'称', {"cheng", "chen"}},
+        {U'弹', {"dan", "tan"}},
+        {U'宁', {"ning"}},
+        {U'哈', {"ha"}},
+    };
+    return table;
+}
+
+// Words whose own reading the transliterator misses: their reading comes first, before what
+// their characters' other readings give.
+const std::unordered_map<std::u32string, std::vector<const char*>>& wordReadings() {
+    static const std::unordered_map<std::u32string, std::vector<const char*>> table = {
+        {U"长沙", {"chang", "sha"}},   {U"长春", {"chang", "chun"}},
+        {U"长城", {"chang", "cheng"}}, {U"长江", {"chang", "jiang"}},
+        {U"长安", {"chang", "an"}},    {U"长征", {"chang", "zheng"}},
+        {U"银行", {"yin", "hang"}},    {U"行业", {"hang", "ye"}},
+        {U"商行", {"shang", "hang"}},  {U"车行", {"che", "hang"}},
+        {U"重庆", {"chong", "qing"}},  {U"厦门", {"xia", "men"}},
+        {U"大厦", {"da", "sha"}},      {U"成都", {"cheng", "du"}},
+        {U"首都", {"shou", "du"}},     {U"朝阳", {"chao", "yang"}},
+        {U"朝鲜", {"chao", "xian"}},   {U"音乐", {"yin", "yue"}},
+        {U"乐器", {"yue", "qi"}},      {U"快乐", {"kuai", "le"}},
+        {U"会计", {"kuai", "ji"}},     {U"地产", {"di", "chan"}},
+        {U"地区", {"di", "qu"}},       {U"传媒", {"chuan", "mei"}},
+        {U"西藏", {"xi", "zang"}},     {U"六安", {"lu", "an"}},
+        {U"蚌埠", {"beng", "bu"}},     {U"番禺", {"pan", "yu"}},
+        {U"丽水", {"li", "shui"}},     {U"石家庄", {"shi", "jia", "zhuang"}},
     };
     return table;
 }
@@ -59,6 +160,7 @@ bool isPlaceEnd(char32_t c) {
 
 // No more spellings of one name than this, however many readings its characters have.
 constexpr std::size_t kMaxNameVariants = 8;
+constexpr std::size_t kMaxCompanyVariants = 6;
 
 using Readings = std::vector<std::string>;
 using Syllables = std::vector<std::string>;
@@ -132,6 +234,11 @@ public:
             }
             for (std::string& r : transliterate(m_plain.get(), c))
                 result.push_back(std::move(r));
+            const auto more = polyphoneReadings().find(c);
+            if (more != polyphoneReadings().end()) {
+                for (const char* r : more->second)
+                    result.emplace_back(r);
+            }
         }
         std::vector<std::string> unique;
         for (std::string& r : result) {
@@ -162,12 +269,13 @@ public:
             if (i < u.length() && u.charAt(i) != u' ')
                 continue;
             if (i > start) {
-                const Readings r = plainLetters(u.tempSubStringBetween(start, i), false);
+                // "ü" kept as "v"; the companies' spellings give both.
+                const Readings r = plainLetters(u.tempSubStringBetween(start, i), true);
                 if (r.empty()) {
                     result.clear();
                     break;
                 }
-                result.push_back(r.front());
+                result.push_back(r.back());
             }
             start = i + 1;
         }
@@ -282,6 +390,11 @@ void spellFrom(const Syllables& s, std::size_t from, SpellingsUtf8& out) {
     }
 }
 
+// A syllable with "v" for "ü" (lv, nv, lve, nve), not a run of Latin letters such as "vivo".
+bool isPinyin(const std::string& syllable) {
+    return syllable == "lv" || syllable == "nv" || syllable == "lve" || syllable == "nve";
+}
+
 void dedupe(std::vector<std::string>& v) {
     std::sort(v.begin(), v.end());
     v.erase(std::unique(v.begin(), v.end()), v.end());
@@ -294,7 +407,42 @@ QStringList toQt(const std::vector<std::string>& v) {
     return out;
 }
 
+// Traditional ideographs to simplified ones, as ICU's transform has them, for the common
+// blocks: made once, by transforming them all in one go.
+constexpr char32_t kFoldFirst = 0x3400, kFoldLast = 0x9FFF;
+
+const std::vector<char16_t>& simplifiedTable() {
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> t(kFoldLast - kFoldFirst + 1);
+        icu::UnicodeString all;
+        for (char32_t c = kFoldFirst; c <= kFoldLast; ++c) {
+            t[c - kFoldFirst] = char16_t(c);
+            all.append(char16_t(c));
+        }
+        UParseError parse;
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Transliterator> fold(icu::Transliterator::createInstance(
+            "Traditional-Simplified", UTRANS_FORWARD, parse, status));
+        if (U_FAILURE(status) || !fold)
+            return t;
+        fold->transliterate(all);
+        if (all.length() != int32_t(t.size()))
+            return t; // not one for one: left unfolded rather than misaligned
+        for (int32_t i = 0; i < all.length(); ++i) {
+            const char16_t c = all.charAt(i);
+            if (c >= kFoldFirst && c <= kFoldLast)
+                t[std::size_t(i)] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
+
+char32_t simplified(char32_t c) {
+    return c >= kFoldFirst && c <= kFoldLast ? simplifiedTable()[c - kFoldFirst] : c;
+}
 
 bool isHan(char32_t c) {
     return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
@@ -315,18 +463,26 @@ QString normalized(const QString& text) {
             break;
         }
     }
-    if (simple)
-        return lowerAscii ? text : text.toLower();
-    const icu::Normalizer2* n = Icu::instance().nfkcCasefold();
-    if (!n)
-        return text.toCaseFolded();
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString in(false, reinterpret_cast<const UChar*>(text.utf16()),
-                                int32_t(text.size()));
-    const icu::UnicodeString out = n->normalize(in, status);
-    return U_SUCCESS(status)
-               ? QString(reinterpret_cast<const QChar*>(out.getBuffer()), out.length())
-               : text;
+    QString result;
+    if (simple) {
+        result = lowerAscii ? text : text.toLower();
+    } else if (const icu::Normalizer2* n = Icu::instance().nfkcCasefold()) {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::UnicodeString in(false, reinterpret_cast<const UChar*>(text.utf16()),
+                                    int32_t(text.size()));
+        const icu::UnicodeString out = n->normalize(in, status);
+        result = U_SUCCESS(status)
+                     ? QString(reinterpret_cast<const QChar*>(out.getBuffer()), out.length())
+                     : text;
+    } else {
+        result = text.toCaseFolded();
+    }
+    // Traditional characters as simplified ones: 張偉 is found as 张伟, and the other way.
+    for (QChar& c : result) {
+        if (c.unicode() >= kFoldFirst && c.unicode() <= kFoldLast)
+            c = QChar(simplified(c.unicode()));
+    }
+    return result;
 }
 
 void phoneDigitsUtf8(std::string_view text, std::vector<std::string>& out) {
@@ -405,8 +561,16 @@ void spellName(std::string_view name, SpellingsUtf8& out) {
         }
     }
     for (const Syllables& v : variants) {
-        for (std::size_t i = 0; i < v.size(); ++i)
+        for (std::size_t i = 0; i < v.size(); ++i) {
             spellFrom(v, i, out);
+            // Full syllables, then the initials of two or more ("zhangsf" for 张三丰).
+            for (std::size_t k = i + 1; k + 2 <= v.size(); ++k) {
+                std::string mixed;
+                for (std::size_t j = i; j < v.size(); ++j)
+                    mixed += j < k ? std::string_view(v[j]) : initialOf(v[j]);
+                out.pinyin.push_back(std::move(mixed));
+            }
+        }
     }
     dedupe(out.pinyin);
     dedupe(out.initials);
@@ -443,22 +607,50 @@ void spellCompany(std::string_view company, SpellingsUtf8& out) {
     }
     std::vector<Syllables> words;
     std::vector<bool> common;
+    // Other readings of the polyphones: word, syllable in it, reading.
+    std::vector<std::tuple<std::size_t, std::size_t, std::string>> others;
     for (const std::u32string& piece : pieces) {
         Syllables s;
         std::u32string han;
         auto flushHan = [&] {
             if (han.empty())
                 return;
+            const std::size_t first = s.size();
             const Syllables& read = icu.syllables(han);
             if (!read.empty()) {
                 s.insert(s.end(), read.begin(), read.end());
             } else {
                 for (const char32_t c : han) {
                     const Readings& r = icu.readings(c, false);
-                    if (!r.empty())
-                        s.push_back(r.front());
+                    s.push_back(r.empty()                         ? std::string()
+                                : r.size() >= 2 && isPinyin(r[1]) ? r[1]
+                                                                  : r.front());
                 }
             }
+            // Known words read as they are; every other reading of a polyphone after them.
+            for (std::size_t i = 0; i < han.size(); ++i) {
+                for (std::size_t n = 3; n >= 2; --n) {
+                    const auto word = wordReadings().find(han.substr(i, n));
+                    if (i + n > han.size() || word == wordReadings().end())
+                        continue;
+                    for (std::size_t k = 0; k < n; ++k)
+                        s[first + i + k] = word->second[k];
+                    break;
+                }
+            }
+            // An ideograph without a reading leaves a gap, and the places would not hold.
+            const bool gaps =
+                std::find(s.begin() + std::ptrdiff_t(first), s.end(), std::string()) != s.end();
+            for (std::size_t i = 0; i < han.size() && !gaps; ++i) {
+                if (!polyphoneReadings().count(han[i]))
+                    continue;
+                for (const std::string& r : icu.readings(han[i], false)) {
+                    if (r != s[first + i] && !isPinyin(r))
+                        others.emplace_back(words.size(), first + i, r);
+                }
+            }
+            s.erase(std::remove(s.begin() + std::ptrdiff_t(first), s.end(), std::string()),
+                    s.end());
             han.clear();
         };
         for (const Unit& unit : unitsOf(piece)) {
@@ -482,9 +674,33 @@ void spellCompany(std::string_view company, SpellingsUtf8& out) {
         starts.push_back(all.size());
         all.insert(all.end(), w.begin(), w.end());
     }
-    for (std::size_t w = 0; w < words.size(); ++w) {
-        if (!common[w])
-            spellFrom(all, starts[w], out);
+    // The reading as the words have it, then each other reading of a polyphone in turn.
+    std::vector<Syllables> variants{all};
+    for (const auto& [w, at, reading] : others) {
+        if (variants.size() >= kMaxCompanyVariants)
+            break;
+        if (starts[w] + at < all.size()) {
+            variants.push_back(all);
+            variants.back()[starts[w] + at] = reading;
+        }
+    }
+    for (const Syllables& variant : variants) {
+        // "ü" as people type it, "v", and as "u".
+        Syllables withU = variant;
+        bool withV = false;
+        for (std::string& syllable : withU) {
+            if (syllable.find('v') != std::string::npos && isPinyin(syllable)) {
+                std::replace(syllable.begin(), syllable.end(), 'v', 'u');
+                withV = true;
+            }
+        }
+        for (std::size_t w = 0; w < words.size(); ++w) {
+            if (common[w])
+                continue;
+            spellFrom(variant, starts[w], out);
+            if (withV)
+                spellFrom(withU, starts[w], out);
+        }
     }
     // The first one or two words' initials, then those from a later word with at least one
     // left out.

@@ -11,7 +11,8 @@
 /// Pure functions; the index and the matcher both build on them, so they always agree.
 namespace QuickFind {
 
-/// NFKC with case folded: "ＡＢＣ", "abc" and "ABC" all become "abc".
+/// NFKC with case folded: "ＡＢＣ", "abc" and "ABC" all become "abc"; traditional ideographs
+/// become simplified ones.
 QString normalized(const QString& text);
 
 /// The digit strings of a phone column: blanks, "-", "(" and ")" are dropped, then a leading
@@ -45,6 +46,9 @@ struct SpellingsUtf8 {
 void spellName(std::string_view normalizedName, SpellingsUtf8& out);
 /// Adds the spellings of a company already normalized (UTF-8) to `out`.
 void spellCompany(std::string_view normalizedCompany, SpellingsUtf8& out);
+
+/// The simplified form of a traditional ideograph; any other character as it is.
+char32_t simplified(char32_t c);
 
 /// True for a CJK ideograph.
 bool isHan(char32_t c);

@@ -62,6 +62,63 @@ std::array<std::string_view, 24> rowColumns(const Sql::Stmt& s, int first) {
     return columns;
 }
 
+std::uint32_t cardSum(const std::array<std::string_view, 24>& columns) {
+    // FNV-1a over each column and its length, folded to 32 bits.
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&h](unsigned char c) {
+        h ^= c;
+        h *= 1099511628211ull;
+    };
+    for (const std::string_view c : columns) {
+        for (const char ch : c)
+            mix(static_cast<unsigned char>(ch));
+        for (std::size_t n = c.size(); n; n >>= 8)
+            mix(static_cast<unsigned char>(n & 0xFF));
+        mix(0xFF);
+    }
+    return std::uint32_t(h ^ (h >> 32));
+}
+
+std::uint32_t cardSum(const Card& card) {
+    std::array<QByteArray, 24> utf8;
+    std::array<std::string_view, 24> columns;
+    for (std::size_t i = 0; i < 24; ++i) {
+        utf8[i] = card.values[i].toUtf8();
+        columns[i] = std::string_view(utf8[i].constData(), std::size_t(utf8[i].size()));
+    }
+    return cardSum(columns);
+}
+
+std::vector<std::uint32_t> readSums(sqlite3* db, qint64 chunk) {
+    Sql::Stmt s(db, "SELECT \"sums\" FROM \"quickfind_sum\" WHERE \"chunk\" = ?", "读取");
+    s.bind(1, chunk);
+    std::vector<std::uint32_t> sums;
+    if (s.step()) {
+        const std::string_view blob = s.blob(0);
+        sums.resize(blob.size() / 4);
+        for (std::size_t i = 0; i < sums.size(); ++i) {
+            const auto* p = reinterpret_cast<const unsigned char*>(blob.data()) + 4 * i;
+            sums[i] = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+                      std::uint32_t(p[3]) << 24;
+        }
+    }
+    return sums;
+}
+
+void writeSums(sqlite3* db, qint64 chunk, const std::vector<std::uint32_t>& sums) {
+    std::string blob;
+    blob.reserve(sums.size() * 4);
+    for (const std::uint32_t v : sums) {
+        for (int b = 0; b < 4; ++b)
+            blob += char((v >> (8 * b)) & 0xFF);
+    }
+    Sql::Stmt(db, "INSERT OR REPLACE INTO \"quickfind_sum\" (\"chunk\", \"sums\") VALUES (?, ?)",
+              "写入")
+        .bind(1, chunk)
+        .bind(2, blob)
+        .run();
+}
+
 int blockTarget(sqlite3* db) {
     Sql::Stmt s(db, "PRAGMA page_size", "读取");
     const int page = s.step() ? int(s.int64(0)) : 4096;
@@ -201,7 +258,8 @@ void RowWriter::write(const std::vector<Row>& rows) {
 void removeChunk(sqlite3* db, qint64 chunk) {
     for (const char* sql : {"DELETE FROM \"quickfind_block\" WHERE \"chunk\" = ?",
                             "DELETE FROM \"quickfind_part\" WHERE \"chunk\" = ?",
-                            "DELETE FROM \"quickfind_chunk\" WHERE \"chunk\" = ?"})
+                            "DELETE FROM \"quickfind_chunk\" WHERE \"chunk\" = ?",
+                            "DELETE FROM \"quickfind_sum\" WHERE \"chunk\" = ?"})
         Sql::Stmt(db, sql, "写入").bind(1, chunk).run();
 }
 
@@ -331,13 +389,27 @@ CardReader::CardReader(sqlite3* db)
     : m_stmt(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" WHERE \"ID\" = ?").c_str(),
              "读取") {}
 
-bool CardReader::read(qint64 id, CardText& text) {
+bool CardReader::read(qint64 id, CardText& text, std::uint32_t* sum) {
+    m_stmt.reset();
     m_stmt.bind(1, id);
     const bool found = m_stmt.step();
-    if (found)
-        text.assign(rowColumns(m_stmt, 1));
+    if (found) {
+        const std::array<std::string_view, 24> columns = rowColumns(m_stmt, 1);
+        if (sum)
+            *sum = cardSum(columns);
+        text.assign(columns);
+    }
     m_stmt.reset();
     return found;
+}
+
+bool CardReader::fetch(qint64 id, std::array<std::string_view, 24>& columns) {
+    m_stmt.reset();
+    m_stmt.bind(1, id);
+    if (!m_stmt.step())
+        return false;
+    columns = rowColumns(m_stmt, 1);
+    return true;
 }
 
 std::vector<qint64> dirtyIds(sqlite3* db) {

@@ -38,6 +38,13 @@ std::string cardColumns();
 /// The 24 columns of the current row, from column `first` on.
 std::array<std::string_view, 24> rowColumns(const Sql::Stmt& s, int first);
 
+/// A checksum of a card's 24 columns as zl holds them, which tells a card changed in place.
+std::uint32_t cardSum(const std::array<std::string_view, 24>& columns);
+std::uint32_t cardSum(const Card& card);
+/// One chunk's checksums in the order of its card IDs; empty when the chunk has none.
+std::vector<std::uint32_t> readSums(sqlite3* db, qint64 chunk);
+void writeSums(sqlite3* db, qint64 chunk, const std::vector<std::uint32_t>& sums);
+
 /// The largest block that fits a page of this file without overflow pages.
 int blockTarget(sqlite3* db);
 
@@ -130,8 +137,11 @@ private:
 class CardReader {
 public:
     explicit CardReader(sqlite3* db);
-    /// Fills `text` with card `id`; false when there is no such card.
-    bool read(qint64 id, CardText& text);
+    /// Fills `text` with card `id`, and `sum` with its checksum; false when there is no
+    /// such card.
+    bool read(qint64 id, CardText& text, std::uint32_t* sum = nullptr);
+    /// The columns of card `id`, valid until the next call; false when there is no such card.
+    bool fetch(qint64 id, std::array<std::string_view, 24>& columns);
 
 private:
     Sql::Stmt m_stmt;

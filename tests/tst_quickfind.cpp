@@ -256,6 +256,18 @@ class TestQuickFind : public QObject {
     Q_OBJECT
 
 private slots:
+    // The quick way through common Chinese text folds exactly as the full one does.
+    void foldingTakesNoDetourForCommonText() {
+        for (const char* text :
+             {"张三 Zhang", "（北京）ＡＢＣ１２３，“张”、《李》【王】", "阿·买买提—", "張偉 歐陽",
+              "ｃａｆé", "ｚｈａｎｇ　ＳＡＮ", "…ﬁ", "Straße", "\xE4\xB8"}) {
+            std::string quick;
+            QuickFind::normalizeUtf8(text, quick);
+            QCOMPARE(QString::fromStdString(quick), QuickFind::normalized(QString::fromUtf8(text)));
+        }
+        QCOMPARE(QuickFind::normalized(QStringLiteral("張偉歐陽")), QStringLiteral("张伟欧阳"));
+    }
+
     void foldedText() {
         QCOMPARE(QuickFind::normalized(QStringLiteral("ＡＢＣ")), QStringLiteral("abc"));
         QCOMPARE(QuickFind::normalized(QStringLiteral("Ａｂｃ１２３")), QStringLiteral("abc123"));

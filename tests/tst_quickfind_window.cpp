@@ -3,6 +3,7 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/cardindex.h"
 #include "data/sqlite.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
@@ -10,8 +11,16 @@
 #include "program/quembe.h"
 #include "quickfind/quickfind.h"
 
+#include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QTest>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -80,7 +89,6 @@ private slots:
         QTest::qWait(10);
         QCOMPARE(FrmMain->EditKSCZ->geometry().right(), FrmMain->PanelSBT->width() - 2);
         // The grid keeps the first focus; Ctrl+F reaches the input from an editor input.
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FrmMain->DBGrid1));
         FrmMain->SpeedButton1Click();
         FrmMain->Edit2->setFocus();
         QTest::keyClick(FrmMain->Edit2, Qt::Key_F, Qt::ControlModifier);
@@ -117,6 +125,12 @@ private slots:
             {"13812345678", {"张三"}},
             {"2165432100", {"李四"}},
             {"88887777", {"张三丰"}},
+            // Phone numbers however written: the digits count.
+            {"138.1234.5678", {"张三"}},
+            {"+8613812345678", {"张三"}},
+            {"(010) 8888-7777", {"张三丰"}},
+            {"010-88887777", {"张三丰"}},
+            {"+86 21 6543 2100", {"李四"}},
             {"张 北京", {"张三"}},
             {"bjkj", {"张三"}},
             {"无此人", {}},
@@ -141,6 +155,80 @@ private slots:
         QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Backspace);
         QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Backspace);
         QCOMPARE(listedNames().size(), 5);
+    }
+
+    // Spellings as people type them: full syllables then initials, traditional characters
+    // for simplified ones and back, "v" or "u" for "ü" in a company.
+    void spellingsAsPeopleTypeThem() {
+        Program program;
+        program.showMain();
+        addCard({col("姓名"), "张三丰"});
+        addCard({col("姓名"), "張偉", col("单位"), "绿地集团"});
+        addCard({col("姓名"), "欧阳修", col("备注"), "ｃａｆé"});
+        // Every reading of a polyphone, and a word's own reading where it is known.
+        addCard({col("姓名"), "王小乐", col("单位"), "长沙银行"});
+        addCard({col("姓名"), "李朝", col("单位"), "厦门成都航空"});
+        addCard({col("姓名"), "常远"});
+        FrmMain->SpeedButton5Click();
+        const QList<QPair<QString, QStringList>> cases = {
+            {"zhangsf", {"张三丰"}},
+            {"ZhangSF", {"张三丰"}},
+            {"zhangsanf", {"张三丰"}},
+            {"sanf", {"张三丰"}},
+            {"张伟", {"張偉"}},
+            {"zhangwei", {"張偉"}},
+            {"張三", {"张三丰"}},
+            {"歐陽", {"欧阳修"}},
+            {"oyx", {"欧阳修"}},
+            {"lvdi", {"張偉"}},
+            {"ludi", {"張偉"}},
+            {"café", {"欧阳修"}},
+            {"zhangsx", {}},
+            {"yinhang", {"王小乐"}},
+            {"changsha", {"王小乐"}},
+            {"wangxiaoyue", {"王小乐"}},
+            {"wangxiaole", {"王小乐"}},
+            {"xiamen", {"李朝"}},
+            {"chengdu", {"李朝"}},
+            {"lizhao", {"李朝"}},
+            {"lichao", {"李朝"}},
+            {"yinxing", {"王小乐"}},
+            {"zhangs", {"张三丰", "王小乐"}}, // 长沙 zhangsha too, after
+            // Names first, then the rest.
+            {"chang", {"常远", "王小乐"}},
+        };
+        for (const auto& c : cases) {
+            type(c.first);
+            QVERIFY2(listedNames() == c.second,
+                     qPrintable(c.first + ": " + listedNames().join(",")));
+        }
+    }
+
+    // Down or Enter goes on to the first card listed; the strip says how many are listed.
+    void keysAndCountOfTheQuickFind() {
+        Program program;
+        program.showMain();
+        addCards();
+        FrmMain->SpeedButton5Click();
+        auto* count = FrmMain->PanelSBT->findChild<QLabel*>(QStringLiteral("LabelKSCZ"));
+        QVERIFY(count && !count->isVisible());
+        type(QStringLiteral("z"));
+        QVERIFY(count->isVisible());
+        QCOMPARE(count->text(), QStringLiteral("共 3 张"));
+        QVERIFY(count->geometry().left() > FrmMain->EditKSCZ->geometry().right());
+        FrmMain->ADOQuery1->Last();
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FrmMain->DBGrid1));
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 0);
+        FrmMain->ADOQuery1->Last();
+        FrmMain->EditKSCZ->setFocus();
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(FrmMain->DBGrid1));
+        QCOMPARE(FrmMain->ADOQuery1->RecNo(), 0);
+        QCOMPARE(FrmMain->EditKSCZ->text(), QStringLiteral("z"));
+        FrmMain->EditKSCZ->setFocus();
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Escape);
+        QVERIFY(!count->isVisible());
     }
 
     void addModifyAndDeleteKeepTheIndex() {
@@ -173,6 +261,85 @@ private slots:
         QCOMPARE(query(file, "select count(*) from zl"), QStringList{"5"});
     }
 
+    // Looking a person up while a card is being added or modified: the list narrows behind
+    // the editor, which keeps what was typed, and the save stores it.
+    void anOpenEditorSurvivesTheQuickFind() {
+        Program program;
+        program.showMain();
+        addCards();
+        const QString file = program.folder.database();
+        FrmMain->SpeedButton5Click();
+
+        FrmMain->SpeedButton1Click();
+        FrmMain->Edit1->setFocus();
+        QTest::keyClicks(FrmMain->Edit1, QStringLiteral("zhou"));
+        QTest::keyClick(FrmMain->Edit1, Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Z);
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_S);
+        QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
+        QVERIFY(FrmMain->PageControlZL->isVisible());
+        QCOMPARE(FrmMain->Edit1->text(), QStringLiteral("zhou"));
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("添加"));
+        // Esc gives every card back, the editor still open.
+        QTest::keyClick(FrmMain->EditKSCZ, Qt::Key_Escape);
+        QCOMPARE(listedNames().size(), 5);
+        QVERIFY(FrmMain->PageControlZL->isVisible());
+        QVERIFY(FrmMain->ButtonTJQD->isVisibleTo(FrmMain->TabSheet3));
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(query(file, "select count(*) from zl where 姓名 = 'zhou'"), QStringList{"1"});
+
+        // Modifying 李四 while the list narrows to cards without him: the save still finds him.
+        type(QStringLiteral("lisi"));
+        FrmMain->ADOQuery1->First();
+        FrmMain->SpeedButton2Click();
+        FrmMain->Edit1->setText(QStringLiteral("李四四"));
+        type(QStringLiteral("zs"));
+        QVERIFY(listedNames().contains(QStringLiteral("张三丰")));
+        QVERIFY(FrmMain->PageControlZL->isVisible());
+        QVERIFY(FrmMain->ButtonXGQD->isVisibleTo(FrmMain->TabSheet3));
+        QTest::mouseClick(FrmMain->SpeedButton5, Qt::LeftButton, {}, QPoint(60, 10));
+        QVERIFY(FrmMain->PageControlZL->isVisible());
+        type(QStringLiteral("zsf"));
+        FrmMain->ButtonXGQDClick();
+        QCOMPARE(program.boxes.texts(), QStringList());
+        QCOMPARE(query(file, "select count(*) from zl where 姓名 = '李四四'"), QStringList{"1"});
+        QCOMPARE(query(file, "select count(*) from zl where 姓名 = '李四'"), QStringList{"0"});
+
+        // An editor without changes closes as before.
+        FrmMain->SpeedButton1Click();
+        type(QStringLiteral("zs"));
+        QVERIFY(!FrmMain->PageControlZL->isVisible());
+        QCOMPARE(FrmMain->modeMarker(), QStringLiteral("查询"));
+    }
+
+    // Our own check of the index reads the file on a thread while a card is saved: the save
+    // goes through, instead of failing as if another program held the file.
+    void aSaveDuringTheIndexCheckGoesThrough() {
+        Program program;
+        program.showMain();
+        addCards();
+        const QString file = program.folder.database();
+        // A second chunk of cards, so that the check reads more than once.
+        exec(file, QStringLiteral("insert into zl (ID, 姓名) values (70000, '远方客')"));
+
+        std::promise<void> holding;
+        std::future<bool> check =
+            CardIndex::checkInBackground(file, [&holding, first = true]() mutable {
+                if (!first)
+                    return;
+                first = false;
+                holding.set_value();
+                std::this_thread::sleep_for(std::chrono::milliseconds(Sqlite::kBusyTimeoutMs * 2));
+            });
+        holding.get_future().wait();
+        FrmMain->SpeedButton1Click();
+        FrmMain->Edit1->setText(QStringLiteral("周树人"));
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(program.boxes.texts(), QStringList());
+        QCOMPARE(query(file, "select count(*) from zl where 姓名 = '周树人'"), QStringList{"1"});
+        QVERIFY(!check.get()); // 远方客 is not filed yet
+    }
+
     void olderFileGetsItsIndexOnce() {
         Program* program = new Program;
         addCards();
@@ -192,6 +359,17 @@ private slots:
         QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
         type(QStringLiteral("lisi"));
         QCOMPARE(listedNames(), QStringList{"李四"});
+
+        // An index of the first format, without checksums, is built again once.
+        Quembe::destroyForms();
+        exec(file, QStringLiteral("drop table quickfind_sum"));
+        exec(file, QStringLiteral("update quickfind_meta set value = '1' where name = 'format'"));
+        progress.labels.clear();
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        QTRY_VERIFY(!progress.labels.isEmpty());
+        QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
+        QCOMPARE(query(file, "select count(*) from quickfind_sum"), QStringList{"1"});
         Q_UNUSED(folder);
         delete program;
     }
@@ -217,6 +395,68 @@ private slots:
         delete program;
     }
 
+    // Another program renames a card in place: the old name stops listing it at once, the
+    // new one finds it from the next start on, in the window and in quembe-cards.
+    void aCardChangedInPlaceByAnotherProgramIsRefiled() {
+        Program* program = new Program;
+        program->showMain();
+        addCards();
+        const QString file = program->folder.database();
+        type(QStringLiteral("zhangsan"));
+        QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
+        exec(file, QStringLiteral("update zl set 姓名 = '甄新名' where 姓名 = '张三'"));
+        type(QStringLiteral("zhangsan"));
+        QCOMPARE(listedNames(), QStringList{"张三丰"});
+        type(QStringLiteral("13812345678"));
+        QCOMPARE(listedNames(), QStringList{"甄新名"}); // unchanged columns still count
+
+        Quembe::destroyForms();
+        exec(file, QStringLiteral("update zl set 单位 = '长沙银行' where 姓名 = '李四'"));
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        QTest::qWait(100); // the check starts once the window is up
+        type(QStringLiteral("甄新名"));
+        QCOMPARE(listedNames(), QStringList{"甄新名"});
+        type(QStringLiteral("zhenxin"));
+        QCOMPARE(listedNames(), QStringList{"甄新名"});
+        type(QStringLiteral("银行"));
+        QCOMPARE(listedNames(), QStringList{"李四"});
+        type(QStringLiteral("上海"));
+        QCOMPARE(listedNames(), QStringList());
+        delete program;
+
+        // The tool refiles a card changed behind its back as well.
+        Program other;
+        addCards();
+        exec(other.folder.database(),
+             QStringLiteral("update zl set 姓名 = '甄新名' where 姓名 = '曾小贤'"));
+        QProcess p;
+        p.start(QStringLiteral(QUEMBE_CARDS_TOOL),
+                {"--database", other.folder.database(), "find", "zhenxin"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(
+            QString::fromUtf8(p.readAllStandardOutput()).endsWith(QStringLiteral("\t甄新名\n")));
+    }
+
+    // A restore brings back a file whose index another program may have left behind: the
+    // quick find checks it again.
+    void aRestoredFileIsCheckedAgain() {
+        Program program;
+        program.showMain();
+        addCards();
+        type(QStringLiteral("zs"));
+        FrmMain->N10Click();
+        exec(program.folder.backup(), QStringLiteral("insert into zl (姓名) values ('欧阳修')"));
+        exec(program.folder.backup(), QStringLiteral("delete from zl where 姓名 = '李四'"));
+        FrmMain->N11Click();
+        QCOMPARE(program.boxes.texts().last(), QStringLiteral("数据库还原成功!"));
+        type(QStringLiteral("oyx"));
+        QCOMPARE(listedNames(), QStringList{"欧阳修"});
+        type(QStringLiteral("lisi"));
+        QCOMPARE(listedNames(), QStringList());
+    }
+
     // The head start at opening is nobody's command: a file another program holds just then
     // gives no error box; the first find afterwards works.
     void aFileHeldAtOpeningSaysNothingUntilAsked() {
@@ -237,6 +477,31 @@ private slots:
         QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
         QCOMPARE(program->boxes.texts(), QStringList());
         delete program;
+    }
+
+    // A file that may only be read and whose index needs building: find reads every card.
+    void toolFindsInAReadOnlyFile() {
+        Program program;
+        addCards();
+        const QString file = program.folder.database();
+        exec(file, QStringLiteral("update quickfind_meta set value = '0' where name = 'format'"));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
+        // Root writes any file it may read: it needs the immutable flag.
+        const bool root = ::geteuid() == 0;
+        if (root && QProcess::execute(QStringLiteral("chattr"), {"+i", file}) != 0)
+            QSKIP("chattr +i is needed to make a read-only file for root");
+        QProcess p;
+        p.start(QStringLiteral(QUEMBE_CARDS_TOOL), {"--database", file, "find", "zs"});
+        QVERIFY(p.waitForFinished(60000));
+        if (root)
+            QProcess::execute(QStringLiteral("chattr"), {"-i", file});
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QString());
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines =
+            QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(1).endsWith(QStringLiteral("\t张三丰")));
     }
 
     void toolFindsWithTheSameMatching() {

@@ -6,6 +6,8 @@
 #include "data/sqlite.h"
 #include "quickfind/quickfind.h"
 
+#include <QHash>
+
 namespace CardsTool {
 
 namespace {
@@ -20,13 +22,21 @@ int findCommand(Context& context, QStringList args) {
     const QString text = args.join(QLatin1Char(' '));
     TADOConnection& connection = context.connection();
     sqlite3* db = connection.handle();
-    if (!QuickFind::isBuilt(db)) {
-        context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
-        QuickFind::build(db);
+    QVector<qint64> ids;
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        // A file we may only read keeps its index as it is: used while it knows every card,
+        // else every card is read.
+        ids = QuickFind::isCurrent(db) ? QuickFind::find(db, text) : QuickFind::scan(db, text);
     } else {
-        QuickFind::repair(db);
+        if (!QuickFind::isBuilt(db)) {
+            context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
+            QuickFind::build(db);
+        } else {
+            QuickFind::repair(db);
+        }
+        ids = QuickFind::find(db, text);
     }
-    const QVector<qint64> ids = QuickFind::find(db, text);
+    ids = QuickFind::nameMatchesFirst(db, text, ids);
     // ID and name, a line each, in the list's order.
     for (int first = 0; first < ids.size(); first += kChunk) {
         const QVector<qint64> chunk = ids.mid(first, kChunk);
@@ -35,15 +45,21 @@ int findCommand(Context& context, QStringList args) {
             list << QString::number(id);
         Sqlite::Statement st;
         int rc = st.prepare(db, QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" "
-                                               "IN (%1) ORDER BY \"ID\"")
+                                               "IN (%1)")
                                     .arg(list.join(QLatin1Char(',')))
                                     .toUtf8());
+        QHash<qint64, QString> names;
         while (rc == SQLITE_OK && (rc = st.step()) == SQLITE_ROW) {
-            context.out << st.int64(0) << QLatin1Char('\t') << st.text(1).toString() << '\n';
+            names.insert(st.int64(0), st.text(1).toString());
             rc = SQLITE_OK;
         }
         if (rc != SQLITE_DONE)
             throw EDatabaseError(Sqlite::errorText(db, rc, connection.databaseFile()));
+        for (const qint64 id : chunk) {
+            const auto name = names.constFind(id);
+            if (name != names.constEnd())
+                context.out << id << QLatin1Char('\t') << *name << '\n';
+        }
     }
     context.out.flush();
     return 0;
