@@ -191,7 +191,7 @@ namespace {
 DavRequest writeRequest(const QUrl& url, const Upload& upload) {
     DavRequest request;
     request.url = url;
-    if (upload.vcard.isNull()) {
+    if (upload.vcard.isEmpty()) {
         request.method = "DELETE";
     } else {
         request.method = "PUT";
@@ -199,7 +199,7 @@ DavRequest writeRequest(const QUrl& url, const Upload& upload) {
         request.contentType = kVCard;
     }
     if (upload.etag.isEmpty())
-        request.ifNoneMatch = !upload.vcard.isNull();
+        request.ifNoneMatch = !upload.vcard.isEmpty();
     else
         request.ifMatch = upload.etag;
     return request;

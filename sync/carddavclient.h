@@ -69,7 +69,7 @@ struct SyncDelta {
     bool full = false;
 };
 
-/// One write: PUT when `vcard` is set, else DELETE.
+/// One write: PUT when `vcard` is not empty, else DELETE.
 struct Upload {
     QString href;
     QByteArray vcard;
