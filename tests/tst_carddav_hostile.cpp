@@ -246,6 +246,8 @@ private slots:
                        ECardDav::Refused);
         EXPECT_FAILURE(client.discover(QStringLiteral("http://card.example.invalid/")),
                        ECardDav::Insecure);
+        EXPECT_FAILURE(client.discover(QStringLiteral("https://card.example.invalid/")),
+                       ECardDav::HostNotFound);
     }
 
     // A login by Digest: the right password passes, a wrong one is told apart.
@@ -310,6 +312,62 @@ private slots:
         QCOMPARE(delta.token, QByteArray("whole"));
         QCOMPARE(changed, (QStringList{QStringLiteral("/b/1.vcf"), QStringLiteral("/b/2.vcf")}));
         QCOMPARE(server.requests.size(), 3);
+    }
+
+    // Writes go out several at once (this server answers only when four wait), each result
+    // reaches its own upload, and a failing one is thrown after the rest are reported.
+    void parallelWrites() {
+        QList<QPair<QPointer<QTcpSocket>, Request>> held;
+        bool eager = false;
+        FakeServer server([&](QTcpSocket* s, const Request& r) {
+            held.append({s, r});
+            eager = eager || r.path.contains("broken");
+            if (held.size() < 4 && !eager)
+                return;
+            for (const auto& [socket, request] : held) {
+                if (!socket)
+                    continue;
+                if (request.path.contains("taken"))
+                    reply(socket, "412 Precondition Failed", {});
+                else if (request.path.contains("broken"))
+                    reply(socket, "500 Internal Server Error", "oops");
+                else if (request.method == "DELETE")
+                    reply(socket, "404 Not Found", {});
+                else
+                    reply(socket, "201 Created", {}, "ETag: \"" + request.path + "\"\r\n");
+            }
+            held.clear();
+        });
+        CardDavClient client;
+        client.setTimeout(5000);
+        const QUrl book(server.url(QStringLiteral("/b/")));
+        QVector<Upload> uploads;
+        for (int i = 0; i < 8; ++i)
+            uploads.append({QStringLiteral("/b/%1%2.vcf").arg(i == 5 ? "taken" : "").arg(i),
+                            i == 6 ? QByteArray() : QByteArray("BEGIN:VCARD\r\n"), "\"old\""});
+        QMap<int, WriteResult> results;
+        client.writeAll(book, uploads, [&](int i, const WriteResult& r) { results.insert(i, r); });
+        QCOMPARE(results.size(), 8);
+        QCOMPARE(results.value(0).etag, QByteArray("\"/b/0.vcf\""));
+        QCOMPARE(results.value(5).outcome, WriteResult::PreconditionFailed);
+        QCOMPARE(results.value(6).outcome, WriteResult::NotFound);
+        QCOMPARE(results.value(7).etag, QByteArray("\"/b/7.vcf\""));
+        QCOMPARE(server.requests.value(6).method, QByteArray("DELETE"));
+        QCOMPARE(server.requests.value(0).headers.value("if-match"), QByteArray("\"old\""));
+
+        server.requests.clear();
+        uploads = {{QStringLiteral("/b/a.vcf"), "BEGIN:VCARD\r\n", {}},
+                   {QStringLiteral("/b/broken.vcf"), "BEGIN:VCARD\r\n", {}},
+                   {QStringLiteral("/b/c.vcf"), "BEGIN:VCARD\r\n", {}}};
+        results.clear();
+        const ECardDav e = failure([&] {
+            client.writeAll(book, uploads,
+                            [&](int i, const WriteResult& r) { results.insert(i, r); });
+        });
+        QCOMPARE(e.kind(), ECardDav::ServerError);
+        QCOMPARE(e.status(), 500);
+        QVERIFY(!results.contains(1));
+        QCOMPARE(server.requests.first().headers.value("if-none-match"), QByteArray("*"));
     }
 
     // abort() from another thread ends the call waiting on a silent server.
