@@ -118,7 +118,7 @@ private slots:
         for (int i = 0; i < 40; ++i) {
             const QString uid = QStringLiteral("card-%1").arg(i);
             uploads.append({CardDavClient::newCardHref(book, uid),
-                            vcard(uid, QStringLiteral("张三%1 😀").arg(i),
+                            vcard(uid, QStringLiteral("张三%1 😀𠮷").arg(i),
                                   QStringLiteral("NOTE:a\\, b\\; c\\\\ d\\n第二行\r\n")),
                             {}});
         }
@@ -190,33 +190,45 @@ private slots:
         // The second client: curl.
         const QString a = CardDavClient::newCardHref(book, QStringLiteral("a"));
         const QString b = CardDavClient::newCardHref(book, QStringLiteral("b"));
-        const QString d = CardDavClient::newCardHref(book, QStringLiteral("d"));
+        // A name another program chose, with Chinese and a space in it.
+        const QString d = book.path() + QStringLiteral("%E5%BC%A0%20%E4%B8%89.vcf");
         const QUrl root = f.server->root();
         int status = 0;
         f.server->curl({QStringLiteral("-X"), QStringLiteral("PUT"), QStringLiteral("-H"),
                         QStringLiteral("Content-Type: text/vcard"), QStringLiteral("--data-binary"),
                         QString::fromUtf8(vcard(QStringLiteral("d"), QStringLiteral("新"))),
-                        root.resolved(QUrl(d)).toString()},
+                        root.resolved(QUrl(d)).toString(QUrl::FullyEncoded)},
                        &status);
         QCOMPARE(status / 100, 2);
         f.server->curl({QStringLiteral("-X"), QStringLiteral("PUT"), QStringLiteral("-H"),
                         QStringLiteral("Content-Type: text/vcard"), QStringLiteral("--data-binary"),
                         QString::fromUtf8(vcard(QStringLiteral("a"), QStringLiteral("改"))),
-                        root.resolved(QUrl(a)).toString()},
+                        root.resolved(QUrl(a)).toString(QUrl::FullyEncoded)},
                        &status);
         QCOMPARE(status / 100, 2);
-        f.server->curl(
-            {QStringLiteral("-X"), QStringLiteral("DELETE"), root.resolved(QUrl(b)).toString()},
-            &status);
+        f.server->curl({QStringLiteral("-X"), QStringLiteral("DELETE"),
+                        root.resolved(QUrl(b)).toString(QUrl::FullyEncoded)},
+                       &status);
         QCOMPARE(status / 100, 2);
 
         changed.clear();
         const SyncDelta second = f.client->syncChanges(book, first.token, onChanged, onRemoved);
         QVERIFY(!second.full);
         changed.sort();
-        QCOMPARE(changed, (QStringList{a, d}));
+        QStringList expected{a, d};
+        expected.sort();
+        QCOMPARE(changed, expected);
         QCOMPARE(removed, QStringList{b});
         QVERIFY(second.token != first.token);
+        int fetched = 0;
+        f.client->fetchCards(book, changed, [&](const FetchedCard& c) {
+            QVERIFY(!c.missing);
+            QVERIFY(c.vcard.contains(c.href == d ? "FN:新" : "FN:改"));
+            ++fetched;
+        });
+        QCOMPARE(fetched, 2);
+        QVERIFY(!f.client->fetchCard(book, d).missing);
+        QVERIFY(listed(*f.client, book).contains(d));
 
         // Nothing new since: nothing listed, and bookInfo's token is the one we hold.
         changed.clear();
