@@ -1,11 +1,9 @@
 #include "carddavclient.h"
 
 #include <QAuthenticator>
-#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <memory>
@@ -15,7 +13,6 @@ namespace Sync {
 namespace {
 
 const QByteArray kXml = QByteArrayLiteral("application/xml; charset=utf-8");
-const QByteArray kVCard = QByteArrayLiteral("text/vcard; charset=utf-8");
 
 QByteArray discoveryBody() {
     return propfindBody({QStringLiteral("resourcetype"), QStringLiteral("displayname"),

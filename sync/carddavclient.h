@@ -5,15 +5,26 @@
 //
 // Threading: every call blocks until its requests are done, running a local QEventLoop
 // meanwhile. Create and use a client on one thread (the sync's worker thread; that thread
-// needs no event loop of its own). Only abort() may be called from another thread.
+// needs no event loop of its own; on the GUI thread the local loop would re-enter window
+// events). Only abort() may be called from another thread.
+//
+// A sync, in calls:
+//   discover(typed)                      at setup: the user picks a book; store its url
+//   bookInfo(book)                       same ctag (or sync token) as stored: nothing changed
+//   syncChanges(book, token, ...)        when supportsSync; else listCards() and compare ETags
+//   fetchCards(book, hrefs, ...)         the changed cards' texts, one at a time
+//   writeAll(book, uploads, ...)         each new ETag arrives as its write ends; on a 412
+//                                        fetchCard(), merge, and write again with its ETag
+//   keep SyncDelta::token only once every change it covers is applied here.
 //
 // Errors: every call throws ECardDav (carddaverror.h) with a Chinese message when the
 // exchange cannot go on. Conditions the caller acts on are results, not errors: a 412 on a
 // write (someone changed the card: fetch, merge, write again), a card already gone, an
-// invalid sync token (the client falls back to a full listing and says so).
+// invalid sync token (the client falls back to a full listing and says so). A callback
+// may throw: the call stops and the exception comes out of it as it was.
 //
-// Card addresses ("hrefs") are the server's paths, percent-encoded as the server wrote
-// them, e.g. "/user/contacts/abc.vcf"; store them as they are.
+// Card addresses ("hrefs") are the server's paths, percent-encoded and normalised the same
+// way by every call ("/user/contacts/%E5%BC%A0.vcf"); store and compare them as they are.
 
 #include "carddaverror.h"
 #include "davexchange.h"
@@ -64,8 +75,8 @@ struct FetchedCard {
 /// What sync-collection gave.
 struct SyncDelta {
     QByteArray token; ///< store it for the next call, once every change is applied
-    /// The old token was refused (403/409) or there was none: every card was listed as
-    /// changed, and a card known here but not listed is gone from the server.
+    /// The old token was refused (403, 409, 400; Xandikos fails with 500) or there was none:
+    /// every card was listed as changed, and a card known here but not listed is gone.
     bool full = false;
 };
 
@@ -73,13 +84,15 @@ struct SyncDelta {
 struct Upload {
     QString href;
     QByteArray vcard;
-    QByteArray etag; ///< If-Match; empty: a new card, sent with If-None-Match: *
+    /// If-Match, as the server gave it (quotes included). Empty: a PUT is a new card, sent
+    /// with If-None-Match: *; a DELETE is unconditional.
+    QByteArray etag;
 };
 
 struct WriteResult {
     enum Outcome {
         Done,               ///< written (or deleted)
-        PreconditionFailed, ///< 412: the server's card is not the one `etag` named (or exists)
+        PreconditionFailed, ///< 412: changed since `etag`; for a new card, the href is taken
         NotFound,           ///< 404: the card is not (or no longer) on the server
     };
     Outcome outcome = Done;
@@ -120,9 +133,11 @@ public:
     Discovery discover(const QString& typed);
     /// A book's current name, ctag and sync token (cheap: one PROPFIND, depth 0).
     AddressBook bookInfo(const QUrl& book);
-    /// Every card of the book with its ETag, handed on one by one as the answer streams in.
+    /// Every card of the book with its ETag, handed on one by one as the answer streams in
+    /// (collections inside the book are left out).
     void listCards(const QUrl& book, const std::function<void(const CardRef&)>& each);
-    /// The cards' texts by addressbook-multiget, `batch` hrefs per request.
+    /// The cards' texts by addressbook-multiget, `batch` hrefs per request; every href is
+    /// reported once, as missing when the server does not have it.
     void fetchCards(const QUrl& book, const QStringList& hrefs,
                     const std::function<void(const FetchedCard&)>& each, int batch = 50);
     /// One card by GET.
@@ -136,7 +151,7 @@ public:
     WriteResult write(const QUrl& book, const Upload& upload);
     /// Many writes, several in flight; `done` gets each one's index and result as it ends.
     /// On a failure no new write starts, the ones in flight end and are reported, and the
-    /// first error is thrown.
+    /// first error is thrown. Once `done` throws it is not called again.
     void writeAll(const QUrl& book, const QVector<Upload>& uploads,
                   const std::function<void(int index, const WriteResult&)>& done);
     /// An href for a new card in the book, from its UID.
