@@ -101,7 +101,8 @@ void CardDavClient::setLimits(qint64 responseBytes, qint64 cardBytes) {
 }
 
 void CardDavClient::setParallel(int requests) {
-    m_parallel = std::max(1, requests);
+    // Beyond six, Qt queues them itself, where they would wait against the timeout.
+    m_parallel = std::clamp(requests, 1, 6);
 }
 
 bool CardDavClient::isInsecure(const QUrl& url) {
@@ -238,20 +239,22 @@ bool CardDavClient::discoverAt(const QUrl& url, Discovery& found) {
         found.books = {bookOf(here, first)};
         return true;
     }
-    QStringList homes = first.homeSets;
+    QList<QUrl> homes;
+    for (const QString& home : first.homeSets)
+        homes.append(here.resolved(QUrl::fromEncoded(home.toUtf8())));
     if (!first.principal.isEmpty()) {
         found.principal = here.resolved(QUrl::fromEncoded(first.principal.toUtf8()));
         if (homes.isEmpty()) {
-            propfind(found.principal, "0",
-                     propfindBody({QStringLiteral("resourcetype")},
-                                  {QStringLiteral("addressbook-home-set")}),
-                     [&](DavEntry& e) { homes += e.homeSets; });
-            for (QString& home : homes)
-                home = found.principal.resolved(QUrl::fromEncoded(home.toUtf8())).toString();
+            const QUrl principal = propfind(found.principal, "0",
+                                            propfindBody({QStringLiteral("resourcetype")},
+                                                         {QStringLiteral("addressbook-home-set")}),
+                                            [&](DavEntry& e) { first.homeSets = e.homeSets; });
+            for (const QString& home : first.homeSets)
+                homes.append(principal.resolved(QUrl::fromEncoded(home.toUtf8())));
         }
     }
-    for (const QString& home : homes)
-        listBooks(here.resolved(QUrl(home)), found);
+    for (const QUrl& home : homes)
+        listBooks(home, found);
     if (found.books.isEmpty())
         listBooks(here, found);
     return !found.books.isEmpty();

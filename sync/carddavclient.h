@@ -121,7 +121,7 @@ public:
     void setTimeout(int milliseconds);
     /// Largest answer (default 64 MB) and largest single card (default 16 MB).
     void setLimits(qint64 responseBytes, qint64 cardBytes);
-    /// Writes in flight at once in writeAll() (default 6, QNAM's connections per host).
+    /// Writes in flight at once in writeAll(): 1 to 6 (default 6, Qt's connections per host).
     void setParallel(int requests);
 
     /// Whether requests to this address would travel unencrypted beyond this computer.

@@ -107,8 +107,8 @@ void DavExchange::send() {
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("quembe"));
     if (!m_request.contentType.isEmpty())
         request.setHeader(QNetworkRequest::ContentTypeHeader, m_request.contentType);
-    if (!m_settings.user.isEmpty() && m_settings.basicOrigin == originOf(m_request.url)) {
-        m_sentBasic = true;
+    m_sentBasic = !m_settings.user.isEmpty() && m_settings.basicOrigin == originOf(m_request.url);
+    if (m_sentBasic) {
         request.setRawHeader(
             "Authorization",
             "Basic " +
