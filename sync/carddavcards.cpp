@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace Sync {
@@ -210,7 +212,13 @@ DavRequest writeRequest(const QUrl& url, const Upload& upload) {
 WriteResult CardDavClient::resultOf(const DavExchange& exchange) const {
     WriteResult result;
     result.status = exchange.status();
-    if (result.status / 100 == 2)
+    static const int kRejected[] = {207, 400, 403, 409, 413, 415, 422, 507};
+    if (std::find(std::begin(kRejected), std::end(kRejected), result.status) !=
+        std::end(kRejected)) {
+        // Xandikos answers a card it cannot read with a 207 holding a 412.
+        result.outcome = WriteResult::Rejected;
+        result.detail = QString::fromUtf8(exchange.errorBody()).simplified().left(300);
+    } else if (result.status / 100 == 2)
         result.etag = exchange.etag();
     else if (result.status == 412)
         result.outcome = WriteResult::PreconditionFailed;

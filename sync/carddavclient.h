@@ -94,10 +94,15 @@ struct WriteResult {
         Done,               ///< written (or deleted)
         PreconditionFailed, ///< 412: changed since `etag`; for a new card, the href is taken
         NotFound,           ///< 404: the card is not (or no longer) on the server
+        /// The server would not take this card (400, 403, 409, 413, 415, 422, 507, or a 207
+        /// carrying an error): a read-only book, a card it cannot read, no room. `detail`
+        /// says what it said; the other cards may still go.
+        Rejected,
     };
     Outcome outcome = Done;
     int status = 0;  ///< the HTTP status
     QByteArray etag; ///< the new ETag after a PUT; empty when the server gave none
+    QString detail;  ///< Rejected: the server's own words, shortened
 };
 
 class CardDavClient : public QObject {

@@ -162,8 +162,7 @@ void DavExchange::readBody() {
                                m_status, QByteArray(), m_settings.responseLimit);
             if (m_status / 100 == 2 && m_sink.feed)
                 m_sink.feed(piece);
-            else if (m_status / 100 != 2 && m_status / 100 != 3 &&
-                     m_errorBody.size() < kErrorBodyKept)
+            else if (m_status / 100 != 3 && m_errorBody.size() < kErrorBodyKept)
                 m_errorBody += piece.left(int(kErrorBodyKept - m_errorBody.size()));
         }
     } catch (...) {

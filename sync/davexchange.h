@@ -64,7 +64,7 @@ public:
     std::exception_ptr error() const { return m_error; }
     int status() const { return m_status; }
     QByteArray etag() const { return m_etag; }
-    /// The first 4 KB of a body that was not 2xx.
+    /// The first 4 KB of a body that no sink took (an error's, a write's).
     QByteArray errorBody() const { return m_errorBody; }
     /// Where the request ended after redirects.
     QUrl url() const { return m_request.url; }

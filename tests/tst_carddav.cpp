@@ -169,6 +169,15 @@ private slots:
         QCOMPARE(listed(*f.client, book).size(), uploads.size() - 1);
         QCOMPARE(f.client->write(book, {first.href, QByteArray(), newEtag}).outcome,
                  WriteResult::NotFound);
+
+        // A card the server cannot read is refused on its own; the client goes on.
+        const WriteResult broken =
+            f.client->write(book, {CardDavClient::newCardHref(book, QStringLiteral("broken")),
+                                   "BEGIN:VCARD\r\nFN:x\r\n",
+                                   {}});
+        QCOMPARE(broken.outcome, WriteResult::Rejected);
+        QVERIFY(!listed(*f.client, book)
+                     .contains(CardDavClient::newCardHref(book, QStringLiteral("broken"))));
     }
 
     void changes_data() { servers(); }

@@ -329,6 +329,12 @@ private slots:
                     continue;
                 if (request.path.contains("taken"))
                     reply(socket, "412 Precondition Failed", {});
+                else if (request.path.contains("unreadable"))
+                    reply(socket, kMultistatus,
+                          multistatus("<d:response><d:href>" + request.path +
+                                      "</d:href><d:status>HTTP/1.1 412 Precondition Failed"
+                                      "</d:status></d:response>"),
+                          kXmlType);
                 else if (request.path.contains("broken"))
                     reply(socket, "500 Internal Server Error", "oops");
                 else if (request.method == "DELETE")
@@ -343,13 +349,19 @@ private slots:
         const QUrl book(server.url(QStringLiteral("/b/")));
         QVector<Upload> uploads;
         for (int i = 0; i < 8; ++i)
-            uploads.append({QStringLiteral("/b/%1%2.vcf").arg(i == 5 ? "taken" : "").arg(i),
+            uploads.append({QStringLiteral("/b/%1%2.vcf")
+                                .arg(i == 5   ? "taken"
+                                     : i == 3 ? "unreadable"
+                                              : "")
+                                .arg(i),
                             i == 6 ? QByteArray() : QByteArray("BEGIN:VCARD\r\n"), "\"old\""});
         QMap<int, WriteResult> results;
         client.writeAll(book, uploads, [&](int i, const WriteResult& r) { results.insert(i, r); });
         QCOMPARE(results.size(), 8);
         QCOMPARE(results.value(0).etag, QByteArray("\"/b/0.vcf\""));
         QCOMPARE(results.value(5).outcome, WriteResult::PreconditionFailed);
+        QCOMPARE(results.value(3).outcome, WriteResult::Rejected);
+        QVERIFY(results.value(3).detail.contains(QLatin1String("412")));
         QCOMPARE(results.value(6).outcome, WriteResult::NotFound);
         QCOMPARE(results.value(7).etag, QByteArray("\"/b/7.vcf\""));
         QCOMPARE(server.requests.value(6).method, QByteArray("DELETE"));
