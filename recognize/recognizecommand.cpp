@@ -1,6 +1,6 @@
 #include "recognizecommand.h"
 
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 
 #include "data/dberror.h"
 #include "data/fieldmap.h"
@@ -18,7 +18,7 @@ int runCommand(const QStringList& images, QTextStream& out, QTextStream& err) {
         err.flush();
         return 2;
     }
-    std::unique_ptr<CardReader> reader;
+    std::unique_ptr<PictureReader> reader;
     int status = 0;
     for (const QString& path : images) {
         QImage image;
@@ -33,7 +33,7 @@ int runCommand(const QStringList& images, QTextStream& out, QTextStream& err) {
         try {
             // Loaded at the first picture: bad files alone cost no models.
             if (!reader)
-                reader = std::make_unique<CardReader>();
+                reader = std::make_unique<PictureReader>();
         } catch (const EDatabaseError& e) {
             err << e.message() << '\n';
             err.flush();

@@ -3,7 +3,7 @@
 // thread. QUEMBE_OCR_CARDS=N reads only the first N cards (the sanitizer build does).
 #include "cardimages.h"
 
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 #include "recognize/recognizecommand.h"
 
 #include "data/dberror.h"
@@ -48,12 +48,12 @@ void write(const QString& path, const QByteArray& bytes) {
 class TestRecognize : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<CardReader> m_reader;
+    std::unique_ptr<PictureReader> m_reader;
     QList<CardImages::Sample> m_set;
 
 private slots:
     void initTestCase() {
-        m_reader = std::make_unique<CardReader>();
+        m_reader = std::make_unique<PictureReader>();
         m_set = CardImages::makeSet(cardsToRead(), 1);
         QVERIFY(!m_set.isEmpty());
     }
@@ -299,7 +299,7 @@ private slots:
         const CardImages::Sample& s = m_set.first();
         std::optional<Card> found;
         std::thread worker([&] {
-            CardReader reader; // made and used there, as a worker would
+            PictureReader reader; // made and used there, as a worker would
             found = reader.readCard(s.clean);
         });
         worker.join();
