@@ -4,13 +4,13 @@
 #include "cardimages.h"
 
 #include "recognize/picturereader.h"
-#include "recognize/recognizecommand.h"
 
 #include "data/dberror.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +35,17 @@ int cardsToRead() {
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// quembe-cards with the arguments: its exit code, what it printed on out and on err.
+int runTool(const QStringList& args, QString& out, QString& err) {
+    QProcess p;
+    p.start(QStringLiteral(QUEMBE_CARDS_TOOL), args);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return -1;
+    out += QString::fromUtf8(p.readAllStandardOutput());
+    err += QString::fromUtf8(p.readAllStandardError());
+    return p.exitCode();
 }
 
 void write(const QString& path, const QByteArray& bytes) {
@@ -224,8 +235,7 @@ private slots:
         write(bad, "not a picture");
 
         QString outText, errText;
-        QTextStream out(&outText), err(&errText);
-        QCOMPARE(runCommand({good}, out, err), 0);
+        QCOMPARE(runTool({"recognize", good}, outText, errText), 0);
         QVERIFY(errText.isEmpty());
         const Card& truth = m_set.first().truth;
         const QStringList lines = outText.split(QLatin1Char('\n'));
@@ -241,7 +251,7 @@ private slots:
 
         // A bad file among good ones: reported in Chinese, the others still read.
         outText.clear();
-        QCOMPARE(runCommand({bad, good}, out, err), 1);
+        QCOMPARE(runTool({"recognize", bad, good}, outText, errText), 1);
         QVERIFY(errText.contains(QStringLiteral("无法读取图片文件")));
         QVERIFY(errText.contains(bad));
         QVERIFY(outText.startsWith(QStringLiteral("# ") + good));
@@ -253,18 +263,19 @@ private slots:
         QVERIFY(white.save(blank));
         outText.clear();
         errText.clear();
-        QCOMPARE(runCommand({blank}, out, err), 1);
+        QCOMPARE(runTool({"recognize", blank}, outText, errText), 1);
         QVERIFY2(errText.contains(QStringLiteral("图片中没有识别出名片文字。")),
                  qPrintable(errText));
         QVERIFY(outText.isEmpty());
         // A device is no picture, and not missing either.
         errText.clear();
-        QCOMPARE(runCommand({QStringLiteral("/dev/zero")}, out, err), 1);
+        QCOMPARE(runTool({"recognize", "/dev/zero"}, outText, errText), 1);
         QVERIFY2(errText.contains(QStringLiteral("不是普通文件")), qPrintable(errText));
 
         errText.clear();
-        QCOMPARE(runCommand({}, out, err), 2);
-        QVERIFY(errText.startsWith(QStringLiteral("用法：quembe-cards recognize")));
+        QCOMPARE(runTool({"recognize"}, outText, errText), 2);
+        QVERIFY2(errText.startsWith(QStringLiteral("recognize 需要至少一个图片文件。\n用法：")),
+                 qPrintable(errText));
     }
 
     void cancelAndProgress() {
