@@ -2,6 +2,7 @@
 
 #include "recognize/cardparser.h"
 #include "recognize/linereader.h"
+#include "recognize/qrcode.h"
 
 #include "data/dberror.h"
 
@@ -175,11 +176,17 @@ std::optional<QList<TextLine>> PictureReader::readLines(const QImage& image, Pro
     return m_reader->readLines(image, progress);
 }
 
-std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progress) {
+std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progress,
+                                            QList<int>* fromCode) {
+    // A code on the card holds its fields as they were typed: they win over any reading.
+    const std::optional<QrCode::Found> code = QrCode::find(image);
+    if (fromCode)
+        *fromCode = code ? code->columns : QList<int>();
     const std::optional<QList<TextLine>> lines = readLines(image, progress);
     if (!lines)
         return std::nullopt;
-    return parseCard(*lines);
+    const Card read = parseCard(*lines);
+    return code ? QrCode::filledFrom(*code, read) : read;
 }
 
 QString pictureFilter() {

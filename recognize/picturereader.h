@@ -62,8 +62,11 @@ public:
 
     /// The lines of text on the picture, top to bottom; nothing when cancelled.
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress = nullptr);
-    /// The card on the picture; nothing when cancelled.
-    std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr);
+    /// The card on the picture; nothing when cancelled. The fields of a QR code holding a
+    /// vCard or MECARD are taken exactly and the reading fills the others; fromCode gets the
+    /// columns the code gave.
+    std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr,
+                                 QList<int>* fromCode = nullptr);
 
 private:
     std::unique_ptr<LineReader> m_reader;

@@ -8,6 +8,8 @@ packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cj
           python3 python3-vobject appstream desktop-file-utils dpkg-dev clang-format
           libxlsxwriter-dev qt6-translations-l10n qt6-image-formats-plugins
           xvfb openbox x11-utils ccache)
+# QR codes: drawn with libqrencode, found with zxing-cpp; zbarimg checks them in the tests.
+packages+=(libqrencode-dev libzxing-dev zbar-tools)
 
 missing=()
 for p in "${packages[@]}"; do
