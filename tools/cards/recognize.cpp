@@ -14,17 +14,20 @@ namespace CardsTool {
 
 namespace {
 
-// One "column: value" line per line of each filled column, in field-map order.
-void printCard(QTextStream& out, const QString& path, const Card& card) {
+// One "column: value" line per line of each filled column, in field-map order; the
+// columns a QR code gave exactly as it holds them, blanks and empty lines kept.
+void printCard(QTextStream& out, const QString& path, const Card& card,
+               const QList<int>& fromCode) {
     out << QStringLiteral("# ") << path << '\n';
     for (size_t i = 0; i < kFieldMap.size(); ++i) {
-        const QString value = card.values[i].trimmed();
+        const bool exact = fromCode.contains(int(i));
+        const QString value = exact ? card.values[i] : card.values[i].trimmed();
         if (value.isEmpty())
             continue;
         for (const QString& line : value.split(QLatin1Char('\n'))) {
-            if (!line.trimmed().isEmpty())
+            if (exact || !line.trimmed().isEmpty())
                 out << QString::fromUtf8(kFieldMap[i].column) << QStringLiteral(": ")
-                    << line.trimmed() << '\n';
+                    << (exact ? line : line.trimmed()) << '\n';
         }
     }
     out << '\n';
@@ -60,7 +63,8 @@ int recognizeCommand(Context& context, QStringList args) {
             err.flush();
             return 1;
         }
-        const Card card = *reader->readCard(image);
+        QList<int> fromCode;
+        const Card card = *reader->readCard(image, nullptr, &fromCode);
         if (Recognize::isBlank(card)) {
             err << QDir::toNativeSeparators(path) << QStringLiteral("：")
                 << Recognize::noTextMessage() << '\n';
@@ -68,7 +72,7 @@ int recognizeCommand(Context& context, QStringList args) {
             status = 1;
             continue;
         }
-        printCard(context.out, path, card);
+        printCard(context.out, path, card, fromCode);
     }
     return status;
 }
