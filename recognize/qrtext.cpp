@@ -110,9 +110,13 @@ QString joinedName(const QString& family, const QString& given) {
 void splitName(const QString& name, QString* family, QString* given) {
     const QString n = name.trimmed();
     const int space = int(n.lastIndexOf(QLatin1Char(' ')));
-    if (hasHan(n) || space < 0) {
-        *family = n.left(1);
-        *given = n.mid(1);
+    if (hasHan(n)) {
+        const int first = n.size() > 1 && n[0].isHighSurrogate() ? 2 : 1; // an emoji is one
+        *family = n.left(first);
+        *given = n.mid(first);
+    } else if (space < 0) {
+        *family = n;
+        given->clear();
     } else {
         *family = n.mid(space + 1);
         *given = n.left(space).trimmed();

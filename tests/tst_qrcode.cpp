@@ -173,6 +173,11 @@ private slots:
         QVERIFY(found.has_value());
         compareFields(*found, hardCard(), expectedColumns(hardCard(), Format::VCard));
         QVERIFY(!QrCode::find(CardImages::makeSet(1, 0).first().clean).has_value());
+
+        // Scanners show N, which we do not read back: no name cut in the middle.
+        QVERIFY(QrText::encode(card({"姓名", "Madonna"}), Format::VCard).contains("\nN:Madonna;;"));
+        QVERIFY(QrText::encode(card({"姓名", "😀张三"}), Format::VCard)
+                    .contains(QStringLiteral("\nN:😀;张三;").toUtf8()));
     }
 
     void tooLongForOneCode() {
