@@ -8,7 +8,7 @@
 #include "support.h"
 
 #include "recognize/cardparser.h"
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 
 #include "data/dberror.h"
 #include "data/fieldmap.h"
@@ -43,7 +43,7 @@ void printCard(const Card& card) {
 }
 
 int printLines(const QStringList& files) {
-    Recognize::CardReader reader;
+    Recognize::PictureReader reader;
     for (const QString& file : files) {
         QElapsedTimer timer;
         timer.start();
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     const QList<CardImages::Sample> set = CardImages::makeSet(cards, 0);
     std::printf("drew %d cards in %lld ms\n", int(set.size()), qint64(timer.elapsed()));
     timer.restart();
-    Recognize::CardReader reader;
+    Recognize::PictureReader reader;
     std::printf("models loaded in %lld ms\n", qint64(timer.elapsed()));
 
     Run clean, photo;

@@ -19,7 +19,7 @@
 #include "platform/messagebox.h"
 #include "platform/shell.h"
 #include "platform/window.h"
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

@@ -10,7 +10,7 @@
 
 class CardEditor;
 namespace Recognize {
-class CardReader;
+class PictureReader;
 }
 class QMenu;
 class TADOConnection;
@@ -178,7 +178,7 @@ private:
 
     std::unique_ptr<CardEditor> m_editor;
     // Loaded on first use and kept: loading the models takes about a second.
-    std::unique_ptr<Recognize::CardReader> m_cardReader;
+    std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card, and only while

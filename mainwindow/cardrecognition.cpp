@@ -6,7 +6,7 @@
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -40,7 +40,7 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
         [&](const std::function<void(int)>& report) {
             progress.onPercent = report;
             if (!m_cardReader)
-                m_cardReader = std::make_unique<Recognize::CardReader>();
+                m_cardReader = std::make_unique<Recognize::PictureReader>();
             card = m_cardReader->readCard(image, &progress);
         },
         [&progress] { progress.cancel(); });

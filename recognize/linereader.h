@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recognize/cardreader.h"
+#include "recognize/picturereader.h"
 
 // Tesseract and the libraries it pulls in (some forty) are loaded only when a card is first
 // read: linked into the program they would slow every start. The reader lives in a module

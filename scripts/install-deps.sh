@@ -9,6 +9,8 @@ packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cj
           libxlsxwriter-dev qt6-translations-l10n qt6-image-formats-plugins
           xvfb openbox x11-utils ccache
           radicale xandikos apache2-utils openssl curl)
+# QR codes: drawn with libqrencode, found with zxing-cpp; zbarimg checks them in the tests.
+packages+=(libqrencode-dev libzxing-dev zbar-tools)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,14 +3,14 @@
 // thread. QUEMBE_OCR_CARDS=N reads only the first N cards (the sanitizer build does).
 #include "cardimages.h"
 
-#include "recognize/cardreader.h"
-#include "recognize/recognizecommand.h"
+#include "recognize/picturereader.h"
 
 #include "data/dberror.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +37,17 @@ QByteArray bytesOf(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// quembe-cards with the arguments: its exit code, what it printed on out and on err.
+int runTool(const QStringList& args, QString& out, QString& err) {
+    QProcess p;
+    p.start(QStringLiteral(QUEMBE_CARDS_TOOL), args);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return -1;
+    out += QString::fromUtf8(p.readAllStandardOutput());
+    err += QString::fromUtf8(p.readAllStandardError());
+    return p.exitCode();
+}
+
 void write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -48,12 +59,12 @@ void write(const QString& path, const QByteArray& bytes) {
 class TestRecognize : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<CardReader> m_reader;
+    std::unique_ptr<PictureReader> m_reader;
     QList<CardImages::Sample> m_set;
 
 private slots:
     void initTestCase() {
-        m_reader = std::make_unique<CardReader>();
+        m_reader = std::make_unique<PictureReader>();
         m_set = CardImages::makeSet(cardsToRead(), 1);
         QVERIFY(!m_set.isEmpty());
     }
@@ -224,8 +235,7 @@ private slots:
         write(bad, "not a picture");
 
         QString outText, errText;
-        QTextStream out(&outText), err(&errText);
-        QCOMPARE(runCommand({good}, out, err), 0);
+        QCOMPARE(runTool({"recognize", good}, outText, errText), 0);
         QVERIFY(errText.isEmpty());
         const Card& truth = m_set.first().truth;
         const QStringList lines = outText.split(QLatin1Char('\n'));
@@ -241,7 +251,7 @@ private slots:
 
         // A bad file among good ones: reported in Chinese, the others still read.
         outText.clear();
-        QCOMPARE(runCommand({bad, good}, out, err), 1);
+        QCOMPARE(runTool({"recognize", bad, good}, outText, errText), 1);
         QVERIFY(errText.contains(QStringLiteral("无法读取图片文件")));
         QVERIFY(errText.contains(bad));
         QVERIFY(outText.startsWith(QStringLiteral("# ") + good));
@@ -253,18 +263,19 @@ private slots:
         QVERIFY(white.save(blank));
         outText.clear();
         errText.clear();
-        QCOMPARE(runCommand({blank}, out, err), 1);
+        QCOMPARE(runTool({"recognize", blank}, outText, errText), 1);
         QVERIFY2(errText.contains(QStringLiteral("图片中没有识别出名片文字。")),
                  qPrintable(errText));
         QVERIFY(outText.isEmpty());
         // A device is no picture, and not missing either.
         errText.clear();
-        QCOMPARE(runCommand({QStringLiteral("/dev/zero")}, out, err), 1);
+        QCOMPARE(runTool({"recognize", "/dev/zero"}, outText, errText), 1);
         QVERIFY2(errText.contains(QStringLiteral("不是普通文件")), qPrintable(errText));
 
         errText.clear();
-        QCOMPARE(runCommand({}, out, err), 2);
-        QVERIFY(errText.startsWith(QStringLiteral("用法：quembe-cards recognize")));
+        QCOMPARE(runTool({"recognize"}, outText, errText), 2);
+        QVERIFY2(errText.startsWith(QStringLiteral("recognize 需要至少一个图片文件。\n用法：")),
+                 qPrintable(errText));
     }
 
     void cancelAndProgress() {
@@ -299,7 +310,7 @@ private slots:
         const CardImages::Sample& s = m_set.first();
         std::optional<Card> found;
         std::thread worker([&] {
-            CardReader reader; // made and used there, as a worker would
+            PictureReader reader; // made and used there, as a worker would
             found = reader.readCard(s.clean);
         });
         worker.join();

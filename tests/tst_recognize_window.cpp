@@ -8,10 +8,12 @@
 #include "mainwindow/VELMORA.h"
 #include "platform/filedialog.h"
 #include "platform/progress.h"
+#include "recognize/qrcode.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTest>
 
 using namespace TestSupport;
@@ -89,6 +91,33 @@ private slots:
         QGuiApplication::clipboard()->setImage(m_sample.clean);
         QTest::keyClick(FrmMain->DBGrid1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         expectFilledEditor(program);
+    }
+
+    void aQrCodeOnTheCardIsTakenExactly() {
+        // The code's fields as encoded, whatever the print says; the reading fills the rest.
+        Card inCode;
+        inCode.setValue(col("姓名"), QStringLiteral("欧阳😀娜娜"));
+        inCode.setValue(col("单位"), QStringLiteral("甲;乙:丙,丁\\有限公司"));
+        inCode.setValue(col("手机"), QStringLiteral("138 0013 8000"));
+        QImage picture = m_sample.clean.convertToFormat(QImage::Format_RGB32);
+        const QImage code = Recognize::QrCode::image(Recognize::QrCode::make(inCode), 4);
+        QPainter(&picture).drawImage(picture.width() - code.width() - 20,
+                                     picture.height() - code.height() - 20, code);
+        Program program;
+        program.showMain();
+        const QString file = program.folder.path() + "card.png";
+        QVERIFY(picture.save(file));
+        Platform::FileDialogRecorder dialogs;
+        dialogs.setNextAnswer(file);
+        Platform::ProgressRecorder progress;
+        FrmMain->N23->trigger();
+        QCOMPARE(FrmMain->inputText("Edit1"), inCode.value(col("姓名")));
+        QCOMPARE(FrmMain->inputText("Edit2"), inCode.value(col("单位")));
+        QCOMPARE(FrmMain->inputText("Edit19"), inCode.value(col("手机")));
+        QCOMPARE(FrmMain->inputText("Edit13"), m_sample.truth.value(col("E-mail")));
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(query(program.folder.database(), "select 姓名, 单位 from zl"),
+                 QStringList{inCode.value(col("姓名")) + "|" + inCode.value(col("单位"))});
     }
 
     void cancelOrABadFileChangesNothing() {

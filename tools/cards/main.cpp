@@ -52,6 +52,8 @@ const char kUsage[] =
     "      列出快速查找会列出的名片（文字、拼音、首字母或电话号码），每张一行：ID 和姓名。\n"
     "  recognize 图片…\n"
     "      识别名片照片或扫描图，每个字段一行：“字段: 内容”。不使用数据库。\n"
+    "  qr [--mecard] ID 文件\n"
+    "      把这张名片写成二维码图片（.png 或 .svg），用手机扫描即可保存联系人。\n"
     "不写 --database 时使用本程序自己的数据库。";
 
 struct Command {
@@ -64,6 +66,8 @@ const Command kCommands[] = {
     {"export", CardsTool::exportCommand},
     {"find", CardsTool::findCommand},
     {"recognize", CardsTool::recognizeCommand},
+    // A card out as a picture to scan with a phone.
+    {"qr", CardsTool::qrCommand},
 };
 
 } // namespace

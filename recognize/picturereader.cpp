@@ -1,7 +1,8 @@
-#include "cardreader.h"
+#include "picturereader.h"
 
 #include "recognize/cardparser.h"
 #include "recognize/linereader.h"
+#include "recognize/qrcode.h"
 
 #include "data/dberror.h"
 
@@ -144,7 +145,7 @@ QString languageFolder() {
     return QString();
 }
 
-CardReader::CardReader() {
+PictureReader::PictureReader() {
     const QString module = modulePath();
     if (module.isEmpty())
         throw EDatabaseError(QStringLiteral("找不到文字识别模块 %1，无法识别名片。"
@@ -169,17 +170,23 @@ CardReader::CardReader() {
             "TESSDATA_PREFIX 指明其所在文件夹。"));
 }
 
-CardReader::~CardReader() = default;
+PictureReader::~PictureReader() = default;
 
-std::optional<QList<TextLine>> CardReader::readLines(const QImage& image, Progress* progress) {
+std::optional<QList<TextLine>> PictureReader::readLines(const QImage& image, Progress* progress) {
     return m_reader->readLines(image, progress);
 }
 
-std::optional<Card> CardReader::readCard(const QImage& image, Progress* progress) {
+std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progress,
+                                            QList<int>* fromCode) {
+    // A code on the card holds its fields as they were typed: they win over any reading.
+    const std::optional<QrCode::Found> code = QrCode::find(image);
+    if (fromCode)
+        *fromCode = code ? code->columns : QList<int>();
     const std::optional<QList<TextLine>> lines = readLines(image, progress);
     if (!lines)
         return std::nullopt;
-    return parseCard(*lines);
+    const Card read = parseCard(*lines);
+    return code ? QrCode::filledFrom(*code, read) : read;
 }
 
 QString pictureFilter() {

@@ -50,20 +50,23 @@ private:
 /// Reads the text of card pictures with Tesseract. Holds the loaded language models, so
 /// one reader serves many cards; use it from one thread at a time, any thread: it needs no
 /// GUI objects. Loading takes about a second, reading a card about half of one.
-class CardReader {
+class PictureReader {
 public:
     /// Loads the reading module and the models; throws EDatabaseError when either is
     /// missing. Turns OpenMP's parallel regions off for the process (Tesseract's are the
     /// only ones): its waiting threads cost more than they gain on a small machine.
-    CardReader();
-    ~CardReader();
-    CardReader(const CardReader&) = delete;
-    CardReader& operator=(const CardReader&) = delete;
+    PictureReader();
+    ~PictureReader();
+    PictureReader(const PictureReader&) = delete;
+    PictureReader& operator=(const PictureReader&) = delete;
 
     /// The lines of text on the picture, top to bottom; nothing when cancelled.
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress = nullptr);
-    /// The card on the picture; nothing when cancelled.
-    std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr);
+    /// The card on the picture; nothing when cancelled. The fields of a QR code holding a
+    /// vCard or MECARD are taken exactly and the reading fills the others; fromCode gets the
+    /// columns the code gave.
+    std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr,
+                                 QList<int>* fromCode = nullptr);
 
 private:
     std::unique_ptr<LineReader> m_reader;

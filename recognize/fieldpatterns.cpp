@@ -1,0 +1,595 @@
+// The shapes of the things a card line holds: labels, numbers, mail and web addresses, and
+// the words that make an organisation, a department, a post or an address.
+#include "fieldpatterns.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace Recognize::Patterns {
+
+QString u(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+bool isHan(QChar c) {
+    const ushort v = c.unicode();
+    return (v >= 0x4E00 && v <= 0x9FFF) || (v >= 0x3400 && v <= 0x4DBF) || v == 0x3007;
+}
+
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isAsciiLetter(QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+bool allHan(const QString& s) {
+    return !s.isEmpty() && std::all_of(s.begin(), s.end(), isHan);
+}
+
+int countOf(const QString& s, bool (*test)(QChar)) {
+    return int(std::count_if(s.begin(), s.end(), test));
+}
+
+// Spaces next to a Chinese character carry no meaning in a value (OCR puts them between
+// widely set characters); spaces between Latin words do.
+QString withoutHanSpaces(const QString& s) {
+    QString out;
+    for (int i = 0; i < s.size(); ++i) {
+        if (s[i].isSpace()) {
+            int j = i;
+            while (j < s.size() && s[j].isSpace())
+                ++j;
+            const bool hanBefore = !out.isEmpty() && isHan(out.back());
+            const bool hanAfter = j < s.size() && isHan(s[j]);
+            if (!hanBefore && !hanAfter && !out.isEmpty() && j < s.size())
+                out += QLatin1Char(' ');
+            i = j - 1;
+            continue;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+// Marks OCR leaves at the ends of a piece: stray strokes, bars, dots.
+QString trimmedPiece(const QString& s) {
+    static const QString junk = u(" \t|｜_—-~·.,，。、;；:：'\"‘’“”!！*•");
+    int a = 0, b = int(s.size());
+    while (a < b && junk.contains(s[a]))
+        ++a;
+    // A dot after a Latin word is its own ("Ltd.").
+    while (b > a && junk.contains(s[b - 1]) &&
+           !(s[b - 1] == QLatin1Char('.') && b - 2 >= a && isAsciiLetter(s[b - 2])))
+        --b;
+    return s.mid(a, b - a);
+}
+
+// --- labels ------------------------------------------------------------------------
+
+namespace {
+
+struct Label {
+    const char* text;
+    Kind kind;
+};
+
+// Where one label begins another, the longer comes first.
+const Label kLabels[] = {
+    {"移动电话", Kind::Mobile},
+    {"手机号码", Kind::Mobile},
+    {"手机", Kind::Mobile},
+    {"mobile", Kind::Mobile},
+    {"mob", Kind::Mobile},
+    {"cell", Kind::Mobile},
+    {"m", Kind::Mobile},
+    {"办公电话", Kind::Phone},
+    {"工作电话", Kind::Phone},
+    {"联系电话", Kind::Phone},
+    {"电话", Kind::Phone},
+    {"座机", Kind::Phone},
+    {"总机", Kind::Phone},
+    {"telephone", Kind::Phone},
+    {"tel", Kind::Phone},
+    {"phone", Kind::Phone},
+    {"t", Kind::Phone},
+    {"传真", Kind::Fax},
+    {"fax", Kind::Fax},
+    {"f", Kind::Fax},
+    {"分机", Kind::Extension},
+    {"电子邮箱", Kind::Mail},
+    {"电子邮件", Kind::Mail},
+    {"邮箱", Kind::Mail},
+    {"部箱", Kind::Mail}, // "邮" misread, also below
+    {"由箱", Kind::Mail},
+    {"电子部箱", Kind::Mail},
+    {"电子由箱", Kind::Mail},
+    {"电邮", Kind::Mail},
+    {"e-mail", Kind::Mail},
+    {"email", Kind::Mail},
+    {"mail", Kind::Mail},
+    {"e", Kind::Mail},
+    {"网址", Kind::Web},
+    {"网站", Kind::Web},
+    {"主页", Kind::Web},
+    {"website", Kind::Web},
+    {"web", Kind::Web},
+    {"url", Kind::Web},
+    {"w", Kind::Web},
+    {"oicq", Kind::QQ},
+    {"qq", Kind::QQ},
+    {"qo", Kind::QQ},
+    {"q0", Kind::QQ}, // the second Q of a blurred "QQ"
+    {"公司地址", Kind::Address},
+    {"办公地址", Kind::Address},
+    {"通讯地址", Kind::Address},
+    {"联系地址", Kind::Address},
+    {"地址", Kind::Address},
+    {"address", Kind::Address},
+    {"addr", Kind::Address},
+    {"add", Kind::Address},
+    {"a", Kind::Address},
+    {"邮政编码", Kind::Postcode},
+    {"邮编", Kind::Postcode},
+    {"部编", Kind::Postcode},
+    {"由编", Kind::Postcode},
+    {"zip code", Kind::Postcode},
+    {"zip", Kind::Postcode},
+    {"post code", Kind::Postcode},
+    {"postcode", Kind::Postcode},
+    {"p.c.", Kind::Postcode},
+    {"p.c", Kind::Postcode},
+};
+
+bool isColon(QChar c) {
+    return c == QLatin1Char(':') || c == QChar(0xFF1A) || c == QLatin1Char(';') ||
+           c == QChar(0xFF1B);
+}
+
+} // namespace
+
+std::vector<FoundLabel> findLabels(const QString& s) {
+    static const std::vector<std::pair<QString, Kind>> labels = [] {
+        std::vector<std::pair<QString, Kind>> v;
+        for (const Label& l : kLabels)
+            v.emplace_back(u(l.text), l.kind);
+        return v;
+    }();
+    std::vector<FoundLabel> found;
+    int i = 0;
+    while (i < s.size()) {
+        // "邮编", "邮箱" with the first character misread ("剖编", "由箱"): the second and a
+        // colon still tell the label.
+        if (i + 2 < s.size() && isHan(s[i]) && (i == 0 || !isHan(s[i - 1])) &&
+            (s[i + 1] == QChar(0x7F16) || s[i + 1] == QChar(0x7BB1))) {
+            int k = i + 2;
+            while (k < s.size() && s[k] == QLatin1Char(' '))
+                ++k;
+            if (k < s.size() && isColon(s[k])) {
+                int value = k + 1;
+                while (value < s.size() && s[value].isSpace())
+                    ++value;
+                found.push_back(
+                    {i, value, s[i + 1] == QChar(0x7F16) ? Kind::Postcode : Kind::Mail});
+                i = value;
+                continue;
+            }
+        }
+        bool matched = false;
+        for (const auto& [text, kind] : labels) {
+            if (QStringView(s).mid(i, text.size()).compare(text, Qt::CaseInsensitive) != 0)
+                continue;
+            const int end = i + int(text.size());
+            int k = end;
+            // Blanks, a dot ("Tel."), and the specks OCR puts before a colon ("T':").
+            while (k < s.size() && (QStringLiteral(" .'`\"").contains(s[k]) ||
+                                    s[k] == QChar(0x2018) || s[k] == QChar(0x2019)))
+                ++k;
+            const bool colon = k < s.size() && isColon(s[k]);
+            if (isAsciiLetter(text[0])) {
+                // A Latin label is a word of its own; a single letter needs its colon.
+                const QChar before = i > 0 ? s[i - 1] : QChar(' ');
+                if (isAsciiLetter(before) || isAsciiDigit(before) ||
+                    QStringLiteral("@._-/").contains(before))
+                    continue;
+                if (end < s.size() && isAsciiLetter(s[end]))
+                    continue;
+                if (text.size() == 1 && !colon)
+                    continue;
+                // "Fax-free", a last word "Address": words, no labels.
+                if (!colon && (k >= s.size() || s[end] == QLatin1Char('-')))
+                    continue;
+            } else {
+                // A Chinese label inside a word is no label: "手机" in a company's name.
+                const bool wordStart = i == 0 || !isHan(s[i - 1]);
+                if (!colon && !(wordStart && (i == 0 || end >= s.size() || !isHan(s[end]))))
+                    continue;
+            }
+            int value = colon ? k + 1 : k;
+            while (value < s.size() && s[value].isSpace())
+                ++value;
+            found.push_back({i, value, kind});
+            i = value;
+            matched = true;
+            break;
+        }
+        if (!matched)
+            ++i;
+    }
+    return found;
+}
+
+// --- numbers -----------------------------------------------------------------------
+
+// Letters OCR gives for digits, where they touch a digit.
+QString digitsFixed(const QString& text) {
+    QString t = text;
+    auto digitAt = [&](int k) { return k >= 0 && k < t.size() && isAsciiDigit(t[k]); };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < t.size(); ++i) {
+            const QChar c = t[i];
+            const bool before = digitAt(i - 1), after = digitAt(i + 1);
+            if (!before && !after)
+                continue;
+            if (QStringLiteral("OoDQ").contains(c) || c == QChar(0x3007))
+                t[i] = QLatin1Char('0');
+            else if (QStringLiteral("lI|i!").contains(c))
+                t[i] = QLatin1Char('1');
+            else if (c == QLatin1Char('S'))
+                t[i] = QLatin1Char('5');
+            else if (c == QLatin1Char('B'))
+                t[i] = QLatin1Char('8');
+            else if (c == QLatin1Char('Z'))
+                t[i] = QLatin1Char('2');
+            else if ((c == QChar(0x4E00) || c == QChar(0x2014)) && before && after)
+                t[i] = QLatin1Char('-'); // "一" read for a dash
+        }
+    }
+    return t;
+}
+
+namespace {
+
+struct Group {
+    QString digits;
+    bool plus = false;         // "+" before it
+    bool dash = false;         // "-" right before it
+    bool extension = false;    // "转", "ext", "分机" before it
+    bool separated = false;    // "/", ",", words: another number may start
+    bool afterCountry = false; // follows "+86"
+};
+
+std::vector<Group> groupsOf(const QString& s) {
+    static const QStringList extensionWords = {u("分机号"), u("分机"), u("转"),
+                                               QStringLiteral("ext"), QStringLiteral("x")};
+    std::vector<Group> groups;
+    Group next;
+    int i = 0;
+    while (i < s.size()) {
+        const QChar c = s[i];
+        if (isAsciiDigit(c)) {
+            int j = i;
+            while (j < s.size() && isAsciiDigit(s[j]))
+                ++j;
+            next.digits = s.mid(i, j - i);
+            groups.push_back(next);
+            next = Group();
+            i = j;
+            continue;
+        }
+        bool word = false;
+        for (const QString& w : extensionWords) {
+            if (QStringView(s).mid(i, w.size()).compare(w, Qt::CaseInsensitive) == 0 &&
+                !(w.size() == 1 && isAsciiLetter(w[0]) && i > 0 && isAsciiLetter(s[i - 1]))) {
+                const int end = i + int(w.size());
+                if (end < s.size() && isAsciiLetter(s[end]) && isAsciiLetter(w[0]))
+                    continue;
+                next.extension = true;
+                i = end;
+                word = true;
+                break;
+            }
+        }
+        if (word)
+            continue;
+        if (c == QLatin1Char('+'))
+            next.plus = true;
+        else if (c == QLatin1Char('-'))
+            next.dash = true;
+        else if (c.isSpace() || QStringLiteral("()[]{}.*").contains(c) || c == QChar(0xFF08) ||
+                 c == QChar(0xFF09) || isColon(c))
+            ; // inside one number
+        else
+            next.separated = true;
+        ++i;
+    }
+    return groups;
+}
+
+} // namespace
+
+// Mobiles (11 digits from 1), landlines with their area codes, extensions, and digits
+// that are neither.
+Numbers numbersIn(const QString& text) {
+    Numbers out;
+    std::vector<Group> g = groupsOf(digitsFixed(text));
+    auto joinable = [&](size_t j) {
+        return j < g.size() && !g[j].separated && !g[j].extension && !g[j].plus;
+    };
+    QString lastArea;
+    size_t i = 0;
+    while (i < g.size()) {
+        const Group& a = g[i];
+        QString d = a.digits;
+        if (a.extension) {
+            (d.size() <= 6 ? out.extensions : out.others) << d;
+            ++i;
+            continue;
+        }
+        if ((a.plus && d == QLatin1String("86")) || d == QLatin1String("0086")) {
+            if (i + 1 < g.size())
+                g[i + 1].afterCountry = true;
+            ++i;
+            continue;
+        }
+        bool afterCountry = a.afterCountry;
+        if (a.plus && d.startsWith(QLatin1String("86")) && d.size() > 2) {
+            d = d.mid(2); // "+86512 5164 1069": the blank after the country code missed
+            afterCountry = true;
+        }
+        size_t j = i + 1;
+        // Mobile: 11 digits from a 1, in any grouping.
+        {
+            QString all = d;
+            size_t k = j;
+            while (all.size() < 11 && joinable(k))
+                all += g[k++].digits;
+            if (d[0] == QLatin1Char('1') && all.size() == 11) {
+                out.mobiles << all;
+                i = k;
+                continue;
+            }
+        }
+        QString area, local;
+        if (d[0] == QLatin1Char('0') && (d.size() == 3 || d.size() == 4) && joinable(j)) {
+            area = d;
+        } else if (afterCountry && (d.size() == 2 || d.size() == 3) && joinable(j)) {
+            area = QLatin1Char('0') + d;
+        } else if (d[0] == QLatin1Char('0') && d.size() >= 10 && d.size() <= 12) {
+            // Area codes of the big cities have three digits (010, 02x), the others four.
+            const int n = (d[1] == QLatin1Char('1') || d[1] == QLatin1Char('2')) ? 3 : 4;
+            area = d.left(n);
+            local = d.mid(n);
+        } else {
+            local = d;
+        }
+        if (!area.isEmpty() && local.isEmpty()) {
+            while (local.size() < 7 && joinable(j))
+                local += g[j++].digits;
+        } else if (area.isEmpty()) {
+            while (local.size() < 7 && joinable(j) && local.size() + g[j].digits.size() <= 8)
+                local += g[j++].digits;
+        }
+        if (local.size() >= 7 && local.size() <= 8) {
+            if (area.isEmpty())
+                area = lastArea; // "010-62531234 / 62531235"
+            out.landlines << (area.isEmpty() ? local : area + QLatin1Char('-') + local);
+            if (!area.isEmpty())
+                lastArea = area;
+            if (j < g.size() && !g[j].separated && (g[j].extension || g[j].dash) &&
+                g[j].digits.size() <= 5) {
+                out.extensions << g[j].digits;
+                ++j;
+            }
+            i = j;
+            continue;
+        }
+        out.others << a.digits;
+        ++i;
+    }
+    return out;
+}
+
+// Where the words after a run of numbers begin: the first word that is neither a number nor
+// a sign or word that goes with numbers ("转", "ext."); the length when there is none.
+int wordsAfterNumbers(const QString& value) {
+    static const QRegularExpression word(QStringLiteral("\\S+"));
+    static const QStringList numberWords = {u("转"),
+                                            u("分机"),
+                                            u("分机号"),
+                                            QStringLiteral("ext"),
+                                            QStringLiteral("ext."),
+                                            QStringLiteral("x")};
+    bool seenNumber = false;
+    for (auto it = word.globalMatch(value); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString t = m.captured();
+        const bool number = countOf(digitsFixed(t), isAsciiDigit) > 0;
+        const bool sign = std::none_of(t.begin(), t.end(), [](QChar c) { return c.isLetter(); });
+        if (number || sign || numberWords.contains(t, Qt::CaseInsensitive)) {
+            seenNumber = seenNumber || number;
+            continue;
+        }
+        if (seenNumber)
+            return int(m.capturedStart());
+    }
+    return int(value.size());
+}
+
+QString digitsOnly(const QString& s) {
+    QString out;
+    for (const QChar c : s) {
+        if (isAsciiDigit(c))
+            out += c;
+    }
+    return out;
+}
+
+// --- mail and web ------------------------------------------------------------------
+
+QString mailIn(QString s) {
+    s.replace(QChar(0xA9), QLatin1Char('@')).replace(QChar(0xAE), QLatin1Char('@'));
+    s.replace(QStringLiteral("(at)"), QStringLiteral("@"));
+    s.replace(QChar(0x3002), QLatin1Char('.'));
+    static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
+    s.replace(spaced, QStringLiteral("\\1"));
+    // OCR reads the low line of "ding_j@" as a gap.
+    static const QRegularExpression lowLine(QStringLiteral("([a-z0-9]) +([A-Za-z0-9]+@)"));
+    s.replace(lowLine, QStringLiteral("\\1_\\2"));
+    const int at = int(s.indexOf(QLatin1Char('@')));
+    if (at < 0)
+        return QString();
+    for (int k = at + 1; k < s.size(); ++k) {
+        if (s[k] == QLatin1Char(',') || s[k] == QChar(0xFF0C))
+            s[k] = QLatin1Char('.');
+    }
+    static const QRegularExpression mail(
+        QStringLiteral("[A-Za-z0-9][A-Za-z0-9._%+\\-]*@[A-Za-z0-9\\-]+(?:\\.[A-Za-z0-9\\-]+)+"));
+    const QRegularExpressionMatch m = mail.match(s);
+    if (!m.hasMatch())
+        return QString();
+    const QString found = m.captured();
+    const int sign = int(found.indexOf(QLatin1Char('@')));
+    // Before the sign, capitals beside digits are digits misread ("songd9S"), a zero among
+    // letters an o ("ga0_s"); addresses are written in small letters.
+    QString local = found.left(sign);
+    auto letter = [](QChar c) { return isAsciiLetter(c); };
+    for (int i = 0; i < local.size(); ++i) {
+        const QChar before = i > 0 ? local[i - 1] : QChar();
+        const QChar after = i + 1 < local.size() ? local[i + 1] : QChar();
+        const int digit = int(QStringLiteral("OIZSB").indexOf(local[i]));
+        if (digit >= 0 && (isAsciiDigit(before) || isAsciiDigit(after)))
+            local[i] = QStringLiteral("01258")[digit];
+        else if (local[i] == QLatin1Char('0') && letter(before) &&
+                 (letter(after) || QStringLiteral("._-").contains(after)))
+            local[i] = QLatin1Char('o');
+    }
+    return (local + found.mid(sign)).toLower();
+}
+
+QString webIn(QString s, bool labelled) {
+    s.replace(QChar(0x3002), QLatin1Char('.'));
+    static const QRegularExpression spaced(QStringLiteral("\\s*\\.\\s*"));
+    s.replace(spaced, QStringLiteral("."));
+    static const QRegularExpression commaAfterW(QStringLiteral("^(w{3}),"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    s.replace(commaAfterW, QStringLiteral("\\1."));
+    static const QRegularExpression web(
+        QStringLiteral("(?:https?://)?(?:[A-Za-z0-9\\-]+\\.)+[A-Za-z]{2,}(?:/[^\\s]*)?"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = web.match(s);
+    if (!m.hasMatch())
+        return QString();
+    const QString found = m.captured();
+    if (!labelled && !found.startsWith(QLatin1String("www."), Qt::CaseInsensitive) &&
+        !found.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+        return QString();
+    const int slash = int(found.indexOf(QLatin1Char('/'), found.indexOf(QLatin1String("//")) + 2));
+    return slash < 0 || found.indexOf(QLatin1String("//")) < 0
+               ? found.toLower()
+               : found.left(slash).toLower() + found.mid(slash);
+}
+
+// --- words ---------------------------------------------------------------------------
+
+namespace {
+
+const QRegularExpression& rankPattern() {
+    static const QRegularExpression r(
+        u("(工程师|教授|讲师|研究员|会计师|经济师|医师|护师|药师|律师|建筑师|审计师|统计师|"
+          "规划师|导师|编审|记者)$"));
+    return r;
+}
+
+const QRegularExpression& postPattern() {
+    static const QRegularExpression r(
+        u("(董事长|董事|总经理|经理|总监|主任|主管|总裁|院长|校长|处长|科长|部长|所长|厂长|局长|"
+          "秘书长|秘书|主席|总工程师|代表|专员|助理|顾问|合伙人|行长|组长|书记|设计师|主编|总编|"
+          "店长|创始人|CEO|CTO|CFO|COO)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return r;
+}
+
+// The organisation words, strongest first.
+const char* const kStrongOrganisation[] = {
+    "公司",   "集团",   "有限",   "大学",   "医院", "研究所", "研究院",
+    "科学院", "银行",   "事务所", "委员会", "协会", "学会",   "出版社",
+    "报社",   "电视台", "基金会", "中学",   "小学", "学校",   "幼儿园"};
+const char* const kWeakOrganisation[] = {"学院", "工作室", "酒店", "宾馆", "商行"};
+
+} // namespace
+
+int organisationStrength(const QString& t) {
+    if (t.size() < 4)
+        return 0;
+    for (const char* w : kStrongOrganisation) {
+        if (t.contains(u(w)))
+            return 2;
+    }
+    for (const char* w : kWeakOrganisation) {
+        if (t.contains(u(w)))
+            return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+bool isDepartment(const QString& t) {
+    static const QRegularExpression r(u("^\\p{Han}{1,12}(部|处|科|中心|室|系|组|分公司|学院|事业部|"
+                                        "分院|车间)$"));
+    return t.size() >= 2 && r.match(t).hasMatch();
+}
+
+} // namespace
+
+// Post or rank by the longer matching ending: "总工程师" is a post, "主任医师" a rank.
+Role titleRole(const QString& t) {
+    if (t.size() > 10)
+        return Role::Other;
+    const QRegularExpressionMatch rank = rankPattern().match(t);
+    const QRegularExpressionMatch post = postPattern().match(t);
+    const int rankLength = rank.hasMatch() ? int(rank.capturedLength(1)) : 0;
+    const int postLength = post.hasMatch() ? int(post.capturedLength(1)) : 0;
+    if (rankLength == 0 && postLength == 0)
+        return Role::Other;
+    return postLength > rankLength ? Role::Post : Role::Rank;
+}
+
+Role roleOf(const QString& t) {
+    if (organisationStrength(t) == 2)
+        return Role::Company;
+    const Role title = titleRole(t);
+    if (title != Role::Other)
+        return title;
+    if (isDepartment(t))
+        return Role::Department;
+    if (organisationStrength(t) == 1)
+        return Role::Company;
+    if (allHan(t) && t.size() >= 2 && t.size() <= 4)
+        return Role::Name;
+    return Role::Other;
+}
+
+bool isAddress(const QString& s) {
+    static const QRegularExpression strong(u("省|市|区|县|路|街|大道|镇|乡|村|巷|弄"));
+    static const QRegularExpression marker(u("省|市|区|县|路|街|道|号|大厦|广场|楼|室|层|镇|"
+                                             "乡|村|园|座|巷|弄"));
+    static const QRegularExpression organisationEnd(
+        u("(公司|集团|大学|学院|医院|研究所|研究院|银行|事务所|分公司)$"));
+    if (organisationEnd.match(s).hasMatch())
+        return false;
+    int strongCount = 0, markerCount = 0;
+    for (auto it = strong.globalMatch(s); it.hasNext(); it.next())
+        ++strongCount;
+    for (auto it = marker.globalMatch(s); it.hasNext(); it.next())
+        ++markerCount;
+    const bool digits = countOf(s, isAsciiDigit) > 0;
+    return countOf(s, isHan) >= 4 && ((digits && markerCount >= 2) || strongCount >= 2);
+}
+
+} // namespace Recognize::Patterns

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+/// What the card parser recognises a piece of a line by. Internal to the recognition module.
+namespace Recognize::Patterns {
+
+QString u(const char* s);
+bool isHan(QChar c);
+bool isAsciiDigit(QChar c);
+bool isAsciiLetter(QChar c);
+/// Not empty, and Chinese characters only.
+bool allHan(const QString& s);
+int countOf(const QString& s, bool (*test)(QChar));
+/// Spaces next to a Chinese character dropped, runs of others made one.
+QString withoutHanSpaces(const QString& s);
+/// Without the stray marks OCR leaves at the ends.
+QString trimmedPiece(const QString& s);
+
+/// What a label says the value after it is.
+enum class Kind { Mobile, Phone, Fax, Extension, Mail, Web, QQ, Address, Postcode };
+
+struct FoundLabel {
+    int start;
+    int valueStart;
+    Kind kind;
+};
+
+/// The labels on a line ("手机:", "Tel", "邮编" …), left to right.
+std::vector<FoundLabel> findLabels(const QString& s);
+
+/// Letters OCR gives for digits made digits, where they touch a digit.
+QString digitsFixed(const QString& text);
+
+struct Numbers {
+    QStringList mobiles, landlines, extensions, others;
+};
+
+/// Mobiles (11 digits from 1), landlines with their area codes, extensions, and digits that
+/// are neither.
+Numbers numbersIn(const QString& text);
+/// Where the words after a run of numbers begin; the length when there are none.
+int wordsAfterNumbers(const QString& value);
+QString digitsOnly(const QString& s);
+
+/// The mail address in the text; empty when there is none.
+QString mailIn(QString s);
+/// The web address in the text; without a label only one that starts with "www." or "http".
+QString webIn(QString s, bool labelled);
+
+enum class Role { Company, Department, Post, Rank, Name, Other };
+
+/// 2 for a sure organisation word ("公司", "大学" …), 1 for a weak one ("酒店"), else 0.
+int organisationStrength(const QString& t);
+/// Post or Rank by the longer matching ending, else Other.
+Role titleRole(const QString& t);
+/// What a short piece of Chinese most likely is.
+Role roleOf(const QString& t);
+bool isAddress(const QString& s);
+
+} // namespace Recognize::Patterns
