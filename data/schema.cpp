@@ -6,6 +6,7 @@
 #include "password.h"
 #include "sqlite.h"
 
+#include "duplicates/schema.h"
 #include "quickfind/quickfind.h"
 
 #include <QDir>
@@ -189,7 +190,7 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements();
+    return QuickFind::schemaStatements() + Duplicates::schemaStatements();
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {

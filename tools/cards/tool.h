@@ -37,5 +37,6 @@ int importCommand(Context& context, QStringList args);
 int exportCommand(Context& context, QStringList args);
 int recognizeCommand(Context& context, QStringList args);
 int findCommand(Context& context, QStringList args);
+int duplicatesCommand(Context& context, QStringList args);
 
 } // namespace CardsTool
