@@ -56,6 +56,14 @@ QString simplified(const QString& text) {
     return out;
 }
 
+// NFKC with case folded; plain ASCII, most of what is compared, only needs lower case.
+QString normalized(const QString& text) {
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return QuickFind::normalized(text);
+    return text.toLower();
+}
+
 bool hasHan(const QString& text) {
     for (char32_t c : text.toUcs4())
         if (QuickFind::isHan(c))
@@ -108,7 +116,9 @@ bool quickPhone(const std::string& compact, Phone* out) {
         *out = {"+86" + national, true};
         return true;
     }
-    if (national[0] != '0' && national[0] != '1' && national.size() >= 10 &&
+    // Beijing's 10 is the one area code that starts with 1.
+    const bool beijing = national.size() == 10 && national.rfind("10", 0) == 0;
+    if ((beijing || (national[0] != '0' && national[0] != '1')) && national.size() >= 10 &&
         national.size() <= 11) {
         *out = {"+86" + national, false};
         return true;
@@ -117,7 +127,7 @@ bool quickPhone(const std::string& compact, Phone* out) {
 }
 
 void addPhone(QString text, const QString& extension, std::vector<Phone>& out) {
-    text = QuickFind::normalized(text).trimmed();
+    text = normalized(text).trimmed();
     if (text.isEmpty())
         return;
     std::string compact;
@@ -132,7 +142,7 @@ void addPhone(QString text, const QString& extension, std::vector<Phone>& out) {
         }
         compact += char(c.unicode());
     }
-    const QString ext = QuickFind::normalized(extension).remove(QLatin1Char(' '));
+    const QString ext = normalized(extension).remove(QLatin1Char(' '));
     Phone phone;
     if (plain && quickPhone(compact, &phone)) {
         if (!ext.isEmpty()) {
@@ -209,7 +219,13 @@ QStringList wholeSpellings(const QString& key) {
 
 std::vector<Phone> phones(const QString& text, const QString& extension) {
     std::vector<Phone> out;
+    if (text.trimmed().isEmpty())
+        return out;
     static const QRegularExpression separators(QStringLiteral("[/,;、，；]|\\s{2,}"));
+    if (!text.contains(separators)) {
+        addPhone(text, extension, out);
+        return out;
+    }
     for (const QString& part : text.split(separators, Qt::SkipEmptyParts))
         addPhone(part, extension, out);
     return out;
@@ -217,8 +233,10 @@ std::vector<Phone> phones(const QString& text, const QString& extension) {
 
 QStringList emails(const QString& text) {
     QStringList out;
+    if (!text.contains(QLatin1Char('@')) && !text.contains(QChar(0xff20)))
+        return out;
     static const QRegularExpression separators(QStringLiteral("[\\s,;，；、<>]+"));
-    for (QString part : QuickFind::normalized(text).split(separators, Qt::SkipEmptyParts)) {
+    for (QString part : normalized(text).split(separators, Qt::SkipEmptyParts)) {
         if (part.startsWith(QLatin1String("mailto:")))
             part = part.mid(7);
         if (part.contains(QLatin1Char('@')) && !out.contains(part))
@@ -228,7 +246,7 @@ QStringList emails(const QString& text) {
 }
 
 QString folded(const QString& text) {
-    return simplified(QuickFind::normalized(text));
+    return simplified(normalized(text));
 }
 
 QString nameKey(const QString& name) {
@@ -287,20 +305,27 @@ bool namesClose(const QString& a, const QString& b) {
 }
 
 Profile profileOf(const Card& card) {
+    static const int name = Card::indexOf(QStringLiteral("姓名"));
+    static const int company = Card::indexOf(QStringLiteral("单位"));
+    static const int work = Card::indexOf(QStringLiteral("工作电话"));
+    static const int extension = Card::indexOf(QStringLiteral("分机"));
+    static const int email = Card::indexOf(QStringLiteral("E-mail"));
+    static const int others[] = {Card::indexOf(QStringLiteral("手机")),
+                                 Card::indexOf(QStringLiteral("家庭电话")),
+                                 Card::indexOf(QStringLiteral("传真"))};
     Profile p;
-    p.name = nameKey(card.values[Card::indexOf(QStringLiteral("姓名"))]);
-    p.company = companyKey(card.values[Card::indexOf(QStringLiteral("单位"))]);
-    const QString extension = card.values[Card::indexOf(QStringLiteral("分机"))];
-    for (const char* column : {"工作电话", "手机", "家庭电话", "传真"}) {
-        const int i = Card::indexOf(QString::fromUtf8(column));
-        const std::vector<Phone> found = phones(
-            card.values[i], i == Card::indexOf(QStringLiteral("工作电话")) ? extension : QString());
+    p.name = nameKey(card.values[std::size_t(name)]);
+    p.company = companyKey(card.values[std::size_t(company)]);
+    auto add = [&](const std::vector<Phone>& found) {
         for (const Phone& phone : found)
             if (std::none_of(p.phones.begin(), p.phones.end(),
                              [&](const Phone& q) { return q.key == phone.key; }))
                 p.phones.push_back(phone);
-    }
-    p.emails = emails(card.values[Card::indexOf(QStringLiteral("E-mail"))]);
+    };
+    add(phones(card.values[std::size_t(work)], card.values[std::size_t(extension)]));
+    for (int column : others)
+        add(phones(card.values[std::size_t(column)]));
+    p.emails = emails(card.values[std::size_t(email)]);
     return p;
 }
 

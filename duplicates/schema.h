@@ -7,11 +7,13 @@
 namespace Duplicates {
 
 /// One row per identifying key of a card: its kind as the key's first letter ("p" a phone,
-/// "m" a mobile, "e" an e-mail, "n" a name with its company), so one index finds them all.
+/// "m" a mobile, "e" an e-mail, "n" a name with its company), so that one index finds them
+/// all. The rows go in card order; the indexes sort them.
 inline QStringList schemaStatements() {
     return {
-        QStringLiteral("CREATE TABLE \"dup_keys\" (\"key\" TEXT NOT NULL, \"ID\" INTEGER NOT "
-                       "NULL, PRIMARY KEY (\"key\", \"ID\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"dup_keys\" (\"ID\" INTEGER NOT NULL, \"key\" TEXT NOT "
+                       "NULL)"),
+        QStringLiteral("CREATE INDEX \"dup_keys_key\" ON \"dup_keys\" (\"key\", \"ID\")"),
         QStringLiteral("CREATE INDEX \"dup_keys_ID\" ON \"dup_keys\" (\"ID\")"),
     };
 }
