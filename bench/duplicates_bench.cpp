@@ -1,7 +1,7 @@
 // Measures the duplicate finder: how often it is right on a labelled set, and how fast it is
 // on a large file.
 //   quembe-duplicates-bench [--seed S] [--families N] [--half tune|held|both]
-//                           [--cards N]... [--keep DIR] [--reuse FILE]
+//                           [--cards N]... [--keep DIR] [--reuse FILE] [--groups-only]
 // The labelled set (duplicates_labelled.cpp) is split by family into two halves: the rule is
 // tuned on "tune" (even families) and reported on "held" (odd ones). Each --cards N times all
 // groups of N generated cards (time and peak memory), the key table's build and the proposal
@@ -36,6 +36,7 @@ struct Options {
     std::string half = "held";
     std::vector<long> cards;
     QString keep, reuse;
+    bool groupsOnly = false; // for profiling all groups alone
 };
 
 [[noreturn]] void usage() {
@@ -48,6 +49,10 @@ Options parseOptions(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--groups-only") {
+            o.groupsOnly = true;
+            continue;
+        }
         if (i + 1 >= argc)
             usage();
         const char* v = argv[++i];
@@ -165,7 +170,7 @@ sqlite3* open(const QString& file) {
     return db;
 }
 
-void timeFile(const QString& work, long count, const QString& reuse) {
+void timeFile(const QString& work, long count, const QString& reuse, bool groupsOnly) {
     QString file = reuse;
     if (file.isEmpty()) {
         file = work + QStringLiteral("/cards-%1.mdb").arg(count);
@@ -192,6 +197,10 @@ void timeFile(const QString& work, long count, const QString& reuse) {
                 groupsMs / 1000, (cpuMs() - cpu) / 1000, int(groups.size()),
                 statusKb("VmHWM") / 1024.0, rssBefore / 1024.0);
 
+    if (groupsOnly) {
+        sqlite3_close(db);
+        return;
+    }
     start = Clock::now();
     if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail("BEGIN");
@@ -228,7 +237,7 @@ int run(const Options& o) {
     if (!o.cards.empty()) {
         const WorkFolder folder(o.keep, "quembe-dup-bench");
         for (long n : o.cards)
-            timeFile(folder.path, n, o.reuse);
+            timeFile(folder.path, n, o.reuse, o.groupsOnly);
     }
     std::printf("\n%s\n", loadLine().c_str());
     return 0;

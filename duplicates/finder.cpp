@@ -7,7 +7,13 @@
 #include <QHash>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <numeric>
+#include <thread>
 
 namespace Duplicates {
 
@@ -19,29 +25,57 @@ quint64 hashed(const QByteArray& text, Kind kind) {
     return (quint64(qHash(text, 0x5eed)) & ~quint64(3)) | kind;
 }
 
-// What the rule reads of a card, small enough for a million of them.
+// What the rule reads of a card, small enough for a million of them: the name lies in a pool
+// of all names, the keys in one array of all keys.
 struct Compact {
-    QString name;
     quint64 company = 0;
+    quint32 nameAt = 0;
+    quint32 nameLength = 0;
     quint32 firstKey = 0;
     quint32 keyCount = 0;
 };
 
-void compact(const Profile& p, Compact* c, std::vector<quint64>& keys) {
-    c->name = p.name;
-    c->company = p.company.isEmpty() ? 0 : quint64(qHash(p.company, 0x5eed)) | 1;
-    c->firstKey = quint32(keys.size());
-    for (const Phone& phone : p.phones)
-        keys.push_back(
-            hashed(QByteArray::fromStdString(phone.key), phone.mobile ? kMobile : kPhone));
-    for (const QString& e : p.emails)
-        keys.push_back(hashed(e.toUtf8(), kEmail));
-    std::sort(keys.begin() + c->firstKey, keys.end());
-    keys.erase(std::unique(keys.begin() + c->firstKey, keys.end()), keys.end());
-    c->keyCount = quint32(keys.size() - c->firstKey);
-}
+struct Store {
+    std::vector<Compact> cards;
+    std::vector<quint64> keys;
+    std::u16string names;
 
-Link link(const Compact& a, const Compact& b, const std::vector<quint64>& keys) {
+    QStringView name(const Compact& c) const {
+        return QStringView(names.data() + c.nameAt, qsizetype(c.nameLength));
+    }
+    void add(const Profile& p) {
+        Compact c;
+        c.nameAt = quint32(names.size());
+        c.nameLength = quint32(p.name.size());
+        names.append(reinterpret_cast<const char16_t*>(p.name.utf16()), std::size_t(p.name.size()));
+        c.company = p.company.isEmpty() ? 0 : quint64(qHash(p.company, 0x5eed)) | 1;
+        c.firstKey = quint32(keys.size());
+        for (const Phone& phone : p.phones)
+            keys.push_back(
+                hashed(QByteArray::fromStdString(phone.key), phone.mobile ? kMobile : kPhone));
+        for (const QString& e : p.emails)
+            keys.push_back(hashed(e.toUtf8(), kEmail));
+        std::sort(keys.begin() + c.firstKey, keys.end());
+        keys.erase(std::unique(keys.begin() + c.firstKey, keys.end()), keys.end());
+        c.keyCount = quint32(keys.size() - c.firstKey);
+        cards.push_back(c);
+    }
+    // Another store's cards after these.
+    void append(const Store& other) {
+        const quint32 keyBase = quint32(keys.size());
+        const quint32 nameBase = quint32(names.size());
+        keys.insert(keys.end(), other.keys.begin(), other.keys.end());
+        names += other.names;
+        for (Compact c : other.cards) {
+            c.firstKey += keyBase;
+            c.nameAt += nameBase;
+            cards.push_back(c);
+        }
+    }
+};
+
+Link link(const Store& store, const Compact& a, const Compact& b) {
+    const std::vector<quint64>& keys = store.keys;
     bool phone = false, mobile = false, email = false;
     const quint64* x = keys.data() + a.firstKey;
     const quint64* xe = x + a.keyCount;
@@ -61,13 +95,65 @@ Link link(const Compact& a, const Compact& b, const std::vector<quint64>& keys) 
             ++y;
         }
     }
-    const bool sameName = !a.name.isEmpty() && a.name == b.name;
+    const QStringView nameA = store.name(a), nameB = store.name(b);
+    const bool sameName = !nameA.isEmpty() && nameA == nameB;
     if (sameName && (phone || email || (a.company != 0 && a.company == b.company)))
         return Link::Certain;
-    if ((mobile || email) && !sameName && namesClose(a.name, b.name))
+    if ((mobile || email) && !sameName && namesClose(nameA.toString(), nameB.toString()))
         return Link::Probable;
     return Link::None;
 }
+
+// One thread beside the caller's for the whole search, so that what it keeps per thread (the
+// transform, the characters it has seen) is made once.
+class Worker {
+public:
+    Worker()
+        : m_thread([this] { run(); }) {}
+    ~Worker() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    std::future<Store> post(std::function<Store()> job) {
+        std::packaged_task<Store()> task(std::move(job));
+        std::future<Store> result = task.get_future();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+        return result;
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::packaged_task<Store()> job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_done || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<Store()>> m_jobs;
+    bool m_done = false;
+    std::thread m_thread; // last: started once the rest is made
+};
 
 struct Pair {
     quint32 a, b;
@@ -107,17 +193,18 @@ private:
 };
 
 // Blocks of cards that share a key, each pair in a block compared once by the rule.
-QVector<Group> group(const QVector<qint64>& ids, const std::vector<Compact>& cards,
-                     const std::vector<quint64>& keys) {
+QVector<Group> group(const QVector<qint64>& ids, Store& store) {
+    const std::vector<Compact>& cards = store.cards;
+    const std::vector<quint64>& keys = store.keys;
     std::vector<std::pair<quint64, quint32>> blocks;
     blocks.reserve(keys.size() + cards.size() / 2);
     for (quint32 i = 0; i < cards.size(); ++i) {
         const Compact& c = cards[i];
         for (quint32 k = 0; k < c.keyCount; ++k)
             blocks.emplace_back(keys[c.firstKey + k], i);
-        if (!c.name.isEmpty() && c.company != 0)
-            blocks.emplace_back((quint64(qHash(c.name, c.company)) & ~quint64(3)) | kNameCompany,
-                                i);
+        if (c.nameLength != 0 && c.company != 0)
+            blocks.emplace_back(
+                (quint64(qHash(store.name(c), c.company)) & ~quint64(3)) | kNameCompany, i);
     }
     std::sort(blocks.begin(), blocks.end());
     std::vector<Pair> pairs;
@@ -131,7 +218,7 @@ QVector<Group> group(const QVector<qint64>& ids, const std::vector<Compact>& car
                     const quint32 a = blocks[i].second, b = blocks[j].second;
                     if (a == b)
                         continue;
-                    const Link l = link(cards[a], cards[b], keys);
+                    const Link l = link(store, cards[a], cards[b]);
                     if (l != Link::None)
                         pairs.push_back({std::min(a, b), std::max(a, b), l == Link::Certain});
                 }
@@ -189,53 +276,84 @@ QVector<Group> group(const QVector<qint64>& ids, const std::vector<Compact>& car
 } // namespace
 
 Link linkOf(const Profile& a, const Profile& b) {
-    std::vector<quint64> keys;
-    Compact ca, cb;
-    compact(a, &ca, keys);
-    compact(b, &cb, keys);
-    return link(ca, cb, keys);
+    Store store;
+    store.add(a);
+    store.add(b);
+    return link(store, store.cards[0], store.cards[1]);
 }
 
 QVector<Group> groupsOf(const QVector<qint64>& ids, const QVector<Profile>& profiles) {
-    std::vector<Compact> cards(std::size_t(profiles.size()));
-    std::vector<quint64> keys;
-    for (int i = 0; i < profiles.size(); ++i)
-        compact(profiles[i], &cards[std::size_t(i)], keys);
-    return group(ids, cards, keys);
+    Store store;
+    for (const Profile& p : profiles)
+        store.add(p);
+    return group(ids, store);
 }
 
 QVector<Group> findGroups(sqlite3* db) {
     static const char* const kColumns[] = {"姓名", "单位",     "工作电话", "分机",
                                            "手机", "家庭电话", "传真",     "E-mail"};
+    constexpr int kCount = int(std::size(kColumns));
     QStringList names;
     for (const char* c : kColumns)
         names << Sqlite::quoted(QString::fromUtf8(c));
-    Sqlite::Statement st;
-    int rc = st.prepare(db, QStringLiteral("SELECT \"ID\", %1 FROM \"zl\" ORDER BY \"ID\"")
-                                .arg(names.join(QLatin1Char(',')))
-                                .toUtf8());
+    int rc = SQLITE_OK;
+    const qint64 total =
+        Sqlite::firstColumn(db, "SELECT count(*) FROM \"zl\"", &rc).value(0).toLongLong();
     if (rc != SQLITE_OK)
         throw EDatabaseError(Sqlite::errorText(db, rc));
-    int field[8];
-    for (int c = 0; c < 8; ++c)
+    Sqlite::Statement st;
+    rc = st.prepare(db, QStringLiteral("SELECT \"ID\", %1 FROM \"zl\" ORDER BY \"ID\"")
+                            .arg(names.join(QLatin1Char(',')))
+                            .toUtf8());
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+    int field[kCount];
+    for (int c = 0; c < kCount; ++c)
         field[c] = Card::indexOf(QString::fromUtf8(kColumns[c]));
+
     QVector<qint64> ids;
-    std::vector<Compact> cards;
-    std::vector<quint64> keys;
-    Card card;
+    ids.reserve(total);
+    Store store;
+    store.cards.reserve(std::size_t(total));
+    store.keys.reserve(std::size_t(total) * 4);
+    store.names.reserve(std::size_t(total) * 4);
+    // The cards are read here and folded on two threads, a batch at a time: folding is most
+    // of the work, and each card's alone.
+    constexpr int kBatch = 8192;
+    std::vector<Card> batch;
+    batch.reserve(kBatch);
+    auto fold = [&](std::size_t from, std::size_t to) {
+        Store part;
+        for (std::size_t i = from; i < to; ++i)
+            part.add(profileOf(batch[i]));
+        return part;
+    };
+    Worker worker;
+    auto flush = [&] {
+        const std::size_t half = batch.size() / 2;
+        const std::size_t end = batch.size();
+        std::future<Store> second = worker.post([&, half, end] { return fold(half, end); });
+        store.append(fold(0, half));
+        store.append(second.get());
+        batch.clear();
+    };
     while ((rc = st.step()) == SQLITE_ROW) {
         ids.append(st.int64(0));
-        for (int c = 0; c < 8; ++c) {
+        batch.emplace_back();
+        Card& card = batch.back();
+        for (int c = 0; c < kCount; ++c) {
             const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), c + 1));
-            card.values[std::size_t(field[c])] =
-                text ? QString::fromUtf8(text, sqlite3_column_bytes(st.get(), c + 1)) : QString();
+            if (text)
+                card.values[std::size_t(field[c])] =
+                    QString::fromUtf8(text, sqlite3_column_bytes(st.get(), c + 1));
         }
-        cards.emplace_back();
-        compact(profileOf(card), &cards.back(), keys);
+        if (int(batch.size()) == kBatch)
+            flush();
     }
     if (rc != SQLITE_DONE)
         throw EDatabaseError(Sqlite::errorText(db, rc));
-    return group(ids, cards, keys);
+    flush();
+    return group(ids, store);
 }
 
 } // namespace Duplicates

@@ -221,7 +221,7 @@ std::vector<Phone> phones(const QString& text, const QString& extension) {
     std::vector<Phone> out;
     if (text.trimmed().isEmpty())
         return out;
-    static const QRegularExpression separators(QStringLiteral("[/,;、，；]|\\s{2,}"));
+    thread_local const QRegularExpression separators(QStringLiteral("[/,;、，；]|\\s{2,}"));
     if (!text.contains(separators)) {
         addPhone(text, extension, out);
         return out;
@@ -235,7 +235,7 @@ QStringList emails(const QString& text) {
     QStringList out;
     if (!text.contains(QLatin1Char('@')) && !text.contains(QChar(0xff20)))
         return out;
-    static const QRegularExpression separators(QStringLiteral("[\\s,;，；、<>]+"));
+    thread_local const QRegularExpression separators(QStringLiteral("[\\s,;，；、<>]+"));
     for (QString part : normalized(text).split(separators, Qt::SkipEmptyParts)) {
         if (part.startsWith(QLatin1String("mailto:")))
             part = part.mid(7);

@@ -12,7 +12,9 @@
 #include "quickfind/quickfind.h"
 
 #include <QProcess>
+
 #include <QTest>
+#include <csignal>
 
 using Duplicates::Link;
 
@@ -330,6 +332,44 @@ private slots:
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"2"});
     }
+
+#ifdef Q_OS_UNIX
+    void killedDuringAMergeMergesNothing() {
+        TestSupport::ProgramFolder folder;
+        {
+            Sqlite::Database db;
+            QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+            add(db.get(),
+                {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                 card({{"姓名", "張三"}, {"手机", "13812345678"}, {"部门", "销售部"}}),
+                 card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}, {"手机", "13812345678"}})});
+            QuickFind::build(db.get());
+            Duplicates::rebuildKeys(db.get());
+        }
+        const QStringList before =
+            TestSupport::query(folder.database(), "select * from zl order by ID");
+        // The process dies as hard as it can once the first card is deleted.
+        TestSupport::inChild([&] {
+            Sqlite::Database db;
+            db.open(folder.database(), Sqlite::OpenMode::ReadWrite);
+            sqlite3_create_function(
+                db.get(), "die", 0, SQLITE_UTF8, nullptr,
+                [](sqlite3_context*, int, sqlite3_value**) { ::raise(SIGKILL); }, nullptr, nullptr);
+            db.exec("CREATE TEMP TRIGGER die AFTER DELETE ON main.zl BEGIN SELECT die(); END");
+            Duplicates::mergeCards(db.get(), {1, 2, 3});
+            return QStringLiteral("not killed");
+        });
+        QCOMPARE(TestSupport::query(folder.database(), "pragma integrity_check"),
+                 QStringList{"ok"});
+        QCOMPARE(TestSupport::query(folder.database(), "select * from zl order by ID"), before);
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QVERIFY(QuickFind::isCurrent(db.get()));
+        QCOMPARE(
+            Duplicates::propose(db.get(), card({{"姓名", "张三"}, {"手机", "13812345678"}})).size(),
+            3);
+    }
+#endif
 
     void commandListsGroups() {
         TestSupport::ProgramFolder folder;
