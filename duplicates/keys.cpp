@@ -110,6 +110,56 @@ void removeKeys(sqlite3* db, qint64 id) {
     check(db, st.step());
 }
 
+void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
+    if (ids.isEmpty() || !hasKeys(db))
+        return;
+    Sqlite::Statement insert;
+    check(db, insert.prepare(db, kInsert));
+    constexpr int kChunk = 500;
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        QStringList list;
+        for (qint64 id : ids.mid(first, kChunk))
+            list << QString::number(id);
+        CardStore::forEachCard(
+            db, QString(),
+            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+    }
+}
+
+QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 self) {
+    QStringList wanted;
+    for (const QString& key : keysOf(profileOf(card)))
+        if (key.startsWith(QLatin1Char('m')) || key.startsWith(QLatin1Char('e')))
+            wanted << key;
+    QSet<qint64> found;
+    if (wanted.isEmpty())
+        return {};
+    if (!hasKeys(db)) {
+        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+                               [&](qint64 id, const Card& other) {
+                                   for (const QString& key : keysOf(profileOf(other)))
+                                       if (wanted.contains(key))
+                                           found.insert(id);
+                               });
+    } else {
+        Sqlite::Statement find;
+        check(db, find.prepare(db, "SELECT \"ID\" FROM \"dup_keys\" WHERE \"key\" = ?"));
+        for (const QString& key : wanted) {
+            check(db, find.bind(1, key));
+            int rc;
+            while ((rc = find.step()) == SQLITE_ROW)
+                found.insert(find.int64(0));
+            check(db, rc);
+            find.reset();
+        }
+    }
+    found.remove(self);
+    QVector<qint64> out(found.begin(), found.end());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 QVector<Proposal> propose(sqlite3* db, const Card& card, qint64 self) {
     const Profile mine = profileOf(card);
     QVector<Proposal> out;

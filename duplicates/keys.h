@@ -29,6 +29,13 @@ struct Proposal {
     bool certain;
 };
 
+/// The cards `ids` were added to zl, in this transaction: their keys, read back in bulk.
+void cardsAdded(sqlite3* db, const QVector<qint64>& ids);
+
+/// The cards other than `self` that have one of the mobile numbers or e-mail addresses of
+/// `card`, ascending: what the question before saving a new card names.
+QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 self = 0);
+
 /// The cards already there that `card` duplicates by the rule of finder.h, ascending; card
 /// `self` (the card itself when it is already stored) is left out. Uses the table when there
 /// is one, else reads every card.

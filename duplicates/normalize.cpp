@@ -304,6 +304,41 @@ bool namesClose(const QString& a, const QString& b) {
     return std::any_of(sa.begin(), sa.end(), [&](const QString& s) { return sb.contains(s); });
 }
 
+bool sameAfterFolding(const Card& a, const Card& b) {
+    static const int name = Card::indexOf(QStringLiteral("姓名"));
+    static const int company = Card::indexOf(QStringLiteral("单位"));
+    static const int email = Card::indexOf(QStringLiteral("E-mail"));
+    static const QVector<int> phoneColumns = {
+        Card::indexOf(QStringLiteral("工作电话")), Card::indexOf(QStringLiteral("手机")),
+        Card::indexOf(QStringLiteral("家庭电话")), Card::indexOf(QStringLiteral("传真"))};
+    auto phoneKeys = [](const QString& text) {
+        std::vector<std::string> keys;
+        for (const Phone& p : phones(text))
+            keys.push_back(p.key);
+        return keys;
+    };
+    for (int f = 0; f < int(a.values.size()); ++f) {
+        const QString& x = a.values[std::size_t(f)];
+        const QString& y = b.values[std::size_t(f)];
+        if (x == y)
+            continue;
+        bool same;
+        if (f == name)
+            same = nameKey(x) == nameKey(y);
+        else if (f == company)
+            same = companyKey(x) == companyKey(y);
+        else if (f == email)
+            same = emails(x) == emails(y) && !emails(x).isEmpty();
+        else if (phoneColumns.contains(f))
+            same = phoneKeys(x) == phoneKeys(y) && !phoneKeys(x).empty();
+        else
+            same = false;
+        if (!same && folded(x.trimmed()) != folded(y.trimmed()))
+            return false;
+    }
+    return true;
+}
+
 Profile profileOf(const Card& card) {
     static const int name = Card::indexOf(QStringLiteral("姓名"));
     static const int company = Card::indexOf(QStringLiteral("单位"));

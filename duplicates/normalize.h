@@ -43,6 +43,11 @@ QString companyKey(const QString& company);
 /// make one person: one contained in the other, or spelled alike in pinyin.
 bool namesClose(const QString& a, const QString& b);
 
+/// Whether two cards say the same in every field once folded: names and companies as
+/// compared, phones by number, e-mails without case, any other text folded and trimmed. An
+/// import skips such a card as already there.
+bool sameAfterFolding(const Card& a, const Card& b);
+
 /// What the rule compares of one card.
 struct Profile {
     QString name;    ///< nameKey()

@@ -199,6 +199,53 @@ private slots:
         QCOMPARE(int(linkOf(b, a)), int(Link::None));
     }
 
+    void importSkipsCardsThatSayTheSame() {
+        const Card stored = card({{"姓名", "张三"},
+                                  {"单位", "北京星河科技有限公司"},
+                                  {"手机", "13812345678"},
+                                  {"E-mail", "zs@x.cn"},
+                                  {"备注", "vip"}});
+        Card again = card({{"姓名", "張 三"},
+                           {"单位", "北京星河科技"},
+                           {"手机", "+86 138-1234-5678"},
+                           {"E-mail", "ZS@X.cn"},
+                           {"备注", "ＶＩＰ "}});
+        QVERIFY(Duplicates::sameAfterFolding(stored, again));
+        again.setValue("职务", "经理");
+        QVERIFY(!Duplicates::sameAfterFolding(stored, again));
+        QVERIFY(!Duplicates::sameAfterFolding(stored, card({{"姓名", "张三"},
+                                                            {"单位", "北京星河科技有限公司"},
+                                                            {"手机", "13812345679"},
+                                                            {"E-mail", "zs@x.cn"},
+                                                            {"备注", "vip"}})));
+    }
+
+    void savingAsksAboutATakenMobileOrEmail() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        const QVector<qint64> first =
+            add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                           card({{"姓名", "李四"}, {"工作电话", "010-65521234"}})});
+        Duplicates::rebuildKeys(db.get());
+        // Cards added in bulk afterwards are known too.
+        const QVector<qint64> later =
+            add(db.get(), {card({{"姓名", "王五"}, {"E-mail", "w@x.cn"}})});
+        Duplicates::cardsAdded(db.get(), later);
+        const Card typed = card({{"姓名", "赵六"},
+                                 {"手机", "+86 138 1234 5678"},
+                                 {"工作电话", "01065521234"},
+                                 {"E-mail", "W@X.CN"}});
+        // A shared switchboard is no reason to ask.
+        QCOMPARE(Duplicates::holdersOfMobileOrEmail(db.get(), typed),
+                 (QVector<qint64>{first[0], later[0]}));
+        QCOMPARE(Duplicates::holdersOfMobileOrEmail(db.get(), typed, first[0]),
+                 QVector<qint64>{later[0]});
+        TestSupport::exec(folder.database(), "drop table dup_keys");
+        QCOMPARE(Duplicates::holdersOfMobileOrEmail(db.get(), typed),
+                 (QVector<qint64>{first[0], later[0]}));
+    }
+
     void groupsOfAFile() {
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
