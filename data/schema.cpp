@@ -7,6 +7,7 @@
 #include "password.h"
 #include "sqlite.h"
 
+#include "duplicates/schema.h"
 #include "quickfind/quickfind.h"
 
 #include <QDir>
@@ -190,7 +191,8 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements() + CardUid::schemaStatements();
+    return QuickFind::schemaStatements() + CardUid::schemaStatements() +
+           Duplicates::schemaStatements();
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {

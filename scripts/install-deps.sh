@@ -7,7 +7,7 @@ packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cj
           libtesseract-dev libleptonica-dev tesseract-ocr-chi-sim tesseract-ocr-eng
           python3 python3-vobject appstream desktop-file-utils dpkg-dev clang-format
           libxlsxwriter-dev qt6-translations-l10n qt6-image-formats-plugins
-          xvfb openbox x11-utils ccache
+          xvfb openbox x11-utils ccache libphonenumber-dev
           radicale xandikos apache2-utils openssl curl)
 # QR codes: drawn with libqrencode, found with zxing-cpp; zbarimg checks them in the tests.
 packages+=(libqrencode-dev libzxing-dev zbar-tools)

@@ -50,6 +50,8 @@ const char kUsage[] =
     "      把全部名片（或“字段”含有“关键字”的名片）写到文件里。\n"
     "  find 文字\n"
     "      列出快速查找会列出的名片（文字、拼音、首字母或电话号码），每张一行：ID 和姓名。\n"
+    "  duplicates [--merge-all-certain]\n"
+    "      列出重复的名片，每组一行：各张名片的 ID；加 --merge-all-certain 时合并有把握的各组。\n"
     "  recognize 图片…\n"
     "      识别名片照片或扫描图，每个字段一行：“字段: 内容”。不使用数据库。\n"
     "  qr [--mecard] ID 文件\n"
@@ -68,6 +70,7 @@ const Command kCommands[] = {
     {"recognize", CardsTool::recognizeCommand},
     // A card out as a picture to scan with a phone.
     {"qr", CardsTool::qrCommand},
+    {"duplicates", CardsTool::duplicatesCommand},
 };
 
 } // namespace

@@ -38,5 +38,6 @@ int exportCommand(Context& context, QStringList args);
 int recognizeCommand(Context& context, QStringList args);
 int findCommand(Context& context, QStringList args);
 int qrCommand(Context& context, QStringList args);
+int duplicatesCommand(Context& context, QStringList args);
 
 } // namespace CardsTool

@@ -1,0 +1,207 @@
+#include "keys.h"
+
+#include "finder.h"
+#include "schema.h"
+
+#include "data/card.h"
+#include "data/cardstore.h"
+#include "data/dberror.h"
+#include "data/sqlite.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace Duplicates {
+
+namespace {
+
+void check(sqlite3* db, int rc) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+}
+
+QStringList keysOf(const Profile& p) {
+    QStringList keys;
+    for (const Phone& phone : p.phones)
+        keys << QLatin1String(phone.mobile ? "m" : "p") + QString::fromStdString(phone.key);
+    for (const QString& e : p.emails)
+        keys << QLatin1Char('e') + e;
+    if (!p.name.isEmpty() && !p.company.isEmpty())
+        keys << QLatin1Char('n') + p.name + QChar(0x1f) + p.company;
+    keys.removeDuplicates();
+    return keys;
+}
+
+void insertKeys(sqlite3* db, Sqlite::Statement& insert, qint64 id, const Card& card) {
+    for (const QString& key : keysOf(profileOf(card))) {
+        check(db, insert.bind(1, id));
+        check(db, insert.bind(2, key));
+        check(db, insert.step());
+        insert.reset();
+    }
+}
+
+const char kInsert[] = "INSERT INTO \"dup_keys\" (\"ID\", \"key\") VALUES (?, ?)";
+
+// Undone as a whole unless released.
+class Savepoint {
+public:
+    explicit Savepoint(sqlite3* db)
+        : m_db(db) {
+        check(db, Sqlite::exec(db, "SAVEPOINT \"dup_keys\""));
+    }
+    ~Savepoint() {
+        if (!m_done) {
+            Sqlite::exec(m_db, "ROLLBACK TO \"dup_keys\"");
+            Sqlite::exec(m_db, "RELEASE \"dup_keys\"");
+        }
+    }
+    void release() {
+        check(m_db, Sqlite::exec(m_db, "RELEASE \"dup_keys\""));
+        m_done = true;
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_done = false;
+};
+
+} // namespace
+
+bool hasKeys(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList n = Sqlite::firstColumn(
+        db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='dup_keys'", &rc);
+    check(db, rc);
+    return n.value(0) == QLatin1String("1");
+}
+
+void rebuildKeys(sqlite3* db) {
+    Savepoint save(db);
+    check(db, Sqlite::exec(db, "DROP TABLE IF EXISTS \"dup_keys\""));
+    // Filled before its indexes are made, in card order: far quicker at a million cards.
+    const QStringList statements = schemaStatements();
+    check(db, Sqlite::exec(db, statements.at(0).toUtf8().constData()));
+    Sqlite::Statement insert;
+    check(db, insert.prepare(db, kInsert));
+    CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+                           [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+    for (int i = 1; i < statements.size(); ++i)
+        check(db, Sqlite::exec(db, statements.at(i).toUtf8().constData()));
+    save.release();
+}
+
+void updateKeys(sqlite3* db, qint64 id, const Card& card) {
+    if (!hasKeys(db))
+        return;
+    removeKeys(db, id);
+    Sqlite::Statement insert;
+    check(db, insert.prepare(db, kInsert));
+    insertKeys(db, insert, id, card);
+}
+
+void removeKeys(sqlite3* db, qint64 id) {
+    if (!hasKeys(db))
+        return;
+    Sqlite::Statement st;
+    check(db, st.prepare(db, "DELETE FROM \"dup_keys\" WHERE \"ID\" = ?"));
+    check(db, st.bind(1, id));
+    check(db, st.step());
+}
+
+void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
+    if (ids.isEmpty() || !hasKeys(db))
+        return;
+    Sqlite::Statement insert;
+    check(db, insert.prepare(db, kInsert));
+    constexpr int kChunk = 500;
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        QStringList list;
+        for (qint64 id : ids.mid(first, kChunk))
+            list << QString::number(id);
+        CardStore::forEachCard(
+            db, QString(),
+            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+    }
+}
+
+QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 self) {
+    QStringList wanted;
+    for (const QString& key : keysOf(profileOf(card)))
+        if (key.startsWith(QLatin1Char('m')) || key.startsWith(QLatin1Char('e')))
+            wanted << key;
+    QSet<qint64> found;
+    if (wanted.isEmpty())
+        return {};
+    if (!hasKeys(db)) {
+        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+                               [&](qint64 id, const Card& other) {
+                                   for (const QString& key : keysOf(profileOf(other)))
+                                       if (wanted.contains(key))
+                                           found.insert(id);
+                               });
+    } else {
+        Sqlite::Statement find;
+        check(db, find.prepare(db, "SELECT \"ID\" FROM \"dup_keys\" WHERE \"key\" = ?"));
+        for (const QString& key : wanted) {
+            check(db, find.bind(1, key));
+            int rc;
+            while ((rc = find.step()) == SQLITE_ROW)
+                found.insert(find.int64(0));
+            check(db, rc);
+            find.reset();
+        }
+    }
+    found.remove(self);
+    QVector<qint64> out(found.begin(), found.end());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+QVector<Proposal> propose(sqlite3* db, const Card& card, qint64 self) {
+    const Profile mine = profileOf(card);
+    QVector<Proposal> out;
+    auto consider = [&](qint64 id, const Card& other) {
+        if (id == self)
+            return;
+        const Link l = linkOf(mine, profileOf(other));
+        if (l != Link::None)
+            out.append({id, l == Link::Certain});
+    };
+    if (!hasKeys(db)) {
+        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {}, consider);
+        return out;
+    }
+    QSet<qint64> candidates;
+    Sqlite::Statement find;
+    check(db, find.prepare(db, "SELECT \"ID\" FROM \"dup_keys\" WHERE \"key\" = ? LIMIT ?"));
+    for (const QString& key : keysOf(mine)) {
+        check(db, find.bind(1, key));
+        check(db, find.bind(2, qint64(kLargestBlock) + 1));
+        QVector<qint64> found;
+        int rc;
+        while ((rc = find.step()) == SQLITE_ROW)
+            found.append(find.int64(0));
+        check(db, rc);
+        find.reset();
+        // As the whole-file search: a key this many cards share identifies nobody.
+        if (found.size() <= kLargestBlock)
+            candidates.unite(QSet<qint64>(found.begin(), found.end()));
+    }
+    candidates.remove(self);
+    if (candidates.isEmpty())
+        return out;
+    QStringList list;
+    for (qint64 id : candidates)
+        list << QString::number(id);
+    CardStore::forEachCard(db, QString(),
+                           QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1) ORDER BY "
+                                          "\"ID\"")
+                               .arg(list.join(QLatin1Char(','))),
+                           {}, consider);
+    return out;
+}
+
+} // namespace Duplicates

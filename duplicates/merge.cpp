@@ -1,0 +1,174 @@
+#include "merge.h"
+
+#include "keys.h"
+#include "normalize.h"
+
+#include "data/cardindex.h"
+#include "data/cardstore.h"
+#include "data/dberror.h"
+#include "data/sqlite.h"
+
+#include <algorithm>
+
+namespace Duplicates {
+
+namespace {
+
+void check(sqlite3* db, int rc) {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+}
+
+bool isPhoneColumn(const QString& column) {
+    return column == QStringLiteral("工作电话") || column == QStringLiteral("手机") ||
+           column == QStringLiteral("家庭电话") || column == QStringLiteral("传真");
+}
+
+// What a value says, so that two ways of writing the same thing count as one.
+QString meaning(const QString& column, const QString& value) {
+    if (column == QStringLiteral("姓名"))
+        return nameKey(value);
+    if (column == QStringLiteral("单位"))
+        return companyKey(value);
+    if (column == QLatin1String("E-mail"))
+        return emails(value).join(QLatin1Char(' '));
+    if (isPhoneColumn(column)) {
+        QStringList keys;
+        for (const Phone& p : phones(value))
+            keys << QString::fromStdString(p.key);
+        if (!keys.isEmpty())
+            return keys.join(QLatin1Char(' '));
+    }
+    return folded(value.trimmed());
+}
+
+class Savepoint {
+public:
+    explicit Savepoint(sqlite3* db)
+        : m_db(db) {
+        check(db, Sqlite::exec(db, "SAVEPOINT \"dup_merge\""));
+    }
+    ~Savepoint() {
+        if (!m_done) {
+            Sqlite::exec(m_db, "ROLLBACK TO \"dup_merge\"");
+            Sqlite::exec(m_db, "RELEASE \"dup_merge\"");
+        }
+    }
+    void release() {
+        check(m_db, Sqlite::exec(m_db, "RELEASE \"dup_merge\""));
+        m_done = true;
+    }
+
+private:
+    sqlite3* m_db;
+    bool m_done = false;
+};
+
+} // namespace
+
+Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
+    Q_UNUSED(ids);
+    Card merged;
+    QStringList notes;
+    const int memo = Card::indexOf(QStringLiteral("备注"));
+    for (int f = 0; f < int(merged.values.size()); ++f) {
+        // Later cards win ties: they are in ascending ID order.
+        int kept = -1;
+        for (int c = 0; c < cards.size(); ++c) {
+            const QString v = cards[c].values[std::size_t(f)].trimmed();
+            if (v.isEmpty())
+                continue;
+            if (kept < 0 || v.size() >= cards[kept].values[std::size_t(f)].trimmed().size())
+                kept = c;
+        }
+        if (kept < 0)
+            continue;
+        const QString column = QString::fromUtf8(kFieldMap[std::size_t(f)].column);
+        const QString value = cards[kept].values[std::size_t(f)];
+        merged.values[std::size_t(f)] = value;
+        QStringList seen{meaning(column, value)};
+        for (int c = 0; c < cards.size(); ++c) {
+            const QString other = cards[c].values[std::size_t(f)].trimmed();
+            if (other.isEmpty() || c == kept)
+                continue;
+            const QString m = f == memo ? other : meaning(column, other);
+            if (seen.contains(m))
+                continue;
+            seen << m;
+            notes << column + QStringLiteral(": ") + other;
+        }
+    }
+    if (!notes.isEmpty()) {
+        QString& text = merged.values[std::size_t(memo)];
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+            text += QLatin1Char('\n');
+        text += notes.join(QLatin1Char('\n'));
+    }
+    return merged;
+}
+
+void mergeCards(sqlite3* db, QVector<qint64> ids) {
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (ids.size() < 2)
+        return;
+    Savepoint save(db);
+    QStringList list;
+    for (qint64 id : ids)
+        list << QString::number(id);
+    QVector<qint64> found;
+    QVector<Card> cards;
+    CardStore::forEachCard(db, QString(),
+                           QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1) ORDER BY "
+                                          "\"ID\"")
+                               .arg(list.join(QLatin1Char(','))),
+                           {}, [&](qint64 id, const Card& card) {
+                               found.append(id);
+                               cards.append(card);
+                           });
+    if (found != ids)
+        throw EDatabaseError(QStringLiteral("要合并的名片有的已经不在了，没有合并。"
+                                            "请重新查找重复名片。"));
+    const Card merged = mergedCard(ids, cards);
+
+    QStringList sets;
+    for (const FieldMapEntry& field : kFieldMap)
+        sets << Sqlite::quoted(QString::fromUtf8(field.column)) + QStringLiteral("=?");
+    Sqlite::Statement update;
+    check(db, update.prepare(db, (QStringLiteral("UPDATE \"zl\" SET ") +
+                                  sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?"))
+                                     .toUtf8()));
+    int p = 1;
+    for (const QString& v : merged.values)
+        check(db, update.bind(p++, v.isNull() ? QString(QLatin1String("")) : v));
+    check(db, update.bind(p, ids.first()));
+    check(db, update.step());
+    CardIndex::cardWritten(db, ids.first(), merged);
+    updateKeys(db, ids.first(), merged);
+
+    Sqlite::Statement remove;
+    check(db, remove.prepare(db, "DELETE FROM \"zl\" WHERE \"ID\"=?"));
+    for (int i = 1; i < ids.size(); ++i) {
+        check(db, remove.bind(1, ids[i]));
+        check(db, remove.step());
+        remove.reset();
+        CardIndex::cardDeleted(db, ids[i]);
+        removeKeys(db, ids[i]);
+    }
+    save.release();
+}
+
+QVector<Group> mergeAllCertain(sqlite3* db) {
+    Savepoint save(db);
+    QVector<Group> merged;
+    for (const Group& g : findGroups(db)) {
+        if (!g.certain)
+            continue;
+        mergeCards(db, g.ids);
+        merged.append(g);
+    }
+    save.release();
+    return merged;
+}
+
+} // namespace Duplicates

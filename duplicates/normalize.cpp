@@ -1,0 +1,367 @@
+#include "normalize.h"
+
+#include "data/card.h"
+#include "quickfind/spelling.h"
+
+#include <phonenumbers/phonenumber.pb.h>
+#include <phonenumbers/phonenumberutil.h>
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+
+namespace Duplicates {
+
+namespace {
+
+using i18n::phonenumbers::PhoneNumber;
+using i18n::phonenumbers::PhoneNumberUtil;
+
+// One code point at a time through ICU's transform, remembered: a name has a few characters
+// and a million cards share a few thousand, while the transform of a whole text costs tens
+// of microseconds.
+QString simplified(const QString& text) {
+    thread_local std::unique_ptr<icu::Transliterator> transform;
+    thread_local std::unordered_map<char32_t, QString> known;
+    QString out;
+    out.reserve(text.size());
+    for (char32_t c : text.toUcs4()) {
+        if (c < 0x2e80) { // nothing below the CJK blocks changes
+            out.append(QString::fromUcs4(&c, 1));
+            continue;
+        }
+        auto it = known.find(c);
+        if (it == known.end()) {
+            if (!transform) {
+                UErrorCode status = U_ZERO_ERROR;
+                transform.reset(icu::Transliterator::createInstance("Traditional-Simplified",
+                                                                    UTRANS_FORWARD, status));
+                if (U_FAILURE(status))
+                    transform.reset();
+            }
+            icu::UnicodeString u{UChar32(c)};
+            if (transform)
+                transform->transliterate(u);
+            it =
+                known.emplace(c, QString(reinterpret_cast<const QChar*>(u.getBuffer()), u.length()))
+                    .first;
+        }
+        out += it->second;
+    }
+    return out;
+}
+
+// NFKC with case folded; plain ASCII, most of what is compared, only needs lower case.
+QString normalized(const QString& text) {
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return QuickFind::normalized(text);
+    return text.toLower();
+}
+
+bool hasHan(const QString& text) {
+    for (char32_t c : text.toUcs4())
+        if (QuickFind::isHan(c))
+            return true;
+    return false;
+}
+
+// The words of a text, split at anything that is not a letter or a digit.
+QStringList words(const QString& text) {
+    QStringList out;
+    QString word;
+    for (QChar c : text) {
+        if (c.isLetterOrNumber()) {
+            word += c;
+        } else if (!word.isEmpty()) {
+            out << word;
+            word.clear();
+        }
+    }
+    if (!word.isEmpty())
+        out << word;
+    return out;
+}
+
+bool isDigits(const std::string& s, std::size_t from) {
+    if (from >= s.size())
+        return false;
+    return std::all_of(s.begin() + long(from), s.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The common shapes of a Chinese number without libphonenumber's regular expressions, which
+// take microseconds a number: a mobile, or a landline with its trunk 0. The keys are the
+// ones libphonenumber gives for the same numbers.
+bool quickPhone(const std::string& compact, Phone* out) {
+    std::string national;
+    if (compact.rfind("+86", 0) == 0)
+        national = compact.substr(3);
+    else if (compact.rfind("0086", 0) == 0)
+        national = compact.substr(4);
+    else if (compact.rfind("0", 0) == 0 && compact.size() >= 11 && compact.size() <= 12)
+        national = compact.substr(1);
+    else if (compact.size() == 11 && compact[0] == '1')
+        national = compact;
+    else
+        return false;
+    if (!isDigits(national, 0))
+        return false;
+    if (national.size() == 11 && national[0] == '1' && national[1] >= '3') {
+        *out = {"+86" + national, true};
+        return true;
+    }
+    // Beijing's 10 is the one area code that starts with 1.
+    const bool beijing = national.size() == 10 && national.rfind("10", 0) == 0;
+    if ((beijing || (national[0] != '0' && national[0] != '1')) && national.size() >= 10 &&
+        national.size() <= 11) {
+        *out = {"+86" + national, false};
+        return true;
+    }
+    return false;
+}
+
+void addPhone(QString text, const QString& extension, std::vector<Phone>& out) {
+    text = normalized(text).trimmed();
+    if (text.isEmpty())
+        return;
+    std::string compact;
+    bool plain = true;
+    for (QChar c : text) {
+        if (c == QLatin1Char(' ') || c == QLatin1Char('-') || c == QLatin1Char('(') ||
+            c == QLatin1Char(')') || c == QLatin1Char('.'))
+            continue;
+        if (!(c.isDigit() || (c == QLatin1Char('+') && compact.empty())) || c.unicode() > 127) {
+            plain = false;
+            break;
+        }
+        compact += char(c.unicode());
+    }
+    const QString ext = normalized(extension).remove(QLatin1Char(' '));
+    Phone phone;
+    if (plain && quickPhone(compact, &phone)) {
+        if (!ext.isEmpty()) {
+            phone.key += ';' + ext.toStdString();
+            phone.mobile = false;
+        }
+        out.push_back(phone);
+        return;
+    }
+    // What people write for an extension, in the form libphonenumber reads.
+    for (const char* mark : {"分机号", "分机", "分機", "转", "轉"})
+        text.replace(QString::fromUtf8(mark), QStringLiteral(" ext. "));
+    const PhoneNumberUtil* util = PhoneNumberUtil::GetInstance();
+    PhoneNumber number;
+    if (util->Parse(text.toStdString(), "CN", &number) != PhoneNumberUtil::NO_PARSING_ERROR) {
+        // Not a number libphonenumber knows: its digits, when there are enough to mean one.
+        QString digits;
+        for (QChar c : text)
+            if (c.isDigit())
+                digits += c;
+        if (digits.size() >= 7)
+            out.push_back({"?" + digits.toStdString(), false});
+        return;
+    }
+    std::string national;
+    util->GetNationalSignificantNumber(number, &national);
+    phone.key = "+" + std::to_string(number.country_code()) + national;
+    std::string written = number.has_extension() ? number.extension() : ext.toStdString();
+    if (!written.empty()) {
+        phone.key += ';' + written;
+    } else if (number.country_code() == 86) {
+        phone.mobile = national.size() == 11 && national[0] == '1';
+    } else {
+        const auto type = util->GetNumberType(number);
+        phone.mobile =
+            type == PhoneNumberUtil::MOBILE || type == PhoneNumberUtil::FIXED_LINE_OR_MOBILE;
+    }
+    out.push_back(phone);
+}
+
+// The endings that only say what kind of company it is, longest first.
+const char* const kCompanyEndings[] = {"股份有限公司", "有限责任公司", "有限公司", "集团公司",
+                                       "总公司",       "分公司",       "集团",     "公司"};
+const QSet<QString>& latinEndings() {
+    static const QSet<QString> set = {
+        QStringLiteral("co"),      QStringLiteral("ltd"),         QStringLiteral("inc"),
+        QStringLiteral("corp"),    QStringLiteral("llc"),         QStringLiteral("company"),
+        QStringLiteral("limited"), QStringLiteral("corporation"), QStringLiteral("incorporated"),
+        QStringLiteral("gmbh"),    QStringLiteral("plc")};
+    return set;
+}
+
+// A name's whole spellings: those of every syllable on, less those of the second on.
+QStringList wholeSpellings(const QString& key) {
+    if (!hasHan(key)) {
+        QStringList parts = key.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (parts.size() > 3)
+            return {parts.join(QString())};
+        QStringList out;
+        std::sort(parts.begin(), parts.end());
+        do
+            out << parts.join(QString());
+        while (std::next_permutation(parts.begin(), parts.end()));
+        return out;
+    }
+    QStringList all = QuickFind::nameSpellings(key).pinyin;
+    const QStringList rest = QuickFind::nameSpellings(key.mid(1)).pinyin;
+    for (const QString& s : rest)
+        all.removeAll(s);
+    return all;
+}
+
+} // namespace
+
+std::vector<Phone> phones(const QString& text, const QString& extension) {
+    std::vector<Phone> out;
+    if (text.trimmed().isEmpty())
+        return out;
+    thread_local const QRegularExpression separators(QStringLiteral("[/,;、，；]|\\s{2,}"));
+    if (!text.contains(separators)) {
+        addPhone(text, extension, out);
+        return out;
+    }
+    for (const QString& part : text.split(separators, Qt::SkipEmptyParts))
+        addPhone(part, extension, out);
+    return out;
+}
+
+QStringList emails(const QString& text) {
+    QStringList out;
+    if (!text.contains(QLatin1Char('@')) && !text.contains(QChar(0xff20)))
+        return out;
+    thread_local const QRegularExpression separators(QStringLiteral("[\\s,;，；、<>]+"));
+    for (QString part : normalized(text).split(separators, Qt::SkipEmptyParts)) {
+        if (part.startsWith(QLatin1String("mailto:")))
+            part = part.mid(7);
+        if (part.contains(QLatin1Char('@')) && !out.contains(part))
+            out << part;
+    }
+    return out;
+}
+
+QString folded(const QString& text) {
+    return simplified(normalized(text));
+}
+
+QString nameKey(const QString& name) {
+    const QString f = folded(name);
+    if (hasHan(f)) {
+        QString out;
+        for (QChar c : f)
+            if (c.isLetterOrNumber())
+                out += c;
+        return out;
+    }
+    QStringList parts = words(f);
+    std::sort(parts.begin(), parts.end());
+    return parts.join(QLatin1Char(' '));
+}
+
+QString companyKey(const QString& company) {
+    QStringList parts = words(folded(company));
+    while (parts.size() > 1 && latinEndings().contains(parts.last()))
+        parts.removeLast();
+    QString key = parts.join(QString());
+    for (bool cut = true; cut;) {
+        cut = false;
+        for (const char* ending : kCompanyEndings) {
+            const QString e = QString::fromUtf8(ending);
+            if (key.size() > e.size() && key.endsWith(e)) {
+                key.chop(e.size());
+                cut = true;
+            }
+        }
+    }
+    return key;
+}
+
+bool namesClose(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    if (a == b)
+        return true;
+    const bool hanA = hasHan(a);
+    const bool hanB = hasHan(b);
+    if (hanA && hanB && (a.contains(b) || b.contains(a)))
+        return true;
+    if (!hanA && !hanB) {
+        const QStringList wa = a.split(QLatin1Char(' '));
+        const QStringList wb = b.split(QLatin1Char(' '));
+        const QStringList& shorter = wa.size() <= wb.size() ? wa : wb;
+        const QStringList& longer = wa.size() <= wb.size() ? wb : wa;
+        if (std::all_of(shorter.begin(), shorter.end(),
+                        [&](const QString& w) { return longer.contains(w); }))
+            return true;
+    }
+    const QStringList sa = wholeSpellings(a);
+    const QStringList sb = wholeSpellings(b);
+    return std::any_of(sa.begin(), sa.end(), [&](const QString& s) { return sb.contains(s); });
+}
+
+bool sameAfterFolding(const Card& a, const Card& b) {
+    static const int name = Card::indexOf(QStringLiteral("姓名"));
+    static const int company = Card::indexOf(QStringLiteral("单位"));
+    static const int email = Card::indexOf(QStringLiteral("E-mail"));
+    static const QVector<int> phoneColumns = {
+        Card::indexOf(QStringLiteral("工作电话")), Card::indexOf(QStringLiteral("手机")),
+        Card::indexOf(QStringLiteral("家庭电话")), Card::indexOf(QStringLiteral("传真"))};
+    auto phoneKeys = [](const QString& text) {
+        std::vector<std::string> keys;
+        for (const Phone& p : phones(text))
+            keys.push_back(p.key);
+        return keys;
+    };
+    for (int f = 0; f < int(a.values.size()); ++f) {
+        const QString& x = a.values[std::size_t(f)];
+        const QString& y = b.values[std::size_t(f)];
+        if (x == y)
+            continue;
+        bool same;
+        if (f == name)
+            same = nameKey(x) == nameKey(y);
+        else if (f == company)
+            same = companyKey(x) == companyKey(y);
+        else if (f == email)
+            same = emails(x) == emails(y) && !emails(x).isEmpty();
+        else if (phoneColumns.contains(f))
+            same = phoneKeys(x) == phoneKeys(y) && !phoneKeys(x).empty();
+        else
+            same = false;
+        if (!same && folded(x.trimmed()) != folded(y.trimmed()))
+            return false;
+    }
+    return true;
+}
+
+Profile profileOf(const Card& card) {
+    static const int name = Card::indexOf(QStringLiteral("姓名"));
+    static const int company = Card::indexOf(QStringLiteral("单位"));
+    static const int work = Card::indexOf(QStringLiteral("工作电话"));
+    static const int extension = Card::indexOf(QStringLiteral("分机"));
+    static const int email = Card::indexOf(QStringLiteral("E-mail"));
+    static const int others[] = {Card::indexOf(QStringLiteral("手机")),
+                                 Card::indexOf(QStringLiteral("家庭电话")),
+                                 Card::indexOf(QStringLiteral("传真"))};
+    Profile p;
+    p.name = nameKey(card.values[std::size_t(name)]);
+    p.company = companyKey(card.values[std::size_t(company)]);
+    auto add = [&](const std::vector<Phone>& found) {
+        for (const Phone& phone : found)
+            if (std::none_of(p.phones.begin(), p.phones.end(),
+                             [&](const Phone& q) { return q.key == phone.key; }))
+                p.phones.push_back(phone);
+    };
+    add(phones(card.values[std::size_t(work)], card.values[std::size_t(extension)]));
+    for (int column : others)
+        add(phones(card.values[std::size_t(column)]));
+    p.emails = emails(card.values[std::size_t(email)]);
+    return p;
+}
+
+} // namespace Duplicates
