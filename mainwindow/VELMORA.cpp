@@ -597,6 +597,11 @@ void TFrmMain::saveNewCard() {
     storeEditor();
     ADOQuery1->Post();
     clearEditor();
+    FrmTJTS->setOnContinue([this] { showEditorPage(TabSheet1); });
+    FrmTJTS->setOnStop([this] {
+        setModeMarker(QString());
+        PageControlZL->setVisible(false);
+    });
     Platform::showModal(FrmTJTS);
 }
 
@@ -689,6 +694,8 @@ void TFrmMain::SpeedButton3Click() {
         return;
     }
     ButtonXGQD->setVisible(false);
+    FrmSC->setDataset(ADOQuery1);
+    FrmSC->setOnDeleted([this] { PageControlZL->setVisible(false); });
     Platform::showModal(FrmSC);
 }
 
