@@ -1,6 +1,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
 
@@ -96,6 +97,8 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1 = new TDataSource(this);
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setDataSet(ADOQuery1);
+
+    m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();
@@ -327,8 +330,8 @@ void TFrmMain::connectHandlers() {
     trigger(H1, &TFrmMain::H1Click);
     click(Button14, &TFrmMain::Button14Click);
     click(BitBtn1, &TFrmMain::BitBtn1Click);
-    trigger(N21, &TFrmMain::N21Click);
-    trigger(N22, &TFrmMain::N22Click);
+    connect(N21, &QAction::triggered, m_transfer, guarded([this] { m_transfer->importCards(); }));
+    connect(N22, &QAction::triggered, m_transfer, guarded([this] { m_transfer->exportCards(); }));
     trigger(N23, &TFrmMain::N23Click);
     trigger(N25, &TFrmMain::N25Click);
     connect(EditKSCZ, &QLineEdit::textEdited, this,
