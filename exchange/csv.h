@@ -1,7 +1,7 @@
 #pragma once
 
 #include "assemble.h"
-#include "cardreader.h"
+#include "cardfilereader.h"
 
 #include <QByteArray>
 #include <QList>
