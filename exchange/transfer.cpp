@@ -33,9 +33,7 @@ const int kProgressEvery = 256;
 // Cards read from the database at a time when exporting.
 const int kExportChunk = 500;
 
-QString native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
+using Sqlite::native;
 
 // Where a path leads: symbolic links followed, also to a file that does not exist yet.
 QString resolved(const QString& path, int depth = 0) {
