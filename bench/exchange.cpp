@@ -9,7 +9,7 @@
 
 #include "data/card.h"
 #include "data/dberror.h"
-#include "exchange/cardreader.h"
+#include "exchange/cardfilereader.h"
 #include "exchange/cardwriter.h"
 #include "exchange/format.h"
 
@@ -103,7 +103,7 @@ int run(int argc, char** argv) {
         long read = 0;
         {
             auto file = Exchange::openForReading(path);
-            Exchange::CardReader reader(file.get());
+            Exchange::CardFileReader reader(file.get());
             Card card;
             while (reader.next(&card))
                 ++read;
@@ -115,7 +115,7 @@ int run(int argc, char** argv) {
         long same = 0;
         {
             auto file = Exchange::openForReading(path);
-            Exchange::CardReader reader(file.get());
+            Exchange::CardFileReader reader(file.get());
             Cards cards;
             Card card;
             while (reader.next(&card))

@@ -1,6 +1,5 @@
 #include "Tjts.h"
 
-#include "mainwindow/VELMORA.h"
 #include "platform/application.h"
 
 #include <QScreen>
@@ -35,13 +34,22 @@ void TFrmTJTS::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
+void TFrmTJTS::setOnContinue(std::function<void()> onContinue) {
+    m_onContinue = std::move(onContinue);
+}
+
+void TFrmTJTS::setOnStop(std::function<void()> onStop) {
+    m_onStop = std::move(onStop);
+}
+
 void TFrmTJTS::Button1Click() {
-    FrmMain->showEditorPage(FrmMain->TabSheet1);
+    if (m_onContinue)
+        m_onContinue();
     close();
 }
 
 void TFrmTJTS::Button2Click() {
-    FrmMain->setModeMarker(QString());
-    FrmMain->PageControlZL->setVisible(false);
+    if (m_onStop)
+        m_onStop();
     close();
 }

@@ -1,7 +1,6 @@
 #include "sc.h"
 
 #include "data/adoquery.h"
-#include "mainwindow/VELMORA.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
 #include "platform/window.h"
@@ -45,10 +44,19 @@ int TFrmSC::WMNCHitTest(const QPoint& globalPos) {
     return result == Platform::HTCLIENT ? Platform::HTCAPTION : result;
 }
 
+void TFrmSC::setDataset(TADOQuery* dataset) {
+    m_dataset = dataset;
+}
+
+void TFrmSC::setOnDeleted(std::function<void()> onDeleted) {
+    m_onDeleted = std::move(onDeleted);
+}
+
 void TFrmSC::Button1Click() {
-    if (!FrmMain->ADOQuery1->Delete())
+    if (m_dataset && !m_dataset->Delete())
         Platform::showMessage(QStringLiteral("这张名片已被其他程序删除了。"));
-    FrmMain->PageControlZL->setVisible(false);
+    if (m_onDeleted)
+        m_onDeleted();
     close();
 }
 

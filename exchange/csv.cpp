@@ -1,5 +1,6 @@
 #include "csv.h"
 
+#include "csvheaders.h"
 #include "data/fieldmap.h"
 #include "textsource.h"
 
@@ -11,310 +12,11 @@
 
 namespace Exchange {
 
-// What one header column feeds.
-struct CsvParser::Target {
-    enum Kind { Note, Ignore, Column, Name, Address, Birth, Groups, Gender, Entry };
-    Kind kind = Note;
-    int column = -1;
-    bool later = false; // a column's second source: used only while the column is still empty
-    bool date = false;  // Outlook writes "0/0/00" for no date
-    int part = 0;       // which part of a name, address, birth date or entry
-    int group = 0;      // which address, or which numbered entry
-    int entry = 0;      // which kind of numbered entry
-    QString label;      // the header as written, for notes
-};
+using namespace CsvHeaders;
 
 namespace {
 
 using Target = CsvParser::Target;
-
-enum NamePart { kFull, kFamily, kGiven, kMiddle, kPrefix, kSuffix };
-enum AddressPart {
-    kStreet,
-    kStreet2,
-    kStreet3,
-    kCity,
-    kRegion,
-    kPostal,
-    kCountry,
-    kPoBox,
-    kExtended,
-    kFormatted,
-    kAddressType,
-    kAddressParts
-};
-enum AddressGroup { kWork, kHome, kOther, kNumbered = 10 }; // numbered: 10 + N
-enum EntryKind { kPhone, kMail, kWebsite, kIm, kOrganization, kOtherEntry };
-enum EntryPart { kType, kValue, kService, kOrgName, kOrgTitle, kOrgDepartment };
-
-Target column(int c, bool later = false, bool date = false) {
-    Target t;
-    t.kind = Target::Column;
-    t.column = c;
-    t.later = later;
-    t.date = date;
-    return t;
-}
-
-Target name(int part) {
-    Target t;
-    t.kind = Target::Name;
-    t.part = part;
-    return t;
-}
-
-Target address(int group, int part) {
-    Target t;
-    t.kind = Target::Address;
-    t.group = group;
-    t.part = part;
-    return t;
-}
-
-Target kind(Target::Kind k, int part = 0) {
-    Target t;
-    t.kind = k;
-    t.part = part;
-    return t;
-}
-
-// Addresses as Outlook and Thunderbird name them: prefix + part.
-void addAddressHeaders(QHash<QString, Target>& map, int group, const QStringList& prefixes,
-                       const QList<std::pair<const char*, int>>& parts) {
-    for (const QString& prefix : prefixes) {
-        for (const auto& [suffix, part] : parts)
-            map.insert(prefix + QString::fromUtf8(suffix), address(group, part));
-    }
-}
-
-const QHash<QString, Target>& knownHeaders() {
-    static const QHash<QString, Target> map = [] {
-        QHash<QString, Target> m;
-        for (int i = 0; i < kColumnCount; ++i)
-            m.insert(columnName(i).toLower(), column(i, false, i == kBirthday || i == kGraduation));
-        auto add = [&m](const char* header, const Target& t) {
-            m.insert(QString::fromUtf8(header), t);
-        };
-        // Outlook, English.
-        add("title", name(kPrefix));
-        add("first name", name(kGiven));
-        add("middle name", name(kMiddle));
-        add("last name", name(kFamily));
-        add("suffix", name(kSuffix));
-        add("company", column(kCompany));
-        add("department", column(kDepartment));
-        add("job title", column(kPost));
-        add("profession", column(kProTitle));
-        add("business phone", column(kWorkPhone));
-        add("business phone 2", column(kWorkPhone, true));
-        add("company main phone", column(kWorkPhone, true));
-        add("primary phone", column(kWorkPhone, true));
-        add("mobile phone", column(kMobile));
-        add("home phone", column(kHomePhone));
-        add("home phone 2", column(kHomePhone, true));
-        add("business fax", column(kFax));
-        add("home fax", column(kFax, true));
-        add("other fax", column(kFax, true));
-        add("e-mail address", column(kEmail));
-        add("e-mail 2 address", column(kEmail, true));
-        add("e-mail 3 address", column(kEmail, true));
-        add("web page", column(kHomepage));
-        add("birthday", column(kBirthday, false, true));
-        add("notes", column(kNotes));
-        add("anniversary", [] {
-            Target t;
-            t.date = true;
-            return t;
-        }());
-        add("gender", kind(Target::Gender));
-        for (const char* ignored :
-             {"e-mail type", "e-mail display name", "e-mail 2 type", "e-mail 2 display name",
-              "e-mail 3 type", "e-mail 3 display name", "initials", "priority", "private",
-              "sensitivity", "photo", "file as"}) {
-            add(ignored, kind(Target::Ignore));
-        }
-        const QList<std::pair<const char*, int>> outlookParts = {
-            {" street", kStreet},          {" street 2", kStreet2},
-            {" street 3", kStreet3},       {" city", kCity},
-            {" state", kRegion},           {" postal code", kPostal},
-            {" country/region", kCountry}, {" country", kCountry},
-            {" address po box", kPoBox},
-        };
-        addAddressHeaders(m, kWork, {QStringLiteral("business")}, outlookParts);
-        addAddressHeaders(m, kHome, {QStringLiteral("home")}, outlookParts);
-        addAddressHeaders(m, kOther, {QStringLiteral("other")}, outlookParts);
-        // Thunderbird.
-        add("display name", name(kFull));
-        add("primary email", column(kEmail));
-        add("secondary email", column(kEmail, true));
-        add("work phone", column(kWorkPhone));
-        add("fax number", column(kFax));
-        add("mobile number", column(kMobile));
-        add("organization", column(kCompany));
-        add("web page 1", column(kHomepage));
-        add("web page 2", column(kHomepage, true));
-        add("birth year", kind(Target::Birth, 0));
-        add("birth month", kind(Target::Birth, 1));
-        add("birth day", kind(Target::Birth, 2));
-        const QList<std::pair<const char*, int>> birdParts = {
-            {" address", kStreet}, {" address 2", kStreet2}, {" city", kCity},
-            {" state", kRegion},   {" zipcode", kPostal},    {" country", kCountry},
-        };
-        addAddressHeaders(m, kWork, {QStringLiteral("work")}, birdParts);
-        addAddressHeaders(m, kHome, {QStringLiteral("home")}, birdParts);
-        // Google Contacts, old and new.
-        add("name", name(kFull));
-        add("given name", name(kGiven));
-        add("additional name", name(kMiddle));
-        add("family name", name(kFamily));
-        add("name prefix", name(kPrefix));
-        add("name suffix", name(kSuffix));
-        add("organization name", column(kCompany));
-        add("organization title", column(kPost));
-        add("organization department", column(kDepartment));
-        add("group membership", kind(Target::Groups));
-        add("labels", kind(Target::Groups));
-        // Outlook, Chinese.
-        add("称谓", name(kPrefix));
-        add("名", name(kGiven));
-        add("中间名", name(kMiddle));
-        add("姓", name(kFamily));
-        add("后缀", name(kSuffix));
-        add("公司", column(kCompany));
-        add("职业", column(kProTitle));
-        add("商务电话", column(kWorkPhone));
-        add("商务电话 2", column(kWorkPhone, true));
-        add("公司主要电话", column(kWorkPhone, true));
-        add("主要电话", column(kWorkPhone, true));
-        add("移动电话", column(kMobile));
-        add("住宅电话", column(kHomePhone));
-        add("住宅电话 2", column(kHomePhone, true));
-        add("商务传真", column(kFax));
-        add("住宅传真", column(kFax, true));
-        add("其他传真", column(kFax, true));
-        add("电子邮件地址", column(kEmail));
-        add("电子邮件 2 地址", column(kEmail, true));
-        add("电子邮件 3 地址", column(kEmail, true));
-        add("网页", column(kHomepage));
-        add("附注", column(kNotes));
-        add("纪念日", [] {
-            Target t;
-            t.date = true;
-            return t;
-        }());
-        add("性别", kind(Target::Gender));
-        for (const char* ignored :
-             {"电子邮件类型", "电子邮件显示名称", "电子邮件 2 类型", "电子邮件 2 显示名称",
-              "电子邮件 3 类型", "电子邮件 3 显示名称", "缩写", "优先级", "私有", "敏感度"}) {
-            add(ignored, kind(Target::Ignore));
-        }
-        const QList<std::pair<const char*, int>> chineseParts = {
-            {"地址 街道", kStreet}, {"地址 街道 2", kStreet2},      {"地址 街道 3", kStreet3},
-            {"地址 市/县", kCity},  {"地址 省/市/自治区", kRegion}, {"地址 邮政编码", kPostal},
-            {"邮政编码", kPostal},  {"地址 国家/地区", kCountry},   {"地址邮政信箱", kPoBox},
-        };
-        addAddressHeaders(m, kWork, {QStringLiteral("商务")}, chineseParts);
-        addAddressHeaders(m, kHome, {QStringLiteral("住宅")}, chineseParts);
-        addAddressHeaders(m, kOther, {QStringLiteral("其他")}, chineseParts);
-        // Sheets people make by hand.
-        for (const char* h : {"公司名称", "单位名称", "工作单位"})
-            add(h, column(kCompany));
-        add("职位", column(kPost));
-        for (const char* h : {"电话", "办公电话", "联系电话", "座机", "电话号码"})
-            add(h, column(kWorkPhone));
-        for (const char* h : {"手机号", "手机号码"})
-            add(h, column(kMobile));
-        for (const char* h : {"宅电", "家庭电话号码"})
-            add(h, column(kHomePhone));
-        add("传真号码", column(kFax));
-        for (const char* h : {"邮箱", "电子邮件", "电子邮箱", "邮件", "email"})
-            add(h, column(kEmail));
-        for (const char* h : {"地址", "公司地址", "单位地址", "办公地址"})
-            add(h, column(kWorkAddress));
-        for (const char* h : {"邮编", "邮政编码"})
-            add(h, column(kWorkPostcode));
-        for (const char* h : {"家庭住址", "住址"})
-            add(h, column(kHomeAddress));
-        for (const char* h : {"qq", "qq号", "qq号码"})
-            add(h, column(kOicq));
-        for (const char* h : {"网址", "网站"})
-            add(h, column(kHomepage));
-        add("出生日期", column(kBirthday, false, true));
-        add("学校", column(kSchool));
-        add("说明", column(kNotes));
-        return m;
-    }();
-    return map;
-}
-
-// Google's numbered headers: "Phone 1 - Value", "Address 2 - City"...
-Target numberedHeader(const QString& header) {
-    static const QRegularExpression re(QStringLiteral(
-        "^(phone|e-mail|email|website|im|address|organization|relation|event|custom field|"
-        "external id) (\\d+) - (.+)$"));
-    const QRegularExpressionMatch m = re.match(header);
-    Target t;
-    if (!m.hasMatch())
-        return t;
-    const QString what = m.captured(1);
-    const int number = m.captured(2).toInt();
-    const QString part = m.captured(3);
-    if (what == QLatin1String("address")) {
-        static const QHash<QString, int> parts = {
-            {QStringLiteral("type"), kAddressType},
-            {QStringLiteral("label"), kAddressType},
-            {QStringLiteral("formatted"), kFormatted},
-            {QStringLiteral("street"), kStreet},
-            {QStringLiteral("city"), kCity},
-            {QStringLiteral("po box"), kPoBox},
-            {QStringLiteral("region"), kRegion},
-            {QStringLiteral("postal code"), kPostal},
-            {QStringLiteral("country"), kCountry},
-            {QStringLiteral("extended address"), kExtended},
-        };
-        const auto it = parts.constFind(part);
-        if (it == parts.constEnd())
-            return t;
-        return address(kNumbered + number, it.value());
-    }
-    t.kind = Target::Entry;
-    t.group = number;
-    if (what == QLatin1String("organization")) {
-        t.entry = kOrganization;
-        if (part == QLatin1String("name"))
-            t.part = kOrgName;
-        else if (part == QLatin1String("title"))
-            t.part = kOrgTitle;
-        else if (part == QLatin1String("department"))
-            t.part = kOrgDepartment;
-        else
-            t.kind = Target::Note;
-        return t;
-    }
-    t.entry = what == QLatin1String("phone")                                      ? kPhone
-              : what == QLatin1String("e-mail") || what == QLatin1String("email") ? kMail
-              : what == QLatin1String("website")                                  ? kWebsite
-              : what == QLatin1String("im")                                       ? kIm
-                                                                                  : kOtherEntry;
-    if (part == QLatin1String("type") || part == QLatin1String("label"))
-        t.part = kType;
-    else if (part == QLatin1String("value"))
-        t.part = kValue;
-    else if (part == QLatin1String("service"))
-        t.part = kService;
-    else
-        t.kind = Target::Note;
-    return t;
-}
-
-Target targetFor(const QString& header) {
-    const QString key = header.simplified().toLower();
-    const auto& known = knownHeaders();
-    const auto it = known.constFind(key);
-    if (it != known.constEnd())
-        return it.value();
-    return numberedHeader(key);
-}
 
 // The column a phone's type names, -1 for none.
 int phoneColumn(QString type) {
@@ -547,21 +249,8 @@ bool CsvParser::next(Card* card) {
     return false;
 }
 
-void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
-    m_card.clear();
-    // Each row by its own bytes: a file pieced together from two programs may mix them.
-    m_decoder.decideForEntry(fields.join(','), line);
-    if (m_ownHeader) {
-        for (int i = 0; i < fields.size(); ++i) {
-            const QString value = withoutFormulaGuard(m_decoder.decode(fields[i], line));
-            if (i < kColumnCount)
-                m_card.place(i, value);
-            else if (!isBlank(value))
-                m_card.note(QStringLiteral("第 %1 列").arg(i + 1), value);
-        }
-        return;
-    }
-
+// A row's values sorted by what they feed, before they go on the card.
+struct CsvParser::Row {
     QString names[kSuffix + 1];
     QString birth[3];
     std::map<int, std::array<QString, kAddressParts>> addresses;
@@ -571,7 +260,37 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
     std::map<std::pair<int, int>, EntryValues> entries;
     QList<std::pair<int, QString>> later; // header index, value
     QList<std::pair<int, QString>> notes;
+};
 
+void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
+    m_card.clear();
+    // Each row by its own bytes: a file pieced together from two programs may mix them.
+    m_decoder.decideForEntry(fields.join(','), line);
+    if (m_ownHeader) {
+        assembleOwnRow(fields, line);
+        return;
+    }
+    Row row;
+    sortFields(fields, line, &row);
+    placeName(row);
+    placeBirthday(row);
+    placeAddresses(row);
+    placeEntries(row);
+    placeLeftovers(row);
+}
+
+// Our own export: the 24 columns in order, values as they stand.
+void CsvParser::assembleOwnRow(const QList<QByteArray>& fields, qint64 line) {
+    for (int i = 0; i < fields.size(); ++i) {
+        const QString value = withoutFormulaGuard(m_decoder.decode(fields[i], line));
+        if (i < kColumnCount)
+            m_card.place(i, value);
+        else if (!isBlank(value))
+            m_card.note(QStringLiteral("第 %1 列").arg(i + 1), value);
+    }
+}
+
+void CsvParser::sortFields(const QList<QByteArray>& fields, qint64 line, Row* row) {
     for (int i = 0; i < fields.size(); ++i) {
         if (fields[i].isEmpty())
             continue;
@@ -587,24 +306,24 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
         switch (t.kind) {
         case Target::Column:
             if (t.later)
-                later << std::make_pair(i, value);
+                row->later << std::make_pair(i, value);
             else if (m_card.isFree(t.column))
                 m_card.place(t.column, value);
             else
                 m_card.note(t.label, value);
             break;
         case Target::Name:
-            if (names[t.part].isEmpty())
-                names[t.part] = value;
+            if (row->names[t.part].isEmpty())
+                row->names[t.part] = value;
             break;
         case Target::Address:
-            addresses[t.group][t.part] = value;
+            row->addresses[t.group][t.part] = value;
             break;
         case Target::Birth:
-            birth[t.part] = value;
+            row->birth[t.part] = value;
             break;
         case Target::Entry: {
-            EntryValues& e = entries[{t.entry, t.group}];
+            Row::EntryValues& e = row->entries[{t.entry, t.group}];
             QString* slot = t.part == kType       ? &e.type
                             : t.part == kValue    ? &e.value
                             : t.part == kService  ? &e.service
@@ -626,38 +345,45 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
         case Target::Gender: {
             const QString g = value.trimmed().toLower();
             if (g != QLatin1String("unspecified") && g != QStringLiteral("未指定") && !g.isEmpty())
-                notes << std::make_pair(i, value);
+                row->notes << std::make_pair(i, value);
             break;
         }
         case Target::Ignore:
             break;
         case Target::Note:
             if (!isBlank(value))
-                notes << std::make_pair(i, value);
+                row->notes << std::make_pair(i, value);
             break;
         }
     }
+}
 
+void CsvParser::placeName(const Row& row) {
     if (m_card.isFree(kName)) {
-        QString full = names[kFull];
+        QString full = row.names[kFull];
         if (full.isEmpty())
-            full = joinName(names[kFamily], names[kGiven], names[kMiddle]);
+            full = joinName(row.names[kFamily], row.names[kGiven], row.names[kMiddle]);
         m_card.place(kName, full);
-        if (names[kFull].isEmpty()) {
-            m_card.note(QStringLiteral("称谓"), names[kPrefix]);
-            m_card.note(QStringLiteral("后缀"), names[kSuffix]);
+        if (row.names[kFull].isEmpty()) {
+            m_card.note(QStringLiteral("称谓"), row.names[kPrefix]);
+            m_card.note(QStringLiteral("后缀"), row.names[kSuffix]);
         }
     }
-    if (!birth[0].isEmpty() || !birth[1].isEmpty() || !birth[2].isEmpty()) {
+}
+
+void CsvParser::placeBirthday(const Row& row) {
+    if (!row.birth[0].isEmpty() || !row.birth[1].isEmpty() || !row.birth[2].isEmpty()) {
         QStringList parts;
-        for (const QString& p : birth) {
+        for (const QString& p : row.birth) {
             if (!p.isEmpty())
                 parts << p;
         }
         m_card.place(kBirthday, parts.join(QLatin1Char('-')));
     }
+}
 
-    for (const auto& [group, a] : addresses) {
+void CsvParser::placeAddresses(const Row& row) {
+    for (const auto& [group, a] : row.addresses) {
         QString text =
             joinAddress(a[kPoBox], a[kExtended], joinStreets(a[kStreet], a[kStreet2], a[kStreet3]),
                         a[kCity], a[kRegion], a[kCountry]);
@@ -674,8 +400,10 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
             m_card.note(label + QStringLiteral("邮编"), a[kPostal]);
         }
     }
+}
 
-    for (const auto& [key, e] : entries) {
+void CsvParser::placeEntries(const Row& row) {
+    for (const auto& [key, e] : row.entries) {
         const QString type = withoutStar(e.type);
         switch (key.first) {
         case kOrganization:
@@ -718,15 +446,18 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
             break;
         }
     }
+}
 
-    for (const auto& [index, value] : std::as_const(later)) {
+// Second sources of columns still empty, then what has no column, as notes.
+void CsvParser::placeLeftovers(const Row& row) {
+    for (const auto& [index, value] : row.later) {
         const Target& t = m_targets[index];
         if (m_card.isFree(t.column))
             m_card.place(t.column, value);
         else
             m_card.note(t.label, value);
     }
-    for (const auto& [index, value] : std::as_const(notes)) {
+    for (const auto& [index, value] : row.notes) {
         const QString label = index < m_headers.size() && !m_headers[index].isEmpty()
                                   ? m_headers[index]
                                   : QStringLiteral("第 %1 列").arg(index + 1);

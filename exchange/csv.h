@@ -1,7 +1,7 @@
 #pragma once
 
 #include "assemble.h"
-#include "cardreader.h"
+#include "cardfilereader.h"
 
 #include <QByteArray>
 #include <QList>
@@ -29,6 +29,16 @@ private:
     bool readRecord(QList<QByteArray>* fields, qint64* line);
     void readHeader();
     void assemble(const QList<QByteArray>& fields, qint64 line);
+
+    // The steps of assemble().
+    struct Row;
+    void assembleOwnRow(const QList<QByteArray>& fields, qint64 line);
+    void sortFields(const QList<QByteArray>& fields, qint64 line, Row* row);
+    void placeName(const Row& row);
+    void placeBirthday(const Row& row);
+    void placeAddresses(const Row& row);
+    void placeEntries(const Row& row);
+    void placeLeftovers(const Row& row);
 
     LineSource& m_source;
     TextDecoder& m_decoder;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cardreader.h"
+#include "cardfilereader.h"
 
 #include <QByteArray>
 #include <QHash>

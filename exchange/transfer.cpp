@@ -33,9 +33,7 @@ const int kProgressEvery = 256;
 // Cards read from the database at a time when exporting.
 const int kExportChunk = 500;
 
-QString native(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
+using Sqlite::native;
 
 // Where a path leads: symbolic links followed, also to a file that does not exist yet.
 QString resolved(const QString& path, int depth = 0) {
@@ -172,7 +170,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     qint64 before = 0; // bytes of the files already read
     int index = 0;
     std::unique_ptr<QFile> device;
-    std::unique_ptr<CardReader> reader;
+    std::unique_ptr<CardFileReader> reader;
     QString current;
     KnownCards known(db, databaseFile);
     Card pending;       // the card being added
@@ -196,7 +194,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
                     throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1") +
                                  QLatin1Char('\n') + e.message());
                 }
-                reader = std::make_unique<CardReader>(device.get(), current);
+                reader = std::make_unique<CardFileReader>(device.get(), current);
             }
             bool more = false;
             try {

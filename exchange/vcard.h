@@ -1,7 +1,8 @@
 #pragma once
 
 #include "assemble.h"
-#include "cardreader.h"
+#include "cardfilereader.h"
+#include "vcardline.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,7 +13,8 @@ namespace Exchange {
 class LineSource;
 class TextDecoder;
 
-/// Reads the cards of a vCard file (2.1, 3.0, 4.0) one at a time.
+/// Reads the cards of a vCard file (2.1, 3.0, 4.0) one at a time: the content lines
+/// (vcardline.h) of each card mapped to its columns.
 class VCardParser {
 public:
     VCardParser(LineSource& source, TextDecoder& decoder, QList<Skipped>& skipped);
@@ -25,24 +27,16 @@ public:
     struct Property;
 
 private:
-    bool readPhysical(QByteArray* line);
-    bool readLogical(QByteArray* line, qint64* lineNumber);
-    bool parseProperty(const QByteArray& line, qint64 lineNumber, Property* p) const;
-    QString text(const Property& p) const;
     QStringList components(const Property& p, bool compound) const;
     void assemble(const QList<Property>& props);
     void addTel(const Property& p, const QString& groupLabel);
     void addAddress(const Property& p, const QStringList& parts, const QString& groupLabel);
     void addImpp(const Property& p);
 
-    LineSource& m_source;
+    VCardSyntax::LineReader m_lines;
     TextDecoder& m_decoder;
     QList<Skipped>& m_skipped;
     CardAssembler m_card;
-    QByteArray m_pending;
-    qint64 m_pendingLine = 0;
-    bool m_hasPending = false;
-    bool m_version21 = false;
     QString m_uid;
     qint64 m_begin = 0; // the line of the card's BEGIN:VCARD
 };
@@ -56,6 +50,7 @@ public:
     void encode(const Card& card, const QString& uid, QByteArray* out) const;
 
 private:
+    /// A property of text components (vcardline.h writes the line).
     void property(QByteArray* out, const QByteArray& nameAndParams,
                   const QStringList& components) const;
     /// A URI value: written as it stands, without text escapes.

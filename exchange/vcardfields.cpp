@@ -200,7 +200,7 @@ void VCardParser::assemble(const QList<Property>& props) {
     QByteArray entry;
     for (const Property& p : props) {
         if (p.charset.isEmpty() && (p.encoding == "QUOTED-PRINTABLE" || p.encoding == "QP"))
-            entry += decodeQuotedPrintable(p.raw) + '\n';
+            entry += VCardSyntax::decodeQuotedPrintable(p.raw) + '\n';
         else if (p.charset.isEmpty() && p.encoding != "BASE64" && p.encoding != "B")
             entry += p.raw + '\n';
     }

@@ -2,6 +2,7 @@
 
 #include "assemble.h"
 #include "vcard.h"
+#include "vcardline.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,34 +13,14 @@
 
 namespace Exchange {
 
-// One content line: "group.NAME;param=value;BARE:value".
-struct VCardParser::Property {
-    QByteArray group; // upper case
-    QByteArray name;  // upper case
-    QByteArray writtenName;
-    QList<QByteArray> types;        // upper case, from TYPE= and bare 2.1 parameters
-    QList<QByteArray> writtenTypes; // the same as written
-    QByteArray encoding;            // upper case
-    QByteArray charset;
-    QByteArray valueType; // upper case
-    QByteArray service;   // X-SERVICE-TYPE, upper case
-    QByteArray breaks;    // X-QUEMBE-EOL
-    QByteArray customType;
-    QByteArray raw;
-    qint64 line = 0;
-    int kind = 0;   // what the name means: a Kind
+// A content line and what its name means here.
+struct VCardParser::Property : VCardSyntax::ContentLine {
+    int kind = 0;   // a Prop::Kind
     int column = 0; // for our own properties
-
-    bool has(const char* type) const { return types.contains(QByteArray(type)); }
 };
 
-// What the vCard reader and writer share: our own properties and parameters, and what the
-// reader's two halves (content lines and their meaning) share.
+// What the vCard reader and writer share: our own properties, and what the names mean.
 namespace VCardNames {
-
-// Our own parameter saying which line breaks of a value were not plain LF: one letter per
-// break (L = LF, C = CR, W = CR LF), or one letter for all of them.
-inline const QByteArray kBreaksParam = "X-QUEMBE-EOL";
 
 struct OwnProperty {
     const char* name;
@@ -80,7 +61,6 @@ enum Kind {
 
 /// What a property name means: a Prop::Kind and, for our own properties, the column.
 std::pair<int, int> kindOf(const QByteArray& name);
-QByteArray decodeQuotedPrintable(const QByteArray& in);
 bool startsWithNoCase(const QString& text, const char* prefix);
 /// Part i of a list, empty when it has fewer.
 QString part(const QStringList& parts, qsizetype i);

@@ -1,6 +1,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
 
@@ -96,6 +97,8 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1 = new TDataSource(this);
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     DataSource1->setDataSet(ADOQuery1);
+
+    m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();
@@ -206,31 +209,6 @@ void TFrmMain::setUpLooks() {
     setUpQuickFind();
 }
 
-void TFrmMain::fitEditorLabels() {
-    // Captions are wider in some fonts than the places they were given: a caption grows to
-    // show whole, and an input that would cover a stroke of it starts where the caption ends,
-    // keeping its right edge.
-    for (QWidget* page : {TabSheet1, TabSheet2}) {
-        const QList<QWidget*> controls =
-            page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-        for (QWidget* control : controls) {
-            auto* label = qobject_cast<QLabel*>(control);
-            if (!label)
-                continue;
-            const QFontMetrics metrics = label->fontMetrics();
-            const int end = label->x() + metrics.horizontalAdvance(label->text());
-            const int inkEnd = label->x() + metrics.tightBoundingRect(label->text()).right();
-            label->resize(qMax(label->width(), end - label->x()), label->height());
-            for (QWidget* input : controls) {
-                const QRect r = input->geometry();
-                if (input != label && r.x() > label->x() && r.x() <= inkEnd && r.right() > end &&
-                    r.top() <= label->geometry().bottom() && r.bottom() >= label->y())
-                    input->setGeometry(QRect(QPoint(end, r.y()), r.bottomRight()));
-            }
-        }
-    }
-}
-
 void TFrmMain::setUpGrid() {
     QStringList columns;
     for (const GridColumn& column : kGridColumns)
@@ -327,8 +305,8 @@ void TFrmMain::connectHandlers() {
     trigger(H1, &TFrmMain::H1Click);
     click(Button14, &TFrmMain::Button14Click);
     click(BitBtn1, &TFrmMain::BitBtn1Click);
-    trigger(N21, &TFrmMain::N21Click);
-    trigger(N22, &TFrmMain::N22Click);
+    connect(N21, &QAction::triggered, m_transfer, guarded([this] { m_transfer->importCards(); }));
+    connect(N22, &QAction::triggered, m_transfer, guarded([this] { m_transfer->exportCards(); }));
     trigger(N23, &TFrmMain::N23Click);
     trigger(N25, &TFrmMain::N25Click);
     connect(EditKSCZ, &QLineEdit::textEdited, this,
@@ -421,39 +399,6 @@ void TFrmMain::FormCloseQuery() {
 
 void TFrmMain::N13Click() {
     Platform::terminateApplication();
-}
-
-// ---- Pressed look --------------------------------------------------------------------------
-
-void TFrmMain::SpeedButton1MouseDown() {
-    SpeedButton1->setFontColor(Qt::red);
-}
-void TFrmMain::SpeedButton1MouseUp() {
-    SpeedButton1->setFontColor(Qt::black);
-}
-void TFrmMain::SpeedButton2MouseDown() {
-    SpeedButton2->setFontColor(Qt::red);
-}
-void TFrmMain::SpeedButton2MouseUp() {
-    SpeedButton2->setFontColor(Qt::black);
-}
-void TFrmMain::SpeedButton3MouseDown() {
-    SpeedButton3->setFontColor(Qt::red);
-}
-void TFrmMain::SpeedButton3MouseUp() {
-    SpeedButton3->setFontColor(Qt::black);
-}
-void TFrmMain::SpeedButton4MouseDown() {
-    SpeedButton4->setFontColor(Qt::red);
-}
-void TFrmMain::SpeedButton4MouseUp() {
-    SpeedButton4->setFontColor(Qt::black);
-}
-void TFrmMain::SpeedButton5MouseDown() {
-    SpeedButton5->setFontColor(Qt::red);
-}
-void TFrmMain::SpeedButton5MouseUp() {
-    SpeedButton5->setFontColor(Qt::black);
 }
 
 // ---- Browsing and the detail pane ----------------------------------------------------------
@@ -595,6 +540,11 @@ void TFrmMain::saveNewCard() {
     storeEditor();
     ADOQuery1->Post();
     clearEditor();
+    FrmTJTS->setOnContinue([this] { showEditorPage(TabSheet1); });
+    FrmTJTS->setOnStop([this] {
+        setModeMarker(QString());
+        PageControlZL->setVisible(false);
+    });
     Platform::showModal(FrmTJTS);
 }
 
@@ -687,6 +637,8 @@ void TFrmMain::SpeedButton3Click() {
         return;
     }
     ButtonXGQD->setVisible(false);
+    FrmSC->setDataset(ADOQuery1);
+    FrmSC->setOnDeleted([this] { PageControlZL->setVisible(false); });
     Platform::showModal(FrmSC);
 }
 
@@ -751,50 +703,6 @@ void TFrmMain::SpeedButton5Click() {
     clearQuickFind();
 }
 
-// ---- Password ------------------------------------------------------------------------------
-
-void TFrmMain::N9Click() {
-    checkFocusMayLeave();
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(true);
-    PageControlSYS->setCurrentWidget(TabSheet5);
-    ButtonXGQD->setVisible(false);
-}
-
-void TFrmMain::Button1Click() {
-    confirmPassword();
-}
-
-void TFrmMain::EditXMMHDKeyPress(QChar& key) {
-    if (key == kEnter)
-        confirmPassword();
-}
-
-void TFrmMain::confirmPassword() {
-    PanelCZ->setVisible(true);
-    if (EditXMM->text() != EditXMMHD->text()) {
-        Platform::showMessage(QStringLiteral("      密码修改失败!    "));
-    } else {
-        ADOQuery2->Open();
-        ADOQuery2->Edit();
-        ADOQuery2->SetFieldAsString(QStringLiteral("用户密码"), hashPassword(EditXMM->text()));
-        ADOQuery2->Post();
-        PageControlSYS->setVisible(false);
-        PanelCZ->setVisible(true);
-        PageControlZL->setVisible(true);
-        Platform::showMessage(QStringLiteral("      密码修改成功!    "));
-    }
-    EditXMM->clear();
-    EditXMMHD->clear();
-    PageControlZL->setVisible(false);
-}
-
-void TFrmMain::Button2Click() {
-    PageControlSYS->setVisible(false);
-    PanelCZ->setVisible(true);
-    PageControlZL->setVisible(false);
-}
-
 // ---- Backup and restore --------------------------------------------------------------------
 
 void TFrmMain::reopenCards() {
@@ -857,78 +765,4 @@ void TFrmMain::N11Click() {
                    kNoticeCaption, MB_ICONWARNING);
     }
     reopenCards();
-}
-
-// ---- About, help, dial and homepage --------------------------------------------------------
-
-void TFrmMain::showAboutPage() {
-    checkFocusMayLeave();
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(true);
-    PageControlSYS->setCurrentWidget(TabSheet6);
-    ButtonXGQD->setVisible(false);
-}
-
-void TFrmMain::N7Click() {
-    showAboutPage();
-}
-void TFrmMain::N8Click() {
-    showAboutPage();
-}
-
-void TFrmMain::H1Click() {
-    checkFocusMayLeave();
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(true);
-    ButtonXGQD->setVisible(false);
-    PageControlSYS->setCurrentWidget(TabSheet4);
-}
-
-void TFrmMain::closeSystemPages() {
-    PageControlSYS->setVisible(false);
-    PanelCZ->setVisible(true);
-    PageControlZL->setVisible(false);
-}
-
-void TFrmMain::Button14Click() {
-    closeSystemPages();
-}
-
-void TFrmMain::Memo3KeyPress(QChar&) {
-    closeSystemPages();
-}
-
-void TFrmMain::BitBtn1Click() {
-    PageControlSYS->setVisible(false);
-}
-
-void TFrmMain::N15Click() {
-    PageControlSYS->setVisible(false);
-    Platform::shellExecute(this, QStringLiteral("open"), conferencingProgram(), QString(),
-                           QString(), Platform::SW_SHOWNORMAL);
-}
-
-void TFrmMain::openHomePage() {
-    Platform::shellExecute(this, QString(), kHomePage, QString(), QString(),
-                           Platform::SW_SHOWNORMAL);
-}
-
-void TFrmMain::N16Click() {
-    openHomePage();
-}
-void TFrmMain::Label35Click() {
-    openHomePage();
-}
-
-void TFrmMain::Label35MouseMove() {
-    QPalette p = Label35->palette();
-    p.setColor(QPalette::WindowText, Qt::red);
-    Label35->setPalette(p);
-    Label35->setCursor(Qt::PointingHandCursor);
-}
-
-void TFrmMain::Label35MouseLeave() {
-    QPalette p = Label35->palette();
-    p.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
-    Label35->setPalette(p);
 }

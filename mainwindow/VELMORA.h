@@ -9,6 +9,7 @@
 #include <memory>
 
 class CardEditor;
+class CardTransfer;
 namespace Recognize {
 class PictureReader;
 }
@@ -119,9 +120,6 @@ public slots:
     void Label35Click();
     void Label35MouseMove();
     void Label35MouseLeave();
-    // Exchanging cards with other programs
-    void N21Click();
-    void N22Click();
     // A card from a picture
     void N23Click();
     void N24Click();
@@ -177,6 +175,8 @@ private:
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
+    // Import and export; a child of the window.
+    CardTransfer* m_transfer = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;

@@ -22,7 +22,7 @@ Read readBytes(const QByteArray& bytes) {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    Exchange::CardReader reader(&buffer);
+    Exchange::CardFileReader reader(&buffer);
     Read read;
     Card c;
     while (reader.next(&c))

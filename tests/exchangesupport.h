@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/card.h"
-#include "exchange/cardreader.h"
+#include "exchange/cardfilereader.h"
 #include "exchange/format.h"
 
 #include <QByteArray>

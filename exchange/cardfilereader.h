@@ -27,16 +27,16 @@ struct Skipped {
 /// encoding. Errors that make the file unreadable throw the data layer's error with a message
 /// that names the line; a caller that already took cards must drop them. To cancel, stop
 /// calling next().
-class CardReader {
+class CardFileReader {
 public:
     enum class Kind { Unknown, VCard, Csv };
 
     /// Reads from an open device; it must outlive the reader. `fileName` (else the device's
     /// own) tells a .vcf file, which is never read as CSV.
-    explicit CardReader(QIODevice* device, const QString& fileName = QString());
-    ~CardReader();
-    CardReader(const CardReader&) = delete;
-    CardReader& operator=(const CardReader&) = delete;
+    explicit CardFileReader(QIODevice* device, const QString& fileName = QString());
+    ~CardFileReader();
+    CardFileReader(const CardFileReader&) = delete;
+    CardFileReader& operator=(const CardFileReader&) = delete;
 
     /// The next card; false at the end of the file.
     bool next(Card* card);
@@ -44,8 +44,6 @@ public:
     Kind kind() const;
     /// Entries left out so far, in file order.
     const QList<Skipped>& skipped() const;
-    /// Cards returned so far.
-    int cardsRead() const;
     /// The UID of the card next() gave last (vCard); empty when it had none.
     QString uid() const;
     /// Bytes of the file consumed so far, for a progress bar.
@@ -58,7 +56,7 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-/// Opens a file for CardReader; throws a message naming the file when it cannot be opened or
+/// Opens a file for CardFileReader; throws a message naming the file when it cannot be opened or
 /// is not a plain file (a pipe, a device, a folder), without waiting on it.
 std::unique_ptr<QFile> openForReading(const QString& path);
 

@@ -1,4 +1,4 @@
-#include "cardreader.h"
+#include "cardfilereader.h"
 
 #include "csv.h"
 #include "textsource.h"
@@ -52,7 +52,7 @@ QString Skipped::text() const {
     return QStringLiteral("第 %1 行：%2").arg(line).arg(reason);
 }
 
-struct CardReader::Impl {
+struct CardFileReader::Impl {
     explicit Impl(QIODevice* device)
         : device(device)
         , source(device) {
@@ -70,10 +70,9 @@ struct CardReader::Impl {
     std::unique_ptr<VCardParser> vcard;
     std::unique_ptr<CsvParser> csv;
     bool started = false;
-    int cards = 0;
 };
 
-void CardReader::Impl::start() {
+void CardFileReader::Impl::start() {
     started = true;
     QByteArray sample = source.peek(kSample);
     if (sample.isEmpty())
@@ -107,44 +106,37 @@ void CardReader::Impl::start() {
     }
 }
 
-CardReader::CardReader(QIODevice* device, const QString& fileName)
+CardFileReader::CardFileReader(QIODevice* device, const QString& fileName)
     : d(std::make_unique<Impl>(device)) {
     const auto* file = qobject_cast<QFile*>(device);
     d->fileName = fileName.isEmpty() && file ? file->fileName() : fileName;
 }
 
-CardReader::~CardReader() = default;
+CardFileReader::~CardFileReader() = default;
 
-bool CardReader::next(Card* card) {
+bool CardFileReader::next(Card* card) {
     if (!d->started)
         d->start();
-    const bool got = d->vcard ? d->vcard->next(card) : d->csv ? d->csv->next(card) : false;
-    if (got)
-        ++d->cards;
-    return got;
+    return d->vcard ? d->vcard->next(card) : d->csv ? d->csv->next(card) : false;
 }
 
-CardReader::Kind CardReader::kind() const {
+CardFileReader::Kind CardFileReader::kind() const {
     return d->kind;
 }
 
-const QList<Skipped>& CardReader::skipped() const {
+const QList<Skipped>& CardFileReader::skipped() const {
     return d->skipped;
 }
 
-int CardReader::cardsRead() const {
-    return d->cards;
-}
-
-QString CardReader::uid() const {
+QString CardFileReader::uid() const {
     return d->vcard ? d->vcard->uid() : QString();
 }
 
-qint64 CardReader::bytesRead() const {
+qint64 CardFileReader::bytesRead() const {
     return d->source.bytesConsumed();
 }
 
-qint64 CardReader::bytesTotal() const {
+qint64 CardFileReader::bytesTotal() const {
     return d->source.bytesTotal();
 }
 

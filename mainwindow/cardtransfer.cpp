@@ -1,0 +1,117 @@
+// Cards in from other programs' files and out to them.
+#include "cardtransfer.h"
+
+#include "data/adoconnection.h"
+#include "data/adoquery.h"
+#include "data/sqlite.h"
+#include "exchange/transfer.h"
+#include "platform/filedialog.h"
+#include "platform/messagebox.h"
+#include "platform/progress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QWidget>
+
+CardTransfer::CardTransfer(QWidget* window, TADOConnection* connection, TADOQuery* cards)
+    : QObject(window)
+    , m_window(window)
+    , m_connection(connection)
+    , m_cards(cards) {
+    setObjectName(QStringLiteral("CardTransfer"));
+}
+
+void CardTransfer::importCards() {
+    const QString file = Platform::getOpenFileName(
+        m_window, QStringLiteral("导入名片"),
+        {QStringLiteral("所有名片文件 (*.vcf *.csv)"), QStringLiteral("vCard 名片 (*.vcf *.vcard)"),
+         QStringLiteral("CSV 表格 (*.csv)"), QStringLiteral("所有文件 (*)")});
+    if (file.isEmpty())
+        return;
+    m_connection->Open();
+    // The list's own reading must not hold the file while the cards go in.
+    m_connection->finishReading();
+    Platform::Progress progress(m_window, QStringLiteral("正在导入名片……"),
+                                qMax<qint64>(1, QFileInfo(file).size()));
+    const Exchange::ImportResult result = Exchange::importFiles(
+        m_connection->handle(), m_connection->databaseFile(), {file},
+        [&progress](qint64 done, qint64) { return progress.setValue(done); },
+        [&progress](Exchange::Phase) {
+            progress.setLabel(QStringLiteral("正在建立快速查找索引…"));
+        });
+    progress.close();
+    if (result.cancelled) {
+        Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
+        return;
+    }
+    // The list is read again so that it holds the new cards; the first of them is current.
+    m_cards->Close();
+    m_cards->Open();
+    if (!result.ids.isEmpty())
+        m_cards->Locate(result.ids.first());
+    Platform::showMessage(
+        Exchange::importSummary(result.ids.size(), result.skipped, 10, result.duplicates));
+}
+
+bool CardTransfer::askExportFile(QString* path, Exchange::Format* format) const {
+    // Every card file first; picked, it leaves the format to the file name's suffix.
+    const QString anyCardFile = QStringLiteral("所有名片文件 (*.vcf *.csv *.xlsx)");
+    QStringList filters{anyCardFile};
+    for (Exchange::Format each : Exchange::allFormats())
+        filters << Exchange::formatFilter(each);
+    QString filter = filters.at(1);
+    const QString proposed = QStringLiteral("名片.vcf");
+    *path =
+        Platform::getSaveFileName(m_window, QStringLiteral("导出名片"), filters, &filter, proposed);
+    if (path->isEmpty())
+        return false;
+    *format = Exchange::allFormats().front();
+    const QFileInfo chosen(*path);
+    if (filter == anyCardFile) {
+        const QString suffix = chosen.suffix().toLower();
+        if (suffix == QLatin1String("csv"))
+            *format = Exchange::Format::CsvUtf8;
+        else if (suffix == QLatin1String("xlsx"))
+            *format = Exchange::Format::Xlsx;
+    } else {
+        Exchange::formatFromFilter(filter, format);
+    }
+    if (chosen.suffix().isEmpty())
+        *path += QLatin1Char('.') + Exchange::formatSuffix(*format);
+    else if (chosen.fileName() == proposed && Exchange::formatSuffix(*format) != chosen.suffix())
+        *path = chosen.dir().filePath(chosen.completeBaseName() + QLatin1Char('.') +
+                                      Exchange::formatSuffix(*format));
+    return true;
+}
+
+void CardTransfer::exportCards() {
+    const QVector<qint64> ids = m_cards->Active() ? m_cards->RowIds() : QVector<qint64>();
+    if (ids.isEmpty()) {
+        Platform::showMessage(QStringLiteral("列表中没有名片，没有可以导出的。"));
+        return;
+    }
+    QString path;
+    Exchange::Format format = Exchange::allFormats().front();
+    if (!askExportFile(&path, &format))
+        return;
+
+    Platform::Progress progress(m_window, QStringLiteral("正在导出名片……"), ids.size());
+    const int written = Exchange::exportCards(
+        m_connection->handle(), m_connection->databaseFile(), ids, path, format,
+        [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    progress.close();
+    if (progress.wasCanceled()) {
+        Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));
+        return;
+    }
+    // A search or a quick find lists only some of the cards: say so.
+    const qint64 all = Exchange::cardCount(m_connection->handle(), m_connection->databaseFile());
+    const QString howMany =
+        written < all
+            ? QStringLiteral("已导出 %1 张名片（全部 %2 张中列表里的 %1 张）到：\n%3")
+                  .arg(written)
+                  .arg(all)
+                  .arg(Sqlite::native(path))
+            : QStringLiteral("已导出 %1 张名片到：\n%2").arg(written).arg(Sqlite::native(path));
+    Platform::showMessage(howMany);
+}
