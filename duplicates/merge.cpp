@@ -5,6 +5,7 @@
 
 #include "data/cardindex.h"
 #include "data/cardstore.h"
+#include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
 
@@ -153,6 +154,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
         check(db, remove.step());
         remove.reset();
         CardIndex::cardDeleted(db, ids[i]);
+        CardUid::cardDeleted(db, ids[i]);
         removeKeys(db, ids[i]);
     }
     save.release();

@@ -3,6 +3,7 @@
 
 #include "data/backup.h"
 #include "data/cardstore.h"
+#include "data/carduid.h"
 #include "data/connectionstring.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
@@ -360,6 +361,8 @@ private slots:
                          QString::number(ids[2]) + "|張三|",
                          QString::number(ids[3]) + "|李四|甲有限公司"}));
 
+        for (qint64 id : ids)
+            CardUid::ensure(db.get(), id);
         Duplicates::mergeCards(db.get(), {ids[2], ids[0], ids[1]});
         QCOMPARE(TestSupport::query(folder.database(),
                                     "select ID, 姓名, 部门, 备注 from zl order by ID"),
@@ -372,6 +375,12 @@ private slots:
                                     "select count(*) from dup_keys where ID not in (select ID "
                                     "from zl)"),
                  QStringList{"0"});
+        // The cards merged away take their UIDs along; the kept card keeps its own.
+        QCOMPARE(TestSupport::query(folder.database(),
+                                    "select count(*) from card_uid where ID not in (select ID "
+                                    "from zl)"),
+                 QStringList{"0"});
+        QVERIFY(!CardUid::uidOf(db.get(), ids[0]).isEmpty());
 
         // A card gone in the meantime: nothing merged.
         QVERIFY_THROWS_EXCEPTION(EDatabaseError,
