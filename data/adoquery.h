@@ -14,10 +14,11 @@
 class IdLoader;
 class TADOConnection;
 class RowCache;
+struct sqlite3;
 namespace Sqlite {
 class Statement;
-}
-struct sqlite3;
+using Failure = std::function<QString(sqlite3* db, int rc)>;
+} // namespace Sqlite
 
 /// Statement text kept as lines, each followed by CR LF.
 class TStrings {
@@ -89,7 +90,6 @@ public:
     void SetFieldAsString(const QString& column, const QString& text);
     /// Column names of the statement's result, in its order.
     QStringList FieldNames() const;
-    bool HasField(const QString& column) const;
 
     /// The number of rows; waits for the rest of the identities.
     int RecordCount() const;
@@ -169,8 +169,9 @@ private:
                          bool* gone) const;
     /// Runs `write` in one immediate transaction, rolled back when it fails.
     template <class F> void inTransaction(sqlite3* handle, F write);
-    [[noreturn]] void failSql(sqlite3* db, int rc) const;
     QString sqlErrorText(sqlite3* db, int rc) const;
+    /// sqlErrorText as the throwing statements take it.
+    Sqlite::Failure sqlFailure() const;
     /// Reads a row again, so that the list shows what the table holds now.
     void refreshRow(int row);
     /// Takes a row out of the list, which the table no longer holds.

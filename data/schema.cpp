@@ -23,11 +23,17 @@ namespace {
 // Lets the list read every card's "ID" from a few pages instead of the whole table.
 const char kIdIndex[] = "CREATE INDEX IF NOT EXISTS \"zl_ID\" ON \"zl\" (\"ID\")";
 
+Sqlite::Failure createFailure(const QString& path) {
+    return [path](sqlite3* db, int rc) {
+        return QStringLiteral("无法新建数据库：\n%1\n%2")
+            .arg(QDir::toNativeSeparators(path),
+                 Sqlite::errorText(db, rc).section(QLatin1Char('\n'), -1));
+    };
+}
+
 void check(sqlite3* db, int rc, const QString& path) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw EDatabaseError(QStringLiteral("无法新建数据库：\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(path),
-                                      Sqlite::errorText(db, rc).section(QLatin1Char('\n'), -1)));
+        throw EDatabaseError(createFailure(path)(db, rc));
 }
 
 void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path) {
@@ -50,7 +56,7 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
     // Large pages: a search reads the whole table, and reads it in far fewer steps.
     check(db, Sqlite::exec(db, "PRAGMA page_size=65536"), path);
     check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
-    check(db, Sqlite::exec(db, "BEGIN"), path);
+    Sqlite::Transaction transaction(db, createFailure(path), Sqlite::Transaction::Start::Deferred);
     check(db, Sqlite::exec(db, identityStatement().constData()), path);
     for (const QString& statement : Schema::createStatements())
         check(db, Sqlite::exec(db, statement.toUtf8().constData()), path);
@@ -63,7 +69,7 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
     insert(db, "INSERT INTO \"dbkey\" (\"salt\", \"hash\") VALUES (?, ?)",
            {QString::fromLatin1(salt), QString::fromLatin1(DbKey::hash(salt, databasePassword))},
            path);
-    check(db, Sqlite::exec(db, "COMMIT"), path);
+    transaction.commit();
 }
 
 // One object of a schema as the schema table lists it.
