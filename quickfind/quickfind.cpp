@@ -207,7 +207,7 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
             chunk = chunkOf(id);
             const std::uint32_t rank = std::uint32_t(offsets.size());
             offsets.push_back(offsetOf(id));
-            const std::array<std::string_view, 24> columns = rowColumns(cards, 1);
+            const std::array<std::string_view, kFieldCount> columns = rowColumns(cards, 1);
             sums.push_back(cardSum(columns));
             text.assign(columns);
             pipeline.addCard(text, rank);
@@ -442,13 +442,13 @@ QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector
     const std::vector<std::string> words = wordsOf(text);
     Statement name(db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?", indexFailure("读取"));
     QVector<qint64> first, rest;
-    std::array<std::string_view, 24> columns{};
+    std::array<std::string_view, kFieldCount> columns{};
     CardText card;
     for (const qint64 id : ids) {
         name.set(1, id);
         bool named = false;
         if (name.next()) {
-            columns[std::size_t(nameColumn())] = name.utf8(0);
+            columns[std::size_t(Field::Name)] = name.utf8(0);
             card.assign(columns);
             named = std::any_of(words.begin(), words.end(),
                                 [&card](const std::string& w) { return card.matches(w); });
@@ -559,7 +559,8 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
             }
         }
         const std::vector<std::uint32_t> sums = readSums(db, chunk);
-        auto check = [&](std::uint32_t r, const std::array<std::string_view, 24>& columns) {
+        auto check = [&](std::uint32_t r,
+                         const std::array<std::string_view, kFieldCount>& columns) {
             const bool filed = r < sums.size() && sums[r] == cardSum(columns);
             const auto sure = [&](std::size_t w) { return filed && has(sureOf[w], r); };
             bool assigned = false;
@@ -576,7 +577,7 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
             }
             return true;
         };
-        std::array<std::string_view, 24> columns;
+        std::array<std::string_view, kFieldCount> columns;
         if (candidates.size() > n / 10) {
             chunkCards.set(1, base).set(2, base + qint64(kChunkIds));
             std::size_t next = 0;

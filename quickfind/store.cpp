@@ -3,7 +3,6 @@
 #include "postings.h"
 
 #include "core/error.h"
-#include "data/fieldmap.h"
 
 #include <algorithm>
 
@@ -65,22 +64,22 @@ bool readPart(std::string_view data, std::uint32_t universe, Decode decode) {
 
 std::string cardColumns() {
     std::string sql;
-    for (const FieldMapEntry& e : kFieldMap) {
+    for (const Field field : kFields) {
         sql += ", \"";
-        sql += e.column;
+        sql += columnName(field);
         sql += '"';
     }
     return sql;
 }
 
-std::array<std::string_view, 24> rowColumns(const Sqlite::Statement& s, int first) {
-    std::array<std::string_view, 24> columns;
-    for (int i = 0; i < 24; ++i)
+std::array<std::string_view, kFieldCount> rowColumns(const Sqlite::Statement& s, int first) {
+    std::array<std::string_view, kFieldCount> columns;
+    for (int i = 0; i < kFieldCount; ++i)
         columns[std::size_t(i)] = s.utf8(first + i);
     return columns;
 }
 
-std::uint32_t cardSum(const std::array<std::string_view, 24>& columns) {
+std::uint32_t cardSum(const std::array<std::string_view, kFieldCount>& columns) {
     // FNV-1a over each column and its length, folded to 32 bits.
     std::uint64_t h = 14695981039346656037ull;
     auto mix = [&h](unsigned char c) {
@@ -98,9 +97,9 @@ std::uint32_t cardSum(const std::array<std::string_view, 24>& columns) {
 }
 
 std::uint32_t cardSum(const Card& card) {
-    std::array<QByteArray, 24> utf8;
-    std::array<std::string_view, 24> columns;
-    for (std::size_t i = 0; i < 24; ++i) {
+    std::array<QByteArray, kFieldCount> utf8;
+    std::array<std::string_view, kFieldCount> columns;
+    for (std::size_t i = 0; i < std::size_t(kFieldCount); ++i) {
         utf8[i] = card.values[i].toUtf8();
         columns[i] = std::string_view(utf8[i].constData(), std::size_t(utf8[i].size()));
     }
@@ -414,7 +413,7 @@ bool CardReader::read(qint64 id, CardText& text, std::uint32_t* sum) {
     m_stmt.set(1, id);
     const bool found = m_stmt.next();
     if (found) {
-        const std::array<std::string_view, 24> columns = rowColumns(m_stmt, 1);
+        const std::array<std::string_view, kFieldCount> columns = rowColumns(m_stmt, 1);
         if (sum)
             *sum = cardSum(columns);
         text.assign(columns);
@@ -423,7 +422,7 @@ bool CardReader::read(qint64 id, CardText& text, std::uint32_t* sum) {
     return found;
 }
 
-bool CardReader::fetch(qint64 id, std::array<std::string_view, 24>& columns) {
+bool CardReader::fetch(qint64 id, std::array<std::string_view, kFieldCount>& columns) {
     m_stmt.rewind();
     m_stmt.set(1, id);
     if (!m_stmt.next())

@@ -46,10 +46,10 @@ inline std::uint32_t offsetOf(qint64 id) {
 /// ", "姓名", "单位" …: the 24 written columns for a select.
 std::string cardColumns();
 /// The 24 columns of the current row, from column `first` on.
-std::array<std::string_view, 24> rowColumns(const Sqlite::Statement& s, int first);
+std::array<std::string_view, kFieldCount> rowColumns(const Sqlite::Statement& s, int first);
 
 /// A checksum of a card's 24 columns as zl holds them, which tells a card changed in place.
-std::uint32_t cardSum(const std::array<std::string_view, 24>& columns);
+std::uint32_t cardSum(const std::array<std::string_view, kFieldCount>& columns);
 std::uint32_t cardSum(const Card& card);
 /// One chunk's checksums in the order of its card IDs; empty when the chunk has none.
 std::vector<std::uint32_t> readSums(sqlite3* db, qint64 chunk);
@@ -151,7 +151,7 @@ public:
     /// such card.
     bool read(qint64 id, CardText& text, std::uint32_t* sum = nullptr);
     /// The columns of card `id`, valid until the next call; false when there is no such card.
-    bool fetch(qint64 id, std::array<std::string_view, 24>& columns);
+    bool fetch(qint64 id, std::array<std::string_view, kFieldCount>& columns);
 
 private:
     Sqlite::Statement m_stmt;
