@@ -1,8 +1,6 @@
 #include "adoquery.h"
 
 #include "adoconnection.h"
-#include "cardindex.h"
-#include "carduid.h"
 #include "dberror.h"
 #include "idloader.h"
 #include "rowcache.h"
@@ -500,8 +498,8 @@ void TADOQuery::writePending() {
         inTransaction(handle, [&] {
             Sqlite::Statement(handle, sql.toUtf8(), sqlFailure()).setAll(values).next();
             id = sqlite3_last_insert_rowid(handle);
-            if (CardIndex::isCardTable(m_table))
-                CardIndex::cardWritten(handle, id);
+            if (WriteHook)
+                WriteHook(handle, m_table, id, RowWrite::Written);
         });
         m_ids[m_current] = id;
     } else if (!names.isEmpty()) {
@@ -516,8 +514,8 @@ void TADOQuery::writePending() {
                 .set(int(values.size()) + 1, id)
                 .next();
             const bool done = sqlite3_changes(handle) > 0;
-            if (done && CardIndex::isCardTable(m_table))
-                CardIndex::cardWritten(handle, id);
+            if (done && WriteHook)
+                WriteHook(handle, m_table, id, RowWrite::Written);
             return done;
         };
         bool updated = false;
@@ -636,10 +634,8 @@ bool TADOQuery::Delete() {
                           sqlFailure())
             .set(1, id)
             .next();
-        if (CardIndex::isCardTable(m_table)) {
-            CardIndex::cardDeleted(handle, id);
-            CardUid::cardDeleted(handle, id);
-        }
+        if (WriteHook)
+            WriteHook(handle, m_table, id, RowWrite::Deleted);
     });
     if (!changed.isEmpty()) {
         refreshRow(row);

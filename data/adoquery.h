@@ -20,6 +20,12 @@ class Statement;
 using Failure = std::function<QString(sqlite3* db, int rc)>;
 } // namespace Sqlite
 
+/// What a dataset did to a row, for its write hook.
+enum class RowWrite {
+    Written, ///< added or changed
+    Deleted,
+};
+
 /// Statement text kept as lines, each followed by CR LF.
 class TStrings {
 public:
@@ -57,6 +63,9 @@ public:
     /// When set, the rows listed are the cards with these IDs, in this order, asked for at
     /// every open; the statement then only says where their values are read from.
     std::function<QVector<qint64>(sqlite3* db)> IdSource;
+    /// Called for each row written or deleted, inside the write's transaction, so that what
+    /// is kept beside the rows stays in step with them; a throw undoes the write.
+    std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)> WriteHook;
 
     /// Runs the statement and makes the first row current; does nothing when open.
     void Open();

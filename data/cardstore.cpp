@@ -1,6 +1,5 @@
 #include "cardstore.h"
 
-#include "cardindex.h"
 #include "sqlite.h"
 
 #include <QStringList>
@@ -24,7 +23,8 @@ QByteArray insertStatement() {
 } // namespace
 
 QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
-                         const Progress& progress, const std::function<void(qint64 id)>& added) {
+                         const Progress& progress, const std::function<void(qint64 id)>& added,
+                         const Filing& filing) {
     const Sqlite::Failure failure = Sqlite::fileFailure(file);
     Sqlite::Transaction transaction(db, failure);
     Sqlite::Statement insert(db, insertStatement(), failure);
@@ -47,7 +47,7 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
         card = Card();
     }
     // The quick find learns them all at once: far quicker than card by card.
-    if (!CardIndex::cardsAdded(db, ids, [&] { return !progress || progress(ids.size()); }))
+    if (filing && !filing(db, ids, [&] { return !progress || progress(ids.size()); }))
         return {};
     transaction.commit();
     return ids;

@@ -7,8 +7,6 @@
 #include "password.h"
 #include "sqlite.h"
 
-#include "quickfind/quickfind.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -196,7 +194,26 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements() + CardUid::schemaStatements();
+    return quickFindStatements() + CardUid::schemaStatements();
+}
+
+QStringList quickFindStatements() {
+    return {
+        QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
+                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"ids\" BLOB NOT NULL)"),
+        QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"first\" BLOB NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"first\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_part\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
+        // Added with format 2: a file of format 1 is built again once.
+        QStringLiteral("CREATE TABLE \"quickfind_sum\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"sums\" BLOB NOT NULL)"),
+    };
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {
@@ -282,8 +299,13 @@ void createDatabase(const QString& path, const QString& databasePassword,
     try {
         check(db.get(), rc, path);
         fill(db.get(), databasePassword, userPassword, path);
-        // A new file starts with the quick find's tables, so it never needs building.
-        QuickFind::build(db.get());
+        // A new file starts with the quick find's tables, so it never needs building: with
+        // no cards, the index is the empty tables and its format.
+        for (const QString& statement : quickFindStatements())
+            check(db.get(), Sqlite::exec(db.get(), statement.toUtf8().constData()), path);
+        insert(db.get(),
+               "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)",
+               {QString::number(kQuickFindFormat)}, path);
         check(db.get(), CardUid::addTable(db.get()), path);
     } catch (...) {
         db.close();

@@ -5,6 +5,7 @@
 #include "check.h"
 #include "store.h"
 
+#include "data/schema.h"
 #include "data/sqlite.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ namespace {
 using namespace Store;
 using Sqlite::Statement;
 
-constexpr int kFormat = 2; // 2: with the checksums of quickfind_sum
+constexpr int kFormat = Schema::kQuickFindFormat;
 // Cards checked one by one at every find before their chunks are rewritten.
 constexpr qint64 kDirtyLimit = 512;
 // Above this share of cards changed behind our back, building again is cheaper.
@@ -295,22 +296,7 @@ bool has(const Bits& bits, std::size_t r) {
 } // namespace
 
 QStringList schemaStatements() {
-    return {
-        QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
-                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
-                       "\"ids\" BLOB NOT NULL)"),
-        QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "
-                       "\"first\" BLOB NOT NULL, \"data\" BLOB NOT NULL, "
-                       "PRIMARY KEY (\"chunk\", \"first\")) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_part\" (\"chunk\" INTEGER NOT NULL, "
-                       "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
-                       "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
-        // Added with format 2: a file of format 1 is built again once.
-        QStringLiteral("CREATE TABLE \"quickfind_sum\" (\"chunk\" INTEGER PRIMARY KEY, "
-                       "\"sums\" BLOB NOT NULL)"),
-    };
+    return Schema::quickFindStatements();
 }
 
 bool isBuilt(sqlite3* db) {
@@ -353,6 +339,13 @@ bool build(sqlite3* db, const Progress& progress) {
         .run();
     save.commit();
     trustNow(db);
+    return true;
+}
+
+bool ensureReady(sqlite3* db, const Progress& progress) {
+    if (!isBuilt(db))
+        return build(db, progress);
+    repair(db);
     return true;
 }
 

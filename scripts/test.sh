@@ -11,6 +11,12 @@ jobs=$(nproc)
 
 scripts/check-format.sh
 
+# Layers point down: the data layer includes nothing of the quick find, which is built on it.
+if grep -rnE '#include "(\.\./)?quickfind/' data/; then
+    echo "test: data/ includes the quick find" >&2
+    exit 1
+fi
+
 # A compiler cache, where there is one, makes a second run build only what changed.
 launcher=()
 if command -v ccache >/dev/null; then

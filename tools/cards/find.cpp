@@ -28,12 +28,12 @@ int findCommand(Context& context, QStringList args) {
         // else every card is read.
         ids = QuickFind::isCurrent(db) ? QuickFind::find(db, text) : QuickFind::scan(db, text);
     } else {
-        if (!QuickFind::isBuilt(db)) {
-            context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
-            QuickFind::build(db);
-        } else {
-            QuickFind::repair(db);
-        }
+        QuickFind::ensureReady(db, [&context, told = false](qint64, qint64) mutable {
+            if (!told)
+                context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
+            told = true;
+            return true;
+        });
         ids = QuickFind::find(db, text);
     }
     ids = QuickFind::nameMatchesFirst(db, text, ids);
