@@ -15,3 +15,9 @@ public:
 private:
     QString m_message;
 };
+
+/// An error raised by the data layer or a store built on it.
+class EDatabaseError : public EError {
+public:
+    using EError::EError;
+};

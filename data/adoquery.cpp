@@ -1,8 +1,6 @@
 #include "adoquery.h"
 
 #include "adoconnection.h"
-#include "cardindex.h"
-#include "carduid.h"
 #include "dberror.h"
 #include "idloader.h"
 #include "rowcache.h"
@@ -121,47 +119,30 @@ QString TADOQuery::sqlErrorText(sqlite3* handle, int rc) const {
     return text;
 }
 
-void TADOQuery::failSql(sqlite3* handle, int rc) const {
-    throw EDatabaseError(sqlErrorText(handle, rc));
+Sqlite::Failure TADOQuery::sqlFailure() const {
+    return [this](sqlite3* handle, int rc) { return sqlErrorText(handle, rc); };
 }
 
 template <class F> void TADOQuery::inTransaction(sqlite3* handle, F write) {
     // Immediate: the check and the write see the same rows, and no other program writes
     // between them.
-    int rc = Sqlite::exec(handle, "BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK)
-        failSql(handle, rc);
-    try {
-        write();
-    } catch (...) {
-        Sqlite::exec(handle, "ROLLBACK");
-        throw;
-    }
-    rc = Sqlite::exec(handle, "COMMIT");
-    if (rc != SQLITE_OK) {
-        const QString text = sqlErrorText(handle, rc);
-        Sqlite::exec(handle, "ROLLBACK");
-        throw EDatabaseError(text);
-    }
+    Sqlite::Transaction transaction(handle, sqlFailure());
+    write();
+    transaction.commit();
 }
 
 QString TADOQuery::changedSince(sqlite3* handle, qint64 id, const QVector<QVariant>& expected,
                                 bool* gone) const {
     *gone = false;
-    Sqlite::Statement st;
-    int rc = st.prepare(handle, (QStringLiteral("SELECT * FROM ") + Sqlite::quoted(m_table) +
-                                 QStringLiteral(" WHERE \"ID\"=?"))
-                                    .toUtf8());
-    if (rc == SQLITE_OK)
-        rc = st.bind(1, id);
-    if (rc == SQLITE_OK)
-        rc = st.step();
-    if (rc == SQLITE_DONE) {
+    Sqlite::Statement st(handle,
+                         (QStringLiteral("SELECT * FROM ") + Sqlite::quoted(m_table) +
+                          QStringLiteral(" WHERE \"ID\"=?"))
+                             .toUtf8(),
+                         sqlFailure());
+    if (!st.set(1, id).next()) {
         *gone = true;
         return QString();
     }
-    if (rc != SQLITE_ROW)
-        failSql(handle, rc);
     // Every column the rows were read with, those the program does not show included.
     for (int c = 0; c < st.columnCount(); ++c) {
         const int at = m_columnIndex.value(key(st.columnName(c)), -1);
@@ -197,11 +178,7 @@ int TADOQuery::columnIndex(const QString& column) const {
 
 void TADOQuery::bindParameters(Sqlite::Statement& statement) const {
     const int count = qMin(int(m_params.size()), statement.parameterCount());
-    for (int i = 0; i < count; ++i) {
-        const int rc = statement.bind(i + 1, m_params.at(i));
-        if (rc != SQLITE_OK)
-            failSql(db(), rc);
-    }
+    statement.setAll(m_params.mid(0, count));
 }
 
 QString TADOQuery::tableName() const {
@@ -219,10 +196,9 @@ void TADOQuery::Open() {
 
     const QByteArray text = SQL.Text().toUtf8();
     Sqlite::Statement statement;
+    statement.setFailure(sqlFailure());
     int consumed = 0;
-    int rc = statement.prepare(handle, text, &consumed);
-    if (rc != SQLITE_OK)
-        failSql(handle, rc);
+    statement.check(statement.prepare(handle, text, &consumed));
     if (!statement.get())
         fail(QStringLiteral("查询语句是空的。"), QStringLiteral("The statement text is empty"));
     if (statement.columnCount() == 0)
@@ -283,15 +259,10 @@ void TADOQuery::Open() {
 
 QVector<qint64> TADOQuery::readIds(sqlite3* handle) const {
     QVector<qint64> ids;
-    Sqlite::Statement idQuery;
-    int rc = idQuery.prepare(handle, "SELECT \"ID\" FROM (\n" + m_core + "\n)");
-    if (rc != SQLITE_OK)
-        failSql(handle, rc);
+    Sqlite::Statement idQuery(handle, "SELECT \"ID\" FROM (\n" + m_core + "\n)", sqlFailure());
     bindParameters(idQuery);
-    while ((rc = idQuery.step()) == SQLITE_ROW)
+    while (idQuery.next())
         ids.append(idQuery.int64(0));
-    if (rc != SQLITE_DONE)
-        failSql(handle, rc);
     return ids;
 }
 
@@ -352,7 +323,7 @@ void TADOQuery::takeIds() {
     const bool ended = m_loader->take(m_ids);
     if (ended) {
         if (m_loader->result() != SQLITE_DONE) {
-            // Name the dataset in SQLite's bracketed text, as failSql does.
+            // Name the dataset in SQLite's bracketed text, as sqlErrorText does.
             m_loadError = m_loader->errorText();
             const int open = int(m_loadError.lastIndexOf(QStringLiteral("\n(")));
             if (open >= 0)
@@ -525,17 +496,10 @@ void TADOQuery::writePending() {
         }
         // The card and what the quick find knows of it are stored together or not at all.
         inTransaction(handle, [&] {
-            Sqlite::Statement st;
-            int rc = st.prepare(handle, sql.toUtf8());
-            for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
-                rc = st.bind(i + 1, values.at(i));
-            if (rc == SQLITE_OK)
-                rc = st.step();
-            if (rc != SQLITE_DONE)
-                failSql(handle, rc);
+            Sqlite::Statement(handle, sql.toUtf8(), sqlFailure()).setAll(values).next();
             id = sqlite3_last_insert_rowid(handle);
-            if (CardIndex::isCardTable(m_table))
-                CardIndex::cardWritten(handle, id);
+            if (WriteHook)
+                WriteHook(handle, m_table, id, RowWrite::Written);
         });
         m_ids[m_current] = id;
     } else if (!names.isEmpty()) {
@@ -545,19 +509,13 @@ void TADOQuery::writePending() {
         const QString sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                             sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?");
         auto update = [&] {
-            Sqlite::Statement st;
-            int rc = st.prepare(handle, sql.toUtf8());
-            for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
-                rc = st.bind(i + 1, values.at(i));
-            if (rc == SQLITE_OK)
-                rc = st.bind(int(values.size()) + 1, id);
-            if (rc == SQLITE_OK)
-                rc = st.step();
-            if (rc != SQLITE_DONE)
-                failSql(handle, rc);
+            Sqlite::Statement(handle, sql.toUtf8(), sqlFailure())
+                .setAll(values)
+                .set(int(values.size()) + 1, id)
+                .next();
             const bool done = sqlite3_changes(handle) > 0;
-            if (done && CardIndex::isCardTable(m_table))
-                CardIndex::cardWritten(handle, id);
+            if (done && WriteHook)
+                WriteHook(handle, m_table, id, RowWrite::Written);
             return done;
         };
         bool updated = false;
@@ -669,20 +627,15 @@ bool TADOQuery::Delete() {
         changed = changedSince(handle, id, shown, &gone);
         if (gone || !changed.isEmpty())
             return;
-        Sqlite::Statement st;
-        int rc = st.prepare(handle, (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
-                                     QStringLiteral(" WHERE \"ID\"=?"))
-                                        .toUtf8());
-        if (rc == SQLITE_OK)
-            rc = st.bind(1, id);
-        if (rc == SQLITE_OK)
-            rc = st.step();
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
-        if (CardIndex::isCardTable(m_table)) {
-            CardIndex::cardDeleted(handle, id);
-            CardUid::cardDeleted(handle, id);
-        }
+        Sqlite::Statement(handle,
+                          (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
+                           QStringLiteral(" WHERE \"ID\"=?"))
+                              .toUtf8(),
+                          sqlFailure())
+            .set(1, id)
+            .next();
+        if (WriteHook)
+            WriteHook(handle, m_table, id, RowWrite::Deleted);
     });
     if (!changed.isEmpty()) {
         refreshRow(row);
@@ -715,13 +668,11 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
     QSet<qint64> missing(ids.cbegin(), ids.cend());
     const int columns = int(m_columns.size());
     {
-        Sqlite::Statement st;
-        int rc = st.prepare(handle, "SELECT * FROM (\n" + m_core + "\n) WHERE \"ID\" IN (" +
-                                        idList(ids) + ')');
-        if (rc != SQLITE_OK)
-            failSql(handle, rc);
+        Sqlite::Statement st(
+            handle, "SELECT * FROM (\n" + m_core + "\n) WHERE \"ID\" IN (" + idList(ids) + ')',
+            sqlFailure());
         bindParameters(st);
-        while ((rc = st.step()) == SQLITE_ROW) {
+        while (st.next()) {
             const qint64 id = st.int64(m_idColumn);
             if (!missing.remove(id))
                 continue;
@@ -730,8 +681,6 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
                 values[c] = st.text(c);
             m_cache->insert(id, std::move(values));
         }
-        if (rc != SQLITE_DONE)
-            failSql(handle, rc);
     }
     if (missing.isEmpty())
         return;
@@ -752,8 +701,8 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
                 if (target[c] == m_idColumn)
                     idAt = c;
             }
-            int rc = SQLITE_ROW;
-            while (idAt >= 0 && (rc = st.step()) == SQLITE_ROW) {
+            st.setFailure(sqlFailure());
+            while (idAt >= 0 && st.next()) {
                 const qint64 id = st.int64(idAt);
                 if (!missing.remove(id))
                     continue;
@@ -764,8 +713,6 @@ void TADOQuery::fetchRows(const QVector<qint64>& ids) const {
                 }
                 m_cache->insert(id, std::move(values));
             }
-            if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-                failSql(handle, rc);
         }
     }
     // Gone from the database altogether (another program deleted it): an empty row.
@@ -816,10 +763,6 @@ void TADOQuery::SetFieldAsString(const QString& column, const QString& text) {
 
 QStringList TADOQuery::FieldNames() const {
     return m_columns;
-}
-
-bool TADOQuery::HasField(const QString& column) const {
-    return m_columnIndex.contains(key(column));
 }
 
 int TADOQuery::RecordCount() const {

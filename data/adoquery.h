@@ -14,10 +14,17 @@
 class IdLoader;
 class TADOConnection;
 class RowCache;
+struct sqlite3;
 namespace Sqlite {
 class Statement;
-}
-struct sqlite3;
+using Failure = std::function<QString(sqlite3* db, int rc)>;
+} // namespace Sqlite
+
+/// What a dataset did to a row, for its write hook.
+enum class RowWrite {
+    Written, ///< added or changed
+    Deleted,
+};
 
 /// Statement text kept as lines, each followed by CR LF.
 class TStrings {
@@ -56,6 +63,9 @@ public:
     /// When set, the rows listed are the cards with these IDs, in this order, asked for at
     /// every open; the statement then only says where their values are read from.
     std::function<QVector<qint64>(sqlite3* db)> IdSource;
+    /// Called for each row written or deleted, inside the write's transaction, so that what
+    /// is kept beside the rows stays in step with them; a throw undoes the write.
+    std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)> WriteHook;
 
     /// Runs the statement and makes the first row current; does nothing when open.
     void Open();
@@ -89,7 +99,6 @@ public:
     void SetFieldAsString(const QString& column, const QString& text);
     /// Column names of the statement's result, in its order.
     QStringList FieldNames() const;
-    bool HasField(const QString& column) const;
 
     /// The number of rows; waits for the rest of the identities.
     int RecordCount() const;
@@ -169,8 +178,9 @@ private:
                          bool* gone) const;
     /// Runs `write` in one immediate transaction, rolled back when it fails.
     template <class F> void inTransaction(sqlite3* handle, F write);
-    [[noreturn]] void failSql(sqlite3* db, int rc) const;
     QString sqlErrorText(sqlite3* db, int rc) const;
+    /// sqlErrorText as the throwing statements take it.
+    Sqlite::Failure sqlFailure() const;
     /// Reads a row again, so that the list shows what the table holds now.
     void refreshRow(int row);
     /// Takes a row out of the list, which the table no longer holds.

@@ -1,7 +1,5 @@
 #include "cardstore.h"
 
-#include "cardindex.h"
-#include "dberror.h"
 #include "sqlite.h"
 
 #include <QStringList>
@@ -9,10 +7,6 @@
 namespace CardStore {
 
 namespace {
-
-[[noreturn]] void fail(sqlite3* db, int rc, const QString& file) {
-    throw EDatabaseError(Sqlite::errorText(db, rc, file));
-}
 
 QByteArray insertStatement() {
     QStringList names;
@@ -26,44 +20,14 @@ QByteArray insertStatement() {
         .toUtf8();
 }
 
-// Ends the transaction unless it was committed, so that nothing half done stays.
-class Transaction {
-public:
-    explicit Transaction(sqlite3* db)
-        : m_db(db) {}
-    ~Transaction() {
-        if (m_open)
-            Sqlite::exec(m_db, "ROLLBACK");
-    }
-    int begin() {
-        const int rc = Sqlite::exec(m_db, "BEGIN IMMEDIATE");
-        m_open = rc == SQLITE_OK;
-        return rc;
-    }
-    int commit() {
-        const int rc = Sqlite::exec(m_db, "COMMIT");
-        if (rc == SQLITE_OK)
-            m_open = false;
-        return rc;
-    }
-
-private:
-    sqlite3* m_db;
-    bool m_open = false;
-};
-
 } // namespace
 
 QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
-                         const Progress& progress, const std::function<void(qint64 id)>& added) {
-    Transaction transaction(db);
-    int rc = transaction.begin();
-    if (rc != SQLITE_OK)
-        fail(db, rc, file);
-    Sqlite::Statement insert;
-    rc = insert.prepare(db, insertStatement());
-    if (rc != SQLITE_OK)
-        fail(db, rc, file);
+                         const Progress& progress, const std::function<void(qint64 id)>& added,
+                         const Filing& filing) {
+    const Sqlite::Failure failure = Sqlite::fileFailure(file);
+    Sqlite::Transaction transaction(db, failure);
+    Sqlite::Statement insert(db, insertStatement(), failure);
 
     QVector<qint64> ids;
     Card card;
@@ -71,13 +35,9 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
         for (int i = 0; i < int(card.values.size()); ++i) {
             // Never NULL: an empty text is stored as empty text, as the editor stores it.
             const QString& value = card.values[i];
-            rc = insert.bind(i + 1, value.isNull() ? QString(QLatin1String("")) : value);
-            if (rc != SQLITE_OK)
-                fail(db, rc, file);
+            insert.set(i + 1, value.isNull() ? QString(QLatin1String("")) : value);
         }
-        rc = insert.step();
-        if (rc != SQLITE_DONE)
-            fail(db, rc, file);
+        insert.next();
         insert.reset();
         ids.append(sqlite3_last_insert_rowid(db));
         if (added)
@@ -87,26 +47,17 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
         card = Card();
     }
     // The quick find learns them all at once: far quicker than card by card.
-    if (!CardIndex::cardsAdded(db, ids, [&] { return !progress || progress(ids.size()); }))
+    if (filing && !filing(db, ids, [&] { return !progress || progress(ids.size()); }))
         return {};
-    rc = transaction.commit();
-    if (rc != SQLITE_OK)
-        fail(db, rc, file);
+    transaction.commit();
     return ids;
 }
 
 void forEachCard(sqlite3* db, const QString& file, const QString& statement,
                  const QVariantList& parameters,
                  const std::function<void(qint64 id, const Card& card)>& visit) {
-    Sqlite::Statement st;
-    int rc = st.prepare(db, statement.toUtf8());
-    if (rc != SQLITE_OK)
-        fail(db, rc, file);
-    for (int i = 0; i < parameters.size(); ++i) {
-        rc = st.bind(i + 1, parameters.at(i));
-        if (rc != SQLITE_OK)
-            fail(db, rc, file);
-    }
+    Sqlite::Statement st(db, statement.toUtf8(), Sqlite::fileFailure(file));
+    st.setAll(parameters);
     // Result columns to card fields, by name.
     QVector<int> field(st.columnCount(), -1);
     int idColumn = -1;
@@ -116,7 +67,7 @@ void forEachCard(sqlite3* db, const QString& file, const QString& statement,
         if (name.compare(QLatin1String("ID"), Qt::CaseInsensitive) == 0)
             idColumn = c;
     }
-    while ((rc = st.step()) == SQLITE_ROW) {
+    while (st.next()) {
         Card card;
         for (int c = 0; c < field.size(); ++c) {
             if (field[c] >= 0)
@@ -124,8 +75,6 @@ void forEachCard(sqlite3* db, const QString& file, const QString& statement,
         }
         visit(idColumn >= 0 ? st.int64(idColumn) : 0, card);
     }
-    if (rc != SQLITE_DONE)
-        fail(db, rc, file);
 }
 
 } // namespace CardStore

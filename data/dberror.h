@@ -1,9 +1,4 @@
 #pragma once
 
+// The data layer's error type lives in core, beside every other error type.
 #include "core/error.h"
-
-/// An error raised by the data layer.
-class EDatabaseError : public EError {
-public:
-    using EError::EError;
-};

@@ -1,15 +1,35 @@
 #include "fieldmap.h"
 
-const std::array<FieldMapEntry, 24> kFieldMap = {{
-    {"姓名", "Edit1"},      {"单位", "Edit2"},         {"部门", "Edit3"},
-    {"职务", "Edit4"},      {"职称", "Edit5"},         {"生日", "Edit16"},
-    {"专业", "Edit6"},      {"学历", "ComboBox1"},     {"毕业院校", "Edit7"},
-    {"毕业日期", "Edit18"}, {"工作电话", "Edit8"},     {"分机", "Edit9"},
-    {"手机", "Edit19"},     {"家庭电话", "Edit10"},    {"传真", "Edit20"},
-    {"OICQ", "Edit11"},     {"MSN", "Edit12"},         {"E-mail", "Edit13"},
-    {"主页", "Edit14"},     {"工作地址", "Edit15"},    {"工作邮编", "MaskEdit4"},
-    {"家庭地址", "Edit17"}, {"家庭邮编", "MaskEdit5"}, {"备注", "Memo1"},
+#include "core/card.h"
+
+constexpr std::array<FieldMapEntry, 24> kFieldMapEntries = {{
+    {columnName(Field::Name), "Edit1"},
+    {columnName(Field::Company), "Edit2"},
+    {columnName(Field::Department), "Edit3"},
+    {columnName(Field::Position), "Edit4"},
+    {columnName(Field::Title), "Edit5"},
+    {columnName(Field::Birthday), "Edit16"},
+    {columnName(Field::Major), "Edit6"},
+    {columnName(Field::Education), "ComboBox1"},
+    {columnName(Field::School), "Edit7"},
+    {columnName(Field::GraduationDate), "Edit18"},
+    {columnName(Field::WorkPhone), "Edit8"},
+    {columnName(Field::Extension), "Edit9"},
+    {columnName(Field::Mobile), "Edit19"},
+    {columnName(Field::HomePhone), "Edit10"},
+    {columnName(Field::Fax), "Edit20"},
+    {columnName(Field::Oicq), "Edit11"},
+    {columnName(Field::Msn), "Edit12"},
+    {columnName(Field::Email), "Edit13"},
+    {columnName(Field::Homepage), "Edit14"},
+    {columnName(Field::WorkAddress), "Edit15"},
+    {columnName(Field::WorkPostcode), "MaskEdit4"},
+    {columnName(Field::HomeAddress), "Edit17"},
+    {columnName(Field::HomePostcode), "MaskEdit5"},
+    {columnName(Field::Notes), "Memo1"},
 }};
+// Constant, so that code run before main may read it.
+const std::array<FieldMapEntry, 24> kFieldMap = kFieldMapEntries;
 
 const std::array<const char*, 26> kCardColumns = {
     "ID",       "姓名",     "单位",     "部门",     "职务",     "职称", "生日",

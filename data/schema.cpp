@@ -7,9 +7,6 @@
 #include "password.h"
 #include "sqlite.h"
 
-#include "duplicates/schema.h"
-#include "quickfind/quickfind.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,11 +21,17 @@ namespace {
 // Lets the list read every card's "ID" from a few pages instead of the whole table.
 const char kIdIndex[] = "CREATE INDEX IF NOT EXISTS \"zl_ID\" ON \"zl\" (\"ID\")";
 
+Sqlite::Failure createFailure(const QString& path) {
+    return [path](sqlite3* db, int rc) {
+        return QStringLiteral("无法新建数据库：\n%1\n%2")
+            .arg(QDir::toNativeSeparators(path),
+                 Sqlite::errorText(db, rc).section(QLatin1Char('\n'), -1));
+    };
+}
+
 void check(sqlite3* db, int rc, const QString& path) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw EDatabaseError(QStringLiteral("无法新建数据库：\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(path),
-                                      Sqlite::errorText(db, rc).section(QLatin1Char('\n'), -1)));
+        throw EDatabaseError(createFailure(path)(db, rc));
 }
 
 void insert(sqlite3* db, const char* sql, const QVariantList& values, const QString& path) {
@@ -51,7 +54,7 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
     // Large pages: a search reads the whole table, and reads it in far fewer steps.
     check(db, Sqlite::exec(db, "PRAGMA page_size=65536"), path);
     check(db, Sqlite::exec(db, "PRAGMA journal_mode=DELETE"), path);
-    check(db, Sqlite::exec(db, "BEGIN"), path);
+    Sqlite::Transaction transaction(db, createFailure(path), Sqlite::Transaction::Start::Deferred);
     check(db, Sqlite::exec(db, identityStatement().constData()), path);
     for (const QString& statement : Schema::createStatements())
         check(db, Sqlite::exec(db, statement.toUtf8().constData()), path);
@@ -64,7 +67,7 @@ void fill(sqlite3* db, const QString& databasePassword, const QString& userPassw
     insert(db, "INSERT INTO \"dbkey\" (\"salt\", \"hash\") VALUES (?, ?)",
            {QString::fromLatin1(salt), QString::fromLatin1(DbKey::hash(salt, databasePassword))},
            path);
-    check(db, Sqlite::exec(db, "COMMIT"), path);
+    transaction.commit();
 }
 
 // One object of a schema as the schema table lists it.
@@ -191,8 +194,37 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements() + CardUid::schemaStatements() +
-           Duplicates::schemaStatements();
+    return quickFindStatements() + CardUid::schemaStatements() + duplicateKeyStatements();
+}
+
+QStringList quickFindStatements() {
+    return {
+        QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
+                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"ids\" BLOB NOT NULL)"),
+        QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"first\" BLOB NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"first\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_part\" (\"chunk\" INTEGER NOT NULL, "
+                       "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
+                       "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
+        QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
+        // Added with format 2: a file of format 1 is built again once.
+        QStringLiteral("CREATE TABLE \"quickfind_sum\" (\"chunk\" INTEGER PRIMARY KEY, "
+                       "\"sums\" BLOB NOT NULL)"),
+    };
+}
+
+QStringList duplicateKeyStatements() {
+    // One row per identifying key of a card, its kind as the key's first letter ("p" a phone,
+    // "m" a mobile, "e" an e-mail, "n" a name with its company), so one index finds them all.
+    return {
+        QStringLiteral("CREATE TABLE \"dup_keys\" (\"ID\" INTEGER NOT NULL, \"key\" TEXT NOT "
+                       "NULL)"),
+        QStringLiteral("CREATE INDEX \"dup_keys_key\" ON \"dup_keys\" (\"key\", \"ID\")"),
+        QStringLiteral("CREATE INDEX \"dup_keys_ID\" ON \"dup_keys\" (\"ID\")"),
+    };
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {
@@ -278,8 +310,13 @@ void createDatabase(const QString& path, const QString& databasePassword,
     try {
         check(db.get(), rc, path);
         fill(db.get(), databasePassword, userPassword, path);
-        // A new file starts with the quick find's tables, so it never needs building.
-        QuickFind::build(db.get());
+        // A new file starts with the quick find's tables, so it never needs building: with
+        // no cards, the index is the empty tables and its format.
+        for (const QString& statement : quickFindStatements())
+            check(db.get(), Sqlite::exec(db.get(), statement.toUtf8().constData()), path);
+        insert(db.get(),
+               "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)",
+               {QString::number(kQuickFindFormat)}, path);
         check(db.get(), CardUid::addTable(db.get()), path);
     } catch (...) {
         db.close();

@@ -21,6 +21,13 @@ QStringList createStatements();
 /// Objects that newer versions add to a database made earlier (or leave out of a new one):
 /// a file is ours with or without each of them.
 QStringList optionalStatements();
+/// The tables of the quick find's index beside zl, as it makes them.
+QStringList quickFindStatements();
+/// The duplicate finder's table of normalised phones, e-mails and names.
+QStringList duplicateKeyStatements();
+/// The format of the index those tables hold, as quickfind_meta records it.
+/// 2: with the checksums of quickfind_sum.
+constexpr int kQuickFindFormat = 2;
 
 enum class Strictness {
     /// Every object is one this program makes (backups to restore).

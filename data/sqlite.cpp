@@ -1,5 +1,7 @@
 #include "sqlite.h"
 
+#include "core/error.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -74,7 +76,128 @@ int Database::exec(const char* sql) const {
     return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
 }
 
+Failure fileFailure(const QString& file) {
+    return [file](sqlite3* db, int rc) { return errorText(db, rc, file); };
+}
+
+Statement::Statement(sqlite3* db, const QByteArray& sql, Failure failure)
+    : m_failure(std::move(failure)) {
+    check(prepare(db, sql));
+}
+
+void Statement::fail(int rc) const {
+    throw EDatabaseError(m_failure ? m_failure(m_db, rc) : errorText(m_db, rc));
+}
+
+void Statement::check(int rc) const {
+    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail(rc);
+}
+
+Statement& Statement::set(int position, const QVariant& value) {
+    check(bind(position, value));
+    return *this;
+}
+
+Statement& Statement::set(int position, qint64 value) {
+    check(sqlite3_bind_int64(m_stmt, position, value));
+    return *this;
+}
+
+Statement& Statement::set(int position, std::string_view bytes) {
+    check(sqlite3_bind_blob64(m_stmt, position, bytes.data(), sqlite3_uint64(bytes.size()),
+                              SQLITE_TRANSIENT));
+    return *this;
+}
+
+Statement& Statement::setText(int position, std::string_view utf8) {
+    check(sqlite3_bind_text64(m_stmt, position, utf8.data(), sqlite3_uint64(utf8.size()),
+                              SQLITE_TRANSIENT, SQLITE_UTF8));
+    return *this;
+}
+
+Statement& Statement::setAll(const QVariantList& values, int first) {
+    for (int i = 0; i < values.size(); ++i)
+        set(first + i, values.at(i));
+    return *this;
+}
+
+bool Statement::next() {
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return false;
+}
+
+void Statement::run() {
+    next();
+    rewind();
+}
+
+void Statement::rewind() {
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+std::string_view Statement::blob(int column) const {
+    const void* p = sqlite3_column_blob(m_stmt, column);
+    return p ? std::string_view(static_cast<const char*>(p),
+                                std::size_t(sqlite3_column_bytes(m_stmt, column)))
+             : std::string_view();
+}
+
+std::string_view Statement::utf8(int column) const {
+    const unsigned char* p = sqlite3_column_text(m_stmt, column);
+    return p ? std::string_view(reinterpret_cast<const char*>(p),
+                                std::size_t(sqlite3_column_bytes(m_stmt, column)))
+             : std::string_view();
+}
+
+void run(sqlite3* db, const char* sql, const Failure& failure) {
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(failure ? failure(db, rc) : errorText(db, rc));
+}
+
+Transaction::Transaction(sqlite3* db, Failure failure, Start start)
+    : m_db(db)
+    , m_failure(std::move(failure)) {
+    run(db, start == Start::Immediate ? "BEGIN IMMEDIATE" : "BEGIN", m_failure);
+    m_open = true;
+}
+
+Transaction::~Transaction() {
+    if (m_open)
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit() {
+    run(m_db, "COMMIT", m_failure);
+    m_open = false;
+}
+
+Savepoint::Savepoint(sqlite3* db, Failure failure)
+    : m_db(db)
+    , m_failure(std::move(failure)) {
+    run(db, "SAVEPOINT part", m_failure);
+}
+
+Savepoint::~Savepoint() {
+    if (!m_done) {
+        sqlite3_exec(m_db, "ROLLBACK TO part", nullptr, nullptr, nullptr);
+        sqlite3_exec(m_db, "RELEASE part", nullptr, nullptr, nullptr);
+    }
+}
+
+void Savepoint::commit() {
+    run(m_db, "RELEASE part", m_failure);
+    m_done = true;
+}
+
 int Statement::prepare(sqlite3* db, const QByteArray& sql, int* consumed) {
+    m_db = db;
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
     const char* tail = nullptr;

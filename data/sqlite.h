@@ -5,6 +5,9 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+#include <string_view>
+
 /// The one way into SQLite: connections and statements that clean up after themselves,
 /// and the texts that say what went wrong.
 namespace Sqlite {
@@ -51,10 +54,19 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-/// One prepared statement, finalized when it goes out of scope.
+/// Words a failed call on `db` (SQLite's result code `rc`) as the message the user sees.
+using Failure = std::function<QString(sqlite3* db, int rc)>;
+/// The failure of a call on `file`: errorText's words.
+Failure fileFailure(const QString& file);
+
+/// One prepared statement, finalized when it goes out of scope. Made with a Failure it
+/// prepares at once, and the throwing helpers (set…, next, run) throw EDatabaseError in that
+/// failure's words; the plain calls return SQLite's result code for callers that look at it.
 class Statement {
 public:
     Statement() = default;
+    /// Prepares the first statement of `sql` or throws.
+    Statement(sqlite3* db, const QByteArray& sql, Failure failure);
     ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -70,14 +82,81 @@ public:
     int step() { return sqlite3_step(m_stmt); }
     int reset() { return sqlite3_reset(m_stmt); }
 
+    /// The words the throwing helpers use from now on.
+    void setFailure(Failure failure) { m_failure = std::move(failure); }
+    /// Throws the failure of `rc`; SQLITE_OK, SQLITE_ROW and SQLITE_DONE pass.
+    void check(int rc) const;
+    /// Throwing binds: a value as bind() takes it, an integer, bytes, UTF-8 text.
+    Statement& set(int position, const QVariant& value);
+    Statement& set(int position, qint64 value);
+    Statement& set(int position, std::string_view bytes);
+    Statement& setText(int position, std::string_view utf8);
+    /// Binds `values` to the first parameters, in order.
+    Statement& setAll(const QVariantList& values, int first = 1);
+    /// Steps; true while there is a row, false when done.
+    bool next();
+    /// Runs a statement that returns no rows, and rewinds it.
+    void run();
+    /// Back to the start, its parameters cleared.
+    void rewind();
+
     int columnCount() const { return sqlite3_column_count(m_stmt); }
     QString columnName(int column) const;
     qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
     /// A column of the current result row as text; a null QVariant for SQL NULL.
     QVariant text(int column) const;
+    /// A column's bytes and its UTF-8 text, valid until the next step.
+    std::string_view blob(int column) const;
+    std::string_view utf8(int column) const;
 
 private:
+    [[noreturn]] void fail(int rc) const;
+
+    sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
+    Failure m_failure;
+};
+
+/// Runs statements that return no rows, or throws.
+void run(sqlite3* db, const char* sql, const Failure& failure);
+
+/// A transaction rolled back unless commit() ends it, so that nothing half done stays.
+class Transaction {
+public:
+    enum class Start {
+        Deferred,  ///< takes the lock at the first write
+        Immediate, ///< takes the write lock at once: what it reads stays so until it writes
+    };
+    /// Begins or throws.
+    Transaction(sqlite3* db, Failure failure, Start start = Start::Immediate);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    /// Commits or throws; a failed commit is rolled back.
+    void commit();
+
+private:
+    sqlite3* m_db;
+    Failure m_failure;
+    bool m_open = false;
+};
+
+/// A savepoint released by commit() and rolled back otherwise; nests inside a transaction
+/// or another savepoint.
+class Savepoint {
+public:
+    /// Opens or throws.
+    Savepoint(sqlite3* db, Failure failure);
+    ~Savepoint();
+    Savepoint(const Savepoint&) = delete;
+    Savepoint& operator=(const Savepoint&) = delete;
+    /// Releases or throws.
+    void commit();
+
+private:
+    sqlite3* m_db;
+    Failure m_failure;
+    bool m_done = false;
 };
 
 /// Whether a result code means another program holds the file.

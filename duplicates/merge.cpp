@@ -3,11 +3,11 @@
 #include "keys.h"
 #include "normalize.h"
 
-#include "data/cardindex.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
+#include "quickfind/cardindex.h"
 
 #include <algorithm>
 

@@ -8,6 +8,7 @@
 #include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
+#include "quickfind/cardindex.h"
 
 #include <QDir>
 #include <QFile>
@@ -242,7 +243,8 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
         result.cancelled = true;
         return false;
     };
-    result.ids = CardStore::addCards(db, databaseFile, nextCard, moved, added);
+    result.ids =
+        CardStore::addCards(db, databaseFile, nextCard, moved, added, CardIndex::cardsAdded);
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;

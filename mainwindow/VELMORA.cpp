@@ -20,6 +20,7 @@
 #include "platform/messagebox.h"
 #include "platform/shell.h"
 #include "platform/window.h"
+#include "quickfind/cardindex.h"
 #include "recognize/picturereader.h"
 
 #include <QCloseEvent>
@@ -88,6 +89,8 @@ TFrmMain::TFrmMain(QWidget* parent)
     ADOQuery1->setConnection(ADOConnection1);
     ADOQuery1->SQL.Add(QStringLiteral("select *"));
     ADOQuery1->SQL.Add(QStringLiteral("from zl"));
+    // Each card the list writes is filed for the quick find in the same transaction.
+    ADOQuery1->WriteHook = CardIndex::rowWritten;
 
     ADOQuery2 = new TADOQuery(QStringLiteral("ADOQuery2"), this);
     ADOQuery2->setConnection(ADOConnection1);

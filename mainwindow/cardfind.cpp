@@ -6,10 +6,10 @@
 #include "core/error.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
-#include "data/cardindex.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
+#include "quickfind/cardindex.h"
 #include "quickfind/quickfind.h"
 
 #include <QLabel>
@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -124,21 +125,18 @@ void TFrmMain::prepareQuickFind(bool repair) {
     }
     // Both write to the file: the list's own reading must be done first.
     ADOConnection1->finishReading();
-    if (build) {
-        int rc = SQLITE_OK;
-        const qint64 cards =
-            Sqlite::firstColumn(db, "SELECT count(*) FROM \"zl\"", &rc).value(0).toLongLong();
-        Platform::Progress progress(this, QStringLiteral("正在为快速查找整理名片，只需一次……"),
-                                    qMax<qint64>(1, cards));
-        if (!QuickFind::build(
-                db, [&progress](qint64 done, qint64) { return progress.setValue(done); })) {
-            Platform::showMessage(
-                QStringLiteral("快速查找的整理已取消。快速查找仍然可以用，只是在很多"
-                               "名片中查找会慢一些；下次打开本程序时会再整理。"));
-            return;
-        }
-    } else {
-        QuickFind::repair(db);
+    // Shown only while the index is built, which tells how many cards there are first.
+    std::optional<Platform::Progress> progress;
+    const bool ready = QuickFind::ensureReady(db, [this, &progress](qint64 done, qint64 total) {
+        if (!progress)
+            progress.emplace(this, QStringLiteral("正在为快速查找整理名片，只需一次……"),
+                             qMax<qint64>(1, total));
+        return progress->setValue(done);
+    });
+    if (!ready) {
+        Platform::showMessage(QStringLiteral("快速查找的整理已取消。快速查找仍然可以用，只是在很多"
+                                             "名片中查找会慢一些；下次打开本程序时会再整理。"));
+        return;
     }
     m_quickFindRepaired = true;
 }

@@ -68,10 +68,6 @@ std::string keyOf(std::string_view utf8) {
 
 namespace {
 
-int column(const char* name) {
-    return Card::indexOf(QString::fromUtf8(name));
-}
-
 bool allDigits(const std::string& w) {
     return !w.empty() &&
            std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -131,22 +127,6 @@ std::vector<std::string> piecesOf(const std::string& w, int length) {
 
 } // namespace
 
-int nameColumn() {
-    static const int i = column("姓名");
-    return i;
-}
-
-int companyColumn() {
-    static const int i = column("单位");
-    return i;
-}
-
-const std::array<int, 5>& phoneColumns() {
-    static const std::array<int, 5> columns = {column("工作电话"), column("分机"), column("手机"),
-                                               column("家庭电话"), column("传真")};
-    return columns;
-}
-
 void normalizeUtf8(std::string_view in, std::string& out) {
     // Plain ASCII, simplified ideographs and the punctuation of Chinese text are kept as they
     // are, full-width letters and digits become ASCII: folding would give the same, slower.
@@ -198,13 +178,13 @@ void normalizeUtf8(std::string_view in, std::string& out) {
     }
 }
 
-void CardText::assign(const std::array<std::string_view, 24>& columns) {
-    for (int i = 0; i < 24; ++i)
+void CardText::assign(const std::array<std::string_view, kFieldCount>& columns) {
+    for (int i = 0; i < kFieldCount; ++i)
         normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
     // Digit strings found as they are in the column's text add nothing to it: left out.
     m_phones.clear();
-    for (const int c : phoneColumns()) {
-        const std::string& t = m_text[std::size_t(c)];
+    for (const Field phone : kPhoneFields) {
+        const std::string& t = m_text[std::size_t(phone)];
         const std::size_t before = m_phones.size();
         phoneDigitsUtf8(t, m_phones);
         m_phones.erase(
@@ -218,9 +198,9 @@ void CardText::assign(const std::array<std::string_view, 24>& columns) {
 }
 
 void CardText::assign(const Card& card) {
-    std::array<std::string, 24> utf8;
-    std::array<std::string_view, 24> views;
-    for (int i = 0; i < 24; ++i) {
+    std::array<std::string, kFieldCount> utf8;
+    std::array<std::string_view, kFieldCount> views;
+    for (int i = 0; i < kFieldCount; ++i) {
         utf8[std::size_t(i)] = card.values[std::size_t(i)].toStdString();
         views[std::size_t(i)] = utf8[std::size_t(i)];
     }
@@ -231,14 +211,14 @@ void CardText::spell(int upTo) {
     // The name first: most words spelled out are names, and a company costs five times more.
     if (m_spelled < 1 && upTo >= 1) {
         SpellingsUtf8 s;
-        spellName(m_text[std::size_t(nameColumn())], s);
+        spellName(m_text[std::size_t(Field::Name)], s);
         m_pinyin.swap(s.pinyin);
         m_initials.swap(s.initials);
         m_spelled = 1;
     }
     if (m_spelled < 2 && upTo >= 2) {
         SpellingsUtf8 s;
-        spellCompany(m_text[std::size_t(companyColumn())], s);
+        spellCompany(m_text[std::size_t(Field::Company)], s);
         m_pinyin.insert(m_pinyin.end(), s.pinyin.begin(), s.pinyin.end());
         m_initials.insert(m_initials.end(), s.initials.begin(), s.initials.end());
         m_spelled = 2;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/card.h"
+#include "core/card.h"
 #include "spelling.h"
 
 #include <QString>
@@ -25,8 +25,8 @@ constexpr char kInitialsMark = '\xFF';
 /// What matching looks at in one card, in UTF-8.
 class CardText {
 public:
-    /// From the 24 written columns in field-map order, as UTF-8.
-    void assign(const std::array<std::string_view, 24>& columns);
+    /// From the 24 written columns in field order, as UTF-8.
+    void assign(const std::array<std::string_view, kFieldCount>& columns);
     void assign(const Card& card);
 
     /// True when the normalized word (UTF-8, no blanks) is found in the card: in its text
@@ -40,9 +40,9 @@ private:
     /// Spells the name (1), or the name and the company (2).
     void spell(int upTo = 2);
 
-    std::array<std::string, 24> m_text; // normalized
-    std::vector<std::string> m_phones;  // digit strings of the phone columns
-    std::vector<std::string> m_pinyin;  // of the name and the company
+    std::array<std::string, kFieldCount> m_text; // normalized
+    std::vector<std::string> m_phones;           // digit strings of the phone columns
+    std::vector<std::string> m_pinyin;           // of the name and the company
     std::vector<std::string> m_initials;
     int m_spelled = 0;
 };
@@ -67,11 +67,6 @@ std::string keyOf(std::string_view utf8);
 
 /// Text normalized straight from UTF-8; fast for plain ASCII and ideographs.
 void normalizeUtf8(std::string_view in, std::string& out);
-
-/// Positions of the indexed columns in field-map order.
-int nameColumn();
-int companyColumn();
-const std::array<int, 5>& phoneColumns();
 
 // ---- implementation of the template ----
 

@@ -1,7 +1,8 @@
 #include "check.h"
 
-#include "sqlite.h"
 #include "store.h"
+
+#include "data/sqlite.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,30 +13,30 @@ namespace QuickFind::Check {
 namespace {
 
 using namespace Store;
-using Sql::Stmt;
+using Sqlite::Statement;
 
 const qint64 kLastChunk = chunkOf(std::numeric_limits<qint64>::max());
 
 /// The first chunk at or after `from` (anywhere without it) that holds cards of zl or of
 /// the index.
 std::optional<qint64> nextChunk(sqlite3* db, std::optional<qint64> from) {
-    Stmt card(db,
-              from ? "SELECT \"ID\" FROM \"zl\" WHERE \"ID\" >= ? ORDER BY \"ID\" LIMIT 1"
-                   : "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\" LIMIT 1",
-              "检查");
-    Stmt indexed(db,
-                 from ? "SELECT \"chunk\" FROM \"quickfind_chunk\" WHERE \"chunk\" >= ? "
-                        "ORDER BY \"chunk\" LIMIT 1"
-                      : "SELECT \"chunk\" FROM \"quickfind_chunk\" ORDER BY \"chunk\" LIMIT 1",
-                 "检查");
+    Statement card(db,
+                   from ? "SELECT \"ID\" FROM \"zl\" WHERE \"ID\" >= ? ORDER BY \"ID\" LIMIT 1"
+                        : "SELECT \"ID\" FROM \"zl\" ORDER BY \"ID\" LIMIT 1",
+                   indexFailure("检查"));
+    Statement indexed(db,
+                      from ? "SELECT \"chunk\" FROM \"quickfind_chunk\" WHERE \"chunk\" >= ? "
+                             "ORDER BY \"chunk\" LIMIT 1"
+                           : "SELECT \"chunk\" FROM \"quickfind_chunk\" ORDER BY \"chunk\" LIMIT 1",
+                      indexFailure("检查"));
     if (from) {
-        card.bind(1, firstIdOf(*from));
-        indexed.bind(1, *from);
+        card.set(1, firstIdOf(*from));
+        indexed.set(1, *from);
     }
     std::optional<qint64> next;
-    if (card.step())
+    if (card.next())
         next = chunkOf(card.int64(0));
-    if (indexed.step())
+    if (indexed.next())
         next = next ? std::min(*next, indexed.int64(0)) : indexed.int64(0);
     return next;
 }
@@ -45,9 +46,10 @@ std::size_t compareChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& d
                          bool firstOnly, std::vector<qint64>& stale) {
     std::vector<std::uint32_t> offsets;
     {
-        Stmt s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?", "检查");
-        s.bind(1, chunk);
-        if (s.step())
+        Statement s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?",
+                    indexFailure("检查"));
+        s.set(1, chunk);
+        if (s.next())
             offsets = decodeIds(s.blob(0));
     }
     const std::vector<std::uint32_t> sums = readSums(db, chunk);
@@ -56,18 +58,18 @@ std::size_t compareChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& d
         if (!std::binary_search(dirty.begin(), dirty.end(), id))
             stale.push_back(id);
     };
-    Stmt rows(db,
-              ("SELECT \"ID\"" + cardColumns() +
-               (chunk == kLastChunk ? " FROM \"zl\" WHERE \"ID\" >= ? ORDER BY \"ID\""
-                                    : " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? "
-                                      "ORDER BY \"ID\""))
-                  .c_str(),
-              "检查");
-    rows.bind(1, base);
+    Statement rows(db,
+                   ("SELECT \"ID\"" + cardColumns() +
+                    (chunk == kLastChunk ? " FROM \"zl\" WHERE \"ID\" >= ? ORDER BY \"ID\""
+                                         : " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? "
+                                           "ORDER BY \"ID\""))
+                       .c_str(),
+                   indexFailure("检查"));
+    rows.set(1, base);
     if (chunk != kLastChunk)
-        rows.bind(2, firstIdOf(chunk + 1));
+        rows.set(2, firstIdOf(chunk + 1));
     std::size_t count = 0, at = 0;
-    while (rows.step() && !(firstOnly && !stale.empty())) {
+    while (rows.next() && !(firstOnly && !stale.empty())) {
         const qint64 id = rows.int64(0);
         const std::uint32_t offset = offsetOf(id);
         ++count;
@@ -93,25 +95,20 @@ std::vector<qint64> staleIds(sqlite3* db, const Options& options, std::size_t* c
     std::size_t count = 0;
     std::optional<qint64> from;
     for (;;) {
+        // Each chunk compared in one snapshot of zl and the index.
+        std::optional<Sqlite::Transaction> snapshot;
         if (options.ownSnapshots)
-            Sql::exec(db, "BEGIN", "检查");
-        bool done = false;
-        try {
-            const std::vector<qint64> dirty = dirtyIds(db);
-            const std::optional<qint64> chunk = nextChunk(db, from);
-            done = !chunk;
-            if (chunk) {
-                count += compareChunk(db, *chunk, dirty, options.firstOnly, stale);
-                done = *chunk == kLastChunk || (options.firstOnly && !stale.empty());
-                from = *chunk + 1;
-            }
-        } catch (...) {
-            if (options.ownSnapshots)
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
+            snapshot.emplace(db, indexFailure("检查"), Sqlite::Transaction::Start::Deferred);
+        const std::vector<qint64> dirty = dirtyIds(db);
+        const std::optional<qint64> chunk = nextChunk(db, from);
+        bool done = !chunk;
+        if (chunk) {
+            count += compareChunk(db, *chunk, dirty, options.firstOnly, stale);
+            done = *chunk == kLastChunk || (options.firstOnly && !stale.empty());
+            from = *chunk + 1;
         }
-        if (options.ownSnapshots)
-            Sql::exec(db, "COMMIT", "检查");
+        if (snapshot)
+            snapshot->commit();
         if (done)
             break;
         if (options.between)

@@ -3,8 +3,10 @@
 #include "builder.h"
 #include "cardtext.h"
 #include "check.h"
-#include "sqlite.h"
 #include "store.h"
+
+#include "data/schema.h"
+#include "data/sqlite.h"
 
 #include <algorithm>
 #include <iterator>
@@ -22,9 +24,9 @@ namespace QuickFind {
 namespace {
 
 using namespace Store;
-using Sql::Stmt;
+using Sqlite::Statement;
 
-constexpr int kFormat = 2; // 2: with the checksums of quickfind_sum
+constexpr int kFormat = Schema::kQuickFindFormat;
 // Cards checked one by one at every find before their chunks are rewritten.
 constexpr qint64 kDirtyLimit = 512;
 // Above this share of cards changed behind our back, building again is cheaper.
@@ -47,9 +49,10 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
     std::vector<std::uint32_t> oldOffsets;
     const std::vector<std::uint32_t> oldSums = readSums(db, chunk);
     {
-        Stmt s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?", "读取");
-        s.bind(1, chunk);
-        if (s.step())
+        Statement s(db, "SELECT \"ids\" FROM \"quickfind_chunk\" WHERE \"chunk\" = ?",
+                    indexFailure("读取"));
+        s.set(1, chunk);
+        if (s.next())
             oldOffsets = decodeIds(s.blob(0));
     }
     // The chunk's dirty cards as they are now: those still there, and all of them.
@@ -150,9 +153,10 @@ void mergeChunk(sqlite3* db, qint64 chunk, const std::vector<qint64>& dirty,
     RowWriter(db).write(encoder.rows());
     if (!newOffsets.empty())
         writeSums(db, chunk, newSums);
-    Stmt(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入")
-        .bind(1, firstIdOf(chunk))
-        .bind(2, firstIdOf(chunk + 1))
+    Statement(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?",
+              indexFailure("写入"))
+        .set(1, firstIdOf(chunk))
+        .set(2, firstIdOf(chunk + 1))
         .run();
 }
 
@@ -171,8 +175,9 @@ void mergeIfNeeded(sqlite3* db, const std::optional<Override>& override) {
 }
 
 void markDirty(sqlite3* db, qint64 id) {
-    Stmt(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)", "写入")
-        .bind(1, id)
+    Statement(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)",
+              indexFailure("写入"))
+        .set(1, id)
         .run();
 }
 
@@ -195,15 +200,15 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
         offsets.clear();
         sums.clear();
     };
-    auto file = [&](Stmt& cards) {
-        while (cards.step()) {
+    auto file = [&](Statement& cards) {
+        while (cards.next()) {
             const qint64 id = cards.int64(0);
             if (!offsets.empty() && chunkOf(id) != chunk)
                 endChunk();
             chunk = chunkOf(id);
             const std::uint32_t rank = std::uint32_t(offsets.size());
             offsets.push_back(offsetOf(id));
-            const std::array<std::string_view, 24> columns = rowColumns(cards, 1);
+            const std::array<std::string_view, kFieldCount> columns = rowColumns(cards, 1);
             sums.push_back(cardSum(columns));
             text.assign(columns);
             pipeline.addCard(text, rank);
@@ -218,17 +223,17 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
     };
     const std::string select = "SELECT \"ID\"" + cardColumns() + " FROM \"zl\"";
     if (!chunks) {
-        Stmt cards(db, (select + " ORDER BY \"ID\"").c_str(), "建立");
+        Statement cards(db, (select + " ORDER BY \"ID\"").c_str(), indexFailure("建立"));
         if (!file(cards))
             return false;
     } else {
-        Stmt cards(db, (select + " WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"").c_str(),
-                   "写入");
+        Statement cards(db, (select + " WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"").c_str(),
+                        indexFailure("写入"));
         for (const qint64 c : *chunks) {
-            cards.bind(1, firstIdOf(c)).bind(2, firstIdOf(c + 1));
+            cards.set(1, firstIdOf(c)).set(2, firstIdOf(c + 1));
             if (!file(cards))
                 return false;
-            cards.reset();
+            cards.rewind();
         }
     }
     if (!offsets.empty())
@@ -241,9 +246,10 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
 
 QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
     QVector<qint64> ids;
-    Stmt s(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" ORDER BY \"ID\"").c_str(), "读取");
+    Statement s(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" ORDER BY \"ID\"").c_str(),
+                indexFailure("读取"));
     CardText text;
-    while (s.step()) {
+    while (s.next()) {
         text.assign(rowColumns(s, 1));
         if (std::all_of(words.begin(), words.end(),
                         [&](const std::string& w) { return text.matches(w); }))
@@ -260,8 +266,8 @@ std::mutex g_trustMutex;
 std::unordered_map<sqlite3*, qint64> g_trusted;
 
 qint64 dataVersion(sqlite3* db) {
-    Stmt s(db, "PRAGMA data_version", "读取");
-    return s.step() ? s.int64(0) : -1;
+    Statement s(db, "PRAGMA data_version", indexFailure("读取"));
+    return s.next() ? s.int64(0) : -1;
 }
 
 void trustNow(sqlite3* db) {
@@ -290,47 +296,35 @@ bool has(const Bits& bits, std::size_t r) {
 } // namespace
 
 QStringList schemaStatements() {
-    return {
-        QStringLiteral("CREATE TABLE \"quickfind_meta\" (\"name\" TEXT PRIMARY KEY NOT NULL, "
-                       "\"value\" TEXT NOT NULL) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_chunk\" (\"chunk\" INTEGER PRIMARY KEY, "
-                       "\"ids\" BLOB NOT NULL)"),
-        QStringLiteral("CREATE TABLE \"quickfind_block\" (\"chunk\" INTEGER NOT NULL, "
-                       "\"first\" BLOB NOT NULL, \"data\" BLOB NOT NULL, "
-                       "PRIMARY KEY (\"chunk\", \"first\")) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_part\" (\"chunk\" INTEGER NOT NULL, "
-                       "\"key\" BLOB NOT NULL, \"part\" INTEGER NOT NULL, \"data\" BLOB NOT NULL, "
-                       "PRIMARY KEY (\"chunk\", \"key\", \"part\")) WITHOUT ROWID"),
-        QStringLiteral("CREATE TABLE \"quickfind_dirty\" (\"ID\" INTEGER PRIMARY KEY)"),
-        // Added with format 2: a file of format 1 is built again once.
-        QStringLiteral("CREATE TABLE \"quickfind_sum\" (\"chunk\" INTEGER PRIMARY KEY, "
-                       "\"sums\" BLOB NOT NULL)"),
-    };
+    return Schema::quickFindStatements();
 }
 
 bool isBuilt(sqlite3* db) {
-    Stmt tables(db,
-                "SELECT count(*) FROM \"sqlite_master\" WHERE \"type\" = 'table' AND \"name\" IN "
-                "('quickfind_meta', 'quickfind_chunk', 'quickfind_block', 'quickfind_part', "
-                "'quickfind_dirty', 'quickfind_sum')",
-                "读取");
-    if (!tables.step() || tables.int64(0) != 6)
+    Statement tables(
+        db,
+        "SELECT count(*) FROM \"sqlite_master\" WHERE \"type\" = 'table' AND \"name\" IN "
+        "('quickfind_meta', 'quickfind_chunk', 'quickfind_block', 'quickfind_part', "
+        "'quickfind_dirty', 'quickfind_sum')",
+        indexFailure("读取"));
+    if (!tables.next() || tables.int64(0) != 6)
         return false;
-    Stmt format(db, "SELECT \"value\" FROM \"quickfind_meta\" WHERE \"name\" = 'format'", "读取");
-    return format.step() && format.text(0) == std::to_string(kFormat);
+    Statement format(db, "SELECT \"value\" FROM \"quickfind_meta\" WHERE \"name\" = 'format'",
+                     indexFailure("读取"));
+    return format.next() && format.utf8(0) == std::to_string(kFormat);
 }
 
 bool build(sqlite3* db, const Progress& progress) {
-    Sql::Savepoint save(db, "建立");
+    Sqlite::Savepoint save(db, indexFailure("建立"));
     for (const char* table : kTables)
-        Sql::exec(db, ("DROP TABLE IF EXISTS \"" + std::string(table) + "\"").c_str(), "建立");
+        Sqlite::run(db, ("DROP TABLE IF EXISTS \"" + std::string(table) + "\"").c_str(),
+                    indexFailure("建立"));
     for (const QString& sql : schemaStatements())
-        Sql::exec(db, sql.toUtf8().constData(), "建立");
+        Sqlite::run(db, sql.toUtf8().constData(), indexFailure("建立"));
 
     qint64 total = 0;
     {
-        Stmt count(db, "SELECT count(*) FROM \"zl\"", "建立");
-        if (count.step())
+        Statement count(db, "SELECT count(*) FROM \"zl\"", indexFailure("建立"));
+        if (count.next())
             total = count.int64(0);
     }
     if (progress && !progress(0, total))
@@ -339,11 +333,19 @@ bool build(sqlite3* db, const Progress& progress) {
     if (!fileCards(db, std::nullopt,
                    [&](qint64 done) { return !progress || progress(done, total); }))
         return false;
-    Stmt(db, "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)", "建立")
-        .bindText(1, std::to_string(kFormat))
+    Statement(db, "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)",
+              indexFailure("建立"))
+        .setText(1, std::to_string(kFormat))
         .run();
     save.commit();
     trustNow(db);
+    return true;
+}
+
+bool ensureReady(sqlite3* db, const Progress& progress) {
+    if (!isBuilt(db))
+        return build(db, progress);
+    repair(db);
     return true;
 }
 
@@ -366,7 +368,7 @@ bool repair(sqlite3* db, const Progress& progress) {
     }
     if (double(stale.size()) > kRebuildShare * double(std::max<std::size_t>(cards, 1)))
         return build(db, progress);
-    Sql::Savepoint save(db, "修复");
+    Sqlite::Savepoint save(db, indexFailure("修复"));
     for (const qint64 id : stale)
         markDirty(db, id);
     mergeIfNeeded(db, std::nullopt);
@@ -378,7 +380,8 @@ bool repair(sqlite3* db, const Progress& progress) {
 void updateCard(sqlite3* db, qint64 id, const Card& card) {
     if (!isBuilt(db))
         return;
-    Sql::Savepoint save(db, "写入"); // all or nothing, whatever the caller does on failure
+    Sqlite::Savepoint save(
+        db, indexFailure("写入")); // all or nothing, whatever the caller does on failure
     markDirty(db, id);
     mergeIfNeeded(db, Override{id, &card});
     save.commit();
@@ -387,11 +390,12 @@ void updateCard(sqlite3* db, qint64 id, const Card& card) {
 bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress) {
     if (ids.isEmpty() || !isBuilt(db))
         return true;
-    Sql::Savepoint save(db, "写入");
+    Sqlite::Savepoint save(db, indexFailure("写入"));
     if (ids.size() < kDirtyLimit) {
-        Stmt mark(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)", "写入");
+        Statement mark(db, "INSERT OR IGNORE INTO \"quickfind_dirty\" (\"ID\") VALUES (?)",
+                       indexFailure("写入"));
         for (const qint64 id : ids) {
-            mark.bind(1, id).run();
+            mark.set(1, id).run();
         }
         mergeIfNeeded(db, std::nullopt);
         save.commit();
@@ -404,10 +408,11 @@ bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<boo
         chunks.push_back(chunkOf(id));
     std::sort(chunks.begin(), chunks.end());
     chunks.erase(std::unique(chunks.begin(), chunks.end()), chunks.end());
-    Stmt forget(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?", "写入");
+    Statement forget(db, "DELETE FROM \"quickfind_dirty\" WHERE \"ID\" >= ? AND \"ID\" < ?",
+                     indexFailure("写入"));
     for (const qint64 c : chunks) {
         removeChunk(db, c);
-        forget.bind(1, firstIdOf(c)).bind(2, firstIdOf(c + 1)).run();
+        forget.set(1, firstIdOf(c)).set(2, firstIdOf(c + 1)).run();
     }
     if (!fileCards(db, chunks, [&](qint64) { return !progress || progress(); }))
         return false;
@@ -418,7 +423,7 @@ bool cardsAdded(sqlite3* db, const QVector<qint64>& ids, const std::function<boo
 void removeCard(sqlite3* db, qint64 id) {
     if (!isBuilt(db))
         return;
-    Sql::Savepoint save(db, "写入");
+    Sqlite::Savepoint save(db, indexFailure("写入"));
     markDirty(db, id);
     mergeIfNeeded(db, Override{id, nullptr});
     save.commit();
@@ -428,20 +433,20 @@ QVector<qint64> nameMatchesFirst(sqlite3* db, const QString& text, const QVector
     if (ids.size() > kRankedAtMost || ids.size() < 2)
         return ids;
     const std::vector<std::string> words = wordsOf(text);
-    Stmt name(db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?", "读取");
+    Statement name(db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?", indexFailure("读取"));
     QVector<qint64> first, rest;
-    std::array<std::string_view, 24> columns{};
+    std::array<std::string_view, kFieldCount> columns{};
     CardText card;
     for (const qint64 id : ids) {
-        name.bind(1, id);
+        name.set(1, id);
         bool named = false;
-        if (name.step()) {
-            columns[std::size_t(nameColumn())] = name.text(0);
+        if (name.next()) {
+            columns[std::size_t(Field::Name)] = name.utf8(0);
             card.assign(columns);
             named = std::any_of(words.begin(), words.end(),
                                 [&card](const std::string& w) { return card.matches(w); });
         }
-        name.reset();
+        name.rewind();
         (named ? first : rest).push_back(id);
     }
     return first + rest;
@@ -474,14 +479,14 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
     // spellings of their name or company.
     std::vector<Bits> sureOf(plans.size()), textOf(plans.size()), spellOf(plans.size());
 
-    Stmt chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
-                "读取");
-    Stmt chunkCards(db,
-                    ("SELECT \"ID\"" + cardColumns() +
-                     " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
-                        .c_str(),
-                    "读取");
-    while (chunks.step()) {
+    Statement chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
+                     indexFailure("读取"));
+    Statement chunkCards(db,
+                         ("SELECT \"ID\"" + cardColumns() +
+                          " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
+                             .c_str(),
+                         indexFailure("读取"));
+    while (chunks.next()) {
         const qint64 chunk = chunks.int64(0);
         const std::vector<std::uint32_t> offsets = decodeIds(chunks.blob(1));
         const std::uint32_t n = std::uint32_t(offsets.size());
@@ -547,7 +552,8 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
             }
         }
         const std::vector<std::uint32_t> sums = readSums(db, chunk);
-        auto check = [&](std::uint32_t r, const std::array<std::string_view, 24>& columns) {
+        auto check = [&](std::uint32_t r,
+                         const std::array<std::string_view, kFieldCount>& columns) {
             const bool filed = r < sums.size() && sums[r] == cardSum(columns);
             const auto sure = [&](std::size_t w) { return filed && has(sureOf[w], r); };
             bool assigned = false;
@@ -564,11 +570,11 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
             }
             return true;
         };
-        std::array<std::string_view, 24> columns;
+        std::array<std::string_view, kFieldCount> columns;
         if (candidates.size() > n / 10) {
-            chunkCards.bind(1, base).bind(2, base + qint64(kChunkIds));
+            chunkCards.set(1, base).set(2, base + qint64(kChunkIds));
             std::size_t next = 0;
-            while (next < candidates.size() && chunkCards.step()) {
+            while (next < candidates.size() && chunkCards.next()) {
                 const qint64 id = chunkCards.int64(0);
                 while (next < candidates.size() && base + offsets[candidates[next]] < id)
                     ++next; // gone meanwhile
@@ -578,7 +584,7 @@ QVector<qint64> find(sqlite3* db, const QString& text) {
                     ++next;
                 }
             }
-            chunkCards.reset();
+            chunkCards.rewind();
         } else {
             for (const std::uint32_t r : candidates) {
                 if (cards.fetch(base + offsets[r], columns) && check(r, columns))

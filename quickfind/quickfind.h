@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,6 +40,11 @@ bool build(sqlite3* db, const Progress& progress = {});
 /// someone else (another program, or an older version of this one). Returns true when
 /// something had to be done.
 bool repair(sqlite3* db, const Progress& progress = {});
+
+/// Gets the index ready to find with: builds it when the file has none of this program's
+/// form, telling `progress` as build() does (its first call comes before any card is
+/// filed), else repairs it. Returns false when the build was cancelled.
+bool ensureReady(sqlite3* db, const Progress& progress = {});
 
 /// True when the tables are built and know every card of zl: repair() would do nothing.
 /// Only reads, so it may run on a connection of its own on another thread. With `between`,

@@ -1,9 +1,26 @@
 #include "store.h"
 
-#include "data/fieldmap.h"
 #include "postings.h"
 
+#include "core/error.h"
+
 #include <algorithm>
+
+namespace QuickFind {
+
+Sqlite::Failure indexFailure(const char* what) {
+    return [what](sqlite3* db, int) {
+        return QStringLiteral("快速查找的索引%1失败：%2。请关闭其他正在使用该文件的程序后再试；"
+                              "如仍失败，请从备份恢复。")
+            .arg(QString::fromUtf8(what), QString::fromUtf8(sqlite3_errmsg(db)));
+    };
+}
+
+void corrupt() {
+    throw EDatabaseError(QStringLiteral("快速查找的索引已损坏。请重新打开程序，索引将重新建立。"));
+}
+
+} // namespace QuickFind
 
 namespace QuickFind::Store {
 
@@ -47,22 +64,22 @@ bool readPart(std::string_view data, std::uint32_t universe, Decode decode) {
 
 std::string cardColumns() {
     std::string sql;
-    for (const FieldMapEntry& e : kFieldMap) {
+    for (const Field field : kFields) {
         sql += ", \"";
-        sql += e.column;
+        sql += columnName(field);
         sql += '"';
     }
     return sql;
 }
 
-std::array<std::string_view, 24> rowColumns(const Sql::Stmt& s, int first) {
-    std::array<std::string_view, 24> columns;
-    for (int i = 0; i < 24; ++i)
-        columns[std::size_t(i)] = s.text(first + i);
+std::array<std::string_view, kFieldCount> rowColumns(const Sqlite::Statement& s, int first) {
+    std::array<std::string_view, kFieldCount> columns;
+    for (int i = 0; i < kFieldCount; ++i)
+        columns[std::size_t(i)] = s.utf8(first + i);
     return columns;
 }
 
-std::uint32_t cardSum(const std::array<std::string_view, 24>& columns) {
+std::uint32_t cardSum(const std::array<std::string_view, kFieldCount>& columns) {
     // FNV-1a over each column and its length, folded to 32 bits.
     std::uint64_t h = 14695981039346656037ull;
     auto mix = [&h](unsigned char c) {
@@ -80,9 +97,9 @@ std::uint32_t cardSum(const std::array<std::string_view, 24>& columns) {
 }
 
 std::uint32_t cardSum(const Card& card) {
-    std::array<QByteArray, 24> utf8;
-    std::array<std::string_view, 24> columns;
-    for (std::size_t i = 0; i < 24; ++i) {
+    std::array<QByteArray, kFieldCount> utf8;
+    std::array<std::string_view, kFieldCount> columns;
+    for (std::size_t i = 0; i < std::size_t(kFieldCount); ++i) {
         utf8[i] = card.values[i].toUtf8();
         columns[i] = std::string_view(utf8[i].constData(), std::size_t(utf8[i].size()));
     }
@@ -90,10 +107,11 @@ std::uint32_t cardSum(const Card& card) {
 }
 
 std::vector<std::uint32_t> readSums(sqlite3* db, qint64 chunk) {
-    Sql::Stmt s(db, "SELECT \"sums\" FROM \"quickfind_sum\" WHERE \"chunk\" = ?", "读取");
-    s.bind(1, chunk);
+    Sqlite::Statement s(db, "SELECT \"sums\" FROM \"quickfind_sum\" WHERE \"chunk\" = ?",
+                        indexFailure("读取"));
+    s.set(1, chunk);
     std::vector<std::uint32_t> sums;
-    if (s.step()) {
+    if (s.next()) {
         const std::string_view blob = s.blob(0);
         sums.resize(blob.size() / 4);
         for (std::size_t i = 0; i < sums.size(); ++i) {
@@ -112,16 +130,17 @@ void writeSums(sqlite3* db, qint64 chunk, const std::vector<std::uint32_t>& sums
         for (int b = 0; b < 4; ++b)
             blob += char((v >> (8 * b)) & 0xFF);
     }
-    Sql::Stmt(db, "INSERT OR REPLACE INTO \"quickfind_sum\" (\"chunk\", \"sums\") VALUES (?, ?)",
-              "写入")
-        .bind(1, chunk)
-        .bind(2, blob)
+    Sqlite::Statement(
+        db, "INSERT OR REPLACE INTO \"quickfind_sum\" (\"chunk\", \"sums\") VALUES (?, ?)",
+        indexFailure("写入"))
+        .set(1, chunk)
+        .set(2, blob)
         .run();
 }
 
 int blockTarget(sqlite3* db) {
-    Sql::Stmt s(db, "PRAGMA page_size", "读取");
-    const int page = s.step() ? int(s.int64(0)) : 4096;
+    Sqlite::Statement s(db, "PRAGMA page_size", indexFailure("读取"));
+    const int page = s.next() ? int(s.int64(0)) : 4096;
     const int maxLocal = (page - 12) * 64 / 255 - 23;
     return std::clamp(maxLocal - 80, 100, 4000); // room for the key and the record header
 }
@@ -230,26 +249,26 @@ void ChunkEncoder::addParts(std::string_view key, const std::vector<std::uint32_
 
 RowWriter::RowWriter(sqlite3* db)
     : m_chunk(db, "INSERT OR REPLACE INTO \"quickfind_chunk\" (\"chunk\", \"ids\") VALUES (?, ?)",
-              "写入")
+              indexFailure("写入"))
     , m_block(db,
               "INSERT INTO \"quickfind_block\" (\"chunk\", \"first\", \"data\") VALUES (?, ?, ?)",
-              "写入")
+              indexFailure("写入"))
     , m_part(db,
              "INSERT INTO \"quickfind_part\" (\"chunk\", \"key\", \"part\", \"data\") "
              "VALUES (?, ?, ?, ?)",
-             "写入") {}
+             indexFailure("写入")) {}
 
 void RowWriter::write(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
         switch (r.table) {
         case Row::Chunk:
-            m_chunk.bind(1, r.chunk).bind(2, r.data).run();
+            m_chunk.set(1, r.chunk).set(2, r.data).run();
             break;
         case Row::Block:
-            m_block.bind(1, r.chunk).bind(2, r.key).bind(3, r.data).run();
+            m_block.set(1, r.chunk).set(2, r.key).set(3, r.data).run();
             break;
         case Row::Part:
-            m_part.bind(1, r.chunk).bind(2, r.key).bind(3, r.part).bind(4, r.data).run();
+            m_part.set(1, r.chunk).set(2, r.key).set(3, r.part).set(4, r.data).run();
             break;
         }
     }
@@ -260,14 +279,14 @@ void removeChunk(sqlite3* db, qint64 chunk) {
                             "DELETE FROM \"quickfind_part\" WHERE \"chunk\" = ?",
                             "DELETE FROM \"quickfind_chunk\" WHERE \"chunk\" = ?",
                             "DELETE FROM \"quickfind_sum\" WHERE \"chunk\" = ?"})
-        Sql::Stmt(db, sql, "写入").bind(1, chunk).run();
+        Sqlite::Statement(db, sql, indexFailure("写入")).set(1, chunk).run();
 }
 
 std::vector<std::uint32_t> decodeIds(std::string_view blob) {
     std::vector<std::uint32_t> offsets;
     if (!Postings::decode(reinterpret_cast<const unsigned char*>(blob.data()), blob.size(),
                           kChunkIds, offsets))
-        Sql::corrupt();
+        corrupt();
     return offsets;
 }
 
@@ -277,17 +296,17 @@ Reader::Reader(sqlite3* db)
     : m_block(db,
               "SELECT \"data\" FROM \"quickfind_block\" WHERE \"chunk\" = ? AND \"first\" <= ? "
               "ORDER BY \"first\" DESC LIMIT 1",
-              "读取")
+              indexFailure("读取"))
     , m_parts(db,
               "SELECT \"data\" FROM \"quickfind_part\" WHERE \"chunk\" = ? AND \"key\" = ? "
               "ORDER BY \"part\"",
-              "读取") {}
+              indexFailure("读取")) {}
 
 void Reader::lookup(qint64 chunk, std::uint32_t universe, std::string_view key,
                     std::uint64_t* bits) {
-    m_block.bind(1, chunk).bind(2, key);
+    m_block.set(1, chunk).set(2, key);
     bool inParts = false;
-    if (m_block.step()) {
+    if (m_block.next()) {
         const std::string_view data = m_block.blob(0);
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
         const auto* end = p + data.size();
@@ -295,7 +314,7 @@ void Reader::lookup(qint64 chunk, std::uint32_t universe, std::string_view key,
         while (p < end) {
             std::uint64_t size = 0;
             if (!readEntry(p, end, m_current, size))
-                Sql::corrupt();
+                corrupt();
             const int order = std::string_view(m_current).compare(key);
             if (order > 0)
                 break;
@@ -303,28 +322,28 @@ void Reader::lookup(qint64 chunk, std::uint32_t universe, std::string_view key,
                 if (size == 0)
                     inParts = true;
                 else if (!Postings::decodeBits(p, size, universe, 0, bits))
-                    Sql::corrupt();
+                    corrupt();
                 break;
             }
             p += size;
         }
     }
-    m_block.reset();
+    m_block.rewind();
     if (inParts)
         readParts(chunk, universe, key, bits);
 }
 
 void Reader::readParts(qint64 chunk, std::uint32_t universe, std::string_view key,
                        std::uint64_t* bits) {
-    m_parts.bind(1, chunk).bind(2, key);
-    while (m_parts.step()) {
+    m_parts.set(1, chunk).set(2, key);
+    while (m_parts.next()) {
         if (!readPart(
                 m_parts.blob(0), universe,
                 [bits](const unsigned char* p, std::size_t n, std::uint32_t span,
                        std::uint32_t lo) { return Postings::decodeBits(p, n, span, lo, bits); }))
-            Sql::corrupt();
+            corrupt();
     }
-    m_parts.reset();
+    m_parts.rewind();
 }
 
 // ---- ChunkScan ----------------------------------------------------------------------------
@@ -332,21 +351,21 @@ void Reader::readParts(qint64 chunk, std::uint32_t universe, std::string_view ke
 ChunkScan::ChunkScan(sqlite3* db, qint64 chunk, std::uint32_t universe)
     : m_blocks(db,
                "SELECT \"data\" FROM \"quickfind_block\" WHERE \"chunk\" = ? ORDER BY \"first\"",
-               "读取")
+               indexFailure("读取"))
     , m_parts(db,
               "SELECT \"key\", \"data\" FROM \"quickfind_part\" WHERE \"chunk\" = ? "
               "ORDER BY \"key\", \"part\"",
-              "读取")
+              indexFailure("读取"))
     , m_universe(universe) {
-    m_blocks.bind(1, chunk);
-    m_parts.bind(1, chunk);
-    m_partsLeft = m_parts.step();
+    m_blocks.set(1, chunk);
+    m_parts.set(1, chunk);
+    m_partsLeft = m_parts.next();
 }
 
 bool ChunkScan::next(std::string& key, std::vector<std::uint32_t>& ranks) {
     ranks.clear();
     while (m_p == m_end) {
-        if (!m_blocks.step())
+        if (!m_blocks.next())
             return false;
         m_data.assign(m_blocks.blob(0));
         m_p = reinterpret_cast<const unsigned char*>(m_data.data());
@@ -355,17 +374,17 @@ bool ChunkScan::next(std::string& key, std::vector<std::uint32_t>& ranks) {
     }
     std::uint64_t size = 0;
     if (!readEntry(m_p, m_end, m_key, size))
-        Sql::corrupt();
+        corrupt();
     key = m_key;
     if (size > 0) {
         if (!Postings::decode(m_p, size, m_universe, ranks))
-            Sql::corrupt();
+            corrupt();
         m_p += size;
         return true;
     }
     // Parts come in the same key order as the blocks.
     while (m_partsLeft && m_parts.blob(0) < std::string_view(m_key))
-        m_partsLeft = m_parts.step();
+        m_partsLeft = m_parts.next();
     while (m_partsLeft && m_parts.blob(0) == std::string_view(m_key)) {
         if (!readPart(m_parts.blob(1), m_universe,
                       [&ranks](const unsigned char* p, std::size_t n, std::uint32_t span,
@@ -377,8 +396,8 @@ bool ChunkScan::next(std::string& key, std::vector<std::uint32_t>& ranks) {
                               ranks[i] += lo;
                           return true;
                       }))
-            Sql::corrupt();
-        m_partsLeft = m_parts.step();
+            corrupt();
+        m_partsLeft = m_parts.next();
     }
     return true;
 }
@@ -387,26 +406,26 @@ bool ChunkScan::next(std::string& key, std::vector<std::uint32_t>& ranks) {
 
 CardReader::CardReader(sqlite3* db)
     : m_stmt(db, ("SELECT \"ID\"" + cardColumns() + " FROM \"zl\" WHERE \"ID\" = ?").c_str(),
-             "读取") {}
+             indexFailure("读取")) {}
 
 bool CardReader::read(qint64 id, CardText& text, std::uint32_t* sum) {
-    m_stmt.reset();
-    m_stmt.bind(1, id);
-    const bool found = m_stmt.step();
+    m_stmt.rewind();
+    m_stmt.set(1, id);
+    const bool found = m_stmt.next();
     if (found) {
-        const std::array<std::string_view, 24> columns = rowColumns(m_stmt, 1);
+        const std::array<std::string_view, kFieldCount> columns = rowColumns(m_stmt, 1);
         if (sum)
             *sum = cardSum(columns);
         text.assign(columns);
     }
-    m_stmt.reset();
+    m_stmt.rewind();
     return found;
 }
 
-bool CardReader::fetch(qint64 id, std::array<std::string_view, 24>& columns) {
-    m_stmt.reset();
-    m_stmt.bind(1, id);
-    if (!m_stmt.step())
+bool CardReader::fetch(qint64 id, std::array<std::string_view, kFieldCount>& columns) {
+    m_stmt.rewind();
+    m_stmt.set(1, id);
+    if (!m_stmt.next())
         return false;
     columns = rowColumns(m_stmt, 1);
     return true;
@@ -414,8 +433,9 @@ bool CardReader::fetch(qint64 id, std::array<std::string_view, 24>& columns) {
 
 std::vector<qint64> dirtyIds(sqlite3* db) {
     std::vector<qint64> ids;
-    Sql::Stmt s(db, "SELECT \"ID\" FROM \"quickfind_dirty\" ORDER BY \"ID\"", "读取");
-    while (s.step())
+    Sqlite::Statement s(db, "SELECT \"ID\" FROM \"quickfind_dirty\" ORDER BY \"ID\"",
+                        indexFailure("读取"));
+    while (s.next())
         ids.push_back(s.int64(0));
     return ids;
 }

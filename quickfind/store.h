@@ -1,7 +1,8 @@
 #pragma once
 
 #include "cardtext.h"
-#include "sqlite.h"
+
+#include "data/sqlite.h"
 
 #include <QtGlobal>
 
@@ -17,6 +18,15 @@
 // text, phone digits, starts of spellings) in key order, prefix-compressed, each with the
 // positions of the cards having it (their ranks among the chunk's IDs), packed. A key with
 // many cards keeps them in quickfind_part instead, cut so that no row needs overflow pages.
+namespace QuickFind {
+
+/// The failure of `what` (读取, 写入 …) on the index, in the user's words.
+Sqlite::Failure indexFailure(const char* what);
+/// Throws EDatabaseError saying that the index is damaged.
+[[noreturn]] void corrupt();
+
+} // namespace QuickFind
+
 namespace QuickFind::Store {
 
 constexpr int kChunkBits = 16;
@@ -36,10 +46,10 @@ inline std::uint32_t offsetOf(qint64 id) {
 /// ", "姓名", "单位" …: the 24 written columns for a select.
 std::string cardColumns();
 /// The 24 columns of the current row, from column `first` on.
-std::array<std::string_view, 24> rowColumns(const Sql::Stmt& s, int first);
+std::array<std::string_view, kFieldCount> rowColumns(const Sqlite::Statement& s, int first);
 
 /// A checksum of a card's 24 columns as zl holds them, which tells a card changed in place.
-std::uint32_t cardSum(const std::array<std::string_view, 24>& columns);
+std::uint32_t cardSum(const std::array<std::string_view, kFieldCount>& columns);
 std::uint32_t cardSum(const Card& card);
 /// One chunk's checksums in the order of its card IDs; empty when the chunk has none.
 std::vector<std::uint32_t> readSums(sqlite3* db, qint64 chunk);
@@ -95,7 +105,7 @@ public:
     void write(const std::vector<Row>& rows);
 
 private:
-    Sql::Stmt m_chunk, m_block, m_part;
+    Sqlite::Statement m_chunk, m_block, m_part;
 };
 
 /// Removes every row of a chunk.
@@ -113,7 +123,7 @@ public:
 
 private:
     void readParts(qint64 chunk, std::uint32_t universe, std::string_view key, std::uint64_t* bits);
-    Sql::Stmt m_block, m_parts;
+    Sqlite::Statement m_block, m_parts;
     std::string m_current;
 };
 
@@ -125,7 +135,7 @@ public:
     bool next(std::string& key, std::vector<std::uint32_t>& ranks);
 
 private:
-    Sql::Stmt m_blocks, m_parts;
+    Sqlite::Statement m_blocks, m_parts;
     std::uint32_t m_universe;
     bool m_partsLeft = false;
     std::string m_data, m_key;
@@ -141,10 +151,10 @@ public:
     /// such card.
     bool read(qint64 id, CardText& text, std::uint32_t* sum = nullptr);
     /// The columns of card `id`, valid until the next call; false when there is no such card.
-    bool fetch(qint64 id, std::array<std::string_view, 24>& columns);
+    bool fetch(qint64 id, std::array<std::string_view, kFieldCount>& columns);
 
 private:
-    Sql::Stmt m_stmt;
+    Sqlite::Statement m_stmt;
 };
 
 /// The IDs of the cards changed since their chunks were written, ascending.

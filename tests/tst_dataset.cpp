@@ -8,6 +8,7 @@
 #include "data/fieldmap.h"
 #include "data/idloader.h"
 #include "data/rowcache.h"
+#include "data/sqlite.h"
 #include "mainwindow/dbcontrols.h"
 #include "platform/files.h"
 
@@ -145,6 +146,8 @@ private slots:
     void olderDatabaseGetsTheIndexOnce();
     void rowCacheDropsLeastRecentlyUsed();
     void fieldMapLists();
+    void writeHookRunsInTheWritesTransaction();
+    void uncommittedTransactionsAndSavepointsLeaveNothing();
 
 private:
     TADOQuery* openCards(const QString& statement = QString());
@@ -1071,7 +1074,7 @@ void TestDataSet::fieldMapLists() {
     TADOQuery& q = *openCards();
     QSet<QString> written;
     for (const FieldMapEntry& entry : kFieldMap) {
-        QVERIFY2(q.HasField(col(entry.column)), entry.column);
+        QVERIFY2(q.FieldNames().contains(col(entry.column), Qt::CaseInsensitive), entry.column);
         written.insert(col(entry.column));
     }
     QCOMPARE(written.size(), 24);
@@ -1093,5 +1096,77 @@ void TestDataSet::fieldMapLists() {
 }
 
 // With widgets: the grid and navigator over a dataset are tested here too.
+
+void TestDataSet::writeHookRunsInTheWritesTransaction() {
+    // What is kept beside a card (the quick find's index) is written with it or not at all.
+    QStringList told;
+    m_q1->WriteHook = [&told](sqlite3* db, const QString& table, qint64 id, RowWrite write) {
+        Sqlite::Statement st(db, "select 姓名 from zl where ID = ?",
+                             [](sqlite3*, int) { return QStringLiteral("读不到名片"); });
+        const QString name = st.set(1, id).next() ? st.text(0).toString() : QString();
+        told << table + QLatin1Char(' ') + (write == RowWrite::Deleted ? "-" : "+") + name;
+        if (name == QLatin1String("bad"))
+            throw EDatabaseError(QStringLiteral("索引写入失败"));
+    };
+    TADOQuery& q = *openCards();
+    q.Insert();
+    q.SetFieldAsString("姓名", "a");
+    q.Post();
+    q.Edit();
+    q.SetFieldAsString("姓名", "b");
+    q.Post();
+    QCOMPARE(told, (QStringList{"zl +a", "zl +b"}));
+    q.Insert();
+    q.SetFieldAsString("姓名", "bad");
+    QCOMPARE(errorOf([&] { q.Post(); }), QStringLiteral("索引写入失败"));
+    QCOMPARE(names(m_folder->database()), QStringList{"b"});
+    q.Cancel();
+    q.First();
+    q.Delete(); // told after the row is gone, in the same transaction
+    QCOMPARE(told.last(), QStringLiteral("zl -"));
+    QCOMPARE(names(m_folder->database()), QStringList());
+}
+
+void TestDataSet::uncommittedTransactionsAndSavepointsLeaveNothing() {
+    Sqlite::Database db;
+    QCOMPARE(db.open(m_folder->database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+    const Sqlite::Failure failure = [](sqlite3*, int) { return QStringLiteral("写入失败"); };
+    auto add = [&](const char* name) {
+        Sqlite::Statement(db.get(), "insert into zl(姓名) values (?)", failure)
+            .setText(1, name)
+            .run();
+    };
+    {
+        Sqlite::Transaction transaction(db.get(), failure);
+        add("kept");
+        {
+            Sqlite::Savepoint savepoint(db.get(), failure);
+            add("undone"); // never committed: rolled back to the savepoint
+        }
+        {
+            Sqlite::Savepoint savepoint(db.get(), failure);
+            add("released");
+            savepoint.commit();
+        }
+        transaction.commit();
+    }
+    {
+        Sqlite::Transaction transaction(db.get(), failure);
+        add("lost"); // the transaction ends without a commit
+    }
+    QCOMPARE(names(m_folder->database()), (QStringList{"kept", "released"}));
+    // A failing statement throws the caller's words, and the connection is usable after it.
+    QCOMPARE(
+        errorOf([&] { Sqlite::Statement(db.get(), "insert into nosuch values (1)", failure); }),
+        QStringLiteral("写入失败"));
+    QCOMPARE(errorOf([&] {
+                 Sqlite::Transaction transaction(db.get(), failure);
+                 add("again");
+                 Sqlite::run(db.get(), "insert into nosuch values (1)", failure);
+             }),
+             QStringLiteral("写入失败"));
+    QCOMPARE(names(m_folder->database()), (QStringList{"kept", "released"}));
+}
+
 QTEST_MAIN(TestDataSet)
 #include "tst_dataset.moc"

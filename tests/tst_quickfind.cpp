@@ -454,6 +454,30 @@ private slots:
         sqlite3_close(raw);
     }
 
+    void readyBuildsOnceThenRepairs() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 1500);
+        QVERIFY(!QuickFind::isBuilt(db));
+        // A cancelled build leaves no index behind, and says it was cancelled.
+        QVERIFY(!QuickFind::ensureReady(db, [](qint64, qint64) { return false; }));
+        QVERIFY(!QuickFind::isBuilt(db));
+        qint64 total = -1;
+        auto told = [&total](qint64, qint64 cards) {
+            total = cards;
+            return true;
+        };
+        QVERIFY(QuickFind::ensureReady(db, told));
+        QCOMPARE(total, db.count(QStringLiteral("SELECT count(*) FROM zl")));
+        QVERIFY(QuickFind::isBuilt(db));
+        // Built once: a card written behind the index's back comes in by a repair, no build.
+        const qint64 id = db.insert(card(QStringLiteral("单田芳"), QStringLiteral("某某公司"), {}));
+        total = -1;
+        QVERIFY(QuickFind::ensureReady(db, told));
+        QCOMPARE(total, qint64(-1));
+        QVERIFY(QuickFind::find(db, QStringLiteral("单田芳")).contains(id));
+    }
+
     void indexAgreesWithMatcher() {
         ProgramFolder folder;
         Db db(folder.database());

@@ -3,12 +3,12 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
-#include "data/cardindex.h"
 #include "data/sqlite.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/progress.h"
 #include "program/quembe.h"
+#include "quickfind/cardindex.h"
 #include "quickfind/quickfind.h"
 
 #include <QFile>

@@ -2,7 +2,6 @@
 #include "tool.h"
 
 #include "data/adoconnection.h"
-#include "data/dberror.h"
 #include "data/sqlite.h"
 #include "quickfind/quickfind.h"
 
@@ -28,12 +27,12 @@ int findCommand(Context& context, QStringList args) {
         // else every card is read.
         ids = QuickFind::isCurrent(db) ? QuickFind::find(db, text) : QuickFind::scan(db, text);
     } else {
-        if (!QuickFind::isBuilt(db)) {
-            context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
-            QuickFind::build(db);
-        } else {
-            QuickFind::repair(db);
-        }
+        QuickFind::ensureReady(db, [&context, told = false](qint64, qint64) mutable {
+            if (!told)
+                context.err << QStringLiteral("正在为快速查找整理名片，只需一次……") << Qt::endl;
+            told = true;
+            return true;
+        });
         ids = QuickFind::find(db, text);
     }
     ids = QuickFind::nameMatchesFirst(db, text, ids);
@@ -43,18 +42,15 @@ int findCommand(Context& context, QStringList args) {
         QStringList list;
         for (qint64 id : chunk)
             list << QString::number(id);
-        Sqlite::Statement st;
-        int rc = st.prepare(db, QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" "
-                                               "IN (%1)")
-                                    .arg(list.join(QLatin1Char(',')))
-                                    .toUtf8());
+        Sqlite::Statement st(
+            db,
+            QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" IN (%1)")
+                .arg(list.join(QLatin1Char(',')))
+                .toUtf8(),
+            Sqlite::fileFailure(connection.databaseFile()));
         QHash<qint64, QString> names;
-        while (rc == SQLITE_OK && (rc = st.step()) == SQLITE_ROW) {
+        while (st.next())
             names.insert(st.int64(0), st.text(1).toString());
-            rc = SQLITE_OK;
-        }
-        if (rc != SQLITE_DONE)
-            throw EDatabaseError(Sqlite::errorText(db, rc, connection.databaseFile()));
         for (const qint64 id : chunk) {
             const auto name = names.constFind(id);
             if (name != names.constEnd())

@@ -8,12 +8,16 @@
 
 struct sqlite3;
 struct Card;
+enum class RowWrite;
 
 /// Keeps what the quick find needs in step with the cards, in the transaction of each write.
 namespace CardIndex {
 
 /// Whether writes to `table` are writes of cards.
 bool isCardTable(const QString& table);
+/// The list's write hook: a row of `table` was written or deleted; for a card, the index
+/// and the card's UID follow.
+void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write);
 /// Card `id` of zl was added or changed: read it back and index it.
 void cardWritten(sqlite3* db, qint64 id);
 /// The same when the caller holds the card already.

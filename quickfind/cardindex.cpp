@@ -1,16 +1,29 @@
 #include "cardindex.h"
 
-#include "card.h"
-#include "dberror.h"
-#include "sqlite.h"
+#include "quickfind.h"
+#include "spelling.h"
 
-#include "quickfind/quickfind.h"
-#include "quickfind/spelling.h"
+#include "core/card.h"
+#include "core/error.h"
+#include "data/adoquery.h"
+#include "data/carduid.h"
+#include "data/sqlite.h"
 
 namespace CardIndex {
 
 bool isCardTable(const QString& table) {
     return table.compare(QLatin1String("zl"), Qt::CaseInsensitive) == 0;
+}
+
+void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
+    if (!isCardTable(table))
+        return;
+    if (write == RowWrite::Deleted) {
+        cardDeleted(db, id);
+        CardUid::cardDeleted(db, id);
+    } else {
+        cardWritten(db, id);
+    }
 }
 
 void cardWritten(sqlite3* db, qint64 id) {
