@@ -6,6 +6,7 @@
 #include "fieldmap.h"
 #include "password.h"
 #include "sqlite.h"
+#include "synctables.h"
 
 #include "quickfind/quickfind.h"
 
@@ -190,7 +191,8 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return QuickFind::schemaStatements() + CardUid::schemaStatements();
+    return QuickFind::schemaStatements() + CardUid::schemaStatements() +
+           SyncTables::schemaStatements();
 }
 
 QString schemaProblem(sqlite3* db, Strictness strictness, int* rc, bool* missing) {
