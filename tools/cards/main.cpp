@@ -52,6 +52,12 @@ const char kUsage[] =
     "      列出快速查找会列出的名片（文字、拼音、首字母或电话号码），每张一行：ID 和姓名。\n"
     "  recognize 图片…\n"
     "      识别名片照片或扫描图，每个字段一行：“字段: 内容”。不使用数据库。\n"
+    "  sync-setup --server 地址 [--user 用户名] [--addressbook 路径] [--trust 指纹] "
+    "[--allow-http]\n"
+    "      检查与 CardDAV 服务器的连接，把账户记在数据库里（密码不记）。\n"
+    "  sync\n"
+    "      与服务器上的通讯录同步名片，列出发送和接收了多少。\n"
+    "      密码取自环境变量 QUEMBE_SYNC_PASSWORD。\n"
     "不写 --database 时使用本程序自己的数据库。";
 
 struct Command {
@@ -64,6 +70,8 @@ const Command kCommands[] = {
     {"export", CardsTool::exportCommand},
     {"find", CardsTool::findCommand},
     {"recognize", CardsTool::recognizeCommand},
+    {"sync-setup", CardsTool::syncSetupCommand},
+    {"sync", CardsTool::syncCommand},
 };
 
 } // namespace

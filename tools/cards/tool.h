@@ -37,5 +37,7 @@ int importCommand(Context& context, QStringList args);
 int exportCommand(Context& context, QStringList args);
 int recognizeCommand(Context& context, QStringList args);
 int findCommand(Context& context, QStringList args);
+int syncSetupCommand(Context& context, QStringList args);
+int syncCommand(Context& context, QStringList args);
 
 } // namespace CardsTool
