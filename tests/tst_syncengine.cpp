@@ -243,6 +243,41 @@ private slots:
         }
     }
 
+    void changedDuringTheSync_data() { servers(); }
+    // The server's card changes between the listing and the upload: the 412 is answered by
+    // fetching and merging, never by overwriting.
+    void changedDuringTheSync() {
+        START_SERVER(server);
+        Side one(server);
+        one.add("冯二", {{kMobile, "1"}});
+        one.add("陈三");
+        one.sync();
+        Side two(server);
+        two.sync();
+        two.set("陈三", kPost, "主任");
+        two.sync();
+        one.set("冯二", kMobile, "2");
+        // The phone's change, by curl: no event loop runs inside the sync's own.
+        QByteArray text = serverCardOf(server, "冯二");
+        const QString file = serverCards(server).key(text).mid(server.book().path().size());
+        text.replace("END:VCARD", "EMAIL;TYPE=INTERNET:feng@x.cn\r\nEND:VCARD");
+        bool changed = false;
+        // After the listing: while the other card is taken.
+        one.hook = [&](SyncEngine&, int done) {
+            if (changed || done == 0)
+                return;
+            changed = true;
+            const int status = putCard(server, file, text);
+            QVERIFY(status == 201 || status == 204);
+        };
+        const SyncReport report = one.sync();
+        QVERIFY(changed);
+        QCOMPARE(report.sent, 1);
+        QCOMPARE(one.value("冯二", kEmail), QStringLiteral("feng@x.cn"));
+        const QByteArray there = serverCardOf(server, "冯二");
+        QVERIFY2(there.contains("feng@x.cn") && there.contains("TEL;TYPE=CELL:2"), there);
+    }
+
     void deleteVersusChange_data() { servers(); }
     // A card deleted on one side and changed on the other is kept, with the change.
     void deleteVersusChange() {
