@@ -6,6 +6,7 @@
 #include "fieldmap.h"
 #include "password.h"
 #include "sqlite.h"
+#include "synctables.h"
 
 #include <QDir>
 #include <QFile>
@@ -194,7 +195,8 @@ QStringList createStatements() {
 
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
-    return quickFindStatements() + CardUid::schemaStatements() + duplicateKeyStatements();
+    return quickFindStatements() + CardUid::schemaStatements() + duplicateKeyStatements() +
+           SyncTables::schemaStatements();
 }
 
 QStringList quickFindStatements() {

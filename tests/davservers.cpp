@@ -81,6 +81,12 @@ void DavServer::kill() {
     }
 }
 
+bool DavServer::restart() {
+    // The program and its arguments are the ones prepare() gave.
+    m_process.start();
+    return waitForAnswer();
+}
+
 bool DavServer::prepare() {
     if (!m_dir.isValid()) {
         m_problem = QStringLiteral("no temporary folder");

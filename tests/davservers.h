@@ -35,6 +35,9 @@ public:
     QByteArray curl(const QStringList& arguments, int* status = nullptr) const;
     /// Kills the server at once, as a crash or a pulled cable would.
     void kill();
+    /// Starts it again after kill(), on the same port with the same cards; false when it
+    /// does not answer.
+    bool restart();
     qint64 processId() const { return m_process.processId(); }
 
 private:

@@ -56,6 +56,12 @@ const char kUsage[] =
     "      识别名片照片或扫描图，每个字段一行：“字段: 内容”。不使用数据库。\n"
     "  qr [--mecard] ID 文件\n"
     "      把这张名片写成二维码图片（.png 或 .svg），用手机扫描即可保存联系人。\n"
+    "  sync-setup --server 地址 [--user 用户名] [--addressbook 路径] [--trust 指纹] "
+    "[--allow-http]\n"
+    "      检查与 CardDAV 服务器的连接，把账户记在数据库里（密码不记）。\n"
+    "  sync\n"
+    "      与服务器上的通讯录同步名片，列出发送和接收了多少。\n"
+    "      密码取自环境变量 QUEMBE_SYNC_PASSWORD。\n"
     "不写 --database 时使用本程序自己的数据库。";
 
 struct Command {
@@ -71,6 +77,8 @@ const Command kCommands[] = {
     // A card out as a picture to scan with a phone.
     {"qr", CardsTool::qrCommand},
     {"duplicates", CardsTool::duplicatesCommand},
+    {"sync-setup", CardsTool::syncSetupCommand},
+    {"sync", CardsTool::syncCommand},
 };
 
 } // namespace

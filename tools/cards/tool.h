@@ -39,5 +39,7 @@ int recognizeCommand(Context& context, QStringList args);
 int findCommand(Context& context, QStringList args);
 int qrCommand(Context& context, QStringList args);
 int duplicatesCommand(Context& context, QStringList args);
+int syncSetupCommand(Context& context, QStringList args);
+int syncCommand(Context& context, QStringList args);
 
 } // namespace CardsTool

@@ -1,0 +1,322 @@
+#include "cardmerge.h"
+
+#include "exchange/assemble.h"
+#include "exchange/cardreader.h"
+#include "exchange/vcard.h"
+
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace Sync {
+
+using namespace Exchange;
+
+namespace {
+
+// One unfolded content line of a vCard.
+struct Line {
+    QByteArray text;
+    QByteArray name;   // upper case, without its group
+    QByteArray params; // upper case
+    QByteArray value;
+};
+
+QVector<Line> linesOf(const QByteArray& vcard) {
+    QByteArray text = vcard;
+    text.replace("\r\n", "\n");
+    text.replace("\n ", "");
+    text.replace("\n\t", "");
+    QVector<Line> lines;
+    for (const QByteArray& raw : text.split('\n')) {
+        if (raw.trimmed().isEmpty())
+            continue;
+        Line line;
+        line.text = raw;
+        int colon = -1;
+        bool quoted = false;
+        for (int i = 0; i < raw.size() && colon < 0; ++i) {
+            if (raw[i] == '"')
+                quoted = !quoted;
+            else if (raw[i] == ':' && !quoted)
+                colon = i;
+        }
+        const QByteArray head = colon < 0 ? raw : raw.left(colon);
+        line.value = colon < 0 ? QByteArray() : raw.mid(colon + 1);
+        const int semicolon = head.indexOf(';');
+        QByteArray name = semicolon < 0 ? head : head.left(semicolon);
+        const int dot = name.indexOf('.');
+        line.name = (dot < 0 ? name : name.mid(dot + 1)).toUpper();
+        line.params = semicolon < 0 ? QByteArray() : head.mid(semicolon).toUpper();
+        lines.append(line);
+    }
+    return lines;
+}
+
+// Folds at 75 octets, never inside a UTF-8 sequence.
+void appendFolded(QByteArray* out, const QByteArray& line) {
+    qsizetype pos = 0;
+    qsizetype limit = 75;
+    while (line.size() - pos > limit) {
+        qsizetype cut = pos + limit;
+        while (cut > pos + 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+            --cut;
+        out->append(line.constData() + pos, cut - pos);
+        out->append("\r\n ");
+        pos = cut;
+        limit = 74;
+    }
+    out->append(line.constData() + pos, line.size() - pos);
+    out->append("\r\n");
+}
+
+QString unescaped(const QByteArray& value) {
+    const QString text = QString::fromUtf8(value);
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('\\') && i + 1 < text.size()) {
+            ++i;
+            out +=
+                text[i] == QLatin1Char('n') || text[i] == QLatin1Char('N') ? QChar('\n') : text[i];
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+QString digits(const QString& text) {
+    QString out;
+    for (const QChar c : text)
+        if (c.isDigit())
+            out += c;
+    return out;
+}
+
+// How the properties of a column are found in the server's copy.
+enum class Match { ByName, ByValue, WorkAddress, HomeAddress };
+
+struct ColumnProperty {
+    QByteArray name;
+    Match match;
+};
+
+ColumnProperty propertyOf(int column) {
+    switch (column) {
+    case kName:
+        return {"FN", Match::ByName}; // N goes with it
+    case kCompany:
+    case kDepartment:
+        return {"ORG", Match::ByName};
+    case kPost:
+        return {"TITLE", Match::ByName};
+    case kProTitle:
+        return {"ROLE", Match::ByName};
+    case kBirthday:
+        return {"BDAY", Match::ByName};
+    case kMajor:
+        return {"X-QUEMBE-MAJOR", Match::ByName};
+    case kEducation:
+        return {"X-QUEMBE-EDUCATION", Match::ByName};
+    case kSchool:
+        return {"X-QUEMBE-SCHOOL", Match::ByName};
+    case kGraduation:
+        return {"X-QUEMBE-GRADUATION", Match::ByName};
+    case kExtension:
+        return {"X-QUEMBE-EXTENSION", Match::ByName};
+    case kWorkPhone:
+    case kMobile:
+    case kHomePhone:
+    case kFax:
+        return {"TEL", Match::ByValue};
+    case kOicq:
+        return {"X-QQ", Match::ByName};
+    case kMsn:
+        return {"X-MSN", Match::ByName};
+    case kEmail:
+        return {"EMAIL", Match::ByValue};
+    case kHomepage:
+        return {"URL", Match::ByValue};
+    case kWorkAddress:
+    case kWorkPostcode:
+        return {"ADR", Match::WorkAddress};
+    case kHomeAddress:
+    case kHomePostcode:
+        return {"ADR", Match::HomeAddress};
+    default:
+        return {"NOTE", Match::ByName};
+    }
+}
+
+// The lines our own writer makes for one column of `card` (both columns of an address).
+QVector<Line> freshLines(const Card& card, int column, int version) {
+    Card only;
+    only.values[kName] = card.values[kName];
+    only.values[column] = card.values[column];
+    const ColumnProperty p = propertyOf(column);
+    if (p.match == Match::WorkAddress) {
+        only.values[kWorkAddress] = card.values[kWorkAddress];
+        only.values[kWorkPostcode] = card.values[kWorkPostcode];
+    } else if (p.match == Match::HomeAddress) {
+        only.values[kHomeAddress] = card.values[kHomeAddress];
+        only.values[kHomePostcode] = card.values[kHomePostcode];
+    } else if (p.name == "ORG") {
+        only.values[kCompany] = card.values[kCompany];
+        only.values[kDepartment] = card.values[kDepartment];
+    }
+    QByteArray text;
+    VCardEncoder(version).encode(only, QString(), &text);
+    QVector<Line> lines;
+    for (const Line& line : linesOf(text)) {
+        if (line.name == p.name || (column == kName && line.name == "N"))
+            lines.append(line);
+    }
+    return lines;
+}
+
+bool matches(const Line& line, int column, const Card& synced) {
+    const ColumnProperty p = propertyOf(column);
+    if (line.name != p.name && !(column == kName && line.name == "N"))
+        return false;
+    switch (p.match) {
+    case Match::ByName:
+        return true;
+    case Match::ByValue: {
+        const QString old = synced.values[column];
+        const QString value = unescaped(line.value);
+        if (p.name == "TEL")
+            return !digits(old).isEmpty() && digits(old) == digits(value);
+        return !old.isEmpty() && value.compare(old, Qt::CaseInsensitive) == 0;
+    }
+    case Match::WorkAddress:
+        return line.params.contains("WORK") || !line.params.contains("HOME");
+    case Match::HomeAddress:
+        return line.params.contains("HOME");
+    }
+    return false;
+}
+
+// The lines of the notes the reader adds from properties it has no column for ("label:
+// value" after the note itself): they stay in their own properties on the server.
+QString addedNotes(const QByteArray& serverCopy, const QString& readNotes) {
+    QByteArray noteOnly = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:x\r\n";
+    for (const Line& line : linesOf(serverCopy)) {
+        if (line.name == "NOTE")
+            noteOnly += line.text + "\r\n";
+    }
+    noteOnly += "END:VCARD\r\n";
+    Card card;
+    QString uid;
+    if (!readCard(noteOnly, &card, &uid))
+        return QString();
+    const QString own = card.values[kNotes];
+    return readNotes.startsWith(own) ? readNotes.mid(own.size()) : QString();
+}
+
+} // namespace
+
+bool readCard(const QByteArray& vcard, Card* card, QString* uid) {
+    QByteArray bytes = vcard;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    CardReader reader(&buffer, QStringLiteral("card.vcf"));
+    *card = Card();
+    if (!reader.next(card))
+        return false;
+    *uid = reader.uid();
+    return true;
+}
+
+Card mergeCards(const Card* base, const Card& mine, const Card& theirs,
+                QVector<FieldConflict>* conflicts) {
+    Card merged = mine;
+    for (int i = 0; i < int(mine.values.size()); ++i) {
+        const QString& m = mine.values[i];
+        const QString& t = theirs.values[i];
+        if (m == t)
+            continue;
+        if (base) {
+            const QString& b = base->values[i];
+            if (m == b)
+                merged.values[i] = t;
+            else if (t != b)
+                conflicts->append({i, m, t});
+        } else if (m.isEmpty()) {
+            merged.values[i] = t;
+        } else if (!t.isEmpty()) {
+            conflicts->append({i, m, t});
+        }
+    }
+    return merged;
+}
+
+QByteArray cardText(const QByteArray& serverCopy, const Card& synced, const Card& now,
+                    const QString& uid) {
+    if (serverCopy.isEmpty()) {
+        QByteArray out;
+        VCardEncoder(30).encode(now, uid, &out);
+        return out;
+    }
+    QVector<Line> lines = linesOf(serverCopy);
+    int version = 30;
+    for (const Line& line : lines) {
+        if (line.name == "VERSION" && line.value.trimmed() == "4.0")
+            version = 40;
+    }
+    Card wanted = now;
+    if (wanted.values[kNotes] != synced.values[kNotes]) {
+        const QString added = addedNotes(serverCopy, synced.values[kNotes]);
+        if (!added.isEmpty() && wanted.values[kNotes].endsWith(added))
+            wanted.values[kNotes].chop(added.size());
+    }
+    QSet<QByteArray> doneGroups;
+    for (int column = 0; column < int(now.values.size()); ++column) {
+        if (now.values[column] == synced.values[column])
+            continue;
+        const ColumnProperty p = propertyOf(column);
+        // One pass for the columns that share a property line.
+        const QByteArray group = p.match == Match::ByValue ? p.name + QByteArray::number(column)
+                                                           : p.name + char('0' + int(p.match));
+        if (doneGroups.contains(group))
+            continue;
+        doneGroups.insert(group);
+        int at = -1;
+        for (int i = lines.size() - 1; i >= 0; --i) {
+            if (matches(lines[i], column, synced)) {
+                at = i;
+                lines.remove(i);
+                if (p.match != Match::ByName)
+                    break;
+            }
+        }
+        if (at < 0) {
+            at = lines.size();
+            while (at > 0 && lines[at - 1].name == "END")
+                --at;
+        }
+        const QVector<Line> fresh = freshLines(wanted, column, version);
+        for (int i = 0; i < fresh.size(); ++i)
+            lines.insert(at + i, fresh[i]);
+    }
+    QByteArray out;
+    for (const Line& line : lines)
+        appendFolded(&out, line.text);
+    return out;
+}
+
+QString fieldsText(const Card& card) {
+    QJsonArray array;
+    for (const QString& value : card.values)
+        array.append(value);
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+Card cardFromFields(const QString& text) {
+    Card card;
+    const QJsonArray array = QJsonDocument::fromJson(text.toUtf8()).array();
+    for (int i = 0; i < int(card.values.size()) && i < array.size(); ++i)
+        card.values[i] = array.at(i).toString();
+    return card;
+}
+
+} // namespace Sync

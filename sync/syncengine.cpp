@@ -1,0 +1,499 @@
+#include "syncengine.h"
+
+#include "syncstore.h"
+
+#include "data/carduid.h"
+#include "exchange/assemble.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace Sync {
+
+namespace {
+
+const char kServer[] = "server";
+const char kUser[] = "user";
+const char kBook[] = "book";
+const char kFingerprint[] = "fingerprint";
+const char kInsecure[] = "allow_insecure";
+const char kToken[] = "sync_token";
+const char kCtag[] = "ctag";
+
+// A write retried after a 412 or a vanished card before the sync gives up on it.
+const int kRetries = 3;
+
+QString digits(const QString& text) {
+    QString out;
+    for (const QChar c : text)
+        if (c.isDigit())
+            out += c;
+    return out;
+}
+
+// The same person, as an earlier import of the phone's cards leaves them: the same name and
+// a phone or e-mail in common.
+bool samePerson(const Card& a, const Card& b) {
+    using namespace Exchange;
+    if (a.values[kName].trimmed() != b.values[kName].trimmed())
+        return false;
+    const int phones[] = {kWorkPhone, kMobile, kHomePhone};
+    for (const int pa : phones) {
+        const QString d = digits(a.values[pa]);
+        if (d.isEmpty())
+            continue;
+        for (const int pb : phones)
+            if (d == digits(b.values[pb]))
+                return true;
+    }
+    return !a.values[kEmail].isEmpty() &&
+           a.values[kEmail].compare(b.values[kEmail], Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+SyncAccount loadAccount(sqlite3* db, const QString& file) {
+    SyncStore store(db, file);
+    SyncAccount a;
+    a.server = store.value(QLatin1String(kServer));
+    a.user = store.value(QLatin1String(kUser));
+    a.book = QUrl(store.value(QLatin1String(kBook)));
+    a.fingerprint = store.value(QLatin1String(kFingerprint)).toLatin1();
+    a.allowInsecure = store.value(QLatin1String(kInsecure)) == QLatin1String("1");
+    a.syncToken = store.value(QLatin1String(kToken)).toUtf8();
+    a.ctag = store.value(QLatin1String(kCtag)).toUtf8();
+    return a;
+}
+
+void saveAccount(sqlite3* db, const QString& file, const SyncAccount& a) {
+    SyncStore store(db, file);
+    store.transaction([&] {
+        const QString oldBook = store.value(QLatin1String(kBook));
+        store.setValue(QLatin1String(kServer), a.server);
+        store.setValue(QLatin1String(kUser), a.user);
+        store.setValue(QLatin1String(kBook), a.book.toString());
+        store.setValue(QLatin1String(kFingerprint), QString::fromLatin1(a.fingerprint));
+        store.setValue(QLatin1String(kInsecure),
+                       a.allowInsecure ? QStringLiteral("1") : QStringLiteral("0"));
+        store.setValue(QLatin1String(kToken), QString::fromUtf8(a.syncToken));
+        store.setValue(QLatin1String(kCtag), QString::fromUtf8(a.ctag));
+        // Another book: what was synced with the old one says nothing about the new one.
+        if (!oldBook.isEmpty() && oldBook != a.book.toString()) {
+            store.dropAllSynced();
+            store.setValue(QLatin1String(kToken), QString());
+            store.setValue(QLatin1String(kCtag), QString());
+        }
+    });
+}
+
+QString massDeleteQuestion(int here, int there, int total) {
+    return QStringLiteral("服务器上的通讯录似乎被清空了，或者选错了通讯录：这次同步将在本机删除 %1 "
+                          "张名片，在服务器上删除 %2 张（已同步的名片共 %3 张）。\n"
+                          "确实要删除吗？不确定时请选“否”，先检查同步设置里的通讯录。")
+        .arg(here)
+        .arg(there)
+        .arg(total);
+}
+
+QString SyncReport::text() const {
+    QStringList lines;
+    lines << QStringLiteral("已发送 %1 张名片，已接收 %2 张；本机删除 %3 张，服务器上删除 %4 张。")
+                 .arg(sent)
+                 .arg(received)
+                 .arg(deletedHere)
+                 .arg(deletedThere);
+    if (!conflicts.isEmpty())
+        lines << QStringLiteral("%1 处两边都改过，保留了本机的内容，服务器上的内容如下：")
+                     .arg(conflicts.size());
+    for (const Conflict& c : conflicts)
+        lines << QStringLiteral("“%1”的%2：本机“%3”，服务器“%4”")
+                     .arg(c.name, Exchange::columnName(c.field.column), c.field.kept,
+                          c.field.server);
+    lines += notes;
+    return lines.join(QLatin1Char('\n'));
+}
+
+SyncEngine::SyncEngine(sqlite3* db, const QString& file, CardDavClient& client)
+    : m_db(db)
+    , m_file(file)
+    , m_client(client) {}
+
+void SyncEngine::cancel() {
+    m_cancelled = true;
+}
+
+void SyncEngine::checkCancel() const {
+    if (m_cancelled)
+        throw ECardDav(ECardDav::Cancelled, QUrl(), QStringLiteral("cancelled"));
+}
+
+// What one sync works with, and the steps that change it.
+struct SyncEngine::State {
+    SyncEngine& engine;
+    SyncStore store;
+    SyncAccount account;
+    SyncReport report;
+    QHash<qint64, SyncedCard> synced;
+    QHash<QString, qint64> byHref;
+    QHash<qint64, Card> local;
+    QSet<qint64> changedHere; // synced cards changed here since
+    QSet<qint64> newHere;     // cards not on the server yet
+    QSet<qint64> deletedHere; // synced cards deleted here since
+    bool wrote = false;       // something was sent to the server
+
+    State(SyncEngine& e)
+        : engine(e)
+        , store(e.m_db, e.m_file) {}
+
+    void note(qint64 id, const Card& card, const QVector<FieldConflict>& conflicts) {
+        for (const FieldConflict& f : conflicts)
+            report.conflicts.append({id, card.values[Exchange::kName], f});
+    }
+
+    void remember(const SyncedCard& s) {
+        byHref.remove(synced.value(s.id).href);
+        synced.insert(s.id, s);
+        byHref.insert(s.href, s.id);
+    }
+
+    void forget(qint64 id) {
+        byHref.remove(synced.value(id).href);
+        synced.remove(id);
+    }
+
+    qint64 pairedCard(const Card& theirs, const QString& uid) {
+        qint64 id = CardUid::idOf(engine.m_db, uid);
+        if (id && local.contains(id) && !synced.contains(id))
+            return id;
+        for (const qint64 candidate : std::as_const(newHere))
+            if (samePerson(local.value(candidate), theirs))
+                return candidate;
+        return 0;
+    }
+
+    // A card the server has in a version not seen here: merged with this computer's.
+    void take(const FetchedCard& fetched) {
+        Card theirs;
+        QString uid;
+        if (!readCard(fetched.vcard, &theirs, &uid)) {
+            report.notes << QStringLiteral("服务器上的名片 %1 读不出姓名等内容，没有接收。")
+                                .arg(fetched.href);
+            return;
+        }
+        SyncedCard now{0, fetched.href, fetched.etag, fetched.vcard, theirs};
+        qint64 id = byHref.value(fetched.href);
+        const bool known = id != 0;
+        if (!known)
+            id = pairedCard(theirs, uid);
+        if (id && local.contains(id)) {
+            const Card mine = local.value(id);
+            QVector<FieldConflict> conflicts;
+            const Card merged =
+                mergeCards(known ? &synced[id].fields : nullptr, mine, theirs, &conflicts);
+            now.id = id;
+            store.transaction([&] {
+                if (merged != mine)
+                    store.writeCard(id, merged);
+                if (!known && !uid.isEmpty() && CardUid::idOf(engine.m_db, uid) == 0)
+                    CardUid::set(engine.m_db, id, uid);
+                store.storeSynced(now);
+            });
+            note(id, merged, conflicts);
+            local.insert(id, merged);
+            remember(now);
+            newHere.remove(id);
+            if (merged != mine)
+                ++report.received;
+            if (merged != theirs)
+                changedHere.insert(id);
+            else
+                changedHere.remove(id);
+            return;
+        }
+        // New here, or deleted here but changed there since: the server's card is kept.
+        const qint64 old = id;
+        const qint64 added = store.addCard(theirs, uid, now, [&] {
+            if (old)
+                store.dropSynced(old);
+        });
+        if (old) {
+            forget(old);
+            deletedHere.remove(old);
+        }
+        now.id = added;
+        local.insert(added, theirs);
+        remember(now);
+        ++report.received;
+    }
+};
+
+SyncReport SyncEngine::run() {
+    m_cancelled = false;
+    State s(*this);
+    s.account = loadAccount(m_db, m_file);
+    if (!s.account.isSet())
+        throw EError(QStringLiteral("还没有设置同步账户。请先在“同步设置”里填写服务器和通讯录。"));
+    const QUrl book = s.account.book;
+    s.synced = s.store.syncedCards();
+    for (const SyncedCard& c : std::as_const(s.synced))
+        s.byHref.insert(c.href, c.id);
+    s.local = s.store.cards();
+    for (auto it = s.local.constBegin(); it != s.local.constEnd(); ++it) {
+        if (!s.synced.contains(it.key()))
+            s.newHere.insert(it.key());
+        else if (it.value() != s.synced.value(it.key()).fields)
+            s.changedHere.insert(it.key());
+    }
+    for (const SyncedCard& c : std::as_const(s.synced))
+        if (!s.local.contains(c.id))
+            s.deletedHere.insert(c.id);
+
+    // What changed on the server.
+    if (progress)
+        progress(QStringLiteral("正在查看服务器上的变化…"), 0, 0);
+    const AddressBook info = m_client.bookInfo(book);
+    QHash<QString, QByteArray> changedThere;
+    QSet<QString> removedThere;
+    QByteArray token;
+    bool listedAll = false;
+    if (info.supportsSync) {
+        const SyncDelta delta = m_client.syncChanges(
+            book, s.account.syncToken,
+            [&](const CardRef& c) { changedThere.insert(c.href, c.etag); },
+            [&](const QString& href) { removedThere.insert(href); });
+        token = delta.token;
+        listedAll = delta.full;
+    } else if (s.account.ctag.isEmpty() || info.ctag != s.account.ctag) {
+        m_client.listCards(book, [&](const CardRef& c) { changedThere.insert(c.href, c.etag); });
+        listedAll = true;
+    }
+    if (listedAll) {
+        for (auto it = s.byHref.constBegin(); it != s.byHref.constEnd(); ++it)
+            if (!changedThere.contains(it.key()))
+                removedThere.insert(it.key());
+    }
+    QStringList fetch;
+    for (auto it = changedThere.constBegin(); it != changedThere.constEnd(); ++it) {
+        const qint64 id = s.byHref.value(it.key());
+        if (!id || s.synced.value(id).etag != it.value() || it.value().isEmpty())
+            fetch << it.key();
+    }
+    fetch.sort();
+
+    // A wrong book or an emptied server must not wipe the cards without a question.
+    int deleteHere = 0;
+    for (const QString& href : std::as_const(removedThere)) {
+        const qint64 id = s.byHref.value(href);
+        if (id && s.local.contains(id) && !s.changedHere.contains(id))
+            ++deleteHere;
+    }
+    int deleteThere = 0;
+    for (const qint64 id : std::as_const(s.deletedHere))
+        if (!fetch.contains(s.synced.value(id).href))
+            ++deleteThere;
+    const int total = s.synced.size();
+    auto many = [&](int n) { return n > 10 && n * 4 > total; };
+    if ((many(deleteHere) || many(deleteThere)) &&
+        (!confirmMassDelete || !confirmMassDelete(deleteHere, deleteThere, total)))
+        throw EError(
+            QStringLiteral("同步已停止，没有删除任何名片：这次同步要删除的名片太多（本机 %1 "
+                           "张，服务器上 %2 张）。请检查同步设置里的通讯录是否选对。")
+                .arg(deleteHere)
+                .arg(deleteThere));
+
+    // The server's new and changed cards, each committed with its version.
+    int done = 0;
+    m_client.fetchCards(book, fetch, [&](const FetchedCard& card) {
+        if (card.missing)
+            removedThere.insert(card.href);
+        else
+            s.take(card);
+        if (progress)
+            progress(QStringLiteral("正在接收名片…"), ++done, fetch.size());
+        checkCancel();
+    });
+
+    // The server's deletes, unless the card changed here meanwhile: then it goes again.
+    for (const QString& href : std::as_const(removedThere)) {
+        const qint64 id = s.byHref.value(href);
+        if (!id)
+            continue;
+        if (s.local.contains(id) && s.changedHere.contains(id)) {
+            s.store.transaction([&] { s.store.dropSynced(id); });
+            s.forget(id);
+            s.changedHere.remove(id);
+            s.newHere.insert(id);
+        } else {
+            s.store.transaction([&] {
+                if (s.local.contains(id))
+                    s.store.deleteCard(id);
+                else
+                    s.store.dropSynced(id);
+            });
+            if (s.local.remove(id))
+                ++s.report.deletedHere;
+            s.forget(id);
+            s.deletedHere.remove(id);
+        }
+        checkCancel();
+    }
+
+    sendChanges(s);
+
+    if (info.supportsSync && s.wrote) {
+        // The token from before our writes would report cards made by them and deleted
+        // elsewhere later as never there: the token after them is kept when it shows nothing
+        // but our own writes, else the next sync lists everything.
+        bool others = false;
+        const SyncDelta after = m_client.syncChanges(
+            book, token,
+            [&](const CardRef& c) {
+                const qint64 id = s.byHref.value(c.href);
+                others = others || !id || s.synced.value(id).etag != c.etag;
+            },
+            [&](const QString& href) { others = others || s.byHref.contains(href); });
+        token = others || after.full ? QByteArray() : after.token;
+    }
+    if (info.supportsSync)
+        s.account.syncToken = token;
+    // Our own writes changed the ctag: the next sync compares the versions once more.
+    s.account.ctag = s.report.sent || s.report.deletedThere ? QByteArray() : info.ctag;
+    s.store.transaction([&] {
+        s.store.setValue(QLatin1String(kToken), QString::fromUtf8(s.account.syncToken));
+        s.store.setValue(QLatin1String(kCtag), QString::fromUtf8(s.account.ctag));
+    });
+    return s.report;
+}
+
+void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteResult& result) {
+    if (result.outcome == WriteResult::Rejected) {
+        s.report.notes << QStringLiteral(
+                              "服务器没有接受名片“%1”，它留在本机，下次同步再发送（%2）。")
+                              .arg(s.local.value(id).values[Exchange::kName], result.detail);
+        return;
+    }
+    if (upload.vcard.isEmpty()) {
+        s.store.transaction([&] { s.store.dropSynced(id); });
+        s.forget(id);
+        s.deletedHere.remove(id);
+        ++s.report.deletedThere;
+        return;
+    }
+    const SyncedCard now{id, upload.href, result.etag, upload.vcard, s.local.value(id)};
+    s.store.transaction([&] { s.store.storeSynced(now); });
+    s.remember(now);
+    s.changedHere.remove(id);
+    s.newHere.remove(id);
+    ++s.report.sent;
+}
+
+// After a 412 or a card gone missing: the server's card is fetched and merged, and what is
+// left to say is sent again against its version. Nothing is overwritten blind.
+void SyncEngine::resend(State& s, Upload upload, qint64 id) {
+    const QUrl book = s.account.book;
+    const QString name = s.local.value(id).values[Exchange::kName];
+    for (int attempt = 0; attempt < kRetries; ++attempt) {
+        checkCancel();
+        const FetchedCard there = m_client.fetchCard(book, upload.href);
+        if (upload.vcard.isEmpty()) {
+            // Deleted here; changed there meanwhile: it is kept and comes back here.
+            if (there.missing) {
+                s.store.transaction([&] { s.store.dropSynced(id); });
+                s.forget(id);
+            } else {
+                s.take(there);
+            }
+            s.deletedHere.remove(id);
+            return;
+        }
+        if (there.missing) {
+            // Deleted there meanwhile while changed here: sent again as a new card.
+            QString uid;
+            s.store.transaction([&] {
+                s.store.dropSynced(id);
+                uid = CardUid::ensure(m_db, id);
+            });
+            s.forget(id);
+            upload = {CardDavClient::newCardHref(book, uid), cardText({}, {}, s.local[id], uid),
+                      QByteArray()};
+        } else {
+            s.take(there);
+            if (s.byHref.value(upload.href) != id) {
+                s.report.notes << QStringLiteral("名片“%1”的地址在服务器上已被另一张名片占用，"
+                                                 "这次没有发送。")
+                                      .arg(name);
+                return;
+            }
+            if (!s.changedHere.contains(id))
+                return; // the server's card says all this one does
+            const SyncedCard& c = s.synced[id];
+            upload = {c.href, cardText(c.vcard, c.fields, s.local[id], QString()), c.etag};
+        }
+        const WriteResult result = m_client.write(book, upload);
+        if (result.outcome == WriteResult::Done || result.outcome == WriteResult::Rejected) {
+            written(s, upload, id, result);
+            return;
+        }
+    }
+    s.report.notes
+        << QStringLiteral("名片“%1”在服务器上一再被改动，这次没有发送，下次同步再试。").arg(name);
+}
+
+void SyncEngine::sendChanges(State& s) {
+    const QUrl book = s.account.book;
+    QVector<Upload> uploads;
+    QVector<qint64> ids;
+    auto sorted = [](const QSet<qint64>& set) {
+        QList<qint64> list = set.values();
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    for (const qint64 id : sorted(s.changedHere)) {
+        const SyncedCard& c = s.synced[id];
+        uploads.append({c.href, cardText(c.vcard, c.fields, s.local[id], QString()), c.etag});
+        ids.append(id);
+    }
+    // New cards get their UIDs first, committed: a card sent just before a stop is then
+    // recognised by it on the next sync instead of arriving as a second card.
+    const QList<qint64> fresh = sorted(s.newHere);
+    QHash<qint64, QString> uids;
+    if (!fresh.isEmpty())
+        s.store.transaction([&] {
+            for (const qint64 id : fresh)
+                uids.insert(id, CardUid::ensure(m_db, id));
+        });
+    for (const qint64 id : fresh) {
+        const QString href = CardDavClient::newCardHref(book, uids[id]);
+        uploads.append({href, cardText({}, {}, s.local[id], uids[id]), QByteArray()});
+        ids.append(id);
+    }
+    for (const qint64 id : sorted(s.deletedHere)) {
+        uploads.append({s.synced[id].href, QByteArray(), s.synced[id].etag});
+        ids.append(id);
+    }
+    if (uploads.isEmpty())
+        return;
+    s.wrote = true;
+
+    QVector<int> again;
+    int done = 0;
+    m_client.writeAll(book, uploads, [&](int i, const WriteResult& result) {
+        if (result.outcome == WriteResult::PreconditionFailed ||
+            result.outcome == WriteResult::NotFound) {
+            if (uploads[i].vcard.isEmpty() && result.outcome == WriteResult::NotFound)
+                written(s, uploads[i], ids[i], {WriteResult::Done, 404, {}, {}});
+            else
+                again.append(i);
+        } else {
+            written(s, uploads[i], ids[i], result);
+        }
+        if (progress)
+            progress(QStringLiteral("正在发送名片…"), ++done, uploads.size());
+        checkCancel();
+    });
+    for (const int i : std::as_const(again))
+        resend(s, uploads[i], ids[i]);
+}
+
+} // namespace Sync

@@ -1,0 +1,96 @@
+#pragma once
+
+// Keeps the cards of one database in step with one address book on a CardDAV server, both
+// ways. Widget-free: the window runs it on a worker thread, the tool on its own.
+//
+// Each card is committed here in its own transaction together with its server version, so
+// a sync that stops half-way (a cut connection, a cancel) leaves both sides consistent and
+// the next one resumes without sending or taking any card twice.
+
+#include "carddavclient.h"
+#include "cardmerge.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+struct sqlite3;
+
+namespace Sync {
+
+/// The account, kept in the database file's sync_account table. Never the password.
+struct SyncAccount {
+    QString server;         ///< what the user typed
+    QString user;           ///< empty for a server without authentication
+    QUrl book;              ///< the address book
+    QByteArray fingerprint; ///< a certificate trusted by the user, "AB:CD:.."
+    bool allowInsecure = false;
+    QByteArray syncToken; ///< the server's sync token after the last sync
+    QByteArray ctag;      ///< the book's ctag after the last sync
+
+    bool isSet() const { return book.isValid() && !book.isEmpty(); }
+};
+
+/// Reads the stored account (empty when none); makes the sync tables when they are missing.
+SyncAccount loadAccount(sqlite3* db, const QString& file);
+/// Stores the account in one transaction.
+void saveAccount(sqlite3* db, const QString& file, const SyncAccount& account);
+
+/// What a sync did.
+struct SyncReport {
+    int sent = 0;        ///< cards written to the server (new or changed)
+    int received = 0;    ///< cards taken here (new or changed)
+    int deletedHere = 0; ///< deleted here because the server no longer has them
+    int deletedThere = 0;
+    struct Conflict {
+        qint64 id;
+        QString name;
+        FieldConflict field;
+    };
+    QVector<Conflict> conflicts; ///< both sides changed a field: the server's values, set aside
+    QStringList notes;           ///< cards the server refused or that could not be read
+
+    /// The report in Chinese, one line per item.
+    QString text() const;
+};
+
+class SyncEngine {
+public:
+    /// Works on `db` (the caller's connection, used only by this thread meanwhile) through
+    /// `client`, which has its credentials and trust set.
+    SyncEngine(sqlite3* db, const QString& file, CardDavClient& client);
+
+    /// Asked before a sync deletes many cards here or there (more than 10, and more than a
+    /// quarter of them): true goes on. Without it the sync stops instead.
+    std::function<bool(int here, int there, int total)> confirmMassDelete;
+    /// Told what is being done, for a progress dialog.
+    std::function<void(const QString& what, int done, int total)> progress;
+
+    /// One sync. Throws ECardDav for a failed exchange and the data layer's error for the
+    /// database; what was done until then stays done.
+    SyncReport run();
+    /// Stops after the card in flight, with ECardDav Cancelled. Any thread.
+    void cancel();
+
+private:
+    struct State;
+    void checkCancel() const;
+    void sendChanges(State& s);
+    void resend(State& s, Upload upload, qint64 id);
+    void written(State& s, const Upload& upload, qint64 id, const WriteResult& result);
+
+    sqlite3* m_db;
+    QString m_file;
+    CardDavClient& m_client;
+    std::atomic<bool> m_cancelled{false};
+};
+
+/// The question before a mass delete.
+QString massDeleteQuestion(int here, int there, int total);
+
+} // namespace Sync

@@ -1,0 +1,169 @@
+#include "syncstore.h"
+
+#include "data/cardindex.h"
+#include "data/cardstore.h"
+#include "data/carduid.h"
+#include "data/dberror.h"
+#include "data/sqlite.h"
+#include "data/synctables.h"
+
+#include "cardmerge.h"
+
+#include <QStringList>
+
+namespace Sync {
+
+SyncStore::SyncStore(sqlite3* db, const QString& file)
+    : m_db(db)
+    , m_file(file) {
+    const int rc = SyncTables::addTables(db);
+    if (rc != SQLITE_OK)
+        fail(rc);
+}
+
+void SyncStore::fail(int rc) {
+    throw EDatabaseError(Sqlite::errorText(m_db, rc, m_file));
+}
+
+void SyncStore::run(const char* sql, const QVariantList& values) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, sql);
+    for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+        rc = st.bind(i + 1, values.at(i));
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        fail(rc);
+}
+
+QHash<qint64, SyncedCard> SyncStore::syncedCards() {
+    QHash<qint64, SyncedCard> cards;
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\", \"etag\", \"vcard\", \"fields\" FROM "
+                              "\"sync_card\"");
+    if (rc != SQLITE_OK)
+        fail(rc);
+    while ((rc = st.step()) == SQLITE_ROW) {
+        SyncedCard c;
+        c.id = st.int64(0);
+        c.href = st.text(1).toString();
+        c.etag = st.text(2).toString().toUtf8();
+        c.vcard = QByteArray(static_cast<const char*>(sqlite3_column_blob(st.get(), 3)),
+                             sqlite3_column_bytes(st.get(), 3));
+        c.fields = cardFromFields(st.text(4).toString());
+        cards.insert(c.id, c);
+    }
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return cards;
+}
+
+QHash<qint64, Card> SyncStore::cards() {
+    QHash<qint64, Card> cards;
+    CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\""), {},
+                           [&](qint64 id, const Card& card) { cards.insert(id, card); });
+    return cards;
+}
+
+void SyncStore::transaction(const std::function<void()>& work) {
+    int rc = Sqlite::exec(m_db, "BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK)
+        fail(rc);
+    try {
+        work();
+    } catch (...) {
+        Sqlite::exec(m_db, "ROLLBACK");
+        throw;
+    }
+    rc = Sqlite::exec(m_db, "COMMIT");
+    if (rc != SQLITE_OK) {
+        Sqlite::exec(m_db, "ROLLBACK");
+        fail(rc);
+    }
+}
+
+void SyncStore::storeSynced(const SyncedCard& synced) {
+    // Another card's row at the same address is stale: the server has one card there.
+    run("DELETE FROM \"sync_card\" WHERE \"href\"=? AND \"ID\"<>?", {synced.href, synced.id});
+    run("INSERT OR REPLACE INTO \"sync_card\" (\"ID\", \"href\", \"etag\", \"vcard\", \"fields\") "
+        "VALUES (?, ?, ?, ?, ?)",
+        {synced.id, synced.href, QString::fromUtf8(synced.etag), synced.vcard,
+         fieldsText(synced.fields)});
+}
+
+void SyncStore::dropSynced(qint64 id) {
+    run("DELETE FROM \"sync_card\" WHERE \"ID\"=?", {id});
+}
+
+void SyncStore::dropAllSynced() {
+    run("DELETE FROM \"sync_card\"", {});
+}
+
+void SyncStore::writeCard(qint64 id, const Card& card) {
+    QStringList sets;
+    QVariantList values;
+    for (int i = 0; i < int(kFieldMap.size()); ++i) {
+        sets << Sqlite::quoted(QString::fromUtf8(kFieldMap[i].column)) + QStringLiteral("=?");
+        values << (card.values[i].isNull() ? QString(QLatin1String("")) : card.values[i]);
+    }
+    values << id;
+    run((QStringLiteral("UPDATE \"zl\" SET ") + sets.join(QLatin1Char(',')) +
+         QStringLiteral(" WHERE \"ID\"=?"))
+            .toUtf8()
+            .constData(),
+        values);
+    CardIndex::cardWritten(m_db, id, card);
+}
+
+void SyncStore::deleteCard(qint64 id) {
+    run("DELETE FROM \"zl\" WHERE \"ID\"=?", {id});
+    CardIndex::cardDeleted(m_db, id);
+    CardUid::cardDeleted(m_db, id);
+    dropSynced(id);
+}
+
+qint64 SyncStore::addCard(const Card& card, const QString& uid, SyncedCard synced,
+                          const std::function<void()>& before) {
+    bool given = false;
+    const QVector<qint64> ids = CardStore::addCards(
+        m_db, m_file,
+        [&](Card* next) {
+            if (given)
+                return false;
+            given = true;
+            *next = card;
+            return true;
+        },
+        {},
+        [&](qint64 id) {
+            if (before)
+                before();
+            if (!uid.isEmpty() && CardUid::idOf(m_db, uid) == 0)
+                CardUid::set(m_db, id, uid);
+            synced.id = id;
+            storeSynced(synced);
+        });
+    return ids.value(0);
+}
+
+QString SyncStore::value(const QString& key) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"value\" FROM \"sync_account\" WHERE \"key\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, key);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc == SQLITE_ROW)
+        return st.text(0).toString();
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return QString();
+}
+
+void SyncStore::setValue(const QString& key, const QString& value) {
+    run("INSERT OR REPLACE INTO \"sync_account\" (\"key\", \"value\") VALUES (?, ?)", {key, value});
+}
+
+} // namespace Sync

@@ -1,0 +1,62 @@
+#pragma once
+
+// The database side of a sync: the synced copies in sync_card and the card writes that go
+// with them, each in its own transaction with the quick-find index and the UIDs kept in step.
+
+#include "data/card.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <functional>
+
+struct sqlite3;
+
+namespace Sync {
+
+/// A card as last synced: where it is on the server and what both sides held then.
+struct SyncedCard {
+    qint64 id = 0;
+    QString href;
+    QByteArray etag;
+    QByteArray vcard; ///< the server's copy
+    Card fields;      ///< its 24 columns
+};
+
+class SyncStore {
+public:
+    SyncStore(sqlite3* db, const QString& file);
+
+    /// Every synced card, by card ID.
+    QHash<qint64, SyncedCard> syncedCards();
+    /// Every card here, by ID.
+    QHash<qint64, Card> cards();
+
+    /// Runs `work` in one transaction: all of it or, when it throws, none.
+    void transaction(const std::function<void()>& work);
+
+    // Within transaction():
+    void storeSynced(const SyncedCard& synced);
+    void dropSynced(qint64 id);
+    void dropAllSynced();
+    void writeCard(qint64 id, const Card& card);
+    void deleteCard(qint64 id);
+    /// A new card with its UID (when not taken) and its synced copy, in one transaction of
+    /// its own; `before` runs in it first. The new ID.
+    qint64 addCard(const Card& card, const QString& uid, SyncedCard synced,
+                   const std::function<void()>& before = {});
+
+    QString value(const QString& key);
+    void setValue(const QString& key, const QString& value);
+
+    [[noreturn]] void fail(int rc);
+
+private:
+    void run(const char* sql, const QVariantList& values);
+
+    sqlite3* m_db;
+    QString m_file;
+};
+
+} // namespace Sync
