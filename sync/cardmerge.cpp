@@ -1,7 +1,7 @@
 #include "cardmerge.h"
 
 #include "exchange/assemble.h"
-#include "exchange/cardreader.h"
+#include "exchange/cardfilereader.h"
 #include "exchange/vcard.h"
 
 #include <QBuffer>
@@ -219,7 +219,7 @@ bool readCard(const QByteArray& vcard, Card* card, QString* uid) {
     QByteArray bytes = vcard;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    CardReader reader(&buffer, QStringLiteral("card.vcf"));
+    CardFileReader reader(&buffer, QStringLiteral("card.vcf"));
     *card = Card();
     if (!reader.next(card))
         return false;

@@ -1,11 +1,11 @@
 #include "syncstore.h"
 
-#include "data/cardindex.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
 #include "data/synctables.h"
+#include "quickfind/cardindex.h"
 
 #include "cardmerge.h"
 
