@@ -361,8 +361,8 @@ private slots:
                          QString::number(ids[2]) + "|張三|",
                          QString::number(ids[3]) + "|李四|甲有限公司"}));
 
-        for (qint64 id : ids)
-            CardUid::ensure(db.get(), id);
+        for (int i = 0; i < 3; ++i)
+            CardUid::ensure(db.get(), ids[i]);
         Duplicates::mergeCards(db.get(), {ids[2], ids[0], ids[1]});
         QCOMPARE(TestSupport::query(folder.database(),
                                     "select ID, 姓名, 部门, 备注 from zl order by ID"),
