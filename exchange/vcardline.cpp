@@ -152,24 +152,6 @@ QString escape(const QString& text, int version, QByteArray* breaks, bool single
     return out;
 }
 
-// Folds a content line at 75 octets, never inside a UTF-8 sequence.
-void appendFolded(QByteArray* out, const QByteArray& line) {
-    qsizetype pos = 0;
-    qsizetype limit = 75;
-    const qsizetype n = line.size();
-    while (n - pos > limit) {
-        qsizetype cut = pos + limit;
-        while (cut > pos + 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out->append(line.constData() + pos, cut - pos);
-        out->append("\r\n ");
-        pos = cut;
-        limit = 74;
-    }
-    out->append(line.constData() + pos, n - pos);
-    out->append("\r\n");
-}
-
 // Quoted-printable with soft line breaks so that no line passes 75 octets; a blank that would
 // end a line or the value is written as =20.
 void appendQuotedPrintable(QByteArray* out, const QByteArray& head, const QByteArray& value) {
@@ -240,6 +222,23 @@ void appendValue(QByteArray* out, int version, const QByteArray& head, const QBy
 }
 
 } // namespace
+
+void appendFolded(QByteArray* out, const QByteArray& line) {
+    qsizetype pos = 0;
+    qsizetype limit = 75;
+    const qsizetype n = line.size();
+    while (n - pos > limit) {
+        qsizetype cut = pos + limit;
+        while (cut > pos + 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+            --cut;
+        out->append(line.constData() + pos, cut - pos);
+        out->append("\r\n ");
+        pos = cut;
+        limit = 74;
+    }
+    out->append(line.constData() + pos, n - pos);
+    out->append("\r\n");
+}
 
 bool isBlank(const QByteArray& line) {
     for (const char c : line) {

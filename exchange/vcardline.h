@@ -18,6 +18,9 @@ namespace VCardSyntax {
 /// break (L = LF, C = CR, W = CR LF), or one letter for all of them.
 inline const QByteArray kBreaksParam = "X-QUEMBE-EOL";
 
+/// Appends `line` and its CR LF, folded at 75 octets, never inside a UTF-8 sequence.
+void appendFolded(QByteArray* out, const QByteArray& line);
+
 /// One content line as written: "group.NAME;param=value;BARE:value".
 struct ContentLine {
     QByteArray group; // upper case

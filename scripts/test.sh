@@ -25,7 +25,7 @@ done
 # A compiler cache, where there is one, makes a second run build only what changed.
 launcher=()
 if command -v ccache >/dev/null; then
-    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=pch_defines,time_macros
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 

@@ -17,16 +17,6 @@ namespace {
 const QByteArray kXml = QByteArrayLiteral("application/xml; charset=utf-8");
 const QByteArray kVCard = QByteArrayLiteral("text/vcard; charset=utf-8");
 
-[[noreturn]] void failStatus(const DavExchange& exchange) {
-    QString detail = QString::fromLatin1(exchange.method()) + QLatin1Char(' ') +
-                     exchange.url().toString(QUrl::RemoveUserInfo) +
-                     QStringLiteral(": HTTP %1").arg(exchange.status());
-    const QString body = QString::fromUtf8(exchange.errorBody()).simplified().left(200);
-    if (!body.isEmpty())
-        detail += QLatin1String(", ") + body;
-    throw ECardDav(ECardDav::ServerError, exchange.url(), detail, exchange.status());
-}
-
 } // namespace
 
 QUrl CardDavClient::urlOf(const QUrl& book, const QString& href) const {

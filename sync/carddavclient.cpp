@@ -21,17 +21,6 @@ QByteArray discoveryBody() {
                         {QStringLiteral("addressbook-home-set")}, true);
 }
 
-[[noreturn]] void failStatus(const DavExchange& exchange,
-                             ECardDav::Kind kind = ECardDav::ServerError) {
-    QString detail = QString::fromLatin1(exchange.method()) + QLatin1Char(' ') +
-                     exchange.url().toString(QUrl::RemoveUserInfo) +
-                     QStringLiteral(": HTTP %1").arg(exchange.status());
-    const QString body = QString::fromUtf8(exchange.errorBody()).simplified().left(200);
-    if (!body.isEmpty())
-        detail += QLatin1String(", ") + body;
-    throw ECardDav(kind, exchange.url(), detail, exchange.status());
-}
-
 QUrl withSlash(QUrl url) {
     if (!url.path().endsWith(QLatin1Char('/')))
         url.setPath(url.path() + QLatin1Char('/'));

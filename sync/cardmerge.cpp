@@ -3,6 +3,7 @@
 #include "exchange/assemble.h"
 #include "exchange/cardfilereader.h"
 #include "exchange/vcard.h"
+#include "exchange/vcardline.h"
 
 #include <QBuffer>
 #include <QJsonArray>
@@ -53,23 +54,6 @@ QVector<Line> linesOf(const QByteArray& vcard) {
     return lines;
 }
 
-// Folds at 75 octets, never inside a UTF-8 sequence.
-void appendFolded(QByteArray* out, const QByteArray& line) {
-    qsizetype pos = 0;
-    qsizetype limit = 75;
-    while (line.size() - pos > limit) {
-        qsizetype cut = pos + limit;
-        while (cut > pos + 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out->append(line.constData() + pos, cut - pos);
-        out->append("\r\n ");
-        pos = cut;
-        limit = 74;
-    }
-    out->append(line.constData() + pos, line.size() - pos);
-    out->append("\r\n");
-}
-
 QString unescaped(const QByteArray& value) {
     const QString text = QString::fromUtf8(value);
     QString out;
@@ -82,14 +66,6 @@ QString unescaped(const QByteArray& value) {
             out += text[i];
         }
     }
-    return out;
-}
-
-QString digits(const QString& text) {
-    QString out;
-    for (const QChar c : text)
-        if (c.isDigit())
-            out += c;
     return out;
 }
 
@@ -185,7 +161,7 @@ bool matches(const Line& line, int column, const Card& synced) {
         const QString old = synced.values[column];
         const QString value = unescaped(line.value);
         if (p.name == "TEL")
-            return !digits(old).isEmpty() && digits(old) == digits(value);
+            return !digitsOf(old).isEmpty() && digitsOf(old) == digitsOf(value);
         return !old.isEmpty() && value.compare(old, Qt::CaseInsensitive) == 0;
     }
     case Match::WorkAddress:
@@ -300,7 +276,7 @@ QByteArray cardText(const QByteArray& serverCopy, const Card& synced, const Card
     }
     QByteArray out;
     for (const Line& line : lines)
-        appendFolded(&out, line.text);
+        Exchange::VCardSyntax::appendFolded(&out, line.text);
     return out;
 }
 
@@ -317,6 +293,14 @@ Card cardFromFields(const QString& text) {
     for (int i = 0; i < int(card.values.size()) && i < array.size(); ++i)
         card.values[i] = array.at(i).toString();
     return card;
+}
+
+QString digitsOf(const QString& text) {
+    QString out;
+    for (const QChar c : text)
+        if (c.isDigit())
+            out += c;
+    return out;
 }
 
 } // namespace Sync

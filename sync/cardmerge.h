@@ -36,6 +36,9 @@ Card mergeCards(const Card* base, const Card& mine, const Card& theirs,
 QByteArray cardText(const QByteArray& serverCopy, const Card& synced, const Card& now,
                     const QString& uid);
 
+/// The digits of a phone number as written, for comparing numbers.
+QString digitsOf(const QString& text);
+
 /// The 24 columns as stored in sync_card, and back.
 QString fieldsText(const Card& card);
 Card cardFromFields(const QString& text);

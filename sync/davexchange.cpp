@@ -304,4 +304,14 @@ void DavExchange::finish() {
     emit done();
 }
 
+void failStatus(const DavExchange& exchange, ECardDav::Kind kind) {
+    QString detail = QString::fromLatin1(exchange.method()) + QLatin1Char(' ') +
+                     exchange.url().toString(QUrl::RemoveUserInfo) +
+                     QStringLiteral(": HTTP %1").arg(exchange.status());
+    const QString body = QString::fromUtf8(exchange.errorBody()).simplified().left(200);
+    if (!body.isEmpty())
+        detail += QLatin1String(", ") + body;
+    throw ECardDav(kind, exchange.url(), detail, exchange.status());
+}
+
 } // namespace Sync

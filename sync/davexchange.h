@@ -1,5 +1,7 @@
 #pragma once
 
+#include "carddaverror.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -106,6 +108,10 @@ bool travelsInClear(const QUrl& url);
 QString originOf(const QUrl& url);
 /// Whether a 401's challenge asks for Basic only (which we answer ourselves).
 bool asksForBasic(const QByteArray& challenge);
+/// Throws the error for an answer the server refused, with its status and the start of its
+/// body.
+[[noreturn]] void failStatus(const DavExchange& exchange,
+                             ECardDav::Kind kind = ECardDav::ServerError);
 /// "AB:CD:..." from any spelling of a SHA-256 fingerprint; the stored form.
 QByteArray normalFingerprint(const QByteArray& fingerprint);
 

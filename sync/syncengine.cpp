@@ -1,5 +1,6 @@
 #include "syncengine.h"
 
+#include "cardmerge.h"
 #include "syncstore.h"
 
 #include "data/carduid.h"
@@ -24,14 +25,6 @@ const char kCtag[] = "ctag";
 // A write retried after a 412 or a vanished card before the sync gives up on it.
 const int kRetries = 3;
 
-QString digits(const QString& text) {
-    QString out;
-    for (const QChar c : text)
-        if (c.isDigit())
-            out += c;
-    return out;
-}
-
 // The same person, as an earlier import of the phone's cards leaves them: the same name and
 // a phone or e-mail in common.
 bool samePerson(const Card& a, const Card& b) {
@@ -40,11 +33,11 @@ bool samePerson(const Card& a, const Card& b) {
         return false;
     const int phones[] = {kWorkPhone, kMobile, kHomePhone};
     for (const int pa : phones) {
-        const QString d = digits(a.values[pa]);
+        const QString d = digitsOf(a.values[pa]);
         if (d.isEmpty())
             continue;
         for (const int pb : phones)
-            if (d == digits(b.values[pb]))
+            if (d == digitsOf(b.values[pb]))
                 return true;
     }
     return !a.values[kEmail].isEmpty() &&
