@@ -4,6 +4,7 @@
 #include "data/schema.h"
 #include "platform/files.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -167,6 +168,25 @@ void addCard(const QStringList& columnsAndValues) {
     for (int i = 0; i + 1 < columnsAndValues.size(); i += 2)
         q->SetFieldAsString(columnsAndValues.at(i), columnsAndValues.at(i + 1));
     q->Post();
+}
+
+} // namespace TestSupport
+
+namespace TestSupport {
+
+QString col(const char* name) {
+    return QString::fromUtf8(name);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace TestSupport

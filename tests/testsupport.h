@@ -55,6 +55,13 @@ void exec(const QString& databaseFile, const QString& sql);
 /// The rows a query gives, each as its columns' texts joined by "|".
 QStringList query(const QString& databaseFile, const QString& sql);
 
+/// A column name as written in the test's source.
+QString col(const char* name);
+/// Writes a file whole, failing the test when it cannot.
+void writeFile(const QString& path, const QByteArray& bytes);
+/// A file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 } // namespace TestSupport
 
 #include "platform/messagebox.h"

@@ -5,13 +5,13 @@
 
 #include <QTest>
 
+#include "testsupport.h"
+
 using namespace Recognize;
 
-namespace {
+using TestSupport::col;
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
+namespace {
 
 QString u(const char* text) {
     return QString::fromUtf8(text);

@@ -29,10 +29,6 @@ const QString kSix = QStringLiteral("      ");
 const QString kInvalidPostcode =
     QStringLiteral("Invalid input value.  Use escape key to abandon changes.");
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 /// Every written column of a stored card, in field-map order.
 QStringList storedCard(const Program& program, const QString& where) {
     QStringList columns;

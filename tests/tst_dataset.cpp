@@ -28,6 +28,8 @@
 #include <memory>
 #include <thread>
 
+using TestSupport::col;
+
 namespace {
 
 template <class F> QString errorOf(F f) {
@@ -37,10 +39,6 @@ template <class F> QString errorOf(F f) {
         return e.message();
     }
     return QStringLiteral("<no error>");
-}
-
-QString col(const char* name) {
-    return QString::fromUtf8(name);
 }
 
 /// Fast bulk rows through one transaction: 姓名 is "N<i>", 单位 is "U<i % 10>".

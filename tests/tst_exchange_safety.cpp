@@ -22,21 +22,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 int cardCount(const QString& database) {
     return query(database, "select count(*) from zl").value(0).toInt();
 }

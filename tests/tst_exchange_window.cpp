@@ -15,21 +15,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QByteArray vcards(int count, const QByteArray& name = "导入") {
     QByteArray text;
     for (int i = 0; i < count; ++i)

@@ -25,10 +25,6 @@ namespace {
 const QColor kMoneyGreen(0xC0, 0xDC, 0xC0);
 const QColor kGridBackground(0xF4, 0xFC, 0xEF);
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 /// The main window as it draws itself now.
 QImage shot() {
     QApplication::processEvents();

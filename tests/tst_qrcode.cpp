@@ -21,10 +21,6 @@ using QrCode::Format;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 Card card(const QStringList& columnsAndValues) {
     Card c;
     for (int i = 0; i + 1 < columnsAndValues.size(); i += 2)

@@ -26,10 +26,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 QStringList listedNames() {
     QStringList names;
     TADOQuery* q = FrmMain->ADOQuery1;

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testsupport.h"
+
 #include <algorithm>
 
 #include <memory>
@@ -21,11 +23,9 @@
 
 using namespace Recognize;
 
-namespace {
+using TestSupport::col;
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
+namespace {
 
 int cardsToRead() {
     const int n = qEnvironmentVariableIntValue("QUEMBE_OCR_CARDS");

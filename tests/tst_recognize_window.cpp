@@ -20,10 +20,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 int cardCount(const QString& database) {
     return query(database, "select count(*) from zl").value(0).toInt();
 }

@@ -25,10 +25,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 QStringList stored(const Program& program, const QString& columns) {
     return query(program.folder.database(),
                  QStringLiteral("select %1 from zl order by ID").arg(columns));

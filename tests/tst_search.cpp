@@ -15,10 +15,6 @@ namespace {
 
 const QString kNoCondition = QStringLiteral("      请输入查询条件！     ");
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 void search(const QString& field, const QString& keyword, bool byEnter = false) {
     FrmMain->ComboBoxGXZD->setEditText(field);
     FrmMain->EditGJZ->setText(keyword);

@@ -17,10 +17,6 @@ using namespace TestSupport;
 
 namespace {
 
-QString col(const char* name) {
-    return QString::fromUtf8(name);
-}
-
 /// The stored bytes of every written column, so that nothing can hide in a conversion.
 QStringList storedBytes(const Program& program) {
     QStringList columns;
