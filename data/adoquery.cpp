@@ -462,6 +462,8 @@ void TADOQuery::writePending() {
         }
         // The card and what the quick find knows of it are stored together or not at all.
         inTransaction(handle, [&] {
+            if (BeforeWriteHook)
+                BeforeWriteHook(handle, m_table, 0, RowWrite::Written);
             Sqlite::Statement(handle, sql.toUtf8(), sqlFailure()).setAll(values).next();
             id = sqlite3_last_insert_rowid(handle);
             if (WriteHook)
@@ -475,6 +477,8 @@ void TADOQuery::writePending() {
         const QString sql = QStringLiteral("UPDATE ") + table + QStringLiteral(" SET ") +
                             sets.join(QLatin1Char(',')) + QStringLiteral(" WHERE \"ID\"=?");
         auto update = [&] {
+            if (BeforeWriteHook)
+                BeforeWriteHook(handle, m_table, id, RowWrite::Written);
             Sqlite::Statement(handle, sql.toUtf8(), sqlFailure())
                 .setAll(values)
                 .set(int(values.size()) + 1, id)
@@ -593,6 +597,8 @@ bool TADOQuery::Delete() {
         changed = changedSince(handle, id, shown, &gone);
         if (gone || !changed.isEmpty())
             return;
+        if (BeforeWriteHook)
+            BeforeWriteHook(handle, m_table, id, RowWrite::Deleted);
         Sqlite::Statement(handle,
                           (QStringLiteral("DELETE FROM ") + Sqlite::quoted(m_table) +
                            QStringLiteral(" WHERE \"ID\"=?"))

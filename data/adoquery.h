@@ -66,6 +66,10 @@ public:
     /// Called for each row written or deleted, inside the write's transaction, so that what
     /// is kept beside the rows stays in step with them; a throw undoes the write.
     std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)> WriteHook;
+    /// Called in the same transaction just before a row is written or deleted (`id` 0 for a
+    /// row about to be added), while the row still holds what it held; a throw undoes the write.
+    std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)>
+        BeforeWriteHook;
 
     /// Runs the statement and makes the first row current; does nothing when open.
     void Open();

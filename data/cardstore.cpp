@@ -1,5 +1,6 @@
 #include "cardstore.h"
 
+#include "history.h"
 #include "sqlite.h"
 
 #include <QStringList>
@@ -46,6 +47,8 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
             return {};
         card = Card();
     }
+    // One record of the IDs, however many: undoing deletes them again.
+    History::added(db, ids);
     // The quick find learns them all at once: far quicker than card by card.
     if (filing && !filing(db, ids, [&] { return !progress || progress(ids.size()); }))
         return {};

@@ -4,6 +4,7 @@
 #include "dberror.h"
 #include "dbkey.h"
 #include "fieldmap.h"
+#include "history.h"
 #include "password.h"
 #include "sqlite.h"
 #include "synctables.h"
@@ -196,7 +197,7 @@ QStringList createStatements() {
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
     return quickFindStatements() + CardUid::schemaStatements() + duplicateKeyStatements() +
-           SyncTables::schemaStatements();
+           SyncTables::schemaStatements() + History::schemaStatements();
 }
 
 QStringList quickFindStatements() {

@@ -6,6 +6,7 @@
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
+#include "data/history.h"
 #include "data/sqlite.h"
 #include "quickfind/cardindex.h"
 
@@ -131,6 +132,11 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
         throw EDatabaseError(QStringLiteral("要合并的名片有的已经不在了，没有合并。"
                                             "请重新查找重复名片。"));
     const Card merged = mergedCard(ids, cards);
+    History::Operation operation(db, QStringLiteral("合并 %1 的 %2 张名片")
+                                         .arg(History::cardLabel(merged, ids.first()))
+                                         .arg(ids.size()));
+    History::Image was{true, cards.first(), QString(), QString()};
+    operation.keep(ids.first(), was);
 
     QStringList sets;
     for (const FieldMapEntry& field : kFieldMap)
@@ -150,6 +156,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
     Sqlite::Statement remove;
     check(db, remove.prepare(db, "DELETE FROM \"zl\" WHERE \"ID\"=?"));
     for (int i = 1; i < ids.size(); ++i) {
+        operation.changing(ids[i], true);
         check(db, remove.bind(1, ids[i]));
         check(db, remove.step());
         remove.reset();
@@ -162,6 +169,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
 
 QVector<Group> mergeAllCertain(sqlite3* db) {
     Savepoint save(db);
+    History::Operation operation(db, QStringLiteral("合并全部有把握的重复名片"));
     QVector<Group> merged;
     for (const Group& g : findGroups(db)) {
         if (!g.certain)
@@ -169,6 +177,7 @@ QVector<Group> mergeAllCertain(sqlite3* db) {
         mergeCards(db, g.ids);
         merged.append(g);
     }
+    operation.setDescription(QStringLiteral("合并全部有把握的重复名片：%1 组").arg(merged.size()));
     save.release();
     return merged;
 }

@@ -7,6 +7,7 @@
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
+#include "data/history.h"
 #include "data/sqlite.h"
 #include "quickfind/cardindex.h"
 
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -167,6 +169,16 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     for (const QString& file : files)
         total += QFileInfo(file).size();
 
+    // The whole import is one operation: undone, its cards go again.
+    const QString names = files.size() == 1 ? QFileInfo(files.first()).fileName()
+                                            : QStringLiteral("%1 等 %2 个文件")
+                                                  .arg(QFileInfo(files.value(0)).fileName())
+                                                  .arg(files.size());
+    History::Operation operation(db, QString());
+    operation.setDescriber([names](const History::Operation::Counts& c) {
+        return QStringLiteral("导入 %1：添加 %2 张名片")
+            .arg(names, QLocale(QLocale::Chinese, QLocale::China).toString(c.added));
+    });
     ImportResult result;
     qint64 before = 0; // bytes of the files already read
     int index = 0;

@@ -1,6 +1,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardhistory.h"
 #include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
@@ -102,6 +103,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
 
     setUpGrid();
     connectHandlers();

@@ -4,6 +4,7 @@
 #include "syncstore.h"
 
 #include "data/carduid.h"
+#include "data/history.h"
 #include "exchange/assemble.h"
 
 #include <QSet>
@@ -227,6 +228,13 @@ SyncReport SyncEngine::run() {
     s.account = loadAccount(m_db, m_file);
     if (!s.account.isSet())
         throw EError(QStringLiteral("还没有设置同步账户。请先在“同步设置”里填写服务器和通讯录。"));
+    // Every card this sync takes or deletes here is one operation, undone as a whole.
+    History::Operation history(m_db, QStringLiteral("同步"));
+    history.setDescriber([](const History::Operation::Counts& c) {
+        return QStringLiteral("同步：收到 %1 张，删除 %2 张")
+            .arg(c.added + c.changed)
+            .arg(c.deleted);
+    });
     const QUrl book = s.account.book;
     s.synced = s.store.syncedCards();
     for (const SyncedCard& c : std::as_const(s.synced))

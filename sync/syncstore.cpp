@@ -3,6 +3,7 @@
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
+#include "data/history.h"
 #include "data/sqlite.h"
 #include "data/synctables.h"
 #include "quickfind/cardindex.h"
@@ -108,6 +109,7 @@ void SyncStore::writeCard(qint64 id, const Card& card) {
         values << (card.values[i].isNull() ? QString(QLatin1String("")) : card.values[i]);
     }
     values << id;
+    History::changing(m_db, id);
     run((QStringLiteral("UPDATE \"zl\" SET ") + sets.join(QLatin1Char(',')) +
          QStringLiteral(" WHERE \"ID\"=?"))
             .toUtf8()
@@ -117,6 +119,7 @@ void SyncStore::writeCard(qint64 id, const Card& card) {
 }
 
 void SyncStore::deleteCard(qint64 id) {
+    History::changing(m_db, id, true);
     run("DELETE FROM \"zl\" WHERE \"ID\"=?", {id});
     CardIndex::cardDeleted(m_db, id);
     CardUid::cardDeleted(m_db, id);

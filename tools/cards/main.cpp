@@ -62,6 +62,11 @@ const char kUsage[] =
     "  sync\n"
     "      与服务器上的通讯录同步名片，列出发送和接收了多少。\n"
     "      密码取自环境变量 QUEMBE_SYNC_PASSWORD。\n"
+    "  history [--keep-days 天数] [--keep-count 个数]\n"
+    "      列出记下的操作，最新的在前，每个一行：编号、时间、说明，用制表符隔开；\n"
+    "      写了 --keep-days 或 --keep-count 时先把保留期限缩短到这么多（最多 90 天、100000 个）。\n"
+    "  undo 编号\n"
+    "      撤销这个操作：它改动的名片全部恢复原样；之后又被改过的不撤销，并说明原因。\n"
     "不写 --database 时使用本程序自己的数据库。";
 
 struct Command {
@@ -79,6 +84,8 @@ const Command kCommands[] = {
     {"duplicates", CardsTool::duplicatesCommand},
     {"sync-setup", CardsTool::syncSetupCommand},
     {"sync", CardsTool::syncCommand},
+    {"history", CardsTool::historyCommand},
+    {"undo", CardsTool::undoCommand},
 };
 
 } // namespace

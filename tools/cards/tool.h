@@ -41,5 +41,7 @@ int qrCommand(Context& context, QStringList args);
 int duplicatesCommand(Context& context, QStringList args);
 int syncSetupCommand(Context& context, QStringList args);
 int syncCommand(Context& context, QStringList args);
+int historyCommand(Context& context, QStringList args);
+int undoCommand(Context& context, QStringList args);
 
 } // namespace CardsTool

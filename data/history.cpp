@@ -1,0 +1,334 @@
+#include "history.h"
+
+#include "adoquery.h"
+#include "carduid.h"
+#include "dberror.h"
+#include "historyformat.h"
+#include "sqlite.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <memory>
+
+namespace History {
+
+namespace {
+
+const char kOperations[] =
+    "CREATE TABLE \"card_history\" (\"op\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "\"time\" INTEGER NOT NULL, \"description\" TEXT NOT NULL, \"added\" BLOB, "
+    "\"undoes\" INTEGER, \"undone_by\" INTEGER)";
+const char kOperationTimes[] = "CREATE INDEX \"card_history_time\" ON \"card_history\" (\"time\")";
+// "card" is the card before the operation, NULL when it did not exist.
+const char kRows[] = "CREATE TABLE \"card_history_rows\" (\"op\" INTEGER NOT NULL, "
+                     "\"ID\" INTEGER NOT NULL, \"card\" BLOB, PRIMARY KEY (\"op\", \"ID\")) "
+                     "WITHOUT ROWID";
+// Finds the later operations that touched a card, which keep an undo from going back over
+// them.
+const char kRowCards[] =
+    "CREATE INDEX \"card_history_rows_ID\" ON \"card_history_rows\" (\"ID\", \"op\")";
+const char kSettings[] = "CREATE TABLE \"card_history_settings\" (\"key\" TEXT PRIMARY KEY NOT "
+                         "NULL, \"value\" TEXT NOT NULL) WITHOUT ROWID";
+
+// The operation open on each connection of this thread.
+thread_local QHash<sqlite3*, Operation*> t_current;
+
+} // namespace
+
+QStringList schemaStatements() {
+    return {QString::fromLatin1(kOperations), QString::fromLatin1(kOperationTimes),
+            QString::fromLatin1(kRows), QString::fromLatin1(kRowCards),
+            QString::fromLatin1(kSettings)};
+}
+
+int addTables(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db,
+        "SELECT name FROM sqlite_master WHERE name IN ('card_history', 'card_history_time', "
+        "'card_history_rows', 'card_history_rows_ID', 'card_history_settings')",
+        &rc);
+    if (rc != SQLITE_OK || found.size() == 5)
+        return rc;
+    const char* const names[] = {"card_history", "card_history_time", "card_history_rows",
+                                 "card_history_rows_ID", "card_history_settings"};
+    const char* const statements[] = {kOperations, kOperationTimes, kRows, kRowCards, kSettings};
+    for (int i = 0; i < 5 && rc == SQLITE_OK; ++i) {
+        if (!found.contains(QLatin1String(names[i])))
+            rc = Sqlite::exec(db, statements[i]);
+    }
+    return rc;
+}
+
+Image imageOf(sqlite3* db, qint64 id) {
+    Sqlite::Statement st(db, "SELECT * FROM \"zl\" WHERE \"ID\"=?", Sqlite::fileFailure({}));
+    st.set(1, id);
+    Image image;
+    if (!st.next())
+        return image;
+    image.exists = true;
+    for (int c = 0; c < st.columnCount(); ++c) {
+        const QString name = st.columnName(c);
+        const int field = Card::indexOf(name);
+        if (field >= 0)
+            image.card.values[std::size_t(field)] = st.text(c).toString();
+        else if (name == QStringLiteral("添加日期"))
+            image.addedOn = st.text(c).toString();
+    }
+    image.uid = CardUid::uidOf(db, id);
+    return image;
+}
+
+QString cardLabel(const Card& card, qint64 id) {
+    const QString name = card[Field::Name].trimmed();
+    return name.isEmpty() ? QStringLiteral("（无姓名，ID %1）").arg(id) : name;
+}
+
+Operation::Operation(sqlite3* db, const QString& description)
+    : m_outer(t_current.value(db))
+    , m_db(db)
+    , m_description(description) {
+    if (!m_outer)
+        t_current.insert(db, this);
+}
+
+Operation::~Operation() {
+    if (!m_outer)
+        t_current.remove(m_db);
+}
+
+Operation* Operation::current(sqlite3* db) {
+    return t_current.value(db);
+}
+
+void Operation::setDescriber(std::function<QString(const Counts&)> describer) {
+    if (m_outer)
+        return;
+    m_describer = std::move(describer);
+}
+
+void Operation::setDescription(const QString& description) {
+    if (m_outer)
+        return;
+    m_description = description;
+    if (m_number)
+        store();
+}
+
+void Operation::changing(qint64 id, bool deleting) {
+    if (m_outer)
+        return m_outer->changing(id, deleting);
+    keep(id, imageOf(m_db, id), deleting);
+}
+
+void Operation::keep(qint64 id, const Image& before, bool deleting) {
+    if (m_outer)
+        return m_outer->keep(id, before, deleting);
+    ++(deleting ? m_counts.deleted : m_counts.changed);
+    store();
+    // A card this operation added needs nothing more: undoing it deletes the card.
+    if (m_added.contains(id))
+        return;
+    Sqlite::Statement st(
+        m_db,
+        "INSERT OR IGNORE INTO \"card_history_rows\" (\"op\", \"ID\", \"card\") VALUES (?, ?, ?)",
+        Sqlite::fileFailure({}));
+    st.set(1, m_number).set(2, id);
+    if (before.exists) {
+        const QByteArray bytes = Format::encodeImage(before, deleting);
+        st.set(3, std::string_view(bytes.constData(), std::size_t(bytes.size())));
+    }
+    st.run();
+}
+
+void Operation::added(const QVector<qint64>& ids) {
+    if (m_outer)
+        return m_outer->added(ids);
+    if (ids.isEmpty())
+        return;
+    m_added += ids;
+    m_counts.added += int(ids.size());
+    store();
+}
+
+void Operation::setUndoes(qint64 number) {
+    if (!m_outer)
+        m_undoes = number;
+}
+
+qint64 Operation::number() const {
+    return m_outer ? m_outer->number() : m_number;
+}
+
+const Operation::Counts& Operation::counts() const {
+    return m_outer ? m_outer->counts() : m_counts;
+}
+
+void Operation::store() {
+    const Sqlite::Failure failure = Sqlite::fileFailure({});
+    const QString description = m_describer ? m_describer(m_counts) : m_description;
+    QByteArray added;
+    if (!m_added.isEmpty())
+        added = Format::encodeIds(m_added);
+    const std::string_view addedBytes(added.constData(), std::size_t(added.size()));
+    if (m_number) {
+        Sqlite::Statement st(m_db,
+                             "UPDATE \"card_history\" SET \"description\"=?, \"added\"=? "
+                             "WHERE \"op\"=?",
+                             failure);
+        st.set(1, description);
+        if (!added.isEmpty())
+            st.set(2, addedBytes);
+        st.set(3, m_number).run();
+        if (sqlite3_changes(m_db) > 0)
+            return;
+        // Rolled back with the transaction that first recorded it: recorded afresh.
+        m_number = 0;
+    }
+    const int rc = addTables(m_db);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(m_db, rc));
+    trim(m_db);
+    Sqlite::Statement st(m_db,
+                         "INSERT INTO \"card_history\" (\"time\", \"description\", \"added\", "
+                         "\"undoes\") VALUES (?, ?, ?, ?)",
+                         failure);
+    st.set(1, QDateTime::currentSecsSinceEpoch()).set(2, description);
+    if (!added.isEmpty())
+        st.set(3, addedBytes);
+    if (m_undoes)
+        st.set(4, m_undoes);
+    st.run();
+    m_number = sqlite3_last_insert_rowid(m_db);
+}
+
+void changing(sqlite3* db, qint64 id, bool deleting) {
+    if (Operation* operation = Operation::current(db))
+        operation->changing(id, deleting);
+}
+
+void added(sqlite3* db, const QVector<qint64>& ids) {
+    if (Operation* operation = Operation::current(db))
+        operation->added(ids);
+}
+
+Limits limits(sqlite3* db) {
+    Limits result;
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE name='card_history_settings'", &rc);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+    if (found.isEmpty())
+        return result;
+    Sqlite::Statement st(db, "SELECT \"key\", \"value\" FROM \"card_history_settings\"",
+                         Sqlite::fileFailure({}));
+    while (st.next()) {
+        bool ok = false;
+        const int value = st.text(1).toString().toInt(&ok);
+        if (!ok || value < 0)
+            continue;
+        // Only ever shorter than the default.
+        if (st.text(0).toString() == QLatin1String("keep_days"))
+            result.days = qMin(value, result.days);
+        else if (st.text(0).toString() == QLatin1String("keep_count"))
+            result.count = qMin(value, result.count);
+    }
+    return result;
+}
+
+void setLimits(sqlite3* db, const QString& file, const Limits& limits) {
+    const Sqlite::Failure failure = Sqlite::fileFailure(file);
+    Sqlite::Transaction transaction(db, failure);
+    const int rc = addTables(db);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc, file));
+    Sqlite::Statement st(db,
+                         "INSERT OR REPLACE INTO \"card_history_settings\" (\"key\", \"value\") "
+                         "VALUES (?, ?)",
+                         failure);
+    st.set(1, QStringLiteral("keep_days")).set(2, QString::number(qMax(0, limits.days))).run();
+    st.set(1, QStringLiteral("keep_count")).set(2, QString::number(qMax(0, limits.count))).run();
+    trim(db);
+    transaction.commit();
+}
+
+void trim(sqlite3* db) {
+    const Limits keep = limits(db);
+    const Sqlite::Failure failure = Sqlite::fileFailure({});
+    Sqlite::Statement last(db, "SELECT max(\"op\") FROM \"card_history\"", failure);
+    if (!last.next())
+        return;
+    // Everything up to `upTo` is both beyond the count and older than the days.
+    qint64 upTo = last.int64(0) - keep.count;
+    Sqlite::Statement recent(db,
+                             "SELECT \"op\" FROM \"card_history\" WHERE \"time\">=? ORDER BY "
+                             "\"time\", \"op\" LIMIT 1",
+                             failure);
+    recent.set(1, QDateTime::currentSecsSinceEpoch() - qint64(keep.days) * 86400);
+    // No days: the count alone.
+    if (keep.days > 0 && recent.next())
+        upTo = qMin(upTo, recent.int64(0) - 1);
+    if (upTo <= 0)
+        return;
+    Sqlite::Statement(db, "DELETE FROM \"card_history_rows\" WHERE \"op\"<=?", failure)
+        .set(1, upTo)
+        .run();
+    Sqlite::Statement(db, "DELETE FROM \"card_history\" WHERE \"op\"<=?", failure)
+        .set(1, upTo)
+        .run();
+}
+
+} // namespace History
+
+namespace History {
+
+void RowRecorder::before(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
+    Q_UNUSED(write);
+    m_id = -1;
+    if (table.compare(QLatin1String("zl"), Qt::CaseInsensitive) != 0)
+        return;
+    m_id = id;
+    m_image = id ? imageOf(db, id) : Image();
+}
+
+void RowRecorder::after(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
+    if (table.compare(QLatin1String("zl"), Qt::CaseInsensitive) != 0)
+        return;
+    const bool deleting = write == RowWrite::Deleted;
+    // Written without a word before it (another dataset's hook): a change of unknown origin.
+    const bool known = m_id == id || (m_id == 0 && !deleting);
+    const bool adding = known && m_id == 0;
+    QString description;
+    if (adding)
+        description = QStringLiteral("添加 %1").arg(cardLabel(imageOf(db, id).card, id));
+    else if (known)
+        description = (deleting ? QStringLiteral("删除 %1") : QStringLiteral("修改 %1"))
+                          .arg(cardLabel(m_image.card, id));
+    m_id = -1;
+    if (description.isEmpty())
+        return;
+    Operation operation(db, description);
+    if (adding)
+        operation.added({id});
+    else
+        operation.keep(id, m_image, deleting);
+}
+
+void recordWrites(TADOQuery* dataset) {
+    auto recorder = std::make_shared<RowRecorder>();
+    auto written = dataset->WriteHook;
+    dataset->BeforeWriteHook = [recorder](sqlite3* db, const QString& table, qint64 id,
+                                          RowWrite write) {
+        recorder->before(db, table, id, write);
+    };
+    dataset->WriteHook = [recorder, written](sqlite3* db, const QString& table, qint64 id,
+                                             RowWrite write) {
+        if (written)
+            written(db, table, id, write);
+        recorder->after(db, table, id, write);
+    };
+}
+
+} // namespace History
