@@ -302,7 +302,8 @@ void RowRecorder::after(sqlite3* db, const QString& table, qint64 id, RowWrite w
     const bool adding = known && m_id == 0;
     QString description;
     if (adding)
-        description = QStringLiteral("添加 %1").arg(cardLabel(imageOf(db, id).card, id));
+        description = (m_addVerb.isEmpty() ? QStringLiteral("添加") : m_addVerb) +
+                      QLatin1Char(' ') + cardLabel(imageOf(db, id).card, id);
     else if (known)
         description = (deleting ? QStringLiteral("删除 %1") : QStringLiteral("修改 %1"))
                           .arg(cardLabel(m_image.card, id));
@@ -316,7 +317,7 @@ void RowRecorder::after(sqlite3* db, const QString& table, qint64 id, RowWrite w
         operation.keep(id, m_image, deleting);
 }
 
-void recordWrites(TADOQuery* dataset) {
+std::shared_ptr<RowRecorder> recordWrites(TADOQuery* dataset) {
     auto recorder = std::make_shared<RowRecorder>();
     auto written = dataset->WriteHook;
     dataset->BeforeWriteHook = [recorder](sqlite3* db, const QString& table, qint64 id,
@@ -329,6 +330,7 @@ void recordWrites(TADOQuery* dataset) {
             written(db, table, id, write);
         recorder->after(db, table, id, write);
     };
+    return recorder;
 }
 
 } // namespace History

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct sqlite3;
@@ -95,13 +96,17 @@ class RowRecorder {
 public:
     void before(sqlite3* db, const QString& table, qint64 id, RowWrite write);
     void after(sqlite3* db, const QString& table, qint64 id, RowWrite write);
+    /// The word for cards added from now on ("识别" for a recognised one); empty for "添加".
+    void setAddVerb(const QString& verb) { m_addVerb = verb; }
 
 private:
     qint64 m_id = -1; // the row `before` saw, 0 for a new one
     Image m_image;
+    QString m_addVerb;
 };
-/// Sets the hooks of `dataset` to record its card writes, after what its write hook does.
-void recordWrites(TADOQuery* dataset);
+/// Sets the hooks of `dataset` to record its card writes, after what its write hook does;
+/// the recorder they share.
+std::shared_ptr<RowRecorder> recordWrites(TADOQuery* dataset);
 
 /// One recorded operation, as the list shows it.
 struct Entry {

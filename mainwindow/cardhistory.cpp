@@ -1,5 +1,6 @@
 #include "cardhistory.h"
 
+#include "core/error.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "dialogs/historydialog.h"
@@ -26,7 +27,12 @@ CardHistory::CardHistory(QWidget* window, QMenu* menu, TADOConnection* connectio
             own(db, table, id, write);
         Duplicates::followRow(db, table, id, write);
     };
-    History::recordWrites(cards);
+    m_recorder = History::recordWrites(cards);
+    // A recognised card not saved leaves no word for the next one.
+    connect(cards, &TADOQuery::stateChanged, this, [this] {
+        if (m_cards->state() == TADOQuery::dsBrowse)
+            m_recorder->setAddVerb(QString());
+    });
 
     QAction* item = menu->addAction(QStringLiteral("撤销...  &Z"));
     item->setObjectName(QStringLiteral("HistoryAction"));
@@ -76,6 +82,10 @@ void CardHistory::undoLast() {
         return;
     }
     Platform::showMessage(QStringLiteral("没有可以撤销的操作。"));
+}
+
+void CardHistory::addingRecognisedCard() {
+    m_recorder->setAddVerb(QStringLiteral("识别"));
 }
 
 void CardHistory::undo(qint64 number, qint64 onlyCard) {

@@ -27,6 +27,8 @@ public slots:
     void showDialog();
     /// Asks, then undoes the last operation still standing.
     void undoLast();
+    /// The card being added was read from a picture: its operation says "识别".
+    void addingRecognisedCard();
 
 private:
     /// Undoes operation `number` (only card `onlyCard` of it, when given) and shows the list
@@ -37,6 +39,7 @@ private:
     QWidget* m_window;
     TADOConnection* m_connection;
     TADOQuery* m_cards;
+    std::shared_ptr<History::RowRecorder> m_recorder;
     History::RowHook m_follow; // what the list's own writes keep in step, for undone cards
     HistoryDialog* m_dialog = nullptr;
 };

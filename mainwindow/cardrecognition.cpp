@@ -2,6 +2,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardhistory.h"
 
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
@@ -52,6 +53,7 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
     }
     // As "添        加" does, then the fields found; nothing is stored until the user saves.
     SpeedButton1Click();
+    m_history->addingRecognisedCard();
     for (std::size_t i = 0; i < kFieldMap.size(); ++i)
         setInputText(QString::fromLatin1(kFieldMap[i].control), card->values[i]);
 }
