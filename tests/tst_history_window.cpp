@@ -1,6 +1,7 @@
 // Undoing through the real window: Ctrl+Z in the list, and the 撤销... list.
 #include "testsupport.h"
 
+#include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "mainwindow/VELMORA.h"
 
