@@ -10,6 +10,10 @@ namespace Duplicates {
 
 void followRow(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
     CardIndex::rowWritten(db, table, id, write);
+    followKeys(db, table, id, write);
+}
+
+void followKeys(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
     if (!CardIndex::isCardTable(table) || !hasKeys(db))
         return;
     if (write == RowWrite::Deleted)

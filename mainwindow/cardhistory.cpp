@@ -8,6 +8,7 @@
 #include "platform/application.h"
 #include "platform/messagebox.h"
 #include "platform/window.h"
+#include "quickfind/cardindex.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -25,7 +26,9 @@ CardHistory::CardHistory(QWidget* window, QMenu* menu, TADOConnection* connectio
                                         RowWrite write) {
         if (own)
             own(db, table, id, write);
-        Duplicates::followRow(db, table, id, write);
+        else
+            CardIndex::rowWritten(db, table, id, write);
+        Duplicates::followKeys(db, table, id, write);
     };
     m_recorder = History::recordWrites(cards);
     // A recognised card not saved leaves no word for the next one.

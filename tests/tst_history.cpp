@@ -3,6 +3,7 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/backup.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/connectionstring.h"
@@ -211,6 +212,12 @@ private slots:
         History::setLimits(db(), file(), {1000, 10000000});
         QCOMPARE(History::limits(db()).days, 90);
         QCOMPARE(History::limits(db()).count, 100000);
+        // A backup that holds the history is one of ours.
+        QVERIFY(QFile::copy(file(), m_folder->backup()));
+        QString reason;
+        QVERIFY2(isRestorableBackup(m_folder->backup(), QString::fromUtf8(kStoredConnectionString),
+                                    &reason),
+                 qPrintable(reason));
 
         const qint64 id = add({{"姓名", "欧阳明月"},
                                {"单位", "北京星河科技有限公司"},

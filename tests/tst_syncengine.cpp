@@ -6,8 +6,10 @@
 #include "data/backup.h"
 #include "data/cardstore.h"
 #include "data/connectionstring.h"
+#include "data/history.h"
 #include "data/sqlite.h"
 #include "exchange/assemble.h"
+#include "quickfind/cardindex.h"
 #include "sync/syncengine.h"
 
 #include <QProcess>
@@ -172,6 +174,30 @@ private slots:
         // Nothing changed since: nothing goes either way.
         const SyncReport again = one.sync();
         QCOMPARE(again.sent + again.received + again.deletedHere + again.deletedThere, 0);
+    }
+
+    void syncUndone_data() { servers(); }
+    // A sync is one operation: undone, the cards here are as they were before it.
+    void syncUndone() {
+        START_SERVER(server);
+        Side one(server);
+        one.add("甲");
+        one.add("乙");
+        one.sync();
+        Side two(server);
+        two.sync();
+        two.set("甲", kMobile, "13111111111");
+        two.remove("乙");
+        two.add("丁");
+        two.sync();
+        const QStringList before = one.names();
+        one.sync();
+        QCOMPARE(one.names(), (QStringList{"丁", "甲"}));
+        const History::Entry last = History::recent(one.db.get(), 1).value(0);
+        QCOMPARE(last.description, QStringLiteral("同步：收到 2 张，删除 1 张"));
+        History::undo(one.db.get(), one.folder.database(), last.number, CardIndex::rowWritten);
+        QCOMPARE(one.names(), before);
+        QCOMPARE(one.value("甲", kMobile), QString());
     }
 
     void changesFromAnotherClient_data() { servers(); }
