@@ -38,7 +38,8 @@ private slots:
         QStringList shown;
         for (QAction* action : FrmMain->N1->actions())
             shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(shown,
+        // Items of later capabilities follow these.
+        QCOMPARE(shown.mid(0, 9),
                  (QStringList{"添加...  &A", "修改...  &E", "删除...  &D", "-", "拨号...  &T", "-",
                               "导入名片...  &I", "导出名片...  &X", "识别名片图片...  &O"}));
         QCOMPARE(FrmMain->N21->objectName(), QStringLiteral("N21"));
