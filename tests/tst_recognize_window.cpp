@@ -74,6 +74,13 @@ private slots:
         // Saved only when the user confirms.
         FrmMain->ButtonTJQDClick();
         QCOMPARE(cardCount(program.folder.database()), 1);
+        // Its history says where it came from; a card typed in after it is an add again.
+        addCard({col("姓名"), "手写"});
+        const QStringList recorded =
+            query(program.folder.database(), "select description from card_history order by op");
+        QCOMPARE(recorded.size(), 2);
+        QVERIFY2(recorded.first().startsWith("识别 "), qPrintable(recorded.first()));
+        QCOMPARE(recorded.last(), QStringLiteral("添加 手写"));
     }
 
     void clipboardPictureByShortcut() {
