@@ -58,7 +58,11 @@ HistoryDialog::HistoryDialog(QWidget* parent, Source source)
     operationsLayout->addWidget(m_undo, 0, Qt::AlignRight);
     auto* deletedPage = new QWidget;
     auto* deletedLayout = new QVBoxLayout(deletedPage);
+    deletedLayout->addWidget(
+        new QLabel(QStringLiteral("选中一张删除了的名片，点“恢复”把它放回名片列表。")));
     deletedLayout->addWidget(m_deleted);
+    m_deleted->setColumnWidth(0, 120);
+    m_deleted->setColumnWidth(1, 240);
     deletedLayout->addWidget(m_restore, 0, Qt::AlignRight);
 
     m_tabs = new QTabWidget;
@@ -99,9 +103,9 @@ void HistoryDialog::reload() {
     for (QTreeWidget* list : {m_operations, m_deleted}) {
         if (list->topLevelItemCount() > 0)
             list->setCurrentItem(list->topLevelItem(0));
-        list->resizeColumnToContents(0);
-        list->resizeColumnToContents(1);
     }
+    m_operations->resizeColumnToContents(0);
+    m_operations->resizeColumnToContents(1);
     m_undo->setEnabled(m_operations->topLevelItemCount() > 0);
     m_restore->setEnabled(m_deleted->topLevelItemCount() > 0);
 }
