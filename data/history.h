@@ -139,9 +139,11 @@ QString undoProblem(sqlite3* db, qint64 number);
 /// Puts back every card operation `number` touched as it was before, in one transaction, as
 /// an operation of its own; refuses with undoProblem()'s words, changing nothing. Returns
 /// the number of the undoing operation. `onlyCard` limits it to one card (bringing back a
-/// deleted card).
+/// deleted card). `progress` is told how many cards are back; false stops, and nothing is
+/// changed (0 is returned).
 qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook,
-            qint64 onlyCard = 0);
+            qint64 onlyCard = 0,
+            const std::function<bool(qint64 done, qint64 total)>& progress = {});
 
 /// How long the history is kept: an operation goes only when it is both older than `days`
 /// and not among the last `count`.

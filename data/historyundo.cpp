@@ -226,7 +226,8 @@ QString undoProblem(sqlite3* db, qint64 number) {
     return laterChange(db, *r, 0);
 }
 
-qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook, qint64 onlyCard) {
+qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook, qint64 onlyCard,
+            const std::function<bool(qint64 done, qint64 total)>& progress) {
     const Sqlite::Failure failure = Sqlite::fileFailure(file);
     Sqlite::Transaction transaction(db, failure);
     const std::optional<Recorded> r = load(db, number);
@@ -244,9 +245,13 @@ qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook
                                            cardLabel(r->before.value(onlyCard).card, onlyCard))
                                      : QStringLiteral("撤销：%1").arg(r->description));
     operation.setUndoes(number);
+    qint64 back = 0;
     for (auto it = r->before.cbegin(); it != r->before.cend(); ++it) {
         if (onlyCard && it.key() != onlyCard)
             continue;
+        // Stopped: rolled back with the transaction, nothing of it stays.
+        if (progress && !progress(back++, r->before.size()))
+            return 0;
         const Image now = imageOf(db, it.key());
         if (!now.exists && !it->exists)
             continue;

@@ -7,12 +7,15 @@
 #include "duplicates/follow.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
+#include "platform/progress.h"
 #include "platform/window.h"
 #include "quickfind/cardindex.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QMenu>
+
+#include <optional>
 
 CardHistory::CardHistory(QWidget* window, QMenu* menu, TADOConnection* connection, TADOQuery* cards,
                          QAbstractItemView* grid)
@@ -98,7 +101,24 @@ void CardHistory::undo(qint64 number, qint64 onlyCard) {
     // The list's own reading must not hold the file while the cards go back.
     m_connection->finishReading();
     const qint64 current = m_cards->CurrentId();
-    History::undo(handle, m_connection->databaseFile(), number, m_follow, onlyCard);
+    // An import of many cards takes a while to go: the bar moves, and it can be stopped.
+    std::optional<Platform::Progress> progress;
+    bool cancelled = false;
+    History::undo(handle, m_connection->databaseFile(), number, m_follow, onlyCard,
+                  [&](qint64 done, qint64 total) {
+                      if (done % 500 != 0)
+                          return true;
+                      if (!progress)
+                          progress.emplace(m_window, QStringLiteral("正在撤销……"), total);
+                      cancelled = !progress->setValue(done);
+                      return !cancelled;
+                  });
+    if (progress)
+        progress->close();
+    if (cancelled) {
+        Platform::showMessage(QStringLiteral("撤销已取消，名片没有改动。"));
+        return;
+    }
     m_cards->Close();
     m_cards->Open();
     if (!(onlyCard && m_cards->Locate(onlyCard)) && current)

@@ -134,6 +134,11 @@ private slots:
         QVERIFY(TestSupport::query(file(), "select length(added) from card_history where op=2")
                     .first()
                     .toInt() < 16);
+        // Stopped half way, the undo leaves every card where it was.
+        QCOMPARE(History::undo(db(), file(), 2, Duplicates::followRow, 0,
+                               [](qint64 done, qint64) { return done < 600; }),
+                 qint64(0));
+        QCOMPARE(TestSupport::query(file(), "select count(*) from zl"), QStringList{"1205"});
         undo(2);
         QCOMPARE(cards(file()), before);
         QVERIFY(QuickFind::find(db(), "客户1").isEmpty());
