@@ -62,21 +62,46 @@ int addTables(sqlite3* db) {
 }
 
 Image imageOf(sqlite3* db, qint64 id) {
-    Sqlite::Statement st(db, "SELECT * FROM \"zl\" WHERE \"ID\"=?", Sqlite::fileFailure({}));
+    return ImageReader(db).read(id);
+}
+
+ImageReader::ImageReader(sqlite3* db)
+    : m_card(std::make_unique<Sqlite::Statement>(db, "SELECT * FROM \"zl\" WHERE \"ID\"=?",
+                                                 Sqlite::fileFailure({}))) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+    if (!found.isEmpty())
+        m_uid = std::make_unique<Sqlite::Statement>(
+            db, "SELECT \"uid\" FROM \"card_uid\" WHERE \"ID\"=?", Sqlite::fileFailure({}));
+}
+
+ImageReader::~ImageReader() = default;
+
+Image ImageReader::read(qint64 id) {
+    Sqlite::Statement& st = *m_card;
     st.set(1, id);
     Image image;
-    if (!st.next())
-        return image;
-    image.exists = true;
-    for (int c = 0; c < st.columnCount(); ++c) {
-        const QString name = st.columnName(c);
-        const int field = Card::indexOf(name);
-        if (field >= 0)
-            image.card.values[std::size_t(field)] = st.text(c).toString();
-        else if (name == QStringLiteral("添加日期"))
-            image.addedOn = st.text(c).toString();
+    if (st.next()) {
+        image.exists = true;
+        for (int c = 0; c < st.columnCount(); ++c) {
+            const QString name = st.columnName(c);
+            const int field = Card::indexOf(name);
+            if (field >= 0)
+                image.card.values[std::size_t(field)] = st.text(c).toString();
+            else if (name == QStringLiteral("添加日期"))
+                image.addedOn = st.text(c).toString();
+        }
     }
-    image.uid = CardUid::uidOf(db, id);
+    st.rewind();
+    if (image.exists && m_uid) {
+        m_uid->set(1, id);
+        if (m_uid->next())
+            image.uid = m_uid->text(0).toString();
+        m_uid->rewind();
+    }
     return image;
 }
 
@@ -126,14 +151,19 @@ void Operation::keep(qint64 id, const Image& before, bool deleting) {
     if (m_outer)
         return m_outer->keep(id, before, deleting);
     ++(deleting ? m_counts.deleted : m_counts.changed);
-    store();
+    // The row is stored once; again only when its words follow the counts.
+    if (!m_number || m_describer)
+        store();
     // A card this operation added needs nothing more: undoing it deletes the card.
     if (m_added.contains(id))
         return;
-    Sqlite::Statement st(
-        m_db,
-        "INSERT OR IGNORE INTO \"card_history_rows\" (\"op\", \"ID\", \"card\") VALUES (?, ?, ?)",
-        Sqlite::fileFailure({}));
+    if (!m_insertRow)
+        m_insertRow = std::make_unique<Sqlite::Statement>(
+            m_db,
+            "INSERT OR IGNORE INTO \"card_history_rows\" (\"op\", \"ID\", \"card\") VALUES (?, "
+            "?, ?)",
+            Sqlite::fileFailure({}));
+    Sqlite::Statement& st = *m_insertRow;
     st.set(1, m_number).set(2, id);
     if (before.exists) {
         const QByteArray bytes = Format::encodeImage(before, deleting);

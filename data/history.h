@@ -13,6 +13,9 @@
 
 struct sqlite3;
 class TADOQuery;
+namespace Sqlite {
+class Statement;
+}
 enum class RowWrite;
 
 /// What each change did to the cards, so that it can be taken back: one row per operation
@@ -35,6 +38,20 @@ struct Image {
 };
 /// Card `id` as it is now.
 Image imageOf(sqlite3* db, qint64 id);
+
+/// Reads cards as imageOf() does, with its statements prepared once, for many cards in a row.
+class ImageReader {
+public:
+    explicit ImageReader(sqlite3* db);
+    ~ImageReader();
+    ImageReader(const ImageReader&) = delete;
+    ImageReader& operator=(const ImageReader&) = delete;
+    Image read(qint64 id);
+
+private:
+    std::unique_ptr<Sqlite::Statement> m_card;
+    std::unique_ptr<Sqlite::Statement> m_uid; // none without the UID table
+};
 
 /// The writes made on one connection while it is open are recorded as one operation, in
 /// the transactions of those writes: nothing is written until the first of them, and a
@@ -82,6 +99,7 @@ private:
     qint64 m_number = 0;
     qint64 m_undoes = 0;
     QVector<qint64> m_added;
+    std::unique_ptr<Sqlite::Statement> m_insertRow;
 };
 
 /// For code below the callers that open operations: recorded in the operation open on

@@ -134,7 +134,8 @@ const QString& fieldList() {
     return list;
 }
 
-void restore(sqlite3* db, qint64 id, const Image& was, const Image& now, const RowHook& hook) {
+void restore(sqlite3* db, qint64 id, const Image& was, const Image& now, const RowHook& hook,
+             Sqlite::Statement& remove) {
     const Sqlite::Failure failure = Sqlite::fileFailure({});
     QVariantList values;
     for (const QString& value : was.card.values)
@@ -142,10 +143,11 @@ void restore(sqlite3* db, qint64 id, const Image& was, const Image& now, const R
     if (!was.exists) {
         if (!now.exists)
             return;
-        Sqlite::Statement(db, "DELETE FROM \"zl\" WHERE \"ID\"=?", failure).set(1, id).run();
+        remove.set(1, id).run();
         if (hook)
             hook(db, QStringLiteral("zl"), id, RowWrite::Deleted);
-        CardUid::cardDeleted(db, id);
+        else
+            CardUid::cardDeleted(db, id);
         return;
     }
     if (now.exists) {
@@ -246,17 +248,19 @@ qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook
                                      : QStringLiteral("撤销：%1").arg(r->description));
     operation.setUndoes(number);
     qint64 back = 0;
+    ImageReader reader(db);
+    Sqlite::Statement remove(db, "DELETE FROM \"zl\" WHERE \"ID\"=?", failure);
     for (auto it = r->before.cbegin(); it != r->before.cend(); ++it) {
         if (onlyCard && it.key() != onlyCard)
             continue;
         // Stopped: rolled back with the transaction, nothing of it stays.
         if (progress && !progress(back++, r->before.size()))
             return 0;
-        const Image now = imageOf(db, it.key());
+        const Image now = reader.read(it.key());
         if (!now.exists && !it->exists)
             continue;
         operation.keep(it.key(), now, !it->exists);
-        restore(db, it.key(), *it, now, hook);
+        restore(db, it.key(), *it, now, hook, remove);
     }
     const qint64 done = operation.number();
     if (done && !onlyCard) {
