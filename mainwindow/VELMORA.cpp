@@ -1,6 +1,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardsync.h"
 #include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
@@ -102,6 +103,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();

@@ -9,6 +9,7 @@
 #include <memory>
 
 class CardEditor;
+class CardSync;
 class CardTransfer;
 namespace Recognize {
 class PictureReader;
@@ -177,6 +178,7 @@ private:
     std::unique_ptr<CardEditor> m_editor;
     // Import and export; a child of the window.
     CardTransfer* m_transfer = nullptr;
+    CardSync* m_sync = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
