@@ -1,6 +1,7 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardsync.h"
 #include "cardhistory.h"
 #include "cardtransfer.h"
 #include "controls.h"
@@ -103,6 +104,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
     m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
 
     setUpGrid();

@@ -9,6 +9,7 @@
 #include <memory>
 
 class CardEditor;
+class CardSync;
 class CardHistory;
 class CardTransfer;
 namespace Recognize {
@@ -178,6 +179,7 @@ private:
     std::unique_ptr<CardEditor> m_editor;
     // Import and export; a child of the window.
     CardTransfer* m_transfer = nullptr;
+    CardSync* m_sync = nullptr;
     CardHistory* m_history = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;

@@ -95,6 +95,8 @@ void showModal(QWidget* window) {
     if (g_modal) {
         g_modal->shown.append(window);
         window->show();
+        if (g_modal->onShow)
+            g_modal->onShow(window);
         return;
     }
     QPointer<QWidget> guard(window);

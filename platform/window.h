@@ -51,6 +51,8 @@ public:
     ModalRecorder& operator=(const ModalRecorder&) = delete;
     int terminations = 0;
     QVector<QWidget*> shown;
+    /// Called with each window as it is shown, before showModal() returns: a test acts on it.
+    std::function<void(QWidget*)> onShow;
 };
 
 } // namespace Platform

@@ -11,6 +11,8 @@ packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cj
           radicale xandikos apache2-utils openssl curl)
 # QR codes: drawn with libqrencode, found with zxing-cpp; zbarimg checks them in the tests.
 packages+=(libqrencode-dev libzxing-dev zbar-tools)
+# The sync password in the desktop's keychain; the tests run a Secret Service of their own.
+packages+=(qtkeychain-qt6-dev gnome-keyring dbus-x11)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -79,6 +79,8 @@ DavExchange::DavExchange(QNetworkAccessManager& manager, DavSettings& settings, 
 }
 
 DavExchange::~DavExchange() {
+    if (m_retired)
+        m_retired->deleteLater();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
@@ -145,8 +147,10 @@ void DavExchange::sslErrors(const QList<QSslError>& errors) {
 }
 
 void DavExchange::readBody() {
-    if (!m_reply || m_done)
+    // Called again from a callback's own event loop: the outer call reads what came.
+    if (!m_reply || m_done || m_reading)
         return;
+    m_reading = true;
     m_timer.start();
     if (!m_status)
         m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -168,11 +172,25 @@ void DavExchange::readBody() {
     } catch (...) {
         fail(std::current_exception());
     }
+    m_reading = false;
+    // Now back under the reply's own signal at its loop's level: deleted once it is done.
+    if (m_retired) {
+        m_retired->deleteLater();
+        m_retired = nullptr;
+    }
+    if (m_finishPending) {
+        m_finishPending = false;
+        finished();
+    }
 }
 
 void DavExchange::finished() {
     if (m_done || !m_reply)
         return;
+    if (m_reading) {
+        m_finishPending = true;
+        return;
+    }
     readBody();
     if (m_done)
         return;
@@ -227,9 +245,7 @@ void DavExchange::finished() {
     if (m_status == 401 && !m_sentBasic && !m_settings.user.isEmpty() &&
         asksForBasic(m_reply->rawHeader("WWW-Authenticate"))) {
         m_settings.basicOrigin = originOf(m_request.url);
-        m_reply->disconnect(this);
-        m_reply->deleteLater();
-        m_reply = nullptr;
+        dropReply();
         send();
         return;
     }
@@ -271,12 +287,21 @@ bool DavExchange::redirect() {
         fail(std::make_exception_ptr(ECardDav(ECardDav::RedirectRefused, target, detail)));
         return true;
     }
-    m_reply->disconnect(this);
-    m_reply->deleteLater();
-    m_reply = nullptr;
+    dropReply();
     m_request.url = target;
     send();
     return true;
+}
+
+void DavExchange::dropReply() {
+    m_reply->disconnect(this);
+    if (!m_reply->isFinished())
+        m_reply->abort();
+    if (m_reading)
+        m_retired = m_reply;
+    else
+        m_reply->deleteLater();
+    m_reply = nullptr;
 }
 
 void DavExchange::abort() {
@@ -293,13 +318,8 @@ void DavExchange::fail(std::exception_ptr error) {
 
 void DavExchange::finish() {
     m_timer.stop();
-    if (m_reply) {
-        m_reply->disconnect(this);
-        if (!m_reply->isFinished())
-            m_reply->abort();
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
+    if (m_reply)
+        dropReply();
     m_done = true;
     emit done();
 }

@@ -84,6 +84,9 @@ private:
     void finish();
     bool redirect();
     QString technical() const;
+    /// Lets go of the reply; while its own signal is still being sent (a callback ran an
+    /// event loop of its own), it is deleted only once that is over.
+    void dropReply();
 
     QNetworkAccessManager& m_manager;
     DavSettings& m_settings;
@@ -100,6 +103,11 @@ private:
     QByteArray m_fingerprint;
     std::exception_ptr m_error;
     bool m_done = false;
+    // Inside readBody: the sink's callbacks may run a local event loop, in which the reply
+    // signals again; it is not read twice at once nor deleted under its own signal.
+    bool m_reading = false;
+    bool m_finishPending = false;
+    QPointer<QNetworkReply> m_retired;
 };
 
 /// Whether a request to this address would travel unencrypted beyond this computer.

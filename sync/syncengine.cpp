@@ -7,6 +7,7 @@
 #include "data/history.h"
 #include "exchange/assemble.h"
 
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -43,6 +44,17 @@ bool samePerson(const Card& a, const Card& b) {
     }
     return !a.values[kEmail].isEmpty() &&
            a.values[kEmail].compare(b.values[kEmail], Qt::CaseInsensitive) == 0;
+}
+
+QString unreadableCard(const FetchedCard& card, const QString& why) {
+    const QString file =
+        QUrl::fromPercentEncoding(card.href.section(QLatin1Char('/'), -1).toUtf8());
+    static const QRegularExpression fn(QStringLiteral("(?:^|\\n)FN[^:\\r\\n]*:([^\\r\\n]*)"));
+    const QString name = fn.match(QString::fromUtf8(card.vcard)).captured(1).trimmed();
+    return QStringLiteral(
+               "服务器上的名片“%1”（%2）读不出来，同步已停止；在它之前同步的名片都已保存。"
+               "请在手机或服务器上改正或删除这张名片，再同步。\n(%3)")
+        .arg(name.isEmpty() ? QStringLiteral("无姓名") : name, file, why);
 }
 
 } // namespace
@@ -170,11 +182,17 @@ struct SyncEngine::State {
     void take(const FetchedCard& fetched) {
         Card theirs;
         QString uid;
-        if (!readCard(fetched.vcard, &theirs, &uid)) {
-            report.notes << QStringLiteral("服务器上的名片 %1 读不出姓名等内容，没有接收。")
-                                .arg(fetched.href);
-            return;
+        // A card skipped here would never come again (the token and ctag move past it): the
+        // sync stops on it, with what came before it kept, and the next one resumes there.
+        QString why;
+        try {
+            if (!readCard(fetched.vcard, &theirs, &uid))
+                why = QStringLiteral("no name or other field");
+        } catch (const EError& e) {
+            why = e.message();
         }
+        if (!why.isEmpty())
+            throw EError(unreadableCard(fetched, why));
         SyncedCard now{0, fetched.href, fetched.etag, fetched.vcard, theirs};
         qint64 id = byHref.value(fetched.href);
         const bool known = id != 0;

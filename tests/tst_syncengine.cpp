@@ -394,6 +394,40 @@ private slots:
         QCOMPARE(two.names(), one.names());
     }
 
+    void unreadableServerCardStops_data() { servers(); }
+    // A card the server holds that cannot be read stops the sync, naming it; what came
+    // before it stays, and once it is mended the next sync takes the rest, none twice.
+    void unreadableServerCardStops() {
+        START_SERVER(server);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(putCard(server, QStringLiteral("a%1.vcf").arg(i),
+                             phoneCard(QStringLiteral("ok-%1").arg(i),
+                                       QStringLiteral("好%1").arg(i), QString())),
+                     201);
+        const QByteArray unreadable = "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:bad\r\nFN:\r\n"
+                                      "N:;;;;\r\nEND:VCARD\r\n";
+        QCOMPARE(putCard(server, "m.vcf", unreadable), 201);
+        QCOMPARE(putCard(server, "z.vcf", phoneCard("ok-z", "好z", QString())), 201);
+        Side one(server);
+        one.add("本机");
+        int taken = 0; // the cards taken before the unreadable one, in the server's order
+        one.hook = [&](SyncEngine&, int done) { taken = done; };
+        try {
+            one.sync();
+            QFAIL("no error");
+        } catch (const EError& e) {
+            QVERIFY2(e.message().contains(QStringLiteral("m.vcf")), qPrintable(e.message()));
+            QVERIFY(opensInChinese(e.message()));
+        }
+        QCOMPARE(one.names().size(), 1 + taken);
+        one.hook = nullptr;
+        const int mended = putCard(server, "m.vcf", phoneCard("bad", "改好", QString()));
+        QVERIFY(mended == 201 || mended == 204);
+        one.sync();
+        QCOMPARE(one.names(), (QStringList{"好0", "好1", "好2", "好z", "改好", "本机"}));
+        QCOMPARE(serverCards(server).size(), 6);
+    }
+
     void cancelledMidSync_data() { servers(); }
     // Cancelled: stops after the card in flight, resumes later.
     void cancelledMidSync() {

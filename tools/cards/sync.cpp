@@ -3,19 +3,26 @@
 
 #include "data/adoconnection.h"
 #include "sync/carddavclient.h"
+#include "sync/secretstore.h"
 #include "sync/syncengine.h"
 
 namespace CardsTool {
 
 namespace {
 
-// The password never comes from the command line, where other users could read it.
-QString password() {
-    return qEnvironmentVariable("QUEMBE_SYNC_PASSWORD");
+// The password never comes from the command line, where other users could read it: the
+// environment's when set (empty for a server without one), else the keychain's.
+QString password(const Sync::SyncAccount& account) {
+    if (qEnvironmentVariableIsSet("QUEMBE_SYNC_PASSWORD") || account.user.isEmpty() ||
+        !account.isSet())
+        return qEnvironmentVariable("QUEMBE_SYNC_PASSWORD");
+    QString kept;
+    Sync::secretStore().read(Sync::secretKey(account.user, account.book.toString()), &kept);
+    return kept;
 }
 
 void prepare(Sync::CardDavClient& client, const Sync::SyncAccount& account) {
-    client.setCredentials(account.user, password());
+    client.setCredentials(account.user, password(account));
     client.setTrustedFingerprint(account.fingerprint);
     client.setAllowInsecure(account.allowInsecure);
 }
