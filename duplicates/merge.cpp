@@ -119,7 +119,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
         list << QString::number(id);
     QVector<qint64> found;
     QVector<Card> cards;
-    CardStore::forEachCard(db, QString(),
+    CardStore::forEachCard(db,
                            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1) ORDER BY "
                                           "\"ID\"")
                                .arg(list.join(QLatin1Char(','))),

@@ -4,6 +4,7 @@
 #include "syncstore.h"
 
 #include "data/carduid.h"
+#include "data/sqlite.h"
 #include "exchange/assemble.h"
 
 #include <QSet>
@@ -46,8 +47,8 @@ bool samePerson(const Card& a, const Card& b) {
 
 } // namespace
 
-SyncAccount loadAccount(sqlite3* db, const QString& file) {
-    SyncStore store(db, file);
+SyncAccount loadAccount(const Sqlite::Database& db) {
+    SyncStore store(db);
     SyncAccount a;
     a.server = store.value(QLatin1String(kServer));
     a.user = store.value(QLatin1String(kUser));
@@ -59,8 +60,8 @@ SyncAccount loadAccount(sqlite3* db, const QString& file) {
     return a;
 }
 
-void saveAccount(sqlite3* db, const QString& file, const SyncAccount& a) {
-    SyncStore store(db, file);
+void saveAccount(const Sqlite::Database& db, const SyncAccount& a) {
+    SyncStore store(db);
     store.transaction([&] {
         const QString oldBook = store.value(QLatin1String(kBook));
         store.setValue(QLatin1String(kServer), a.server);
@@ -107,9 +108,9 @@ QString SyncReport::text() const {
     return lines.join(QLatin1Char('\n'));
 }
 
-SyncEngine::SyncEngine(sqlite3* db, const QString& file, CardDavClient& client)
-    : m_db(db)
-    , m_file(file)
+SyncEngine::SyncEngine(const Sqlite::Database& db, CardDavClient& client)
+    : m_database(db)
+    , m_db(db.get())
     , m_client(client) {}
 
 void SyncEngine::cancel() {
@@ -137,7 +138,7 @@ struct SyncEngine::State {
 
     State(SyncEngine& e)
         : engine(e)
-        , store(e.m_db, e.m_file) {}
+        , store(e.m_database) {}
 
     void note(qint64 id, const Card& card, const QVector<FieldConflict>& conflicts) {
         for (const FieldConflict& f : conflicts)
@@ -224,7 +225,7 @@ struct SyncEngine::State {
 SyncReport SyncEngine::run() {
     m_cancelled = false;
     State s(*this);
-    s.account = loadAccount(m_db, m_file);
+    s.account = loadAccount(m_database);
     if (!s.account.isSet())
         throw EError(QStringLiteral("还没有设置同步账户。请先在“同步设置”里填写服务器和通讯录。"));
     const QUrl book = s.account.book;

@@ -35,11 +35,11 @@ public:
         account.user = server.user();
         account.book = server.book();
         account.fingerprint = server.fingerprint();
-        saveAccount(db.get(), folder.database(), account);
+        saveAccount(db, account);
     }
 
     SyncReport sync(bool allowMassDelete = false) {
-        SyncEngine engine(db.get(), folder.database(), client);
+        SyncEngine engine(db, client);
         engine.confirmMassDelete = [&](int, int, int) {
             asked = true;
             return allowMassDelete;
@@ -51,7 +51,7 @@ public:
 
     qint64 add(const QString& name, const QVector<QPair<int, QString>>& values = {}) {
         bool given = false;
-        return CardStore::addCards(db.get(), folder.database(),
+        return CardStore::addCards(db,
                                    [&](Card* card) {
                                        if (given)
                                            return false;

@@ -17,8 +17,7 @@ int importCommand(Context& context, QStringList args) {
             throw UsageError{QStringLiteral("import 不认识选项 %1。").arg(arg)};
     }
     TADOConnection& connection = context.connection();
-    const Exchange::ImportResult result =
-        Exchange::importFiles(connection.handle(), connection.databaseFile(), args);
+    const Exchange::ImportResult result = Exchange::importFiles(connection.database(), args);
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
@@ -62,10 +61,8 @@ int exportCommand(Context& context, QStringList args) {
         statement = search.text;
         parameters = search.parameters;
     }
-    const QVector<qint64> ids =
-        Exchange::cardIds(connection.handle(), connection.databaseFile(), statement, parameters);
-    const int written =
-        Exchange::exportCards(connection.handle(), connection.databaseFile(), ids, path, format);
+    const QVector<qint64> ids = Exchange::cardIds(connection.database(), statement, parameters);
+    const int written = Exchange::exportCards(connection.database(), ids, path, format);
     context.out
         << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(QDir::toNativeSeparators(path))
         << Qt::endl;
