@@ -71,7 +71,7 @@ Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
     Q_UNUSED(ids);
     Card merged;
     QStringList notes;
-    const int memo = Card::indexOf(QStringLiteral("备注"));
+    const int memo = indexOf(Field::Notes);
     for (int f = 0; f < int(merged.values.size()); ++f) {
         // Later cards win ties: they are in ascending ID order.
         int kept = -1;

@@ -30,19 +30,19 @@ const int kRetries = 3;
 // a phone or e-mail in common.
 bool samePerson(const Card& a, const Card& b) {
     using namespace Exchange;
-    if (a.values[kName].trimmed() != b.values[kName].trimmed())
+    if (a[Field::Name].trimmed() != b[Field::Name].trimmed())
         return false;
-    const int phones[] = {kWorkPhone, kMobile, kHomePhone};
-    for (const int pa : phones) {
-        const QString d = digitsOf(a.values[pa]);
+    const Field phones[] = {Field::WorkPhone, Field::Mobile, Field::HomePhone};
+    for (const Field pa : phones) {
+        const QString d = digitsOf(a[pa]);
         if (d.isEmpty())
             continue;
-        for (const int pb : phones)
-            if (d == digitsOf(b.values[pb]))
+        for (const Field pb : phones)
+            if (d == digitsOf(b[pb]))
                 return true;
     }
-    return !a.values[kEmail].isEmpty() &&
-           a.values[kEmail].compare(b.values[kEmail], Qt::CaseInsensitive) == 0;
+    return !a[Field::Email].isEmpty() &&
+           a[Field::Email].compare(b[Field::Email], Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -102,8 +102,7 @@ QString SyncReport::text() const {
                      .arg(conflicts.size());
     for (const Conflict& c : conflicts)
         lines << QStringLiteral("“%1”的%2：本机“%3”，服务器“%4”")
-                     .arg(c.name, Exchange::columnName(c.field.column), c.field.kept,
-                          c.field.server);
+                     .arg(c.name, columnText(c.field.column), c.field.kept, c.field.server);
     lines += notes;
     return lines.join(QLatin1Char('\n'));
 }
@@ -142,7 +141,7 @@ struct SyncEngine::State {
 
     void note(qint64 id, const Card& card, const QVector<FieldConflict>& conflicts) {
         for (const FieldConflict& f : conflicts)
-            report.conflicts.append({id, card.values[Exchange::kName], f});
+            report.conflicts.append({id, card[Field::Name], f});
     }
 
     void remember(const SyncedCard& s) {
@@ -364,7 +363,7 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
     if (result.outcome == WriteResult::Rejected) {
         s.report.notes << QStringLiteral(
                               "服务器没有接受名片“%1”，它留在本机，下次同步再发送（%2）。")
-                              .arg(s.local.value(id).values[Exchange::kName], result.detail);
+                              .arg(s.local.value(id)[Field::Name], result.detail);
         return;
     }
     if (upload.vcard.isEmpty()) {
@@ -386,7 +385,7 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
 // left to say is sent again against its version. Nothing is overwritten blind.
 void SyncEngine::resend(State& s, Upload upload, qint64 id) {
     const QUrl book = s.account.book;
-    const QString name = s.local.value(id).values[Exchange::kName];
+    const QString name = s.local.value(id)[Field::Name];
     for (int attempt = 0; attempt < kRetries; ++attempt) {
         checkCancel();
         const FetchedCard there = m_client.fetchCard(book, upload.href);
