@@ -3,7 +3,7 @@
 #include "finder.h"
 #include "schema.h"
 
-#include "data/card.h"
+#include "core/card.h"
 #include "data/cardstore.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"

@@ -1,6 +1,6 @@
 #include "normalize.h"
 
-#include "data/card.h"
+#include "core/card.h"
 #include "quickfind/spelling.h"
 
 #include <phonenumbers/phonenumber.pb.h>

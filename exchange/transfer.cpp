@@ -8,7 +8,6 @@
 #include "data/carduid.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
-#include "quickfind/cardindex.h"
 
 #include <QDir>
 #include <QFile>
@@ -160,7 +159,8 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 } // namespace
 
 ImportResult importFiles(const Sqlite::Database& database, const QStringList& files,
-                         const TransferProgress& progress, const PhaseChange& phase) {
+                         const CardStore::Filing& fileCards, const TransferProgress& progress,
+                         const PhaseChange& phase) {
     sqlite3* db = database.get();
     qint64 total = 0;
     for (const QString& file : files)
@@ -242,7 +242,7 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         result.cancelled = true;
         return false;
     };
-    result.ids = CardStore::addCards(database, nextCard, moved, added, CardIndex::cardsAdded);
+    result.ids = CardStore::addCards(database, nextCard, moved, added, fileCards);
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;

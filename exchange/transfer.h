@@ -3,6 +3,8 @@
 #include "cardfilereader.h"
 #include "format.h"
 
+#include "data/cardstore.h"
+
 #include <QStringList>
 #include <QVariantList>
 #include <QVector>
@@ -34,9 +36,11 @@ struct ImportResult {
 /// Reads the cards of every file and adds them to the database in one transaction: all of
 /// them, or none when a file cannot be read, the database refuses, or the user cancels. A
 /// card whose UID is here already, or whose 24 fields equal a card here, is passed over.
-/// Each card keeps the UID its vCard gave it, or is given one.
+/// Each card keeps the UID its vCard gave it, or is given one. `fileCards` files the new cards
+/// for the quick find in the same transaction (the caller knows it; this layer does not).
 ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
-                         const TransferProgress& progress = {}, const PhaseChange& phase = {});
+                         const CardStore::Filing& fileCards, const TransferProgress& progress = {},
+                         const PhaseChange& phase = {});
 
 /// Writes the cards with these IDs, in this order, to `path`. The file appears whole or not
 /// at all. Returns how many cards were written; 0 and no file when cancelled. A vCard

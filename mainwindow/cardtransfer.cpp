@@ -8,6 +8,7 @@
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
+#include "quickfind/cardindex.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,7 +35,7 @@ void CardTransfer::importCards() {
     Platform::Progress progress(m_window, QStringLiteral("正在导入名片……"),
                                 qMax<qint64>(1, QFileInfo(file).size()));
     const Exchange::ImportResult result = Exchange::importFiles(
-        m_connection->database(), {file},
+        m_connection->database(), {file}, CardIndex::cardsAdded,
         [&progress](qint64 done, qint64) { return progress.setValue(done); },
         [&progress](Exchange::Phase) {
             progress.setLabel(QStringLiteral("正在建立快速查找索引…"));

@@ -4,6 +4,7 @@
 #include "data/adoconnection.h"
 #include "data/search.h"
 #include "exchange/transfer.h"
+#include "quickfind/cardindex.h"
 
 #include <QDir>
 
@@ -17,7 +18,8 @@ int importCommand(Context& context, QStringList args) {
             throw UsageError{QStringLiteral("import 不认识选项 %1。").arg(arg)};
     }
     TADOConnection& connection = context.connection();
-    const Exchange::ImportResult result = Exchange::importFiles(connection.database(), args);
+    const Exchange::ImportResult result =
+        Exchange::importFiles(connection.database(), args, CardIndex::cardsAdded);
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
