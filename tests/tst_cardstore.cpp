@@ -86,6 +86,36 @@ private slots:
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});
     }
+
+    void aConnectionHandedOnStillNamesItsFile() {
+        // The program's connection is opened, then moved into place: a refusal must still
+        // say which file is locked, or the user cannot tell what to close.
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database holder;
+        QCOMPARE(holder.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        // Exclusive: the reads wait and give up as well as the writes.
+        QCOMPARE(holder.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+        Sqlite::Database opened;
+        QCOMPARE(opened.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        Sqlite::Database db;
+        db = std::move(opened);
+        QVERIFY(!opened);
+        QCOMPARE(db.file(), folder.database());
+        for (int round = 0; round < 2; ++round) {
+            try {
+                if (round == 0)
+                    CardStore::addCards(db, cards({"a"}));
+                else
+                    CardStore::forEachCard(db, QStringLiteral("select * from zl"), {},
+                                           [](qint64, const Card&) {});
+                QFAIL("the call went through");
+            } catch (const EDatabaseError& e) {
+                QVERIFY2(e.message().contains(Sqlite::native(folder.database())),
+                         qPrintable(e.message()));
+            }
+        }
+        holder.exec("ROLLBACK");
+    }
 };
 
 QTEST_MAIN(TestCardStore)
