@@ -215,7 +215,7 @@ void timeFile(const QString& work, long count, const QString& reuse, bool groups
     for (int i = 0; i < 101; ++i) {
         const qint64 id = 1 + (qint64(i) * 7919 * 104729) % last;
         Card card;
-        CardStore::forEachCard(db, file, QStringLiteral("SELECT * FROM zl WHERE ID=?"), {id},
+        CardStore::forEachCard(db, QStringLiteral("SELECT * FROM zl WHERE ID=?"), {id},
                                [&](qint64, const Card& c) { card = c; });
         start = Clock::now();
         const auto proposals = Duplicates::propose(db, card);

@@ -7,14 +7,27 @@ const std::array<Field, kFieldCount> kFields = [] {
     return fields;
 }();
 
-int Card::indexOf(const QString& column) {
-    // Made once: callers look names up for every card of an import.
+namespace {
+
+// Made once: callers look names up for every card of an import.
+const std::array<QString, kFieldCount>& columnTexts() {
     static const std::array<QString, kFieldCount> names = [] {
         std::array<QString, kFieldCount> list;
         for (int i = 0; i < kFieldCount; ++i)
             list[std::size_t(i)] = QString::fromUtf8(kColumnNames[std::size_t(i)]);
         return list;
     }();
+    return names;
+}
+
+} // namespace
+
+QString columnText(Field field) {
+    return columnTexts()[std::size_t(field)];
+}
+
+int Card::indexOf(const QString& column) {
+    const std::array<QString, kFieldCount>& names = columnTexts();
     for (int i = 0; i < kFieldCount; ++i) {
         if (column == names[std::size_t(i)])
             return i;

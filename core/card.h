@@ -55,6 +55,9 @@ constexpr const char* columnName(Field field) {
     return kColumnNames[std::size_t(field)];
 }
 
+/// The same as text, e.g. "姓名".
+QString columnText(Field field);
+
 /// The 24 written columns of one card, in field order.
 struct Card {
     std::array<QString, kFieldCount> values;

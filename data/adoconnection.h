@@ -31,6 +31,8 @@ public:
     /// the one in the program folder (empty goes back to the settings).
     void setDatabaseFile(const QString& file) { m_file = file; }
 
+    /// The open connection and its file, for the work done on the cards in bulk.
+    const Sqlite::Database& database() const { return m_db; }
     // For the datasets of this connection.
     sqlite3* handle() const;
     /// Waits until no dataset on the connection is still reading its rows, so that a write

@@ -23,10 +23,11 @@ QByteArray insertStatement() {
 
 } // namespace
 
-QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
+QVector<qint64> addCards(const Sqlite::Database& database, const CardSource& next,
                          const Progress& progress, const std::function<void(qint64 id)>& added,
                          const Filing& filing) {
-    const Sqlite::Failure failure = Sqlite::fileFailure(file);
+    sqlite3* db = database.get();
+    const Sqlite::Failure failure = database.failure();
     Sqlite::Transaction transaction(db, failure);
     Sqlite::Statement insert(db, insertStatement(), failure);
 
@@ -56,10 +57,11 @@ QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& nex
     return ids;
 }
 
-void forEachCard(sqlite3* db, const QString& file, const QString& statement,
-                 const QVariantList& parameters,
-                 const std::function<void(qint64 id, const Card& card)>& visit) {
-    Sqlite::Statement st(db, statement.toUtf8(), Sqlite::fileFailure(file));
+namespace {
+
+void eachCard(sqlite3* db, const Sqlite::Failure& failure, const QString& statement,
+              const QVariantList& parameters, const CardVisit& visit) {
+    Sqlite::Statement st(db, statement.toUtf8(), failure);
     st.setAll(parameters);
     // Result columns to card fields, by name.
     QVector<int> field(st.columnCount(), -1);
@@ -78,6 +80,18 @@ void forEachCard(sqlite3* db, const QString& file, const QString& statement,
         }
         visit(idColumn >= 0 ? st.int64(idColumn) : 0, card);
     }
+}
+
+} // namespace
+
+void forEachCard(const Sqlite::Database& db, const QString& statement,
+                 const QVariantList& parameters, const CardVisit& visit) {
+    eachCard(db.get(), db.failure(), statement, parameters, visit);
+}
+
+void forEachCard(sqlite3* db, const QString& statement, const QVariantList& parameters,
+                 const CardVisit& visit) {
+    eachCard(db, Sqlite::fileFailure(QString()), statement, parameters, visit);
 }
 
 } // namespace CardStore

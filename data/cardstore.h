@@ -10,6 +10,10 @@
 
 struct sqlite3;
 
+namespace Sqlite {
+class Database;
+}
+
 /// Cards in and out in bulk, for import, export and the tools.
 namespace CardStore {
 
@@ -26,14 +30,17 @@ using Filing = std::function<bool(sqlite3* db, const QVector<qint64>& ids,
 /// cancel, none. `added` is told each new card's ID in that transaction, `filing` all of
 /// them at the end of it. Returns the new cards' IDs in the order they were added; empty
 /// when cancelled.
-QVector<qint64> addCards(sqlite3* db, const QString& file, const CardSource& next,
+QVector<qint64> addCards(const Sqlite::Database& db, const CardSource& next,
                          const Progress& progress = {},
                          const std::function<void(qint64 id)>& added = {},
                          const Filing& filing = {});
 
+using CardVisit = std::function<void(qint64 id, const Card& card)>;
 /// Calls `visit` for each card the statement lists, in its order, reading as it goes.
-void forEachCard(sqlite3* db, const QString& file, const QString& statement,
-                 const QVariantList& parameters,
-                 const std::function<void(qint64 id, const Card& card)>& visit);
+void forEachCard(const Sqlite::Database& db, const QString& statement,
+                 const QVariantList& parameters, const CardVisit& visit);
+/// The same on a bare connection, whose failures name no file.
+void forEachCard(sqlite3* db, const QString& statement, const QVariantList& parameters,
+                 const CardVisit& visit);
 
 } // namespace CardStore

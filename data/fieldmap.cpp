@@ -2,34 +2,22 @@
 
 #include "core/card.h"
 
-constexpr std::array<FieldMapEntry, 24> kFieldMapEntries = {{
-    {columnName(Field::Name), "Edit1"},
-    {columnName(Field::Company), "Edit2"},
-    {columnName(Field::Department), "Edit3"},
-    {columnName(Field::Position), "Edit4"},
-    {columnName(Field::Title), "Edit5"},
-    {columnName(Field::Birthday), "Edit16"},
-    {columnName(Field::Major), "Edit6"},
-    {columnName(Field::Education), "ComboBox1"},
-    {columnName(Field::School), "Edit7"},
-    {columnName(Field::GraduationDate), "Edit18"},
-    {columnName(Field::WorkPhone), "Edit8"},
-    {columnName(Field::Extension), "Edit9"},
-    {columnName(Field::Mobile), "Edit19"},
-    {columnName(Field::HomePhone), "Edit10"},
-    {columnName(Field::Fax), "Edit20"},
-    {columnName(Field::Oicq), "Edit11"},
-    {columnName(Field::Msn), "Edit12"},
-    {columnName(Field::Email), "Edit13"},
-    {columnName(Field::Homepage), "Edit14"},
-    {columnName(Field::WorkAddress), "Edit15"},
-    {columnName(Field::WorkPostcode), "MaskEdit4"},
-    {columnName(Field::HomeAddress), "Edit17"},
-    {columnName(Field::HomePostcode), "MaskEdit5"},
-    {columnName(Field::Notes), "Memo1"},
+constexpr std::array<FieldMapEntry, kFieldCount> kFieldMapEntries = {{
+    {columnName(Field::Name)},         {columnName(Field::Company)},
+    {columnName(Field::Department)},   {columnName(Field::Position)},
+    {columnName(Field::Title)},        {columnName(Field::Birthday)},
+    {columnName(Field::Major)},        {columnName(Field::Education)},
+    {columnName(Field::School)},       {columnName(Field::GraduationDate)},
+    {columnName(Field::WorkPhone)},    {columnName(Field::Extension)},
+    {columnName(Field::Mobile)},       {columnName(Field::HomePhone)},
+    {columnName(Field::Fax)},          {columnName(Field::Oicq)},
+    {columnName(Field::Msn)},          {columnName(Field::Email)},
+    {columnName(Field::Homepage)},     {columnName(Field::WorkAddress)},
+    {columnName(Field::WorkPostcode)}, {columnName(Field::HomeAddress)},
+    {columnName(Field::HomePostcode)}, {columnName(Field::Notes)},
 }};
 // Constant, so that code run before main may read it.
-const std::array<FieldMapEntry, 24> kFieldMap = kFieldMapEntries;
+const std::array<FieldMapEntry, kFieldCount> kFieldMap = kFieldMapEntries;
 
 const std::array<const char*, 26> kCardColumns = {
     "ID",       "姓名",     "单位",     "部门",     "职务",     "职称", "生日",

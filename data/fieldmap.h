@@ -1,16 +1,17 @@
 #pragma once
 
+#include "core/card.h"
+
 #include <QString>
 #include <array>
 
-/// One written column of a card and the editor input that feeds it.
+/// One written column of a card.
 struct FieldMapEntry {
     const char* column;
-    const char* control;
 };
 
-/// The 24 written columns of a card in the order they are stored and loaded.
-extern const std::array<FieldMapEntry, 24> kFieldMap;
+/// The written columns of a card in the order they are stored and loaded.
+extern const std::array<FieldMapEntry, kFieldCount> kFieldMap;
 
 /// The 26 grid columns of table zl, in grid order.
 extern const std::array<const char*, 26> kCardColumns;

@@ -17,6 +17,7 @@ Database& Database::operator=(Database&& other) noexcept {
     if (this != &other) {
         close();
         m_db = other.m_db;
+        m_file = std::move(other.m_file);
         other.m_db = nullptr;
     }
     return *this;
@@ -24,6 +25,7 @@ Database& Database::operator=(Database&& other) noexcept {
 
 int Database::open(const QString& file, OpenMode mode, bool oneThreadAtATime) {
     close();
+    m_file = mode == OpenMode::Memory ? QString() : file;
     // By URI, so that a missing file is refused rather than made, and "immutable" can be said.
     QString query;
     int flags = SQLITE_OPEN_URI | (oneThreadAtATime ? SQLITE_OPEN_NOMUTEX : 0);
@@ -70,6 +72,11 @@ int Database::open(const QString& file, OpenMode mode, bool oneThreadAtATime) {
 void Database::close() {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
+    m_file.clear();
+}
+
+Failure Database::failure() const {
+    return fileFailure(m_file);
 }
 
 int Database::exec(const char* sql) const {

@@ -25,9 +25,13 @@ enum class OpenMode {
     Memory,    ///< a new database in memory; the file name is ignored
 };
 
-/// One connection, closed when it goes out of scope. Every connection refuses what a
-/// crafted file could make it do: the defensive setting is on, the schema is not trusted,
-/// and double-quoted text is always an identifier.
+/// Words a failed call on `db` (SQLite's result code `rc`) as the message the user sees.
+using Failure = std::function<QString(sqlite3* db, int rc)>;
+
+/// One connection, closed when it goes out of scope, and the file it was opened on, so that
+/// a failure can name it. Every connection refuses what a crafted file could make it do: the
+/// defensive setting is on, the schema is not trusted, and double-quoted text is always an
+/// identifier.
 class Database {
 public:
     Database() = default;
@@ -35,7 +39,8 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
     Database(Database&& other) noexcept
-        : m_db(other.m_db) {
+        : m_db(other.m_db)
+        , m_file(std::move(other.m_file)) {
         other.m_db = nullptr;
     }
     Database& operator=(Database&& other) noexcept;
@@ -46,16 +51,19 @@ public:
     int open(const QString& file, OpenMode mode, bool oneThreadAtATime = false);
     void close();
     sqlite3* get() const { return m_db; }
+    /// The file given to open(); empty for a database in memory.
+    const QString& file() const { return m_file; }
+    /// A failed call on this connection in errorText's words, naming its file.
+    Failure failure() const;
     explicit operator bool() const { return m_db != nullptr; }
     /// Runs statements that return no rows; returns SQLite's result code.
     int exec(const char* sql) const;
 
 private:
     sqlite3* m_db = nullptr;
+    QString m_file;
 };
 
-/// Words a failed call on `db` (SQLite's result code `rc`) as the message the user sees.
-using Failure = std::function<QString(sqlite3* db, int rc)>;
 /// The failure of a call on `file`: errorText's words.
 Failure fileFailure(const QString& file);
 

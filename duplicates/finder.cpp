@@ -1,6 +1,6 @@
 #include "finder.h"
 
-#include "data/card.h"
+#include "core/card.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
 

@@ -3,7 +3,7 @@
 #include "finder.h"
 #include "schema.h"
 
-#include "data/card.h"
+#include "core/card.h"
 #include "data/cardstore.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
@@ -85,7 +85,7 @@ void rebuildKeys(sqlite3* db) {
     check(db, Sqlite::exec(db, statements.at(0).toUtf8().constData()));
     Sqlite::Statement insert;
     check(db, insert.prepare(db, kInsert));
-    CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+    CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {},
                            [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
     for (int i = 1; i < statements.size(); ++i)
         check(db, Sqlite::exec(db, statements.at(i).toUtf8().constData()));
@@ -121,8 +121,7 @@ void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
         for (qint64 id : ids.mid(first, kChunk))
             list << QString::number(id);
         CardStore::forEachCard(
-            db, QString(),
-            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
             [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
     }
 }
@@ -136,7 +135,7 @@ QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 sel
     if (wanted.isEmpty())
         return {};
     if (!hasKeys(db)) {
-        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+        CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {},
                                [&](qint64 id, const Card& other) {
                                    for (const QString& key : keysOf(profileOf(other)))
                                        if (wanted.contains(key))
@@ -171,7 +170,7 @@ QVector<Proposal> propose(sqlite3* db, const Card& card, qint64 self) {
             out.append({id, l == Link::Certain});
     };
     if (!hasKeys(db)) {
-        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {}, consider);
+        CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {}, consider);
         return out;
     }
     QSet<qint64> candidates;
@@ -196,7 +195,7 @@ QVector<Proposal> propose(sqlite3* db, const Card& card, qint64 self) {
     QStringList list;
     for (qint64 id : candidates)
         list << QString::number(id);
-    CardStore::forEachCard(db, QString(),
+    CardStore::forEachCard(db,
                            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1) ORDER BY "
                                           "\"ID\"")
                                .arg(list.join(QLatin1Char(','))),

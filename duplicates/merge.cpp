@@ -21,20 +21,20 @@ void check(sqlite3* db, int rc) {
         throw EDatabaseError(Sqlite::errorText(db, rc));
 }
 
-bool isPhoneColumn(const QString& column) {
-    return column == QStringLiteral("工作电话") || column == QStringLiteral("手机") ||
-           column == QStringLiteral("家庭电话") || column == QStringLiteral("传真");
+bool isPhoneField(Field field) {
+    return field == Field::WorkPhone || field == Field::Mobile || field == Field::HomePhone ||
+           field == Field::Fax;
 }
 
 // What a value says, so that two ways of writing the same thing count as one.
-QString meaning(const QString& column, const QString& value) {
-    if (column == QStringLiteral("姓名"))
+QString meaning(Field field, const QString& value) {
+    if (field == Field::Name)
         return nameKey(value);
-    if (column == QStringLiteral("单位"))
+    if (field == Field::Company)
         return companyKey(value);
-    if (column == QLatin1String("E-mail"))
+    if (field == Field::Email)
         return emails(value).join(QLatin1Char(' '));
-    if (isPhoneColumn(column)) {
+    if (isPhoneField(field)) {
         QStringList keys;
         for (const Phone& p : phones(value))
             keys << QString::fromStdString(p.key);
@@ -72,7 +72,7 @@ Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
     Q_UNUSED(ids);
     Card merged;
     QStringList notes;
-    const int memo = Card::indexOf(QStringLiteral("备注"));
+    const int memo = indexOf(Field::Notes);
     for (int f = 0; f < int(merged.values.size()); ++f) {
         // Later cards win ties: they are in ascending ID order.
         int kept = -1;
@@ -85,15 +85,15 @@ Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
         }
         if (kept < 0)
             continue;
-        const QString column = QString::fromUtf8(kFieldMap[std::size_t(f)].column);
+        const QString column = columnText(Field(f));
         const QString value = cards[kept].values[std::size_t(f)];
         merged.values[std::size_t(f)] = value;
-        QStringList seen{meaning(column, value)};
+        QStringList seen{meaning(Field(f), value)};
         for (int c = 0; c < cards.size(); ++c) {
             const QString other = cards[c].values[std::size_t(f)].trimmed();
             if (other.isEmpty() || c == kept)
                 continue;
-            const QString m = f == memo ? other : meaning(column, other);
+            const QString m = f == memo ? other : meaning(Field(f), other);
             if (seen.contains(m))
                 continue;
             seen << m;
@@ -120,7 +120,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
         list << QString::number(id);
     QVector<qint64> found;
     QVector<Card> cards;
-    CardStore::forEachCard(db, QString(),
+    CardStore::forEachCard(db,
                            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1) ORDER BY "
                                           "\"ID\"")
                                .arg(list.join(QLatin1Char(','))),

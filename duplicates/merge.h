@@ -2,7 +2,7 @@
 
 #include "finder.h"
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QVector>
 

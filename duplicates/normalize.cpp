@@ -1,6 +1,6 @@
 #include "normalize.h"
 
-#include "data/card.h"
+#include "core/card.h"
 #include "quickfind/spelling.h"
 
 #include <phonenumbers/phonenumber.pb.h>
@@ -305,12 +305,11 @@ bool namesClose(const QString& a, const QString& b) {
 }
 
 bool sameAfterFolding(const Card& a, const Card& b) {
-    static const int name = Card::indexOf(QStringLiteral("姓名"));
-    static const int company = Card::indexOf(QStringLiteral("单位"));
-    static const int email = Card::indexOf(QStringLiteral("E-mail"));
-    static const QVector<int> phoneColumns = {
-        Card::indexOf(QStringLiteral("工作电话")), Card::indexOf(QStringLiteral("手机")),
-        Card::indexOf(QStringLiteral("家庭电话")), Card::indexOf(QStringLiteral("传真"))};
+    static const int name = indexOf(Field::Name);
+    static const int company = indexOf(Field::Company);
+    static const int email = indexOf(Field::Email);
+    static const QVector<int> phoneColumns = {indexOf(Field::WorkPhone), indexOf(Field::Mobile),
+                                              indexOf(Field::HomePhone), indexOf(Field::Fax)};
     auto phoneKeys = [](const QString& text) {
         std::vector<std::string> keys;
         for (const Phone& p : phones(text))
@@ -340,14 +339,13 @@ bool sameAfterFolding(const Card& a, const Card& b) {
 }
 
 Profile profileOf(const Card& card) {
-    static const int name = Card::indexOf(QStringLiteral("姓名"));
-    static const int company = Card::indexOf(QStringLiteral("单位"));
-    static const int work = Card::indexOf(QStringLiteral("工作电话"));
-    static const int extension = Card::indexOf(QStringLiteral("分机"));
-    static const int email = Card::indexOf(QStringLiteral("E-mail"));
-    static const int others[] = {Card::indexOf(QStringLiteral("手机")),
-                                 Card::indexOf(QStringLiteral("家庭电话")),
-                                 Card::indexOf(QStringLiteral("传真"))};
+    static const int name = indexOf(Field::Name);
+    static const int company = indexOf(Field::Company);
+    static const int work = indexOf(Field::WorkPhone);
+    static const int extension = indexOf(Field::Extension);
+    static const int email = indexOf(Field::Email);
+    static const int others[] = {indexOf(Field::Mobile), indexOf(Field::HomePhone),
+                                 indexOf(Field::Fax)};
     Profile p;
     p.name = nameKey(card.values[std::size_t(name)]);
     p.company = companyKey(card.values[std::size_t(company)]);

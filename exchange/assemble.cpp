@@ -1,12 +1,6 @@
 #include "assemble.h"
 
-#include "data/fieldmap.h"
-
 namespace Exchange {
-
-QString columnName(int column) {
-    return QString::fromUtf8(kFieldMap[column].column);
-}
 
 void CardAssembler::clear() {
     m_card = Card();
@@ -15,28 +9,29 @@ void CardAssembler::clear() {
     m_label.fill(QString());
 }
 
-void CardAssembler::placeRanked(int column, const QString& value, int rank, const QString& label) {
+void CardAssembler::placeRanked(Field field, const QString& value, int rank, const QString& label) {
     if (value.isEmpty())
         return;
-    QString& held = m_card.values[column];
-    if (!held.isEmpty() && rank > m_rank[column])
-        displace(column); // a work or preferred one takes the column
+    const std::size_t i = std::size_t(field);
+    QString& held = m_card[field];
+    if (!held.isEmpty() && rank > m_rank[i])
+        displace(field); // a work or preferred one takes the column
     if (held.isEmpty()) {
         held = value;
-        m_rank[column] = rank;
-        m_label[column] = label;
+        m_rank[i] = rank;
+        m_label[i] = label;
     } else {
-        note(label.isEmpty() ? columnName(column) : label, value);
+        note(label.isEmpty() ? columnText(field) : label, value);
     }
 }
 
-void CardAssembler::place(int column, const QString& value) {
+void CardAssembler::place(Field field, const QString& value) {
     if (value.isEmpty())
         return;
-    if (m_card.values[column].isEmpty())
-        m_card.values[column] = value;
+    if (m_card[field].isEmpty())
+        m_card[field] = value;
     else
-        note(columnName(column), value);
+        note(columnText(field), value);
 }
 
 void CardAssembler::note(const QString& label, const QString& value) {
@@ -46,7 +41,7 @@ void CardAssembler::note(const QString& label, const QString& value) {
 
 Card CardAssembler::take() {
     if (!m_notes.isEmpty()) {
-        QString& notes = m_card.values[kNotes];
+        QString& notes = m_card[Field::Notes];
         if (!notes.isEmpty())
             notes += QLatin1Char('\n');
         notes += m_notes.join(QLatin1Char('\n'));
@@ -56,31 +51,32 @@ Card CardAssembler::take() {
     return card;
 }
 
-void CardAssembler::displace(int column) {
-    QString& held = m_card.values[column];
-    note(m_label[column].isEmpty() ? columnName(column) : m_label[column], held);
+void CardAssembler::displace(Field field) {
+    const std::size_t i = std::size_t(field);
+    QString& held = m_card[field];
+    note(m_label[i].isEmpty() ? columnText(field) : m_label[i], held);
     held.clear();
-    m_rank[column] = 0;
-    m_label[column].clear();
+    m_rank[i] = 0;
+    m_label[i].clear();
 }
 
 QString nameNameless(Card* card) {
     static const struct {
-        int column;
+        Field field;
         const char* what;
-    } sources[] = {{kCompany, "单位"},
-                   {kEmail, "E-mail"},
-                   {kMobile, "手机"},
-                   {kWorkPhone, "工作电话"},
-                   {kHomePhone, "家庭电话"}};
-    auto& v = card->values;
-    if (!v[kName].trimmed().isEmpty())
+    } sources[] = {{Field::Company, "单位"},
+                   {Field::Email, "E-mail"},
+                   {Field::Mobile, "手机"},
+                   {Field::WorkPhone, "工作电话"},
+                   {Field::HomePhone, "家庭电话"}};
+    Card& v = *card;
+    if (!v[Field::Name].trimmed().isEmpty())
         return QString();
     for (const auto& source : sources) {
-        const QString value = v[source.column].trimmed();
+        const QString value = v[source.field].trimmed();
         if (value.isEmpty())
             continue;
-        v[kName] = value;
+        v[Field::Name] = value;
         return QStringLiteral("这张名片没有姓名，已用%1“%2”作姓名导入。")
             .arg(QString::fromUtf8(source.what), value.left(40));
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,38 +9,6 @@
 
 namespace Exchange {
 
-/// Positions of the written columns in a Card, in field-map order.
-enum Column : int {
-    kName,
-    kCompany,
-    kDepartment,
-    kPost,
-    kProTitle,
-    kBirthday,
-    kMajor,
-    kEducation,
-    kSchool,
-    kGraduation,
-    kWorkPhone,
-    kExtension,
-    kMobile,
-    kHomePhone,
-    kFax,
-    kOicq,
-    kMsn,
-    kEmail,
-    kHomepage,
-    kWorkAddress,
-    kWorkPostcode,
-    kHomeAddress,
-    kHomePostcode,
-    kNotes,
-    kColumnCount
-};
-
-/// The column's name in table zl, e.g. "姓名".
-QString columnName(int column);
-
 /// Builds one imported card: each value goes to its column when that is still empty, and
 /// everything else becomes a "label: value" line after the notes.
 class CardAssembler {
@@ -48,25 +16,25 @@ public:
     void clear();
     /// Puts a non-empty value into an empty column, else adds it as a note line under the
     /// column's name.
-    void place(int column, const QString& value);
+    void place(Field field, const QString& value);
     /// The same, but a value of higher rank (a work or preferred one) takes the column from
     /// one of lower rank, which becomes a note under its label (the column's name if empty).
-    void placeRanked(int column, const QString& value, int rank, const QString& label = {});
+    void placeRanked(Field field, const QString& value, int rank, const QString& label = {});
     /// The rank of the value a column holds.
-    int rank(int column) const { return m_rank[column]; }
+    int rank(Field field) const { return m_rank[std::size_t(field)]; }
     /// Moves a column's value to the notes, under its label.
-    void displace(int column);
+    void displace(Field field);
     /// Adds a "label: value" line to the notes; an empty value adds nothing.
     void note(const QString& label, const QString& value);
-    bool isFree(int column) const { return m_card.values[column].isEmpty(); }
+    bool isFree(Field field) const { return m_card[field].isEmpty(); }
     /// The card; the note lines follow the notes column's own text, one per line.
     Card take();
 
 private:
     Card m_card;
     QStringList m_notes;
-    std::array<int, kColumnCount> m_rank{};
-    std::array<QString, kColumnCount> m_label;
+    std::array<int, kFieldCount> m_rank{};
+    std::array<QString, kFieldCount> m_label;
 };
 
 /// Names a card without a name from its company, else its e-mail, else a phone number, and

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 
 namespace Exchange {
 
@@ -18,32 +19,35 @@ namespace {
 
 using Target = CsvParser::Target;
 
-// The column a phone's type names, -1 for none.
-int phoneColumn(QString type) {
+// The field a phone's type names, none for a type of its own.
+std::optional<Field> phoneField(QString type) {
     type = type.toLower();
     if (type.contains(QLatin1String("fax")) || type.contains(QStringLiteral("传真")))
-        return kFax;
-    static const QHash<QString, int> columns = {
-        {QStringLiteral("mobile"), kMobile},
-        {QStringLiteral("cell"), kMobile},
-        {QStringLiteral("手机"), kMobile},
-        {QStringLiteral("移动电话"), kMobile},
-        {QStringLiteral("work"), kWorkPhone},
-        {QStringLiteral("business"), kWorkPhone},
-        {QStringLiteral("main"), kWorkPhone},
-        {QStringLiteral("company main"), kWorkPhone},
-        {QString(), kWorkPhone},
-        {QStringLiteral("工作"), kWorkPhone},
-        {QStringLiteral("单位"), kWorkPhone},
-        {QStringLiteral("公司"), kWorkPhone},
-        {QStringLiteral("商务"), kWorkPhone},
-        {QStringLiteral("办公"), kWorkPhone},
-        {QStringLiteral("home"), kHomePhone},
-        {QStringLiteral("住宅"), kHomePhone},
-        {QStringLiteral("家庭"), kHomePhone},
-        {QStringLiteral("家"), kHomePhone},
+        return Field::Fax;
+    static const QHash<QString, Field> columns = {
+        {QStringLiteral("mobile"), Field::Mobile},
+        {QStringLiteral("cell"), Field::Mobile},
+        {QStringLiteral("手机"), Field::Mobile},
+        {QStringLiteral("移动电话"), Field::Mobile},
+        {QStringLiteral("work"), Field::WorkPhone},
+        {QStringLiteral("business"), Field::WorkPhone},
+        {QStringLiteral("main"), Field::WorkPhone},
+        {QStringLiteral("company main"), Field::WorkPhone},
+        {QString(), Field::WorkPhone},
+        {QStringLiteral("工作"), Field::WorkPhone},
+        {QStringLiteral("单位"), Field::WorkPhone},
+        {QStringLiteral("公司"), Field::WorkPhone},
+        {QStringLiteral("商务"), Field::WorkPhone},
+        {QStringLiteral("办公"), Field::WorkPhone},
+        {QStringLiteral("home"), Field::HomePhone},
+        {QStringLiteral("住宅"), Field::HomePhone},
+        {QStringLiteral("家庭"), Field::HomePhone},
+        {QStringLiteral("家"), Field::HomePhone},
     };
-    return columns.value(type, -1);
+    const auto it = columns.constFind(type);
+    if (it == columns.constEnd())
+        return std::nullopt;
+    return it.value();
 }
 
 int addressGroup(QString type) {
@@ -206,14 +210,14 @@ void CsvParser::readHeader() {
             h = h.mid(1).trimmed();
         m_headers << h;
     }
-    m_ownHeader = m_headers.size() == kColumnCount;
-    for (int i = 0; i < kColumnCount && m_ownHeader; ++i)
-        m_ownHeader = m_headers[i] == columnName(i);
+    m_ownHeader = m_headers.size() == kFieldCount;
+    for (int i = 0; i < kFieldCount && m_ownHeader; ++i)
+        m_ownHeader = m_headers[i] == columnText(Field(i));
     bool hasName = false;
     for (const QString& h : std::as_const(m_headers)) {
         Target t = targetFor(h);
         t.label = h;
-        hasName = hasName || (t.kind == Target::Column && t.column == kName) ||
+        hasName = hasName || (t.kind == Target::Column && t.column == Field::Name) ||
                   (t.kind == Target::Name && t.part != kPrefix && t.part != kSuffix);
         m_targets << t;
     }
@@ -239,7 +243,7 @@ bool CsvParser::next(Card* card) {
         const QString named = nameNameless(&c);
         if (!named.isEmpty())
             m_skipped << Skipped{line, named, true};
-        if (c.values[kName].isEmpty()) {
+        if (c[Field::Name].isEmpty()) {
             m_skipped << Skipped{line, QStringLiteral("这一行没有姓名，未导入。")};
             continue;
         }
@@ -283,8 +287,8 @@ void CsvParser::assemble(const QList<QByteArray>& fields, qint64 line) {
 void CsvParser::assembleOwnRow(const QList<QByteArray>& fields, qint64 line) {
     for (int i = 0; i < fields.size(); ++i) {
         const QString value = withoutFormulaGuard(m_decoder.decode(fields[i], line));
-        if (i < kColumnCount)
-            m_card.place(i, value);
+        if (i < kFieldCount)
+            m_card.place(Field(i), value);
         else if (!isBlank(value))
             m_card.note(QStringLiteral("第 %1 列").arg(i + 1), value);
     }
@@ -359,11 +363,11 @@ void CsvParser::sortFields(const QList<QByteArray>& fields, qint64 line, Row* ro
 }
 
 void CsvParser::placeName(const Row& row) {
-    if (m_card.isFree(kName)) {
+    if (m_card.isFree(Field::Name)) {
         QString full = row.names[kFull];
         if (full.isEmpty())
             full = joinName(row.names[kFamily], row.names[kGiven], row.names[kMiddle]);
-        m_card.place(kName, full);
+        m_card.place(Field::Name, full);
         if (row.names[kFull].isEmpty()) {
             m_card.note(QStringLiteral("称谓"), row.names[kPrefix]);
             m_card.note(QStringLiteral("后缀"), row.names[kSuffix]);
@@ -378,7 +382,7 @@ void CsvParser::placeBirthday(const Row& row) {
             if (!p.isEmpty())
                 parts << p;
         }
-        m_card.place(kBirthday, parts.join(QLatin1Char('-')));
+        m_card.place(Field::Birthday, parts.join(QLatin1Char('-')));
     }
 }
 
@@ -391,8 +395,8 @@ void CsvParser::placeAddresses(const Row& row) {
             text = a[kFormatted];
         const int kindOf = group >= kNumbered ? addressGroup(withoutStar(a[kAddressType])) : group;
         if (kindOf == kWork || kindOf == kHome) {
-            m_card.place(kindOf == kWork ? kWorkAddress : kHomeAddress, text);
-            m_card.place(kindOf == kWork ? kWorkPostcode : kHomePostcode, a[kPostal]);
+            m_card.place(kindOf == kWork ? Field::WorkAddress : Field::HomeAddress, text);
+            m_card.place(kindOf == kWork ? Field::WorkPostcode : Field::HomePostcode, a[kPostal]);
         } else {
             QString label = withoutStar(a[kAddressType]);
             label = label.isEmpty() ? QStringLiteral("其他地址") : label + QStringLiteral("地址");
@@ -407,35 +411,35 @@ void CsvParser::placeEntries(const Row& row) {
         const QString type = withoutStar(e.type);
         switch (key.first) {
         case kOrganization:
-            m_card.place(kCompany, e.orgName);
-            m_card.place(kDepartment, e.orgDepartment);
-            m_card.place(kPost, e.orgTitle);
+            m_card.place(Field::Company, e.orgName);
+            m_card.place(Field::Department, e.orgDepartment);
+            m_card.place(Field::Position, e.orgTitle);
             break;
         case kPhone:
             for (const QString& v : googleValues(e.value)) {
-                const int c = phoneColumn(type);
-                if (c >= 0)
-                    m_card.place(c, v);
+                const std::optional<Field> f = phoneField(type);
+                if (f)
+                    m_card.place(*f, v);
                 else
                     m_card.note(type, v);
             }
             break;
         case kMail:
             for (const QString& v : googleValues(e.value))
-                m_card.place(kEmail, v);
+                m_card.place(Field::Email, v);
             break;
         case kWebsite:
             for (const QString& v : googleValues(e.value))
-                m_card.place(kHomepage, v);
+                m_card.place(Field::Homepage, v);
             break;
         case kIm:
             for (const QString& v : googleValues(e.value)) {
                 const QString service = withoutStar(e.service).toLower();
                 if (service == QLatin1String("qq"))
-                    m_card.place(kOicq, v);
+                    m_card.place(Field::Oicq, v);
                 else if (service == QLatin1String("msn") ||
                          service == QLatin1String("windows live"))
-                    m_card.place(kMsn, v);
+                    m_card.place(Field::Msn, v);
                 else
                     m_card.note(e.service.isEmpty() ? QStringLiteral("即时通讯") : e.service, v);
             }

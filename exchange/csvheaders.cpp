@@ -14,7 +14,7 @@ namespace {
 
 using Target = CsvParser::Target;
 
-Target column(int c, bool later = false, bool date = false) {
+Target column(Field c, bool later = false, bool date = false) {
     Target t;
     t.kind = Target::Column;
     t.column = c;
@@ -39,14 +39,14 @@ struct Feed {
     bool later; // a column's second source
     bool date;
 };
-constexpr Feed to(int c) {
-    return {Target::Column, c, false, false};
+constexpr Feed to(Field c) {
+    return {Target::Column, int(c), false, false};
 }
-constexpr Feed toLater(int c) {
-    return {Target::Column, c, true, false};
+constexpr Feed toLater(Field c) {
+    return {Target::Column, int(c), true, false};
 }
-constexpr Feed toDate(int c) {
-    return {Target::Column, c, false, true};
+constexpr Feed toDate(Field c) {
+    return {Target::Column, int(c), false, true};
 }
 constexpr Feed toName(int part) {
     return {Target::Name, part, false, false};
@@ -65,7 +65,7 @@ Target targetOf(const Feed& feed) {
     Target t;
     t.kind = feed.kind;
     if (feed.kind == Target::Column)
-        t.column = feed.which;
+        t.column = Field(feed.which);
     else
         t.part = feed.which;
     t.later = feed.later;
@@ -85,26 +85,26 @@ const OutlookHeader kOutlookHeaders[] = {
     {"middle name", "中间名", toName(kMiddle)},
     {"last name", "姓", toName(kFamily)},
     {"suffix", "后缀", toName(kSuffix)},
-    {"company", "公司", to(kCompany)},
-    {"department", nullptr, to(kDepartment)},
-    {"job title", nullptr, to(kPost)},
-    {"profession", "职业", to(kProTitle)},
-    {"business phone", "商务电话", to(kWorkPhone)},
-    {"business phone 2", "商务电话 2", toLater(kWorkPhone)},
-    {"company main phone", "公司主要电话", toLater(kWorkPhone)},
-    {"primary phone", "主要电话", toLater(kWorkPhone)},
-    {"mobile phone", "移动电话", to(kMobile)},
-    {"home phone", "住宅电话", to(kHomePhone)},
-    {"home phone 2", "住宅电话 2", toLater(kHomePhone)},
-    {"business fax", "商务传真", to(kFax)},
-    {"home fax", "住宅传真", toLater(kFax)},
-    {"other fax", "其他传真", toLater(kFax)},
-    {"e-mail address", "电子邮件地址", to(kEmail)},
-    {"e-mail 2 address", "电子邮件 2 地址", toLater(kEmail)},
-    {"e-mail 3 address", "电子邮件 3 地址", toLater(kEmail)},
-    {"web page", "网页", to(kHomepage)},
-    {"birthday", nullptr, toDate(kBirthday)},
-    {"notes", "附注", to(kNotes)},
+    {"company", "公司", to(Field::Company)},
+    {"department", nullptr, to(Field::Department)},
+    {"job title", nullptr, to(Field::Position)},
+    {"profession", "职业", to(Field::Title)},
+    {"business phone", "商务电话", to(Field::WorkPhone)},
+    {"business phone 2", "商务电话 2", toLater(Field::WorkPhone)},
+    {"company main phone", "公司主要电话", toLater(Field::WorkPhone)},
+    {"primary phone", "主要电话", toLater(Field::WorkPhone)},
+    {"mobile phone", "移动电话", to(Field::Mobile)},
+    {"home phone", "住宅电话", to(Field::HomePhone)},
+    {"home phone 2", "住宅电话 2", toLater(Field::HomePhone)},
+    {"business fax", "商务传真", to(Field::Fax)},
+    {"home fax", "住宅传真", toLater(Field::Fax)},
+    {"other fax", "其他传真", toLater(Field::Fax)},
+    {"e-mail address", "电子邮件地址", to(Field::Email)},
+    {"e-mail 2 address", "电子邮件 2 地址", toLater(Field::Email)},
+    {"e-mail 3 address", "电子邮件 3 地址", toLater(Field::Email)},
+    {"web page", "网页", to(Field::Homepage)},
+    {"birthday", nullptr, toDate(Field::Birthday)},
+    {"notes", "附注", to(Field::Notes)},
     {"anniversary", "纪念日", kOtherDate},
     {"gender", "性别", toKind(Target::Gender)},
     {"e-mail type", "电子邮件类型", kIgnored},
@@ -128,14 +128,14 @@ struct Header {
 const Header kOtherHeaders[] = {
     // Thunderbird.
     {"display name", toName(kFull)},
-    {"primary email", to(kEmail)},
-    {"secondary email", toLater(kEmail)},
-    {"work phone", to(kWorkPhone)},
-    {"fax number", to(kFax)},
-    {"mobile number", to(kMobile)},
-    {"organization", to(kCompany)},
-    {"web page 1", to(kHomepage)},
-    {"web page 2", toLater(kHomepage)},
+    {"primary email", to(Field::Email)},
+    {"secondary email", toLater(Field::Email)},
+    {"work phone", to(Field::WorkPhone)},
+    {"fax number", to(Field::Fax)},
+    {"mobile number", to(Field::Mobile)},
+    {"organization", to(Field::Company)},
+    {"web page 1", to(Field::Homepage)},
+    {"web page 2", toLater(Field::Homepage)},
     {"birth year", toBirth(0)},
     {"birth month", toBirth(1)},
     {"birth day", toBirth(2)},
@@ -146,47 +146,47 @@ const Header kOtherHeaders[] = {
     {"family name", toName(kFamily)},
     {"name prefix", toName(kPrefix)},
     {"name suffix", toName(kSuffix)},
-    {"organization name", to(kCompany)},
-    {"organization title", to(kPost)},
-    {"organization department", to(kDepartment)},
+    {"organization name", to(Field::Company)},
+    {"organization title", to(Field::Position)},
+    {"organization department", to(Field::Department)},
     {"group membership", toKind(Target::Groups)},
     {"labels", toKind(Target::Groups)},
     // Sheets people make by hand.
-    {"公司名称", to(kCompany)},
-    {"单位名称", to(kCompany)},
-    {"工作单位", to(kCompany)},
-    {"职位", to(kPost)},
-    {"电话", to(kWorkPhone)},
-    {"办公电话", to(kWorkPhone)},
-    {"联系电话", to(kWorkPhone)},
-    {"座机", to(kWorkPhone)},
-    {"电话号码", to(kWorkPhone)},
-    {"手机号", to(kMobile)},
-    {"手机号码", to(kMobile)},
-    {"宅电", to(kHomePhone)},
-    {"家庭电话号码", to(kHomePhone)},
-    {"传真号码", to(kFax)},
-    {"邮箱", to(kEmail)},
-    {"电子邮件", to(kEmail)},
-    {"电子邮箱", to(kEmail)},
-    {"邮件", to(kEmail)},
-    {"email", to(kEmail)},
-    {"地址", to(kWorkAddress)},
-    {"公司地址", to(kWorkAddress)},
-    {"单位地址", to(kWorkAddress)},
-    {"办公地址", to(kWorkAddress)},
-    {"邮编", to(kWorkPostcode)},
-    {"邮政编码", to(kWorkPostcode)},
-    {"家庭住址", to(kHomeAddress)},
-    {"住址", to(kHomeAddress)},
-    {"qq", to(kOicq)},
-    {"qq号", to(kOicq)},
-    {"qq号码", to(kOicq)},
-    {"网址", to(kHomepage)},
-    {"网站", to(kHomepage)},
-    {"出生日期", toDate(kBirthday)},
-    {"学校", to(kSchool)},
-    {"说明", to(kNotes)},
+    {"公司名称", to(Field::Company)},
+    {"单位名称", to(Field::Company)},
+    {"工作单位", to(Field::Company)},
+    {"职位", to(Field::Position)},
+    {"电话", to(Field::WorkPhone)},
+    {"办公电话", to(Field::WorkPhone)},
+    {"联系电话", to(Field::WorkPhone)},
+    {"座机", to(Field::WorkPhone)},
+    {"电话号码", to(Field::WorkPhone)},
+    {"手机号", to(Field::Mobile)},
+    {"手机号码", to(Field::Mobile)},
+    {"宅电", to(Field::HomePhone)},
+    {"家庭电话号码", to(Field::HomePhone)},
+    {"传真号码", to(Field::Fax)},
+    {"邮箱", to(Field::Email)},
+    {"电子邮件", to(Field::Email)},
+    {"电子邮箱", to(Field::Email)},
+    {"邮件", to(Field::Email)},
+    {"email", to(Field::Email)},
+    {"地址", to(Field::WorkAddress)},
+    {"公司地址", to(Field::WorkAddress)},
+    {"单位地址", to(Field::WorkAddress)},
+    {"办公地址", to(Field::WorkAddress)},
+    {"邮编", to(Field::WorkPostcode)},
+    {"邮政编码", to(Field::WorkPostcode)},
+    {"家庭住址", to(Field::HomeAddress)},
+    {"住址", to(Field::HomeAddress)},
+    {"qq", to(Field::Oicq)},
+    {"qq号", to(Field::Oicq)},
+    {"qq号码", to(Field::Oicq)},
+    {"网址", to(Field::Homepage)},
+    {"网站", to(Field::Homepage)},
+    {"出生日期", toDate(Field::Birthday)},
+    {"学校", to(Field::School)},
+    {"说明", to(Field::Notes)},
 };
 
 // Addresses as Outlook and Thunderbird name them: a prefix for which address, then the part.
@@ -231,8 +231,9 @@ const AddressHeaders kAddressHeaders[] = {
 const QHash<QString, Target>& knownHeaders() {
     static const QHash<QString, Target> map = [] {
         QHash<QString, Target> m;
-        for (int i = 0; i < kColumnCount; ++i)
-            m.insert(columnName(i).toLower(), column(i, false, i == kBirthday || i == kGraduation));
+        for (Field f : kFields)
+            m.insert(columnText(f).toLower(),
+                     column(f, false, f == Field::Birthday || f == Field::GraduationDate));
         for (const OutlookHeader& h : kOutlookHeaders) {
             for (const char* header : {h.english, h.chinese}) {
                 if (header)

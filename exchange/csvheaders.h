@@ -12,7 +12,7 @@ namespace Exchange {
 struct CsvParser::Target {
     enum Kind { Note, Ignore, Column, Name, Address, Birth, Groups, Gender, Entry };
     Kind kind = Note;
-    int column = -1;
+    Field column = Field::Name;
     bool later = false; // a column's second source: used only while the column is still empty
     bool date = false;  // Outlook writes "0/0/00" for no date
     int part = 0;       // which part of a name, address, birth date or entry

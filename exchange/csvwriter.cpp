@@ -67,14 +67,14 @@ void CsvEncoder::header(QByteArray* out) {
     if (!m_gb)
         out->append("\xEF\xBB\xBF"); // Excel reads UTF-8 only with its mark
     QStringList names;
-    for (int i = 0; i < kColumnCount; ++i)
-        names << columnName(i);
+    for (Field f : kFields)
+        names << columnText(f);
     row(names.join(QLatin1Char(',')) + QLatin1String("\r\n"), out);
 }
 
 void CsvEncoder::encode(const Card& card, QByteArray* out) {
     QString line;
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (int i = 0; i < kFieldCount; ++i) {
         if (i > 0)
             line += QLatin1Char(',');
         line += csvField(withFormulaGuard(card.values[i]));

@@ -9,7 +9,6 @@
 #include "data/dberror.h"
 #include "data/history.h"
 #include "data/sqlite.h"
-#include "quickfind/cardindex.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,14 +83,13 @@ void refuseDatabaseTarget(const QString& path, const QString& databaseFile) {
 // file brings again. Read once, at the first card of the import.
 class KnownCards {
 public:
-    explicit KnownCards(sqlite3* db, const QString& file)
-        : m_db(db)
-        , m_file(file) {}
+    explicit KnownCards(const Sqlite::Database& db)
+        : m_db(db) {}
 
     bool contains(const Card& card) {
         if (!m_read) {
             m_read = true;
-            CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\""), {},
+            CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {},
                                    [&](qint64 id, const Card& c) {
                                        m_sorted.push_back({hashOf(c), id});
                                    });
@@ -122,13 +120,12 @@ private:
     }
     Card stored(qint64 id) {
         Card card;
-        CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\"=?"),
-                               {id}, [&](qint64, const Card& c) { card = c; });
+        CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\"=?"), {id},
+                               [&](qint64, const Card& c) { card = c; });
         return card;
     }
 
-    sqlite3* m_db;
-    QString m_file;
+    const Sqlite::Database& m_db;
     bool m_read = false;
     std::vector<std::pair<quint64, qint64>> m_sorted;
     std::unordered_multimap<quint64, Card> m_added;
@@ -163,8 +160,10 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 
 } // namespace
 
-ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QStringList& files,
-                         const TransferProgress& progress, const PhaseChange& phase) {
+ImportResult importFiles(const Sqlite::Database& database, const QStringList& files,
+                         const CardStore::Filing& fileCards, const TransferProgress& progress,
+                         const PhaseChange& phase) {
+    sqlite3* db = database.get();
     qint64 total = 0;
     for (const QString& file : files)
         total += QFileInfo(file).size();
@@ -185,7 +184,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     std::unique_ptr<QFile> device;
     std::unique_ptr<CardFileReader> reader;
     QString current;
-    KnownCards known(db, databaseFile);
+    KnownCards known(database);
     Card pending;       // the card being added
     QString pendingUid; // and the UID its file gave it
     bool filing = false;
@@ -255,8 +254,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
         result.cancelled = true;
         return false;
     };
-    result.ids =
-        CardStore::addCards(db, databaseFile, nextCard, moved, added, CardIndex::cardsAdded);
+    result.ids = CardStore::addCards(database, nextCard, moved, added, fileCards);
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;
@@ -266,27 +264,27 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     return result;
 }
 
-qint64 cardCount(sqlite3* db, const QString& databaseFile) {
+qint64 cardCount(const Sqlite::Database& db) {
     int rc = SQLITE_OK;
-    const QStringList count = Sqlite::firstColumn(db, "SELECT count(*) FROM \"zl\"", &rc);
+    const QStringList count = Sqlite::firstColumn(db.get(), "SELECT count(*) FROM \"zl\"", &rc);
     if (rc != SQLITE_OK)
-        throw EDatabaseError(Sqlite::errorText(db, rc, databaseFile));
+        throw EDatabaseError(Sqlite::errorText(db.get(), rc, db.file()));
     return count.value(0).toLongLong();
 }
 
-QVector<qint64> cardIds(sqlite3* db, const QString& databaseFile, const QString& statement,
+QVector<qint64> cardIds(const Sqlite::Database& db, const QString& statement,
                         const QVariantList& parameters) {
     Sqlite::Statement st;
-    int rc = st.prepare(db, "SELECT \"ID\" FROM (\n" + statement.toUtf8() + "\n)");
+    int rc = st.prepare(db.get(), "SELECT \"ID\" FROM (\n" + statement.toUtf8() + "\n)");
     for (int i = 0; rc == SQLITE_OK && i < parameters.size(); ++i)
         rc = st.bind(i + 1, parameters.at(i));
     if (rc != SQLITE_OK)
-        throw EDatabaseError(Sqlite::errorText(db, rc, databaseFile));
+        throw EDatabaseError(Sqlite::errorText(db.get(), rc, db.file()));
     QVector<qint64> ids;
     while ((rc = st.step()) == SQLITE_ROW)
         ids.append(st.int64(0));
     if (rc != SQLITE_DONE)
-        throw EDatabaseError(Sqlite::errorText(db, rc, databaseFile));
+        throw EDatabaseError(Sqlite::errorText(db.get(), rc, db.file()));
     return ids;
 }
 
@@ -294,7 +292,7 @@ namespace {
 
 // Reads the cards in the list's order, a chunk at a time, and hands each to `write` with
 // its UID when `withUids` is set; false when the user cancelled.
-bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids, bool withUids,
+bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withUids,
               const std::function<void(const Card& card, const QString& uid)>& write,
               const TransferProgress& progress) {
     bool writable = true; // the UIDs made are stored
@@ -305,11 +303,10 @@ bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& i
             list << QString::number(id);
         QHash<qint64, Card> cards;
         CardStore::forEachCard(
-            db, databaseFile,
-            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
             [&](qint64 id, const Card& card) { cards.insert(id, card); });
         const QHash<qint64, QString> uids =
-            withUids ? uidsOf(db, chunk, &writable) : QHash<qint64, QString>();
+            withUids ? uidsOf(db.get(), chunk, &writable) : QHash<qint64, QString>();
         // In the list's order; a card deleted meanwhile by another program is left out.
         for (qint64 id : chunk) {
             const auto it = cards.constFind(id);
@@ -323,8 +320,8 @@ bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& i
 }
 
 // A workbook is written under a name of its own beside the target, then renamed over it.
-int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
-                   const QString& path, const TransferProgress& progress) {
+int exportWorkbook(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
+                   const TransferProgress& progress) {
     const QFileInfo target(path);
     const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QStringLiteral(".part.xlsx");
@@ -332,8 +329,8 @@ int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint6
     {
         WorkbookWriter book(temp);
         if (!eachCard(
-                db, databaseFile, ids, false,
-                [&](const Card& card, const QString&) { book.write(card); }, progress))
+                db, ids, false, [&](const Card& card, const QString&) { book.write(card); },
+                progress))
             return 0; // the unfinished workbook leaves no file
         book.close();
         written = book.cardsWritten();
@@ -350,11 +347,11 @@ int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint6
 
 } // namespace
 
-int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
-                const QString& path, Format format, const TransferProgress& progress) {
-    refuseDatabaseTarget(path, databaseFile);
+int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
+                Format format, const TransferProgress& progress) {
+    refuseDatabaseTarget(path, db.file());
     if (format == Format::Xlsx)
-        return exportWorkbook(db, databaseFile, ids, path, progress);
+        return exportWorkbook(db, ids, path, progress);
     // Beside the target first, renamed over it at the end: a failure leaves no half file.
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
@@ -365,7 +362,7 @@ int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>&
     try {
         CardWriter writer(&out, format);
         if (!eachCard(
-                db, databaseFile, ids, writer.writesUid(),
+                db, ids, writer.writesUid(),
                 [&](const Card& card, const QString& uid) { writer.write(card, uid); }, progress)) {
             out.cancelWriting();
             return 0;

@@ -3,13 +3,17 @@
 #include "cardfilereader.h"
 #include "format.h"
 
+#include "data/cardstore.h"
+
 #include <QStringList>
 #include <QVariantList>
 #include <QVector>
 
 #include <functional>
 
-struct sqlite3;
+namespace Sqlite {
+class Database;
+}
 
 namespace Exchange {
 
@@ -32,22 +36,24 @@ struct ImportResult {
 /// Reads the cards of every file and adds them to the database in one transaction: all of
 /// them, or none when a file cannot be read, the database refuses, or the user cancels. A
 /// card whose UID is here already, or whose 24 fields equal a card here, is passed over.
-/// Each card keeps the UID its vCard gave it, or is given one.
-ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QStringList& files,
-                         const TransferProgress& progress = {}, const PhaseChange& phase = {});
+/// Each card keeps the UID its vCard gave it, or is given one. `fileCards` files the new cards
+/// for the quick find in the same transaction (the caller knows it; this layer does not).
+ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
+                         const CardStore::Filing& fileCards, const TransferProgress& progress = {},
+                         const PhaseChange& phase = {});
 
 /// Writes the cards with these IDs, in this order, to `path`. The file appears whole or not
 /// at all. Returns how many cards were written; 0 and no file when cancelled. A vCard
 /// carries each card's UID, made and stored first for a card that has none. Refuses a path
 /// that leads to the database, its journal or its backup.
-int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
-                const QString& path, Format format, const TransferProgress& progress = {});
+int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
+                Format format, const TransferProgress& progress = {});
 
 /// How many cards the database holds.
-qint64 cardCount(sqlite3* db, const QString& databaseFile);
+qint64 cardCount(const Sqlite::Database& db);
 
 /// The IDs of the cards a statement lists, in its order.
-QVector<qint64> cardIds(sqlite3* db, const QString& databaseFile, const QString& statement,
+QVector<qint64> cardIds(const Sqlite::Database& db, const QString& statement,
                         const QVariantList& parameters);
 
 } // namespace Exchange

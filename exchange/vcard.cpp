@@ -75,7 +75,7 @@ bool VCardParser::next(Card* card) {
             const QString named = nameNameless(&c);
             if (!named.isEmpty())
                 m_skipped << Skipped{begin, named, true};
-            if (c.values[kName].isEmpty()) {
+            if (c[Field::Name].isEmpty()) {
                 m_skipped << Skipped{begin, QStringLiteral("这张名片没有姓名，未导入。")};
                 continue;
             }

@@ -8,33 +8,35 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <optional>
+
 namespace Exchange {
 
 namespace VCardNames {
 
 bool isIgnored(const QByteArray& name);
 
-std::pair<int, int> kindOf(const QByteArray& name) {
-    static const QHash<QByteArray, std::pair<int, int>> kinds = [] {
-        QHash<QByteArray, std::pair<int, int>> k = {
-            {"FN", {Prop::Fn, 0}},
-            {"N", {Prop::N, 0}},
-            {"ORG", {Prop::Org, 0}},
-            {"TITLE", {Prop::Title, 0}},
-            {"ROLE", {Prop::Role, 0}},
-            {"BDAY", {Prop::Bday, 0}},
-            {"TEL", {Prop::Tel, 0}},
-            {"EMAIL", {Prop::Email, 0}},
-            {"URL", {Prop::Url, 0}},
-            {"ADR", {Prop::Adr, 0}},
-            {"LABEL", {Prop::Label, 0}},
-            {"NOTE", {Prop::Note, 0}},
-            {"X-QQ", {Prop::Qq, 0}},
-            {"X-MSN", {Prop::Msn, 0}},
-            {"X-MS-IMADDRESS", {Prop::Msn, 0}},
-            {"IMPP", {Prop::Impp, 0}},
-            {"X-WAB-GENDER", {Prop::WabGender, 0}},
-            {"X-ABLABEL", {Prop::AbLabel, 0}},
+std::pair<int, Field> kindOf(const QByteArray& name) {
+    static const QHash<QByteArray, std::pair<int, Field>> kinds = [] {
+        QHash<QByteArray, std::pair<int, Field>> k = {
+            {"FN", {Prop::Fn, Field::Name}},
+            {"N", {Prop::N, Field::Name}},
+            {"ORG", {Prop::Org, Field::Name}},
+            {"TITLE", {Prop::Title, Field::Name}},
+            {"ROLE", {Prop::Role, Field::Name}},
+            {"BDAY", {Prop::Bday, Field::Name}},
+            {"TEL", {Prop::Tel, Field::Name}},
+            {"EMAIL", {Prop::Email, Field::Name}},
+            {"URL", {Prop::Url, Field::Name}},
+            {"ADR", {Prop::Adr, Field::Name}},
+            {"LABEL", {Prop::Label, Field::Name}},
+            {"NOTE", {Prop::Note, Field::Name}},
+            {"X-QQ", {Prop::Qq, Field::Name}},
+            {"X-MSN", {Prop::Msn, Field::Name}},
+            {"X-MS-IMADDRESS", {Prop::Msn, Field::Name}},
+            {"IMPP", {Prop::Impp, Field::Name}},
+            {"X-WAB-GENDER", {Prop::WabGender, Field::Name}},
+            {"X-ABLABEL", {Prop::AbLabel, Field::Name}},
         };
         for (const OwnProperty& o : kOwnProperties)
             k.insert(o.name, {Prop::Own, o.column});
@@ -43,7 +45,7 @@ std::pair<int, int> kindOf(const QByteArray& name) {
     const auto it = kinds.constFind(name);
     if (it != kinds.constEnd())
         return it.value();
-    return {isIgnored(name) ? Prop::Ignored : Prop::Unknown, 0};
+    return {isIgnored(name) ? Prop::Ignored : Prop::Unknown, Field::Name};
 }
 
 // Bookkeeping and pictures: nothing a card keeps.
@@ -237,10 +239,10 @@ void VCardParser::assemble(const QList<Property>& props) {
     if (nameSource >= 0) {
         const Property& p = props[nameSource];
         if (nameFromFn) {
-            m_card.place(kName, components(p, false).join(QString()));
+            m_card.place(Field::Name, components(p, false).join(QString()));
         } else {
             const QStringList n = components(p, true);
-            m_card.place(kName, joinName(part(n, 0), part(n, 1), part(n, 2)));
+            m_card.place(Field::Name, joinName(part(n, 0), part(n, 1), part(n, 2)));
             m_card.note(QStringLiteral("称谓"), part(n, 3));
             m_card.note(QStringLiteral("后缀"), part(n, 4));
         }
@@ -255,12 +257,12 @@ void VCardParser::assemble(const QList<Property>& props) {
         auto single = [&] { return components(p, false).join(QString()); };
         switch (p.kind) {
         case Prop::Fn:
-            m_card.place(kName, single());
+            m_card.place(Field::Name, single());
             break;
         case Prop::N: {
             const QStringList n = components(p, true);
             if (!nameFromFn) {
-                m_card.note(columnName(kName), joinName(part(n, 0), part(n, 1), part(n, 2)));
+                m_card.note(columnText(Field::Name), joinName(part(n, 0), part(n, 1), part(n, 2)));
             } else if (i == firstN) {
                 // FN gave the name; what only N holds is kept.
                 m_card.note(QStringLiteral("称谓"), part(n, 3));
@@ -270,27 +272,27 @@ void VCardParser::assemble(const QList<Property>& props) {
         }
         case Prop::Org: {
             const QStringList org = components(p, true);
-            m_card.place(kCompany, part(org, 0));
-            m_card.place(kDepartment, joinNonEmpty(org, 1, QStringLiteral(" ")));
+            m_card.place(Field::Company, part(org, 0));
+            m_card.place(Field::Department, joinNonEmpty(org, 1, QStringLiteral(" ")));
             break;
         }
         case Prop::Title:
-            m_card.place(kPost, single());
+            m_card.place(Field::Position, single());
             break;
         case Prop::Role:
-            m_card.place(kProTitle, single());
+            m_card.place(Field::Title, single());
             break;
         case Prop::Bday:
-            m_card.place(kBirthday, single());
+            m_card.place(Field::Birthday, single());
             break;
         case Prop::Tel:
             addTel(p, groupLabel);
             break;
         case Prop::Email:
-            m_card.placeRanked(kEmail, single(), rankOf(p), groupLabel);
+            m_card.placeRanked(Field::Email, single(), rankOf(p), groupLabel);
             break;
         case Prop::Url:
-            m_card.placeRanked(kHomepage, single(), rankOf(p), groupLabel);
+            m_card.placeRanked(Field::Homepage, single(), rankOf(p), groupLabel);
             break;
         case Prop::Adr:
             addAddress(p, components(p, true), groupLabel);
@@ -301,13 +303,13 @@ void VCardParser::assemble(const QList<Property>& props) {
                 addAddress(p, {QString(), QString(), single()}, groupLabel);
             break;
         case Prop::Note:
-            m_card.place(kNotes, single());
+            m_card.place(Field::Notes, single());
             break;
         case Prop::Qq:
-            m_card.place(kOicq, single());
+            m_card.place(Field::Oicq, single());
             break;
         case Prop::Msn:
-            m_card.place(kMsn, single());
+            m_card.place(Field::Msn, single());
             break;
         case Prop::Impp:
             addImpp(p);
@@ -365,14 +367,14 @@ void VCardParser::addTel(const Property& p, const QString& groupLabel) {
     const bool uri = p.valueType == "URI" && startsWithNoCase(value, "tel:");
     if (uri)
         value = value.mid(4);
-    int column = -1;
+    std::optional<Field> column;
     QString label;
     QString faxLabel;
     if (has("FAX")) {
-        column = kFax;
+        column = Field::Fax;
         faxLabel = has("HOME") ? QStringLiteral("家庭传真") : QString();
     } else if (has("CELL") || has("MOBILE") || has("IPHONE")) {
-        column = kMobile;
+        column = Field::Mobile;
     } else if (has("PAGER")) {
         label = QStringLiteral("寻呼机");
     } else if (has("CAR")) {
@@ -380,32 +382,33 @@ void VCardParser::addTel(const Property& p, const QString& groupLabel) {
     } else if (has("ISDN") || has("BBS") || has("MODEM")) {
         label = QString::fromLatin1(has("ISDN") ? "ISDN" : has("BBS") ? "BBS" : "MODEM");
     } else if (has("HOME")) {
-        column = kHomePhone;
+        column = Field::HomePhone;
     } else if (has("WORK")) {
-        column = kWorkPhone;
+        column = Field::WorkPhone;
     } else if (!custom.isEmpty()) {
         label = custom;
     } else if (has("OTHER")) {
         label = QStringLiteral("其他电话");
     } else {
-        column = kWorkPhone; // a voice number by default
+        column = Field::WorkPhone; // a voice number by default
     }
-    if (!custom.isEmpty() && column >= 0 && label.isEmpty() && !m_card.isFree(column))
+    if (!custom.isEmpty() && column && label.isEmpty() && !m_card.isFree(*column))
         label = custom;
-    if (uri && column == kWorkPhone && m_card.isFree(kWorkPhone) && m_card.isFree(kExtension)) {
+    if (uri && column == Field::WorkPhone && m_card.isFree(Field::WorkPhone) &&
+        m_card.isFree(Field::Extension)) {
         // "tel:+86-10-1234;ext=56"
         static const QRegularExpression ext(QStringLiteral(";ext=([^;]*)"),
                                             QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch m = ext.match(value);
         if (m.hasMatch()) {
-            m_card.place(kExtension, m.captured(1));
+            m_card.place(Field::Extension, m.captured(1));
             value.remove(m.capturedStart(), m.capturedLength());
         }
     }
-    if (column >= 0 && (label.isEmpty() || m_card.isFree(column)))
-        m_card.placeRanked(column, value, rankOf(p), custom.isEmpty() ? faxLabel : custom);
+    if (column && (label.isEmpty() || m_card.isFree(*column)))
+        m_card.placeRanked(*column, value, rankOf(p), custom.isEmpty() ? faxLabel : custom);
     else
-        m_card.note(label.isEmpty() ? columnName(column) : label, value);
+        m_card.note(label.isEmpty() ? columnText(*column) : label, value);
 }
 
 void VCardParser::addAddress(const Property& p, const QStringList& parts,
@@ -432,8 +435,8 @@ void VCardParser::addAddress(const Property& p, const QStringList& parts,
     if (!work && !home && custom.isEmpty() && !p.has("OTHER"))
         work = true; // an address without a kind is a work address by default
     if (work || home) {
-        const int addressColumn = work ? kWorkAddress : kHomeAddress;
-        const int postcodeColumn = work ? kWorkPostcode : kHomePostcode;
+        const Field addressColumn = work ? Field::WorkAddress : Field::HomeAddress;
+        const Field postcodeColumn = work ? Field::WorkPostcode : Field::HomePostcode;
         const int rank = rankOf(p);
         if (!m_card.isFree(addressColumn) && rank > m_card.rank(addressColumn)) {
             // The postcode goes with its address.
@@ -455,12 +458,12 @@ void VCardParser::addImpp(const Property& p) {
     const QString scheme = colon < 0 ? QString() : value.left(colon).toLower();
     QString handle = colon < 0 ? value : value.mid(colon + 1);
     if (scheme == QLatin1String("qq") || scheme == QLatin1String("x-qq") || p.service == "QQ") {
-        m_card.place(kOicq, handle);
+        m_card.place(Field::Oicq, handle);
     } else if (scheme == QLatin1String("msnim") || scheme == QLatin1String("msn") ||
                p.service == "MSN") {
         if (startsWithNoCase(handle, "chat?contact="))
             handle = handle.mid(13);
-        m_card.place(kMsn, handle);
+        m_card.place(Field::Msn, handle);
     } else {
         m_card.note(p.service.isEmpty() ? QStringLiteral("即时通讯") : QString::fromUtf8(p.service),
                     value);

@@ -15,8 +15,8 @@ namespace Exchange {
 
 // A content line and what its name means here.
 struct VCardParser::Property : VCardSyntax::ContentLine {
-    int kind = 0;   // a Prop::Kind
-    int column = 0; // for our own properties
+    int kind = 0;               // a Prop::Kind
+    Field column = Field::Name; // for our own properties
 };
 
 // What the vCard reader and writer share: our own properties, and what the names mean.
@@ -24,13 +24,13 @@ namespace VCardNames {
 
 struct OwnProperty {
     const char* name;
-    Column column;
+    Field column;
 };
 // The columns vCard has no property for.
 inline const OwnProperty kOwnProperties[] = {
-    {"X-QUEMBE-MAJOR", kMajor},         {"X-QUEMBE-EDUCATION", kEducation},
-    {"X-QUEMBE-SCHOOL", kSchool},       {"X-QUEMBE-GRADUATION", kGraduation},
-    {"X-QUEMBE-EXTENSION", kExtension},
+    {"X-QUEMBE-MAJOR", Field::Major},         {"X-QUEMBE-EDUCATION", Field::Education},
+    {"X-QUEMBE-SCHOOL", Field::School},       {"X-QUEMBE-GRADUATION", Field::GraduationDate},
+    {"X-QUEMBE-EXTENSION", Field::Extension},
 };
 
 // What a property name means here.
@@ -60,7 +60,7 @@ enum Kind {
 } // namespace Prop
 
 /// What a property name means: a Prop::Kind and, for our own properties, the column.
-std::pair<int, int> kindOf(const QByteArray& name);
+std::pair<int, Field> kindOf(const QByteArray& name);
 bool startsWithNoCase(const QString& text, const char* prefix);
 /// Part i of a list, empty when it has fewer.
 QString part(const QStringList& parts, qsizetype i);

@@ -35,7 +35,7 @@ void VCardEncoder::uriProperty(QByteArray* out, const QByteArray& nameAndParams,
 }
 
 void VCardEncoder::encode(const Card& card, const QString& uid, QByteArray* out) const {
-    const auto& v = card.values;
+    const Card& v = card;
     const bool v21 = m_version == 21;
     const bool v4 = m_version == 40;
     out->append("BEGIN:VCARD\r\n");
@@ -53,47 +53,59 @@ void VCardEncoder::encode(const Card& card, const QString& uid, QByteArray* out)
             property(out, "UID", {uid});
     }
     QString family, given;
-    splitName(v[kName], &family, &given);
+    splitName(v[Field::Name], &family, &given);
     property(out, "N", {family, given, QString(), QString(), QString()});
-    property(out, "FN", {v[kName]});
-    if (!v[kCompany].isEmpty() || !v[kDepartment].isEmpty()) {
-        if (v[kDepartment].isEmpty())
-            property(out, "ORG", {v[kCompany]});
+    property(out, "FN", {v[Field::Name]});
+    if (!v[Field::Company].isEmpty() || !v[Field::Department].isEmpty()) {
+        if (v[Field::Department].isEmpty())
+            property(out, "ORG", {v[Field::Company]});
         else
-            property(out, "ORG", {v[kCompany], v[kDepartment]});
+            property(out, "ORG", {v[Field::Company], v[Field::Department]});
     }
-    auto single = [&](const char* name, int column) {
-        if (!v[column].isEmpty())
-            property(out, name, {v[column]});
+    auto single = [&](const char* name, Field field) {
+        if (!v[field].isEmpty())
+            property(out, name, {v[field]});
     };
-    single("TITLE", kPost);
-    single("ROLE", kProTitle);
-    if (!v[kBirthday].isEmpty())
-        property(out, v4 && !isVCard4Date(v[kBirthday]) ? "BDAY;VALUE=text" : "BDAY",
-                 {v[kBirthday]});
+    single("TITLE", Field::Position);
+    single("ROLE", Field::Title);
+    if (!v[Field::Birthday].isEmpty())
+        property(out, v4 && !isVCard4Date(v[Field::Birthday]) ? "BDAY;VALUE=text" : "BDAY",
+                 {v[Field::Birthday]});
     for (const OwnProperty& o : kOwnProperties) {
-        if (o.column != kExtension)
+        if (o.column != Field::Extension)
             single(o.name, o.column);
     }
-    single(v21 ? "TEL;WORK;VOICE" : v4 ? "TEL;TYPE=work,voice" : "TEL;TYPE=WORK,VOICE", kWorkPhone);
-    single("X-QUEMBE-EXTENSION", kExtension);
-    single(v21 ? "TEL;CELL" : v4 ? "TEL;TYPE=cell" : "TEL;TYPE=CELL", kMobile);
-    single(v21 ? "TEL;HOME;VOICE" : v4 ? "TEL;TYPE=home,voice" : "TEL;TYPE=HOME,VOICE", kHomePhone);
-    single(v21 ? "TEL;WORK;FAX" : v4 ? "TEL;TYPE=work,fax" : "TEL;TYPE=WORK,FAX", kFax);
-    single("X-QQ", kOicq);
-    single("X-MSN", kMsn);
-    single(v21 ? "EMAIL;INTERNET" : v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET", kEmail);
-    if (!v[kHomepage].isEmpty())
-        uriProperty(out, "URL", v[kHomepage]);
-    auto address = [&](const char* name, int addressColumn, int postcodeColumn) {
+    single(v21  ? "TEL;WORK;VOICE"
+           : v4 ? "TEL;TYPE=work,voice"
+                : "TEL;TYPE=WORK,VOICE",
+           Field::WorkPhone);
+    single("X-QUEMBE-EXTENSION", Field::Extension);
+    single(v21 ? "TEL;CELL" : v4 ? "TEL;TYPE=cell" : "TEL;TYPE=CELL", Field::Mobile);
+    single(v21  ? "TEL;HOME;VOICE"
+           : v4 ? "TEL;TYPE=home,voice"
+                : "TEL;TYPE=HOME,VOICE",
+           Field::HomePhone);
+    single(v21 ? "TEL;WORK;FAX" : v4 ? "TEL;TYPE=work,fax" : "TEL;TYPE=WORK,FAX", Field::Fax);
+    single("X-QQ", Field::Oicq);
+    single("X-MSN", Field::Msn);
+    single(v21 ? "EMAIL;INTERNET" : v4 ? "EMAIL" : "EMAIL;TYPE=INTERNET", Field::Email);
+    if (!v[Field::Homepage].isEmpty())
+        uriProperty(out, "URL", v[Field::Homepage]);
+    auto address = [&](const char* name, Field addressColumn, Field postcodeColumn) {
         if (!v[addressColumn].isEmpty() || !v[postcodeColumn].isEmpty())
             property(out, name,
                      {QString(), QString(), v[addressColumn], QString(), QString(),
                       v[postcodeColumn], QString()});
     };
-    address(v21 ? "ADR;WORK" : v4 ? "ADR;TYPE=work" : "ADR;TYPE=WORK", kWorkAddress, kWorkPostcode);
-    address(v21 ? "ADR;HOME" : v4 ? "ADR;TYPE=home" : "ADR;TYPE=HOME", kHomeAddress, kHomePostcode);
-    single("NOTE", kNotes);
+    address(v21  ? "ADR;WORK"
+            : v4 ? "ADR;TYPE=work"
+                 : "ADR;TYPE=WORK",
+            Field::WorkAddress, Field::WorkPostcode);
+    address(v21  ? "ADR;HOME"
+            : v4 ? "ADR;TYPE=home"
+                 : "ADR;TYPE=HOME",
+            Field::HomeAddress, Field::HomePostcode);
+    single("NOTE", Field::Notes);
     out->append("END:VCARD\r\n");
 }
 

@@ -32,9 +32,9 @@ WorkbookWriter::WorkbookWriter(const QString& path)
         fail(QStringLiteral("无法建立 Excel 工作簿。请检查磁盘空间和写入权限后再导出。"));
     m_text = workbook_add_format(m_book);
     format_set_num_format(m_text, "@"); // cells typed later stay text too
-    worksheet_set_column(m_sheet, 0, kColumnCount - 1, 14, m_text);
-    for (int c = 0; c < kColumnCount; ++c)
-        cell(c, columnName(c));
+    worksheet_set_column(m_sheet, 0, kFieldCount - 1, 14, m_text);
+    for (Field f : kFields)
+        cell(f, columnText(f));
 }
 
 WorkbookWriter::~WorkbookWriter() {
@@ -46,17 +46,17 @@ WorkbookWriter::~WorkbookWriter() {
     }
 }
 
-void WorkbookWriter::cell(int column, const QString& text) {
+void WorkbookWriter::cell(Field field, const QString& text) {
     if (text.isEmpty())
         return;
     if (text.size() > kMaxCell)
         fail(QStringLiteral("名片“%1”的“%2”有 %3 个字符，Excel 工作簿的一格最多放 %4 个。请改用 "
                             "CSV 或 vCard 格式导出，那样不会截断。")
-                 .arg(m_name.left(40), columnName(column))
+                 .arg(m_name.left(40), columnText(field))
                  .arg(text.size())
                  .arg(kMaxCell));
-    const lxw_error error = worksheet_write_string(m_sheet, lxw_row_t(m_rows), lxw_col_t(column),
-                                                   text.toUtf8().constData(), m_text);
+    const lxw_error error = worksheet_write_string(
+        m_sheet, lxw_row_t(m_rows), lxw_col_t(indexOf(field)), text.toUtf8().constData(), m_text);
     if (error != LXW_NO_ERROR)
         fail(QStringLiteral("写入 Excel 工作簿失败。请检查磁盘空间和写入权限后再导出。\n(%1)")
                  .arg(QString::fromUtf8(lxw_strerror(error))));
@@ -67,9 +67,9 @@ void WorkbookWriter::write(const Card& card) {
         fail(QStringLiteral("Excel 工作簿最多放 %1 张名片。请用查询分几次导出，或改用 CSV 格式。")
                  .arg(kMaxRows - 1));
     ++m_rows;
-    m_name = card.values[kName];
-    for (int c = 0; c < kColumnCount; ++c)
-        cell(c, card.values[c]);
+    m_name = card[Field::Name];
+    for (Field f : kFields)
+        cell(f, card[f]);
 }
 
 void WorkbookWriter::close() {

@@ -27,7 +27,7 @@ public:
     int cardsWritten() const { return m_rows; }
 
 private:
-    void cell(int column, const QString& text);
+    void cell(Field field, const QString& text);
 
     QString m_path;
     QByteArray m_tmpdir;

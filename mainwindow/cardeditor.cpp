@@ -33,9 +33,38 @@ EError missingInput(const QString& control) {
 
 } // namespace
 
+constexpr std::array<EditorInput, kFieldCount> kEditorInputList = {{
+    {Field::Name, columnName(Field::Name), "Edit1"},
+    {Field::Company, columnName(Field::Company), "Edit2"},
+    {Field::Department, columnName(Field::Department), "Edit3"},
+    {Field::Position, columnName(Field::Position), "Edit4"},
+    {Field::Title, columnName(Field::Title), "Edit5"},
+    {Field::Birthday, columnName(Field::Birthday), "Edit16"},
+    {Field::Major, columnName(Field::Major), "Edit6"},
+    {Field::Education, columnName(Field::Education), "ComboBox1"},
+    {Field::School, columnName(Field::School), "Edit7"},
+    {Field::GraduationDate, columnName(Field::GraduationDate), "Edit18"},
+    {Field::WorkPhone, columnName(Field::WorkPhone), "Edit8"},
+    {Field::Extension, columnName(Field::Extension), "Edit9"},
+    {Field::Mobile, columnName(Field::Mobile), "Edit19"},
+    {Field::HomePhone, columnName(Field::HomePhone), "Edit10"},
+    {Field::Fax, columnName(Field::Fax), "Edit20"},
+    {Field::Oicq, columnName(Field::Oicq), "Edit11"},
+    {Field::Msn, columnName(Field::Msn), "Edit12"},
+    {Field::Email, columnName(Field::Email), "Edit13"},
+    {Field::Homepage, columnName(Field::Homepage), "Edit14"},
+    {Field::WorkAddress, columnName(Field::WorkAddress), "Edit15"},
+    {Field::WorkPostcode, columnName(Field::WorkPostcode), "MaskEdit4"},
+    {Field::HomeAddress, columnName(Field::HomeAddress), "Edit17"},
+    {Field::HomePostcode, columnName(Field::HomePostcode), "MaskEdit5"},
+    {Field::Notes, columnName(Field::Notes), "Memo1"},
+}};
+// Constant, so that code run before main may read it.
+const std::array<EditorInput, kFieldCount> kEditorInputs = kEditorInputList;
+
 CardEditor::CardEditor(QWidget* form) {
-    m_inputs.reserve(kFieldMap.size());
-    for (const FieldMapEntry& field : kFieldMap) {
+    m_inputs.reserve(kEditorInputs.size());
+    for (const EditorInput& field : kEditorInputs) {
         Input input;
         input.column = QString::fromUtf8(field.column);
         input.control = QString::fromLatin1(field.control);

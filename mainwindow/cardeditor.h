@@ -1,6 +1,10 @@
 #pragma once
 
+#include "core/card.h"
+
 #include <QString>
+
+#include <array>
 
 #include <functional>
 #include <variant>
@@ -11,6 +15,15 @@ class QLineEdit;
 class QPlainTextEdit;
 class QWidget;
 class TMaskEdit;
+
+/// A written column of a card and the editor input that shows it.
+struct EditorInput {
+    Field field;
+    const char* column;
+    const char* control; ///< the input's object name
+};
+/// The editor's inputs in field order.
+extern const std::array<EditorInput, kFieldCount> kEditorInputs;
 
 /// The card editor's 24 inputs in field-map order, found once by name.
 ///

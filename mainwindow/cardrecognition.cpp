@@ -54,6 +54,6 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
     // As "添        加" does, then the fields found; nothing is stored until the user saves.
     SpeedButton1Click();
     m_history->addingRecognisedCard();
-    for (std::size_t i = 0; i < kFieldMap.size(); ++i)
-        setInputText(QString::fromLatin1(kFieldMap[i].control), card->values[i]);
+    for (const EditorInput& input : kEditorInputs)
+        setInputText(QString::fromLatin1(input.control), (*card)[input.field]);
 }

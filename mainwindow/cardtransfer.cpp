@@ -8,6 +8,7 @@
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
+#include "quickfind/cardindex.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,7 +35,7 @@ void CardTransfer::importCards() {
     Platform::Progress progress(m_window, QStringLiteral("正在导入名片……"),
                                 qMax<qint64>(1, QFileInfo(file).size()));
     const Exchange::ImportResult result = Exchange::importFiles(
-        m_connection->handle(), m_connection->databaseFile(), {file},
+        m_connection->database(), {file}, CardIndex::cardsAdded,
         [&progress](qint64 done, qint64) { return progress.setValue(done); },
         [&progress](Exchange::Phase) {
             progress.setLabel(QStringLiteral("正在建立快速查找索引…"));
@@ -96,16 +97,16 @@ void CardTransfer::exportCards() {
         return;
 
     Platform::Progress progress(m_window, QStringLiteral("正在导出名片……"), ids.size());
-    const int written = Exchange::exportCards(
-        m_connection->handle(), m_connection->databaseFile(), ids, path, format,
-        [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    const int written =
+        Exchange::exportCards(m_connection->database(), ids, path, format,
+                              [&progress](qint64 done, qint64) { return progress.setValue(done); });
     progress.close();
     if (progress.wasCanceled()) {
         Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));
         return;
     }
     // A search or a quick find lists only some of the cards: say so.
-    const qint64 all = Exchange::cardCount(m_connection->handle(), m_connection->databaseFile());
+    const qint64 all = Exchange::cardCount(m_connection->database());
     const QString howMany =
         written < all
             ? QStringLiteral("已导出 %1 张名片（全部 %2 张中列表里的 %1 张）到：\n%3")

@@ -356,7 +356,7 @@ Card Parser::card() {
             chosen = i;
     }
     if (chosen >= 0)
-        c.setValue(u("姓名"), m_names[size_t(chosen)].text);
+        c[Field::Name] = m_names[size_t(chosen)].text;
 
     // The organisation: the strongest; a school or institute beside a university is the
     // department.
@@ -365,26 +365,26 @@ Card Parser::card() {
     QStringList notes;
     for (size_t i = 0; i < m_companies.size(); ++i) {
         if (i == 0)
-            c.setValue(u("单位"), m_companies[i].first);
+            c[Field::Company] = m_companies[i].first;
         else if (m_departments.isEmpty())
             m_departments << m_companies[i].first;
         else
             notes << m_companies[i].first;
     }
-    c.setValue(u("部门"), joinedUnique(m_departments, space));
-    c.setValue(u("职务"), joinedUnique(m_posts, space));
-    c.setValue(u("职称"), joinedUnique(m_ranks, space));
-    c.setValue(u("手机"), joinedUnique(m_mobiles, comma));
-    c.setValue(u("工作电话"), joinedUnique(m_phones, comma));
-    c.setValue(u("分机"), joinedUnique(m_extensions, comma));
-    c.setValue(u("传真"), joinedUnique(m_faxes, comma));
-    c.setValue(u("E-mail"), joinedUnique(m_mails, comma));
-    c.setValue(u("主页"), joinedUnique(m_webs, comma));
-    c.setValue(u("OICQ"), joinedUnique(m_qqs, comma));
-    c.setValue(u("工作地址"), m_addresses.join(QString()));
+    c[Field::Department] = joinedUnique(m_departments, space);
+    c[Field::Position] = joinedUnique(m_posts, space);
+    c[Field::Title] = joinedUnique(m_ranks, space);
+    c[Field::Mobile] = joinedUnique(m_mobiles, comma);
+    c[Field::WorkPhone] = joinedUnique(m_phones, comma);
+    c[Field::Extension] = joinedUnique(m_extensions, comma);
+    c[Field::Fax] = joinedUnique(m_faxes, comma);
+    c[Field::Email] = joinedUnique(m_mails, comma);
+    c[Field::Homepage] = joinedUnique(m_webs, comma);
+    c[Field::Oicq] = joinedUnique(m_qqs, comma);
+    c[Field::WorkAddress] = m_addresses.join(QString());
     // A labelled postcode before six digits found elsewhere (a misread QQ number).
     m_postcodes << m_guessedPostcodes;
-    c.setValue(u("工作邮编"), m_postcodes.isEmpty() ? QString() : m_postcodes.first());
+    c[Field::WorkPostcode] = m_postcodes.isEmpty() ? QString() : m_postcodes.first();
 
     for (const std::vector<Piece>& pieces : m_lines) {
         QStringList texts;
@@ -395,7 +395,7 @@ Card Parser::card() {
         if (!texts.isEmpty())
             notes << texts.join(space);
     }
-    c.setValue(u("备注"), notes.join(QLatin1Char('\n')));
+    c[Field::Notes] = notes.join(QLatin1Char('\n'));
     return c;
 }
 

@@ -4,7 +4,7 @@
 #include "recognize/linereader.h"
 #include "recognize/qrcode.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "recognize/textline.h"
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QImage>
 #include <QList>

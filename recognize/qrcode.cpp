@@ -1,7 +1,7 @@
 // QR codes drawn with libqrencode and found with zxing-cpp.
 #include "qrcode.h"
 
-#include "data/dberror.h"
+#include "core/error.h"
 
 #include <QBuffer>
 #include <QStringDecoder>
@@ -48,7 +48,7 @@ std::optional<Code> encoded(const QByteArray& text) {
 }
 
 QString columnName(int column) {
-    return QString::fromUtf8(kFieldMap[size_t(column)].column);
+    return columnText(Field(column));
 }
 
 // The code's bytes as text: UTF-8 as we write it; else what zxing makes of them (a code

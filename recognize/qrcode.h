@@ -2,7 +2,7 @@
 
 #include "recognize/qrtext.h"
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/card.h"
+#include "core/card.h"
 
 #include <QByteArray>
 #include <QList>

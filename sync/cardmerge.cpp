@@ -77,47 +77,47 @@ struct ColumnProperty {
     Match match;
 };
 
-ColumnProperty propertyOf(int column) {
+ColumnProperty propertyOf(Field column) {
     switch (column) {
-    case kName:
+    case Field::Name:
         return {"FN", Match::ByName}; // N goes with it
-    case kCompany:
-    case kDepartment:
+    case Field::Company:
+    case Field::Department:
         return {"ORG", Match::ByName};
-    case kPost:
+    case Field::Position:
         return {"TITLE", Match::ByName};
-    case kProTitle:
+    case Field::Title:
         return {"ROLE", Match::ByName};
-    case kBirthday:
+    case Field::Birthday:
         return {"BDAY", Match::ByName};
-    case kMajor:
+    case Field::Major:
         return {"X-QUEMBE-MAJOR", Match::ByName};
-    case kEducation:
+    case Field::Education:
         return {"X-QUEMBE-EDUCATION", Match::ByName};
-    case kSchool:
+    case Field::School:
         return {"X-QUEMBE-SCHOOL", Match::ByName};
-    case kGraduation:
+    case Field::GraduationDate:
         return {"X-QUEMBE-GRADUATION", Match::ByName};
-    case kExtension:
+    case Field::Extension:
         return {"X-QUEMBE-EXTENSION", Match::ByName};
-    case kWorkPhone:
-    case kMobile:
-    case kHomePhone:
-    case kFax:
+    case Field::WorkPhone:
+    case Field::Mobile:
+    case Field::HomePhone:
+    case Field::Fax:
         return {"TEL", Match::ByValue};
-    case kOicq:
+    case Field::Oicq:
         return {"X-QQ", Match::ByName};
-    case kMsn:
+    case Field::Msn:
         return {"X-MSN", Match::ByName};
-    case kEmail:
+    case Field::Email:
         return {"EMAIL", Match::ByValue};
-    case kHomepage:
+    case Field::Homepage:
         return {"URL", Match::ByValue};
-    case kWorkAddress:
-    case kWorkPostcode:
+    case Field::WorkAddress:
+    case Field::WorkPostcode:
         return {"ADR", Match::WorkAddress};
-    case kHomeAddress:
-    case kHomePostcode:
+    case Field::HomeAddress:
+    case Field::HomePostcode:
         return {"ADR", Match::HomeAddress};
     default:
         return {"NOTE", Match::ByName};
@@ -125,40 +125,40 @@ ColumnProperty propertyOf(int column) {
 }
 
 // The lines our own writer makes for one column of `card` (both columns of an address).
-QVector<Line> freshLines(const Card& card, int column, int version) {
+QVector<Line> freshLines(const Card& card, Field column, int version) {
     Card only;
-    only.values[kName] = card.values[kName];
-    only.values[column] = card.values[column];
+    only[Field::Name] = card[Field::Name];
+    only[column] = card[column];
     const ColumnProperty p = propertyOf(column);
     if (p.match == Match::WorkAddress) {
-        only.values[kWorkAddress] = card.values[kWorkAddress];
-        only.values[kWorkPostcode] = card.values[kWorkPostcode];
+        only[Field::WorkAddress] = card[Field::WorkAddress];
+        only[Field::WorkPostcode] = card[Field::WorkPostcode];
     } else if (p.match == Match::HomeAddress) {
-        only.values[kHomeAddress] = card.values[kHomeAddress];
-        only.values[kHomePostcode] = card.values[kHomePostcode];
+        only[Field::HomeAddress] = card[Field::HomeAddress];
+        only[Field::HomePostcode] = card[Field::HomePostcode];
     } else if (p.name == "ORG") {
-        only.values[kCompany] = card.values[kCompany];
-        only.values[kDepartment] = card.values[kDepartment];
+        only[Field::Company] = card[Field::Company];
+        only[Field::Department] = card[Field::Department];
     }
     QByteArray text;
     VCardEncoder(version).encode(only, QString(), &text);
     QVector<Line> lines;
     for (const Line& line : linesOf(text)) {
-        if (line.name == p.name || (column == kName && line.name == "N"))
+        if (line.name == p.name || (column == Field::Name && line.name == "N"))
             lines.append(line);
     }
     return lines;
 }
 
-bool matches(const Line& line, int column, const Card& synced) {
+bool matches(const Line& line, Field column, const Card& synced) {
     const ColumnProperty p = propertyOf(column);
-    if (line.name != p.name && !(column == kName && line.name == "N"))
+    if (line.name != p.name && !(column == Field::Name && line.name == "N"))
         return false;
     switch (p.match) {
     case Match::ByName:
         return true;
     case Match::ByValue: {
-        const QString old = synced.values[column];
+        const QString old = synced[column];
         const QString value = unescaped(line.value);
         if (p.name == "TEL")
             return !digitsOf(old).isEmpty() && digitsOf(old) == digitsOf(value);
@@ -185,7 +185,7 @@ QString addedNotes(const QByteArray& serverCopy, const QString& readNotes) {
     QString uid;
     if (!readCard(noteOnly, &card, &uid))
         return QString();
-    const QString own = card.values[kNotes];
+    const QString own = card[Field::Notes];
     return readNotes.startsWith(own) ? readNotes.mid(own.size()) : QString();
 }
 
@@ -206,21 +206,21 @@ bool readCard(const QByteArray& vcard, Card* card, QString* uid) {
 Card mergeCards(const Card* base, const Card& mine, const Card& theirs,
                 QVector<FieldConflict>* conflicts) {
     Card merged = mine;
-    for (int i = 0; i < int(mine.values.size()); ++i) {
-        const QString& m = mine.values[i];
-        const QString& t = theirs.values[i];
+    for (Field f : kFields) {
+        const QString& m = mine[f];
+        const QString& t = theirs[f];
         if (m == t)
             continue;
         if (base) {
-            const QString& b = base->values[i];
+            const QString& b = (*base)[f];
             if (m == b)
-                merged.values[i] = t;
+                merged[f] = t;
             else if (t != b)
-                conflicts->append({i, m, t});
+                conflicts->append({f, m, t});
         } else if (m.isEmpty()) {
-            merged.values[i] = t;
+            merged[f] = t;
         } else if (!t.isEmpty()) {
-            conflicts->append({i, m, t});
+            conflicts->append({f, m, t});
         }
     }
     return merged;
@@ -240,19 +240,20 @@ QByteArray cardText(const QByteArray& serverCopy, const Card& synced, const Card
             version = 40;
     }
     Card wanted = now;
-    if (wanted.values[kNotes] != synced.values[kNotes]) {
-        const QString added = addedNotes(serverCopy, synced.values[kNotes]);
-        if (!added.isEmpty() && wanted.values[kNotes].endsWith(added))
-            wanted.values[kNotes].chop(added.size());
+    if (wanted[Field::Notes] != synced[Field::Notes]) {
+        const QString added = addedNotes(serverCopy, synced[Field::Notes]);
+        if (!added.isEmpty() && wanted[Field::Notes].endsWith(added))
+            wanted[Field::Notes].chop(added.size());
     }
     QSet<QByteArray> doneGroups;
-    for (int column = 0; column < int(now.values.size()); ++column) {
-        if (now.values[column] == synced.values[column])
+    for (Field column : kFields) {
+        if (now[column] == synced[column])
             continue;
         const ColumnProperty p = propertyOf(column);
         // One pass for the columns that share a property line.
-        const QByteArray group = p.match == Match::ByValue ? p.name + QByteArray::number(column)
-                                                           : p.name + char('0' + int(p.match));
+        const QByteArray group = p.match == Match::ByValue
+                                     ? p.name + QByteArray::number(indexOf(column))
+                                     : p.name + char('0' + int(p.match));
         if (doneGroups.contains(group))
             continue;
         doneGroups.insert(group);

@@ -15,7 +15,7 @@ namespace Sync {
 
 /// A field both sides changed since the last sync: this computer's value was kept.
 struct FieldConflict {
-    int column = 0;
+    Field column = Field::Name;
     QString kept;   ///< this computer's value
     QString server; ///< the server's value, set aside
 };

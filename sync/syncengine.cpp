@@ -5,6 +5,7 @@
 
 #include "data/carduid.h"
 #include "data/history.h"
+#include "data/sqlite.h"
 #include "exchange/assemble.h"
 
 #include <QRegularExpression>
@@ -31,19 +32,19 @@ const int kRetries = 3;
 // a phone or e-mail in common.
 bool samePerson(const Card& a, const Card& b) {
     using namespace Exchange;
-    if (a.values[kName].trimmed() != b.values[kName].trimmed())
+    if (a[Field::Name].trimmed() != b[Field::Name].trimmed())
         return false;
-    const int phones[] = {kWorkPhone, kMobile, kHomePhone};
-    for (const int pa : phones) {
-        const QString d = digitsOf(a.values[pa]);
+    const Field phones[] = {Field::WorkPhone, Field::Mobile, Field::HomePhone};
+    for (const Field pa : phones) {
+        const QString d = digitsOf(a[pa]);
         if (d.isEmpty())
             continue;
-        for (const int pb : phones)
-            if (d == digitsOf(b.values[pb]))
+        for (const Field pb : phones)
+            if (d == digitsOf(b[pb]))
                 return true;
     }
-    return !a.values[kEmail].isEmpty() &&
-           a.values[kEmail].compare(b.values[kEmail], Qt::CaseInsensitive) == 0;
+    return !a[Field::Email].isEmpty() &&
+           a[Field::Email].compare(b[Field::Email], Qt::CaseInsensitive) == 0;
 }
 
 QString unreadableCard(const FetchedCard& card, const QString& why) {
@@ -59,8 +60,8 @@ QString unreadableCard(const FetchedCard& card, const QString& why) {
 
 } // namespace
 
-SyncAccount loadAccount(sqlite3* db, const QString& file) {
-    SyncStore store(db, file);
+SyncAccount loadAccount(const Sqlite::Database& db) {
+    SyncStore store(db);
     SyncAccount a;
     a.server = store.value(QLatin1String(kServer));
     a.user = store.value(QLatin1String(kUser));
@@ -72,8 +73,8 @@ SyncAccount loadAccount(sqlite3* db, const QString& file) {
     return a;
 }
 
-void saveAccount(sqlite3* db, const QString& file, const SyncAccount& a) {
-    SyncStore store(db, file);
+void saveAccount(const Sqlite::Database& db, const SyncAccount& a) {
+    SyncStore store(db);
     store.transaction([&] {
         const QString oldBook = store.value(QLatin1String(kBook));
         store.setValue(QLatin1String(kServer), a.server);
@@ -114,15 +115,14 @@ QString SyncReport::text() const {
                      .arg(conflicts.size());
     for (const Conflict& c : conflicts)
         lines << QStringLiteral("“%1”的%2：本机“%3”，服务器“%4”")
-                     .arg(c.name, Exchange::columnName(c.field.column), c.field.kept,
-                          c.field.server);
+                     .arg(c.name, columnText(c.field.column), c.field.kept, c.field.server);
     lines += notes;
     return lines.join(QLatin1Char('\n'));
 }
 
-SyncEngine::SyncEngine(sqlite3* db, const QString& file, CardDavClient& client)
-    : m_db(db)
-    , m_file(file)
+SyncEngine::SyncEngine(const Sqlite::Database& db, CardDavClient& client)
+    : m_database(db)
+    , m_db(db.get())
     , m_client(client) {}
 
 void SyncEngine::cancel() {
@@ -150,11 +150,11 @@ struct SyncEngine::State {
 
     State(SyncEngine& e)
         : engine(e)
-        , store(e.m_db, e.m_file) {}
+        , store(e.m_database) {}
 
     void note(qint64 id, const Card& card, const QVector<FieldConflict>& conflicts) {
         for (const FieldConflict& f : conflicts)
-            report.conflicts.append({id, card.values[Exchange::kName], f});
+            report.conflicts.append({id, card[Field::Name], f});
     }
 
     void remember(const SyncedCard& s) {
@@ -243,7 +243,7 @@ struct SyncEngine::State {
 SyncReport SyncEngine::run() {
     m_cancelled = false;
     State s(*this);
-    s.account = loadAccount(m_db, m_file);
+    s.account = loadAccount(m_database);
     if (!s.account.isSet())
         throw EError(QStringLiteral("还没有设置同步账户。请先在“同步设置”里填写服务器和通讯录。"));
     // Every card this sync takes or deletes here is one operation, undone as a whole.
@@ -389,7 +389,7 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
     if (result.outcome == WriteResult::Rejected) {
         s.report.notes << QStringLiteral(
                               "服务器没有接受名片“%1”，它留在本机，下次同步再发送（%2）。")
-                              .arg(s.local.value(id).values[Exchange::kName], result.detail);
+                              .arg(s.local.value(id)[Field::Name], result.detail);
         return;
     }
     if (upload.vcard.isEmpty()) {
@@ -411,7 +411,7 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
 // left to say is sent again against its version. Nothing is overwritten blind.
 void SyncEngine::resend(State& s, Upload upload, qint64 id) {
     const QUrl book = s.account.book;
-    const QString name = s.local.value(id).values[Exchange::kName];
+    const QString name = s.local.value(id)[Field::Name];
     for (int attempt = 0; attempt < kRetries; ++attempt) {
         checkCancel();
         const FetchedCard there = m_client.fetchCard(book, upload.href);

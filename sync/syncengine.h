@@ -21,6 +21,10 @@
 
 struct sqlite3;
 
+namespace Sqlite {
+class Database;
+}
+
 namespace Sync {
 
 /// The account, kept in the database file's sync_account table. Never the password.
@@ -37,9 +41,9 @@ struct SyncAccount {
 };
 
 /// Reads the stored account (empty when none); makes the sync tables when they are missing.
-SyncAccount loadAccount(sqlite3* db, const QString& file);
+SyncAccount loadAccount(const Sqlite::Database& db);
 /// Stores the account in one transaction.
-void saveAccount(sqlite3* db, const QString& file, const SyncAccount& account);
+void saveAccount(const Sqlite::Database& db, const SyncAccount& account);
 
 /// What a sync did.
 struct SyncReport {
@@ -63,7 +67,7 @@ class SyncEngine {
 public:
     /// Works on `db` (the caller's connection, used only by this thread meanwhile) through
     /// `client`, which has its credentials and trust set.
-    SyncEngine(sqlite3* db, const QString& file, CardDavClient& client);
+    SyncEngine(const Sqlite::Database& db, CardDavClient& client);
 
     /// Asked before a sync deletes many cards here or there (more than 10, and more than a
     /// quarter of them): true goes on. Without it the sync stops instead.
@@ -84,8 +88,8 @@ private:
     void resend(State& s, Upload upload, qint64 id);
     void written(State& s, const Upload& upload, qint64 id, const WriteResult& result);
 
+    const Sqlite::Database& m_database;
     sqlite3* m_db;
-    QString m_file;
     CardDavClient& m_client;
     std::atomic<bool> m_cancelled{false};
 };

@@ -14,16 +14,16 @@
 
 namespace Sync {
 
-SyncStore::SyncStore(sqlite3* db, const QString& file)
-    : m_db(db)
-    , m_file(file) {
-    const int rc = SyncTables::addTables(db);
+SyncStore::SyncStore(const Sqlite::Database& db)
+    : m_database(db)
+    , m_db(db.get()) {
+    const int rc = SyncTables::addTables(m_db);
     if (rc != SQLITE_OK)
         fail(rc);
 }
 
 void SyncStore::fail(int rc) {
-    throw EDatabaseError(Sqlite::errorText(m_db, rc, m_file));
+    throw EDatabaseError(Sqlite::errorText(m_db, rc, m_database.file()));
 }
 
 void SyncStore::run(const char* sql, const QVariantList& values) {
@@ -62,7 +62,7 @@ QHash<qint64, SyncedCard> SyncStore::syncedCards() {
 
 QHash<qint64, Card> SyncStore::cards() {
     QHash<qint64, Card> cards;
-    CardStore::forEachCard(m_db, m_file, QStringLiteral("SELECT * FROM \"zl\""), {},
+    CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {},
                            [&](qint64 id, const Card& card) { cards.insert(id, card); });
     return cards;
 }
@@ -130,7 +130,7 @@ qint64 SyncStore::addCard(const Card& card, const QString& uid, SyncedCard synce
                           const std::function<void()>& before) {
     bool given = false;
     const QVector<qint64> ids = CardStore::addCards(
-        m_db, m_file,
+        m_database,
         [&](Card* next) {
             if (given)
                 return false;

@@ -13,6 +13,10 @@
 
 struct sqlite3;
 
+namespace Sqlite {
+class Database;
+}
+
 namespace Sync {
 
 /// A card as last synced: where it is on the server and what both sides held then.
@@ -26,7 +30,7 @@ struct SyncedCard {
 
 class SyncStore {
 public:
-    SyncStore(sqlite3* db, const QString& file);
+    explicit SyncStore(const Sqlite::Database& db);
 
     /// Every synced card, by card ID.
     QHash<qint64, SyncedCard> syncedCards();
@@ -55,8 +59,8 @@ public:
 private:
     void run(const char* sql, const QVariantList& values);
 
+    const Sqlite::Database& m_database;
     sqlite3* m_db;
-    QString m_file;
 };
 
 } // namespace Sync

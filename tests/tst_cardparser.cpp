@@ -1,6 +1,7 @@
 // Turning the text lines read from a card into its columns, on text alone: every label,
 // half- and full-width digits and colons, several numbers on a line, OCR's confusions, the
 // name by its size, and what goes to the notes.
+#include "data/fieldmap.h"
 #include "recognize/cardparser.h"
 
 #include <QTest>

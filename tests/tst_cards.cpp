@@ -55,7 +55,7 @@ void clickCell(int row, int column) {
 /// Fills the 24 inputs with distinct texts, as a user would see them.
 QStringList fillEditor(const QString& prefix) {
     QStringList values;
-    for (const FieldMapEntry& f : kFieldMap) {
+    for (const EditorInput& f : kEditorInputs) {
         const QString control = QString::fromLatin1(f.control);
         QString value =
             control.startsWith(QLatin1String("MaskEdit"))
@@ -308,7 +308,7 @@ private slots:
     void editorInputsFoundByNameOnce() {
         // A form with every input of the field map, one of them of the wrong kind.
         QWidget form;
-        for (const FieldMapEntry& f : kFieldMap) {
+        for (const EditorInput& f : kEditorInputs) {
             const QString control = QString::fromLatin1(f.control);
             QWidget* input = control == QLatin1String("Edit7")
                                  ? static_cast<QWidget*>(new QLabel(&form))
@@ -633,7 +633,7 @@ private slots:
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
         QVERIFY(m->ButtonTJQD->isVisibleTo(m->TabSheet3));
         QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
-        for (const FieldMapEntry& f : kFieldMap) {
+        for (const EditorInput& f : kEditorInputs) {
             const QString control = QString::fromLatin1(f.control);
             QCOMPARE(m->inputText(control), control.startsWith("MaskEdit") ? kSix : QString());
         }
@@ -666,7 +666,7 @@ private slots:
         FrmMain->Edit1->setText(QStringLiteral("   "));
         FrmMain->ButtonTJQDClick();
         QStringList expected;
-        for (const FieldMapEntry& f : kFieldMap)
+        for (const EditorInput& f : kEditorInputs)
             expected << (QString::fromLatin1(f.control).startsWith("MaskEdit") ? kSix : QString());
         expected[0] = QStringLiteral("   ");
         QCOMPARE(storedCard(program, QStringLiteral("1=1")), expected);

@@ -27,8 +27,7 @@ private slots:
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-        const QVector<qint64> ids =
-            CardStore::addCards(db.get(), folder.database(), cards({"张三", "李四", "王五"}));
+        const QVector<qint64> ids = CardStore::addCards(db, cards({"张三", "李四", "王五"}));
         QCOMPARE(ids.size(), 3);
         QVERIFY(ids[0] < ids[1] && ids[1] < ids[2]);
         QCOMPARE(TestSupport::query(folder.database(), "select 姓名, 备注, 工作邮编 from zl"),
@@ -40,8 +39,7 @@ private slots:
             QStringList{"0"});
 
         QStringList seen;
-        CardStore::forEachCard(db.get(), folder.database(),
-                               QStringLiteral("select * from zl where 姓名 <> ?"), {"李四"},
+        CardStore::forEachCard(db, QStringLiteral("select * from zl where 姓名 <> ?"), {"李四"},
                                [&](qint64 id, const Card& card) {
                                    seen << QString::number(id) + card.value(QStringLiteral("姓名"));
                                });
@@ -56,20 +54,18 @@ private slots:
                           "begin select raise(abort, 'refused'); end");
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-        QVERIFY_THROWS_EXCEPTION(
-            EDatabaseError,
-            CardStore::addCards(db.get(), folder.database(), cards({"a", "b", "bad", "c"})));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                                 CardStore::addCards(db, cards({"a", "b", "bad", "c"})));
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});
 
         const QVector<qint64> none =
-            CardStore::addCards(db.get(), folder.database(), cards({"a", "b", "c"}),
-                                [](qint64 done) { return done < 2; });
+            CardStore::addCards(db, cards({"a", "b", "c"}), [](qint64 done) { return done < 2; });
         QVERIFY(none.isEmpty());
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});
         // The connection is usable afterwards: no transaction was left open.
-        QCOMPARE(CardStore::addCards(db.get(), folder.database(), cards({"a"})).size(), 1);
+        QCOMPARE(CardStore::addCards(db, cards({"a"})).size(), 1);
     }
 
     void aLockedFileSaysSoAndAddsNothing() {
@@ -80,7 +76,7 @@ private slots:
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         try {
-            CardStore::addCards(db.get(), folder.database(), cards({"a"}));
+            CardStore::addCards(db, cards({"a"}));
             QFAIL("a locked file took the cards");
         } catch (const EDatabaseError& e) {
             QVERIFY2(e.message().startsWith(QStringLiteral("数据库文件正被其他程序使用")),
@@ -89,6 +85,36 @@ private slots:
         holder.exec("ROLLBACK");
         QCOMPARE(TestSupport::query(folder.database(), "select count(*) from zl"),
                  QStringList{"0"});
+    }
+
+    void aConnectionHandedOnStillNamesItsFile() {
+        // The program's connection is opened, then moved into place: a refusal must still
+        // say which file is locked, or the user cannot tell what to close.
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database holder;
+        QCOMPARE(holder.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        // Exclusive: the reads wait and give up as well as the writes.
+        QCOMPARE(holder.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+        Sqlite::Database opened;
+        QCOMPARE(opened.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        Sqlite::Database db;
+        db = std::move(opened);
+        QVERIFY(!opened);
+        QCOMPARE(db.file(), folder.database());
+        for (int round = 0; round < 2; ++round) {
+            try {
+                if (round == 0)
+                    CardStore::addCards(db, cards({"a"}));
+                else
+                    CardStore::forEachCard(db, QStringLiteral("select * from zl"), {},
+                                           [](qint64, const Card&) {});
+                QFAIL("the call went through");
+            } catch (const EDatabaseError& e) {
+                QVERIFY2(e.message().contains(Sqlite::native(folder.database())),
+                         qPrintable(e.message()));
+            }
+        }
+        holder.exec("ROLLBACK");
     }
 };
 

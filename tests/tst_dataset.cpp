@@ -9,6 +9,7 @@
 #include "data/idloader.h"
 #include "data/rowcache.h"
 #include "data/sqlite.h"
+#include "mainwindow/cardeditor.h"
 #include "mainwindow/dbcontrols.h"
 #include "platform/files.h"
 
@@ -302,12 +303,12 @@ void TestDataSet::insertPostsOrDropsThePendingRow() {
 void TestDataSet::postWritesOnlyChangedColumnsAndRereads() {
     TADOQuery& q = *openCards();
     q.Insert();
-    for (const FieldMapEntry& entry : kFieldMap)
+    for (const EditorInput& entry : kEditorInputs)
         q.SetFieldAsString(col(entry.column), col(entry.control));
     q.Post();
     const qint64 id = q.CurrentId();
     QVERIFY(id > 0);
-    for (const FieldMapEntry& entry : kFieldMap)
+    for (const EditorInput& entry : kEditorInputs)
         QCOMPARE(q.FieldAsString(col(entry.column)), col(entry.control));
     QCOMPARE(TestSupport::query(m_folder->database(), "select \"E-mail\", 工作邮编 from zl"),
              QStringList{"Edit13|MaskEdit4"});
@@ -1077,8 +1078,8 @@ void TestDataSet::fieldMapLists() {
     }
     QCOMPARE(written.size(), 24);
     QCOMPARE(QString(kFieldMap[5].column), col("生日"));
-    QCOMPARE(QString(kFieldMap[5].control), QStringLiteral("Edit16"));
-    QCOMPARE(QString(kFieldMap[23].control), QStringLiteral("Memo1"));
+    QCOMPARE(QString(kEditorInputs[5].control), QStringLiteral("Edit16"));
+    QCOMPARE(QString(kEditorInputs[23].control), QStringLiteral("Memo1"));
 
     QStringList grid;
     for (const char* c : kCardColumns)

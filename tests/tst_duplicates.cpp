@@ -38,9 +38,9 @@ QString key(const QString& phone, const QString& extension = QString()) {
     return found.size() == 1 ? QString::fromStdString(found[0].key) : QStringLiteral("?");
 }
 
-QVector<qint64> add(sqlite3* db, const QVector<Card>& cards) {
+QVector<qint64> add(const Sqlite::Database& db, const QVector<Card>& cards) {
     int next = 0;
-    return CardStore::addCards(db, QString(), [&](Card* c) {
+    return CardStore::addCards(db, [&](Card* c) {
         if (next == cards.size())
             return false;
         *c = cards[next++];
@@ -226,12 +226,11 @@ private slots:
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         const QVector<qint64> first =
-            add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                           card({{"姓名", "李四"}, {"工作电话", "010-65521234"}})});
+            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                     card({{"姓名", "李四"}, {"工作电话", "010-65521234"}})});
         Duplicates::rebuildKeys(db.get());
         // Cards added in bulk afterwards are known too.
-        const QVector<qint64> later =
-            add(db.get(), {card({{"姓名", "王五"}, {"E-mail", "w@x.cn"}})});
+        const QVector<qint64> later = add(db, {card({{"姓名", "王五"}, {"E-mail", "w@x.cn"}})});
         Duplicates::cardsAdded(db.get(), later);
         const Card typed = card({{"姓名", "赵六"},
                                  {"手机", "+86 138 1234 5678"},
@@ -252,17 +251,16 @@ private slots:
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         const QVector<qint64> ids =
-            add(db.get(),
-                {card({{"姓名", "张三"}, {"手机", "13812345678"}}),                         // 1
-                 card({{"姓名", "李四"}, {"单位", "甲公司"}}),                              // 2
-                 card({{"姓名", "張三"}, {"手机", "+86 138 1234 5678"}}),                   // 3
-                 card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),                       // 4
-                 card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),                          // 5
-                 card({{"姓名", "三丰"}, {"E-mail", "sf@example.com"}}),                    // 6
-                 card({{"姓名", "张三丰"}, {"E-mail", "SF@example.com"}}),                  // 7
-                 card({{"姓名", "王五"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 8
-                 card({{"姓名", "赵六"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 9
-                 card({{"姓名", "三丰"}, {"手机", "13812345678"}})});                       // 10
+            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),                         // 1
+                     card({{"姓名", "李四"}, {"单位", "甲公司"}}),                              // 2
+                     card({{"姓名", "張三"}, {"手机", "+86 138 1234 5678"}}),                   // 3
+                     card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),                       // 4
+                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),                          // 5
+                     card({{"姓名", "三丰"}, {"E-mail", "sf@example.com"}}),                    // 6
+                     card({{"姓名", "张三丰"}, {"E-mail", "SF@example.com"}}),                  // 7
+                     card({{"姓名", "王五"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 8
+                     card({{"姓名", "赵六"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 9
+                     card({{"姓名", "三丰"}, {"手机", "13812345678"}})}); // 10
         QCOMPARE(ids.size(), 10);
         auto id = [&](int n) { return QString::number(ids[n - 1]); };
         // 4 joins 张三's certain pair by the mobile and a near name; 10 is near to 4 alone,
@@ -278,9 +276,9 @@ private slots:
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         const QVector<qint64> ids =
-            add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                           card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
-                           card({{"姓名", "王五"}, {"E-mail", "ww@example.com"}})});
+            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                     card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
+                     card({{"姓名", "王五"}, {"E-mail", "ww@example.com"}})});
         const Card typed = card({{"姓名", "張三"}, {"手机", "+86 13812345678"}});
         auto proposed = [&](const Card& c, qint64 self = 0) {
             QStringList out;
@@ -343,11 +341,11 @@ private slots:
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         const QVector<qint64> ids =
-            add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                           card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),
-                           card({{"姓名", "張三"}, {"手机", "+8613812345678"}, {"部门", "销售部"}}),
-                           card({{"姓名", "李四"}, {"单位", "甲公司"}, {"手机", "13700000000"}}),
-                           card({{"姓名", "李四"}, {"单位", "甲有限公司"}})});
+            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                     card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),
+                     card({{"姓名", "張三"}, {"手机", "+8613812345678"}, {"部门", "销售部"}}),
+                     card({{"姓名", "李四"}, {"单位", "甲公司"}, {"手机", "13700000000"}}),
+                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}})});
         QuickFind::build(db.get());
         Duplicates::rebuildKeys(db.get());
 
@@ -395,10 +393,9 @@ private slots:
         {
             Sqlite::Database db;
             QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-            add(db.get(),
-                {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                 card({{"姓名", "張三"}, {"手机", "13812345678"}, {"部门", "销售部"}}),
-                 card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}, {"手机", "13812345678"}})});
+            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                     card({{"姓名", "張三"}, {"手机", "13812345678"}, {"部门", "销售部"}}),
+                     card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}, {"手机", "13812345678"}})});
             QuickFind::build(db.get());
             Duplicates::rebuildKeys(db.get());
         }
@@ -432,11 +429,10 @@ private slots:
         {
             Sqlite::Database db;
             QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-            add(db.get(),
-                {card({{"姓名", "李四"}, {"单位", "甲公司"}}),
-                 card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}}),
-                 card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),
-                 card({{"姓名", "张三"}, {"E-mail", "ZS@a.cn"}}), card({{"姓名", "张三"}})});
+            add(db, {card({{"姓名", "李四"}, {"单位", "甲公司"}}),
+                     card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}}),
+                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),
+                     card({{"姓名", "张三"}, {"E-mail", "ZS@a.cn"}}), card({{"姓名", "张三"}})});
         }
         auto run = [&](const QStringList& extra) {
             QProcess p;

@@ -658,9 +658,9 @@ private slots:
 
     // The column positions the mapping uses are those of the field map.
     void columns() {
-        for (int i = 0; i < Exchange::kColumnCount; ++i)
-            QCOMPARE(Exchange::columnName(i), QString::fromUtf8(kFieldMap[i].column));
-        QCOMPARE(int(Exchange::kColumnCount), int(kFieldMap.size()));
+        for (int i = 0; i < kFieldCount; ++i)
+            QCOMPARE(columnText(Field(i)), QString::fromUtf8(kFieldMap[i].column));
+        QCOMPARE(int(kFieldCount), int(kFieldMap.size()));
     }
 };
 

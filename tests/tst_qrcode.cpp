@@ -6,6 +6,7 @@
 #include "cardimages.h"
 
 #include "data/dberror.h"
+#include "data/fieldmap.h"
 #include "recognize/qrcode.h"
 
 #include <QPainter>

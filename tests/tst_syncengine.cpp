@@ -37,11 +37,11 @@ public:
         account.user = server.user();
         account.book = server.book();
         account.fingerprint = server.fingerprint();
-        saveAccount(db.get(), folder.database(), account);
+        saveAccount(db, account);
     }
 
     SyncReport sync(bool allowMassDelete = false) {
-        SyncEngine engine(db.get(), folder.database(), client);
+        SyncEngine engine(db, client);
         engine.confirmMassDelete = [&](int, int, int) {
             asked = true;
             return allowMassDelete;
@@ -51,34 +51,34 @@ public:
         return engine.run();
     }
 
-    qint64 add(const QString& name, const QVector<QPair<int, QString>>& values = {}) {
+    qint64 add(const QString& name, const QVector<QPair<Field, QString>>& values = {}) {
         bool given = false;
-        return CardStore::addCards(db.get(), folder.database(),
+        return CardStore::addCards(db,
                                    [&](Card* card) {
                                        if (given)
                                            return false;
                                        given = true;
-                                       card->values[kName] = name;
+                                       (*card)[Field::Name] = name;
                                        for (const auto& v : values)
-                                           card->values[v.first] = v.second;
+                                           (*card)[v.first] = v.second;
                                        return true;
                                    })
             .value(0);
     }
     // As another program writing the file would.
-    void set(const QString& name, int column, const QString& value) {
+    void set(const QString& name, Field column, const QString& value) {
         TestSupport::exec(folder.database(), QStringLiteral("update zl set \"%1\" = '%2' where "
                                                             "姓名 = '%3'")
-                                                 .arg(columnName(column), value, name));
+                                                 .arg(columnText(column), value, name));
     }
     void remove(const QString& name) {
         TestSupport::exec(folder.database(),
                           QStringLiteral("delete from zl where 姓名 = '%1'").arg(name));
     }
-    QString value(const QString& name, int column) {
+    QString value(const QString& name, Field column) {
         return TestSupport::query(folder.database(),
                                   QStringLiteral("select \"%1\" from zl where 姓名 = '%2'")
-                                      .arg(columnName(column), name))
+                                      .arg(columnText(column), name))
             .join(QLatin1Char('/'));
     }
     QStringList names() {
@@ -158,8 +158,8 @@ private slots:
                          phoneCard("phone-b", "李雷", "TEL;TYPE=CELL:139 0000 0002\r\n")),
                  201);
         Side one(server);
-        one.add("李雷", {{kMobile, "13900000002"}, {kCompany, "本机公司"}});
-        one.add("张三", {{kEmail, "zhang@example.cn"}});
+        one.add("李雷", {{Field::Mobile, "13900000002"}, {Field::Company, "本机公司"}});
+        one.add("张三", {{Field::Email, "zhang@example.cn"}});
         const SyncReport report = one.sync();
         QCOMPARE(report.sent, 2); // 张三 new, 李雷 with its company
         QCOMPARE(one.names(), (QStringList{"张三", "李雷", "王芳"}));
@@ -170,7 +170,7 @@ private slots:
         Side two(server);
         two.sync();
         QCOMPARE(two.names(), one.names());
-        QCOMPARE(two.value("李雷", kCompany), QStringLiteral("本机公司"));
+        QCOMPARE(two.value("李雷", Field::Company), QStringLiteral("本机公司"));
         // Nothing changed since: nothing goes either way.
         const SyncReport again = one.sync();
         QCOMPARE(again.sent + again.received + again.deletedHere + again.deletedThere, 0);
@@ -205,13 +205,13 @@ private slots:
     void changesFromAnotherClient() {
         START_SERVER(server);
         Side one(server);
-        one.add("甲", {{kMobile, "13000000001"}});
+        one.add("甲", {{Field::Mobile, "13000000001"}});
         one.add("乙");
-        one.add("丙", {{kMobile, "13000000003"}});
+        one.add("丙", {{Field::Mobile, "13000000003"}});
         one.sync();
         Side two(server);
         two.sync();
-        two.set("甲", kMobile, "13111111111");
+        two.set("甲", Field::Mobile, "13111111111");
         two.remove("乙");
         two.add("丁");
         const SyncReport sent = two.sync();
@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(sent.deletedThere, 1);
         one.sync();
         QCOMPARE(one.names(), (QStringList{"丁", "丙", "甲"}));
-        QCOMPARE(one.value("甲", kMobile), QStringLiteral("13111111111"));
+        QCOMPARE(one.value("甲", Field::Mobile), QStringLiteral("13111111111"));
 
         // The phone adds a photo and a third number to 丙.
         QByteArray text = serverCardOf(server, "丙");
@@ -230,8 +230,8 @@ private slots:
         const int status = putCard(server, href.mid(server.book().path().size()), text);
         QVERIFY2(status == 201 || status == 204, QByteArray::number(status));
         one.sync();
-        one.set("丙", kCompany, "新公司");
-        one.set("丙", kMobile, "13222222222");
+        one.set("丙", Field::Company, "新公司");
+        one.set("丙", Field::Mobile, "13222222222");
         QCOMPARE(one.sync().sent, 1);
         const QByteArray after = serverCardOf(server, "丙");
         QVERIFY2(after.contains("PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQ=="), after);
@@ -246,26 +246,26 @@ private slots:
     void conflicts() {
         START_SERVER(server);
         Side one(server);
-        one.add("赵六", {{kMobile, "1"}, {kEmail, "a@x.cn"}, {kCompany, "旧"}});
+        one.add("赵六", {{Field::Mobile, "1"}, {Field::Email, "a@x.cn"}, {Field::Company, "旧"}});
         one.sync();
         Side two(server);
         two.sync();
-        two.set("赵六", kMobile, "2");
-        two.set("赵六", kEmail, "b@x.cn");
+        two.set("赵六", Field::Mobile, "2");
+        two.set("赵六", Field::Email, "b@x.cn");
         two.sync();
-        one.set("赵六", kMobile, "3");
-        one.set("赵六", kCompany, "新");
+        one.set("赵六", Field::Mobile, "3");
+        one.set("赵六", Field::Company, "新");
         const SyncReport report = one.sync();
         QCOMPARE(report.conflicts.size(), 1);
-        QCOMPARE(report.conflicts.first().field.column, int(kMobile));
+        QCOMPARE(report.conflicts.first().field.column, Field::Mobile);
         QCOMPARE(report.conflicts.first().field.server, QStringLiteral("2"));
         QCOMPARE(report.conflicts.first().field.kept, QStringLiteral("3"));
         QVERIFY(report.text().contains(QStringLiteral("服务器“2”")));
         two.sync();
         for (Side* side : {&one, &two}) {
-            QCOMPARE(side->value("赵六", kMobile), QStringLiteral("3"));
-            QCOMPARE(side->value("赵六", kEmail), QStringLiteral("b@x.cn"));
-            QCOMPARE(side->value("赵六", kCompany), QStringLiteral("新"));
+            QCOMPARE(side->value("赵六", Field::Mobile), QStringLiteral("3"));
+            QCOMPARE(side->value("赵六", Field::Email), QStringLiteral("b@x.cn"));
+            QCOMPARE(side->value("赵六", Field::Company), QStringLiteral("新"));
         }
     }
 
@@ -275,14 +275,14 @@ private slots:
     void changedDuringTheSync() {
         START_SERVER(server);
         Side one(server);
-        one.add("冯二", {{kMobile, "1"}});
+        one.add("冯二", {{Field::Mobile, "1"}});
         one.add("陈三");
         one.sync();
         Side two(server);
         two.sync();
-        two.set("陈三", kPost, "主任");
+        two.set("陈三", Field::Position, "主任");
         two.sync();
-        one.set("冯二", kMobile, "2");
+        one.set("冯二", Field::Mobile, "2");
         // The phone's change, by curl: no event loop runs inside the sync's own.
         QByteArray text = serverCardOf(server, "冯二");
         const QString file = serverCards(server).key(text).mid(server.book().path().size());
@@ -299,7 +299,7 @@ private slots:
         const SyncReport report = one.sync();
         QVERIFY(changed);
         QCOMPARE(report.sent, 1);
-        QCOMPARE(one.value("冯二", kEmail), QStringLiteral("feng@x.cn"));
+        QCOMPARE(one.value("冯二", Field::Email), QStringLiteral("feng@x.cn"));
         const QByteArray there = serverCardOf(server, "冯二");
         QVERIFY2(there.contains("feng@x.cn") && there.contains("TEL;TYPE=CELL:2"), there);
     }
@@ -315,16 +315,16 @@ private slots:
         Side two(server);
         two.sync();
         one.remove("孙七");
-        two.set("孙七", kMobile, "555");
+        two.set("孙七", Field::Mobile, "555");
         two.remove("周八");
-        one.set("周八", kMobile, "666");
+        one.set("周八", Field::Mobile, "666");
         two.sync();
         one.sync();
         two.sync();
         for (Side* side : {&one, &two}) {
             QCOMPARE(side->names(), (QStringList{"周八", "孙七"}));
-            QCOMPARE(side->value("孙七", kMobile), QStringLiteral("555"));
-            QCOMPARE(side->value("周八", kMobile), QStringLiteral("666"));
+            QCOMPARE(side->value("孙七", Field::Mobile), QStringLiteral("555"));
+            QCOMPARE(side->value("周八", Field::Mobile), QStringLiteral("666"));
         }
         QCOMPARE(serverCards(server).size(), 2);
     }
@@ -375,7 +375,7 @@ private slots:
         Side one(server);
         for (int i = 0; i < 40; ++i)
             one.add(QStringLiteral("卡%1").arg(i, 2, 10, QLatin1Char('0')),
-                    {{kMobile, QString::number(13000000000LL + i)}});
+                    {{Field::Mobile, QString::number(13000000000LL + i)}});
         one.hook = [&](SyncEngine&, int done) {
             if (done == 15)
                 server.kill();
@@ -383,7 +383,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ECardDav, one.sync());
         one.hook = nullptr;
         QVERIFY(server.restart());
-        one.set("卡03", kCompany, "停后改的");
+        one.set("卡03", Field::Company, "停后改的");
         one.sync();
         const QHash<QString, QByteArray> cards = serverCards(server);
         QCOMPARE(cards.size(), 40);
@@ -519,21 +519,23 @@ private slots:
         const QString notes = QStringLiteral("第一行\n第二行;分号,逗号\\反斜杠\n\n😀 末行 ");
         const QString company = QStringLiteral("A;B,C\\D 㐀");
         Side one(server);
-        one.add(name, {{kNotes, notes}, {kCompany, company}, {kHomeAddress, "北京;朝阳,三里屯"}});
+        one.add(name, {{Field::Notes, notes},
+                       {Field::Company, company},
+                       {Field::HomeAddress, "北京;朝阳,三里屯"}});
         one.sync();
         Side two(server);
         two.sync();
         QCOMPARE(two.names(), QStringList{name});
-        QCOMPARE(two.value(name, kNotes), notes);
-        QCOMPARE(two.value(name, kCompany), company);
-        QCOMPARE(two.value(name, kHomeAddress), QStringLiteral("北京;朝阳,三里屯"));
+        QCOMPARE(two.value(name, Field::Notes), notes);
+        QCOMPARE(two.value(name, Field::Company), company);
+        QCOMPARE(two.value(name, Field::HomeAddress), QStringLiteral("北京;朝阳,三里屯"));
         // Back again after a change there: still the same, and nothing sent twice.
-        two.set(name, kPost, "经理");
+        two.set(name, Field::Position, "经理");
         two.sync();
         const SyncReport report = one.sync();
         QCOMPARE(report.received, 1);
-        QCOMPARE(one.value(name, kNotes), notes);
-        QCOMPARE(one.value(name, kPost), QStringLiteral("经理"));
+        QCOMPARE(one.value(name, Field::Notes), notes);
+        QCOMPARE(one.value(name, Field::Position), QStringLiteral("经理"));
         QCOMPARE(one.sync().sent, 0);
     }
 };

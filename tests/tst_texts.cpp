@@ -6,6 +6,7 @@
 #include "data/datasource.h"
 #include "data/fieldmap.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/cardeditor.h"
 #include "mainwindow/controls.h"
 #include "mainwindow/dbcontrols.h"
 
@@ -115,7 +116,7 @@ private slots:
 
         // Loaded into the editor and saved without a change: not one byte differs.
         m->SpeedButton2Click();
-        for (const FieldMapEntry& f : kFieldMap) {
+        for (const EditorInput& f : kEditorInputs) {
             const QString control = QString::fromLatin1(f.control);
             if (!control.startsWith(QLatin1String("MaskEdit")))
                 QCOMPARE(m->inputText(control), name.mid(0, 1) + col(f.column) + name.mid(3));

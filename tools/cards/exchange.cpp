@@ -4,6 +4,7 @@
 #include "data/adoconnection.h"
 #include "data/search.h"
 #include "exchange/transfer.h"
+#include "quickfind/cardindex.h"
 
 #include <QDir>
 
@@ -18,7 +19,7 @@ int importCommand(Context& context, QStringList args) {
     }
     TADOConnection& connection = context.connection();
     const Exchange::ImportResult result =
-        Exchange::importFiles(connection.handle(), connection.databaseFile(), args);
+        Exchange::importFiles(connection.database(), args, CardIndex::cardsAdded);
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
@@ -62,10 +63,8 @@ int exportCommand(Context& context, QStringList args) {
         statement = search.text;
         parameters = search.parameters;
     }
-    const QVector<qint64> ids =
-        Exchange::cardIds(connection.handle(), connection.databaseFile(), statement, parameters);
-    const int written =
-        Exchange::exportCards(connection.handle(), connection.databaseFile(), ids, path, format);
+    const QVector<qint64> ids = Exchange::cardIds(connection.database(), statement, parameters);
+    const int written = Exchange::exportCards(connection.database(), ids, path, format);
     context.out
         << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(QDir::toNativeSeparators(path))
         << Qt::endl;

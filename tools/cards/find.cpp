@@ -47,7 +47,7 @@ int findCommand(Context& context, QStringList args) {
             QStringLiteral("SELECT \"ID\", \"姓名\" FROM \"zl\" WHERE \"ID\" IN (%1)")
                 .arg(list.join(QLatin1Char(',')))
                 .toUtf8(),
-            Sqlite::fileFailure(connection.databaseFile()));
+            connection.database().failure());
         QHash<qint64, QString> names;
         while (st.next())
             names.insert(st.int64(0), st.text(1).toString());

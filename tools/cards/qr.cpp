@@ -32,7 +32,7 @@ int qrCommand(Context& context, QStringList args) {
 
     TADOConnection& connection = context.connection();
     std::optional<Card> card;
-    CardStore::forEachCard(connection.handle(), connection.databaseFile(),
+    CardStore::forEachCard(connection.database(),
                            QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" = ?"), {id},
                            [&](qint64, const Card& found) { card = found; });
     if (!card)

@@ -77,7 +77,7 @@ int syncSetupCommand(Context& context, QStringList args) {
     }
     account.book = picked.first().url;
     TADOConnection& connection = context.connection();
-    Sync::saveAccount(connection.handle(), connection.databaseFile(), account);
+    Sync::saveAccount(connection.database(), account);
     context.out << QStringLiteral("已连接，同步的通讯录：%1").arg(account.book.toString())
                 << Qt::endl;
     return 0;
@@ -87,11 +87,10 @@ int syncCommand(Context& context, QStringList args) {
     if (!args.isEmpty())
         throw UsageError{QStringLiteral("sync 不需要参数。")};
     TADOConnection& connection = context.connection();
-    const Sync::SyncAccount account =
-        Sync::loadAccount(connection.handle(), connection.databaseFile());
+    const Sync::SyncAccount account = Sync::loadAccount(connection.database());
     Sync::CardDavClient client;
     prepare(client, account);
-    Sync::SyncEngine engine(connection.handle(), connection.databaseFile(), client);
+    Sync::SyncEngine engine(connection.database(), client);
     // Nobody to ask: a sync that would delete many cards stops.
     const Sync::SyncReport report = engine.run();
     context.out << report.text() << Qt::endl;
