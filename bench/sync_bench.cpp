@@ -69,10 +69,10 @@ struct Side {
         account.server = server.root().toString();
         account.user = server.user();
         account.book = server.book();
-        Sync::saveAccount(db.get(), file, account);
+        Sync::saveAccount(db, account);
     }
     double sync(Sync::SyncReport* report = nullptr) {
-        Sync::SyncEngine engine(db.get(), file, client);
+        Sync::SyncEngine engine(db, client);
         const Clock::time_point start = Clock::now();
         const Sync::SyncReport done = engine.run();
         const double ms = msSince(start);
@@ -91,7 +91,7 @@ void writeCardFiles(const QString& file, const QString& folder) {
     Sqlite::Database db;
     if (db.open(file, Sqlite::OpenMode::ReadOnly) != SQLITE_OK)
         fail("cannot open " + file.toStdString());
-    Sync::SyncStore store(db.get(), file);
+    Sync::SyncStore store(db);
     const QHash<qint64, Card> cards = store.cards();
     QDir().mkpath(folder);
     for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
@@ -153,7 +153,7 @@ int run(const Options& options) {
             SQLITE_OK)
             fail("cannot change a card");
         Sync::SyncedCard there;
-        for (const Sync::SyncedCard& c : Sync::SyncStore(here.db.get(), file).syncedCards())
+        for (const Sync::SyncedCard& c : Sync::SyncStore(here.db).syncedCards())
             if (c.id > there.id)
                 there = c;
         Card changed = there.fields;

@@ -44,8 +44,7 @@ CardSync::CardSync(QWidget* window, QMenu* menu, TADOConnection* connection, TAD
 void CardSync::setUpAccount() {
     m_connection->Open();
     m_connection->finishReading();
-    const Sync::SyncAccount stored =
-        Sync::loadAccount(m_connection->handle(), m_connection->databaseFile());
+    const Sync::SyncAccount stored = Sync::loadAccount(m_connection->database());
     QString password;
     Sync::SecretStore& secrets = Sync::secretStore();
     bool keychain = true;
@@ -62,7 +61,7 @@ void CardSync::setUpAccount() {
     if (dialog.result() != QDialog::Accepted)
         return;
     const Sync::SyncAccount account = dialog.account();
-    Sync::saveAccount(m_connection->handle(), m_connection->databaseFile(), account);
+    Sync::saveAccount(m_connection->database(), account);
     if (stored.isSet() && keyOf(stored) != keyOf(account))
         secrets.remove(keyOf(stored));
     m_password.clear();
@@ -117,8 +116,7 @@ bool CardSync::askMassDelete(int here, int there, int total) {
 
 bool CardSync::runSync(const Sync::SyncAccount& account, const QString& password,
                        Sync::SyncReport* report) {
-    const QString file = m_connection->databaseFile();
-    sqlite3* db = m_connection->handle();
+    const Sqlite::Database& db = m_connection->database();
     std::mutex mutex;
     Sync::SyncEngine* running = nullptr;
     bool cancelled = false;
@@ -131,7 +129,7 @@ bool CardSync::runSync(const Sync::SyncAccount& account, const QString& password
             client.setCredentials(account.user, password);
             client.setTrustedFingerprint(account.fingerprint);
             client.setAllowInsecure(account.allowInsecure);
-            Sync::SyncEngine engine(db, file, client);
+            Sync::SyncEngine engine(db, client);
             engine.confirmMassDelete = [this](int here, int there, int total) {
                 return askMassDelete(here, there, total);
             };
@@ -179,11 +177,10 @@ void CardSync::reopenCards(qint64 current) {
 
 void CardSync::syncCards() {
     m_connection->Open();
-    Sync::SyncAccount account =
-        Sync::loadAccount(m_connection->handle(), m_connection->databaseFile());
+    Sync::SyncAccount account = Sync::loadAccount(m_connection->database());
     if (!account.isSet()) {
         setUpAccount();
-        account = Sync::loadAccount(m_connection->handle(), m_connection->databaseFile());
+        account = Sync::loadAccount(m_connection->database());
         if (!account.isSet())
             return;
     }

@@ -124,7 +124,7 @@ private slots:
             text += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:客户" + QByteArray::number(i) + "\r\nN:客户" +
                     QByteArray::number(i) + ";;;;\r\nEND:VCARD\r\n";
         TestSupport::writeFile(vcf, text);
-        const auto imported = Exchange::importFiles(db(), file(), {vcf});
+        const auto imported = Exchange::importFiles(database(), {vcf}, CardIndex::cardsAdded);
         QCOMPARE(imported.ids.size(), 1204);
         QCOMPARE(History::recent(db()).first().description,
                  QStringLiteral("导入 联系人.vcf：添加 1,204 张名片"));
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(cards(file()), twoCards);
 
         // The sync store's writes inside the engine's operation.
-        Sync::SyncStore store(db(), file());
+        Sync::SyncStore store(database());
         {
             History::Operation operation(db(), QString());
             operation.setDescriber([](const History::Operation::Counts& c) {
@@ -263,7 +263,7 @@ private slots:
             History::Operation operation(db(), "导入");
             int next = 0;
             CardStore::addCards(
-                db(), file(),
+                database(),
                 [&](Card* c) {
                     if (next == many.size())
                         return false;
@@ -330,6 +330,9 @@ private slots:
     }
 
 private:
+    const Sqlite::Database& database() const {
+        return m_connection->database();
+    }
     sqlite3* db() const {
         return m_connection ? m_connection->handle() : nullptr;
     }

@@ -186,7 +186,7 @@ private slots:
         one.sync();
         Side two(server);
         two.sync();
-        two.set("甲", kMobile, "13111111111");
+        two.set("甲", Field::Mobile, "13111111111");
         two.remove("乙");
         two.add("丁");
         two.sync();
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(last.description, QStringLiteral("同步：收到 2 张，删除 1 张"));
         History::undo(one.db.get(), one.folder.database(), last.number, CardIndex::rowWritten);
         QCOMPARE(one.names(), before);
-        QCOMPARE(one.value("甲", kMobile), QString());
+        QCOMPARE(one.value("甲", Field::Mobile), QString());
     }
 
     void changesFromAnotherClient_data() { servers(); }

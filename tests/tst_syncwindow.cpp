@@ -246,7 +246,7 @@ private slots:
         account.user = server.user();
         account.book = server.book();
         account.fingerprint = server.fingerprint();
-        Sync::saveAccount(FrmMain->ADOConnection1->handle(), file, account);
+        Sync::saveAccount(FrmMain->ADOConnection1->database(), account);
         addCards(file, 1, QStringLiteral("甲"));
 
         Platform::PasswordPromptRecorder prompts;
