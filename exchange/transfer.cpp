@@ -82,9 +82,10 @@ void refuseDatabaseTarget(const QString& path, const QString& databaseFile) {
 // file brings again. Read once, at the first card of the import.
 class KnownCards {
 public:
-    explicit KnownCards(sqlite3* db, const QString& file)
+    KnownCards(sqlite3* db, const QString& file, const ImportOptions& options)
         : m_db(db)
-        , m_file(file) {}
+        , m_file(file)
+        , m_options(options) {}
 
     bool contains(const Card& card) {
         if (!m_read) {
@@ -98,12 +99,12 @@ public:
         const quint64 h = hashOf(card);
         auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), std::make_pair(h, qint64(0)));
         for (; it != m_sorted.end() && it->first == h; ++it) {
-            if (stored(it->second) == card)
+            if (same(stored(it->second), card))
                 return true;
         }
         const auto added = m_added.equal_range(h);
         for (auto a = added.first; a != added.second; ++a) {
-            if (a->second == card)
+            if (same(a->second, card))
                 return true;
         }
         return false;
@@ -112,7 +113,12 @@ public:
     void add(const Card& card) { m_added.emplace(hashOf(card), card); }
 
 private:
-    static quint64 hashOf(const Card& card) {
+    bool same(const Card& a, const Card& b) const {
+        return a == b || (m_options.same && m_options.same(a, b));
+    }
+    quint64 hashOf(const Card& card) const {
+        if (m_options.hash && m_options.same)
+            return m_options.hash(card);
         size_t h = 0;
         for (const QString& value : card.values)
             h = qHash(value, h) ^ (h << 1);
@@ -127,6 +133,7 @@ private:
 
     sqlite3* m_db;
     QString m_file;
+    const ImportOptions& m_options;
     bool m_read = false;
     std::vector<std::pair<quint64, qint64>> m_sorted;
     std::unordered_multimap<quint64, Card> m_added;
@@ -162,7 +169,8 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 } // namespace
 
 ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QStringList& files,
-                         const TransferProgress& progress, const PhaseChange& phase) {
+                         const TransferProgress& progress, const PhaseChange& phase,
+                         const ImportOptions& options) {
     qint64 total = 0;
     for (const QString& file : files)
         total += QFileInfo(file).size();
@@ -173,7 +181,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
     std::unique_ptr<QFile> device;
     std::unique_ptr<CardFileReader> reader;
     QString current;
-    KnownCards known(db, databaseFile);
+    KnownCards known(db, databaseFile, options);
     Card pending;       // the card being added
     QString pendingUid; // and the UID its file gave it
     bool filing = false;
@@ -243,8 +251,9 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
         result.cancelled = true;
         return false;
     };
-    result.ids =
-        CardStore::addCards(db, databaseFile, nextCard, moved, added, CardIndex::cardsAdded);
+    result.ids = CardStore::addCards(db, databaseFile, nextCard, moved, added,
+                                     options.filing ? options.filing
+                                                    : CardStore::Filing(CardIndex::cardsAdded));
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;

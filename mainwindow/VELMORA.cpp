@@ -1,5 +1,6 @@
 #include "VELMORA.h"
 
+#include "cardduplicates.h"
 #include "cardeditor.h"
 #include "cardtransfer.h"
 #include "controls.h"
@@ -102,6 +103,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_duplicates = new CardDuplicates(this, N1, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();
@@ -536,6 +538,8 @@ void TFrmMain::saveNewCard() {
         showEditorPage(TabSheet1);
         return;
     }
+    if (!m_duplicates->mayAddEditorCard())
+        return;
     ADOQuery1->Open();
     // A refused save leaves no half-made card behind to be posted by the next one.
     TPendingRowGuard pending(ADOQuery1);

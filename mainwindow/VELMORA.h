@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+class CardDuplicates;
 class CardEditor;
 class CardTransfer;
 namespace Recognize {
@@ -177,6 +178,7 @@ private:
     std::unique_ptr<CardEditor> m_editor;
     // Import and export; a child of the window.
     CardTransfer* m_transfer = nullptr;
+    CardDuplicates* m_duplicates = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;

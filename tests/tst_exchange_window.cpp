@@ -38,9 +38,9 @@ private slots:
         QStringList shown;
         for (QAction* action : FrmMain->N1->actions())
             shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(shown,
-                 (QStringList{"添加...  &A", "修改...  &E", "删除...  &D", "-", "拨号...  &T", "-",
-                              "导入名片...  &I", "导出名片...  &X", "识别名片图片...  &O"}));
+        QCOMPARE(shown, (QStringList{"添加...  &A", "修改...  &E", "删除...  &D", "-",
+                                     "拨号...  &T", "-", "导入名片...  &I", "导出名片...  &X",
+                                     "识别名片图片...  &O", "查找重复名片...  &U"}));
         QCOMPARE(FrmMain->N21->objectName(), QStringLiteral("N21"));
         QCOMPARE(FrmMain->N4->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+A")));
     }
