@@ -79,7 +79,8 @@ bool hasKeys(sqlite3* db) {
     return n.value(0) == QLatin1String("1");
 }
 
-void rebuildKeys(sqlite3* db) {
+bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) {
+    struct Stopped {};
     Savepoint save(db);
     check(db, Sqlite::exec(db, "DROP TABLE IF EXISTS \"dup_keys\""));
     // Filled before its indexes are made, in card order: far quicker at a million cards.
@@ -87,11 +88,21 @@ void rebuildKeys(sqlite3* db) {
     check(db, Sqlite::exec(db, statements.at(0).toUtf8().constData()));
     Sqlite::Statement insert;
     check(db, insert.prepare(db, kInsert));
-    CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
-                           [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+    qint64 done = 0;
+    try {
+        CardStore::forEachCard(db, QString(), QStringLiteral("SELECT * FROM \"zl\""), {},
+                               [&](qint64 id, const Card& card) {
+                                   insertKeys(db, insert, id, card);
+                                   if (progress && !progress(++done))
+                                       throw Stopped();
+                               });
+    } catch (const Stopped&) {
+        return false; // the savepoint undoes it
+    }
     for (int i = 1; i < statements.size(); ++i)
         check(db, Sqlite::exec(db, statements.at(i).toUtf8().constData()));
     save.release();
+    return true;
 }
 
 void updateKeys(sqlite3* db, qint64 id, const Card& card) {

@@ -21,7 +21,9 @@ namespace Duplicates {
 bool hasKeys(sqlite3* db);
 
 /// Makes the table anew from every card of zl, inside a savepoint: all or nothing.
-void rebuildKeys(sqlite3* db);
+/// `progress` is told how many cards are done; false stops, and then nothing is made and
+/// false is returned.
+bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress = {});
 
 /// Card `id` was added or changed to `card`.
 void updateKeys(sqlite3* db, qint64 id, const Card& card);

@@ -12,8 +12,10 @@
 #include "duplicates/finder.h"
 #include "duplicates/keys.h"
 #include "duplicates/merge.h"
+#include "exchange/transfer.h"
 #include "platform/application.h"
 #include "platform/messagebox.h"
+#include "platform/progress.h"
 #include "platform/window.h"
 
 #include <QAction>
@@ -78,11 +80,17 @@ sqlite3* CardDuplicates::database() {
 
 void CardDuplicates::ensureKeys() {
     sqlite3* db = database();
-    if (Duplicates::hasKeys(db))
+    if (m_keysStopped || Duplicates::hasKeys(db))
         return;
     // The list's own reading must not hold the file while the keys are written.
     m_connection->finishReading();
-    Duplicates::rebuildKeys(db);
+    const qint64 cards = Exchange::cardCount(db, m_connection->databaseFile());
+    Platform::Progress progress(m_window, QStringLiteral("正在为查找重复名片建立索引……"),
+                                qMax<qint64>(1, cards));
+    // Cancelled, the file stays without keys: duplicates are then found by reading every card,
+    // and the next start asks again.
+    m_keysStopped = !Duplicates::rebuildKeys(
+        db, [&progress](qint64 done) { return done % 1000 != 0 || progress.setValue(done); });
 }
 
 void CardDuplicates::showResult(qint64 id) {

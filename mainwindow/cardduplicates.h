@@ -34,7 +34,8 @@ public:
     /// Before a recognised card goes into the editor: when a card already there says the same
     /// after folding, says so and makes that card current. True: it is there already.
     bool alreadyHere(const Card& card);
-    /// Makes the keys for a file that has none (an older file, a restored backup).
+    /// Makes the keys for a file that has none (an older file, a restored backup), with a
+    /// progress dialog.
     void ensureKeys();
 
 private:
@@ -46,4 +47,6 @@ private:
     TADOQuery* m_cards;
     QAction* m_action = nullptr;
     QPointer<TDuplicatesDialog> m_dialog;
+    // The user stopped the making of the keys: not asked again in this session.
+    bool m_keysStopped = false;
 };

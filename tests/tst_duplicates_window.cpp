@@ -10,6 +10,7 @@
 #include "duplicates/keys.h"
 #include "duplicates/merge.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/cardduplicates.h"
 #include "platform/filedialog.h"
 
 #include <QPushButton>
@@ -242,6 +243,23 @@ private slots:
         FrmMain->ButtonTJQDClick();
         QVERIFY(program.boxes.texts().isEmpty());
         QCOMPARE(query(program.folder.database(), "select count(*) from zl"), QStringList{"3"});
+    }
+
+    // A picture of a card already here, read with a traditional name and the number grouped.
+    void aRecognisedDoubleIsNotAddedAgain() {
+        Program program;
+        addCard({col("姓名"), "李四", col("单位"), "乙公司", col("手机"), "13700000000"});
+        addCard({col("姓名"), "张伟", col("单位"), "甲公司", col("手机"), "13900000000"});
+        auto* duplicates = FrmMain->findChild<CardDuplicates*>();
+        QVERIFY(duplicates);
+        QVERIFY(duplicates->alreadyHere(
+            card({col("姓名"), "張偉", col("单位"), "甲公司", col("手机"), "139-0000-0000"})));
+        QCOMPARE(program.boxes.texts(),
+                 QStringList{"这张名片已经有了：与名片 张伟 相同，没有再添加。"});
+        QCOMPARE(FrmMain->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("张伟"));
+        // Another post is another card.
+        QVERIFY(!duplicates->alreadyHere(card({col("姓名"), "张伟", col("单位"), "甲公司",
+                                               col("职务"), "经理", col("手机"), "13900000000"})));
     }
 
 #ifdef Q_OS_UNIX
