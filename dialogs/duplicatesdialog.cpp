@@ -78,15 +78,23 @@ TDuplicatesDialog::TDuplicatesDialog(QWidget* parent, Actions actions)
         if (!m_filling)
             showGroup(row);
     });
-    connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-        if (!m_filling && item->checkState() == Qt::Checked)
-            choose(item->data(kFieldRole).toInt(), item->column());
-        else if (!m_filling)
-            fillTable(); // a kept value cannot be unticked, only replaced
+    // The table is filled anew once the signal is over: its items are not to be deleted
+    // while they are being told about.
+    auto chooseLater = [this](int field, int card) {
+        QMetaObject::invokeMethod(
+            this, [this, field, card] { choose(field, card); }, Qt::QueuedConnection);
+    };
+    connect(m_table, &QTableWidget::itemChanged, this, [this, chooseLater](QTableWidgetItem* item) {
+        // A kept value cannot be unticked, only replaced: unticked, it is ticked again.
+        if (!m_filling)
+            chooseLater(item->data(kFieldRole).toInt(),
+                        item->checkState() == Qt::Checked
+                            ? item->column()
+                            : m_choices.value(item->data(kFieldRole).toInt()));
     });
-    connect(m_table, &QTableWidget::cellClicked, this, [this](int row, int column) {
+    connect(m_table, &QTableWidget::cellClicked, this, [this, chooseLater](int row, int column) {
         if (QTableWidgetItem* item = m_table->item(row, column))
-            choose(item->data(kFieldRole).toInt(), column);
+            chooseLater(item->data(kFieldRole).toInt(), column);
     });
     connect(m_merge, &QPushButton::clicked, this, Platform::guarded([this] { mergeShown(); }));
     connect(m_mergeAll, &QPushButton::clicked, this, Platform::guarded([this] { mergeAll(); }));

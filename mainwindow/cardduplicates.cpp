@@ -53,7 +53,13 @@ CardDuplicates::CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* co
         transfer->setDuplicates(
             Duplicates::importOptions(),
             [this](const QVector<qint64>& ids) {
-                return Duplicates::resemblingOlder(database(), ids);
+                // The cards are in by now; which of them resemble older ones is only a hint,
+                // never a reason to withhold the notice that says what was added.
+                try {
+                    return Duplicates::resemblingOlder(database(), ids);
+                } catch (const EError&) {
+                    return 0;
+                }
             },
             [this] { showDuplicates(); });
     }
