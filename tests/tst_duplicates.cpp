@@ -277,6 +277,7 @@ private slots:
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
         const QVector<qint64> ids =
             add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
                            card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
@@ -342,6 +343,7 @@ private slots:
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
         const QVector<qint64> ids =
             add(db.get(), {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
                            card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),

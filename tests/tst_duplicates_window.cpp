@@ -13,6 +13,7 @@
 #include "mainwindow/cardduplicates.h"
 #include "platform/filedialog.h"
 #include "program/quembe.h"
+#include "sync/syncstore.h"
 
 #include <QPushButton>
 #include <QTableWidget>
@@ -105,6 +106,23 @@ private slots:
         dialogs.setNextAnswer(file);
         FrmMain->N21->trigger();
         QCOMPARE(proposed(card({col("姓名"), "李四", col("手机"), "13700000000"})).size(), 1);
+    }
+
+    // A sync adds, changes and deletes cards through its own store, without the list.
+    void keysFollowTheSyncsWrites() {
+        ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        Sync::SyncStore store(db.get(), folder.database());
+        const Card zhang = card({col("姓名"), "张三", col("手机"), "13812345678"});
+        Sync::SyncedCard synced;
+        synced.href = QStringLiteral("/cards/1.vcf");
+        const qint64 id = store.addCard(zhang, QStringLiteral("uid-1"), synced);
+        QCOMPARE(Duplicates::holdersOfMobileOrEmail(db.get(), zhang), QVector<qint64>{id});
+        store.writeCard(id, card({col("姓名"), "张三", col("手机"), "13900000000"}));
+        QVERIFY(Duplicates::holdersOfMobileOrEmail(db.get(), zhang).isEmpty());
+        store.deleteCard(id);
+        QCOMPARE(query(folder.database(), "select count(*) from dup_keys"), QStringList{"0"});
     }
 
     void anOlderFileGetsItsKeysWhenOpened() {
