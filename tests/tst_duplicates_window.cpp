@@ -5,6 +5,7 @@
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "data/card.h"
+#include "data/carduid.h"
 #include "data/sqlite.h"
 #include "dialogs/duplicatesdialog.h"
 #include "duplicates/keys.h"
@@ -13,6 +14,7 @@
 #include "mainwindow/cardduplicates.h"
 #include "platform/filedialog.h"
 #include "program/quembe.h"
+#include "quickfind/quickfind.h"
 #include "sync/syncstore.h"
 
 #include <QPushButton>
@@ -146,6 +148,8 @@ private slots:
         addCard({col("姓名"), "李四", col("手机"), "13600000000"});
         addCard({col("姓名"), "張三", col("单位"), "甲科技", col("手机"), "138 1234 5678",
                  col("工作地址"), "上海市浦东新区", col("E-mail"), "zs@jia.cn"});
+        for (qint64 id : {1, 2, 3}) // as an export or a sync gives them
+            CardUid::ensure(FrmMain->ADOConnection1->handle(), id);
         TDuplicatesDialog* dialog = openDialog();
         QVERIFY(dialog);
         QCOMPARE(dialog->groupCount(), 1);
@@ -175,7 +179,10 @@ private slots:
         // name and number written another way are not repeated.
         QCOMPARE(query(db, "select 备注 from zl where ID=1"),
                  QStringList{"老同学\n工作地址: 上海市浦东新区"});
+        // The quick find, the UIDs and the keys follow in the same transaction.
         QCOMPARE(query(db, "select count(*) from dup_keys where ID=3"), QStringList{"0"});
+        QCOMPARE(query(db, "select ID from card_uid order by ID"), (QStringList{"1", "2"}));
+        QVERIFY(QuickFind::isCurrent(FrmMain->ADOConnection1->handle()));
         QCOMPARE(dialog->groupCount(), 0);
         // The list shows the merged card, current.
         QCOMPARE(FrmMain->ADOQuery1->RecordCount(), 2);
