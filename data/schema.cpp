@@ -321,6 +321,9 @@ void createDatabase(const QString& path, const QString& databasePassword,
                "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)",
                {QString::number(kQuickFindFormat)}, path);
         check(db.get(), CardUid::addTable(db.get()), path);
+        // And with the duplicate keys, in step with no cards.
+        for (const QString& statement : duplicateKeyStatements())
+            check(db.get(), Sqlite::exec(db.get(), statement.toUtf8().constData()), path);
     } catch (...) {
         db.close();
         QFile::remove(temp);

@@ -4,9 +4,11 @@
 #include "schema.h"
 
 #include "core/card.h"
+#include "data/adoquery.h"
 #include "data/cardstore.h"
 #include "data/dberror.h"
 #include "data/sqlite.h"
+#include "quickfind/cardindex.h"
 
 #include <QSet>
 
@@ -77,7 +79,8 @@ bool hasKeys(sqlite3* db) {
     return n.value(0) == QLatin1String("1");
 }
 
-void rebuildKeys(sqlite3* db) {
+bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) {
+    struct Stopped {};
     Savepoint save(db);
     check(db, Sqlite::exec(db, "DROP TABLE IF EXISTS \"dup_keys\""));
     // Filled before its indexes are made, in card order: far quicker at a million cards.
@@ -85,11 +88,21 @@ void rebuildKeys(sqlite3* db) {
     check(db, Sqlite::exec(db, statements.at(0).toUtf8().constData()));
     Sqlite::Statement insert;
     check(db, insert.prepare(db, kInsert));
-    CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {},
-                           [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+    qint64 done = 0;
+    try {
+        CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {},
+                               [&](qint64 id, const Card& card) {
+                                   insertKeys(db, insert, id, card);
+                                   if (progress && !progress(++done))
+                                       throw Stopped();
+                               });
+    } catch (const Stopped&) {
+        return false; // the savepoint undoes it
+    }
     for (int i = 1; i < statements.size(); ++i)
         check(db, Sqlite::exec(db, statements.at(i).toUtf8().constData()));
     save.release();
+    return true;
 }
 
 void updateKeys(sqlite3* db, qint64 id, const Card& card) {
@@ -124,6 +137,115 @@ void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
             db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
             [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
     }
+}
+
+void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
+    if (!CardIndex::isCardTable(table) || !hasKeys(db))
+        return;
+    if (write == RowWrite::Deleted) {
+        removeKeys(db, id);
+        return;
+    }
+    bool found = false;
+    CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\"=?"), {id},
+                           [&](qint64, const Card& card) {
+                               found = true;
+                               updateKeys(db, id, card);
+                           });
+    if (!found)
+        removeKeys(db, id);
+}
+
+bool fileNewCards(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress) {
+    if (!CardIndex::cardsAdded(db, ids, progress))
+        return false;
+    cardsAdded(db, ids);
+    return true;
+}
+
+Exchange::ImportOptions importOptions() {
+    Exchange::ImportOptions options;
+    options.hash = foldedHash;
+    options.same = sameAfterFolding;
+    options.filing = fileNewCards;
+    return options;
+}
+
+int resemblingOlder(sqlite3* db, const QVector<qint64>& ids, int pairs) {
+    if (ids.isEmpty() || !hasKeys(db))
+        return 0;
+    const qint64 first = *std::min_element(ids.begin(), ids.end());
+    Sqlite::Statement st;
+    check(db, st.prepare(db, "SELECT DISTINCT a.\"ID\", b.\"ID\" FROM \"dup_keys\" a "
+                             "JOIN \"dup_keys\" b ON b.\"key\" = a.\"key\" AND b.\"ID\" < ?1 "
+                             "WHERE a.\"ID\" >= ?1 ORDER BY a.\"ID\" LIMIT ?2"));
+    check(db, st.bind(1, first));
+    check(db, st.bind(2, qint64(pairs)));
+    QVector<QPair<qint64, qint64>> found;
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW)
+        found.append({st.int64(0), st.int64(1)});
+    check(db, rc);
+    if (found.isEmpty())
+        return 0;
+    QSet<qint64> wanted;
+    for (const auto& pair : found)
+        wanted << pair.first << pair.second;
+    QStringList list;
+    for (qint64 id : wanted)
+        list << QString::number(id);
+    QHash<qint64, Profile> profiles;
+    CardStore::forEachCard(
+        db,
+        QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)")
+            .arg(list.join(QLatin1Char(','))),
+        {}, [&](qint64 id, const Card& card) { profiles.insert(id, profileOf(card)); });
+    QSet<qint64> resembling;
+    for (const auto& pair : found) {
+        if (resembling.contains(pair.first) || !profiles.contains(pair.first) ||
+            !profiles.contains(pair.second))
+            continue;
+        if (linkOf(profiles.value(pair.first), profiles.value(pair.second)) != Link::None)
+            resembling.insert(pair.first);
+    }
+    return resembling.size();
+}
+
+QVector<Card> cardsOf(sqlite3* db, const QVector<qint64>& ids, QVector<qint64>* found) {
+    QHash<qint64, Card> stored;
+    constexpr int kChunk = 500;
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        QStringList list;
+        for (qint64 id : ids.mid(first, kChunk))
+            list << QString::number(id);
+        CardStore::forEachCard(
+            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            [&](qint64 id, const Card& card) { stored.insert(id, card); });
+    }
+    QVector<Card> out;
+    if (found)
+        found->clear();
+    for (qint64 id : ids) {
+        auto it = stored.constFind(id);
+        if (it == stored.constEnd())
+            continue;
+        out.append(*it);
+        if (found)
+            found->append(id);
+    }
+    return out;
+}
+
+qint64 sameCardHere(sqlite3* db, const Card& card) {
+    QVector<qint64> ids;
+    for (const Proposal& p : propose(db, card))
+        ids.append(p.id);
+    QVector<qint64> found;
+    const QVector<Card> cards = cardsOf(db, ids, &found);
+    for (int i = 0; i < cards.size(); ++i)
+        if (sameAfterFolding(cards[i], card))
+            return found[i];
+    return 0;
 }
 
 QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 self) {

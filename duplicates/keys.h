@@ -1,9 +1,14 @@
 #pragma once
 
+#include "exchange/transfer.h"
+
 #include <QVector>
+
+#include <functional>
 
 struct sqlite3;
 struct Card;
+enum class RowWrite;
 
 /// The duplicate keys of every card (dup_keys: its phones, mobiles, e-mails and name with
 /// company, normalised), so that the cards one card resembles are found by an index instead
@@ -16,13 +21,39 @@ namespace Duplicates {
 bool hasKeys(sqlite3* db);
 
 /// Makes the table anew from every card of zl, inside a savepoint: all or nothing.
-void rebuildKeys(sqlite3* db);
+/// `progress` is told how many cards are done; false stops, and then nothing is made and
+/// false is returned.
+bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress = {});
 
 /// Card `id` was added or changed to `card`.
 void updateKeys(sqlite3* db, qint64 id, const Card& card);
 
 /// Card `id` was deleted.
 void removeKeys(sqlite3* db, qint64 id);
+
+/// A list's write hook: a row of `table` was written or deleted; for a card of zl, its keys
+/// follow (read back from the table).
+void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write);
+
+/// The filing of cards added in bulk (CardStore::addCards): the quick find's, then the keys.
+/// False when `progress` said stop; the caller then rolls back.
+bool fileNewCards(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress);
+
+/// An import that passes over cards the same after folding and files the new cards' keys.
+Exchange::ImportOptions importOptions();
+
+/// How many of the cards `ids`, just added, the finder links to a card that was there before
+/// them (one with a lower ID than all of them). Looks at no more than `pairs` pairs that share
+/// a key; 0 without the table.
+int resemblingOlder(sqlite3* db, const QVector<qint64>& ids, int pairs = 5000);
+
+/// The cards `ids` as they are stored, in the order given; a card no longer there is left out
+/// (and its ID with it, from `found` when given).
+QVector<Card> cardsOf(sqlite3* db, const QVector<qint64>& ids, QVector<qint64>* found = nullptr);
+
+/// A card already there that says the same as `card` after folding (sameAfterFolding()),
+/// found through the keys; 0 when there is none.
+qint64 sameCardHere(sqlite3* db, const Card& card);
 
 struct Proposal {
     qint64 id;

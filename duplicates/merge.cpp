@@ -68,14 +68,15 @@ private:
 
 } // namespace
 
-Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
-    Q_UNUSED(ids);
-    Card merged;
-    QStringList notes;
-    const int memo = indexOf(Field::Notes);
-    for (int f = 0; f < int(merged.values.size()); ++f) {
+QString valueMeaning(Field field, const QString& value) {
+    return meaning(field, value);
+}
+
+QVector<int> defaultChoices(const QVector<Card>& cards) {
+    QVector<int> choices(int(Card().values.size()), -1);
+    for (int f = 0; f < choices.size(); ++f) {
         // Later cards win ties: they are in ascending ID order.
-        int kept = -1;
+        int& kept = choices[f];
         for (int c = 0; c < cards.size(); ++c) {
             const QString v = cards[c].values[std::size_t(f)].trimmed();
             if (v.isEmpty())
@@ -83,12 +84,29 @@ Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
             if (kept < 0 || v.size() >= cards[kept].values[std::size_t(f)].trimmed().size())
                 kept = c;
         }
-        if (kept < 0)
-            continue;
+    }
+    return choices;
+}
+
+Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
+    Q_UNUSED(ids);
+    return mergedCard(cards, defaultChoices(cards));
+}
+
+Card mergedCard(const QVector<Card>& cards, const QVector<int>& choices) {
+    Card merged;
+    QStringList notes;
+    const int memo = indexOf(Field::Notes);
+    for (int f = 0; f < int(merged.values.size()); ++f) {
+        const int kept = choices.value(f, -1);
         const QString column = columnText(Field(f));
-        const QString value = cards[kept].values[std::size_t(f)];
+        QString value;
+        if (kept >= 0 && kept < cards.size())
+            value = cards[kept].values[std::size_t(f)];
         merged.values[std::size_t(f)] = value;
-        QStringList seen{meaning(Field(f), value)};
+        QStringList seen;
+        if (!value.trimmed().isEmpty())
+            seen << (f == memo ? value.trimmed() : meaning(Field(f), value));
         for (int c = 0; c < cards.size(); ++c) {
             const QString other = cards[c].values[std::size_t(f)].trimmed();
             if (other.isEmpty() || c == kept)
@@ -110,6 +128,10 @@ Card mergedCard(const QVector<qint64>& ids, const QVector<Card>& cards) {
 }
 
 void mergeCards(sqlite3* db, QVector<qint64> ids) {
+    mergeCards(db, std::move(ids), {});
+}
+
+void mergeCards(sqlite3* db, QVector<qint64> ids, const QVector<int>& choices) {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     if (ids.size() < 2)
@@ -131,7 +153,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids) {
     if (found != ids)
         throw EDatabaseError(QStringLiteral("要合并的名片有的已经不在了，没有合并。"
                                             "请重新查找重复名片。"));
-    const Card merged = mergedCard(ids, cards);
+    const Card merged = mergedCard(cards, choices.isEmpty() ? defaultChoices(cards) : choices);
     History::Operation operation(db, QStringLiteral("合并 %1 的 %2 张名片")
                                          .arg(History::cardLabel(merged, ids.first()))
                                          .arg(ids.size()));

@@ -304,6 +304,19 @@ bool namesClose(const QString& a, const QString& b) {
     return std::any_of(sa.begin(), sa.end(), [&](const QString& s) { return sb.contains(s); });
 }
 
+namespace {
+
+QString withoutBlanks(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text)
+        if (!c.isSpace())
+            out += c;
+    return out;
+}
+
+} // namespace
+
 bool sameAfterFolding(const Card& a, const Card& b) {
     static const int name = indexOf(Field::Name);
     static const int company = indexOf(Field::Company);
@@ -332,10 +345,46 @@ bool sameAfterFolding(const Card& a, const Card& b) {
             same = phoneKeys(x) == phoneKeys(y) && !phoneKeys(x).empty();
         else
             same = false;
-        if (!same && folded(x.trimmed()) != folded(y.trimmed()))
+        if (!same && withoutBlanks(folded(x)) != withoutBlanks(folded(y)))
             return false;
     }
     return true;
+}
+
+quint64 foldedHash(const Card& card) {
+    static const int name = Card::indexOf(QStringLiteral("姓名"));
+    static const int company = Card::indexOf(QStringLiteral("单位"));
+    static const int email = Card::indexOf(QStringLiteral("E-mail"));
+    static const QVector<int> phoneColumns = {
+        Card::indexOf(QStringLiteral("工作电话")), Card::indexOf(QStringLiteral("手机")),
+        Card::indexOf(QStringLiteral("家庭电话")), Card::indexOf(QStringLiteral("传真"))};
+    size_t h = 0;
+    for (int f = 0; f < int(card.values.size()); ++f) {
+        const QString& v = card.values[std::size_t(f)];
+        QString key;
+        if (f == name) {
+            key = nameKey(v);
+        } else if (f == company) {
+            key = companyKey(v);
+        } else if (f == email) {
+            key = emails(v).join(QLatin1Char(' '));
+        } else if (phoneColumns.contains(f)) {
+            // Digits only, as phones() would read them: "+86 10 6275 1234" is "010-62751234".
+            for (QChar c : folded(v))
+                if (c.isDigit())
+                    key += c;
+            if (key.startsWith(QLatin1String("0086")))
+                key.remove(0, 4);
+            else if (key.startsWith(QLatin1String("86")) && key.size() >= 12)
+                key.remove(0, 2);
+            while (key.startsWith(QLatin1Char('0')))
+                key.remove(0, 1);
+        } else {
+            key = withoutBlanks(folded(v));
+        }
+        h = qHash(key, h) ^ (h << 1);
+    }
+    return h;
 }
 
 Profile profileOf(const Card& card) {

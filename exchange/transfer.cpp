@@ -83,8 +83,9 @@ void refuseDatabaseTarget(const QString& path, const QString& databaseFile) {
 // file brings again. Read once, at the first card of the import.
 class KnownCards {
 public:
-    explicit KnownCards(const Sqlite::Database& db)
-        : m_db(db) {}
+    KnownCards(const Sqlite::Database& db, const ImportOptions& options)
+        : m_db(db)
+        , m_options(options) {}
 
     bool contains(const Card& card) {
         if (!m_read) {
@@ -98,12 +99,12 @@ public:
         const quint64 h = hashOf(card);
         auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), std::make_pair(h, qint64(0)));
         for (; it != m_sorted.end() && it->first == h; ++it) {
-            if (stored(it->second) == card)
+            if (same(stored(it->second), card))
                 return true;
         }
         const auto added = m_added.equal_range(h);
         for (auto a = added.first; a != added.second; ++a) {
-            if (a->second == card)
+            if (same(a->second, card))
                 return true;
         }
         return false;
@@ -112,7 +113,12 @@ public:
     void add(const Card& card) { m_added.emplace(hashOf(card), card); }
 
 private:
-    static quint64 hashOf(const Card& card) {
+    bool same(const Card& a, const Card& b) const {
+        return a == b || (m_options.same && m_options.same(a, b));
+    }
+    quint64 hashOf(const Card& card) const {
+        if (m_options.hash && m_options.same)
+            return m_options.hash(card);
         size_t h = 0;
         for (const QString& value : card.values)
             h = qHash(value, h) ^ (h << 1);
@@ -126,6 +132,7 @@ private:
     }
 
     const Sqlite::Database& m_db;
+    const ImportOptions& m_options;
     bool m_read = false;
     std::vector<std::pair<quint64, qint64>> m_sorted;
     std::unordered_multimap<quint64, Card> m_added;
@@ -162,7 +169,7 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 
 ImportResult importFiles(const Sqlite::Database& database, const QStringList& files,
                          const CardStore::Filing& fileCards, const TransferProgress& progress,
-                         const PhaseChange& phase) {
+                         const PhaseChange& phase, const ImportOptions& options) {
     sqlite3* db = database.get();
     qint64 total = 0;
     for (const QString& file : files)
@@ -184,7 +191,7 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
     std::unique_ptr<QFile> device;
     std::unique_ptr<CardFileReader> reader;
     QString current;
-    KnownCards known(database);
+    KnownCards known(database, options);
     Card pending;       // the card being added
     QString pendingUid; // and the UID its file gave it
     bool filing = false;
@@ -254,7 +261,8 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         result.cancelled = true;
         return false;
     };
-    result.ids = CardStore::addCards(database, nextCard, moved, added, fileCards);
+    result.ids = CardStore::addCards(database, nextCard, moved, added,
+                                     options.filing ? options.filing : fileCards);
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;

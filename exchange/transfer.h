@@ -33,14 +33,25 @@ struct ImportResult {
     bool cancelled = false; ///< nothing was added
 };
 
+/// What a caller adds to an import: another sense in which a card is here already, and more
+/// filing of the new cards in the same transaction. Empty members change nothing.
+struct ImportOptions {
+    /// Equal for cards that may say the same; `same` then decides.
+    std::function<quint64(const Card& card)> hash;
+    std::function<bool(const Card& a, const Card& b)> same;
+    /// Files the new cards in place of the quick find's own filing (it must do that too).
+    CardStore::Filing filing;
+};
+
 /// Reads the cards of every file and adds them to the database in one transaction: all of
 /// them, or none when a file cannot be read, the database refuses, or the user cancels. A
 /// card whose UID is here already, or whose 24 fields equal a card here, is passed over.
 /// Each card keeps the UID its vCard gave it, or is given one. `fileCards` files the new cards
-/// for the quick find in the same transaction (the caller knows it; this layer does not).
+/// for the quick find in the same transaction (the caller knows it; this layer does not);
+/// `options` may take its place.
 ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
                          const CardStore::Filing& fileCards, const TransferProgress& progress = {},
-                         const PhaseChange& phase = {});
+                         const PhaseChange& phase = {}, const ImportOptions& options = {});
 
 /// Writes the cards with these IDs, in this order, to `path`. The file appears whole or not
 /// at all. Returns how many cards were written; 0 and no file when cancelled. A vCard

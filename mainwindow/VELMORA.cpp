@@ -1,8 +1,9 @@
 #include "VELMORA.h"
 
+#include "cardduplicates.h"
 #include "cardeditor.h"
-#include "cardsync.h"
 #include "cardhistory.h"
+#include "cardsync.h"
 #include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
@@ -105,6 +106,7 @@ TFrmMain::TFrmMain(QWidget* parent)
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
     m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
+    m_duplicates = new CardDuplicates(this, N1, ADOConnection1, ADOQuery1);
     m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
 
     setUpGrid();
@@ -540,6 +542,8 @@ void TFrmMain::saveNewCard() {
         showEditorPage(TabSheet1);
         return;
     }
+    if (!m_duplicates->mayAddEditorCard())
+        return;
     ADOQuery1->Open();
     // A refused save leaves no half-made card behind to be posted by the next one.
     TPendingRowGuard pending(ADOQuery1);

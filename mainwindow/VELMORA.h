@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+class CardDuplicates;
 class CardEditor;
 class CardSync;
 class CardHistory;
@@ -181,6 +182,7 @@ private:
     CardTransfer* m_transfer = nullptr;
     CardSync* m_sync = nullptr;
     CardHistory* m_history = nullptr;
+    CardDuplicates* m_duplicates = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;

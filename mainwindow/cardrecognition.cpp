@@ -1,6 +1,7 @@
 // A card from a photo or scan: read on this machine, then checked and saved by the user.
 #include "VELMORA.h"
 
+#include "cardduplicates.h"
 #include "cardeditor.h"
 #include "cardhistory.h"
 
@@ -51,6 +52,8 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
         Platform::showMessage(Recognize::noTextMessage());
         return;
     }
+    if (m_duplicates->alreadyHere(*card))
+        return;
     // As "添        加" does, then the fields found; nothing is stored until the user saves.
     SpeedButton1Click();
     m_history->addingRecognisedCard();

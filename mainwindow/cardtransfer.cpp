@@ -39,7 +39,8 @@ void CardTransfer::importCards() {
         [&progress](qint64 done, qint64) { return progress.setValue(done); },
         [&progress](Exchange::Phase) {
             progress.setLabel(QStringLiteral("正在建立快速查找索引…"));
-        });
+        },
+        m_options);
     progress.close();
     if (result.cancelled) {
         Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
@@ -50,8 +51,28 @@ void CardTransfer::importCards() {
     m_cards->Open();
     if (!result.ids.isEmpty())
         m_cards->Locate(result.ids.first());
-    Platform::showMessage(
-        Exchange::importSummary(result.ids.size(), result.skipped, 10, result.duplicates));
+    const QString summary =
+        Exchange::importSummary(result.ids.size(), result.skipped, 10, result.duplicates);
+    const int resembling = m_resembling ? m_resembling(result.ids) : 0;
+    if (resembling == 0 || !m_showDuplicates) {
+        Platform::showMessage(summary);
+        return;
+    }
+    // Added all the same: whether they are one person is the user's to decide.
+    const QString offer = summary + QStringLiteral("\n\n其中 %1 张名片与已有的名片相似，可能是同一"
+                                                   "个人。现在查看重复名片吗？")
+                                        .arg(resembling);
+    if (Platform::messageBox(m_window, offer, Platform::applicationTitle(),
+                             Platform::MB_YESNO | Platform::MB_ICONQUESTION) == Platform::IDYES)
+        m_showDuplicates();
+}
+
+void CardTransfer::setDuplicates(Exchange::ImportOptions options,
+                                 std::function<int(const QVector<qint64>& ids)> resembling,
+                                 std::function<void()> show) {
+    m_options = std::move(options);
+    m_resembling = std::move(resembling);
+    m_showDuplicates = std::move(show);
 }
 
 bool CardTransfer::askExportFile(QString* path, Exchange::Format* format) const {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "exchange/format.h"
+#include "exchange/transfer.h"
 
 #include <QObject>
+
+#include <functional>
 
 class QWidget;
 class TADOConnection;
@@ -21,6 +24,14 @@ public slots:
     /// Asks for a file and its format, and writes the listed cards to it.
     void exportCards();
 
+public:
+    /// What the duplicates add to an import: `options` for the import itself, `resembling`
+    /// counts the new cards that seem to be someone's already there, and `show` opens the
+    /// duplicates when the user wants to see them.
+    void setDuplicates(Exchange::ImportOptions options,
+                       std::function<int(const QVector<qint64>& ids)> resembling,
+                       std::function<void()> show);
+
 private:
     /// The file the user names for an export and the format it is written in; false when
     /// the dialog was cancelled.
@@ -29,4 +40,7 @@ private:
     QWidget* m_window;
     TADOConnection* m_connection;
     TADOQuery* m_cards;
+    Exchange::ImportOptions m_options;
+    std::function<int(const QVector<qint64>& ids)> m_resembling;
+    std::function<void()> m_showDuplicates;
 };

@@ -6,6 +6,7 @@
 #include "data/history.h"
 #include "data/sqlite.h"
 #include "data/synctables.h"
+#include "duplicates/keys.h"
 #include "quickfind/cardindex.h"
 
 #include "cardmerge.h"
@@ -116,6 +117,7 @@ void SyncStore::writeCard(qint64 id, const Card& card) {
             .constData(),
         values);
     CardIndex::cardWritten(m_db, id, card);
+    Duplicates::updateKeys(m_db, id, card);
 }
 
 void SyncStore::deleteCard(qint64 id) {
@@ -123,6 +125,7 @@ void SyncStore::deleteCard(qint64 id) {
     run("DELETE FROM \"zl\" WHERE \"ID\"=?", {id});
     CardIndex::cardDeleted(m_db, id);
     CardUid::cardDeleted(m_db, id);
+    Duplicates::removeKeys(m_db, id);
     dropSynced(id);
 }
 
@@ -146,6 +149,7 @@ qint64 SyncStore::addCard(const Card& card, const QString& uid, SyncedCard synce
                 CardUid::set(m_db, id, uid);
             synced.id = id;
             storeSynced(synced);
+            Duplicates::updateKeys(m_db, id, card);
         });
     return ids.value(0);
 }

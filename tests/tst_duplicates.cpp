@@ -275,6 +275,7 @@ private slots:
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
         const QVector<qint64> ids =
             add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
                      card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
@@ -340,6 +341,7 @@ private slots:
         TestSupport::ProgramFolder folder;
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
         const QVector<qint64> ids =
             add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
                      card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),

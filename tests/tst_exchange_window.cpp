@@ -38,10 +38,10 @@ private slots:
         QStringList shown;
         for (QAction* action : FrmMain->N1->actions())
             shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(shown,
-                 (QStringList{"添加...  &A", "修改...  &E", "删除...  &D", "-", "拨号...  &T", "-",
-                              "导入名片...  &I", "导出名片...  &X", "识别名片图片...  &O",
-                              "同步名片  &Y", "同步设置...  &G", "撤销...  &Z"}));
+        QCOMPARE(shown, (QStringList{"添加...  &A", "修改...  &E", "删除...  &D", "-",
+                                     "拨号...  &T", "-", "导入名片...  &I", "导出名片...  &X",
+                                     "识别名片图片...  &O", "同步名片  &Y", "同步设置...  &G",
+                                     "查找重复名片...  &U", "撤销...  &Z"}));
         QCOMPARE(FrmMain->N21->objectName(), QStringLiteral("N21"));
         QCOMPARE(FrmMain->N4->shortcut(), QKeySequence(QStringLiteral("Ctrl+Alt+A")));
     }

@@ -3,6 +3,7 @@
 
 #include "data/adoconnection.h"
 #include "data/search.h"
+#include "duplicates/keys.h"
 #include "exchange/transfer.h"
 #include "quickfind/cardindex.h"
 
@@ -18,8 +19,8 @@ int importCommand(Context& context, QStringList args) {
             throw UsageError{QStringLiteral("import 不认识选项 %1。").arg(arg)};
     }
     TADOConnection& connection = context.connection();
-    const Exchange::ImportResult result =
-        Exchange::importFiles(connection.database(), args, CardIndex::cardsAdded);
+    const Exchange::ImportResult result = Exchange::importFiles(
+        connection.database(), args, CardIndex::cardsAdded, {}, {}, Duplicates::importOptions());
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
