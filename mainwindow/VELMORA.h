@@ -5,11 +5,11 @@
 #include <QHash>
 #include <QMainWindow>
 
-#include <future>
 #include <memory>
 
 class CardEditor;
 class CardTransfer;
+class QuickFindPanel;
 namespace Recognize {
 class PictureReader;
 }
@@ -123,10 +123,6 @@ public slots:
     // A card from a picture
     void N23Click();
     void N24Click();
-    // Finding cards as you type
-    void N25Click();
-    void EditKSCZChange();
-    void EditKSCZEscape();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -153,30 +149,18 @@ private:
     void openHomePage();
     void reopenCards();
     void addCardFromPicture(const QImage& image);
-    void setUpQuickFind();
-    void placeQuickFind();
-    void clearQuickFind();
-    /// The quick find's index, made for a file that has none (with a progress dialog), and
-    /// brought in line once with cards other programs added or deleted.
-    void prepareQuickFind(bool repair);
-    /// The same once the window is up, without being asked: failures wait for the first find.
-    void prepareQuickFindEarly();
     /// True while the add or modify editor is open with texts not yet saved: what changes
-    /// the list behind it must leave it open.
-    bool editorHoldsChanges() const;
-    /// Esc, Down and Enter in the quick find; true when the key was used.
-    bool quickFindKey(int key);
-    /// "共 N 张" beside the quick find while it holds text.
-    void showQuickFindCount(bool shown);
-    bool m_quickFindRepaired = false;
-    // Once the window is up, loads the pinyin tables and checks the index on a thread, so
-    // that the first key need not.
-    std::future<bool> m_indexCheck;
+    /// the list behind it must leave it open. `modified` is then the card being modified,
+    /// 0 for a new one.
+    bool editorHoldsChanges(qint64* modified = nullptr) const;
+    /// The panes of a quick find's result; `keepEditor` leaves the editor open.
+    void showQuickFindResult(bool keepEditor);
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
-    // Import and export; a child of the window.
+    // Import and export, and the quick find; children of the window.
     CardTransfer* m_transfer = nullptr;
+    QuickFindPanel* m_quickFind = nullptr;
     // Loaded on first use and kept: loading the models takes about a second.
     std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
