@@ -1,11 +1,13 @@
 #include "VELMORA.h"
 
 #include "cardeditor.h"
+#include "cardrecognition.h"
 #include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
 #include "quickfindpanel.h"
 
+#include "core/card.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "data/connectionstring.h"
@@ -21,7 +23,6 @@
 #include "platform/shell.h"
 #include "platform/window.h"
 #include "quickfind/cardindex.h"
-#include "recognize/picturereader.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -98,6 +99,12 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_recognition = new CardRecognition(this, [this](const Card& card) {
+        // As "添        加" does, then the fields found; nothing is stored until the user saves.
+        SpeedButton1Click();
+        for (std::size_t i = 0; i < kFieldMap.size(); ++i)
+            setInputText(QString::fromLatin1(kFieldMap[i].control), card.values[i]);
+    });
     m_quickFind = new QuickFindPanel(
         {this, EditKSCZ, PanelSBT, Label35, DBGrid1, ADOConnection1, ADOQuery1,
          [this](qint64* modified) { return editorHoldsChanges(modified); },
@@ -312,9 +319,11 @@ void TFrmMain::connectHandlers() {
     click(BitBtn1, &TFrmMain::BitBtn1Click);
     connect(N21, &QAction::triggered, m_transfer, guarded([this] { m_transfer->importCards(); }));
     connect(N22, &QAction::triggered, m_transfer, guarded([this] { m_transfer->exportCards(); }));
-    trigger(N23, &TFrmMain::N23Click);
+    connect(N23, &QAction::triggered, m_recognition,
+            guarded([this] { m_recognition->readPictureFile(); }));
     connect(N25, &QAction::triggered, m_quickFind, guarded([this] { m_quickFind->focusInput(); }));
-    trigger(N24, &TFrmMain::N24Click);
+    connect(N24, &QAction::triggered, m_recognition,
+            guarded([this] { m_recognition->readClipboardPicture(); }));
 }
 
 void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {

@@ -8,11 +8,9 @@
 #include <memory>
 
 class CardEditor;
+class CardRecognition;
 class CardTransfer;
 class QuickFindPanel;
-namespace Recognize {
-class PictureReader;
-}
 class QMenu;
 class TADOConnection;
 class TADOQuery;
@@ -120,9 +118,6 @@ public slots:
     void Label35Click();
     void Label35MouseMove();
     void Label35MouseLeave();
-    // A card from a picture
-    void N23Click();
-    void N24Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,7 +143,6 @@ private:
     void closeSystemPages();
     void openHomePage();
     void reopenCards();
-    void addCardFromPicture(const QImage& image);
     /// True while the add or modify editor is open with texts not yet saved: what changes
     /// the list behind it must leave it open. `modified` is then the card being modified,
     /// 0 for a new one.
@@ -158,11 +152,10 @@ private:
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
-    // Import and export, and the quick find; children of the window.
+    // Import and export, a card from a picture and the quick find; children of the window.
     CardTransfer* m_transfer = nullptr;
+    CardRecognition* m_recognition = nullptr;
     QuickFindPanel* m_quickFind = nullptr;
-    // Loaded on first use and kept: loading the models takes about a second.
-    std::unique_ptr<Recognize::PictureReader> m_cardReader;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card, and only while
