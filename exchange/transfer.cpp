@@ -162,10 +162,12 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 } // namespace
 
 ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QStringList& files,
-                         const TransferProgress& progress, const PhaseChange& phase) {
+                         Core::Progress* progress) {
     qint64 total = 0;
     for (const QString& file : files)
         total += QFileInfo(file).size();
+    if (progress)
+        progress->begin(Core::Progress::Phase::Importing, total);
 
     ImportResult result;
     qint64 before = 0; // bytes of the files already read
@@ -184,8 +186,8 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
                 if (index >= files.size()) {
                     // Every card is in: they are filed for the quick find now.
                     filing = true;
-                    if (phase)
-                        phase(Phase::Filing);
+                    if (progress)
+                        progress->begin(Core::Progress::Phase::Filing, total);
                     return false;
                 }
                 current = files.at(index++);
@@ -238,7 +240,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
         if (!progress || (done % kProgressEvery != 0 && !filing))
             return true;
         const qint64 at = filing ? total : before + (reader ? reader->bytesRead() : 0);
-        if (progress(at, total))
+        if (progress->advance(at))
             return true;
         result.cancelled = true;
         return false;
@@ -249,7 +251,7 @@ ImportResult importFiles(sqlite3* db, const QString& databaseFile, const QString
         result.skipped.clear();
         result.duplicates = 0;
     } else if (progress) {
-        progress(total, total);
+        progress->advance(total);
     }
     return result;
 }
@@ -284,7 +286,7 @@ namespace {
 // its UID when `withUids` is set; false when the user cancelled.
 bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids, bool withUids,
               const std::function<void(const Card& card, const QString& uid)>& write,
-              const TransferProgress& progress) {
+              Core::Progress* progress) {
     bool writable = true; // the UIDs made are stored
     for (int first = 0; first < ids.size(); first += kExportChunk) {
         const QVector<qint64> chunk = ids.mid(first, kExportChunk);
@@ -304,7 +306,7 @@ bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& i
             if (it != cards.constEnd())
                 write(it.value(), uids.value(id));
         }
-        if (progress && !progress(first + chunk.size(), ids.size()))
+        if (progress && !progress->advance(first + chunk.size()))
             return false;
     }
     return true;
@@ -312,7 +314,7 @@ bool eachCard(sqlite3* db, const QString& databaseFile, const QVector<qint64>& i
 
 // A workbook is written under a name of its own beside the target, then renamed over it.
 int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
-                   const QString& path, const TransferProgress& progress) {
+                   const QString& path, Core::Progress* progress) {
     const QFileInfo target(path);
     const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QStringLiteral(".part.xlsx");
@@ -339,7 +341,7 @@ int exportWorkbook(sqlite3* db, const QString& databaseFile, const QVector<qint6
 } // namespace
 
 int exportCards(sqlite3* db, const QString& databaseFile, const QVector<qint64>& ids,
-                const QString& path, Format format, const TransferProgress& progress) {
+                const QString& path, Format format, Core::Progress* progress) {
     refuseDatabaseTarget(path, databaseFile);
     if (format == Format::Xlsx)
         return exportWorkbook(db, databaseFile, ids, path, progress);

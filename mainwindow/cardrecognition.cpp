@@ -45,9 +45,9 @@ void CardRecognition::readPicture(const QImage& image) {
     Recognize::Progress progress;
     std::optional<Card> card;
     const bool done = Platform::runInBackground(
-        m_window, QStringLiteral("正在识别名片……"),
+        m_window, Core::Progress::text(progress.phase()),
         [&](const std::function<void(int)>& report) {
-            progress.onPercent = report;
+            progress.setListener([&report](const Core::Progress& p) { report(int(p.done())); });
             if (!m_reader)
                 m_reader = std::make_unique<Recognize::PictureReader>();
             card = m_reader->readCard(image, &progress);

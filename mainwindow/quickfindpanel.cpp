@@ -148,12 +148,14 @@ void QuickFindPanel::prepare(bool repair) {
     // Both write to the file: the list's own reading must be done first.
     connection->finishReading();
     // Shown only while the index is built, which tells how many cards there are first.
+    Core::Progress work(Core::Progress::Phase::Indexing);
     std::optional<Platform::Progress> progress;
-    const bool ready = QuickFind::ensureReady(db, [this, &progress](qint64 done, qint64 total) {
-        if (!progress)
-            progress.emplace(m_window.window, QStringLiteral("正在为快速查找整理名片，只需一次……"),
-                             qMax<qint64>(1, total));
-        return progress->setValue(done);
+    const bool ready = QuickFind::ensureReady(db, [&](qint64 done, qint64 total) {
+        if (!progress) {
+            work.begin(Core::Progress::Phase::Indexing, qMax<qint64>(1, total));
+            progress.emplace(m_window.window, work);
+        }
+        return work.advance(done);
     });
     if (!ready) {
         Platform::showMessage(QStringLiteral("快速查找的整理已取消。快速查找仍然可以用，只是在很多"
