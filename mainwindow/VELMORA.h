@@ -139,7 +139,8 @@ private:
     /// The panes and marker of a listed search result (the panel's search, the quick find).
     void showSearchResult();
     void confirmPassword();
-    void showAboutPage();
+    /// Opens a page of the system pages (password, help, about) in place of the editor.
+    void showSystemPage(QWidget* page);
     void closeSystemPages();
     void openHomePage();
     void reopenCards();
