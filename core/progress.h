@@ -14,11 +14,14 @@ class Progress {
 public:
     /// The stages of the long operations, each with the text a progress dialog shows.
     enum class Phase {
-        Importing,   ///< cards read from files and added
-        Filing,      ///< cards just added filed for the quick find
-        Exporting,   ///< cards written to a file
-        Indexing,    ///< the quick find's index built for a file that has none
-        Recognizing, ///< a card read from a picture, in percent
+        Importing,     ///< cards read from files and added
+        Filing,        ///< cards just added filed for the quick find
+        Exporting,     ///< cards written to a file
+        Indexing,      ///< the quick find's index built for a file that has none
+        Recognizing,   ///< a card read from a picture, in percent
+        SyncChecking,  ///< the address book's changes asked for
+        SyncReceiving, ///< the server's new and changed cards taken in
+        SyncSending,   ///< this side's changes written to the server
     };
     /// Told of every step, on the thread of the work.
     using Listener = std::function<void(const Progress& progress)>;
