@@ -28,7 +28,8 @@ const int kGap = 6;
 } // namespace
 
 QuickFindPanel::QuickFindPanel(const Window& window)
-    : m_window(window) {
+    : QObject(window.window)
+    , m_window(window) {
     setObjectName(QStringLiteral("QuickFindPanel"));
     QLineEdit* input = m_window.input;
     // Typed into on purpose, never the first stop: the grid keeps the focus at start.

@@ -36,6 +36,7 @@ public:
         std::function<void()> checkFocusMayLeave;
     };
 
+    /// A child of `window.window`.
     explicit QuickFindPanel(const Window& window);
     ~QuickFindPanel() override;
 
