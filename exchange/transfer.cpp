@@ -168,12 +168,14 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
 } // namespace
 
 ImportResult importFiles(const Sqlite::Database& database, const QStringList& files,
-                         const CardStore::Filing& fileCards, const TransferProgress& progress,
-                         const PhaseChange& phase, const ImportOptions& options) {
+                         const CardStore::Filing& fileCards, Core::Progress* progress,
+                         const ImportOptions& options) {
     sqlite3* db = database.get();
     qint64 total = 0;
     for (const QString& file : files)
         total += QFileInfo(file).size();
+    if (progress)
+        progress->begin(Core::Progress::Phase::Importing, total);
 
     // The whole import is one operation: undone, its cards go again.
     const QString names = files.size() == 1 ? QFileInfo(files.first()).fileName()
@@ -202,8 +204,8 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
                 if (index >= files.size()) {
                     // Every card is in: they are filed for the quick find now.
                     filing = true;
-                    if (phase)
-                        phase(Phase::Filing);
+                    if (progress)
+                        progress->begin(Core::Progress::Phase::Filing, total);
                     return false;
                 }
                 current = files.at(index++);
@@ -256,7 +258,7 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         if (!progress || (done % kProgressEvery != 0 && !filing))
             return true;
         const qint64 at = filing ? total : before + (reader ? reader->bytesRead() : 0);
-        if (progress(at, total))
+        if (progress->advance(at))
             return true;
         result.cancelled = true;
         return false;
@@ -267,7 +269,7 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         result.skipped.clear();
         result.duplicates = 0;
     } else if (progress) {
-        progress(total, total);
+        progress->advance(total);
     }
     return result;
 }
@@ -302,7 +304,7 @@ namespace {
 // its UID when `withUids` is set; false when the user cancelled.
 bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withUids,
               const std::function<void(const Card& card, const QString& uid)>& write,
-              const TransferProgress& progress) {
+              Core::Progress* progress) {
     bool writable = true; // the UIDs made are stored
     for (int first = 0; first < ids.size(); first += kExportChunk) {
         const QVector<qint64> chunk = ids.mid(first, kExportChunk);
@@ -321,7 +323,7 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
             if (it != cards.constEnd())
                 write(it.value(), uids.value(id));
         }
-        if (progress && !progress(first + chunk.size(), ids.size()))
+        if (progress && !progress->advance(first + chunk.size()))
             return false;
     }
     return true;
@@ -329,7 +331,7 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
 
 // A workbook is written under a name of its own beside the target, then renamed over it.
 int exportWorkbook(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
-                   const TransferProgress& progress) {
+                   Core::Progress* progress) {
     const QFileInfo target(path);
     const QString temp = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                          QStringLiteral(".part.xlsx");
@@ -356,7 +358,7 @@ int exportWorkbook(const Sqlite::Database& db, const QVector<qint64>& ids, const
 } // namespace
 
 int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
-                Format format, const TransferProgress& progress) {
+                Format format, Core::Progress* progress) {
     refuseDatabaseTarget(path, db.file());
     if (format == Format::Xlsx)
         return exportWorkbook(db, ids, path, progress);

@@ -3,6 +3,7 @@
 #include "cardfilereader.h"
 #include "format.h"
 
+#include "core/progress.h"
 #include "data/cardstore.h"
 
 #include <QStringList>
@@ -16,15 +17,6 @@ class Database;
 }
 
 namespace Exchange {
-
-/// Told how far the work is (in the units of `total`); false cancels.
-using TransferProgress = std::function<bool(qint64 done, qint64 total)>;
-
-/// The stages of an import a progress dialog names.
-enum class Phase {
-    Filing, ///< every card is read; they are filed for the quick find
-};
-using PhaseChange = std::function<void(Phase phase)>;
 
 struct ImportResult {
     QVector<qint64> ids;    ///< the new cards, in the order they were added
@@ -48,17 +40,18 @@ struct ImportOptions {
 /// card whose UID is here already, or whose 24 fields equal a card here, is passed over.
 /// Each card keeps the UID its vCard gave it, or is given one. `fileCards` files the new cards
 /// for the quick find in the same transaction (the caller knows it; this layer does not);
-/// `options` may take its place.
+/// `options` may take its place. `progress` counts the bytes read while Importing, then
+/// stands while the cards are Filing.
 ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
-                         const CardStore::Filing& fileCards, const TransferProgress& progress = {},
-                         const PhaseChange& phase = {}, const ImportOptions& options = {});
+                         const CardStore::Filing& fileCards, Core::Progress* progress = nullptr,
+                         const ImportOptions& options = {});
 
 /// Writes the cards with these IDs, in this order, to `path`. The file appears whole or not
 /// at all. Returns how many cards were written; 0 and no file when cancelled. A vCard
 /// carries each card's UID, made and stored first for a card that has none. Refuses a path
 /// that leads to the database, its journal or its backup.
 int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
-                Format format, const TransferProgress& progress = {});
+                Format format, Core::Progress* progress = nullptr);
 
 /// How many cards the database holds.
 qint64 cardCount(const Sqlite::Database& db);

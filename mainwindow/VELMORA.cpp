@@ -3,14 +3,16 @@
 #include "cardduplicates.h"
 #include "cardeditor.h"
 #include "cardhistory.h"
+#include "cardrecognition.h"
 #include "cardsync.h"
 #include "cardtransfer.h"
 #include "controls.h"
 #include "dbcontrols.h"
+#include "quickfindpanel.h"
 
+#include "core/card.h"
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
-#include "data/backup.h"
 #include "data/connectionstring.h"
 #include "data/datasource.h"
 #include "data/fieldmap.h"
@@ -24,7 +26,6 @@
 #include "platform/shell.h"
 #include "platform/window.h"
 #include "quickfind/cardindex.h"
-#include "recognize/picturereader.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -45,10 +46,6 @@ const QString kModifying = QStringLiteral("修改");
 const QString kSearching = QStringLiteral("查询");
 
 const QChar kEnter(13);
-
-const QString kDatabaseFile = QStringLiteral("velmora.mdb");
-const QString kBackupFile = QStringLiteral("velmora.bak");
-const QString kNoticeCaption = QStringLiteral("提示");
 
 // The grid's columns in grid order.
 struct GridColumn {
@@ -105,6 +102,20 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
+    m_recognition = new CardRecognition(this, [this](const Card& card) {
+        if (m_duplicates->alreadyHere(card))
+            return;
+        // As "添        加" does, then the fields found; nothing is stored until the user saves.
+        SpeedButton1Click();
+        m_history->addingRecognisedCard();
+        for (const EditorInput& input : kEditorInputs)
+            setInputText(QString::fromLatin1(input.control), card[input.field]);
+    });
+    m_quickFind = new QuickFindPanel(
+        {this, EditKSCZ, PanelSBT, Label35, DBGrid1, ADOConnection1, ADOQuery1,
+         [this](qint64* modified) { return editorHoldsChanges(modified); },
+         [this] { SpeedButton5Click(); }, [this](bool keep) { showQuickFindResult(keep); },
+         [this] { checkFocusMayLeave(); }});
     m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
     m_duplicates = new CardDuplicates(this, N1, ADOConnection1, ADOQuery1);
     m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
@@ -119,6 +130,8 @@ TFrmMain::TFrmMain(QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    // Its check of the index ends before the connection closes.
+    delete m_quickFind;
     if (FrmMain == this)
         FrmMain = nullptr;
 }
@@ -215,7 +228,6 @@ void TFrmMain::setUpLooks() {
     PanelCK->installEventFilter(this);
     ValueListEditor1->installEventFilter(this);
     Label35->installEventFilter(this);
-    setUpQuickFind();
 }
 
 void TFrmMain::setUpGrid() {
@@ -316,11 +328,11 @@ void TFrmMain::connectHandlers() {
     click(BitBtn1, &TFrmMain::BitBtn1Click);
     connect(N21, &QAction::triggered, m_transfer, guarded([this] { m_transfer->importCards(); }));
     connect(N22, &QAction::triggered, m_transfer, guarded([this] { m_transfer->exportCards(); }));
-    trigger(N23, &TFrmMain::N23Click);
-    trigger(N25, &TFrmMain::N25Click);
-    connect(EditKSCZ, &QLineEdit::textEdited, this,
-            [this](const QString&) { Platform::guarded([this] { EditKSCZChange(); })(); });
-    trigger(N24, &TFrmMain::N24Click);
+    connect(N23, &QAction::triggered, m_recognition,
+            guarded([this] { m_recognition->readPictureFile(); }));
+    connect(N25, &QAction::triggered, m_quickFind, guarded([this] { m_quickFind->focusInput(); }));
+    connect(N24, &QAction::triggered, m_recognition,
+            guarded([this] { m_recognition->readClipboardPicture(); }));
 }
 
 void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {
@@ -329,9 +341,6 @@ void TFrmMain::onKey(QObject* input, void (TFrmMain::*handler)(QChar&)) {
 }
 
 bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == EditKSCZ && event->type() == QEvent::KeyPress &&
-        quickFindKey(static_cast<QKeyEvent*>(event)->key()))
-        return true;
     if (event->type() == QEvent::KeyPress) {
         const auto handler = m_keyHandlers.value(watched);
         auto* key = static_cast<QKeyEvent*>(event);
@@ -352,10 +361,6 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
             // A handler that used the key up sets it to 0.
             return ch.isNull();
         }
-        return false;
-    }
-    if (watched == PanelSBT && event->type() == QEvent::Resize) {
-        placeQuickFind();
         return false;
     }
     if (watched == Label35) {
@@ -681,7 +686,7 @@ void TFrmMain::search() {
     ADOQuery1->Parameters = statement.parameters;
     ADOQuery1->IdSource = nullptr;
     ADOQuery1->Open();
-    clearQuickFind();
+    m_quickFind->clear();
     ComboBoxGXZD->setEditText(QString());
     EditGJZ->clear();
     showSearchResult();
@@ -695,6 +700,38 @@ void TFrmMain::showSearchResult() {
     SpeedButton5->setVisible(true);
     setModeMarker(kSearching);
     Label31->setVisible(true);
+}
+
+bool TFrmMain::editorHoldsChanges(qint64* modified) const {
+    if (modified)
+        *modified = 0;
+    if (!PageControlZL->isVisibleTo(this))
+        return false;
+    const QString mode = modeMarker();
+    const bool adding = mode == kAdding || (mode == kModifying && m_loadedFromEmptyList);
+    if (!adding && mode != kModifying)
+        return false;
+    const QStringList columns = ADOQuery1->FieldNames();
+    bool changed = false;
+    m_editor->store([&](const QString& column, const QString& text) {
+        const QString loaded =
+            adding ? QString() : m_loadedValues.value(int(columns.indexOf(column))).toString();
+        // Blanks alone are no change: an empty postcode box gives six of them.
+        changed = changed || text.trimmed() != loaded.trimmed();
+    });
+    if (changed && modified && !adding)
+        *modified = m_loadedId;
+    return changed;
+}
+
+void TFrmMain::showQuickFindResult(bool keepEditor) {
+    if (!keepEditor) {
+        showSearchResult();
+        return;
+    }
+    SpeedButton5->setVisible(true);
+    Label31->setVisible(true);
+    PageControlSYS->setVisible(false);
 }
 
 void TFrmMain::SpeedButton5Click() {
@@ -711,69 +748,5 @@ void TFrmMain::SpeedButton5Click() {
     ADOQuery1->Parameters.clear();
     ADOQuery1->IdSource = nullptr;
     ADOQuery1->Open();
-    clearQuickFind();
-}
-
-// ---- Backup and restore --------------------------------------------------------------------
-
-void TFrmMain::reopenCards() {
-    reopenCardList(ADOConnection1, ADOQuery1);
-}
-
-void TFrmMain::closeConnection() {
-    // The check of the index reads the file: done before it is copied or replaced, and of
-    // no use afterwards.
-    if (m_indexCheck.valid())
-        m_indexCheck.get();
-    if (ADOConnection1->Connected())
-        ADOConnection1->Close();
-}
-
-void TFrmMain::N10Click() {
-    using namespace Platform;
-    PageControlSYS->setVisible(false);
-    ButtonXGQD->setVisible(false);
-    const QString backup = programFolder() + kBackupFile;
-    const QString database = programFolder() + kDatabaseFile;
-    QString reason;
-    // Our own check of the index must not look like another program holding the file.
-    if (m_indexCheck.valid())
-        m_indexCheck.wait();
-    // The connection is closed only once the copy goes ahead: a backup refused before that
-    // (another program holding the file) leaves the list as it was.
-    if (backupDatabase(database, backup, &reason, [this] { closeConnection(); }))
-        messageBox(this, QStringLiteral("数据库备份成功!"), kNoticeCaption, MB_ICONINFORMATION);
-    else
-        messageBox(this, QStringLiteral("数据库备份失败!") + QLatin1Char('\n') + reason,
-                   kNoticeCaption, MB_ICONWARNING);
-    reopenCards();
-}
-
-void TFrmMain::N11Click() {
-    using namespace Platform;
-    PageControlSYS->setVisible(false);
-    ButtonXGQD->setVisible(false);
-    if (messageBox(this, QStringLiteral("确认要还原数据么? "), kNoticeCaption,
-                   MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    const QString database = programFolder() + kDatabaseFile;
-    const QString backup = programFolder() + kBackupFile;
-    QString reason;
-    if (m_indexCheck.valid())
-        m_indexCheck.wait(); // reads the file: not to be taken for another program
-    if (!fileExists(backup) && !isSymLink(backup)) {
-        messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
-                   MB_ICONINFORMATION);
-    } else if (!isRestorableBackup(backup, ADOConnection1->ConnectionString, &reason)) {
-        // Checked before anything is replaced: a damaged copy would take the cards with it.
-        messageBox(this, QStringLiteral("备份数据已损坏,不能还原") + QLatin1Char('\n') + reason,
-                   kNoticeCaption, MB_ICONWARNING);
-    } else if (restoreDatabase(backup, database, &reason, [this] { closeConnection(); })) {
-        m_quickFindRepaired = false; // another file, whose index is checked afresh
-        messageBox(this, QStringLiteral("数据库还原成功!"), kNoticeCaption, MB_ICONINFORMATION);
-    } else {
-        messageBox(this, QStringLiteral("数据库还原失败!") + QLatin1Char('\n') + reason,
-                   kNoticeCaption, MB_ICONWARNING);
-    }
-    reopenCards();
+    m_quickFind->clear();
 }

@@ -5,17 +5,15 @@
 #include <QHash>
 #include <QMainWindow>
 
-#include <future>
 #include <memory>
 
 class CardDuplicates;
 class CardEditor;
 class CardSync;
 class CardHistory;
+class CardRecognition;
 class CardTransfer;
-namespace Recognize {
-class PictureReader;
-}
+class QuickFindPanel;
 class QMenu;
 class TADOConnection;
 class TADOQuery;
@@ -123,13 +121,6 @@ public slots:
     void Label35Click();
     void Label35MouseMove();
     void Label35MouseLeave();
-    // A card from a picture
-    void N23Click();
-    void N24Click();
-    // Finding cards as you type
-    void N25Click();
-    void EditKSCZChange();
-    void EditKSCZEscape();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -151,40 +142,27 @@ private:
     /// The panes and marker of a listed search result (the panel's search, the quick find).
     void showSearchResult();
     void confirmPassword();
-    void showAboutPage();
+    /// Opens a page of the system pages (password, help, about) in place of the editor.
+    void showSystemPage(QWidget* page);
     void closeSystemPages();
     void openHomePage();
     void reopenCards();
-    void addCardFromPicture(const QImage& image);
-    void setUpQuickFind();
-    void placeQuickFind();
-    void clearQuickFind();
-    /// The quick find's index, made for a file that has none (with a progress dialog), and
-    /// brought in line once with cards other programs added or deleted.
-    void prepareQuickFind(bool repair);
-    /// The same once the window is up, without being asked: failures wait for the first find.
-    void prepareQuickFindEarly();
     /// True while the add or modify editor is open with texts not yet saved: what changes
-    /// the list behind it must leave it open.
-    bool editorHoldsChanges() const;
-    /// Esc, Down and Enter in the quick find; true when the key was used.
-    bool quickFindKey(int key);
-    /// "共 N 张" beside the quick find while it holds text.
-    void showQuickFindCount(bool shown);
-    bool m_quickFindRepaired = false;
-    // Once the window is up, loads the pinyin tables and checks the index on a thread, so
-    // that the first key need not.
-    std::future<bool> m_indexCheck;
+    /// the list behind it must leave it open. `modified` is then the card being modified,
+    /// 0 for a new one.
+    bool editorHoldsChanges(qint64* modified = nullptr) const;
+    /// The panes of a quick find's result; `keepEditor` leaves the editor open.
+    void showQuickFindResult(bool keepEditor);
     void closeConnection();
 
     std::unique_ptr<CardEditor> m_editor;
-    // Import and export; a child of the window.
+    // Import and export, a card from a picture and the quick find; children of the window.
     CardTransfer* m_transfer = nullptr;
     CardSync* m_sync = nullptr;
     CardHistory* m_history = nullptr;
     CardDuplicates* m_duplicates = nullptr;
-    // Loaded on first use and kept: loading the models takes about a second.
-    std::unique_ptr<Recognize::PictureReader> m_cardReader;
+    CardRecognition* m_recognition = nullptr;
+    QuickFindPanel* m_quickFind = nullptr;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;
     // The card the editor was loaded from, so that a save writes that card, and only while

@@ -1,10 +1,7 @@
 // A card from a photo or scan: read on this machine, then checked and saved by the user.
-#include "VELMORA.h"
+#include "cardrecognition.h"
 
-#include "cardduplicates.h"
-#include "cardeditor.h"
-#include "cardhistory.h"
-
+#include "core/card.h"
 #include "platform/filedialog.h"
 #include "platform/messagebox.h"
 #include "platform/progress.h"
@@ -12,38 +9,48 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QWidget>
 
 #include <optional>
 
-void TFrmMain::N23Click() {
+CardRecognition::CardRecognition(QWidget* window, std::function<void(const Card&)> openInEditor)
+    : QObject(window)
+    , m_window(window)
+    , m_openInEditor(std::move(openInEditor)) {
+    setObjectName(QStringLiteral("CardRecognition"));
+}
+
+CardRecognition::~CardRecognition() = default;
+
+void CardRecognition::readPictureFile() {
     const QString file =
-        Platform::getOpenFileName(this, QStringLiteral("识别名片图片"),
+        Platform::getOpenFileName(m_window, QStringLiteral("识别名片图片"),
                                   {Recognize::pictureFilter(), QStringLiteral("所有文件 (*)")});
     if (file.isEmpty())
         return;
-    addCardFromPicture(Recognize::loadImage(file));
+    readPicture(Recognize::loadImage(file));
 }
 
-void TFrmMain::N24Click() {
+void CardRecognition::readClipboardPicture() {
     const QImage image = QGuiApplication::clipboard()->image();
     if (image.isNull()) {
         Platform::showMessage(QStringLiteral("剪贴板里没有图片。请先复制名片的照片或扫描图，"
                                              "再按 Ctrl+Shift+V。"));
         return;
     }
-    addCardFromPicture(image);
+    readPicture(image);
 }
 
-void TFrmMain::addCardFromPicture(const QImage& image) {
+void CardRecognition::readPicture(const QImage& image) {
     Recognize::Progress progress;
     std::optional<Card> card;
     const bool done = Platform::runInBackground(
-        this, QStringLiteral("正在识别名片……"),
+        m_window, Core::Progress::text(progress.phase()),
         [&](const std::function<void(int)>& report) {
-            progress.onPercent = report;
-            if (!m_cardReader)
-                m_cardReader = std::make_unique<Recognize::PictureReader>();
-            card = m_cardReader->readCard(image, &progress);
+            progress.setListener([&report](const Core::Progress& p) { report(int(p.done())); });
+            if (!m_reader)
+                m_reader = std::make_unique<Recognize::PictureReader>();
+            card = m_reader->readCard(image, &progress);
         },
         [&progress] { progress.cancel(); });
     if (!done || !card)
@@ -52,11 +59,5 @@ void TFrmMain::addCardFromPicture(const QImage& image) {
         Platform::showMessage(Recognize::noTextMessage());
         return;
     }
-    if (m_duplicates->alreadyHere(*card))
-        return;
-    // As "添        加" does, then the fields found; nothing is stored until the user saves.
-    SpeedButton1Click();
-    m_history->addingRecognisedCard();
-    for (const EditorInput& input : kEditorInputs)
-        setInputText(QString::fromLatin1(input.control), (*card)[input.field]);
+    m_openInEditor(*card);
 }

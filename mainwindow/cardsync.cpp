@@ -129,13 +129,16 @@ bool CardSync::runSync(const Sync::SyncAccount& account, const QString& password
             client.setCredentials(account.user, password);
             client.setTrustedFingerprint(account.fingerprint);
             client.setAllowInsecure(account.allowInsecure);
+            // Declared before the engine, which reports to it until it is gone.
+            Core::Progress work(Core::Progress::Phase::SyncChecking);
+            work.setListener([&](const Core::Progress& p) {
+                percent(p.total() > 0 ? int(p.done() * 100 / p.total()) : 0);
+            });
             Sync::SyncEngine engine(db, client);
             engine.confirmMassDelete = [this](int here, int there, int total) {
                 return askMassDelete(here, there, total);
             };
-            engine.progress = [&](const QString&, int done, int total) {
-                percent(total > 0 ? done * 100 / total : 0);
-            };
+            engine.progress = &work;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (cancelled)

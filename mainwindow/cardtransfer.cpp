@@ -32,15 +32,10 @@ void CardTransfer::importCards() {
     m_connection->Open();
     // The list's own reading must not hold the file while the cards go in.
     m_connection->finishReading();
-    Platform::Progress progress(m_window, QStringLiteral("正在导入名片……"),
-                                qMax<qint64>(1, QFileInfo(file).size()));
+    Core::Progress work(Core::Progress::Phase::Importing, QFileInfo(file).size());
+    Platform::Progress progress(m_window, work);
     const Exchange::ImportResult result = Exchange::importFiles(
-        m_connection->database(), {file}, CardIndex::cardsAdded,
-        [&progress](qint64 done, qint64) { return progress.setValue(done); },
-        [&progress](Exchange::Phase) {
-            progress.setLabel(QStringLiteral("正在建立快速查找索引…"));
-        },
-        m_options);
+        m_connection->database(), {file}, CardIndex::cardsAdded, &work, m_options);
     progress.close();
     if (result.cancelled) {
         Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));
@@ -117,10 +112,9 @@ void CardTransfer::exportCards() {
     if (!askExportFile(&path, &format))
         return;
 
-    Platform::Progress progress(m_window, QStringLiteral("正在导出名片……"), ids.size());
-    const int written =
-        Exchange::exportCards(m_connection->database(), ids, path, format,
-                              [&progress](qint64 done, qint64) { return progress.setValue(done); });
+    Core::Progress work(Core::Progress::Phase::Exporting, ids.size());
+    Platform::Progress progress(m_window, work);
+    const int written = Exchange::exportCards(m_connection->database(), ids, path, format, &work);
     progress.close();
     if (progress.wasCanceled()) {
         Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));

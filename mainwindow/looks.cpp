@@ -6,35 +6,44 @@
 
 // ---- Pressed look --------------------------------------------------------------------------
 
+namespace {
+
+// Red while held down, black again when let go, wherever the pointer is then.
+void showPressed(TSpeedButton* button, bool pressed) {
+    button->setFontColor(pressed ? Qt::red : Qt::black);
+}
+
+} // namespace
+
 void TFrmMain::SpeedButton1MouseDown() {
-    SpeedButton1->setFontColor(Qt::red);
+    showPressed(SpeedButton1, true);
 }
 void TFrmMain::SpeedButton1MouseUp() {
-    SpeedButton1->setFontColor(Qt::black);
+    showPressed(SpeedButton1, false);
 }
 void TFrmMain::SpeedButton2MouseDown() {
-    SpeedButton2->setFontColor(Qt::red);
+    showPressed(SpeedButton2, true);
 }
 void TFrmMain::SpeedButton2MouseUp() {
-    SpeedButton2->setFontColor(Qt::black);
+    showPressed(SpeedButton2, false);
 }
 void TFrmMain::SpeedButton3MouseDown() {
-    SpeedButton3->setFontColor(Qt::red);
+    showPressed(SpeedButton3, true);
 }
 void TFrmMain::SpeedButton3MouseUp() {
-    SpeedButton3->setFontColor(Qt::black);
+    showPressed(SpeedButton3, false);
 }
 void TFrmMain::SpeedButton4MouseDown() {
-    SpeedButton4->setFontColor(Qt::red);
+    showPressed(SpeedButton4, true);
 }
 void TFrmMain::SpeedButton4MouseUp() {
-    SpeedButton4->setFontColor(Qt::black);
+    showPressed(SpeedButton4, false);
 }
 void TFrmMain::SpeedButton5MouseDown() {
-    SpeedButton5->setFontColor(Qt::red);
+    showPressed(SpeedButton5, true);
 }
 void TFrmMain::SpeedButton5MouseUp() {
-    SpeedButton5->setFontColor(Qt::black);
+    showPressed(SpeedButton5, false);
 }
 
 // ---- Editor captions -----------------------------------------------------------------------

@@ -15,12 +15,16 @@ const QChar kEnter(13);
 
 // ---- Password ------------------------------------------------------------------------------
 
-void TFrmMain::N9Click() {
+void TFrmMain::showSystemPage(QWidget* page) {
     checkFocusMayLeave();
     PageControlZL->setVisible(false);
     PageControlSYS->setVisible(true);
-    PageControlSYS->setCurrentWidget(TabSheet5);
+    PageControlSYS->setCurrentWidget(page);
     ButtonXGQD->setVisible(false);
+}
+
+void TFrmMain::N9Click() {
+    showSystemPage(TabSheet5);
 }
 
 void TFrmMain::Button1Click() {
@@ -52,34 +56,20 @@ void TFrmMain::confirmPassword() {
 }
 
 void TFrmMain::Button2Click() {
-    PageControlSYS->setVisible(false);
-    PanelCZ->setVisible(true);
-    PageControlZL->setVisible(false);
+    closeSystemPages();
 }
 
 // ---- About, help, dial and homepage --------------------------------------------------------
 
-void TFrmMain::showAboutPage() {
-    checkFocusMayLeave();
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(true);
-    PageControlSYS->setCurrentWidget(TabSheet6);
-    ButtonXGQD->setVisible(false);
-}
-
 void TFrmMain::N7Click() {
-    showAboutPage();
+    showSystemPage(TabSheet6);
 }
 void TFrmMain::N8Click() {
-    showAboutPage();
+    showSystemPage(TabSheet6);
 }
 
 void TFrmMain::H1Click() {
-    checkFocusMayLeave();
-    PageControlZL->setVisible(false);
-    PageControlSYS->setVisible(true);
-    ButtonXGQD->setVisible(false);
-    PageControlSYS->setCurrentWidget(TabSheet4);
+    showSystemPage(TabSheet4);
 }
 
 void TFrmMain::closeSystemPages() {

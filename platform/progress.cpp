@@ -25,7 +25,8 @@ ProgressRecorder::~ProgressRecorder() {
         g_recorder = nullptr;
 }
 
-Progress::Progress(QWidget* owner, const QString& label, qint64 maximum) {
+Progress::Progress(QWidget* owner, const QString& label, qint64 maximum)
+    : m_maximum(maximum) {
     // The dialog counts in int: large totals are shown in coarser steps.
     while (maximum / m_scale > 1000000)
         m_scale *= 10;
@@ -41,8 +42,35 @@ Progress::Progress(QWidget* owner, const QString& label, qint64 maximum) {
     m_dialog->setAutoReset(false);
 }
 
+Progress::Progress(QWidget* owner, Core::Progress& work)
+    : Progress(owner, Core::Progress::text(work.phase()), qMax<qint64>(1, work.total())) {
+    m_work = &work;
+    m_phase = work.phase();
+    work.setListener([this](const Core::Progress& progress) {
+        if (progress.phase() != m_phase) {
+            m_phase = progress.phase();
+            setLabel(Core::Progress::text(m_phase));
+        }
+        if (progress.total() > 0 && progress.total() != m_maximum)
+            setMaximum(progress.total());
+        if (!setValue(progress.done()))
+            m_work->cancel();
+    });
+}
+
 Progress::~Progress() {
+    if (m_work)
+        m_work->setListener({});
     close();
+}
+
+void Progress::setMaximum(qint64 maximum) {
+    m_maximum = maximum;
+    m_scale = 1;
+    while (maximum / m_scale > 1000000)
+        m_scale *= 10;
+    if (m_dialog)
+        m_dialog->setMaximum(int(maximum / m_scale));
 }
 
 void Progress::close() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/progress.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +18,9 @@ namespace Platform {
 class Progress {
 public:
     Progress(QWidget* owner, const QString& label, qint64 maximum);
+    /// The same for a long operation: shows the text of its phase, renamed when the phase
+    /// changes, moves with every step it takes, and cancels it when the user does.
+    Progress(QWidget* owner, Core::Progress& work);
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -28,7 +33,13 @@ public:
     void close();
 
 private:
+    /// Counts `maximum` in the dialog's int, in coarser steps when it is large.
+    void setMaximum(qint64 maximum);
+
     std::unique_ptr<QProgressDialog> m_dialog;
+    Core::Progress* m_work = nullptr;
+    Core::Progress::Phase m_phase{};
+    qint64 m_maximum = 0;
     bool m_closed = false;
     int m_scale = 1;
     int m_steps = 0;

@@ -3,6 +3,7 @@
 #include "recognize/textline.h"
 
 #include "core/card.h"
+#include "core/progress.h"
 
 #include <QImage>
 #include <QList>
@@ -17,34 +18,12 @@ namespace Recognize {
 
 class LineReader;
 
-/// Shared between the thread that reads a card and the one that waits for it.
-class Progress {
+/// Shared between the thread that reads a card and the one that waits for it: the
+/// percentage read, and the cancel.
+class Progress : public Core::Progress {
 public:
-    /// Asks the reading to stop at its next step; it then gives no result.
-    void cancel() { m_cancelled = true; }
-    bool cancelled() const { return m_cancelled; }
-    /// 0 to 100.
-    int percent() const { return m_percent; }
-
-    /// Called on the reading thread whenever the percentage grows.
-    std::function<void(int)> onPercent;
-
-    /// For the reader: raises the percentage (never lowers it).
-    void advance(int percent) {
-        percent = std::clamp(percent, 0, 100);
-        int old = m_percent.load();
-        while (percent > old) {
-            if (m_percent.compare_exchange_weak(old, percent)) {
-                if (onPercent)
-                    onPercent(percent);
-                return;
-            }
-        }
-    }
-
-private:
-    std::atomic<bool> m_cancelled{false};
-    std::atomic<int> m_percent{0};
+    Progress()
+        : Core::Progress(Phase::Recognizing, 100) {}
 };
 
 /// Reads the text of card pictures with Tesseract. Holds the loaded language models, so

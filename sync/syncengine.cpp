@@ -130,7 +130,7 @@ void SyncEngine::cancel() {
 }
 
 void SyncEngine::checkCancel() const {
-    if (m_cancelled)
+    if (m_cancelled || (progress && progress->cancelled()))
         throw ECardDav(ECardDav::Cancelled, QUrl(), QStringLiteral("cancelled"));
 }
 
@@ -269,8 +269,10 @@ SyncReport SyncEngine::run() {
             s.deletedHere.insert(c.id);
 
     // What changed on the server.
-    if (progress)
-        progress(QStringLiteral("正在查看服务器上的变化…"), 0, 0);
+    if (progress) {
+        progress->begin(Core::Progress::Phase::SyncChecking, 0);
+        progress->advance(0);
+    }
     const AddressBook info = m_client.bookInfo(book);
     QHash<QString, QByteArray> changedThere;
     QSet<QString> removedThere;
@@ -323,13 +325,15 @@ SyncReport SyncEngine::run() {
 
     // The server's new and changed cards, each committed with its version.
     int done = 0;
+    if (progress)
+        progress->begin(Core::Progress::Phase::SyncReceiving, fetch.size());
     m_client.fetchCards(book, fetch, [&](const FetchedCard& card) {
         if (card.missing)
             removedThere.insert(card.href);
         else
             s.take(card);
         if (progress)
-            progress(QStringLiteral("正在接收名片…"), ++done, fetch.size());
+            progress->advance(++done);
         checkCancel();
     });
 
@@ -497,6 +501,8 @@ void SyncEngine::sendChanges(State& s) {
 
     QVector<int> again;
     int done = 0;
+    if (progress)
+        progress->begin(Core::Progress::Phase::SyncSending, uploads.size());
     m_client.writeAll(book, uploads, [&](int i, const WriteResult& result) {
         if (result.outcome == WriteResult::PreconditionFailed ||
             result.outcome == WriteResult::NotFound) {
@@ -508,7 +514,7 @@ void SyncEngine::sendChanges(State& s) {
             written(s, uploads[i], ids[i], result);
         }
         if (progress)
-            progress(QStringLiteral("正在发送名片…"), ++done, uploads.size());
+            progress->advance(++done);
         checkCancel();
     });
     for (const int i : std::as_const(again))

@@ -10,6 +10,8 @@
 #include "carddavclient.h"
 #include "cardmerge.h"
 
+#include "core/progress.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -72,8 +74,9 @@ public:
     /// Asked before a sync deletes many cards here or there (more than 10, and more than a
     /// quarter of them): true goes on. Without it the sync stops instead.
     std::function<bool(int here, int there, int total)> confirmMassDelete;
-    /// Told what is being done, for a progress dialog.
-    std::function<void(const QString& what, int done, int total)> progress;
+    /// Moved through the sync's phases, for a progress dialog; cancelling it stops the sync
+    /// as cancel() does.
+    Core::Progress* progress = nullptr;
 
     /// One sync. Throws ECardDav for a failed exchange and the data layer's error for the
     /// database; what was done until then stays done.

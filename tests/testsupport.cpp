@@ -11,6 +11,8 @@
 #include <QSqlRecord>
 #include <QUuid>
 
+#include <sqlite3.h>
+
 #include <stdexcept>
 
 #ifdef Q_OS_UNIX
@@ -118,6 +120,25 @@ void exec(const QString& databaseFile, const QString& sql) {
     });
 }
 
+OtherWriter::OtherWriter(const QString& file, const char* begin, int busyTimeoutMs) {
+    m_rc = sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+    if (m_rc == SQLITE_OK)
+        sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    if (m_rc == SQLITE_OK && begin)
+        exec(begin);
+}
+
+OtherWriter::~OtherWriter() {
+    if (sqlite3_get_autocommit(m_db) == 0)
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(m_db);
+}
+
+int OtherWriter::exec(const char* sql) {
+    m_rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    return m_rc;
+}
+
 QStringList query(const QString& databaseFile, const QString& sql) {
     QStringList rows;
     withDatabase(databaseFile, [&](QSqlDatabase& db) {
@@ -160,6 +181,14 @@ void Program::showMain() {
     QApplication::setActiveWindow(FrmMain);
     if (!QTest::qWaitForWindowActive(FrmMain))
         qWarning("main window did not become active");
+}
+
+void WindowTest::init() {
+    m_program = std::make_unique<Program>();
+}
+
+void WindowTest::cleanup() {
+    m_program.reset();
 }
 
 void addCard(const QStringList& columnsAndValues) {

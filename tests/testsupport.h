@@ -4,6 +4,9 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <memory>
+
+struct sqlite3;
 
 namespace TestSupport {
 
@@ -55,6 +58,30 @@ void exec(const QString& databaseFile, const QString& sql);
 /// The rows a query gives, each as its columns' texts joined by "|".
 QStringList query(const QString& databaseFile, const QString& sql);
 
+/// Another program's connection to a database file, in a transaction while it lives (rolled
+/// back at the end unless committed). "BEGIN IMMEDIATE" holds the write lock, "BEGIN
+/// EXCLUSIVE" keeps readers out too; without a statement it only opens the file. It waits
+/// for no lock unless given a busy timeout.
+class OtherWriter {
+public:
+    explicit OtherWriter(const QString& file, const char* begin = "BEGIN IMMEDIATE",
+                         int busyTimeoutMs = 0);
+    ~OtherWriter();
+    OtherWriter(const OtherWriter&) = delete;
+    OtherWriter& operator=(const OtherWriter&) = delete;
+
+    /// Whether the file opened and the transaction began.
+    bool ok() const { return m_rc == 0; }
+    /// SQLite's result of the last statement (SQLITE_BUSY when another held the file).
+    int rc() const { return m_rc; }
+    /// Runs statements on this connection; SQLite's result code.
+    int exec(const char* sql);
+
+private:
+    sqlite3* m_db = nullptr;
+    int m_rc = 0;
+};
+
 /// A column name as written in the test's source.
 QString col(const char* name);
 /// Writes a file whole, failing the test when it cannot.
@@ -90,6 +117,23 @@ public:
 
 private:
     bool m_created = false;
+};
+
+/// Base of the window tests: each case starts with the program's four windows over a fresh
+/// program folder, and they are gone after it, failed or not.
+class WindowTest : public QObject {
+    Q_OBJECT
+protected:
+    Program& program() { return *m_program; }
+    /// Ends the case's program early, for a case that goes on with a folder of its own.
+    void endProgram() { m_program.reset(); }
+
+private slots:
+    void init();
+    void cleanup();
+
+private:
+    std::unique_ptr<Program> m_program;
 };
 
 /// Adds a card through the dataset: pairs of column and value.

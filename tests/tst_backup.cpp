@@ -150,11 +150,7 @@ public:
 
 private:
     bool refusesWriter() const {
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(m_database.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        const int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE; ROLLBACK;", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-        return rc == SQLITE_BUSY;
+        return TestSupport::OtherWriter(m_database, "BEGIN EXCLUSIVE").rc() == SQLITE_BUSY;
     }
 
     QString m_database;

@@ -70,9 +70,8 @@ private slots:
 
     void aLockedFileSaysSoAndAddsNothing() {
         TestSupport::ProgramFolder folder;
-        Sqlite::Database holder;
-        QCOMPARE(holder.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-        QCOMPARE(holder.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        TestSupport::OtherWriter holder(folder.database());
+        QVERIFY(holder.ok());
         Sqlite::Database db;
         QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
         try {

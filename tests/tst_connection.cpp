@@ -53,24 +53,6 @@ void writeAll(const QString& file, const QByteArray& bytes) {
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
-/// Another program's connection holding the file's exclusive lock while it lives.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(const QString& file) {
-        sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
-        m_ok = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~ExclusiveLock() {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(m_db);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    sqlite3* m_db = nullptr;
-    bool m_ok = false;
-};
-
 QString mkvelmora() {
     const QString dir = QCoreApplication::applicationDirPath();
     for (const QString& candidate :
@@ -330,7 +312,7 @@ void TestConnection::notADatabase() {
 
 void TestConnection::lockedFileIsReported() {
     {
-        ExclusiveLock lock(m_folder->database());
+        TestSupport::OtherWriter lock(m_folder->database(), "BEGIN EXCLUSIVE");
         QVERIFY(lock.ok());
         QElapsedTimer timer;
         timer.start();
@@ -346,7 +328,7 @@ void TestConnection::lockedFileIsReported() {
     q.setConnection(m_connection.get());
     q.SQL.Add("select * from zl");
     {
-        ExclusiveLock lock(m_folder->database());
+        TestSupport::OtherWriter lock(m_folder->database(), "BEGIN EXCLUSIVE");
         QVERIFY(lock.ok());
         const QString error = errorOf([&] { q.Open(); });
         QVERIFY2(error.startsWith(QStringLiteral("数据库文件正被其他程序使用")), qPrintable(error));

@@ -921,16 +921,14 @@ void TestDataSet::rowsAreThoseOfTheMomentOfOpening() {
     TADOQuery& q = openHeld();
 
     // Another program cannot commit while the rows are read...
-    sqlite3* other = nullptr;
-    QCOMPARE(sqlite3_open(m_folder->database().toUtf8().constData(), &other), SQLITE_OK);
-    sqlite3_busy_timeout(other, 0);
+    TestSupport::OtherWriter other(m_folder->database(), nullptr);
+    QVERIFY(other.ok());
     const char* add = "insert into zl(姓名) values ('elsewhere')";
-    QCOMPARE(sqlite3_exec(other, add, nullptr, nullptr, nullptr) & 0xff, SQLITE_BUSY);
+    QCOMPARE(other.exec(add) & 0xff, SQLITE_BUSY);
     m_gate->open();
     QCOMPARE(q.RecordCount(), count);
     // ...and once they are, it can, but the list shows its rows as they were.
-    QCOMPARE(sqlite3_exec(other, add, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(other);
+    QCOMPARE(other.exec(add), SQLITE_OK);
     QCOMPARE(q.RecordCount(), count);
     q.Close();
     QCOMPARE(openCards()->RecordCount(), count + 1);
@@ -1028,13 +1026,13 @@ void TestDataSet::olderDatabaseGetsTheIndexOnce() {
     // database opens all the same.
     m_connection->Close();
     TestSupport::exec(db, "drop index zl_ID");
-    sqlite3* other = nullptr;
-    QCOMPARE(sqlite3_open(db.toUtf8().constData(), &other), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    m_connection->Open();
-    QVERIFY(m_connection->Connected());
-    QCOMPARE(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(other);
+    {
+        TestSupport::OtherWriter other(db);
+        QVERIFY(other.ok());
+        m_connection->Open();
+        QVERIFY(m_connection->Connected());
+        QCOMPARE(other.exec("COMMIT"), SQLITE_OK);
+    }
     QVERIFY(indexes().isEmpty());
     fillCards(db, 300);
     QCOMPARE(openCards()->RecordCount(), 300);

@@ -29,12 +29,11 @@ int cardCount(const QString& database) {
 
 } // namespace
 
-class TestExchangeWindow : public QObject {
+class TestExchangeWindow : public WindowTest {
     Q_OBJECT
 
 private slots:
     void menuItemsFollowTheDial() {
-        Program program;
         QStringList shown;
         for (QAction* action : FrmMain->N1->actions())
             shown << (action->isSeparator() ? QStringLiteral("-") : action->text());
@@ -47,9 +46,8 @@ private slots:
     }
 
     void importAddsTheFileAndListsTheCards() {
-        Program program;
         addCard({col("姓名"), "原有"});
-        const QString file = program.folder.path() + "in.vcf";
+        const QString file = program().folder.path() + "in.vcf";
         writeFile(file, vcards(3) + "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:x\r\nEND:VCARD\r\n");
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(file);
@@ -57,20 +55,19 @@ private slots:
 
         QCOMPARE(dialogs.dialogs().size(), 1);
         QVERIFY(dialogs.dialogs().first().filters.first().contains("*.vcf"));
-        QCOMPARE(query(program.folder.database(), "select 姓名 from zl"),
+        QCOMPARE(query(program().folder.database(), "select 姓名 from zl"),
                  (QStringList{"原有", "导入0", "导入1", "导入2"}));
         // The list holds them, the first new one current; the notice tells what was left out.
         QCOMPARE(FrmMain->ADOQuery1->RecordCount(), 4);
         QCOMPARE(FrmMain->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("导入0"));
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        const QString notice = program.boxes.boxes().first().text;
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        const QString notice = program().boxes.boxes().first().text;
         QVERIFY2(notice.startsWith(QStringLiteral("已添加 3 张名片。")), qPrintable(notice));
         QVERIFY2(notice.contains(QStringLiteral("第 16 行")), qPrintable(notice));
     }
 
     void cancelOrAnUnreadableFileAddsNothing() {
-        Program program;
-        const QString file = program.folder.path() + "many.vcf";
+        const QString file = program().folder.path() + "many.vcf";
         writeFile(file, vcards(2000));
         {
             Platform::FileDialogRecorder dialogs;
@@ -80,21 +77,21 @@ private slots:
             FrmMain->N21->trigger();
             QCOMPARE(progress.labels.size(), 1);
         }
-        QCOMPARE(cardCount(program.folder.database()), 0);
-        QCOMPARE(program.boxes.texts(), QStringList{"导入已取消，没有添加任何名片。"});
+        QCOMPARE(cardCount(program().folder.database()), 0);
+        QCOMPARE(program().boxes.texts(), QStringList{"导入已取消，没有添加任何名片。"});
 
         // A quoted CSV field that never ends: the error names the line; nothing is added.
-        program.boxes.clear();
-        const QString bad = program.folder.path() + "bad.csv";
+        program().boxes.clear();
+        const QString bad = program().folder.path() + "bad.csv";
         writeFile(bad, "姓名,单位\r\n张三,甲\r\n李四,\"乙\r\n王五,丙\r\n");
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(bad);
         FrmMain->N21->trigger();
-        QCOMPARE(cardCount(program.folder.database()), 0);
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(program.boxes.boxes().first().flags,
+        QCOMPARE(cardCount(program().folder.database()), 0);
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QCOMPARE(program().boxes.boxes().first().flags,
                  unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
-        const QString error = program.boxes.boxes().first().text;
+        const QString error = program().boxes.boxes().first().text;
         QVERIFY2(error.contains(QStringLiteral("第 3 行")), qPrintable(error));
         QVERIFY2(opensInChinese(error), qPrintable(error));
     }
@@ -102,8 +99,7 @@ private slots:
     // Many cards are filed for the quick find after they are read; meanwhile the progress
     // dialog still takes events, and a cancel then adds nothing.
     void cancelWhileTheCardsAreFiled() {
-        Program program;
-        const QString file = program.folder.path() + "many.vcf";
+        const QString file = program().folder.path() + "many.vcf";
         writeFile(file, vcards(700)); // read in two steps of 256 cards and a rest
         int steps = 0;
         {
@@ -113,24 +109,23 @@ private slots:
             FrmMain->N21->trigger();
             steps = progress.steps;
         }
-        QCOMPARE(cardCount(program.folder.database()), 700);
+        QCOMPARE(cardCount(program().folder.database()), 700);
         // Two while reading, at least one while filing, one at the end.
         QVERIFY2(steps >= 4, qPrintable(QString::number(steps)));
 
-        program.boxes.clear();
-        const QString other = program.folder.path() + "other.vcf";
+        program().boxes.clear();
+        const QString other = program().folder.path() + "other.vcf";
         writeFile(other, vcards(700, "另一"));
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(other);
         Platform::ProgressRecorder progress;
         progress.cancelAtStep(3);
         FrmMain->N21->trigger();
-        QCOMPARE(cardCount(program.folder.database()), 700);
-        QCOMPARE(program.boxes.texts(), QStringList{"导入已取消，没有添加任何名片。"});
+        QCOMPARE(cardCount(program().folder.database()), 700);
+        QCOMPARE(program().boxes.texts(), QStringList{"导入已取消，没有添加任何名片。"});
     }
 
     void exportWritesTheListedCardsInTheChosenFormat() {
-        Program program;
         addCard({col("姓名"), "张三", col("单位"), "甲, \"乙\""});
         addCard({col("姓名"), "李四"});
         addCard({col("姓名"), "张五"});
@@ -141,7 +136,7 @@ private slots:
         QCOMPARE(FrmMain->ADOQuery1->RecordCount(), 2);
 
         Platform::FileDialogRecorder dialogs;
-        const QString path = program.folder.path() + "out"; // no suffix: the format's is added
+        const QString path = program().folder.path() + "out"; // no suffix: the format's is added
         dialogs.setNextAnswer(path, QStringLiteral("CSV UTF-8, Excel (*.csv)"));
         FrmMain->N22->trigger();
         QCOMPARE(dialogs.dialogs().first().selectedFilter, QStringLiteral("vCard 3.0 (*.vcf)"));
@@ -151,20 +146,21 @@ private slots:
         QVERIFY(csv.contains("张三,\"甲, \"\"乙\"\"\""));
         QVERIFY(!csv.contains("李四"));
         // Only some of the cards went out, and the notice says how many of how many.
-        QVERIFY2(program.boxes.texts().last().startsWith(
+        QVERIFY2(program().boxes.texts().last().startsWith(
                      QStringLiteral("已导出 2 张名片（全部 3 张中列表里的 2 张）到：")),
-                 qPrintable(program.boxes.texts().last()));
+                 qPrintable(program().boxes.texts().last()));
 
         // Cancelled part-way: no file at all, not even half of one.
         Platform::ProgressRecorder progress;
         progress.cancelAtStep(1);
-        dialogs.setNextAnswer(program.folder.path() + "cancelled.vcf");
+        dialogs.setNextAnswer(program().folder.path() + "cancelled.vcf");
         FrmMain->N22->trigger();
-        QVERIFY(!QFile::exists(program.folder.path() + "cancelled.vcf"));
-        QCOMPARE(program.boxes.texts().last(), QStringLiteral("导出已取消，没有生成文件。"));
+        QVERIFY(!QFile::exists(program().folder.path() + "cancelled.vcf"));
+        QCOMPARE(program().boxes.texts().last(), QStringLiteral("导出已取消，没有生成文件。"));
     }
 
     void toolImportsAllOrNothingAndExportsASearch() {
+        endProgram();
         ProgramFolder folder;
         const QString tool = QStringLiteral(QUEMBE_CARDS_TOOL);
         auto run = [&](const QStringList& args, QString* out = nullptr) {

@@ -12,13 +12,12 @@
 
 using namespace TestSupport;
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public WindowTest {
     Q_OBJECT
 
 private slots:
     void initialState() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         QCOMPARE(m->windowTitle(), QStringLiteral("Qel名片系统"));
         QCOMPARE(m->centralWidget()->size(), QSize(622, 408));
@@ -48,7 +47,6 @@ private slots:
     }
 
     void captionsAndPlaces() {
-        Program program;
         TFrmMain* m = FrmMain;
         const QList<QPair<TSpeedButton*, QString>> buttons = {
             {m->SpeedButton1, QStringLiteral("添        加")},
@@ -81,7 +79,6 @@ private slots:
     }
 
     void menus() {
-        Program program;
         TFrmMain* m = FrmMain;
         auto texts = [](QMenu* menu) {
             QStringList list;
@@ -122,7 +119,6 @@ private slots:
     }
 
     void oneHandlerPerCommand() {
-        Program program;
         TFrmMain* m = FrmMain;
         // Button, menu item and popup item of "add" lead to the same state.
         for (QAction* a : {m->N4, m->N17}) {
@@ -153,8 +149,7 @@ private slots:
 
     void shortcutsWorkWhereverTheFocusIs() {
         QFETCH(QString, focus);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({QStringLiteral("姓名"), QStringLiteral("张三")});
         m->SpeedButton1Click();
@@ -196,12 +191,11 @@ private slots:
         target->setFocus();
         receiver = QApplication::focusWidget();
         QTest::keyClick(receiver, Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
-        QVERIFY(program.modal.shown.contains(FrmSC));
+        QVERIFY(program().modal.shown.contains(FrmSC));
     }
 
     void pressedLook() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         for (TSpeedButton* b :
              {m->SpeedButton1, m->SpeedButton2, m->SpeedButton3, m->SpeedButton4}) {
@@ -218,8 +212,7 @@ private slots:
     }
 
     void releasedOffTheButtonTurnsBlackWithoutClick() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         QTest::mousePress(m->SpeedButton1, Qt::LeftButton, {}, QPoint(60, 10));
         QCOMPARE(m->SpeedButton1->fontColor(), QColor(Qt::red));
@@ -231,39 +224,36 @@ private slots:
     }
 
     void closingEndsTheProgram() {
-        Program program;
-        program.showMain();
+        program().showMain();
         FrmMain->SpeedButton1Click();
         QTest::keyClicks(FrmMain->Edit1, QStringLiteral("unsaved"));
         QVERIFY(FrmMain->close());
-        QCOMPARE(program.modal.terminations, 1);
-        QVERIFY(program.boxes.boxes().isEmpty());
+        QCOMPARE(program().modal.terminations, 1);
+        QVERIFY(program().boxes.boxes().isEmpty());
         // Nothing was written on the way out.
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select count(*) from zl")),
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select count(*) from zl")),
                  QStringList{QStringLiteral("0")});
     }
 
     void quitCommandEndsTheProgram() {
-        Program program;
-        program.showMain();
+        program().showMain();
         FrmMain->N13->trigger();
-        QCOMPARE(program.modal.terminations, 1);
+        QCOMPARE(program().modal.terminations, 1);
     }
 
     void errorInAHandlerIsShownAndTheProgramGoesOn() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         m->ADOQuery1->Close();
         QTest::mouseClick(m->SpeedButton3, Qt::LeftButton, {}, QPoint(60, 10));
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        const auto box = program.boxes.boxes().first();
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        const auto box = program().boxes.boxes().first();
         QCOMPARE(box.flags, unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
         QCOMPARE(box.caption, Platform::applicationTitle());
         QVERIFY(box.text.contains(QStringLiteral("ADOQuery1")));
         // The steps before the error were made; the dialog never opened.
         QVERIFY(m->PanelCZ->isVisible());
-        QVERIFY(!program.modal.shown.contains(FrmSC));
+        QVERIFY(!program().modal.shown.contains(FrmSC));
         m->ADOQuery1->Open();
         QTest::mouseClick(m->SpeedButton1, Qt::LeftButton, {}, QPoint(60, 10));
         QCOMPARE(m->modeMarker(), QStringLiteral("添加"));

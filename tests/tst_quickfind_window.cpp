@@ -55,7 +55,7 @@ QStringList foundInFile(const QString& database, const QString& text) {
 
 } // namespace
 
-class TestQuickFindWindow : public QObject {
+class TestQuickFindWindow : public WindowTest {
     Q_OBJECT
 
 private:
@@ -71,8 +71,7 @@ private:
 
 private slots:
     void inputOnTheStripAndCtrlF() {
-        Program program;
-        program.showMain();
+        program().showMain();
         QCOMPARE(FrmMain->EditKSCZ->parentWidget(), FrmMain->PanelSBT);
         QCOMPARE(FrmMain->EditKSCZ->placeholderText(),
                  QStringLiteral("快速查找：姓名、拼音、首字母、电话…"));
@@ -92,8 +91,7 @@ private slots:
     }
 
     void narrowsAtEveryKey() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
         FrmMain->SpeedButton5Click();
 
@@ -156,8 +154,7 @@ private slots:
     // Spellings as people type them: full syllables then initials, traditional characters
     // for simplified ones and back, "v" or "u" for "ü" in a company.
     void spellingsAsPeopleTypeThem() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCard({col("姓名"), "张三丰"});
         addCard({col("姓名"), "張偉", col("单位"), "绿地集团"});
         addCard({col("姓名"), "欧阳修", col("备注"), "ｃａｆé"});
@@ -202,8 +199,7 @@ private slots:
 
     // Down or Enter goes on to the first card listed; the strip says how many are listed.
     void keysAndCountOfTheQuickFind() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
         FrmMain->SpeedButton5Click();
         auto* count = FrmMain->PanelSBT->findChild<QLabel*>(QStringLiteral("LabelKSCZ"));
@@ -228,10 +224,9 @@ private slots:
     }
 
     void addModifyAndDeleteKeepTheIndex() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
-        const QString file = program.folder.database();
+        const QString file = program().folder.database();
         type(QStringLiteral("zs"));
 
         // Add while the quick find holds text: the new card is in the file's index at once.
@@ -260,10 +255,9 @@ private slots:
     // Looking a person up while a card is being added or modified: the list narrows behind
     // the editor, which keeps what was typed, and the save stores it.
     void anOpenEditorSurvivesTheQuickFind() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
-        const QString file = program.folder.database();
+        const QString file = program().folder.database();
         FrmMain->SpeedButton5Click();
 
         FrmMain->SpeedButton1Click();
@@ -297,7 +291,7 @@ private slots:
         QVERIFY(FrmMain->PageControlZL->isVisible());
         type(QStringLiteral("zsf"));
         FrmMain->ButtonXGQDClick();
-        QCOMPARE(program.boxes.texts(), QStringList());
+        QCOMPARE(program().boxes.texts(), QStringList());
         QCOMPARE(query(file, "select count(*) from zl where 姓名 = '李四四'"), QStringList{"1"});
         QCOMPARE(query(file, "select count(*) from zl where 姓名 = '李四'"), QStringList{"0"});
 
@@ -311,10 +305,9 @@ private slots:
     // Our own check of the index reads the file on a thread while a card is saved: the save
     // goes through, instead of failing as if another program held the file.
     void aSaveDuringTheIndexCheckGoesThrough() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
-        const QString file = program.folder.database();
+        const QString file = program().folder.database();
         // A second chunk of cards, so that the check reads more than once.
         exec(file, QStringLiteral("insert into zl (ID, 姓名) values (70000, '远方客')"));
 
@@ -331,16 +324,15 @@ private slots:
         FrmMain->SpeedButton1Click();
         FrmMain->Edit1->setText(QStringLiteral("周树人"));
         FrmMain->ButtonTJQDClick();
-        QCOMPARE(program.boxes.texts(), QStringList());
+        QCOMPARE(program().boxes.texts(), QStringList());
         QCOMPARE(query(file, "select count(*) from zl where 姓名 = '周树人'"), QStringList{"1"});
         QVERIFY(!check.get()); // 远方客 is not filed yet
     }
 
     void olderFileGetsItsIndexOnce() {
-        Program* program = new Program;
         addCards();
-        const QString file = program->folder.database();
-        const QString folder = program->folder.path();
+        const QString file = program().folder.database();
+        const QString folder = program().folder.path();
         // Made as an older version would have left it.
         for (const QString& table :
              query(file, "select name from sqlite_master where name like 'quickfind%'"))
@@ -367,15 +359,13 @@ private slots:
         QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
         QCOMPARE(query(file, "select count(*) from quickfind_sum"), QStringList{"1"});
         Q_UNUSED(folder);
-        delete program;
     }
 
     // Checked on a thread at start: cards another program added or deleted while this one
     // was closed are found (or not) from the first key on.
     void cardsChangedByAnotherProgramAreSeen() {
-        Program* program = new Program;
         addCards();
-        const QString file = program->folder.database();
+        const QString file = program().folder.database();
         Quembe::destroyForms();
         exec(file, QStringLiteral("insert into zl (姓名, 单位) values ('欧阳修', '翰林院')"));
         exec(file, QStringLiteral("delete from zl where 姓名 = '李四'"));
@@ -388,16 +378,14 @@ private slots:
         type(QStringLiteral("lisi"));
         QCOMPARE(listedNames(), QStringList());
         QCOMPARE(foundInFile(file, QStringLiteral("hanlin")), QStringList{"欧阳修"});
-        delete program;
     }
 
     // Another program renames a card in place: the old name stops listing it at once, the
     // new one finds it from the next start on, in the window and in quembe-cards.
     void aCardChangedInPlaceByAnotherProgramIsRefiled() {
-        Program* program = new Program;
-        program->showMain();
+        program().showMain();
         addCards();
-        const QString file = program->folder.database();
+        const QString file = program().folder.database();
         type(QStringLiteral("zhangsan"));
         QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
         exec(file, QStringLiteral("update zl set 姓名 = '甄新名' where 姓名 = '张三'"));
@@ -419,7 +407,7 @@ private slots:
         QCOMPARE(listedNames(), QStringList{"李四"});
         type(QStringLiteral("上海"));
         QCOMPARE(listedNames(), QStringList());
-        delete program;
+        endProgram();
 
         // The tool refiles a card changed behind its back as well.
         Program other;
@@ -438,15 +426,14 @@ private slots:
     // A restore brings back a file whose index another program may have left behind: the
     // quick find checks it again.
     void aRestoredFileIsCheckedAgain() {
-        Program program;
-        program.showMain();
+        program().showMain();
         addCards();
         type(QStringLiteral("zs"));
         FrmMain->N10Click();
-        exec(program.folder.backup(), QStringLiteral("insert into zl (姓名) values ('欧阳修')"));
-        exec(program.folder.backup(), QStringLiteral("delete from zl where 姓名 = '李四'"));
+        exec(program().folder.backup(), QStringLiteral("insert into zl (姓名) values ('欧阳修')"));
+        exec(program().folder.backup(), QStringLiteral("delete from zl where 姓名 = '李四'"));
         FrmMain->N11Click();
-        QCOMPARE(program.boxes.texts().last(), QStringLiteral("数据库还原成功!"));
+        QCOMPARE(program().boxes.texts().last(), QStringLiteral("数据库还原成功!"));
         type(QStringLiteral("oyx"));
         QCOMPARE(listedNames(), QStringList{"欧阳修"});
         type(QStringLiteral("lisi"));
@@ -456,30 +443,27 @@ private slots:
     // The head start at opening is nobody's command: a file another program holds just then
     // gives no error box; the first find afterwards works.
     void aFileHeldAtOpeningSaysNothingUntilAsked() {
-        Program* program = new Program;
         addCards();
-        const QString file = program->folder.database();
+        const QString file = program().folder.database();
         Quembe::destroyForms();
 
-        Sqlite::Database other;
-        QCOMPARE(other.open(file, Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        OtherWriter other(file, nullptr, Sqlite::kBusyTimeoutMs);
+        QVERIFY(other.ok());
         QVERIFY(Quembe::createForms()); // the list is read before the other program locks
         QCOMPARE(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
         FrmMain->show();
         QTest::qWait(Sqlite::kBusyTimeoutMs + 500);
-        QCOMPARE(program->boxes.texts(), QStringList());
+        QCOMPARE(program().boxes.texts(), QStringList());
         QCOMPARE(other.exec("COMMIT"), SQLITE_OK);
         type(QStringLiteral("zs"));
         QCOMPARE(listedNames(), (QStringList{"张三", "张三丰"}));
-        QCOMPARE(program->boxes.texts(), QStringList());
-        delete program;
+        QCOMPARE(program().boxes.texts(), QStringList());
     }
 
     // A file that may only be read and whose index needs building: find reads every card.
     void toolFindsInAReadOnlyFile() {
-        Program program;
         addCards();
-        const QString file = program.folder.database();
+        const QString file = program().folder.database();
         exec(file, QStringLiteral("update quickfind_meta set value = '0' where name = 'format'"));
         QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup));
         // Root writes any file it may read: it needs the immutable flag.
@@ -501,11 +485,10 @@ private slots:
     }
 
     void toolFindsWithTheSameMatching() {
-        Program program;
         addCards();
         QProcess p;
         p.start(QStringLiteral(QUEMBE_CARDS_TOOL),
-                {"--database", program.folder.database(), "find", "zs"});
+                {"--database", program().folder.database(), "find", "zs"});
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         const QStringList lines =

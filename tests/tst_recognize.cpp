@@ -282,9 +282,9 @@ private slots:
         const QImage card = m_set.first().clean;
         Progress done;
         QList<int> seen;
-        done.onPercent = [&](int p) { seen << p; };
+        done.setListener([&](const Core::Progress& p) { seen << int(p.done()); });
         QVERIFY(m_reader->readCard(card, &done).has_value());
-        QCOMPARE(done.percent(), 100);
+        QCOMPARE(done.done(), 100);
         QVERIFY(std::is_sorted(seen.begin(), seen.end()));
         QVERIFY(seen.size() >= 3);
 
@@ -294,12 +294,12 @@ private slots:
 
         // Cancelled halfway, from the reading thread as a dialog's button would.
         Progress halfway;
-        halfway.onPercent = [&](int p) {
-            if (p >= 30)
+        halfway.setListener([&](const Core::Progress& p) {
+            if (p.done() >= 30)
                 halfway.cancel();
-        };
+        });
         QVERIFY(!m_reader->readCard(card, &halfway).has_value());
-        QVERIFY(halfway.percent() < 100);
+        QVERIFY(halfway.done() < 100);
 
         // The reader is fine after a cancel.
         QCOMPARE(m_reader->readCard(card)->value(col("手机")),

@@ -26,7 +26,7 @@ int cardCount(const QString& database) {
 
 } // namespace
 
-class TestRecognizeWindow : public QObject {
+class TestRecognizeWindow : public WindowTest {
     Q_OBJECT
 
 private:
@@ -51,7 +51,6 @@ private slots:
     void initTestCase() { m_sample = CardImages::makeSet(1, 0).first(); }
 
     void menuItemAndShortcut() {
-        Program program;
         const QList<QAction*> items = FrmMain->N1->actions();
         const int at = int(items.indexOf(FrmMain->N23));
         QCOMPARE(items.value(at)->text(), QStringLiteral("识别名片图片...  &O"));
@@ -61,40 +60,38 @@ private slots:
     }
 
     void pictureFileFillsTheAddEditor() {
-        Program program;
-        program.showMain();
-        const QString file = program.folder.path() + "card.png";
+        program().showMain();
+        const QString file = program().folder.path() + "card.png";
         QVERIFY(m_sample.clean.save(file));
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(file);
         Platform::ProgressRecorder progress;
         FrmMain->N23->trigger();
         QCOMPARE(progress.labels, QStringList{"正在识别名片……"});
-        expectFilledEditor(program);
+        expectFilledEditor(program());
         // Saved only when the user confirms.
         FrmMain->ButtonTJQDClick();
-        QCOMPARE(cardCount(program.folder.database()), 1);
+        QCOMPARE(cardCount(program().folder.database()), 1);
         // Its history says where it came from; a card typed in after it is an add again.
         addCard({col("姓名"), "手写"});
         const QStringList recorded =
-            query(program.folder.database(), "select description from card_history order by op");
+            query(program().folder.database(), "select description from card_history order by op");
         QCOMPARE(recorded.size(), 2);
         QVERIFY2(recorded.first().startsWith("识别 "), qPrintable(recorded.first()));
         QCOMPARE(recorded.last(), QStringLiteral("添加 手写"));
     }
 
     void clipboardPictureByShortcut() {
-        Program program;
-        program.showMain();
+        program().showMain();
         QGuiApplication::clipboard()->clear();
         QTest::keyClick(FrmMain->DBGrid1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY(program.boxes.texts().first().startsWith(QStringLiteral("剪贴板里没有图片")));
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QVERIFY(program().boxes.texts().first().startsWith(QStringLiteral("剪贴板里没有图片")));
         QCOMPARE(FrmMain->modeMarker(), QString());
 
         QGuiApplication::clipboard()->setImage(m_sample.clean);
         QTest::keyClick(FrmMain->DBGrid1, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
-        expectFilledEditor(program);
+        expectFilledEditor(program());
     }
 
     void aQrCodeOnTheCardIsTakenExactly() {
@@ -107,9 +104,8 @@ private slots:
         const QImage code = Recognize::QrCode::image(Recognize::QrCode::make(inCode), 4);
         QPainter(&picture).drawImage(picture.width() - code.width() - 20,
                                      picture.height() - code.height() - 20, code);
-        Program program;
-        program.showMain();
-        const QString file = program.folder.path() + "card.png";
+        program().showMain();
+        const QString file = program().folder.path() + "card.png";
         QVERIFY(picture.save(file));
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(file);
@@ -120,16 +116,15 @@ private slots:
         QCOMPARE(FrmMain->inputText("Edit19"), inCode.value(col("手机")));
         QCOMPARE(FrmMain->inputText("Edit13"), m_sample.truth.value(col("E-mail")));
         FrmMain->ButtonTJQDClick();
-        QCOMPARE(query(program.folder.database(), "select 姓名, 单位 from zl"),
+        QCOMPARE(query(program().folder.database(), "select 姓名, 单位 from zl"),
                  QStringList{inCode.value(col("姓名")) + "|" + inCode.value(col("单位"))});
     }
 
     void cancelOrABadFileChangesNothing() {
-        Program program;
-        program.showMain();
+        program().showMain();
         FrmMain->SpeedButton2Click(); // an editor in another state, to see it kept
         FrmMain->setInputText("Edit1", QStringLiteral("原样"));
-        const QString file = program.folder.path() + "card.png";
+        const QString file = program().folder.path() + "card.png";
         QVERIFY(m_sample.clean.save(file));
         {
             Platform::FileDialogRecorder dialogs;
@@ -141,7 +136,7 @@ private slots:
         QCOMPARE(FrmMain->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
 
-        const QString bad = program.folder.path() + "bad.png";
+        const QString bad = program().folder.path() + "bad.png";
         QFile f(bad);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("\x89PNG\r\n\x1a\n not really a picture");
@@ -149,20 +144,19 @@ private slots:
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(bad);
         FrmMain->N23->trigger();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(program.boxes.boxes().first().flags,
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QCOMPARE(program().boxes.boxes().first().flags,
                  unsigned(Platform::MB_OK | Platform::MB_ICONSTOP));
-        QVERIFY(opensInChinese(program.boxes.texts().first()));
+        QVERIFY(opensInChinese(program().boxes.texts().first()));
         QCOMPARE(FrmMain->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(FrmMain->inputText("Edit1"), QStringLiteral("原样"));
-        QCOMPARE(cardCount(program.folder.database()), 0);
+        QCOMPARE(cardCount(program().folder.database()), 0);
     }
 
     // A picture without text, a device picked by name: said, and no editor opens.
     void nothingToReadOpensNoEditor() {
-        Program program;
-        program.showMain();
-        const QString blank = program.folder.path() + "blank.png";
+        program().showMain();
+        const QString blank = program().folder.path() + "blank.png";
         QImage white(1063, 638, QImage::Format_RGB32);
         white.fill(Qt::white);
         QVERIFY(white.save(blank));
@@ -176,25 +170,24 @@ private slots:
         for (const auto& c : cases) {
             Platform::FileDialogRecorder dialogs;
             dialogs.setNextAnswer(c.file);
-            program.boxes.clear();
+            program().boxes.clear();
             FrmMain->N23->trigger();
-            QCOMPARE(program.boxes.boxes().size(), 1);
-            QVERIFY2(program.boxes.texts().first().contains(c.text),
-                     qPrintable(program.boxes.texts().first()));
+            QCOMPARE(program().boxes.boxes().size(), 1);
+            QVERIFY2(program().boxes.texts().first().contains(c.text),
+                     qPrintable(program().boxes.texts().first()));
             QCOMPARE(FrmMain->modeMarker(), QString());
             QVERIFY(!FrmMain->PageControlZL->isVisible());
         }
-        QCOMPARE(cardCount(program.folder.database()), 0);
+        QCOMPARE(cardCount(program().folder.database()), 0);
     }
 
     // The reading module is loaded at the first card; a missing or broken one is said in
     // words and the window goes on as it was.
     void aMissingOrBrokenModuleIsSaid() {
-        Program program;
-        program.showMain();
-        const QString file = program.folder.path() + "card.png";
+        program().showMain();
+        const QString file = program().folder.path() + "card.png";
         QVERIFY(m_sample.clean.save(file));
-        const QString broken = program.folder.path() + "quembe-ocr.so";
+        const QString broken = program().folder.path() + "quembe-ocr.so";
         QFile f(broken);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("\x7f"
@@ -204,27 +197,27 @@ private slots:
             QString module;
             QString opening;
         } cases[] = {
-            {program.folder.path() + "none.so", QStringLiteral("找不到文字识别模块")},
+            {program().folder.path() + "none.so", QStringLiteral("找不到文字识别模块")},
             {broken, QStringLiteral("无法载入文字识别模块")},
         };
         for (const auto& c : cases) {
             qputenv("QUEMBE_OCR_MODULE", c.module.toUtf8());
             Platform::FileDialogRecorder dialogs;
             dialogs.setNextAnswer(file);
-            program.boxes.clear();
+            program().boxes.clear();
             FrmMain->N23->trigger();
             qunsetenv("QUEMBE_OCR_MODULE");
-            QCOMPARE(program.boxes.boxes().size(), 1);
-            QVERIFY2(program.boxes.texts().first().startsWith(c.opening),
-                     qPrintable(program.boxes.texts().first()));
+            QCOMPARE(program().boxes.boxes().size(), 1);
+            QVERIFY2(program().boxes.texts().first().startsWith(c.opening),
+                     qPrintable(program().boxes.texts().first()));
             QCOMPARE(FrmMain->modeMarker(), QString());
-            QCOMPARE(cardCount(program.folder.database()), 0);
+            QCOMPARE(cardCount(program().folder.database()), 0);
         }
         // Once the module is there again, the next picture is read.
         Platform::FileDialogRecorder dialogs;
         dialogs.setNextAnswer(file);
         FrmMain->N23->trigger();
-        expectFilledEditor(program);
+        expectFilledEditor(program());
     }
 };
 

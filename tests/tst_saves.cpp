@@ -40,24 +40,6 @@ QStringList listed() {
     return names;
 }
 
-/// Another program's connection in a write transaction while it lives.
-class OtherWriter {
-public:
-    explicit OtherWriter(const QString& file) {
-        sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
-        m_ok = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~OtherWriter() {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(m_db);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    sqlite3* m_db = nullptr;
-    bool m_ok = false;
-};
-
 enum class Obstacle { Locked, FullDisk };
 
 /// Runs `save` while `obstacle` stands in its way.
@@ -86,7 +68,7 @@ bool saysWhatHappened(const QString& text, Obstacle obstacle) {
 
 Q_DECLARE_METATYPE(Obstacle)
 
-class TestSaves : public QObject {
+class TestSaves : public WindowTest {
     Q_OBJECT
 
 private slots:
@@ -101,46 +83,44 @@ private slots:
 
     void modifyOfACardChangedElsewhereIsRefused() {
         QFETCH(QString, change);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三"), col("单位"), QStringLiteral("旧公司"),
                  col("部门"), QStringLiteral("旧部门")});
         m->SpeedButton2Click();
-        exec(program.folder.database(), change);
-        const QStringList before = stored(program, QStringLiteral("单位, 部门, 添加日期"));
+        exec(program().folder.database(), change);
+        const QStringList before = stored(program(), QStringLiteral("单位, 部门, 添加日期"));
 
         m->Edit3->setText(QStringLiteral("B 部门"));
         m->ButtonXGQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        const QString message = program.boxes.boxes().first().text;
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        const QString message = program().boxes.boxes().first().text;
         QVERIFY2(message.startsWith(QStringLiteral("这张名片已被其他程序修改")),
                  qPrintable(message));
         QVERIFY(TestSupport::technical(message).startsWith("ADOQuery1: "));
         // Nothing written; the editor keeps what was typed.
-        QCOMPARE(stored(program, QStringLiteral("单位, 部门, 添加日期")), before);
+        QCOMPARE(stored(program(), QStringLiteral("单位, 部门, 添加日期")), before);
         QVERIFY(m->PageControlZL->isVisible());
         QCOMPARE(m->Edit3->text(), QStringLiteral("B 部门"));
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(m->ADOQuery1->state(), TADOQuery::dsBrowse);
 
-        // Loaded again, the card is what the other program left, and the save goes through.
+        // Loaded again, the card is what the other program() left, and the save goes through.
         m->SpeedButton2Click();
         m->Edit3->setText(QStringLiteral("B 部门"));
         m->ButtonXGQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        const QStringList after = stored(program, QStringLiteral("单位, 部门, 添加日期"));
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        const QStringList after = stored(program(), QStringLiteral("单位, 部门, 添加日期"));
         QCOMPARE(after.first().section('|', 0, 0), before.first().section('|', 0, 0));
         QCOMPARE(after.first().section('|', 1, 1), QStringLiteral("B 部门"));
         QCOMPARE(after.first().section('|', 2, 2), before.first().section('|', 2, 2));
     }
 
     void twoProgramsModifyingOneCardLoseNothing() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
-        // Another copy of the program, with the card loaded just as this one has it.
+        // Another copy of the program(), with the card loaded just as this one has it.
         TADOConnection otherConnection;
         otherConnection.ConnectionString = QString::fromUtf8(kStoredConnectionString);
         TADOQuery other(QStringLiteral("ADOQuery1"));
@@ -152,7 +132,7 @@ private slots:
 
         m->Edit2->setText(QStringLiteral("A 公司"));
         m->ButtonXGQD->click();
-        QVERIFY(program.boxes.boxes().isEmpty());
+        QVERIFY(program().boxes.boxes().isEmpty());
 
         other.EditChecked(otherLoaded);
         other.SetFieldAsString(col("部门"), QStringLiteral("B 部门"));
@@ -169,67 +149,64 @@ private slots:
         other.EditChecked(other.CurrentValues());
         other.SetFieldAsString(col("部门"), QStringLiteral("B 部门"));
         other.Post();
-        QCOMPARE(stored(program, QStringLiteral("单位, 部门")),
+        QCOMPARE(stored(program(), QStringLiteral("单位, 部门")),
                  QStringList{QStringLiteral("A 公司|B 部门")});
     }
 
     void modifyOfACardDeletedElsewhereIsRefused() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         addCard({col("姓名"), QStringLiteral("李四")});
         m->ADOQuery1->First();
         m->SpeedButton2Click();
-        exec(program.folder.database(), QStringLiteral("delete from zl where 姓名 = '张三'"));
+        exec(program().folder.database(), QStringLiteral("delete from zl where 姓名 = '张三'"));
         m->Edit2->setText(QStringLiteral("A 公司"));
         m->ButtonXGQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
+        QCOMPARE(program().boxes.boxes().size(), 1);
         QVERIFY2(
-            program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序删除")),
-            qPrintable(program.boxes.texts().first()));
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
+            program().boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序删除")),
+            qPrintable(program().boxes.texts().first()));
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
         QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
         QVERIFY(m->PageControlZL->isVisible());
         QCOMPARE(m->Edit2->text(), QStringLiteral("A 公司"));
     }
 
     void deleteOfACardChangedElsewhereIsRefused() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         m->SpeedButton3Click();
-        QVERIFY(program.modal.shown.contains(FrmSC));
+        QVERIFY(program().modal.shown.contains(FrmSC));
         // What the list shows is not what the file holds any more.
-        exec(program.folder.database(), QStringLiteral("update zl set 姓名 = '王五'"));
+        exec(program().folder.database(), QStringLiteral("update zl set 姓名 = '王五'"));
         FrmSC->Button1->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
+        QCOMPARE(program().boxes.boxes().size(), 1);
         QVERIFY2(
-            program.boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序修改")),
-            qPrintable(program.boxes.texts().first()));
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("王五")});
+            program().boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序修改")),
+            qPrintable(program().boxes.texts().first()));
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("王五")});
         // The list shows the card as it is now; deleting that works.
         QCOMPARE(listed(), QStringList{QStringLiteral("王五")});
         FrmSC->Button1->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList());
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList());
     }
 
     void deleteOfACardDeletedElsewhereSaysSo() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         addCard({col("姓名"), QStringLiteral("李四")});
         m->ADOQuery1->First();
-        exec(program.folder.database(), QStringLiteral("delete from zl where 姓名 = '张三'"));
+        exec(program().folder.database(), QStringLiteral("delete from zl where 姓名 = '张三'"));
         m->SpeedButton3Click();
         FrmSC->Button1->click();
-        QCOMPARE(program.boxes.texts(),
+        QCOMPARE(program().boxes.texts(),
                  QStringList{QStringLiteral("这张名片已被其他程序删除了。")});
         QVERIFY(!FrmSC->isVisible());
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
         QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
     }
 
@@ -243,90 +220,86 @@ private slots:
 
     void refusedAddStoresTheCardOnceLater() {
         QFETCH(Obstacle, obstacle);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         m->SpeedButton1Click();
         m->Edit1->setText(QStringLiteral("李四"));
         m->Edit2->setText(QStringLiteral("A 公司"));
-        hindered(obstacle, program.folder.database(), [&] { m->ButtonTJQD->click(); });
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY(saysWhatHappened(program.boxes.texts().first(), obstacle));
+        hindered(obstacle, program().folder.database(), [&] { m->ButtonTJQD->click(); });
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QVERIFY(saysWhatHappened(program().boxes.texts().first(), obstacle));
         // The file, the list and the editor as before the save.
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("张三")});
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("张三")});
         QCOMPARE(listed(), QStringList{QStringLiteral("张三")});
         QCOMPARE(m->ADOQuery1->state(), TADOQuery::dsBrowse);
         QCOMPARE(m->Edit1->text(), QStringLiteral("李四"));
         QCOMPARE(m->Edit2->text(), QStringLiteral("A 公司"));
-        QVERIFY(!program.modal.shown.contains(FrmTJTS));
+        QVERIFY(!program().modal.shown.contains(FrmTJTS));
 
         m->ButtonTJQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(stored(program, QStringLiteral("姓名, 单位")),
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QCOMPARE(stored(program(), QStringLiteral("姓名, 单位")),
                  QStringList({QStringLiteral("张三|"), QStringLiteral("李四|A 公司")}));
         QCOMPARE(listed(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         // The next card is stored once too.
         m->Edit1->setText(QStringLiteral("王五"));
         m->ButtonTJQD->click();
-        QCOMPARE(stored(program, QStringLiteral("count(*)")), QStringList{QStringLiteral("3")});
+        QCOMPARE(stored(program(), QStringLiteral("count(*)")), QStringList{QStringLiteral("3")});
     }
 
     void refusedModifyLeavesTheCard_data() { refusedAddStoresTheCardOnceLater_data(); }
 
     void refusedModifyLeavesTheCard() {
         QFETCH(Obstacle, obstacle);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三"), col("单位"), QStringLiteral("旧公司")});
         m->SpeedButton2Click();
         m->Edit2->setText(QStringLiteral("新公司"));
-        hindered(obstacle, program.folder.database(), [&] { m->ButtonXGQD->click(); });
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY(saysWhatHappened(program.boxes.texts().first(), obstacle));
-        QCOMPARE(stored(program, QStringLiteral("单位")), QStringList{QStringLiteral("旧公司")});
+        hindered(obstacle, program().folder.database(), [&] { m->ButtonXGQD->click(); });
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QVERIFY(saysWhatHappened(program().boxes.texts().first(), obstacle));
+        QCOMPARE(stored(program(), QStringLiteral("单位")), QStringList{QStringLiteral("旧公司")});
         QCOMPARE(m->ADOQuery1->state(), TADOQuery::dsBrowse);
         QCOMPARE(m->ADOQuery1->FieldAsString(col("单位")), QStringLiteral("旧公司"));
         QVERIFY(m->PageControlZL->isVisible());
         QCOMPARE(m->Edit2->text(), QStringLiteral("新公司"));
 
         m->ButtonXGQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QCOMPARE(stored(program, QStringLiteral("单位")), QStringList{QStringLiteral("新公司")});
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QCOMPARE(stored(program(), QStringLiteral("单位")), QStringList{QStringLiteral("新公司")});
     }
 
     void refusedDeleteKeepsTheCard_data() { refusedAddStoresTheCardOnceLater_data(); }
 
     void refusedDeleteKeepsTheCard() {
         QFETCH(Obstacle, obstacle);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         addCard({col("姓名"), QStringLiteral("李四")});
         m->ADOQuery1->First();
         m->SpeedButton3Click();
-        hindered(obstacle, program.folder.database(), [&] { FrmSC->Button1->click(); });
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY(saysWhatHappened(program.boxes.texts().first(), obstacle));
-        QCOMPARE(stored(program, QStringLiteral("姓名")),
+        hindered(obstacle, program().folder.database(), [&] { FrmSC->Button1->click(); });
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QVERIFY(saysWhatHappened(program().boxes.texts().first(), obstacle));
+        QCOMPARE(stored(program(), QStringLiteral("姓名")),
                  QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         QCOMPARE(listed(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("张三"));
 
         FrmSC->Button1->click();
-        QCOMPARE(stored(program, QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
+        QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
     }
 
     void searchWhileLockedSaysSo() {
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
         {
             sqlite3* db = nullptr;
-            sqlite3_open_v2(program.folder.database().toUtf8().constData(), &db,
+            sqlite3_open_v2(program().folder.database().toUtf8().constData(), &db,
                             SQLITE_OPEN_READWRITE, nullptr);
             QCOMPARE(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
             m->ComboBoxGXZD->setEditText(col("姓名"));
@@ -335,10 +308,10 @@ private slots:
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             sqlite3_close(db);
         }
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        QVERIFY2(
-            program.boxes.texts().first().startsWith(QStringLiteral("数据库文件正被其他程序使用")),
-            qPrintable(program.boxes.texts().first()));
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        QVERIFY2(program().boxes.texts().first().startsWith(
+                     QStringLiteral("数据库文件正被其他程序使用")),
+                 qPrintable(program().boxes.texts().first()));
     }
 
     // ---- The file deleted, replaced or made read-only under the program ----
@@ -352,25 +325,24 @@ private slots:
 
     void writesToAFileGoneFromUnderTheProgram() {
         QFETCH(QString, how);
-        Program program;
-        program.showMain();
+        program().showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("张三")});
-        const QString other = program.folder.path() + QStringLiteral("other.mdb");
+        const QString other = program().folder.path() + QStringLiteral("other.mdb");
         if (how == QLatin1String("moved")) {
-            QVERIFY(QFile::rename(program.folder.database(), other));
+            QVERIFY(QFile::rename(program().folder.database(), other));
         } else if (how == QLatin1String("deleted")) {
-            QVERIFY(QFile::remove(program.folder.database()));
+            QVERIFY(QFile::remove(program().folder.database()));
         } else {
-            QVERIFY(QFile::copy(program.folder.database(), other));
+            QVERIFY(QFile::copy(program().folder.database(), other));
             QVERIFY(::rename(QFile::encodeName(other).constData(),
-                             QFile::encodeName(program.folder.database()).constData()) == 0);
+                             QFile::encodeName(program().folder.database()).constData()) == 0);
         }
         m->SpeedButton1Click();
         m->Edit1->setText(QStringLiteral("李四"));
         m->ButtonTJQD->click();
-        QCOMPARE(program.boxes.boxes().size(), 1);
-        const QString message = program.boxes.texts().first();
+        QCOMPARE(program().boxes.boxes().size(), 1);
+        const QString message = program().boxes.texts().first();
         QVERIFY2(message.startsWith(QStringLiteral("数据库文件在本程序运行时被删除、移动或替换")),
                  qPrintable(message));
         QVERIFY(message.contains(QStringLiteral("请退出并重新启动本程序")));
@@ -386,6 +358,7 @@ private slots:
 
     void writesToAReadOnlyFileOrFolder() {
         QFETCH(bool, folder);
+        endProgram();
         ProgramFolder files;
         // Root writes anywhere: the save runs as nobody in a child process.
         const QByteArray path = QFile::encodeName(folder ? files.path() : files.database());

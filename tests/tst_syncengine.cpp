@@ -46,8 +46,11 @@ public:
             asked = true;
             return allowMassDelete;
         };
-        if (hook)
-            engine.progress = [&](const QString&, int done, int) { hook(engine, done); };
+        Core::Progress work(Core::Progress::Phase::SyncChecking);
+        if (hook) {
+            work.setListener([&](const Core::Progress& p) { hook(engine, int(p.done())); });
+            engine.progress = &work;
+        }
         return engine.run();
     }
 

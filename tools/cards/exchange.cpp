@@ -20,7 +20,7 @@ int importCommand(Context& context, QStringList args) {
     }
     TADOConnection& connection = context.connection();
     const Exchange::ImportResult result = Exchange::importFiles(
-        connection.database(), args, CardIndex::cardsAdded, {}, {}, Duplicates::importOptions());
+        connection.database(), args, CardIndex::cardsAdded, nullptr, Duplicates::importOptions());
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
