@@ -4,7 +4,9 @@
 #include "data/schema.h"
 #include "platform/files.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -158,7 +160,9 @@ QStringList query(const QString& databaseFile, const QString& sql) {
 } // namespace TestSupport
 
 #include "data/adoquery.h"
+#include "data/fieldmap.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/dbcontrols.h"
 #include "program/quembe.h"
 
 #include <QTest>
@@ -217,5 +221,34 @@ QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+QStringList storedCard(const Program& program, const QString& where) {
+    QStringList columns;
+    for (const FieldMapEntry& f : kFieldMap)
+        columns << QStringLiteral("\"%1\"").arg(col(f.column));
+    const QStringList rows =
+        query(program.folder.database(),
+              QStringLiteral("select %1 from zl where %2").arg(columns.join(','), where));
+    return rows.isEmpty() ? QStringList() : rows.first().split(QLatin1Char('|'));
+}
+
+void clickCell(int row, int column) {
+    TDBGrid* grid = FrmMain->DBGrid1;
+    const QRect r = grid->visualRect(grid->model()->index(row, column));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+#ifdef Q_OS_LINUX
+int timesHeldOpen(const QString& file) {
+    const QString target = QFileInfo(file).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    int count = 0;
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
+            ++count;
+    }
+    return count;
+}
+#endif
 
 } // namespace TestSupport

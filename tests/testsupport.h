@@ -138,5 +138,17 @@ private:
 
 /// Adds a card through the dataset: pairs of column and value.
 void addCard(const QStringList& columnsAndValues);
+/// Every written column of a stored card, in field-map order; empty when none matches.
+QStringList storedCard(const Program& program, const QString& where);
+/// Clicks a cell of the main window's grid.
+void clickCell(int row, int column);
+
+#ifdef Q_OS_LINUX
+/// How many descriptors of this process are open on the file.
+int timesHeldOpen(const QString& file);
+inline bool fileHeldOpen(const QString& file) {
+    return timesHeldOpen(file) > 0;
+}
+#endif
 
 } // namespace TestSupport
