@@ -1,12 +1,19 @@
-// Times a sync with a local Radicale over plain http:
-//   quembe-sync-bench [--cards N] [--runs K] [--keep DIR]
-// The first sync of N generated cards up to an empty book, against curl putting the same N
-// files with 6 in parallel (xargs -P6) into another empty book of the same server program;
-// then a sync with nothing changed, and one with one card changed on each side.
+// Times syncs with a local Radicale over plain http:
+//   quembe-sync-bench [--cards N] [--upload-cards M] [--runs K] [--keep DIR]
+// The first sync of M generated cards up to an empty book, against curl putting the same M
+// files with 6 in parallel (xargs -P6) into another empty book of the same server program.
+// Radicale checks every PUT against the whole book, so that pair grows with the square of M
+// and is run at a smaller size than the rest. Then a book of N cards, written into the
+// server's folder as the cards of another computer would be: the first sync pairing them all,
+// a sync with nothing changed beside the server's own two requests, and one with one card
+// changed on each side. Peak memory of each sync is printed to show it does not grow with N.
 #include "support.h"
 
 #include "../tests/davservers.h"
+#include "data/carduid.h"
 #include "data/sqlite.h"
+#include "sync/carddavclient.h"
+#include "sync/cardmerge.h"
 #include "sync/syncengine.h"
 #include "sync/syncstore.h"
 
@@ -27,6 +34,7 @@ namespace {
 
 struct Options {
     long cards = 10000;
+    long uploadCards = 1000;
     int runs = 3;
     QString keep;
 };
@@ -38,17 +46,20 @@ Options parseOptions(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (a == "--cards" && hasValue)
             o.cards = std::atol(argv[++i]);
+        else if (a == "--upload-cards" && hasValue)
+            o.uploadCards = std::atol(argv[++i]);
         else if (a == "--runs" && hasValue)
             o.runs = std::atoi(argv[++i]);
         else if (a == "--keep" && hasValue)
             o.keep = QString::fromLocal8Bit(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: quembe-sync-bench [--cards N] [--runs K] [--keep DIR]\n");
+            std::fprintf(stderr, "usage: quembe-sync-bench [--cards N] [--upload-cards M] "
+                                 "[--runs K] [--keep DIR]\n");
             std::exit(2);
         }
     }
-    if (o.cards < 1 || o.runs < 1)
-        fail("--cards and --runs must be positive");
+    if (o.cards < 2 || o.uploadCards < 1 || o.runs < 1)
+        fail("--cards (at least 2), --upload-cards and --runs must be positive");
     return o;
 }
 
@@ -71,11 +82,15 @@ struct Side {
         account.book = server.book();
         Sync::saveAccount(db, account);
     }
-    double sync(Sync::SyncReport* report = nullptr) {
+    // The sync's time; its peak memory in MB when asked.
+    double sync(Sync::SyncReport* report = nullptr, double* peakMb = nullptr) {
         Sync::SyncEngine engine(db, client);
+        resetPeak();
         const Clock::time_point start = Clock::now();
         const Sync::SyncReport done = engine.run();
         const double ms = msSince(start);
+        if (peakMb)
+            *peakMb = statusKb("VmHWM") / 1024.0;
         if (report)
             *report = done;
         return ms;
@@ -86,21 +101,28 @@ struct Side {
     Sync::CardDavClient client;
 };
 
-// The cards of `file` as the vCards a sync sends, one file each in `folder`.
-void writeCardFiles(const QString& file, const QString& folder) {
+// The cards of `file` as the vCards a first sync sends, one file each in `folder`, named
+// as the sync names them. With `giveUids`, the cards keep those UIDs, as a computer that
+// synced them before would.
+void writeCardFiles(const QString& file, const QString& folder, bool giveUids) {
     Sqlite::Database db;
-    if (db.open(file, Sqlite::OpenMode::ReadOnly) != SQLITE_OK)
+    if (db.open(file, Sqlite::OpenMode::ReadWrite) != SQLITE_OK)
         fail("cannot open " + file.toStdString());
     Sync::SyncStore store(db);
     const QHash<qint64, Card> cards = store.cards();
     QDir().mkpath(folder);
-    for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
-        const QString uid = QStringLiteral("bench-%1").arg(it.key());
-        QFile out(QStringLiteral("%1/%2.vcf").arg(folder, uid));
-        if (!out.open(QIODevice::WriteOnly) ||
-            out.write(Sync::cardText({}, {}, it.value(), uid)) < 0)
-            fail("cannot write " + out.fileName().toStdString());
-    }
+    store.transaction([&] {
+        for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
+            const QString uid = giveUids ? CardUid::ensure(db.get(), it.key())
+                                         : QStringLiteral("bench-%1").arg(it.key());
+            const QString name =
+                Sync::CardDavClient::newCardHref(QUrl(QStringLiteral("/b/")), uid).mid(3);
+            QFile out(folder + QLatin1Char('/') + name);
+            if (!out.open(QIODevice::WriteOnly) ||
+                out.write(Sync::cardText({}, {}, it.value(), uid)) < 0)
+                fail("cannot write " + out.fileName().toStdString());
+        }
+    });
 }
 
 std::string runs(const std::vector<double>& v) {
@@ -112,8 +134,8 @@ std::string runs(const std::vector<double>& v) {
 
 double curlFloor(const DavServer& server, const QString& folder) {
     const QString command =
-        QStringLiteral("cd '%1' && ls | xargs -P6 -I{} curl -sS -f -o /dev/null -u '%2:%3' "
-                       "-H 'Content-Type: text/vcard' -T {} '%4{}'")
+        QStringLiteral("cd '%1' && ls | xargs -P6 -I{} curl -sS -f -o /dev/null -H 'Expect:' "
+                       "-u '%2:%3' -H 'Content-Type: text/vcard' -T {} '%4{}'")
             .arg(folder, server.user(), server.password(), server.book().toString());
     const Clock::time_point start = Clock::now();
     QProcess shell;
@@ -123,60 +145,119 @@ double curlFloor(const DavServer& server, const QString& folder) {
     return msSince(start);
 }
 
+// The server's part of a sync with nothing changed: the book's state and the changes since
+// the stored token, with nothing done here.
+double serverAsked(Side& side) {
+    const Sync::SyncAccount account = Sync::loadAccount(side.db);
+    const Clock::time_point start = Clock::now();
+    side.client.bookInfo(account.book);
+    side.client.syncChanges(
+        account.book, account.syncToken, [](const Sync::CardRef&) {}, [](const QString&) {});
+    return msSince(start);
+}
+
+// One card changed here, another on the server.
+void changeOneEach(Side& here, const DavServer& server) {
+    if (here.db.exec("update zl set 单位 = '这里改了' where ID = (select min(ID) from zl)") !=
+        SQLITE_OK)
+        fail("cannot change a card");
+    Sync::SyncStore store(here.db);
+    Sync::SyncedCard there;
+    for (const Sync::SyncedCard& c : store.syncedCards(false))
+        if (c.id > there.id)
+            there = c;
+    Card changed = there.fields;
+    changed.setValue(QStringLiteral("职务"), QStringLiteral("服务器上改了"));
+    const QByteArray text =
+        Sync::cardText(store.syncedText(there.id), there.fields, changed, QString());
+    const QString url = server.root().resolved(QUrl(there.href)).toString();
+    server.curl({"-X", "PUT", "-H", "Content-Type: text/vcard", "--data-binary",
+                 QString::fromUtf8(text), url});
+}
+
+struct Figures {
+    std::vector<double> up, floor, paired, unchanged, asking, oneEach, serverFirstLook;
+    std::vector<double> upMb, pairedMb, unchangedMb;
+};
+
+void uploadPair(const Options& options, const WorkFolder& work, int r, Figures* f) {
+    const QString file = QStringLiteral("%1/up%2.mdb").arg(work.path).arg(r);
+    generateCards(file, options.uploadCards, QString());
+    flushFile(file);
+    DavServer server(DavServer::RadicaleHttp);
+    started(server);
+    Side here(file, server);
+    Sync::SyncReport report;
+    double mb = 0;
+    f->up.push_back(here.sync(&report, &mb));
+    f->upMb.push_back(mb);
+    expect(report.sent == options.uploadCards, "the first sync sent every card");
+
+    DavServer plain(DavServer::RadicaleHttp);
+    started(plain);
+    const QString folder = QStringLiteral("%1/files%2").arg(work.path).arg(r);
+    writeCardFiles(file, folder, false);
+    f->floor.push_back(curlFloor(plain, folder));
+}
+
+void bookOfN(const Options& options, const WorkFolder& work, int r, Figures* f) {
+    const QString file = QStringLiteral("%1/book%2.mdb").arg(work.path).arg(r);
+    generateCards(file, options.cards, QString());
+    DavServer server(DavServer::RadicaleHttp);
+    started(server);
+    server.kill();
+    writeCardFiles(file, server.bookFolder(), true);
+    flushFile(file);
+    if (!server.restart())
+        fail("the server did not start again");
+    // Radicale reads every file once and keeps what it learnt; a book in use has done so.
+    const Clock::time_point look = Clock::now();
+    int status = 0;
+    server.curl({"-X", "PROPFIND", "-H", "Depth: 1", "-o", "/dev/null", server.book().toString()},
+                &status);
+    expect(status == 207, "the server lists the book");
+    f->serverFirstLook.push_back(msSince(look));
+
+    Side here(file, server);
+    Sync::SyncReport report;
+    double mb = 0;
+    f->paired.push_back(here.sync(&report, &mb));
+    f->pairedMb.push_back(mb);
+    expect(report.sent + report.received == 0, "every card was paired, none sent or taken");
+    f->unchanged.push_back(here.sync(&report, &mb));
+    f->unchangedMb.push_back(mb);
+    expect(report.sent + report.received == 0, "nothing went either way");
+    f->asking.push_back(serverAsked(here));
+    changeOneEach(here, server);
+    f->oneEach.push_back(here.sync(&report));
+    expect(report.sent == 1 && report.received == 1, "one card each way");
+}
+
 int run(const Options& options) {
     const std::string loadBefore = loadLine();
     WorkFolder work(options.keep, "quembe-sync-bench");
-    std::vector<double> first, floor, unchanged, oneEach;
+    Figures f;
     for (int r = 0; r < options.runs; ++r) {
-        const QString file = QStringLiteral("%1/run%2.mdb").arg(work.path).arg(r);
-        generateCards(file, options.cards, QString());
-        flushFile(file);
-
-        DavServer server(DavServer::RadicaleHttp);
-        started(server);
-        Side here(file, server);
-        Sync::SyncReport report;
-        first.push_back(here.sync(&report));
-        expect(report.sent == options.cards, "the first sync sent every card");
-
-        DavServer plain(DavServer::RadicaleHttp);
-        started(plain);
-        const QString folder = QStringLiteral("%1/files%2").arg(work.path).arg(r);
-        writeCardFiles(file, folder);
-        floor.push_back(curlFloor(plain, folder));
-
-        unchanged.push_back(here.sync(&report));
-        expect(report.sent + report.received == 0, "nothing went either way");
-
-        // One card changed here, another on the server.
-        if (here.db.exec("update zl set 单位 = '这里改了' where ID = (select min(ID) from zl)") !=
-            SQLITE_OK)
-            fail("cannot change a card");
-        Sync::SyncedCard there;
-        for (const Sync::SyncedCard& c : Sync::SyncStore(here.db).syncedCards())
-            if (c.id > there.id)
-                there = c;
-        Card changed = there.fields;
-        changed.setValue(QStringLiteral("职务"), QStringLiteral("服务器上改了"));
-        const QByteArray text = Sync::cardText(there.vcard, there.fields, changed, QString());
-        const QString url = server.root().resolved(QUrl(there.href)).toString();
-        server.curl({"-X", "PUT", "-H", "Content-Type: text/vcard", "--data-binary",
-                     QString::fromUtf8(text), url});
-        oneEach.push_back(here.sync(&report));
-        expect(report.sent == 1 && report.received == 1, "one card each way");
+        uploadPair(options, work, r, &f);
+        bookOfN(options, work, r, &f);
     }
-
-    std::printf("\nquembe-sync-bench, %ld cards, Radicale over http on this computer (median of "
-                "%d runs)\n\n",
-                options.cards, options.runs);
-    printTable({"step", "sync ms", "floor", "floor ms", "target"},
-               {{"first sync, all up", fixed(median(first), 0), "curl -T, xargs -P6",
-                 fixed(median(floor), 0),
-                 "within 2x (now " + fixed(median(first) / median(floor), 2) + "x)"},
-                {"nothing changed", fixed(median(unchanged), 1), "-", "-", "under 300 ms"},
-                {"one card each side", fixed(median(oneEach), 1), "-", "-", "under 1000 ms"}},
-               {1, 3});
-    std::printf("\nfirst sync runs: %s\ncurl runs: %s\n", runs(first).c_str(), runs(floor).c_str());
+    const std::string m = std::to_string(options.uploadCards);
+    const std::string n = std::to_string(options.cards);
+    std::printf("\nquembe-sync-bench, Radicale over http on this computer (median of %d runs)\n\n",
+                options.runs);
+    printTable(
+        {"step", "sync ms", "peak MB", "floor", "floor ms", "target"},
+        {{"first sync, " + m + " cards up", fixed(median(f.up), 0), fixed(median(f.upMb), 1),
+          "curl -T, xargs -P6", fixed(median(f.floor), 0),
+          "within 2x (now " + fixed(median(f.up) / median(f.floor), 2) + "x)"},
+         {"first sync, " + n + " paired", fixed(median(f.paired), 0), fixed(median(f.pairedMb), 1),
+          "server reads book", fixed(median(f.serverFirstLook), 0), "-"},
+         {"nothing changed, " + n, fixed(median(f.unchanged), 1), fixed(median(f.unchangedMb), 1),
+          "its two requests", fixed(median(f.asking), 1), "under 300 ms"},
+         {"one card each side, " + n, fixed(median(f.oneEach), 1), "-", "-", "-", "under 1000 ms"}},
+        {1, 2, 4});
+    std::printf("\nfirst sync runs: %s\ncurl runs: %s\n", runs(f.up).c_str(),
+                runs(f.floor).c_str());
     std::printf("load average at the start %s\n%s (at the end)\n", loadBefore.c_str(),
                 loadLine().c_str());
     return 0;

@@ -157,7 +157,10 @@ struct SyncEngine::State {
             report.conflicts.append({id, card[Field::Name], f});
     }
 
-    void remember(const SyncedCard& s) {
+    // Kept without the server's text: it is read again from the file when a change needs
+    // it, so a sync's memory does not grow with the book.
+    void remember(SyncedCard s) {
+        s.vcard.clear();
         byHref.remove(synced.value(s.id).href);
         synced.insert(s.id, s);
         byHref.insert(s.href, s.id);
@@ -254,7 +257,7 @@ SyncReport SyncEngine::run() {
             .arg(c.deleted);
     });
     const QUrl book = s.account.book;
-    s.synced = s.store.syncedCards();
+    s.synced = s.store.syncedCards(false);
     for (const SyncedCard& c : std::as_const(s.synced))
         s.byHref.insert(c.href, c.id);
     s.local = s.store.cards();
@@ -278,7 +281,14 @@ SyncReport SyncEngine::run() {
     QSet<QString> removedThere;
     QByteArray token;
     bool listedAll = false;
-    if (info.supportsSync) {
+    // The book's ctag or sync token as the last sync left it: nothing changed there, and the
+    // one request above is all this sync asks of the server.
+    const bool quietThere = (!s.account.ctag.isEmpty() && info.ctag == s.account.ctag) ||
+                            (info.supportsSync && !s.account.syncToken.isEmpty() &&
+                             info.syncToken == s.account.syncToken);
+    if (quietThere) {
+        token = s.account.syncToken;
+    } else if (info.supportsSync) {
         const SyncDelta delta = m_client.syncChanges(
             book, s.account.syncToken,
             [&](const CardRef& c) { changedThere.insert(c.href, c.etag); },
@@ -451,7 +461,8 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
             if (!s.changedHere.contains(id))
                 return; // the server's card says all this one does
             const SyncedCard& c = s.synced[id];
-            upload = {c.href, cardText(c.vcard, c.fields, s.local[id], QString()), c.etag};
+            upload = {c.href, cardText(s.store.syncedText(id), c.fields, s.local[id], QString()),
+                      c.etag};
         }
         const WriteResult result = m_client.write(book, upload);
         if (result.outcome == WriteResult::Done || result.outcome == WriteResult::Rejected) {
@@ -474,7 +485,8 @@ void SyncEngine::sendChanges(State& s) {
     };
     for (const qint64 id : sorted(s.changedHere)) {
         const SyncedCard& c = s.synced[id];
-        uploads.append({c.href, cardText(c.vcard, c.fields, s.local[id], QString()), c.etag});
+        uploads.append(
+            {c.href, cardText(s.store.syncedText(id), c.fields, s.local[id], QString()), c.etag});
         ids.append(id);
     }
     // New cards get their UIDs first, committed: a card sent just before a stop is then

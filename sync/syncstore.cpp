@@ -39,11 +39,13 @@ void SyncStore::run(const char* sql, const QVariantList& values) {
         fail(rc);
 }
 
-QHash<qint64, SyncedCard> SyncStore::syncedCards() {
+QHash<qint64, SyncedCard> SyncStore::syncedCards(bool withText) {
     QHash<qint64, SyncedCard> cards;
     Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\", \"etag\", \"vcard\", \"fields\" FROM "
-                              "\"sync_card\"");
+    int rc = st.prepare(m_db, withText ? "SELECT \"ID\", \"href\", \"etag\", \"vcard\", \"fields\" "
+                                         "FROM \"sync_card\""
+                                       : "SELECT \"ID\", \"href\", \"etag\", NULL, \"fields\" FROM "
+                                         "\"sync_card\"");
     if (rc != SQLITE_OK)
         fail(rc);
     while ((rc = st.step()) == SQLITE_ROW) {
@@ -59,6 +61,22 @@ QHash<qint64, SyncedCard> SyncStore::syncedCards() {
     if (rc != SQLITE_DONE)
         fail(rc);
     return cards;
+}
+
+QByteArray SyncStore::syncedText(qint64 id) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"vcard\" FROM \"sync_card\" WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc == SQLITE_ROW)
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(st.get(), 0)),
+                          sqlite3_column_bytes(st.get(), 0));
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return QByteArray();
 }
 
 QHash<qint64, Card> SyncStore::cards() {

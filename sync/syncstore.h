@@ -33,7 +33,10 @@ public:
     explicit SyncStore(const Sqlite::Database& db);
 
     /// Every synced card, by card ID.
-    QHash<qint64, SyncedCard> syncedCards();
+    /// Every synced card; without the server's texts unless asked (they are the bulk).
+    QHash<qint64, SyncedCard> syncedCards(bool withText = true);
+    /// The server's last copy of one card; empty when it has none.
+    QByteArray syncedText(qint64 id);
     /// Every card here, by ID.
     QHash<qint64, Card> cards();
 

@@ -184,6 +184,11 @@ QUrl DavServer::book() const {
                                                    : QStringLiteral("/alice/contacts/")));
 }
 
+QString DavServer::bookFolder() const {
+    return m_dir.path() + QStringLiteral("/collections/collection-root") +
+           book().path(QUrl::FullyDecoded);
+}
+
 QByteArray DavServer::curl(const QStringList& arguments, int* status) const {
     QStringList all{QStringLiteral("-s"), QStringLiteral("-k"), QStringLiteral("-w"),
                     QStringLiteral("\n%{http_code}")};

@@ -27,7 +27,9 @@ public:
     Kind kind() const { return m_kind; }
     QUrl root() const;    ///< "https://127.0.0.1:PORT/"
     QString host() const; ///< "127.0.0.1:PORT"
-    QUrl book() const;    ///< the address book's full URL
+    /// Radicale's folder of the address book's files (the book() URL's path under it).
+    QString bookFolder() const;
+    QUrl book() const; ///< the address book's full URL
     QString user() const { return m_user; }
     QString password() const { return m_password; }
     QByteArray fingerprint() const { return m_fingerprint; } ///< SHA-256 "AB:CD:.." (https)
