@@ -4,13 +4,13 @@
 // files with 6 in parallel (xargs -P6) into another empty book of the same server program.
 // Radicale checks every PUT against the whole book, so that pair grows with the square of M
 // and is run at a smaller size than the rest. Then a book of N cards, written into the
-// server's folder as the cards of another computer would be: the first sync pairing them all,
-// a sync with nothing changed beside the server's own two requests, and one with one card
-// changed on each side. Peak memory of each sync is printed to show it does not grow with N.
+// server's folder as after an import of the phone's cards (UIDs of their own): the first sync
+// pairing them all by name and number, a sync with nothing changed beside the server's own two
+// requests, and one with one card changed on each side. Peak memory of each sync is printed to show
+// it does not grow with N.
 #include "support.h"
 
 #include "../tests/davservers.h"
-#include "data/carduid.h"
 #include "data/sqlite.h"
 #include "sync/carddavclient.h"
 #include "sync/cardmerge.h"
@@ -101,28 +101,23 @@ struct Side {
     Sync::CardDavClient client;
 };
 
-// The cards of `file` as the vCards a first sync sends, one file each in `folder`, named
-// as the sync names them. With `giveUids`, the cards keep those UIDs, as a computer that
-// synced them before would.
-void writeCardFiles(const QString& file, const QString& folder, bool giveUids) {
+// The cards of `file` as vCards, one file each in `folder`, named as the sync names them,
+// with UIDs the cards here do not have.
+void writeCardFiles(const QString& file, const QString& folder) {
     Sqlite::Database db;
     if (db.open(file, Sqlite::OpenMode::ReadWrite) != SQLITE_OK)
         fail("cannot open " + file.toStdString());
-    Sync::SyncStore store(db);
-    const QHash<qint64, Card> cards = store.cards();
+    const QHash<qint64, Card> cards = Sync::SyncStore(db).cards();
     QDir().mkpath(folder);
-    store.transaction([&] {
-        for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
-            const QString uid = giveUids ? CardUid::ensure(db.get(), it.key())
-                                         : QStringLiteral("bench-%1").arg(it.key());
-            const QString name =
-                Sync::CardDavClient::newCardHref(QUrl(QStringLiteral("/b/")), uid).mid(3);
-            QFile out(folder + QLatin1Char('/') + name);
-            if (!out.open(QIODevice::WriteOnly) ||
-                out.write(Sync::cardText({}, {}, it.value(), uid)) < 0)
-                fail("cannot write " + out.fileName().toStdString());
-        }
-    });
+    for (auto it = cards.constBegin(); it != cards.constEnd(); ++it) {
+        const QString uid = QStringLiteral("bench-%1").arg(it.key());
+        const QString name =
+            Sync::CardDavClient::newCardHref(QUrl(QStringLiteral("/b/")), uid).mid(3);
+        QFile out(folder + QLatin1Char('/') + name);
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(Sync::cardText({}, {}, it.value(), uid)) < 0)
+            fail("cannot write " + out.fileName().toStdString());
+    }
 }
 
 std::string runs(const std::vector<double>& v) {
@@ -196,7 +191,7 @@ void uploadPair(const Options& options, const WorkFolder& work, int r, Figures* 
     DavServer plain(DavServer::RadicaleHttp);
     started(plain);
     const QString folder = QStringLiteral("%1/files%2").arg(work.path).arg(r);
-    writeCardFiles(file, folder, false);
+    writeCardFiles(file, folder);
     f->floor.push_back(curlFloor(plain, folder));
 }
 
@@ -206,7 +201,7 @@ void bookOfN(const Options& options, const WorkFolder& work, int r, Figures* f) 
     DavServer server(DavServer::RadicaleHttp);
     started(server);
     server.kill();
-    writeCardFiles(file, server.bookFolder(), true);
+    writeCardFiles(file, server.bookFolder());
     flushFile(file);
     if (!server.restart())
         fail("the server did not start again");

@@ -143,10 +143,12 @@ struct SyncEngine::State {
     QHash<qint64, SyncedCard> synced;
     QHash<QString, qint64> byHref;
     QHash<qint64, Card> local;
-    QSet<qint64> changedHere; // synced cards changed here since
-    QSet<qint64> newHere;     // cards not on the server yet
-    QSet<qint64> deletedHere; // synced cards deleted here since
-    bool wrote = false;       // something was sent to the server
+    QSet<qint64> changedHere;              // synced cards changed here since
+    QSet<qint64> newHere;                  // cards not on the server yet
+    QSet<qint64> deletedHere;              // synced cards deleted here since
+    bool wrote = false;                    // something was sent to the server
+    QMultiHash<QString, qint64> newByName; // newHere by trimmed name, made when first needed
+    bool namesIndexed = false;
 
     State(SyncEngine& e)
         : engine(e)
@@ -175,8 +177,16 @@ struct SyncEngine::State {
         qint64 id = CardUid::idOf(engine.m_db, uid);
         if (id && local.contains(id) && !synced.contains(id))
             return id;
-        for (const qint64 candidate : std::as_const(newHere))
-            if (samePerson(local.value(candidate), theirs))
+        // By name first: a first sync after an import meets thousands of cards on each side.
+        if (!namesIndexed) {
+            for (const qint64 candidate : std::as_const(newHere))
+                newByName.insert(local.value(candidate)[Field::Name].trimmed(), candidate);
+            namesIndexed = true;
+        }
+        QList<qint64> same = newByName.values(theirs[Field::Name].trimmed());
+        std::sort(same.begin(), same.end());
+        for (const qint64 candidate : std::as_const(same))
+            if (newHere.contains(candidate) && samePerson(local.value(candidate), theirs))
                 return candidate;
         return 0;
     }
@@ -357,6 +367,8 @@ SyncReport SyncEngine::run() {
             s.forget(id);
             s.changedHere.remove(id);
             s.newHere.insert(id);
+            if (s.namesIndexed)
+                s.newByName.insert(s.local.value(id)[Field::Name].trimmed(), id);
         } else {
             s.store.transaction([&] {
                 if (s.local.contains(id))
