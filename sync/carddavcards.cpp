@@ -227,9 +227,18 @@ WriteResult CardDavClient::write(const QUrl& book, const Upload& upload) {
 
 void CardDavClient::writeAll(const QUrl& book, const QVector<Upload>& uploads,
                              const std::function<void(int, const WriteResult&)>& done) {
+    writeEach(
+        book, int(uploads.size()), [&](int i) { return std::optional<Upload>(uploads.at(i)); },
+        [&](int i, const Upload&, const WriteResult& result) { done(i, result); });
+}
+
+void CardDavClient::writeEach(
+    const QUrl& book, int count, const std::function<std::optional<Upload>(int)>& make,
+    const std::function<void(int, const Upload&, const WriteResult&)>& done) {
     check();
     struct InFlight {
         int index;
+        Upload upload;
         std::unique_ptr<DavExchange> exchange;
     };
     std::vector<InFlight> inFlight;
@@ -238,14 +247,24 @@ void CardDavClient::writeAll(const QUrl& book, const QVector<Upload>& uploads,
     bool reporting = true;
     int next = 0;
     for (;;) {
-        while (!first && !m_aborted && int(inFlight.size()) < m_parallel && next < uploads.size()) {
-            const Upload& upload = uploads.at(next);
+        while (!first && !m_aborted && int(inFlight.size()) < m_parallel && next < count) {
+            const int index = next++;
+            std::optional<Upload> upload;
+            try {
+                upload = make(index);
+            } catch (...) {
+                first = std::current_exception();
+                reporting = false;
+                break;
+            }
+            if (!upload)
+                continue;
             auto exchange = std::make_unique<DavExchange>(
-                *m_manager, m_settings, writeRequest(urlOf(book, upload.href), upload));
+                *m_manager, m_settings, writeRequest(urlOf(book, upload->href), *upload));
             connect(exchange.get(), &DavExchange::done, &loop, &QEventLoop::quit);
             m_live.append(exchange.get());
             exchange->start();
-            inFlight.push_back({next++, std::move(exchange)});
+            inFlight.push_back({index, std::move(*upload), std::move(exchange)});
         }
         if (inFlight.empty())
             break;
@@ -262,7 +281,7 @@ void CardDavClient::writeAll(const QUrl& book, const QVector<Upload>& uploads,
                     std::rethrow_exception(it->exchange->error());
                 const WriteResult result = resultOf(*it->exchange);
                 if (reporting)
-                    done(it->index, result);
+                    done(it->index, it->upload, result);
             } catch (...) {
                 if (!first)
                     first = std::current_exception();

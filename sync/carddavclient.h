@@ -38,6 +38,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -159,6 +160,11 @@ public:
     /// first error is thrown. Once `done` throws it is not called again.
     void writeAll(const QUrl& book, const QVector<Upload>& uploads,
                   const std::function<void(int index, const WriteResult&)>& done);
+    /// writeAll() with each write made as it starts (`make` returns nothing to skip one),
+    /// so the texts of a large book are never all in memory at once.
+    void writeEach(const QUrl& book, int count,
+                   const std::function<std::optional<Upload>(int index)>& make,
+                   const std::function<void(int index, const Upload&, const WriteResult&)>& done);
     /// An href for a new card in the book, from its UID.
     static QString newCardHref(const QUrl& book, const QString& uid);
 

@@ -134,15 +134,17 @@ void SyncEngine::checkCancel() const {
         throw ECardDav(ECardDav::Cancelled, QUrl(), QStringLiteral("cancelled"));
 }
 
-// What one sync works with, and the steps that change it.
+// What one sync works with, and the steps that change it. Cards are read from the file as
+// each step needs them: what stays in memory for the whole book is IDs, addresses and
+// versions, so a sync of a large book needs little more memory than a small one.
 struct SyncEngine::State {
     SyncEngine& engine;
     SyncStore store;
     SyncAccount account;
     SyncReport report;
-    QHash<qint64, SyncedCard> synced;
+    QHash<qint64, SyncedVersion> synced;
     QHash<QString, qint64> byHref;
-    QHash<qint64, Card> local;
+    QSet<qint64> here;                     // the cards here
     QSet<qint64> changedHere;              // synced cards changed here since
     QSet<qint64> newHere;                  // cards not on the server yet
     QSet<qint64> deletedHere;              // synced cards deleted here since
@@ -159,12 +161,9 @@ struct SyncEngine::State {
             report.conflicts.append({id, card[Field::Name], f});
     }
 
-    // Kept without the server's text: it is read again from the file when a change needs
-    // it, so a sync's memory does not grow with the book.
-    void remember(SyncedCard s) {
-        s.vcard.clear();
+    void remember(const SyncedCard& s) {
         byHref.remove(synced.value(s.id).href);
-        synced.insert(s.id, s);
+        synced.insert(s.id, {s.href, s.etag, cardDigest(s.fields)});
         byHref.insert(s.href, s.id);
     }
 
@@ -173,20 +172,25 @@ struct SyncEngine::State {
         synced.remove(id);
     }
 
+    // The card here as it is now; a card gone meanwhile reads as empty.
+    Card mine(qint64 id) { return store.card(id).value_or(Card()); }
+
     qint64 pairedCard(const Card& theirs, const QString& uid) {
         qint64 id = CardUid::idOf(engine.m_db, uid);
-        if (id && local.contains(id) && !synced.contains(id))
+        if (id && here.contains(id) && !synced.contains(id))
             return id;
         // By name first: a first sync after an import meets thousands of cards on each side.
         if (!namesIndexed) {
-            for (const qint64 candidate : std::as_const(newHere))
-                newByName.insert(local.value(candidate)[Field::Name].trimmed(), candidate);
+            store.forEachCard([&](qint64 candidate, const Card& card) {
+                if (newHere.contains(candidate))
+                    newByName.insert(card[Field::Name].trimmed(), candidate);
+            });
             namesIndexed = true;
         }
         QList<qint64> same = newByName.values(theirs[Field::Name].trimmed());
         std::sort(same.begin(), same.end());
         for (const qint64 candidate : std::as_const(same))
-            if (newHere.contains(candidate) && samePerson(local.value(candidate), theirs))
+            if (newHere.contains(candidate) && samePerson(mine(candidate), theirs))
                 return candidate;
         return 0;
     }
@@ -211,24 +215,23 @@ struct SyncEngine::State {
         const bool known = id != 0;
         if (!known)
             id = pairedCard(theirs, uid);
-        if (id && local.contains(id)) {
-            const Card mine = local.value(id);
+        if (id && here.contains(id)) {
+            const Card minenow = mine(id);
+            const Card base = known ? store.syncedCard(id).fields : Card();
             QVector<FieldConflict> conflicts;
-            const Card merged =
-                mergeCards(known ? &synced[id].fields : nullptr, mine, theirs, &conflicts);
+            const Card merged = mergeCards(known ? &base : nullptr, minenow, theirs, &conflicts);
             now.id = id;
             store.transaction([&] {
-                if (merged != mine)
+                if (merged != minenow)
                     store.writeCard(id, merged);
                 if (!known && !uid.isEmpty() && CardUid::idOf(engine.m_db, uid) == 0)
                     CardUid::set(engine.m_db, id, uid);
                 store.storeSynced(now);
             });
             note(id, merged, conflicts);
-            local.insert(id, merged);
             remember(now);
             newHere.remove(id);
-            if (merged != mine)
+            if (merged != minenow)
                 ++report.received;
             if (merged != theirs)
                 changedHere.insert(id);
@@ -247,7 +250,7 @@ struct SyncEngine::State {
             deletedHere.remove(old);
         }
         now.id = added;
-        local.insert(added, theirs);
+        here.insert(added);
         remember(now);
         ++report.received;
     }
@@ -267,19 +270,20 @@ SyncReport SyncEngine::run() {
             .arg(c.deleted);
     });
     const QUrl book = s.account.book;
-    s.synced = s.store.syncedCards(false);
-    for (const SyncedCard& c : std::as_const(s.synced))
-        s.byHref.insert(c.href, c.id);
-    s.local = s.store.cards();
-    for (auto it = s.local.constBegin(); it != s.local.constEnd(); ++it) {
-        if (!s.synced.contains(it.key()))
-            s.newHere.insert(it.key());
-        else if (it.value() != s.synced.value(it.key()).fields)
-            s.changedHere.insert(it.key());
-    }
-    for (const SyncedCard& c : std::as_const(s.synced))
-        if (!s.local.contains(c.id))
-            s.deletedHere.insert(c.id);
+    s.synced = s.store.syncedVersions();
+    for (auto it = s.synced.constBegin(); it != s.synced.constEnd(); ++it)
+        s.byHref.insert(it->href, it.key());
+    s.store.forEachCard([&](qint64 id, const Card& card) {
+        s.here.insert(id);
+        const auto last = s.synced.constFind(id);
+        if (last == s.synced.constEnd())
+            s.newHere.insert(id);
+        else if (cardDigest(card) != last->digest)
+            s.changedHere.insert(id);
+    });
+    for (auto it = s.synced.constBegin(); it != s.synced.constEnd(); ++it)
+        if (!s.here.contains(it.key()))
+            s.deletedHere.insert(it.key());
 
     // What changed on the server.
     if (progress) {
@@ -326,7 +330,7 @@ SyncReport SyncEngine::run() {
     int deleteHere = 0;
     for (const QString& href : std::as_const(removedThere)) {
         const qint64 id = s.byHref.value(href);
-        if (id && s.local.contains(id) && !s.changedHere.contains(id))
+        if (id && s.here.contains(id) && !s.changedHere.contains(id))
             ++deleteHere;
     }
     int deleteThere = 0;
@@ -362,21 +366,21 @@ SyncReport SyncEngine::run() {
         const qint64 id = s.byHref.value(href);
         if (!id)
             continue;
-        if (s.local.contains(id) && s.changedHere.contains(id)) {
+        if (s.here.contains(id) && s.changedHere.contains(id)) {
             s.store.transaction([&] { s.store.dropSynced(id); });
             s.forget(id);
             s.changedHere.remove(id);
             s.newHere.insert(id);
             if (s.namesIndexed)
-                s.newByName.insert(s.local.value(id)[Field::Name].trimmed(), id);
+                s.newByName.insert(s.mine(id)[Field::Name].trimmed(), id);
         } else {
             s.store.transaction([&] {
-                if (s.local.contains(id))
+                if (s.here.contains(id))
                     s.store.deleteCard(id);
                 else
                     s.store.dropSynced(id);
             });
-            if (s.local.remove(id))
+            if (s.here.remove(id))
                 ++s.report.deletedHere;
             s.forget(id);
             s.deletedHere.remove(id);
@@ -411,11 +415,12 @@ SyncReport SyncEngine::run() {
     return s.report;
 }
 
-void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteResult& result) {
+void SyncEngine::written(State& s, const Upload& upload, qint64 id, const Card& sent,
+                         const WriteResult& result) {
     if (result.outcome == WriteResult::Rejected) {
         s.report.notes << QStringLiteral(
                               "服务器没有接受名片“%1”，它留在本机，下次同步再发送（%2）。")
-                              .arg(s.local.value(id)[Field::Name], result.detail);
+                              .arg(sent[Field::Name], result.detail);
         return;
     }
     if (upload.vcard.isEmpty()) {
@@ -425,7 +430,7 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
         ++s.report.deletedThere;
         return;
     }
-    const SyncedCard now{id, upload.href, result.etag, upload.vcard, s.local.value(id)};
+    const SyncedCard now{id, upload.href, result.etag, upload.vcard, sent};
     s.store.transaction([&] { s.store.storeSynced(now); });
     s.remember(now);
     s.changedHere.remove(id);
@@ -437,7 +442,8 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const WriteR
 // left to say is sent again against its version. Nothing is overwritten blind.
 void SyncEngine::resend(State& s, Upload upload, qint64 id) {
     const QUrl book = s.account.book;
-    const QString name = s.local.value(id)[Field::Name];
+    Card card = s.mine(id);
+    const QString name = card[Field::Name];
     for (int attempt = 0; attempt < kRetries; ++attempt) {
         checkCancel();
         const FetchedCard there = m_client.fetchCard(book, upload.href);
@@ -460,7 +466,8 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
                 uid = CardUid::ensure(m_db, id);
             });
             s.forget(id);
-            upload = {CardDavClient::newCardHref(book, uid), cardText({}, {}, s.local[id], uid),
+            card = s.mine(id);
+            upload = {CardDavClient::newCardHref(book, uid), cardText({}, {}, card, uid),
                       QByteArray()};
         } else {
             s.take(there);
@@ -472,13 +479,13 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
             }
             if (!s.changedHere.contains(id))
                 return; // the server's card says all this one does
-            const SyncedCard& c = s.synced[id];
-            upload = {c.href, cardText(s.store.syncedText(id), c.fields, s.local[id], QString()),
-                      c.etag};
+            const SyncedCard c = s.store.syncedCard(id);
+            card = s.mine(id);
+            upload = {c.href, cardText(c.vcard, c.fields, card, QString()), c.etag};
         }
         const WriteResult result = m_client.write(book, upload);
         if (result.outcome == WriteResult::Done || result.outcome == WriteResult::Rejected) {
-            written(s, upload, id, result);
+            written(s, upload, id, card, result);
             return;
         }
     }
@@ -488,61 +495,82 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
 
 void SyncEngine::sendChanges(State& s) {
     const QUrl book = s.account.book;
-    QVector<Upload> uploads;
-    QVector<qint64> ids;
-    auto sorted = [](const QSet<qint64>& set) {
+    enum Kind { Changed, New, Deleted };
+    struct Job {
+        qint64 id;
+        Kind kind;
+    };
+    QVector<Job> jobs;
+    auto add = [&](const QSet<qint64>& set, Kind kind) {
         QList<qint64> list = set.values();
         std::sort(list.begin(), list.end());
-        return list;
+        for (const qint64 id : std::as_const(list))
+            jobs.append({id, kind});
     };
-    for (const qint64 id : sorted(s.changedHere)) {
-        const SyncedCard& c = s.synced[id];
-        uploads.append(
-            {c.href, cardText(s.store.syncedText(id), c.fields, s.local[id], QString()), c.etag});
-        ids.append(id);
-    }
+    add(s.changedHere, Changed);
+    add(s.newHere, New);
+    add(s.deletedHere, Deleted);
+    if (jobs.isEmpty())
+        return;
     // New cards get their UIDs first, committed: a card sent just before a stop is then
     // recognised by it on the next sync instead of arriving as a second card.
-    const QList<qint64> fresh = sorted(s.newHere);
-    QHash<qint64, QString> uids;
-    if (!fresh.isEmpty())
+    if (!s.newHere.isEmpty())
         s.store.transaction([&] {
-            for (const qint64 id : fresh)
-                uids.insert(id, CardUid::ensure(m_db, id));
+            for (const Job& job : std::as_const(jobs))
+                if (job.kind == New)
+                    CardUid::ensure(m_db, job.id);
         });
-    for (const qint64 id : fresh) {
-        const QString href = CardDavClient::newCardHref(book, uids[id]);
-        uploads.append({href, cardText({}, {}, s.local[id], uids[id]), QByteArray()});
-        ids.append(id);
-    }
-    for (const qint64 id : sorted(s.deletedHere)) {
-        uploads.append({s.synced[id].href, QByteArray(), s.synced[id].etag});
-        ids.append(id);
-    }
-    if (uploads.isEmpty())
-        return;
     s.wrote = true;
 
-    QVector<int> again;
+    // Each text is made as its write starts, from the card as it is then; the card stays
+    // with its write until the answer, which records what was sent.
+    QHash<int, Card> sending;
+    QVector<QPair<Upload, qint64>> again;
     int done = 0;
     if (progress)
-        progress->begin(Core::Progress::Phase::SyncSending, uploads.size());
-    m_client.writeAll(book, uploads, [&](int i, const WriteResult& result) {
-        if (result.outcome == WriteResult::PreconditionFailed ||
-            result.outcome == WriteResult::NotFound) {
-            if (uploads[i].vcard.isEmpty() && result.outcome == WriteResult::NotFound)
-                written(s, uploads[i], ids[i], {WriteResult::Done, 404, {}, {}});
-            else
-                again.append(i);
-        } else {
-            written(s, uploads[i], ids[i], result);
+        progress->begin(Core::Progress::Phase::SyncSending, jobs.size());
+    auto make = [&](int i) -> std::optional<Upload> {
+        const Job& job = jobs.at(i);
+        if (job.kind == Deleted) {
+            const SyncedVersion& v = s.synced[job.id];
+            sending.insert(i, Card());
+            return Upload{v.href, QByteArray(), v.etag};
         }
-        if (progress)
-            progress->advance(++done);
-        checkCancel();
-    });
-    for (const int i : std::as_const(again))
-        resend(s, uploads[i], ids[i]);
+        const std::optional<Card> card = s.store.card(job.id);
+        if (!card) {
+            // Deleted here since the sync began: the next sync sends the delete.
+            if (progress)
+                progress->advance(++done);
+            return std::nullopt;
+        }
+        sending.insert(i, *card);
+        if (job.kind == New) {
+            const QString uid = CardUid::ensure(m_db, job.id);
+            return Upload{CardDavClient::newCardHref(book, uid), cardText({}, {}, *card, uid),
+                          QByteArray()};
+        }
+        const SyncedCard c = s.store.syncedCard(job.id);
+        return Upload{c.href, cardText(c.vcard, c.fields, *card, QString()), c.etag};
+    };
+    m_client.writeEach(
+        book, jobs.size(), make, [&](int i, const Upload& upload, const WriteResult& result) {
+            const qint64 id = jobs.at(i).id;
+            const Card sent = sending.take(i);
+            if (result.outcome == WriteResult::PreconditionFailed ||
+                result.outcome == WriteResult::NotFound) {
+                if (upload.vcard.isEmpty() && result.outcome == WriteResult::NotFound)
+                    written(s, upload, id, sent, {WriteResult::Done, 404, {}, {}});
+                else
+                    again.append({upload, id});
+            } else {
+                written(s, upload, id, sent, result);
+            }
+            if (progress)
+                progress->advance(++done);
+            checkCancel();
+        });
+    for (const auto& [upload, id] : std::as_const(again))
+        resend(s, upload, id);
 }
 
 } // namespace Sync

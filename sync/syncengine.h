@@ -89,7 +89,8 @@ private:
     void checkCancel() const;
     void sendChanges(State& s);
     void resend(State& s, Upload upload, qint64 id);
-    void written(State& s, const Upload& upload, qint64 id, const WriteResult& result);
+    void written(State& s, const Upload& upload, qint64 id, const Card& sent,
+                 const WriteResult& result);
 
     const Sqlite::Database& m_database;
     sqlite3* m_db;

@@ -11,6 +11,7 @@
 
 #include "cardmerge.h"
 
+#include <QCryptographicHash>
 #include <QStringList>
 
 namespace Sync {
@@ -63,6 +64,55 @@ QHash<qint64, SyncedCard> SyncStore::syncedCards(bool withText) {
     return cards;
 }
 
+QByteArray cardDigest(const Card& card) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    for (const QString& value : card.values) {
+        // Null and empty are the same value, as Card's comparison has it.
+        const qint32 size = qint32(value.size());
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof size));
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(value.utf16()),
+                                    value.size() * qsizetype(sizeof(char16_t))));
+    }
+    return hash.result().left(16);
+}
+
+QHash<qint64, SyncedVersion> SyncStore::syncedVersions() {
+    QHash<qint64, SyncedVersion> versions;
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\", \"etag\", \"fields\" FROM \"sync_card\"");
+    if (rc != SQLITE_OK)
+        fail(rc);
+    while ((rc = st.step()) == SQLITE_ROW)
+        versions.insert(st.int64(0), {st.text(1).toString(), st.text(2).toString().toUtf8(),
+                                      cardDigest(cardFromFields(st.text(3).toString()))});
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return versions;
+}
+
+SyncedCard SyncStore::syncedCard(qint64 id) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"href\", \"etag\", \"vcard\", \"fields\" FROM \"sync_card\" "
+                              "WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    SyncedCard c;
+    rc = st.step();
+    if (rc == SQLITE_ROW) {
+        c.id = id;
+        c.href = st.text(0).toString();
+        c.etag = st.text(1).toString().toUtf8();
+        c.vcard = QByteArray(static_cast<const char*>(sqlite3_column_blob(st.get(), 2)),
+                             sqlite3_column_bytes(st.get(), 2));
+        c.fields = cardFromFields(st.text(3).toString());
+    } else if (rc != SQLITE_DONE) {
+        fail(rc);
+    }
+    return c;
+}
+
 QByteArray SyncStore::syncedText(qint64 id) {
     Sqlite::Statement st;
     int rc = st.prepare(m_db, "SELECT \"vcard\" FROM \"sync_card\" WHERE \"ID\"=?");
@@ -84,6 +134,17 @@ QHash<qint64, Card> SyncStore::cards() {
     CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {},
                            [&](qint64 id, const Card& card) { cards.insert(id, card); });
     return cards;
+}
+
+void SyncStore::forEachCard(const std::function<void(qint64 id, const Card& card)>& visit) {
+    CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {}, visit);
+}
+
+std::optional<Card> SyncStore::card(qint64 id) {
+    std::optional<Card> found;
+    CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\"=?"), {id},
+                           [&](qint64, const Card& card) { found = card; });
+    return found;
 }
 
 void SyncStore::transaction(const std::function<void()>& work) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 struct sqlite3;
 
@@ -28,17 +29,36 @@ struct SyncedCard {
     Card fields;      ///< its 24 columns
 };
 
+/// What a sync keeps in memory of each synced card: where it is, its version, and a digest
+/// of its columns as last synced (to tell a change here without holding the card).
+struct SyncedVersion {
+    QString href;
+    QByteArray etag;
+    QByteArray digest;
+};
+
+/// The columns' digest that SyncedVersion keeps: equal cards, equal digests.
+QByteArray cardDigest(const Card& card);
+
 class SyncStore {
 public:
     explicit SyncStore(const Sqlite::Database& db);
 
-    /// Every synced card, by card ID.
-    /// Every synced card; without the server's texts unless asked (they are the bulk).
+    /// Every synced card, by card ID; without the server's texts unless asked (they are the
+    /// bulk).
     QHash<qint64, SyncedCard> syncedCards(bool withText = true);
+    /// Every synced card's address, version and digest, by card ID.
+    QHash<qint64, SyncedVersion> syncedVersions();
+    /// One synced card, the server's text included; id 0 when it has none.
+    SyncedCard syncedCard(qint64 id);
     /// The server's last copy of one card; empty when it has none.
     QByteArray syncedText(qint64 id);
     /// Every card here, by ID.
     QHash<qint64, Card> cards();
+    /// Each card here in turn, read as it goes.
+    void forEachCard(const std::function<void(qint64 id, const Card& card)>& visit);
+    /// One card here; nothing when it is gone.
+    std::optional<Card> card(qint64 id);
 
     /// Runs `work` in one transaction: all of it or, when it throws, none.
     void transaction(const std::function<void()>& work);
