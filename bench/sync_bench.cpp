@@ -220,7 +220,8 @@ void bookOfN(const Options& options, const WorkFolder& work, int r, Figures* f) 
     double mb = 0;
     f->paired.push_back(here.sync(&report, &mb));
     f->pairedMb.push_back(mb);
-    expect(report.sent + report.received == 0, "every card was paired, none sent or taken");
+    expect(report.sent + report.received == 0,
+           "every card was paired, none sent or taken (" + report.text().toStdString() + ")");
     f->unchanged.push_back(here.sync(&report, &mb));
     f->unchangedMb.push_back(mb);
     expect(report.sent + report.received == 0, "nothing went either way");

@@ -189,10 +189,19 @@ struct SyncEngine::State {
         }
         QList<qint64> same = newByName.values(theirs[Field::Name].trimmed());
         std::sort(same.begin(), same.end());
-        for (const qint64 candidate : std::as_const(same))
-            if (newHere.contains(candidate) && samePerson(mine(candidate), theirs))
+        // The very same card before one that only shares a number: two cards of one person
+        // here pair with their own copies, not both with the first.
+        qint64 resembling = 0;
+        for (const qint64 candidate : std::as_const(same)) {
+            if (!newHere.contains(candidate))
+                continue;
+            const Card card = mine(candidate);
+            if (card == theirs)
                 return candidate;
-        return 0;
+            if (!resembling && samePerson(card, theirs))
+                resembling = candidate;
+        }
+        return resembling;
     }
 
     // A card the server has in a version not seen here: merged with this computer's.

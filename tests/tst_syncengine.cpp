@@ -179,6 +179,27 @@ private slots:
         QCOMPARE(again.sent + again.received + again.deletedHere + again.deletedThere, 0);
     }
 
+    void twoCardsOfOnePerson_data() { servers(); }
+    // Two cards here share a name and a mobile, and the phone has a copy of each (as after an
+    // import): each pairs with its own copy, so nothing is merged across them.
+    void twoCardsOfOnePerson() {
+        START_SERVER(server);
+        const QString mobile = QStringLiteral("TEL;TYPE=CELL:13800000009\r\nORG:");
+        QCOMPARE(putCard(server, "a.vcf",
+                         phoneCard("p-a", "赵六", mobile + QStringLiteral("乙公司\r\n"))),
+                 201);
+        QCOMPARE(putCard(server, "b.vcf",
+                         phoneCard("p-b", "赵六", mobile + QStringLiteral("甲公司\r\n"))),
+                 201);
+        Side one(server);
+        one.add("赵六", {{Field::Mobile, "13800000009"}, {Field::Company, "甲公司"}});
+        one.add("赵六", {{Field::Mobile, "13800000009"}, {Field::Company, "乙公司"}});
+        const SyncReport report = one.sync();
+        QCOMPARE(report.sent + report.received, 0);
+        QVERIFY(report.conflicts.isEmpty());
+        QCOMPARE(serverCards(server).size(), 2);
+    }
+
     void syncUndone_data() { servers(); }
     // A sync is one operation: undone, the cards here are as they were before it.
     void syncUndone() {
