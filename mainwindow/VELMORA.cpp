@@ -3,6 +3,7 @@
 #include "cardduplicates.h"
 #include "cardeditor.h"
 #include "cardhistory.h"
+#include "cardqr.h"
 #include "cardrecognition.h"
 #include "cardsync.h"
 #include "cardtransfer.h"
@@ -119,6 +120,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
     m_duplicates = new CardDuplicates(this, N1, ADOConnection1, ADOQuery1);
     m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
+    new CardQr(this, PopupMenu1, ValueListEditor1, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();

@@ -27,18 +27,16 @@ QStringList entries(const QString& folder) {
                                   QDir::Name);
 }
 
-QStringList names() {
-    TADOQuery* q = FrmMain->ADOQuery1;
-    const int column = int(q->FieldNames().indexOf(QStringLiteral("姓名")));
-    QStringList list;
-    for (int row = 0; row < q->RecordCount(); ++row)
-        list << q->CellText(row, column);
-    return list;
-}
-
 void addCards(const QStringList& cardNames) {
     for (const QString& name : cardNames)
         TestSupport::addCard({QStringLiteral("姓名"), name});
+}
+
+void backedUpThenAdded(TestSupport::Program& program) {
+    addCards({QStringLiteral("张三")});
+    FrmMain->N10Click();
+    addCards({QStringLiteral("李四")});
+    program.boxes.clear();
 }
 
 void makeLarge(const QString& file, int megabytes) {

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "data/cardstore.h"
 #include "data/connectionstring.h"
 #include "data/schema.h"
 #include "platform/files.h"
@@ -28,6 +29,21 @@ namespace TestSupport {
 
 QString storedDatabasePassword() {
     return DatabaseSettings::stored().password;
+}
+
+OpenProgramFolder::OpenProgramFolder() {
+    if (db.open(database(), Sqlite::OpenMode::ReadWrite) != SQLITE_OK)
+        throw std::runtime_error("cannot open the new database");
+}
+
+QVector<qint64> storeCards(const Sqlite::Database& db, const QVector<Card>& cards) {
+    int next = 0;
+    return CardStore::addCards(db, [&](Card* c) {
+        if (next == cards.size())
+            return false;
+        *c = cards[next++];
+        return true;
+    });
 }
 
 QString technical(const QString& message) {
@@ -189,6 +205,8 @@ void Program::showMain() {
 
 void WindowTest::init() {
     m_program = std::make_unique<Program>();
+    if (m_shownMain)
+        m_program->showMain();
 }
 
 void WindowTest::cleanup() {
@@ -230,6 +248,15 @@ QStringList storedCard(const Program& program, const QString& where) {
         query(program.folder.database(),
               QStringLiteral("select %1 from zl where %2").arg(columns.join(','), where));
     return rows.isEmpty() ? QStringList() : rows.first().split(QLatin1Char('|'));
+}
+
+QStringList listedNames() {
+    QStringList names;
+    TADOQuery* q = FrmMain->ADOQuery1;
+    const int name = q->FieldNames().indexOf(col("姓名"));
+    for (int row = 0; row < q->RecordCount(); ++row)
+        names << q->CellText(row, name);
+    return names;
 }
 
 void clickCell(int row, int column) {

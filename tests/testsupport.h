@@ -1,7 +1,11 @@
 #pragma once
 
+#include "core/card.h"
+#include "data/sqlite.h"
+
 #include <QString>
 #include <QTemporaryDir>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -52,6 +56,15 @@ private:
 /// Runs `work` in a child process and gives back the text it returned.
 QString inChild(const std::function<QString()>& work);
 #endif
+
+/// A fresh program folder and this program's read-write connection to its database.
+class OpenProgramFolder : public ProgramFolder {
+public:
+    OpenProgramFolder();
+    Sqlite::Database db;
+};
+/// Adds the cards in one go, as an import does; their new IDs in order.
+QVector<qint64> storeCards(const Sqlite::Database& db, const QVector<Card>& cards);
 
 /// Runs an SQL statement directly on a database file (outside the program), for checks.
 void exec(const QString& databaseFile, const QString& sql);
@@ -123,6 +136,11 @@ private:
 /// program folder, and they are gone after it, failed or not.
 class WindowTest : public QObject {
     Q_OBJECT
+public:
+    /// `shownMain`: each case starts with the main window shown, as after the login.
+    explicit WindowTest(bool shownMain = false)
+        : m_shownMain(shownMain) {}
+
 protected:
     Program& program() { return *m_program; }
     /// Ends the case's program early, for a case that goes on with a folder of its own.
@@ -134,6 +152,7 @@ private slots:
 
 private:
     std::unique_ptr<Program> m_program;
+    bool m_shownMain;
 };
 
 /// Adds a card through the dataset: pairs of column and value.
@@ -142,6 +161,8 @@ void addCard(const QStringList& columnsAndValues);
 QStringList storedCard(const Program& program, const QString& where);
 /// Clicks a cell of the main window's grid.
 void clickCell(int row, int column);
+/// The names of the cards the main window's list shows, in list order.
+QStringList listedNames();
 
 #ifdef Q_OS_LINUX
 /// How many descriptors of this process are open on the file.

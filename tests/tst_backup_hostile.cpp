@@ -39,11 +39,6 @@ using Platform::MessageBoxRecorder;
 
 namespace {
 
-const QString kCaption = QStringLiteral("提示");
-const QString kQuestion = QStringLiteral("确认要还原数据么? ");
-const QString kBackedUp = QStringLiteral("数据库备份成功!");
-const QString kDamaged = QStringLiteral("备份数据已损坏,不能还原");
-
 // Runs statements on a file through a connection of its own that trusts what it is told
 // (another program's), so that the schema can be written to as a crafted file would be.
 void rawExec(const QString& file, const char* sql) {
@@ -55,9 +50,40 @@ void rawExec(const QString& file, const char* sql) {
     sqlite3_close(db);
 }
 
-QString outcome(bool ok, const QString& reason) {
+// Rows for a case that holds for the backup and the restore alike.
+void backupOrRestore() {
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("backup") << false;
+    QTest::newRow("restore") << true;
+}
+
+// The folder's backup or restore, as the window runs it: "ok" or why not.
+QString copied(const ProgramFolder& folder, bool restore) {
+    QString reason;
+    const bool ok = restore ? restoreDatabase(folder.backup(), folder.database(), &reason)
+                            : backupDatabase(folder.database(), folder.backup(), &reason);
     return ok ? QStringLiteral("ok") : reason;
 }
+
+// Both files of a folder as they were, and nothing beside them, after a copy that failed.
+class Untouched {
+public:
+    explicit Untouched(const ProgramFolder& folder)
+        : m_folder(folder)
+        , m_database(bytes(folder.database()))
+        , m_backup(bytes(folder.backup())) {}
+    void check() const {
+        QCOMPARE(bytes(m_folder.database()), m_database);
+        QCOMPARE(bytes(m_folder.backup()), m_backup);
+        QCOMPARE(entries(m_folder.path()),
+                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+    }
+
+private:
+    const ProgramFolder& m_folder;
+    QByteArray m_database;
+    QByteArray m_backup;
+};
 
 } // namespace
 
@@ -111,11 +137,8 @@ private slots:
         QFETCH(QString, why);
         Program program;
         TFrmMain* m = FrmMain;
-        addCards({QStringLiteral("张三")});
-        m->N10Click();
+        backedUpThenAdded(program);
         rawExec(program.folder.backup(), craft.constData());
-        addCards({QStringLiteral("李四")});
-        program.boxes.clear();
         const QByteArray database = bytes(program.folder.database());
 
         QElapsedTimer timer;
@@ -134,16 +157,13 @@ private slots:
         QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
         QCOMPARE(bytes(program.folder.database()), database);
         QVERIFY(m->ADOQuery1->Active());
-        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
     }
 
     void paddedBackupIsRefusedUnread() {
         Program program;
         TFrmMain* m = FrmMain;
-        addCards({QStringLiteral("张三")});
-        m->N10Click();
-        addCards({QStringLiteral("李四")});
-        program.boxes.clear();
+        backedUpThenAdded(program);
         {
             // Ten gigabytes of zeros after a real backup, without taking the room.
             QFile f(program.folder.backup());
@@ -162,7 +182,7 @@ private slots:
         m->N11->trigger();
         QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
         QCOMPARE(bytes(program.folder.database()), database);
-        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
     }
 
     // ---- Symbolic links are not followed ----
@@ -200,7 +220,7 @@ private slots:
         QVERIFY2(text.startsWith(kDamaged) && text.contains(QStringLiteral("符号链接")),
                  qPrintable(text));
         QCOMPARE(bytes(program.folder.database()), database);
-        QCOMPARE(names(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         // Nor does the copy itself.
         QString reason;
         QVERIFY(!restoreDatabase(program.folder.backup(), program.folder.database(), &reason));
@@ -208,42 +228,27 @@ private slots:
         QCOMPARE(bytes(program.folder.database()), database);
     }
 
-    void diskFillsDuringTheCopy_data() {
-        QTest::addColumn<bool>("restore");
-        QTest::newRow("backup") << false;
-        QTest::newRow("restore") << true;
-    }
+    void diskFillsDuringTheCopy_data() { backupOrRestore(); }
 
     void diskFillsDuringTheCopy() {
         QFETCH(bool, restore);
         ProgramFolder folder;
         QVERIFY(QFile::copy(folder.database(), folder.backup()));
         makeLarge(restore ? folder.backup() : folder.database(), 2);
-        const QByteArray database = bytes(folder.database());
-        const QByteArray backup = bytes(folder.backup());
+        const Untouched before(folder);
         const QString result = inChild([&] {
             // The file size limit stands in for the disk; its signal would end the child.
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{1 << 20, RLIM_INFINITY};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            QString reason;
-            const bool ok = restore ? restoreDatabase(folder.backup(), folder.database(), &reason)
-                                    : backupDatabase(folder.database(), folder.backup(), &reason);
-            return outcome(ok, reason);
+            return copied(folder, restore);
         });
         QVERIFY2(result.startsWith(QStringLiteral("磁盘空间不足")), qPrintable(result));
         QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EFBIG))), qPrintable(result));
-        QCOMPARE(bytes(folder.database()), database);
-        QCOMPARE(bytes(folder.backup()), backup);
-        QCOMPARE(entries(folder.path()),
-                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        before.check();
     }
 
-    void unwritableFolder_data() {
-        QTest::addColumn<bool>("restore");
-        QTest::newRow("backup") << false;
-        QTest::newRow("restore") << true;
-    }
+    void unwritableFolder_data() { backupOrRestore(); }
 
     void unwritableFolder() {
         QFETCH(bool, restore);
@@ -251,8 +256,7 @@ private slots:
         QVERIFY(QFile::copy(folder.database(), folder.backup()));
         exec(restore ? folder.backup() : folder.database(),
              QStringLiteral("insert into zl (姓名) values ('张三')"));
-        const QByteArray database = bytes(folder.database());
-        const QByteArray backup = bytes(folder.backup());
+        const Untouched before(folder);
         const QByteArray path = QFile::encodeName(folder.path());
         // Root writes anywhere, so the copy runs as nobody; others lose the folder's write bit.
         // The files themselves stay writable: only the folder refuses.
@@ -263,27 +267,17 @@ private slots:
         const QString result = inChild([&] {
             if (asRoot && (::setgid(65534) != 0 || ::setuid(65534) != 0))
                 return QStringLiteral("cannot become nobody");
-            QString reason;
-            const bool ok = restore ? restoreDatabase(folder.backup(), folder.database(), &reason)
-                                    : backupDatabase(folder.database(), folder.backup(), &reason);
-            return outcome(ok, reason);
+            return copied(folder, restore);
         });
         ::chmod(path.constData(), 0700);
         if (result == QLatin1String("cannot become nobody"))
             QSKIP("cannot run the copy as another user");
         QVERIFY2(result.contains(QString::fromLocal8Bit(strerror(EACCES)), Qt::CaseInsensitive),
                  qPrintable(result));
-        QCOMPARE(bytes(folder.database()), database);
-        QCOMPARE(bytes(folder.backup()), backup);
-        QCOMPARE(entries(folder.path()),
-                 QStringList({QStringLiteral("velmora.bak"), QStringLiteral("velmora.mdb")}));
+        before.check();
     }
 
-    void killedHalfWay_data() {
-        QTest::addColumn<bool>("restore");
-        QTest::newRow("backup") << false;
-        QTest::newRow("restore") << true;
-    }
+    void killedHalfWay_data() { backupOrRestore(); }
 
     void killedHalfWay() {
         QFETCH(bool, restore);

@@ -60,17 +60,28 @@ QStringList fillEditor(const QString& prefix) {
     return values;
 }
 
+// 甲 and 乙 listed, the editor open on 甲 with 甲改 typed over its name.
+void typeOverFirstOfTwo() {
+    addCard({col("姓名"), QStringLiteral("甲")});
+    addCard({col("姓名"), QStringLiteral("乙")});
+    FrmMain->ADOQuery1->First();
+    FrmMain->SpeedButton2Click();
+    FrmMain->Edit1->setText(QStringLiteral("甲改"));
+}
+
 } // namespace
 
-class TestCardsEdit : public QObject {
+class TestCardsEdit : public WindowTest {
     Q_OBJECT
+
+public:
+    TestCardsEdit()
+        : WindowTest(true) {}
 
 private slots:
     // ---- Adding ----
 
     void addEntersAddMode() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("甲"), col("工作邮编"), QStringLiteral("100080")});
         m->SpeedButton2Click();
@@ -88,20 +99,18 @@ private slots:
         }
         // Entering add mode touches neither the cursor nor the database.
         QCOMPARE(m->ADOQuery1->RecNo(), 0);
-        QCOMPARE(cardCount(program), 1);
+        QCOMPARE(cardCount(program()), 1);
     }
 
     void addSavesEveryColumnInOrder() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->SpeedButton1Click();
         const QStringList values = fillEditor(QStringLiteral("a"));
         m->showEditorPage(m->TabSheet3);
         QTest::mouseClick(m->ButtonTJQD, Qt::LeftButton);
-        QCOMPARE(storedCard(program, QStringLiteral("1=1")), values);
-        QVERIFY(program.modal.shown.contains(FrmTJTS));
-        QVERIFY(program.boxes.boxes().isEmpty());
+        QCOMPARE(storedCard(program(), QStringLiteral("1=1")), values);
+        QVERIFY(program().modal.shown.contains(FrmTJTS));
+        QVERIFY(program().boxes.boxes().isEmpty());
         QCOMPARE(m->Edit1->text(), QString());
         QCOMPARE(m->inputText(QStringLiteral("MaskEdit5")), kSix);
         QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
@@ -109,8 +118,6 @@ private slots:
     }
 
     void addWithOnlyAName() {
-        Program program;
-        program.showMain();
         FrmMain->SpeedButton1Click();
         FrmMain->Edit1->setText(QStringLiteral("   "));
         FrmMain->ButtonTJQDClick();
@@ -118,34 +125,30 @@ private slots:
         for (const EditorInput& f : kEditorInputs)
             expected << (QString::fromLatin1(f.control).startsWith("MaskEdit") ? kSix : QString());
         expected[0] = QStringLiteral("   ");
-        QCOMPARE(storedCard(program, QStringLiteral("1=1")), expected);
+        QCOMPARE(storedCard(program(), QStringLiteral("1=1")), expected);
         // Empty texts are stored as empty texts, not as missing values.
-        QCOMPARE(query(program.folder.database(),
+        QCOMPARE(query(program().folder.database(),
                        QStringLiteral("select count(*) from zl where 单位 is null")),
                  QStringList{QStringLiteral("0")});
     }
 
     void addRefusesAnEmptyName() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->SpeedButton1Click();
         m->Edit2->setText(QStringLiteral("公司"));
         m->showEditorPage(m->TabSheet3);
         m->ButtonTJQD->setFocus();
         QTest::mouseClick(m->ButtonTJQD, Qt::LeftButton);
-        QCOMPARE(program.boxes.texts(), QStringList{kAddNameMessage});
+        QCOMPARE(program().boxes.texts(), QStringList{kAddNameMessage});
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(m->Edit1));
         QCOMPARE(m->Edit2->text(), QStringLiteral("公司"));
         QCOMPARE(m->modeMarker(), QStringLiteral("添加"));
-        QCOMPARE(cardCount(program), 0);
-        QVERIFY(!program.modal.shown.contains(FrmTJTS));
+        QCOMPARE(cardCount(program()), 0);
+        QVERIFY(!program().modal.shown.contains(FrmTJTS));
     }
 
     void continueAddingPrompt() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         QCOMPARE(FrmTJTS->size(), QSize(182, 129));
         QCOMPARE(FrmTJTS->Label1->text(), QStringLiteral("您是否继续添加?"));
@@ -182,12 +185,10 @@ private slots:
         QVERIFY(!FrmTJTS->isVisible());
         QVERIFY(!m->PageControlZL->isVisible());
         QCOMPARE(m->modeMarker(), QString());
-        QCOMPARE(cardCount(program), 3);
+        QCOMPARE(cardCount(program()), 3);
     }
 
     void enterInNotesSavesWithoutAStrayLineBreak() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->SpeedButton1Click();
         m->Edit1->setText(QStringLiteral("甲"));
@@ -197,10 +198,10 @@ private slots:
         // Ctrl+Enter is a line break and saves nothing.
         QTest::keyClick(m->Memo1, Qt::Key_Return, Qt::ControlModifier);
         QTest::keyClicks(m->Memo1, QStringLiteral("line two"));
-        QCOMPARE(cardCount(program), 0);
+        QCOMPARE(cardCount(program()), 0);
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(cardCount(program), 1);
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(),
+        QCOMPARE(cardCount(program()), 1);
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select 备注 from zl")).first(),
                  QStringLiteral("line one\nline two"));
         QCOMPARE(m->Memo1->toPlainText(), QString());
         // The next card starts with empty notes.
@@ -209,7 +210,7 @@ private slots:
         m->showEditorPage(m->TabSheet3);
         m->Memo1->setFocus();
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(query(program.folder.database(),
+        QCOMPARE(query(program().folder.database(),
                        QStringLiteral("select 备注 from zl where 姓名 = '乙'")),
                  QStringList{QString()});
         // A refused save uses the Enter up too.
@@ -218,13 +219,11 @@ private slots:
         m->Memo1->setFocus();
         QTest::keyClicks(m->Memo1, QStringLiteral("note"));
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(program.boxes.texts(), QStringList{kAddNameMessage});
+        QCOMPARE(program().boxes.texts(), QStringList{kAddNameMessage});
         QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("note"));
     }
 
     void enterInNotesDoesNothingOutsideAddAndModify() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->SpeedButton1Click();
         m->Edit1->setText(QStringLiteral("甲"));
@@ -232,15 +231,13 @@ private slots:
         m->showEditorPage(m->TabSheet3);
         m->Memo1->setFocus();
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(cardCount(program), 0);
+        QCOMPARE(cardCount(program()), 0);
         QCOMPARE(m->Memo1->toPlainText(), QStringLiteral("\n"));
     }
 
     // ---- Modifying ----
 
     void modifyLoadsAndSaves() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         QStringList pairs;
         for (const FieldMapEntry& f : kFieldMap)
@@ -262,41 +259,38 @@ private slots:
 
         const QStringList values = fillEditor(QStringLiteral("new"));
         m->ButtonXGQDClick();
-        QCOMPARE(storedCard(program, QStringLiteral("1=1")), values);
-        QCOMPARE(cardCount(program), 1);
+        QCOMPARE(storedCard(program(), QStringLiteral("1=1")), values);
+        QCOMPARE(cardCount(program()), 1);
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QVERIFY(!m->PageControlZL->isVisible());
         QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
         QVERIFY(!m->ButtonTJQD->isVisibleTo(m->TabSheet3));
         QCOMPARE(m->Edit1->text(), QString());
-        QVERIFY(!program.modal.shown.contains(FrmTJTS));
+        QVERIFY(!program().modal.shown.contains(FrmTJTS));
     }
 
     void modifyWithoutChangesKeepsTheCard() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("甲"), col("传真"), QStringLiteral("010-1234"),
                  col("工作邮编"), QStringLiteral("12345678"), col("家庭邮编"),
                  QStringLiteral("ab")});
         const QString id =
-            query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first();
+            query(program().folder.database(), QStringLiteral("select ID, 添加日期 from zl"))
+                .first();
         m->DBGrid1DblClick();
         m->ButtonXGQDClick();
-        const QStringList card = storedCard(program, QStringLiteral("1=1"));
+        const QStringList card = storedCard(program(), QStringLiteral("1=1"));
         QCOMPARE(card.at(0), QStringLiteral("甲"));
         QCOMPARE(card.at(14), QStringLiteral("010-1234"));
         // Postcodes the mask cannot show come back as they were; an empty one as six blanks.
         QCOMPARE(card.at(20), QStringLiteral("12345678"));
         QCOMPARE(card.at(22), QStringLiteral("ab"));
-        QCOMPARE(
-            query(program.folder.database(), QStringLiteral("select ID, 添加日期 from zl")).first(),
-            id);
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select ID, 添加日期 from zl"))
+                     .first(),
+                 id);
     }
 
     void modifyRefusesAnEmptyName() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("甲")});
         m->SpeedButton2Click();
@@ -304,18 +298,16 @@ private slots:
         m->showEditorPage(m->TabSheet3);
         m->Memo1->setFocus();
         QTest::keyClick(m->Memo1, Qt::Key_Return);
-        QCOMPARE(program.boxes.texts(), QStringList{kModifyNameMessage});
+        QCOMPARE(program().boxes.texts(), QStringList{kModifyNameMessage});
         QCOMPARE(m->PageControlZL->currentWidget(), m->TabSheet1);
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QVERIFY(m->PageControlZL->isVisible());
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")).first(),
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select 姓名 from zl")).first(),
                  QStringLiteral("甲"));
         QCOMPARE(m->Memo1->toPlainText(), QString());
     }
 
     void doubleClickLoadsTheClickedRow() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         addCard({col("姓名"), QStringLiteral("甲")});
         addCard({col("姓名"), QStringLiteral("乙")});
@@ -336,58 +328,43 @@ private slots:
     }
 
     void modifySaveIsBoundToTheLoadedCard() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
-        addCard({col("姓名"), QStringLiteral("甲")});
-        addCard({col("姓名"), QStringLiteral("乙")});
-        m->ADOQuery1->First();
-        m->SpeedButton2Click();
-        m->Edit1->setText(QStringLiteral("甲改"));
+        typeOverFirstOfTwo();
         m->Edit1->setModified(true);
         // The cursor moves while the editor is open.
         m->ADOQuery1->Last();
         m->ButtonXGQDClick();
         QCOMPARE(
-            query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+            query(program().folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
             QStringList({QStringLiteral("甲改"), QStringLiteral("乙")}));
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("甲改"));
     }
 
     void modifySaveOfADeletedCardWritesNothing() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
-        addCard({col("姓名"), QStringLiteral("甲")});
-        addCard({col("姓名"), QStringLiteral("乙")});
-        m->ADOQuery1->First();
-        m->SpeedButton2Click();
-        m->Edit1->setText(QStringLiteral("甲改"));
+        typeOverFirstOfTwo();
         m->ADOQuery1->Delete();
         m->ButtonXGQDClick();
-        QCOMPARE(program.boxes.texts(), QStringList{kGone});
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名 from zl")),
+        QCOMPARE(program().boxes.texts(), QStringList{kGone});
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select 姓名 from zl")),
                  QStringList{QStringLiteral("乙")});
         QCOMPARE(m->Edit1->text(), QStringLiteral("甲改"));
         QVERIFY(m->PageControlZL->isVisible());
     }
 
     void modifyWithAnEmptyListAddsACard() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->SpeedButton2Click();
         QCOMPARE(m->Edit1->text(), QString());
         QCOMPARE(m->inputText(QStringLiteral("MaskEdit4")), kSix);
         m->Edit1->setText(QStringLiteral("新"));
         m->ButtonXGQDClick();
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 姓名, 工作邮编 from zl")),
-                 QStringList{QStringLiteral("新|      ")});
+        QCOMPARE(
+            query(program().folder.database(), QStringLiteral("select 姓名, 工作邮编 from zl")),
+            QStringList{QStringLiteral("新|      ")});
     }
 
     void unusualTextsGoThroughUnchanged() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         const QString quotes = QStringLiteral("O'Brien \"Bob\" `x` [y]");
         const QString breaks = QStringLiteral("line1\r\nline2\nline3\ttab");
@@ -405,9 +382,9 @@ private slots:
         m->SpeedButton2Click();
         m->ButtonXGQDClick();
         const QStringList rows =
-            query(program.folder.database(), QStringLiteral("select 姓名, 单位, 部门 from zl"));
+            query(program().folder.database(), QStringLiteral("select 姓名, 单位, 部门 from zl"));
         QCOMPARE(rows, QStringList{quotes + '|' + breaks + '|' + emoji});
-        QCOMPARE(query(program.folder.database(), QStringLiteral("select 备注 from zl")).first(),
+        QCOMPARE(query(program().folder.database(), QStringLiteral("select 备注 from zl")).first(),
                  longNotes + breaks);
         // And through the add path.
         m->SpeedButton1Click();
@@ -415,7 +392,7 @@ private slots:
         m->Edit2->setText(quotes);
         m->Memo1->setPlainText(longNotes);
         m->ButtonTJQDClick();
-        QCOMPARE(query(program.folder.database(),
+        QCOMPARE(query(program().folder.database(),
                        QStringLiteral("select 单位, length(备注) from zl where ID = 2")),
                  QStringList{quotes + QStringLiteral("|100000")});
     }
@@ -423,31 +400,27 @@ private slots:
     // ---- Deleting ----
 
     void deleteRefusesWithoutAName() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         m->N9Click();
         QTest::keyClick(m->DBGrid1, Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
+        QCOMPARE(program().boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
         QVERIFY(m->PanelCZ->isVisible());
         QVERIFY(!m->PageControlSYS->isVisible());
-        QVERIFY(!program.modal.shown.contains(FrmSC));
+        QVERIFY(!program().modal.shown.contains(FrmSC));
         addCard({col("单位"), QStringLiteral("无名")});
         m->SpeedButton3Click();
-        QCOMPARE(program.boxes.boxes().size(), 2);
-        QVERIFY(!program.modal.shown.contains(FrmSC));
+        QCOMPARE(program().boxes.boxes().size(), 2);
+        QVERIFY(!program().modal.shown.contains(FrmSC));
     }
 
     void deleteConfirmed() {
-        Program program;
-        program.showMain();
         TFrmMain* m = FrmMain;
         for (const char* name : {"一", "二", "三"})
             addCard({col("姓名"), col(name)});
         m->ADOQuery1->MoveTo(1);
         m->SpeedButton2Click();
         m->SpeedButton3Click();
-        QVERIFY(program.modal.shown.contains(FrmSC));
+        QVERIFY(program().modal.shown.contains(FrmSC));
         QVERIFY(!m->ButtonXGQD->isVisibleTo(m->TabSheet3));
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QTest::mouseClick(FrmSC->Button1, Qt::LeftButton);
@@ -455,7 +428,7 @@ private slots:
         QVERIFY(!m->PageControlZL->isVisible());
         QCOMPARE(m->modeMarker(), QStringLiteral("修改"));
         QCOMPARE(
-            query(program.folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
+            query(program().folder.database(), QStringLiteral("select 姓名 from zl order by ID")),
             QStringList({QStringLiteral("一"), QStringLiteral("三")}));
         // The next card became current.
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("三"));
@@ -465,24 +438,21 @@ private slots:
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("一"));
         m->SpeedButton3Click();
         FrmSC->Button1Click();
-        QCOMPARE(cardCount(program), 0);
+        QCOMPARE(cardCount(program()), 0);
         QCOMPARE(m->DBGrid1->model()->rowCount(), 0);
         m->SpeedButton3Click();
-        QCOMPARE(program.boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
+        QCOMPARE(program().boxes.texts(), QStringList{QStringLiteral("您不能删除这条记录！")});
     }
 
     void deleteCancelled() {
-        Program program;
-        program.showMain();
         addCard({col("姓名"), QStringLiteral("甲")});
         FrmMain->SpeedButton3Click();
         QTest::mouseClick(FrmSC->Button2, Qt::LeftButton);
         QVERIFY(!FrmSC->isVisible());
-        QCOMPARE(cardCount(program), 1);
+        QCOMPARE(cardCount(program()), 1);
     }
 
     void deleteDialog() {
-        Program program;
         QCOMPARE(FrmSC->size(), QSize(250, 150));
         QVERIFY(FrmSC->windowFlags().testFlag(Qt::FramelessWindowHint));
         QCOMPARE(FrmSC->Label1->text(), QStringLiteral("您真的要删除这条记录吗?"));

@@ -2,7 +2,6 @@
 #include "testsupport.h"
 
 #include "data/backup.h"
-#include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/connectionstring.h"
 #include "data/dberror.h"
@@ -36,16 +35,6 @@ Link linkOf(const Card& a, const Card& b) {
 QString key(const QString& phone, const QString& extension = QString()) {
     const auto found = Duplicates::phones(phone, extension);
     return found.size() == 1 ? QString::fromStdString(found[0].key) : QStringLiteral("?");
-}
-
-QVector<qint64> add(const Sqlite::Database& db, const QVector<Card>& cards) {
-    int next = 0;
-    return CardStore::addCards(db, [&](Card* c) {
-        if (next == cards.size())
-            return false;
-        *c = cards[next++];
-        return true;
-    });
 }
 
 QStringList lines(const QVector<Duplicates::Group>& groups) {
@@ -222,15 +211,15 @@ private slots:
     }
 
     void savingAsksAboutATakenMobileOrEmail() {
-        TestSupport::ProgramFolder folder;
-        Sqlite::Database db;
-        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        TestSupport::OpenProgramFolder folder;
+        Sqlite::Database& db = folder.db;
         const QVector<qint64> first =
-            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                     card({{"姓名", "李四"}, {"工作电话", "010-65521234"}})});
+            TestSupport::storeCards(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                                         card({{"姓名", "李四"}, {"工作电话", "010-65521234"}})});
         Duplicates::rebuildKeys(db.get());
         // Cards added in bulk afterwards are known too.
-        const QVector<qint64> later = add(db, {card({{"姓名", "王五"}, {"E-mail", "w@x.cn"}})});
+        const QVector<qint64> later =
+            TestSupport::storeCards(db, {card({{"姓名", "王五"}, {"E-mail", "w@x.cn"}})});
         Duplicates::cardsAdded(db.get(), later);
         const Card typed = card({{"姓名", "赵六"},
                                  {"手机", "+86 138 1234 5678"},
@@ -247,20 +236,19 @@ private slots:
     }
 
     void groupsOfAFile() {
-        TestSupport::ProgramFolder folder;
-        Sqlite::Database db;
-        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-        const QVector<qint64> ids =
-            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),                         // 1
-                     card({{"姓名", "李四"}, {"单位", "甲公司"}}),                              // 2
-                     card({{"姓名", "張三"}, {"手机", "+86 138 1234 5678"}}),                   // 3
-                     card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),                       // 4
-                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),                          // 5
-                     card({{"姓名", "三丰"}, {"E-mail", "sf@example.com"}}),                    // 6
-                     card({{"姓名", "张三丰"}, {"E-mail", "SF@example.com"}}),                  // 7
-                     card({{"姓名", "王五"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 8
-                     card({{"姓名", "赵六"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 9
-                     card({{"姓名", "三丰"}, {"手机", "13812345678"}})}); // 10
+        TestSupport::OpenProgramFolder folder;
+        Sqlite::Database& db = folder.db;
+        const QVector<qint64> ids = TestSupport::storeCards(
+            db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),                         // 1
+                 card({{"姓名", "李四"}, {"单位", "甲公司"}}),                              // 2
+                 card({{"姓名", "張三"}, {"手机", "+86 138 1234 5678"}}),                   // 3
+                 card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),                       // 4
+                 card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),                          // 5
+                 card({{"姓名", "三丰"}, {"E-mail", "sf@example.com"}}),                    // 6
+                 card({{"姓名", "张三丰"}, {"E-mail", "SF@example.com"}}),                  // 7
+                 card({{"姓名", "王五"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 8
+                 card({{"姓名", "赵六"}, {"单位", "乙公司"}, {"工作电话", "01065521234"}}), // 9
+                 card({{"姓名", "三丰"}, {"手机", "13812345678"}})});                       // 10
         QCOMPARE(ids.size(), 10);
         auto id = [&](int n) { return QString::number(ids[n - 1]); };
         // 4 joins 张三's certain pair by the mobile and a near name; 10 is near to 4 alone,
@@ -272,14 +260,13 @@ private slots:
     }
 
     void keysProposeForOneCard() {
-        TestSupport::ProgramFolder folder;
-        Sqlite::Database db;
-        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        TestSupport::OpenProgramFolder folder;
+        Sqlite::Database& db = folder.db;
         db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
         const QVector<qint64> ids =
-            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                     card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
-                     card({{"姓名", "王五"}, {"E-mail", "ww@example.com"}})});
+            TestSupport::storeCards(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                                         card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}}),
+                                         card({{"姓名", "王五"}, {"E-mail", "ww@example.com"}})});
         const Card typed = card({{"姓名", "張三"}, {"手机", "+86 13812345678"}});
         auto proposed = [&](const Card& c, qint64 self = 0) {
             QStringList out;
@@ -338,16 +325,15 @@ private slots:
     }
 
     void mergeInTheFile() {
-        TestSupport::ProgramFolder folder;
-        Sqlite::Database db;
-        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        TestSupport::OpenProgramFolder folder;
+        Sqlite::Database& db = folder.db;
         db.exec("DROP TABLE \"dup_keys\""); // as an older file has none
-        const QVector<qint64> ids =
-            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
-                     card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),
-                     card({{"姓名", "張三"}, {"手机", "+8613812345678"}, {"部门", "销售部"}}),
-                     card({{"姓名", "李四"}, {"单位", "甲公司"}, {"手机", "13700000000"}}),
-                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}})});
+        const QVector<qint64> ids = TestSupport::storeCards(
+            db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                 card({{"姓名", "张三丰"}, {"手机", "13812345678"}}),
+                 card({{"姓名", "張三"}, {"手机", "+8613812345678"}, {"部门", "销售部"}}),
+                 card({{"姓名", "李四"}, {"单位", "甲公司"}, {"手机", "13700000000"}}),
+                 card({{"姓名", "李四"}, {"单位", "甲有限公司"}})});
         QuickFind::build(db.get());
         Duplicates::rebuildKeys(db.get());
 
@@ -395,7 +381,8 @@ private slots:
         {
             Sqlite::Database db;
             QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-            add(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+            TestSupport::storeCards(
+                db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
                      card({{"姓名", "張三"}, {"手机", "13812345678"}, {"部门", "销售部"}}),
                      card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}, {"手机", "13812345678"}})});
             QuickFind::build(db.get());
@@ -431,10 +418,11 @@ private slots:
         {
             Sqlite::Database db;
             QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
-            add(db, {card({{"姓名", "李四"}, {"单位", "甲公司"}}),
-                     card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}}),
-                     card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),
-                     card({{"姓名", "张三"}, {"E-mail", "ZS@a.cn"}}), card({{"姓名", "张三"}})});
+            TestSupport::storeCards(db, {card({{"姓名", "李四"}, {"单位", "甲公司"}}),
+                                         card({{"姓名", "张三"}, {"E-mail", "zs@a.cn"}}),
+                                         card({{"姓名", "李四"}, {"单位", "甲有限公司"}}),
+                                         card({{"姓名", "张三"}, {"E-mail", "ZS@a.cn"}}),
+                                         card({{"姓名", "张三"}})});
         }
         auto run = [&](const QStringList& extra) {
             QProcess p;

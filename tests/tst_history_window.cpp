@@ -15,15 +15,6 @@ using namespace TestSupport;
 
 namespace {
 
-QStringList listedNames() {
-    QStringList names;
-    TADOQuery* q = FrmMain->ADOQuery1;
-    const int name = q->FieldNames().indexOf(col("姓名"));
-    for (int row = 0; row < q->RecordCount(); ++row)
-        names << q->CellText(row, name);
-    return names;
-}
-
 void deleteCard(const char* name) {
     TADOQuery* q = FrmMain->ADOQuery1;
     QVERIFY(q->Locate(

@@ -26,15 +26,6 @@ using namespace TestSupport;
 
 namespace {
 
-QStringList listedNames() {
-    QStringList names;
-    TADOQuery* q = FrmMain->ADOQuery1;
-    const int name = q->FieldNames().indexOf(col("姓名"));
-    for (int row = 0; row < q->RecordCount(); ++row)
-        names << q->CellText(row, name);
-    return names;
-}
-
 // As typed or pasted at once (key clicks cannot give Chinese or full-width text).
 void type(const QString& text) {
     FrmMain->EditKSCZ->setFocus();

@@ -30,16 +30,6 @@ QStringList stored(const Program& program, const QString& columns) {
                  QStringLiteral("select %1 from zl order by ID").arg(columns));
 }
 
-/// The names the list shows, row by row.
-QStringList listed() {
-    TADOQuery* q = FrmMain->ADOQuery1;
-    const int column = int(q->FieldNames().indexOf(col("姓名")));
-    QStringList names;
-    for (int row = 0; row < q->RecordCount(); ++row)
-        names << q->CellText(row, column);
-    return names;
-}
-
 enum class Obstacle { Locked, FullDisk };
 
 /// Runs `save` while `obstacle` stands in its way.
@@ -168,7 +158,7 @@ private slots:
             program().boxes.texts().first().startsWith(QStringLiteral("这张名片已被其他程序删除")),
             qPrintable(program().boxes.texts().first()));
         QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
-        QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("李四")});
         QVERIFY(m->PageControlZL->isVisible());
         QCOMPARE(m->Edit2->text(), QStringLiteral("A 公司"));
     }
@@ -188,7 +178,7 @@ private slots:
             qPrintable(program().boxes.texts().first()));
         QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("王五")});
         // The list shows the card as it is now; deleting that works.
-        QCOMPARE(listed(), QStringList{QStringLiteral("王五")});
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("王五")});
         FrmSC->Button1->click();
         QCOMPARE(program().boxes.boxes().size(), 1);
         QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList());
@@ -207,7 +197,7 @@ private slots:
                  QStringList{QStringLiteral("这张名片已被其他程序删除了。")});
         QVERIFY(!FrmSC->isVisible());
         QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("李四")});
-        QCOMPARE(listed(), QStringList{QStringLiteral("李四")});
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("李四")});
     }
 
     // ---- The file locked by another program, or the disk full ----
@@ -231,7 +221,7 @@ private slots:
         QVERIFY(saysWhatHappened(program().boxes.texts().first(), obstacle));
         // The file, the list and the editor as before the save.
         QCOMPARE(stored(program(), QStringLiteral("姓名")), QStringList{QStringLiteral("张三")});
-        QCOMPARE(listed(), QStringList{QStringLiteral("张三")});
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("张三")});
         QCOMPARE(m->ADOQuery1->state(), TADOQuery::dsBrowse);
         QCOMPARE(m->Edit1->text(), QStringLiteral("李四"));
         QCOMPARE(m->Edit2->text(), QStringLiteral("A 公司"));
@@ -241,7 +231,7 @@ private slots:
         QCOMPARE(program().boxes.boxes().size(), 1);
         QCOMPARE(stored(program(), QStringLiteral("姓名, 单位")),
                  QStringList({QStringLiteral("张三|"), QStringLiteral("李四|A 公司")}));
-        QCOMPARE(listed(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         // The next card is stored once too.
         m->Edit1->setText(QStringLiteral("王五"));
         m->ButtonTJQD->click();
@@ -286,7 +276,7 @@ private slots:
         QVERIFY(saysWhatHappened(program().boxes.texts().first(), obstacle));
         QCOMPARE(stored(program(), QStringLiteral("姓名")),
                  QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
-        QCOMPARE(listed(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
         QCOMPARE(m->ADOQuery1->FieldAsString(col("姓名")), QStringLiteral("张三"));
 
         FrmSC->Button1->click();
@@ -346,7 +336,7 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("数据库文件在本程序运行时被删除、移动或替换")),
                  qPrintable(message));
         QVERIFY(message.contains(QStringLiteral("请退出并重新启动本程序")));
-        QCOMPARE(listed(), QStringList{QStringLiteral("张三")});
+        QCOMPARE(listedNames(), QStringList{QStringLiteral("张三")});
         QCOMPARE(m->Edit1->text(), QStringLiteral("李四"));
     }
 

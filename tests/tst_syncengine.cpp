@@ -4,7 +4,6 @@
 #include "testsupport.h"
 
 #include "data/backup.h"
-#include "data/cardstore.h"
 #include "data/connectionstring.h"
 #include "data/history.h"
 #include "data/sqlite.h"
@@ -29,7 +28,6 @@ namespace {
 class Side {
 public:
     explicit Side(const DavServer& server) {
-        db.open(folder.database(), Sqlite::OpenMode::ReadWrite);
         client.setCredentials(server.user(), server.password());
         client.setTrustedFingerprint(server.fingerprint());
         SyncAccount account;
@@ -55,18 +53,11 @@ public:
     }
 
     qint64 add(const QString& name, const QVector<QPair<Field, QString>>& values = {}) {
-        bool given = false;
-        return CardStore::addCards(db,
-                                   [&](Card* card) {
-                                       if (given)
-                                           return false;
-                                       given = true;
-                                       (*card)[Field::Name] = name;
-                                       for (const auto& v : values)
-                                           (*card)[v.first] = v.second;
-                                       return true;
-                                   })
-            .value(0);
+        Card card;
+        card[Field::Name] = name;
+        for (const auto& v : values)
+            card[v.first] = v.second;
+        return TestSupport::storeCards(db, {card}).value(0);
     }
     // As another program writing the file would.
     void set(const QString& name, Field column, const QString& value) {
@@ -88,8 +79,8 @@ public:
         return TestSupport::query(folder.database(), "select 姓名 from zl order by 姓名");
     }
 
-    ProgramFolder folder;
-    Sqlite::Database db;
+    OpenProgramFolder folder;
+    Sqlite::Database& db = folder.db;
     CardDavClient client;
     bool asked = false;
     std::function<void(SyncEngine&, int)> hook;
@@ -133,11 +124,14 @@ int putCard(const DavServer& server, const QString& file, const QByteArray& text
 
 } // namespace
 
-#define START_SERVER(server)                                                                       \
-    QFETCH(DavServer::Kind, kind);                                                                 \
+// The server of the kind, or the case skipped when it cannot be started here.
+#define START_SERVER_OF(server, kind)                                                              \
     DavServer server(kind);                                                                        \
     if (!server.problem().isEmpty())                                                               \
         QSKIP(qPrintable(server.problem()));
+#define START_SERVER(server)                                                                       \
+    QFETCH(DavServer::Kind, kind);                                                                 \
+    START_SERVER_OF(server, kind)
 
 class TestSyncEngine : public QObject {
     Q_OBJECT
@@ -371,9 +365,7 @@ private slots:
     }
 
     void wrongPassword() {
-        DavServer server(DavServer::RadicaleHttps);
-        if (!server.problem().isEmpty())
-            QSKIP(qPrintable(server.problem()));
+        START_SERVER_OF(server, DavServer::RadicaleHttps);
         Side one(server);
         one.add("钱九");
         one.client.setCredentials(server.user(), QStringLiteral("wrong"));
@@ -482,9 +474,7 @@ private slots:
 
     // A synced file's backup is one of ours: its sync tables are known, its password absent.
     void syncedFileBacksUp() {
-        DavServer server(DavServer::RadicaleHttps);
-        if (!server.problem().isEmpty())
-            QSKIP(qPrintable(server.problem()));
+        START_SERVER_OF(server, DavServer::RadicaleHttps);
         Side one(server);
         one.add("吴十");
         one.sync();
@@ -501,9 +491,7 @@ private slots:
 
     // The tool: setup, then sync with the password from the environment.
     void tool() {
-        DavServer server(DavServer::RadicaleHttps);
-        if (!server.problem().isEmpty())
-            QSKIP(qPrintable(server.problem()));
+        START_SERVER_OF(server, DavServer::RadicaleHttps);
         ProgramFolder folder;
         TestSupport::exec(folder.database(), "insert into zl (姓名, 手机) values ('郑一', '123')");
         auto run = [&](const QStringList& args, QString* out = nullptr) {

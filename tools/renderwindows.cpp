@@ -7,7 +7,11 @@
 #include "data/connectionstring.h"
 #include "data/schema.h"
 #include "dialogs/Tjts.h"
+#include "dialogs/duplicatesdialog.h"
+#include "dialogs/historydialog.h"
+#include "dialogs/qrdialog.h"
 #include "dialogs/sc.h"
+#include "dialogs/syncaccountdialog.h"
 #include "login/dl.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/application.h"
@@ -16,12 +20,17 @@
 #include "platform/window.h"
 #include "program/quembe.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QMenu>
 #include <QPainter>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -54,6 +63,53 @@ void addCard(const QStringList& values) {
     for (int i = 0; i < values.size(); ++i)
         q->SetFieldAsString(QString::fromUtf8(columns[i]), values.at(i));
     q->Post();
+}
+
+// Runs a menu item and saves the modal window it shows, while it is shown: some are gone
+// once their item returns.
+void saveShown(Platform::ModalRecorder& modal, const char* action, const QString& name,
+               const std::function<void(QWidget*)>& prepare = {}) {
+    modal.onShow = [&](QWidget* window) {
+        if (prepare)
+            prepare(window);
+        save(window, name);
+        window->hide();
+    };
+    FrmMain->findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    modal.onShow = nullptr;
+}
+
+// The dialogs of the data menu and the popup items, over the cards added.
+void saveDialogs(Platform::ModalRecorder& modal) {
+    FrmMain->PopupMenu1->popup(FrmMain->mapToGlobal(QPoint(0, 0)));
+    save(FrmMain->PopupMenu1, QStringLiteral("menu_popup"));
+    FrmMain->PopupMenu1->hide();
+
+    FrmMain->ADOQuery1->First();
+    FrmMain->DBGrid1CellClick();
+    saveShown(modal, "QrGridAction", QStringLiteral("qr"));
+    saveShown(modal, "QrGridAction", QStringLiteral("qr_mecard"), [](QWidget* window) {
+        static_cast<QrDialog*>(window)->setFormat(Recognize::QrCode::Format::MeCard);
+    });
+    addCard({QStringLiteral("赵敏"), QStringLiteral("东海国际贸易有限公司"),
+             QStringLiteral("进出口部"), QStringLiteral("总监"), QStringLiteral("13712345678"),
+             QStringLiteral("zhaomin@example.com"),
+             QStringLiteral("上海市浦东新区世纪大道").repeated(150), QString()});
+    FrmMain->ADOQuery1->Last();
+    saveShown(modal, "QrGridAction", QStringLiteral("qr_long"));
+
+    // A card written again: the history lists its add, the duplicates pair it.
+    addCard({QStringLiteral("张伟"), QStringLiteral("北方机械"), QString(), QString(),
+             QStringLiteral("139 0123 4567")});
+    FrmMain->ADOQuery1->Last();
+    FrmMain->ADOQuery1->Delete();
+    addCard({QStringLiteral("張偉"), QStringLiteral("北方机械有限公司"), QStringLiteral("销售部"),
+             QStringLiteral("销售经理"), QStringLiteral("+86 139 0123 4567")});
+    saveShown(modal, "HistoryAction", QStringLiteral("history"));
+    saveShown(modal, "HistoryAction", QStringLiteral("history_deleted"),
+              [](QWidget* window) { window->findChild<QTabWidget*>()->setCurrentIndex(1); });
+    saveShown(modal, "ActionFindDuplicates", QStringLiteral("duplicates"));
+    saveShown(modal, "NSyncSetup", QStringLiteral("sync_account"));
 }
 
 } // namespace
@@ -163,6 +219,8 @@ int main(int argc, char** argv) {
     FrmSC->hide();
     save(FrmTJTS, QStringLiteral("continue"));
     FrmTJTS->hide();
+
+    saveDialogs(*modal);
 
     Quembe::destroyForms();
     return 0;
