@@ -76,6 +76,9 @@ struct Side {
             fail("cannot open " + file.toStdString());
         client.setCredentials(server.user(), server.password());
         client.setAllowInsecure(true);
+        // Radicale works out a large book's state once before it answers; on a busy machine
+        // that is longer than a user's wait.
+        client.setTimeout(600000);
         Sync::SyncAccount account;
         account.server = server.root().toString();
         account.user = server.user();
