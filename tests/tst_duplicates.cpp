@@ -314,6 +314,47 @@ private slots:
                  qPrintable(reason));
     }
 
+    // Cards another program added, changed or deleted are proposed as they are now, with no
+    // rebuild asked for; keys from before the checksums are made again once.
+    void keysCatchUpWithAnotherProgram() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QVector<Card> cards{card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                            card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}})};
+        for (int i = 0; i < 20; ++i)
+            cards.append(card({{"姓名", "客户"}, {"工作电话", "010-62750000"}}));
+        add(db, cards);
+        Duplicates::rebuildKeys(db.get());
+        auto proposed = [&](const Card& c) {
+            QVector<qint64> out;
+            for (const auto& p : Duplicates::propose(db.get(), c))
+                out << p.id;
+            return out;
+        };
+        const Card typed = card({{"姓名", "張三"}, {"手机", "+86 13812345678"}});
+        const Card wang = card({{"姓名", "王五"}, {"手机", "137 0000 0000"}});
+        QCOMPARE(proposed(typed), QVector<qint64>{1});
+        {
+            TestSupport::OtherWriter other(folder.database());
+            QCOMPARE(other.exec("INSERT INTO zl (ID, 姓名, 手机) VALUES (23, '王五', "
+                                "'13700000000'); UPDATE zl SET 手机='13900000000' WHERE ID=1; "
+                                "DELETE FROM zl WHERE ID=2; COMMIT"),
+                     SQLITE_OK);
+        }
+        QVERIFY(proposed(typed).isEmpty());
+        QCOMPARE(proposed(wang), QVector<qint64>{23});
+        QVERIFY(proposed(card({{"姓名", "李四"}, {"单位", "甲科技"}})).isEmpty());
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from dup_sums"),
+                 QStringList{"22"});
+        QVERIFY(Duplicates::keysInLine(db.get()));
+
+        db.exec("DROP TABLE \"dup_sums\""); // as an older program left them
+        QCOMPARE(Duplicates::keyTables(db.get()), Duplicates::KeyTables::KeysOnly);
+        QCOMPARE(proposed(wang), QVector<qint64>{23});
+        QCOMPARE(Duplicates::keyTables(db.get()), Duplicates::KeyTables::WithSums);
+    }
+
     void mergeKeepsEveryValue() {
         const Card older = card({{"姓名", "张三"},
                                  {"单位", "北京星河科技有限公司"},
