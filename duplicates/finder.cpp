@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -21,7 +22,10 @@ namespace {
 
 enum Kind : quint64 { kPhone = 0, kMobile = 1, kEmail = 2, kNameCompany = 3 };
 
-quint64 hashed(const QByteArray& text, Kind kind) {
+quint64 hashed(QByteArrayView text, Kind kind) {
+    return (quint64(qHash(text, 0x5eed)) & ~quint64(3)) | kind;
+}
+quint64 hashed(QStringView text, Kind kind) {
     return (quint64(qHash(text, 0x5eed)) & ~quint64(3)) | kind;
 }
 
@@ -51,10 +55,10 @@ struct Store {
         c.company = p.company.isEmpty() ? 0 : quint64(qHash(p.company, 0x5eed)) | 1;
         c.firstKey = quint32(keys.size());
         for (const Phone& phone : p.phones)
-            keys.push_back(
-                hashed(QByteArray::fromStdString(phone.key), phone.mobile ? kMobile : kPhone));
+            keys.push_back(hashed(QByteArrayView(phone.key.data(), qsizetype(phone.key.size())),
+                                  phone.mobile ? kMobile : kPhone));
         for (const QString& e : p.emails)
-            keys.push_back(hashed(e.toUtf8(), kEmail));
+            keys.push_back(hashed(QStringView(e), kEmail));
         std::sort(keys.begin() + c.firstKey, keys.end());
         keys.erase(std::unique(keys.begin() + c.firstKey, keys.end()), keys.end());
         c.keyCount = quint32(keys.size() - c.firstKey);
@@ -105,7 +109,7 @@ Link link(const Store& store, const Compact& a, const Compact& b) {
 }
 
 // One thread beside the caller's for the whole search, so that what it keeps per thread (the
-// transform, the characters it has seen) is made once.
+// transform, the characters and names it has seen) is made once.
 class Worker {
 public:
     Worker()
@@ -121,12 +125,12 @@ public:
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
-    std::future<Store> post(std::function<Store()> job) {
-        std::packaged_task<Store()> task(std::move(job));
-        std::future<Store> result = task.get_future();
+    template <class R> std::future<R> post(std::function<R()> job) {
+        auto task = std::make_shared<std::packaged_task<R()>>(std::move(job));
+        std::future<R> result = task->get_future();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_jobs.push_back(std::move(task));
+            m_jobs.emplace_back([task] { (*task)(); });
         }
         m_wake.notify_one();
         return result;
@@ -135,7 +139,7 @@ public:
 private:
     void run() {
         for (;;) {
-            std::packaged_task<Store()> job;
+            std::function<void()> job;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_done || !m_jobs.empty(); });
@@ -150,7 +154,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::packaged_task<Store()>> m_jobs;
+    std::deque<std::function<void()>> m_jobs;
     bool m_done = false;
     std::thread m_thread; // last: started once the rest is made
 };
@@ -192,11 +196,37 @@ private:
     std::vector<quint32> m_size;
 };
 
-// Blocks of cards that share a key, each pair in a block compared once by the rule.
-QVector<Group> group(const QVector<qint64>& ids, Store& store) {
+using Block = std::pair<quint64, quint32>;
+
+// The linked pairs among the blocks from `begin` to `end` (whole blocks).
+std::vector<Pair> pairsIn(const Store& store, const Block* begin, const Block* end) {
+    std::vector<Pair> pairs;
+    while (begin != end) {
+        const Block* last = begin + 1;
+        while (last != end && last->first == begin->first)
+            ++last;
+        if (last - begin >= 2 && last - begin <= kLargestBlock) {
+            for (const Block* i = begin; i != last; ++i)
+                for (const Block* j = i + 1; j != last; ++j) {
+                    const quint32 a = i->second, b = j->second;
+                    if (a == b)
+                        continue;
+                    const Link l = link(store, store.cards[a], store.cards[b]);
+                    if (l != Link::None)
+                        pairs.push_back({std::min(a, b), std::max(a, b), l == Link::Certain});
+                }
+        }
+        begin = last;
+    }
+    return pairs;
+}
+
+// Blocks of cards that share a key, each pair in a block compared once by the rule; the
+// second half of the blocks on `worker`, when there is one.
+QVector<Group> group(const QVector<qint64>& ids, Store& store, Worker* worker) {
     const std::vector<Compact>& cards = store.cards;
     const std::vector<quint64>& keys = store.keys;
-    std::vector<std::pair<quint64, quint32>> blocks;
+    std::vector<Block> blocks;
     blocks.reserve(keys.size() + cards.size() / 2);
     for (quint32 i = 0; i < cards.size(); ++i) {
         const Compact& c = cards[i];
@@ -207,25 +237,22 @@ QVector<Group> group(const QVector<qint64>& ids, Store& store) {
                 (quint64(qHash(store.name(c), c.company)) & ~quint64(3)) | kNameCompany, i);
     }
     std::sort(blocks.begin(), blocks.end());
-    std::vector<Pair> pairs;
-    for (std::size_t begin = 0; begin < blocks.size();) {
-        std::size_t end = begin + 1;
-        while (end < blocks.size() && blocks[end].first == blocks[begin].first)
-            ++end;
-        if (end - begin >= 2 && end - begin <= std::size_t(kLargestBlock)) {
-            for (std::size_t i = begin; i < end; ++i)
-                for (std::size_t j = i + 1; j < end; ++j) {
-                    const quint32 a = blocks[i].second, b = blocks[j].second;
-                    if (a == b)
-                        continue;
-                    const Link l = link(store, cards[a], cards[b]);
-                    if (l != Link::None)
-                        pairs.push_back({std::min(a, b), std::max(a, b), l == Link::Certain});
-                }
-        }
-        begin = end;
+    const Block* const first = blocks.data();
+    const Block* const end = first + blocks.size();
+    // Cut in the middle, moved on to where a block begins.
+    const Block* middle = first + blocks.size() / 2;
+    while (middle != first && middle != end && (middle - 1)->first == middle->first)
+        ++middle;
+    std::future<std::vector<Pair>> later;
+    if (worker)
+        later = worker->post<std::vector<Pair>>(
+            [&store, middle, end] { return pairsIn(store, middle, end); });
+    std::vector<Pair> pairs = pairsIn(store, first, worker ? middle : end);
+    if (worker) {
+        const std::vector<Pair> more = later.get();
+        pairs.insert(pairs.end(), more.begin(), more.end());
     }
-    std::vector<std::pair<quint64, quint32>>().swap(blocks);
+    std::vector<Block>().swap(blocks);
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end(),
                             [](const Pair& x, const Pair& y) { return x.a == y.a && x.b == y.b; }),
@@ -286,7 +313,7 @@ QVector<Group> groupsOf(const QVector<qint64>& ids, const QVector<Profile>& prof
     Store store;
     for (const Profile& p : profiles)
         store.add(p);
-    return group(ids, store);
+    return group(ids, store, nullptr);
 }
 
 QVector<Group> findGroups(sqlite3* db) {
@@ -332,7 +359,7 @@ QVector<Group> findGroups(sqlite3* db) {
     auto flush = [&] {
         const std::size_t half = batch.size() / 2;
         const std::size_t end = batch.size();
-        std::future<Store> second = worker.post([&, half, end] { return fold(half, end); });
+        std::future<Store> second = worker.post<Store>([&, half, end] { return fold(half, end); });
         store.append(fold(0, half));
         store.append(second.get());
         batch.clear();
@@ -353,7 +380,7 @@ QVector<Group> findGroups(sqlite3* db) {
     if (rc != SQLITE_DONE)
         throw EDatabaseError(Sqlite::errorText(db, rc));
     flush();
-    return group(ids, store);
+    return group(ids, store, &worker);
 }
 
 } // namespace Duplicates
