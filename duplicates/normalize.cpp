@@ -111,12 +111,25 @@ bool blank(const QString& text) {
 }
 
 // The words of a text, split at anything that is not a letter or a digit.
+// The character at `i` (one or two code units, its length in `length`) is a letter or a
+// digit: the rare ideographs beyond the basic plane, which some names have, are letters too.
+bool letterOrNumberAt(const QString& text, qsizetype i, qsizetype* length) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        *length = 2;
+        return QChar::isLetterOrNumber(QChar::surrogateToUcs4(c, text.at(i + 1)));
+    }
+    *length = 1;
+    return c.isLetterOrNumber();
+}
+
 QStringList words(const QString& text) {
     QStringList out;
     QString word;
-    for (QChar c : text) {
-        if (c.isLetterOrNumber()) {
-            word += c;
+    qsizetype length = 1;
+    for (qsizetype i = 0; i < text.size(); i += length) {
+        if (letterOrNumberAt(text, i, &length)) {
+            word += QStringView(text).mid(i, length);
         } else if (!word.isEmpty()) {
             out << word;
             word.clear();
@@ -324,9 +337,10 @@ QString nameKey(const QString& name) {
     const QString f = folded(name);
     if (hasHan(f)) {
         QString out;
-        for (QChar c : f)
-            if (c.isLetterOrNumber())
-                out += c;
+        qsizetype length = 1;
+        for (qsizetype i = 0; i < f.size(); i += length)
+            if (letterOrNumberAt(f, i, &length))
+                out += QStringView(f).mid(i, length);
         return out;
     }
     QStringList parts = words(f);

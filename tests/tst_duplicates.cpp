@@ -113,6 +113,24 @@ private slots:
                  (QStringList{"john@example.com", "j@b.cn"}));
     }
 
+    // Folding takes its shortcuts only where nothing would change: mixed scripts, characters
+    // beyond the basic plane, full-width forms and every separator people type still fold.
+    void foldingOfMixedText() {
+        QCOMPARE(Duplicates::folded("張三 ABC"), QStringLiteral("张三 abc"));
+        QCOMPARE(Duplicates::folded("ＡＢＣ１２３"), QStringLiteral("abc123"));
+        QCOMPARE(Duplicates::folded("𠀀張𠀀"), QStringLiteral("𠀀张𠀀"));
+        QCOMPARE(Duplicates::folded("plain text"), QStringLiteral("plain text"));
+        QCOMPARE(Duplicates::nameKey("𠀀 張"), Duplicates::nameKey("𠀀张"));
+        QVERIFY(Duplicates::nameKey("𠀀张") != Duplicates::nameKey("张"));
+        QCOMPARE(Duplicates::emails("Zhang@A.cn，li@b.cn；<wang@c.cn>、mailto:zhao@d.cn "
+                                    "zhang@a.cn\tqian@e.cn"),
+                 (QStringList{"zhang@a.cn", "li@b.cn", "wang@c.cn", "zhao@d.cn", "qian@e.cn"}));
+        QCOMPARE(Duplicates::phones("138 1234 5678  139 0000 0000").size(), std::size_t(2));
+        QCOMPARE(Duplicates::phones("13812345678、010-65521234，13900000000").size(),
+                 std::size_t(3));
+        QVERIFY(Duplicates::phones(" \t ").empty());
+    }
+
     void onePersonWrittenTwoWays_data() {
         QTest::addColumn<Card>("a");
         QTest::addColumn<Card>("b");
