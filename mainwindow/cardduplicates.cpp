@@ -70,8 +70,9 @@ CardDuplicates::CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* co
     // An older file gets its keys once the window is up. Nobody asked: a file another program
     // holds right now gets no error box here; the next use tries again and says why.
     QTimer::singleShot(0, this, [this] {
+        // Only the missing keys: bringing them in line waits for their first use.
         try {
-            if (m_connection->Connected())
+            if (m_connection->Connected() && !Duplicates::hasKeys(database()))
                 ensureKeys();
         } catch (const EError&) {
         }
