@@ -196,19 +196,32 @@ private:
     std::vector<quint32> m_size;
 };
 
-using Block = std::pair<quint64, quint32>;
+// A key and a card that has it, in 12 bytes: a million cards have several million.
+struct Block {
+    quint32 low, high; // the key
+    quint32 card;
+    Block(quint64 key, quint32 c)
+        : low(quint32(key))
+        , high(quint32(key >> 32))
+        , card(c) {}
+    quint64 key() const { return quint64(high) << 32 | low; }
+    bool operator<(const Block& o) const {
+        return high != o.high ? high < o.high : low != o.low ? low < o.low : card < o.card;
+    }
+};
+static_assert(sizeof(Block) == 12, "a block is three numbers");
 
 // The linked pairs among the blocks from `begin` to `end` (whole blocks).
 std::vector<Pair> pairsIn(const Store& store, const Block* begin, const Block* end) {
     std::vector<Pair> pairs;
     while (begin != end) {
         const Block* last = begin + 1;
-        while (last != end && last->first == begin->first)
+        while (last != end && last->key() == begin->key())
             ++last;
         if (last - begin >= 2 && last - begin <= kLargestBlock) {
             for (const Block* i = begin; i != last; ++i)
                 for (const Block* j = i + 1; j != last; ++j) {
-                    const quint32 a = i->second, b = j->second;
+                    const quint32 a = i->card, b = j->card;
                     if (a == b)
                         continue;
                     const Link l = link(store, store.cards[a], store.cards[b]);
@@ -241,7 +254,7 @@ QVector<Group> group(const QVector<qint64>& ids, Store& store, Worker* worker) {
     const Block* const end = first + blocks.size();
     // Cut in the middle, moved on to where a block begins.
     const Block* middle = first + blocks.size() / 2;
-    while (middle != first && middle != end && (middle - 1)->first == middle->first)
+    while (middle != first && middle != end && (middle - 1)->key() == middle->key())
         ++middle;
     std::future<std::vector<Pair>> later;
     if (worker)
