@@ -212,16 +212,16 @@ void Operation::noteLeft(QVector<qint64> ids) {
     const Sqlite::Failure failure = Sqlite::fileFailure({});
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    QStringList fields;
-    for (const FieldMapEntry& field : kFieldMap)
-        fields << Sqlite::quoted(QString::fromUtf8(field.column));
+    static const QByteArray select = [] {
+        QStringList fields;
+        for (const FieldMapEntry& field : kFieldMap)
+            fields << Sqlite::quoted(QString::fromUtf8(field.column));
+        return (QStringLiteral("SELECT \"ID\",") + fields.join(QLatin1Char(',')) +
+                QStringLiteral(" FROM \"zl\" WHERE \"ID\" BETWEEN ? AND ? ORDER BY \"ID\""))
+            .toUtf8();
+    }();
     // Read in runs of consecutive IDs: an import's cards in one pass.
-    Sqlite::Statement cards(m_db,
-                            (QStringLiteral("SELECT \"ID\",") + fields.join(QLatin1Char(',')) +
-                             QStringLiteral(" FROM \"zl\" WHERE \"ID\" BETWEEN ? AND ? "
-                                            "ORDER BY \"ID\""))
-                                .toUtf8(),
-                            failure);
+    Sqlite::Statement cards(m_db, select, failure);
     if (!m_insertLeft)
         m_insertLeft = std::make_unique<Sqlite::Statement>(
             m_db,
