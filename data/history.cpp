@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 #include <memory>
 
 namespace History {
@@ -28,6 +30,12 @@ const char kRows[] = "CREATE TABLE \"card_history_rows\" (\"op\" INTEGER NOT NUL
 // them.
 const char kRowCards[] =
     "CREATE INDEX \"card_history_rows_ID\" ON \"card_history_rows\" (\"ID\", \"op\")";
+// What each operation left each card it touched as: a checksum of its fields, NULL when the
+// card was gone. A card found otherwise at an undo was changed by a writer the history did
+// not see (another program). Operations recorded before it have no rows here.
+const char kLeft[] = "CREATE TABLE \"card_history_left\" (\"op\" INTEGER NOT NULL, "
+                     "\"ID\" INTEGER NOT NULL, \"sum\" INTEGER, PRIMARY KEY (\"op\", \"ID\")) "
+                     "WITHOUT ROWID";
 const char kSettings[] = "CREATE TABLE \"card_history_settings\" (\"key\" TEXT PRIMARY KEY NOT "
                          "NULL, \"value\" TEXT NOT NULL) WITHOUT ROWID";
 
@@ -38,8 +46,8 @@ thread_local QHash<sqlite3*, Operation*> t_current;
 
 QStringList schemaStatements() {
     return {QString::fromLatin1(kOperations), QString::fromLatin1(kOperationTimes),
-            QString::fromLatin1(kRows), QString::fromLatin1(kRowCards),
-            QString::fromLatin1(kSettings)};
+            QString::fromLatin1(kRows),       QString::fromLatin1(kRowCards),
+            QString::fromLatin1(kSettings),   QString::fromLatin1(kLeft)};
 }
 
 int addTables(sqlite3* db) {
@@ -47,14 +55,17 @@ int addTables(sqlite3* db) {
     const QStringList found = Sqlite::firstColumn(
         db,
         "SELECT name FROM sqlite_master WHERE name IN ('card_history', 'card_history_time', "
-        "'card_history_rows', 'card_history_rows_ID', 'card_history_settings')",
+        "'card_history_rows', 'card_history_rows_ID', 'card_history_settings', "
+        "'card_history_left')",
         &rc);
-    if (rc != SQLITE_OK || found.size() == 5)
+    if (rc != SQLITE_OK || found.size() == 6)
         return rc;
-    const char* const names[] = {"card_history", "card_history_time", "card_history_rows",
-                                 "card_history_rows_ID", "card_history_settings"};
-    const char* const statements[] = {kOperations, kOperationTimes, kRows, kRowCards, kSettings};
-    for (int i = 0; i < 5 && rc == SQLITE_OK; ++i) {
+    const char* const names[] = {"card_history",          "card_history_time",
+                                 "card_history_rows",     "card_history_rows_ID",
+                                 "card_history_settings", "card_history_left"};
+    const char* const statements[] = {kOperations, kOperationTimes, kRows,
+                                      kRowCards,   kSettings,       kLeft};
+    for (int i = 0; i < 6 && rc == SQLITE_OK; ++i) {
         if (!found.contains(QLatin1String(names[i])))
             rc = Sqlite::exec(db, statements[i]);
     }
@@ -142,12 +153,15 @@ void Operation::setDescription(const QString& description) {
 }
 
 void Operation::changing(qint64 id, bool deleting) {
-    if (m_outer)
+    if (m_outer) {
+        m_pending.append(id);
         return m_outer->changing(id, deleting);
+    }
     keep(id, imageOf(m_db, id), deleting);
 }
 
 void Operation::keep(qint64 id, const Image& before, bool deleting) {
+    m_pending.append(id);
     if (m_outer)
         return m_outer->keep(id, before, deleting);
     ++(deleting ? m_counts.deleted : m_counts.changed);
@@ -180,6 +194,68 @@ void Operation::added(const QVector<qint64>& ids) {
     m_added += ids;
     m_counts.added += int(ids.size());
     store();
+    // They are written by now.
+    noteLeft(ids);
+}
+
+void Operation::finish() {
+    QVector<qint64> ids;
+    ids.swap(m_pending);
+    noteLeft(std::move(ids));
+}
+
+void Operation::noteLeft(QVector<qint64> ids) {
+    if (m_outer)
+        return m_outer->noteLeft(std::move(ids));
+    if (!m_number || ids.isEmpty())
+        return;
+    const Sqlite::Failure failure = Sqlite::fileFailure({});
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    static const QByteArray select = [] {
+        QStringList fields;
+        for (const FieldMapEntry& field : kFieldMap)
+            fields << Sqlite::quoted(QString::fromUtf8(field.column));
+        return (QStringLiteral("SELECT \"ID\",") + fields.join(QLatin1Char(',')) +
+                QStringLiteral(" FROM \"zl\" WHERE \"ID\" BETWEEN ? AND ? ORDER BY \"ID\""))
+            .toUtf8();
+    }();
+    // Read in runs of consecutive IDs: an import's cards in one pass.
+    Sqlite::Statement cards(m_db, select, failure);
+    if (!m_insertLeft)
+        m_insertLeft = std::make_unique<Sqlite::Statement>(
+            m_db,
+            "INSERT OR REPLACE INTO \"card_history_left\" (\"op\", \"ID\", \"sum\") VALUES "
+            "(?, ?, ?)",
+            failure);
+    auto note = [this](qint64 id, std::optional<qint32> sum) {
+        m_insertLeft->set(1, m_number).set(2, id);
+        m_insertLeft->set(3, sum ? QVariant(*sum) : QVariant());
+        m_insertLeft->run();
+    };
+    for (int i = 0; i < ids.size();) {
+        int run = 1;
+        while (i + run < ids.size() && ids[i + run] == ids[i] + run)
+            ++run;
+        qint64 next = ids[i];
+        const qint64 last = ids[i] + run - 1;
+        cards.set(1, next).set(2, last);
+        while (cards.next()) {
+            const qint64 id = cards.int64(0);
+            for (; next < id; ++next)
+                note(next, std::nullopt);
+            Image image;
+            image.exists = true;
+            for (int f = 0; f < kFieldCount; ++f)
+                image.card.values[std::size_t(f)] = cards.text(f + 1).toString();
+            note(id, Format::sum(image));
+            next = id + 1;
+        }
+        cards.rewind();
+        for (; next <= last; ++next)
+            note(next, std::nullopt);
+        i += run;
+    }
 }
 
 void Operation::setUndoes(qint64 number) {
@@ -305,6 +381,9 @@ void trim(sqlite3* db) {
     Sqlite::Statement(db, "DELETE FROM \"card_history_rows\" WHERE \"op\"<=?", failure)
         .set(1, upTo)
         .run();
+    Sqlite::Statement(db, "DELETE FROM \"card_history_left\" WHERE \"op\"<=?", failure)
+        .set(1, upTo)
+        .run();
     Sqlite::Statement(db, "DELETE FROM \"card_history\" WHERE \"op\"<=?", failure)
         .set(1, upTo)
         .run();
@@ -341,10 +420,14 @@ void RowRecorder::after(sqlite3* db, const QString& table, qint64 id, RowWrite w
     if (description.isEmpty())
         return;
     Operation operation(db, description);
-    if (adding)
+    if (adding) {
         operation.added({id});
-    else
+        if (!m_addVerb.isEmpty())
+            m_addedWithVerb = id;
+    } else {
         operation.keep(id, m_image, deleting);
+    }
+    operation.finish();
 }
 
 std::shared_ptr<RowRecorder> recordWrites(TADOQuery* dataset) {

@@ -83,6 +83,10 @@ public:
     void keep(qint64 id, const Image& before, bool deleting = false);
     /// Cards added by this operation.
     void added(const QVector<qint64>& ids);
+    /// The cards touched so far are as this operation leaves them: notes what they are now,
+    /// so that an undo can tell a change the history did not see. Call it before the
+    /// transaction ends; cards added are noted as they are reported.
+    void finish();
     /// Marks the operation as the undoing of operation `number`.
     void setUndoes(qint64 number);
     /// The operation's number; 0 while nothing has been recorded.
@@ -91,6 +95,7 @@ public:
 
 private:
     void store();
+    void noteLeft(QVector<qint64> ids);
     Operation* m_outer = nullptr;
     sqlite3* m_db;
     QString m_description;
@@ -100,6 +105,8 @@ private:
     qint64 m_undoes = 0;
     QVector<qint64> m_added;
     std::unique_ptr<Sqlite::Statement> m_insertRow;
+    std::unique_ptr<Sqlite::Statement> m_insertLeft;
+    QVector<qint64> m_pending; // kept through this object, not yet noted as left
 };
 
 /// For code below the callers that open operations: recorded in the operation open on
@@ -115,12 +122,18 @@ public:
     void before(sqlite3* db, const QString& table, qint64 id, RowWrite write);
     void after(sqlite3* db, const QString& table, qint64 id, RowWrite write);
     /// The word for cards added from now on ("识别" for a recognised one); empty for "添加".
-    void setAddVerb(const QString& verb) { m_addVerb = verb; }
+    void setAddVerb(const QString& verb) {
+        m_addVerb = verb;
+        m_addedWithVerb = 0;
+    }
+    /// The card last added under the word set, 0 for none since it was set.
+    qint64 addedWithVerb() const { return m_addedWithVerb; }
 
 private:
     qint64 m_id = -1; // the row `before` saw, 0 for a new one
     Image m_image;
     QString m_addVerb;
+    qint64 m_addedWithVerb = 0;
 };
 /// Sets the hooks of `dataset` to record its card writes, after what its write hook does;
 /// the recorder they share.

@@ -84,6 +84,23 @@ Image decodeImage(const QByteArray& bytes) {
     return image;
 }
 
+std::optional<qint32> sum(const Image& image) {
+    if (!image.exists)
+        return std::nullopt;
+    // FNV-1a over the UTF-16 of each field, each ended by a code unit no text holds alone.
+    quint64 hash = 14695981039346656037ULL;
+    auto add = [&hash](char16_t unit) {
+        hash ^= unit;
+        hash *= 1099511628211ULL;
+    };
+    for (const QString& value : image.card.values) {
+        for (QChar c : value)
+            add(c.unicode());
+        add(0xffff);
+    }
+    return qint32(quint32(hash ^ (hash >> 32)));
+}
+
 QByteArray encodeIds(QVector<qint64> ids) {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());

@@ -6,6 +6,7 @@
 #include "historyformat.h"
 #include "sqlite.h"
 
+#include <QHash>
 #include <QMap>
 
 #include <optional>
@@ -41,7 +42,18 @@ struct Recorded {
     qint64 undoneBy = 0;
     // Each card it touched and what the card was before; a card it added did not exist.
     QMap<qint64, Image> before;
+    // What it left each card as (Format::sum), for operations recorded with it.
+    QHash<qint64, std::optional<qint32>> left;
 };
+
+bool hasLeftTable(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QStringList found = Sqlite::firstColumn(
+        db, "SELECT name FROM sqlite_master WHERE name='card_history_left'", &rc);
+    if (rc != SQLITE_OK)
+        throw EDatabaseError(Sqlite::errorText(db, rc));
+    return !found.isEmpty();
+}
 
 std::optional<Recorded> load(sqlite3* db, qint64 number, bool withCards = true) {
     if (!hasTables(db))
@@ -70,6 +82,17 @@ std::optional<Recorded> load(sqlite3* db, qint64 number, bool withCards = true) 
     rows.set(1, number);
     while (rows.next())
         r.before.insert(rows.int64(0), Format::decodeImage(bytesOf(rows, 1)));
+    if (!hasLeftTable(db))
+        return r;
+    Sqlite::Statement left(db, "SELECT \"ID\", \"sum\" FROM \"card_history_left\" WHERE \"op\"=?",
+                           failure);
+    left.set(1, number);
+    while (left.next()) {
+        std::optional<qint32> sum;
+        if (!left.text(1).isNull())
+            sum = qint32(left.int64(1));
+        r.left.insert(left.int64(0), sum);
+    }
     return r;
 }
 
@@ -102,6 +125,7 @@ QString laterChange(sqlite3* db, const Recorded& r, qint64 onlyCard) {
                             "SELECT \"op\" FROM \"card_history_rows\" WHERE \"ID\"=? AND "
                             "\"op\">? ORDER BY \"op\"",
                             failure);
+    std::optional<ImageReader> reader;
     for (auto it = r.before.cbegin(); it != r.before.cend(); ++it) {
         if (onlyCard && it.key() != onlyCard)
             continue;
@@ -113,6 +137,20 @@ QString laterChange(sqlite3* db, const Recorded& r, qint64 onlyCard) {
                 next.reset();
         }
         later.rewind();
+        const auto left = r.left.constFind(it.key());
+        if (!next && left != r.left.cend()) {
+            // Nothing recorded since, yet the card is not as the operation left it: another
+            // program wrote it.
+            if (!reader)
+                reader.emplace(db);
+            const Image now = reader->read(it.key());
+            if (Format::sum(now) != *left)
+                return QStringLiteral(
+                           "没有撤销，名片都没有改动：名片“%1”在操作 %2“%3”之后又被另一个程序"
+                           "改过，那次修改不在历史里，撤销会把它丢掉。需要时请直接修改这张名片。")
+                    .arg(cardLabel(now.exists ? now.card : it->card, it.key()),
+                         QString::number(r.number), r.description);
+        }
         if (!next)
             continue;
         const Image now = imageOf(db, it.key());
@@ -262,6 +300,7 @@ qint64 undo(sqlite3* db, const QString& file, qint64 number, const RowHook& hook
         operation.keep(it.key(), now, !it->exists);
         restore(db, it.key(), *it, now, hook, remove);
     }
+    operation.finish();
     const qint64 done = operation.number();
     if (done && !onlyCard) {
         Sqlite::Statement mark(db, "UPDATE \"card_history\" SET \"undone_by\"=? WHERE \"op\"=?",

@@ -227,6 +227,10 @@ QStringList duplicateKeyStatements() {
                        "NULL)"),
         QStringLiteral("CREATE INDEX \"dup_keys_key\" ON \"dup_keys\" (\"key\", \"ID\")"),
         QStringLiteral("CREATE INDEX \"dup_keys_ID\" ON \"dup_keys\" (\"ID\")"),
+        // A checksum of each card as its keys were made from it: tells cards another program
+        // wrote since.
+        QStringLiteral("CREATE TABLE \"dup_sums\" (\"ID\" INTEGER PRIMARY KEY, \"sum\" INTEGER NOT "
+                       "NULL)"),
     };
 }
 

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -21,7 +22,10 @@ namespace {
 
 enum Kind : quint64 { kPhone = 0, kMobile = 1, kEmail = 2, kNameCompany = 3 };
 
-quint64 hashed(const QByteArray& text, Kind kind) {
+quint64 hashed(QByteArrayView text, Kind kind) {
+    return (quint64(qHash(text, 0x5eed)) & ~quint64(3)) | kind;
+}
+quint64 hashed(QStringView text, Kind kind) {
     return (quint64(qHash(text, 0x5eed)) & ~quint64(3)) | kind;
 }
 
@@ -51,10 +55,10 @@ struct Store {
         c.company = p.company.isEmpty() ? 0 : quint64(qHash(p.company, 0x5eed)) | 1;
         c.firstKey = quint32(keys.size());
         for (const Phone& phone : p.phones)
-            keys.push_back(
-                hashed(QByteArray::fromStdString(phone.key), phone.mobile ? kMobile : kPhone));
+            keys.push_back(hashed(QByteArrayView(phone.key.data(), qsizetype(phone.key.size())),
+                                  phone.mobile ? kMobile : kPhone));
         for (const QString& e : p.emails)
-            keys.push_back(hashed(e.toUtf8(), kEmail));
+            keys.push_back(hashed(QStringView(e), kEmail));
         std::sort(keys.begin() + c.firstKey, keys.end());
         keys.erase(std::unique(keys.begin() + c.firstKey, keys.end()), keys.end());
         c.keyCount = quint32(keys.size() - c.firstKey);
@@ -105,7 +109,7 @@ Link link(const Store& store, const Compact& a, const Compact& b) {
 }
 
 // One thread beside the caller's for the whole search, so that what it keeps per thread (the
-// transform, the characters it has seen) is made once.
+// transform, the characters and names it has seen) is made once.
 class Worker {
 public:
     Worker()
@@ -121,12 +125,12 @@ public:
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
-    std::future<Store> post(std::function<Store()> job) {
-        std::packaged_task<Store()> task(std::move(job));
-        std::future<Store> result = task.get_future();
+    template <class R> std::future<R> post(std::function<R()> job) {
+        auto task = std::make_shared<std::packaged_task<R()>>(std::move(job));
+        std::future<R> result = task->get_future();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_jobs.push_back(std::move(task));
+            m_jobs.emplace_back([task] { (*task)(); });
         }
         m_wake.notify_one();
         return result;
@@ -135,7 +139,7 @@ public:
 private:
     void run() {
         for (;;) {
-            std::packaged_task<Store()> job;
+            std::function<void()> job;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_wake.wait(lock, [this] { return m_done || !m_jobs.empty(); });
@@ -150,7 +154,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<std::packaged_task<Store()>> m_jobs;
+    std::deque<std::function<void()>> m_jobs;
     bool m_done = false;
     std::thread m_thread; // last: started once the rest is made
 };
@@ -192,11 +196,50 @@ private:
     std::vector<quint32> m_size;
 };
 
-// Blocks of cards that share a key, each pair in a block compared once by the rule.
-QVector<Group> group(const QVector<qint64>& ids, Store& store) {
+// A key and a card that has it, in 12 bytes: a million cards have several million.
+struct Block {
+    quint32 low, high; // the key
+    quint32 card;
+    Block(quint64 key, quint32 c)
+        : low(quint32(key))
+        , high(quint32(key >> 32))
+        , card(c) {}
+    quint64 key() const { return quint64(high) << 32 | low; }
+    bool operator<(const Block& o) const {
+        return high != o.high ? high < o.high : low != o.low ? low < o.low : card < o.card;
+    }
+};
+static_assert(sizeof(Block) == 12, "a block is three numbers");
+
+// The linked pairs among the blocks from `begin` to `end` (whole blocks).
+std::vector<Pair> pairsIn(const Store& store, const Block* begin, const Block* end) {
+    std::vector<Pair> pairs;
+    while (begin != end) {
+        const Block* last = begin + 1;
+        while (last != end && last->key() == begin->key())
+            ++last;
+        if (last - begin >= 2 && last - begin <= kLargestBlock) {
+            for (const Block* i = begin; i != last; ++i)
+                for (const Block* j = i + 1; j != last; ++j) {
+                    const quint32 a = i->card, b = j->card;
+                    if (a == b)
+                        continue;
+                    const Link l = link(store, store.cards[a], store.cards[b]);
+                    if (l != Link::None)
+                        pairs.push_back({std::min(a, b), std::max(a, b), l == Link::Certain});
+                }
+        }
+        begin = last;
+    }
+    return pairs;
+}
+
+// Blocks of cards that share a key, each pair in a block compared once by the rule; the
+// second half of the blocks on `worker`, when there is one.
+QVector<Group> group(const QVector<qint64>& ids, Store& store, Worker* worker) {
     const std::vector<Compact>& cards = store.cards;
     const std::vector<quint64>& keys = store.keys;
-    std::vector<std::pair<quint64, quint32>> blocks;
+    std::vector<Block> blocks;
     blocks.reserve(keys.size() + cards.size() / 2);
     for (quint32 i = 0; i < cards.size(); ++i) {
         const Compact& c = cards[i];
@@ -207,25 +250,22 @@ QVector<Group> group(const QVector<qint64>& ids, Store& store) {
                 (quint64(qHash(store.name(c), c.company)) & ~quint64(3)) | kNameCompany, i);
     }
     std::sort(blocks.begin(), blocks.end());
-    std::vector<Pair> pairs;
-    for (std::size_t begin = 0; begin < blocks.size();) {
-        std::size_t end = begin + 1;
-        while (end < blocks.size() && blocks[end].first == blocks[begin].first)
-            ++end;
-        if (end - begin >= 2 && end - begin <= std::size_t(kLargestBlock)) {
-            for (std::size_t i = begin; i < end; ++i)
-                for (std::size_t j = i + 1; j < end; ++j) {
-                    const quint32 a = blocks[i].second, b = blocks[j].second;
-                    if (a == b)
-                        continue;
-                    const Link l = link(store, cards[a], cards[b]);
-                    if (l != Link::None)
-                        pairs.push_back({std::min(a, b), std::max(a, b), l == Link::Certain});
-                }
-        }
-        begin = end;
+    const Block* const first = blocks.data();
+    const Block* const end = first + blocks.size();
+    // Cut in the middle, moved on to where a block begins.
+    const Block* middle = first + blocks.size() / 2;
+    while (middle != first && middle != end && (middle - 1)->key() == middle->key())
+        ++middle;
+    std::future<std::vector<Pair>> later;
+    if (worker)
+        later = worker->post<std::vector<Pair>>(
+            [&store, middle, end] { return pairsIn(store, middle, end); });
+    std::vector<Pair> pairs = pairsIn(store, first, worker ? middle : end);
+    if (worker) {
+        const std::vector<Pair> more = later.get();
+        pairs.insert(pairs.end(), more.begin(), more.end());
     }
-    std::vector<std::pair<quint64, quint32>>().swap(blocks);
+    std::vector<Block>().swap(blocks);
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end(),
                             [](const Pair& x, const Pair& y) { return x.a == y.a && x.b == y.b; }),
@@ -286,7 +326,7 @@ QVector<Group> groupsOf(const QVector<qint64>& ids, const QVector<Profile>& prof
     Store store;
     for (const Profile& p : profiles)
         store.add(p);
-    return group(ids, store);
+    return group(ids, store, nullptr);
 }
 
 QVector<Group> findGroups(sqlite3* db) {
@@ -318,27 +358,38 @@ QVector<Group> findGroups(sqlite3* db) {
     store.keys.reserve(std::size_t(total) * 4);
     store.names.reserve(std::size_t(total) * 4);
     // The cards are read here and folded on two threads, a batch at a time: folding is most
-    // of the work, and each card's alone.
+    // of the work, and each card's alone. While the worker folds most of one batch, this
+    // thread folds the rest and reads the next one into the other buffer.
     constexpr int kBatch = 8192;
-    std::vector<Card> batch;
-    batch.reserve(kBatch);
-    auto fold = [&](std::size_t from, std::size_t to) {
+    std::vector<Card> buffers[2];
+    int filling = 0;
+    buffers[0].reserve(kBatch);
+    buffers[1].reserve(kBatch);
+    auto fold = [](const std::vector<Card>& batch, std::size_t from, std::size_t to) {
         Store part;
+        part.cards.reserve(to - from);
+        part.keys.reserve((to - from) * 4);
         for (std::size_t i = from; i < to; ++i)
             part.add(profileOf(batch[i]));
         return part;
     };
     Worker worker;
+    std::future<Store> folding; // the worker's share of the previous batch
     auto flush = [&] {
-        const std::size_t half = batch.size() / 2;
-        const std::size_t end = batch.size();
-        std::future<Store> second = worker.post([&, half, end] { return fold(half, end); });
-        store.append(fold(0, half));
-        store.append(second.get());
-        batch.clear();
+        if (folding.valid())
+            store.append(folding.get());
+        const std::vector<Card>& batch = buffers[filling];
+        // Reading takes about half as long as folding: this thread's share is smaller.
+        const std::size_t cut = batch.size() / 3;
+        store.append(fold(batch, 0, cut));
+        folding =
+            worker.post<Store>([&batch, &fold, cut] { return fold(batch, cut, batch.size()); });
+        filling = 1 - filling;
+        buffers[filling].clear();
     };
     while ((rc = st.step()) == SQLITE_ROW) {
         ids.append(st.int64(0));
+        std::vector<Card>& batch = buffers[filling];
         batch.emplace_back();
         Card& card = batch.back();
         for (int c = 0; c < kCount; ++c) {
@@ -350,10 +401,14 @@ QVector<Group> findGroups(sqlite3* db) {
         if (int(batch.size()) == kBatch)
             flush();
     }
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE) {
+        if (folding.valid())
+            folding.wait(); // it reads the buffer
         throw EDatabaseError(Sqlite::errorText(db, rc));
+    }
     flush();
-    return group(ids, store);
+    store.append(folding.get());
+    return group(ids, store, &worker);
 }
 
 } // namespace Duplicates

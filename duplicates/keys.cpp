@@ -9,6 +9,7 @@
 #include "data/dberror.h"
 #include "data/sqlite.h"
 #include "quickfind/cardindex.h"
+#include "quickfind/store.h"
 
 #include <QSet>
 
@@ -35,16 +36,40 @@ QStringList keysOf(const Profile& p) {
     return keys;
 }
 
-void insertKeys(sqlite3* db, Sqlite::Statement& insert, qint64 id, const Card& card) {
-    for (const QString& key : keysOf(profileOf(card))) {
-        check(db, insert.bind(1, id));
-        check(db, insert.bind(2, key));
-        check(db, insert.step());
-        insert.reset();
-    }
-}
-
 const char kInsert[] = "INSERT INTO \"dup_keys\" (\"ID\", \"key\") VALUES (?, ?)";
+const char kInsertSum[] = "INSERT OR REPLACE INTO \"dup_sums\" (\"ID\", \"sum\") VALUES (?, ?)";
+
+// Writes a card's keys and, when the file keeps them, the checksum they were made from.
+class KeyWriter {
+public:
+    explicit KeyWriter(sqlite3* db, bool withSums)
+        : m_db(db) {
+        check(db, m_insert.prepare(db, kInsert));
+        if (withSums)
+            check(db, m_sum.prepare(db, kInsertSum));
+        m_withSums = withSums;
+    }
+    void write(qint64 id, const Card& card) {
+        for (const QString& key : keysOf(profileOf(card))) {
+            check(m_db, m_insert.bind(1, id));
+            check(m_db, m_insert.bind(2, key));
+            check(m_db, m_insert.step());
+            m_insert.reset();
+        }
+        if (!m_withSums)
+            return;
+        check(m_db, m_sum.bind(1, id));
+        check(m_db, m_sum.bind(2, qint64(QuickFind::Store::cardSum(card))));
+        check(m_db, m_sum.step());
+        m_sum.reset();
+    }
+
+private:
+    sqlite3* m_db;
+    Sqlite::Statement m_insert;
+    Sqlite::Statement m_sum;
+    bool m_withSums = false;
+};
 
 // Undone as a whole unless released.
 class Savepoint {
@@ -72,62 +97,80 @@ private:
 } // namespace
 
 bool hasKeys(sqlite3* db) {
+    return keyTables(db) != KeyTables::None;
+}
+
+KeyTables keyTables(sqlite3* db) {
     int rc = SQLITE_OK;
-    const QStringList n = Sqlite::firstColumn(
-        db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='dup_keys'", &rc);
+    const QStringList names = Sqlite::firstColumn(
+        db,
+        "SELECT name FROM sqlite_master WHERE type='table' AND name IN ('dup_keys', 'dup_sums')",
+        &rc);
     check(db, rc);
-    return n.value(0) == QLatin1String("1");
+    if (!names.contains(QLatin1String("dup_keys")))
+        return KeyTables::None;
+    return names.contains(QLatin1String("dup_sums")) ? KeyTables::WithSums : KeyTables::KeysOnly;
 }
 
 bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) {
     struct Stopped {};
     Savepoint save(db);
     check(db, Sqlite::exec(db, "DROP TABLE IF EXISTS \"dup_keys\""));
-    // Filled before its indexes are made, in card order: far quicker at a million cards.
+    check(db, Sqlite::exec(db, "DROP TABLE IF EXISTS \"dup_sums\""));
+    // The tables filled before the indexes are made, in card order: far quicker at a million
+    // cards.
     const QStringList statements = schemaStatements();
-    check(db, Sqlite::exec(db, statements.at(0).toUtf8().constData()));
-    Sqlite::Statement insert;
-    check(db, insert.prepare(db, kInsert));
+    for (const QString& statement : statements)
+        if (statement.startsWith(QLatin1String("CREATE TABLE")))
+            check(db, Sqlite::exec(db, statement.toUtf8().constData()));
+    KeyWriter writer(db, true);
     qint64 done = 0;
     try {
         CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {},
                                [&](qint64 id, const Card& card) {
-                                   insertKeys(db, insert, id, card);
+                                   writer.write(id, card);
                                    if (progress && !progress(++done))
                                        throw Stopped();
                                });
     } catch (const Stopped&) {
         return false; // the savepoint undoes it
     }
-    for (int i = 1; i < statements.size(); ++i)
-        check(db, Sqlite::exec(db, statements.at(i).toUtf8().constData()));
+    for (const QString& statement : statements)
+        if (!statement.startsWith(QLatin1String("CREATE TABLE")))
+            check(db, Sqlite::exec(db, statement.toUtf8().constData()));
     save.release();
+    trustKeys(db);
     return true;
 }
 
 void updateKeys(sqlite3* db, qint64 id, const Card& card) {
-    if (!hasKeys(db))
+    const KeyTables tables = keyTables(db);
+    if (tables == KeyTables::None)
         return;
     removeKeys(db, id);
-    Sqlite::Statement insert;
-    check(db, insert.prepare(db, kInsert));
-    insertKeys(db, insert, id, card);
+    KeyWriter(db, tables == KeyTables::WithSums).write(id, card);
 }
 
 void removeKeys(sqlite3* db, qint64 id) {
-    if (!hasKeys(db))
+    const KeyTables tables = keyTables(db);
+    if (tables == KeyTables::None)
         return;
     Sqlite::Statement st;
     check(db, st.prepare(db, "DELETE FROM \"dup_keys\" WHERE \"ID\" = ?"));
     check(db, st.bind(1, id));
     check(db, st.step());
+    if (tables != KeyTables::WithSums)
+        return;
+    check(db, st.prepare(db, "DELETE FROM \"dup_sums\" WHERE \"ID\" = ?"));
+    check(db, st.bind(1, id));
+    check(db, st.step());
 }
 
 void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
-    if (ids.isEmpty() || !hasKeys(db))
+    const KeyTables tables = ids.isEmpty() ? KeyTables::None : keyTables(db);
+    if (tables == KeyTables::None)
         return;
-    Sqlite::Statement insert;
-    check(db, insert.prepare(db, kInsert));
+    KeyWriter writer(db, tables == KeyTables::WithSums);
     constexpr int kChunk = 500;
     for (int first = 0; first < ids.size(); first += kChunk) {
         QStringList list;
@@ -135,7 +178,7 @@ void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
             list << QString::number(id);
         CardStore::forEachCard(
             db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
-            [&](qint64 id, const Card& card) { insertKeys(db, insert, id, card); });
+            [&](qint64 id, const Card& card) { writer.write(id, card); });
     }
 }
 
@@ -174,6 +217,7 @@ Exchange::ImportOptions importOptions() {
 int resemblingOlder(sqlite3* db, const QVector<qint64>& ids, int pairs) {
     if (ids.isEmpty() || !hasKeys(db))
         return 0;
+    catchUpKeys(db);
     const qint64 first = *std::min_element(ids.begin(), ids.end());
     Sqlite::Statement st;
     check(db, st.prepare(db, "SELECT DISTINCT a.\"ID\", b.\"ID\" FROM \"dup_keys\" a "
@@ -264,6 +308,7 @@ QVector<qint64> holdersOfMobileOrEmail(sqlite3* db, const Card& card, qint64 sel
                                            found.insert(id);
                                });
     } else {
+        catchUpKeys(db);
         Sqlite::Statement find;
         check(db, find.prepare(db, "SELECT \"ID\" FROM \"dup_keys\" WHERE \"key\" = ?"));
         for (const QString& key : wanted) {
@@ -295,6 +340,7 @@ QVector<Proposal> propose(sqlite3* db, const Card& card, qint64 self) {
         CardStore::forEachCard(db, QStringLiteral("SELECT * FROM \"zl\""), {}, consider);
         return out;
     }
+    catchUpKeys(db);
     QSet<qint64> candidates;
     Sqlite::Statement find;
     check(db, find.prepare(db, "SELECT \"ID\" FROM \"dup_keys\" WHERE \"key\" = ? LIMIT ?"));

@@ -20,6 +20,21 @@ namespace Duplicates {
 /// Whether the table exists.
 bool hasKeys(sqlite3* db);
 
+/// Which of the tables the file has: the keys alone come from before the checksums.
+enum class KeyTables { None, KeysOnly, WithSums };
+KeyTables keyTables(sqlite3* db);
+
+/// Brings the keys in line with cards another program added, changed or deleted since they
+/// were last known to be in line on this connection: cheap while nobody else wrote (SQLite's
+/// data version), else a pass over zl comparing each card's checksum with the one its keys
+/// were made from. Keys without checksums, or mostly out of line, are made again, telling
+/// `progress` as rebuildKeys() does. False when stopped (nothing changed) or without keys.
+bool catchUpKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress = {});
+/// The keys are in line with zl as this connection sees it now.
+void trustKeys(sqlite3* db);
+/// Whether catchUpKeys() has nothing to do: the keys were in line and nobody else wrote.
+bool keysInLine(sqlite3* db);
+
 /// Makes the table anew from every card of zl, inside a savepoint: all or nothing.
 /// `progress` is told how many cards are done; false stops, and then nothing is made and
 /// false is returned.

@@ -186,6 +186,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids, const QVector<int>& choices) {
         CardUid::cardDeleted(db, ids[i]);
         removeKeys(db, ids[i]);
     }
+    operation.finish();
     save.release();
 }
 
@@ -200,6 +201,7 @@ QVector<Group> mergeAllCertain(sqlite3* db) {
         merged.append(g);
     }
     operation.setDescription(QStringLiteral("合并全部有把握的重复名片：%1 组").arg(merged.size()));
+    operation.finish();
     save.release();
     return merged;
 }

@@ -8,12 +8,14 @@
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace Duplicates {
 
@@ -24,60 +26,110 @@ using i18n::phonenumbers::PhoneNumberUtil;
 
 // One code point at a time through ICU's transform, remembered: a name has a few characters
 // and a million cards share a few thousand, while the transform of a whole text costs tens
-// of microseconds.
-QString simplified(const QString& text) {
+// of microseconds. Nothing below the CJK blocks changes, so most texts come back as they are.
+constexpr char32_t kFirstChanged = 0x2e80;
+
+QString transformed(char32_t c) {
     thread_local std::unique_ptr<icu::Transliterator> transform;
-    thread_local std::unordered_map<char32_t, QString> known;
+    thread_local bool made = false;
+    if (!made) {
+        made = true;
+        UErrorCode status = U_ZERO_ERROR;
+        transform.reset(
+            icu::Transliterator::createInstance("Traditional-Simplified", UTRANS_FORWARD, status));
+        if (U_FAILURE(status))
+            transform.reset();
+    }
+    icu::UnicodeString u{UChar32(c)};
+    if (transform)
+        transform->transliterate(u);
+    return QString(reinterpret_cast<const QChar*>(u.getBuffer()), u.length());
+}
+
+QString simplified(const QString& text) {
+    qsizetype first = 0;
+    while (first < text.size() && text.at(first).unicode() < kFirstChanged)
+        ++first;
+    if (first == text.size())
+        return text;
+    // Characters of the basic plane in a table, the rest in a map.
+    thread_local std::vector<QString> plane(0x10000 - kFirstChanged);
+    thread_local std::vector<bool> known(0x10000 - kFirstChanged, false);
+    thread_local std::unordered_map<char32_t, QString> beyond;
     QString out;
     out.reserve(text.size());
-    for (char32_t c : text.toUcs4()) {
-        if (c < 0x2e80) { // nothing below the CJK blocks changes
-            out.append(QString::fromUcs4(&c, 1));
-            continue;
-        }
-        auto it = known.find(c);
-        if (it == known.end()) {
-            if (!transform) {
-                UErrorCode status = U_ZERO_ERROR;
-                transform.reset(icu::Transliterator::createInstance("Traditional-Simplified",
-                                                                    UTRANS_FORWARD, status));
-                if (U_FAILURE(status))
-                    transform.reset();
+    out.append(QStringView(text).left(first));
+    for (qsizetype i = first; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < kFirstChanged) {
+            out.append(c);
+        } else if (!c.isSurrogate()) {
+            const std::size_t at = c.unicode() - kFirstChanged;
+            if (!known[at]) {
+                plane[at] = transformed(c.unicode());
+                known[at] = true;
             }
-            icu::UnicodeString u{UChar32(c)};
-            if (transform)
-                transform->transliterate(u);
-            it =
-                known.emplace(c, QString(reinterpret_cast<const QChar*>(u.getBuffer()), u.length()))
-                    .first;
+            out.append(plane[at]);
+        } else if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            const char32_t u = QChar::surrogateToUcs4(c, text.at(++i));
+            auto it = beyond.find(u);
+            if (it == beyond.end())
+                it = beyond.emplace(u, transformed(u)).first;
+            out.append(it->second);
+        } else {
+            out.append(c);
         }
-        out += it->second;
     }
     return out;
 }
 
 // NFKC with case folded; plain ASCII, most of what is compared, only needs lower case.
 QString normalized(const QString& text) {
+    // The unified ideographs are their own NFKC and case fold too: ICU only for the rest.
     for (QChar c : text)
-        if (c.unicode() >= 0x80)
+        if (c.unicode() >= 0x80 && (c.unicode() < 0x4e00 || c.unicode() > 0x9fff))
             return QuickFind::normalized(text);
     return text.toLower();
 }
 
 bool hasHan(const QString& text) {
-    for (char32_t c : text.toUcs4())
-        if (QuickFind::isHan(c))
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < kFirstChanged)
+            continue; // no Han below the CJK blocks
+        char32_t u = c.unicode();
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            u = QChar::surrogateToUcs4(c, text.at(++i));
+        if (QuickFind::isHan(u))
             return true;
+    }
     return false;
 }
 
+bool blank(const QString& text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
+}
+
 // The words of a text, split at anything that is not a letter or a digit.
+// The character at `i` (one or two code units, its length in `length`) is a letter or a
+// digit: the rare ideographs beyond the basic plane, which some names have, are letters too.
+bool letterOrNumberAt(const QString& text, qsizetype i, qsizetype* length) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        *length = 2;
+        return QChar::isLetterOrNumber(QChar::surrogateToUcs4(c, text.at(i + 1)));
+    }
+    *length = 1;
+    return c.isLetterOrNumber();
+}
+
 QStringList words(const QString& text) {
     QStringList out;
     QString word;
-    for (QChar c : text) {
-        if (c.isLetterOrNumber()) {
-            word += c;
+    qsizetype length = 1;
+    for (qsizetype i = 0; i < text.size(); i += length) {
+        if (letterOrNumberAt(text, i, &length)) {
+            word += QStringView(text).mid(i, length);
         } else if (!word.isEmpty()) {
             out << word;
             word.clear();
@@ -196,7 +248,7 @@ const QSet<QString>& latinEndings() {
 }
 
 // A name's whole spellings: those of every syllable on, less those of the second on.
-QStringList wholeSpellings(const QString& key) {
+QStringList spelledWhole(const QString& key) {
     if (!hasHan(key)) {
         QStringList parts = key.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (parts.size() > 3)
@@ -215,14 +267,34 @@ QStringList wholeSpellings(const QString& key) {
     return all;
 }
 
+// Remembered: the search of a whole file asks again and again for the same names, and
+// spelling one takes ICU's transform.
+const QStringList& wholeSpellings(const QString& key) {
+    thread_local QHash<QString, QStringList> known;
+    auto it = known.constFind(key);
+    if (it != known.constEnd())
+        return *it;
+    if (known.size() > 50000)
+        known.clear();
+    return *known.insert(key, spelledWhole(key));
+}
+
 } // namespace
 
 std::vector<Phone> phones(const QString& text, const QString& extension) {
     std::vector<Phone> out;
-    if (text.trimmed().isEmpty())
+    if (blank(text))
         return out;
     thread_local const QRegularExpression separators(QStringLiteral("[/,;、，；]|\\s{2,}"));
-    if (!text.contains(separators)) {
+    // The regular expression only for a text that may hold a separator.
+    bool mayHoldMore = false;
+    for (qsizetype i = 0; i < text.size() && !mayHoldMore; ++i) {
+        const char16_t c = text.at(i).unicode();
+        mayHoldMore = c == u'/' || c == u',' || c == u';' || c == u'、' || c == u'，' ||
+                      c == u'；' ||
+                      (text.at(i).isSpace() && i + 1 < text.size() && text.at(i + 1).isSpace());
+    }
+    if (!mayHoldMore) {
         addPhone(text, extension, out);
         return out;
     }
@@ -235,12 +307,24 @@ QStringList emails(const QString& text) {
     QStringList out;
     if (!text.contains(QLatin1Char('@')) && !text.contains(QChar(0xff20)))
         return out;
-    thread_local const QRegularExpression separators(QStringLiteral("[\\s,;，；、<>]+"));
-    for (QString part : normalized(text).split(separators, Qt::SkipEmptyParts)) {
+    const QString all = normalized(text);
+    auto separates = [](QChar c) {
+        return c.isSpace() || c == QLatin1Char(',') || c == QLatin1Char(';') ||
+               c == QChar(0xff0c) || c == QChar(0xff1b) || c == QChar(0x3001) ||
+               c == QLatin1Char('<') || c == QLatin1Char('>');
+    };
+    for (qsizetype i = 0; i < all.size();) {
+        while (i < all.size() && separates(all.at(i)))
+            ++i;
+        qsizetype end = i;
+        while (end < all.size() && !separates(all.at(end)))
+            ++end;
+        QStringView part = QStringView(all).mid(i, end - i);
+        i = end;
         if (part.startsWith(QLatin1String("mailto:")))
             part = part.mid(7);
         if (part.contains(QLatin1Char('@')) && !out.contains(part))
-            out << part;
+            out << part.toString();
     }
     return out;
 }
@@ -253,9 +337,10 @@ QString nameKey(const QString& name) {
     const QString f = folded(name);
     if (hasHan(f)) {
         QString out;
-        for (QChar c : f)
-            if (c.isLetterOrNumber())
-                out += c;
+        qsizetype length = 1;
+        for (qsizetype i = 0; i < f.size(); i += length)
+            if (letterOrNumberAt(f, i, &length))
+                out += QStringView(f).mid(i, length);
         return out;
     }
     QStringList parts = words(f);
@@ -268,10 +353,15 @@ QString companyKey(const QString& company) {
     while (parts.size() > 1 && latinEndings().contains(parts.last()))
         parts.removeLast();
     QString key = parts.join(QString());
+    thread_local const QStringList endings = [] {
+        QStringList list;
+        for (const char* ending : kCompanyEndings)
+            list << QString::fromUtf8(ending);
+        return list;
+    }();
     for (bool cut = true; cut;) {
         cut = false;
-        for (const char* ending : kCompanyEndings) {
-            const QString e = QString::fromUtf8(ending);
+        for (const QString& e : endings) {
             if (key.size() > e.size() && key.endsWith(e)) {
                 key.chop(e.size());
                 cut = true;
@@ -300,7 +390,7 @@ bool namesClose(const QString& a, const QString& b) {
             return true;
     }
     const QStringList sa = wholeSpellings(a);
-    const QStringList sb = wholeSpellings(b);
+    const QStringList& sb = wholeSpellings(b);
     return std::any_of(sa.begin(), sa.end(), [&](const QString& s) { return sb.contains(s); });
 }
 

@@ -120,6 +120,8 @@ TFrmMain::TFrmMain(QWidget* parent)
     m_sync = new CardSync(this, N1, ADOConnection1, ADOQuery1);
     m_duplicates = new CardDuplicates(this, N1, ADOConnection1, ADOQuery1);
     m_history = new CardHistory(this, N1, ADOConnection1, ADOQuery1, DBGrid1);
+    connect(m_history, &CardHistory::recognisedCardSaved, m_duplicates,
+            &CardDuplicates::offerSimilar, Qt::QueuedConnection);
     new CardQr(this, PopupMenu1, ValueListEditor1, ADOConnection1, ADOQuery1);
 
     setUpGrid();
@@ -479,12 +481,14 @@ void TFrmMain::setInputText(const QString& control, const QString& text) {
 
 void TFrmMain::clearEditor() {
     m_editor->clear();
+    m_history->editorReset();
 }
 
 void TFrmMain::loadEditor() {
     m_loadedFromEmptyList = ADOQuery1->IsEmpty();
     m_loadedId = ADOQuery1->CurrentId();
     m_loadedValues = ADOQuery1->CurrentValues();
+    m_history->editorReset();
     m_editor->load([this](const QString& column) { return ADOQuery1->FieldAsString(column); });
 }
 

@@ -23,6 +23,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <optional>
+
 namespace {
 
 QString nameOf(const Card& card) {
@@ -68,8 +70,9 @@ CardDuplicates::CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* co
     // An older file gets its keys once the window is up. Nobody asked: a file another program
     // holds right now gets no error box here; the next use tries again and says why.
     QTimer::singleShot(0, this, [this] {
+        // Only the missing keys: bringing them in line waits for their first use.
         try {
-            if (m_connection->Connected())
+            if (m_connection->Connected() && !Duplicates::hasKeys(database()))
                 ensureKeys();
         } catch (const EError&) {
         }
@@ -87,17 +90,25 @@ sqlite3* CardDuplicates::database() {
 
 void CardDuplicates::ensureKeys() {
     sqlite3* db = database();
-    if (m_keysStopped || Duplicates::hasKeys(db))
+    if (m_keysStopped || Duplicates::keysInLine(db))
         return;
     // The list's own reading must not hold the file while the keys are written.
     m_connection->finishReading();
-    const qint64 cards = Exchange::cardCount(m_connection->database());
-    Platform::Progress progress(m_window, QStringLiteral("正在为查找重复名片建立索引……"),
-                                qMax<qint64>(1, cards));
+    // Shown only when the keys are made anew, which takes a while at many cards.
+    std::optional<Platform::Progress> progress;
+    auto tell = [&](qint64 done) {
+        if (done % 1000 != 0)
+            return true;
+        if (!progress)
+            progress.emplace(m_window, QStringLiteral("正在为查找重复名片建立索引……"),
+                             qMax<qint64>(1, Exchange::cardCount(m_connection->database())));
+        return progress->setValue(done);
+    };
     // Cancelled, the file stays without keys: duplicates are then found by reading every card,
-    // and the next start asks again.
-    m_keysStopped = !Duplicates::rebuildKeys(
-        db, [&progress](qint64 done) { return done % 1000 != 0 || progress.setValue(done); });
+    // and the next start asks again. Keys there are brought in line with what other programs
+    // wrote.
+    m_keysStopped = Duplicates::hasKeys(db) ? !Duplicates::catchUpKeys(db, tell)
+                                            : !Duplicates::rebuildKeys(db, tell);
 }
 
 void CardDuplicates::showResult(qint64 id) {
@@ -176,4 +187,17 @@ bool CardDuplicates::alreadyHere(const Card& card) {
     Platform::showMessage(QStringLiteral("这张名片已经有了：与名片 %1 相同，没有再添加。")
                               .arg(cards.isEmpty() ? QString() : nameOf(cards.first())));
     return true;
+}
+
+void CardDuplicates::offerSimilar(qint64 id) {
+    Platform::guarded([this, id] {
+        if (Duplicates::resemblingOlder(database(), {id}) == 0)
+            return;
+        if (Platform::messageBox(m_window,
+                                 QStringLiteral("名片已保存。它与已有的名片相似，可能是同一个人的。"
+                                                "现在查找重复名片吗？"),
+                                 Platform::applicationTitle(),
+                                 Platform::MB_YESNO | Platform::MB_ICONQUESTION) == Platform::IDYES)
+            showDuplicates();
+    })();
 }

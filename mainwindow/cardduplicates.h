@@ -34,6 +34,9 @@ public:
     /// Before a recognised card goes into the editor: when a card already there says the same
     /// after folding, says so and makes that card current. True: it is there already.
     bool alreadyHere(const Card& card);
+    /// A card read from a picture was saved as card `id`: when it resembles an older card,
+    /// offers the dialog.
+    void offerSimilar(qint64 id);
     /// Makes the keys for a file that has none (an older file, a restored backup), with a
     /// progress dialog.
     void ensureKeys();

@@ -34,10 +34,14 @@ CardHistory::CardHistory(QWidget* window, QMenu* menu, TADOConnection* connectio
         Duplicates::followKeys(db, table, id, write);
     };
     m_recorder = History::recordWrites(cards);
-    // A recognised card not saved leaves no word for the next one.
+    // A save of the recognised card, or its refusal, ends its word.
     connect(cards, &TADOQuery::stateChanged, this, [this] {
-        if (m_cards->state() == TADOQuery::dsBrowse)
-            m_recorder->setAddVerb(QString());
+        if (m_cards->state() != TADOQuery::dsBrowse)
+            return;
+        const qint64 saved = m_recorder->addedWithVerb();
+        m_recorder->setAddVerb(QString());
+        if (saved)
+            emit recognisedCardSaved(saved);
     });
 
     QAction* item = menu->addAction(QStringLiteral("撤销...  &Z"));
@@ -92,6 +96,10 @@ void CardHistory::undoLast() {
 
 void CardHistory::addingRecognisedCard() {
     m_recorder->setAddVerb(QStringLiteral("识别"));
+}
+
+void CardHistory::editorReset() {
+    m_recorder->setAddVerb(QString());
 }
 
 void CardHistory::undo(qint64 number, qint64 onlyCard) {

@@ -29,6 +29,13 @@ public slots:
     void undoLast();
     /// The card being added was read from a picture: its operation says "识别".
     void addingRecognisedCard();
+    /// The editor was emptied or loaded with another card: a recognised card left unsaved
+    /// gives its word to no other.
+    void editorReset();
+
+signals:
+    /// A card read from a picture was saved as card `id`.
+    void recognisedCardSaved(qint64 id);
 
 private:
     /// Undoes operation `number` (only card `onlyCard` of it, when given) and shows the list

@@ -102,6 +102,24 @@ private slots:
                  (QStringList{"john@example.com", "j@b.cn"}));
     }
 
+    // Folding takes its shortcuts only where nothing would change: mixed scripts, characters
+    // beyond the basic plane, full-width forms and every separator people type still fold.
+    void foldingOfMixedText() {
+        QCOMPARE(Duplicates::folded("張三 ABC"), QStringLiteral("张三 abc"));
+        QCOMPARE(Duplicates::folded("ＡＢＣ１２３"), QStringLiteral("abc123"));
+        QCOMPARE(Duplicates::folded("𠀀張𠀀"), QStringLiteral("𠀀张𠀀"));
+        QCOMPARE(Duplicates::folded("plain text"), QStringLiteral("plain text"));
+        QCOMPARE(Duplicates::nameKey("𠀀 張"), Duplicates::nameKey("𠀀张"));
+        QVERIFY(Duplicates::nameKey("𠀀张") != Duplicates::nameKey("张"));
+        QCOMPARE(Duplicates::emails("Zhang@A.cn，li@b.cn；<wang@c.cn>、mailto:zhao@d.cn "
+                                    "zhang@a.cn\tqian@e.cn"),
+                 (QStringList{"zhang@a.cn", "li@b.cn", "wang@c.cn", "zhao@d.cn", "qian@e.cn"}));
+        QCOMPARE(Duplicates::phones("138 1234 5678  139 0000 0000").size(), std::size_t(2));
+        QCOMPARE(Duplicates::phones("13812345678、010-65521234，13900000000").size(),
+                 std::size_t(3));
+        QVERIFY(Duplicates::phones(" \t ").empty());
+    }
+
     void onePersonWrittenTwoWays_data() {
         QTest::addColumn<Card>("a");
         QTest::addColumn<Card>("b");
@@ -299,6 +317,47 @@ private slots:
         QVERIFY2(isRestorableBackup(folder.database(), QString::fromUtf8(kStoredConnectionString),
                                     &reason),
                  qPrintable(reason));
+    }
+
+    // Cards another program added, changed or deleted are proposed as they are now, with no
+    // rebuild asked for; keys from before the checksums are made again once.
+    void keysCatchUpWithAnotherProgram() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QVector<Card> cards{card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                            card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}})};
+        for (int i = 0; i < 20; ++i)
+            cards.append(card({{"姓名", "客户"}, {"工作电话", "010-62750000"}}));
+        add(db, cards);
+        Duplicates::rebuildKeys(db.get());
+        auto proposed = [&](const Card& c) {
+            QVector<qint64> out;
+            for (const auto& p : Duplicates::propose(db.get(), c))
+                out << p.id;
+            return out;
+        };
+        const Card typed = card({{"姓名", "張三"}, {"手机", "+86 13812345678"}});
+        const Card wang = card({{"姓名", "王五"}, {"手机", "137 0000 0000"}});
+        QCOMPARE(proposed(typed), QVector<qint64>{1});
+        {
+            TestSupport::OtherWriter other(folder.database());
+            QCOMPARE(other.exec("INSERT INTO zl (ID, 姓名, 手机) VALUES (23, '王五', "
+                                "'13700000000'); UPDATE zl SET 手机='13900000000' WHERE ID=1; "
+                                "DELETE FROM zl WHERE ID=2; COMMIT"),
+                     SQLITE_OK);
+        }
+        QVERIFY(proposed(typed).isEmpty());
+        QCOMPARE(proposed(wang), QVector<qint64>{23});
+        QVERIFY(proposed(card({{"姓名", "李四"}, {"单位", "甲科技"}})).isEmpty());
+        QCOMPARE(TestSupport::query(folder.database(), "select count(*) from dup_sums"),
+                 QStringList{"22"});
+        QVERIFY(Duplicates::keysInLine(db.get()));
+
+        db.exec("DROP TABLE \"dup_sums\""); // as an older program left them
+        QCOMPARE(Duplicates::keyTables(db.get()), Duplicates::KeyTables::KeysOnly);
+        QCOMPARE(proposed(wang), QVector<qint64>{23});
+        QCOMPARE(Duplicates::keyTables(db.get()), Duplicates::KeyTables::WithSums);
     }
 
     void mergeKeepsEveryValue() {

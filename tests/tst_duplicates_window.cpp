@@ -13,6 +13,7 @@
 #include "mainwindow/VELMORA.h"
 #include "mainwindow/cardduplicates.h"
 #include "mainwindow/cardeditor.h"
+#include "mainwindow/cardhistory.h"
 #include "platform/filedialog.h"
 #include "program/quembe.h"
 #include "quickfind/quickfind.h"
@@ -292,6 +293,39 @@ private slots:
         // Another post is another card.
         QVERIFY(!duplicates->alreadyHere(card({col("姓名"), "张伟", col("单位"), "甲公司",
                                                col("职务"), "经理", col("手机"), "13900000000"})));
+    }
+
+    // A recognised card that only resembles one here is saved, and then the list is offered;
+    // a card typed by hand is not.
+    void aSavedRecognisedCardThatResemblesOneOffersTheList() {
+        Program program;
+        addCard({col("姓名"), "张三", col("单位"), "甲公司", col("职务"), "经理"});
+        const Card read = card({col("姓名"), "張三", col("单位"), "甲公司", col("职务"), "总监"});
+        auto* duplicates = FrmMain->findChild<CardDuplicates*>();
+        QVERIFY(!duplicates->alreadyHere(read));
+        typeNewCard({col("姓名"), "張三", col("单位"), "甲公司", col("职务"), "总监"});
+        FrmMain->findChild<CardHistory*>()->addingRecognisedCard();
+        program.boxes.setNextAnswer(Platform::IDNO);
+        FrmMain->ButtonTJQDClick();
+        QTRY_COMPARE(program.boxes.boxes().size(), 1);
+        QCOMPARE(program.boxes.boxes().first().flags & Platform::MB_TYPEMASK,
+                 unsigned(Platform::MB_YESNO));
+        QVERIFY(program.boxes.texts().first().contains(QStringLiteral("现在查找重复名片吗")));
+        QVERIFY(!FrmMain->findChild<TDuplicatesDialog*>());
+        QCOMPARE(query(program.folder.database(), "select count(*) from zl"), QStringList{"2"});
+
+        typeNewCard({col("姓名"), "张三", col("单位"), "甲公司", col("职务"), "顾问"});
+        FrmMain->ButtonTJQDClick();
+        QTest::qWait(50);
+        QCOMPARE(program.boxes.boxes().size(), 1);
+
+        typeNewCard({col("姓名"), "张三", col("单位"), "甲公司有限公司"});
+        FrmMain->findChild<CardHistory*>()->addingRecognisedCard();
+        program.boxes.setNextAnswer(Platform::IDYES);
+        FrmMain->ButtonTJQDClick();
+        QTRY_VERIFY(FrmMain->findChild<TDuplicatesDialog*>());
+        QCOMPARE(FrmMain->findChild<TDuplicatesDialog*>()->group(0).ids,
+                 (QVector<qint64>{1, 2, 3, 4}));
     }
 
 #ifdef Q_OS_UNIX

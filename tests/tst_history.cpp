@@ -203,6 +203,48 @@ private slots:
         QVERIFY(History::undoProblem(db(), 99).contains("没有编号为 99"));
     }
 
+    // Another program's write is not in the history: an undo that would go back over it is
+    // refused, naming the card, and an operation recorded before the check still undoes.
+    void undoRefusedAfterAnotherProgramsWrite() {
+        const qint64 wang = add({{"姓名", "王五"}});
+        edit(wang, "单位", "甲公司");
+        TestSupport::OtherWriter other(file());
+        QVERIFY(other.ok());
+        QCOMPARE(other.exec("UPDATE zl SET 职务='经理' WHERE ID=1; COMMIT"), SQLITE_OK);
+        const QStringList before = cards(file());
+        const QString problem = History::undoProblem(db(), 2);
+        QVERIFY2(problem.contains("王五") && problem.contains("另一个程序"), qPrintable(problem));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, undo(2));
+        QCOMPARE(cards(file()), before);
+
+        // A change of ours after it is undone; that brings back what the other program left.
+        edit(wang, "部门", "销售部");
+        QVERIFY(History::undoProblem(db(), 2).contains("操作 3"));
+        undo(3);
+        QVERIFY(History::undoProblem(db(), 2).contains("另一个程序"));
+
+        // An import whose card the other program changed; and one it did not touch.
+        const QString vcf = m_folder->path() + "in.vcf";
+        TestSupport::writeFile(vcf, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:甲\r\nEND:VCARD\r\n"
+                                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:乙\r\nEND:VCARD\r\n");
+        Exchange::importFiles(database(), {vcf}, CardIndex::cardsAdded);
+        const qint64 imported = History::recent(db()).first().number;
+        QCOMPARE(other.exec("BEGIN; UPDATE zl SET 单位='X' WHERE 姓名='乙'; COMMIT"), SQLITE_OK);
+        QVERIFY(History::undoProblem(db(), imported).contains("名片“乙”"));
+        TestSupport::writeFile(vcf, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:丙\r\nEND:VCARD\r\n");
+        Exchange::importFiles(database(), {vcf}, CardIndex::cardsAdded);
+        QVERIFY(History::undoProblem(db(), imported + 1).isEmpty());
+
+        // Recorded by an older program, without what it left: undone as before.
+        TestSupport::exec(file(), "drop table card_history_left");
+        undo(2);
+        QCOMPARE(TestSupport::query(file(), "select 单位 from zl where ID=1"), QStringList{""});
+        edit(wang, "单位", "丁公司");
+        QCOMPARE(TestSupport::query(file(), "select count(*) from card_history_left where "
+                                            "op=(select max(op) from card_history)"),
+                 QStringList{"1"});
+    }
+
     // Old operations go once they are both old and beyond the count; a save costs little room.
     void limitsAndSize() {
         for (int i = 0; i < 5; ++i)
@@ -247,7 +289,9 @@ private slots:
         const int historySize =
             TestSupport::query(file(), "select 24+length(cast(description as blob))+(select "
                                        "sum(12+length(card)) from card_history_rows r where "
-                                       "r.op=h.op) from card_history h order by op desc limit 1")
+                                       "r.op=h.op)+(select 16*count(*) from card_history_left l "
+                                       "where l.op=h.op) from card_history h order by op desc "
+                                       "limit 1")
                 .first()
                 .toInt();
         QVERIFY2(historySize <= cardSize * 3 / 2,

@@ -4,6 +4,7 @@
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/cardhistory.h"
 
 #include <QAction>
 #include <QMenu>
@@ -28,6 +29,17 @@ void deleteCard(const char* name) {
 void pressCtrlZ() {
     FrmMain->DBGrid1->setFocus();
     QTest::keyClick(FrmMain->DBGrid1, Qt::Key_Z, Qt::ControlModifier);
+}
+
+// As the window opens a card read from a picture: the add editor, filled in, unsaved.
+void openRecognisedCard(const char* name) {
+    FrmMain->SpeedButton1Click();
+    FrmMain->findChild<CardHistory*>()->addingRecognisedCard();
+    FrmMain->setInputText(QStringLiteral("Edit1"), QString::fromUtf8(name));
+}
+
+QStringList recorded(const Program& program) {
+    return query(program.folder.database(), "select description from card_history order by op");
 }
 
 QWidget* historyDialog(Program& program) {
@@ -68,6 +80,24 @@ private slots:
         pressCtrlZ();
         QVERIFY(program.boxes.texts().value(0).contains("添加 李四"));
         QCOMPARE(listedNames(), QStringList{"张三"});
+    }
+
+    // A recognised card the user closed or replaced unsaved leaves no "识别" on the next card.
+    void anAbandonedRecognisedCardLeavesNoWord() {
+        Program program;
+        program.showMain();
+        openRecognisedCard("图上");
+        FrmMain->Button7Click(); // closed, not saved
+        FrmMain->SpeedButton1Click();
+        FrmMain->setInputText(QStringLiteral("Edit1"), QStringLiteral("手写"));
+        FrmMain->ButtonTJQDClick();
+        openRecognisedCard("又一张");
+        FrmMain->SpeedButton1Click(); // 添加 again, over it
+        FrmMain->setInputText(QStringLiteral("Edit1"), QStringLiteral("手写二"));
+        FrmMain->ButtonTJQDClick();
+        openRecognisedCard("保存的");
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(recorded(program), (QStringList{"添加 手写", "添加 手写二", "识别 保存的"}));
     }
 
     void listUndoesAndBringsBackDeletedCards() {
