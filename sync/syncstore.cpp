@@ -153,6 +153,9 @@ void SyncStore::transaction(const std::function<void()>& work) {
         fail(rc);
     try {
         work();
+        // What the cards are left as goes with them, so an undo can tell a later change.
+        if (History::Operation* operation = History::Operation::current(m_db))
+            operation->finish();
     } catch (...) {
         Sqlite::exec(m_db, "ROLLBACK");
         throw;

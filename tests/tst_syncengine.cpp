@@ -218,6 +218,25 @@ private slots:
         QCOMPARE(one.value("甲", Field::Mobile), QString());
     }
 
+    void syncUndoSeesAnotherProgram_data() { servers(); }
+    // A card a sync changed, changed again by another program: undoing the sync would put the
+    // older values back over that change, so it is refused.
+    void syncUndoSeesAnotherProgram() {
+        START_SERVER(server);
+        Side one(server);
+        one.add("甲");
+        one.sync();
+        Side two(server);
+        two.sync();
+        two.set("甲", Field::Mobile, "13111111111");
+        two.sync();
+        one.sync();
+        const qint64 op = History::recent(one.db.get(), 1).value(0).number;
+        QVERIFY(History::undoProblem(one.db.get(), op).isEmpty());
+        one.set("甲", Field::Company, "乙公司");
+        QVERIFY(History::undoProblem(one.db.get(), op).contains("甲"));
+    }
+
     void changesFromAnotherClient_data() { servers(); }
     // Added, changed and deleted elsewhere; what the columns do not hold stays on the server.
     void changesFromAnotherClient() {
