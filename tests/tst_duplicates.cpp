@@ -329,7 +329,7 @@ private slots:
                             card({{"姓名", "李四"}, {"单位", "甲科技有限公司"}})};
         for (int i = 0; i < 20; ++i)
             cards.append(card({{"姓名", "客户"}, {"工作电话", "010-62750000"}}));
-        add(db, cards);
+        TestSupport::storeCards(db, cards);
         Duplicates::rebuildKeys(db.get());
         auto proposed = [&](const Card& c) {
             QVector<qint64> out;
