@@ -388,4 +388,19 @@ QString TValueListEditor::value(const QString& key) const {
 void TValueListEditor::resizeEvent(QResizeEvent* event) {
     QTableWidget::resizeEvent(event);
     setColumnWidth(0, 58);
+    if (m_footer) {
+        const QRect rows = viewport()->geometry();
+        m_footer->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_footerHeight);
+    }
+}
+
+void TValueListEditor::setFooter(QWidget* footer, int height) {
+    m_footer = footer;
+    m_footerHeight = footer ? height : 0;
+    setViewportMargins(0, 0, 0, m_footerHeight);
+    if (m_footer) {
+        const QRect rows = viewport()->geometry();
+        m_footer->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_footerHeight);
+        m_footer->setVisible(height > 0);
+    }
 }
