@@ -211,9 +211,7 @@ void CardRecognition::skip() {
 
 void CardRecognition::showChecking(const QByteArray& picture) {
     m_picture = picture;
-    QPixmap pixmap;
-    pixmap.loadFromData(picture, "JPEG");
-    m_shown->setProperty("picture", pixmap);
+    m_pixmap.loadFromData(picture, "JPEG");
     const bool several = m_total > 0;
     for (QWidget* w : {static_cast<QWidget*>(m_count), static_cast<QWidget*>(m_ok),
                        static_cast<QWidget*>(m_skip)})
@@ -232,11 +230,10 @@ void CardRecognition::placePanel() {
     const QRect grid = m_window->DBGrid1->geometry();
     const int width = qMin(grid.width() * 3 / 5, grid.height() * 2);
     m_panel->setGeometry(grid.right() + 1 - width, grid.top(), width, grid.height());
-    const QPixmap pixmap = m_shown->property("picture").value<QPixmap>();
     m_panel->layout()->activate();
-    if (!pixmap.isNull())
+    if (!m_pixmap.isNull())
         m_shown->setPixmap(
-            pixmap.scaled(m_shown->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            m_pixmap.scaled(m_shown->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 bool CardRecognition::eventFilter(QObject* watched, QEvent* event) {

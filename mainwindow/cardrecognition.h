@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPixmap>
 #include <QStringList>
 
 #include <functional>
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<Recognize::PictureReader> m_reader;
     // The picture of the card in the editor, stored when that card is added.
     QByteArray m_picture;
+    QPixmap m_pixmap;
     // The pictures still to be checked, and what became of those checked.
     QStringList m_queue;
     int m_total = 0;

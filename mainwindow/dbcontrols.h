@@ -80,8 +80,10 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void updateGeometries() override;
 
 private:
+    void placeFooter();
     QWidget* m_footer = nullptr;
     int m_footerHeight = 0;
 };

@@ -283,8 +283,6 @@ for card, block in zip(vobject.readComponents(data), blocks):
                 Exchange::importFiles(m_connection->database(), {path}, CardIndex::cardsAdded);
             QCOMPARE(back.duplicates, 2);
         }
-        QVERIFY(!Exchange::writesPictures(Exchange::Format::VCard21));
-        QVERIFY(!Exchange::writesPictures(Exchange::Format::CsvUtf8));
     }
 };
 

@@ -98,6 +98,9 @@ int recognizeCommand(Context& context, QStringList args) {
     const bool add = args.removeAll(QStringLiteral("--add")) > 0;
     if (args.isEmpty())
         throw UsageError{QStringLiteral("recognize 需要至少一个图片文件。")};
+    // A database that cannot be used is said before the pictures are read.
+    if (add)
+        context.connection();
     QVector<Read> read;
     QTextStream& err = context.err;
     std::unique_ptr<Recognize::PictureReader> reader;
