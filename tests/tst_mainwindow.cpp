@@ -102,7 +102,8 @@ private slots:
         QCOMPARE(texts(m->N3),
                  QStringList({QStringLiteral("关于软件...  &S"), QStringLiteral("关于我们...  &M"),
                               QStringLiteral("我的主页  &W")}));
-        QCOMPARE(texts(m->PopupMenu1),
+        // Items of later capabilities come after these.
+        QCOMPARE(texts(m->PopupMenu1).mid(0, 3),
                  QStringList({QStringLiteral("添加... &A"), QStringLiteral("修改... &E"),
                               QStringLiteral("删除... &D")}));
         QCOMPARE(m->N12->objectName(), QStringLiteral("N12"));
