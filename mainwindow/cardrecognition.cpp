@@ -21,6 +21,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -154,19 +155,28 @@ void CardRecognition::readNext() {
     while (!m_queue.isEmpty()) {
         const QString file = m_queue.takeFirst();
         const int at = m_total - int(m_queue.size());
-        Outcome outcome = Outcome::NoText;
         // A file that cannot be read is said, and the next one follows.
-        Platform::guarded([&] { outcome = readPicture(Recognize::loadImage(file), file); })();
-        if (outcome == Outcome::Cancelled) {
+        QImage image;
+        Platform::guarded([&] { image = Recognize::loadImage(file); })();
+        if (image.isNull()) {
+            ++m_unread;
+            continue;
+        }
+        // Reading that fails (no module, no models) would fail for the rest too: said once.
+        std::optional<Outcome> outcome;
+        Platform::guarded([&] { outcome = readPicture(image, file); })();
+        if (!outcome)
+            m_unread += 1 + int(m_queue.size());
+        if (!outcome || outcome == Outcome::Cancelled) {
             m_queue.clear();
             break;
         }
-        if (outcome == Outcome::Opened) {
+        if (*outcome == Outcome::Opened) {
             m_count->setText(QStringLiteral("第 %1 张，共 %2 张").arg(at).arg(m_total));
             return;
         }
         // A card the same as one here was said by the window.
-        ++(outcome == Outcome::Here ? m_skipped : m_unread);
+        ++(*outcome == Outcome::Here ? m_skipped : m_unread);
     }
     finishReview();
 }
