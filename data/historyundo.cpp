@@ -1,5 +1,6 @@
 // Reading the history back: the list of operations, the deleted cards, and undoing.
 #include "adoquery.h"
+#include "cardpicture.h"
 #include "carduid.h"
 #include "dberror.h"
 #include "history.h"
@@ -182,10 +183,12 @@ void restore(sqlite3* db, qint64 id, const Image& was, const Image& now, const R
         if (!now.exists)
             return;
         remove.set(1, id).run();
-        if (hook)
+        if (hook) {
             hook(db, QStringLiteral("zl"), id, RowWrite::Deleted);
-        else
+        } else {
             CardUid::cardDeleted(db, id);
+            CardPicture::cardDeleted(db, id);
+        }
         return;
     }
     if (now.exists) {
@@ -218,6 +221,8 @@ void restore(sqlite3* db, qint64 id, const Image& was, const Image& now, const R
     }
     if (hook)
         hook(db, QStringLiteral("zl"), id, RowWrite::Written);
+    else
+        CardPicture::cardWritten(db, id);
 }
 
 } // namespace

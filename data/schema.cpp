@@ -1,5 +1,6 @@
 #include "schema.h"
 
+#include "cardpicture.h"
 #include "carduid.h"
 #include "dberror.h"
 #include "dbkey.h"
@@ -197,7 +198,8 @@ QStringList createStatements() {
 QStringList optionalStatements() {
     // What later versions add to existing databases, from the code that makes it.
     return quickFindStatements() + CardUid::schemaStatements() + duplicateKeyStatements() +
-           SyncTables::schemaStatements() + History::schemaStatements();
+           SyncTables::schemaStatements() + History::schemaStatements() +
+           CardPicture::schemaStatements();
 }
 
 QStringList quickFindStatements() {

@@ -3,6 +3,7 @@
 #include "keys.h"
 #include "normalize.h"
 
+#include "data/cardpicture.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
@@ -184,6 +185,7 @@ void mergeCards(sqlite3* db, QVector<qint64> ids, const QVector<int>& choices) {
         remove.reset();
         CardIndex::cardDeleted(db, ids[i]);
         CardUid::cardDeleted(db, ids[i]);
+        CardPicture::cardDeleted(db, ids[i]);
         removeKeys(db, ids[i]);
     }
     operation.finish();

@@ -40,9 +40,9 @@ CardWriter::CardWriter(QIODevice* device, Format format)
 
 CardWriter::~CardWriter() = default;
 
-void CardWriter::write(const Card& card, const QString& uid) {
+void CardWriter::write(const Card& card, const QString& uid, const QByteArray& picture) {
     if (m_vcard)
-        m_vcard->encode(card, uid, &m_buffer);
+        m_vcard->encode(card, uid, &m_buffer, picture);
     else
         m_csv->encode(card, &m_buffer);
     ++m_count;

@@ -26,8 +26,10 @@ public:
     CardWriter(const CardWriter&) = delete;
     CardWriter& operator=(const CardWriter&) = delete;
 
-    /// Adds one card; vCard writes its UID when it has one.
-    void write(const Card& card, const QString& uid = QString());
+    /// Adds one card; vCard writes its UID when it has one, and 3.0 and 4.0 its picture
+    /// (JPEG bytes) when given one.
+    void write(const Card& card, const QString& uid = QString(),
+               const QByteArray& picture = QByteArray());
     /// Whether the format carries a UID (vCard).
     bool writesUid() const { return m_vcard != nullptr; }
     /// Writes out what is buffered, through the file's own buffer too; call it before

@@ -4,6 +4,7 @@
 #include "workbook.h"
 
 #include "core/error.h"
+#include "data/cardpicture.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
@@ -303,7 +304,7 @@ namespace {
 // Reads the cards in the list's order, a chunk at a time, and hands each to `write` with
 // its UID when `withUids` is set; false when the user cancelled.
 bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withUids,
-              const std::function<void(const Card& card, const QString& uid)>& write,
+              const std::function<void(qint64 id, const Card& card, const QString& uid)>& write,
               Core::Progress* progress) {
     bool writable = true; // the UIDs made are stored
     for (int first = 0; first < ids.size(); first += kExportChunk) {
@@ -321,7 +322,7 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
         for (qint64 id : chunk) {
             const auto it = cards.constFind(id);
             if (it != cards.constEnd())
-                write(it.value(), uids.value(id));
+                write(id, it.value(), uids.value(id));
         }
         if (progress && !progress->advance(first + chunk.size()))
             return false;
@@ -339,7 +340,7 @@ int exportWorkbook(const Sqlite::Database& db, const QVector<qint64>& ids, const
     {
         WorkbookWriter book(temp);
         if (!eachCard(
-                db, ids, false, [&](const Card& card, const QString&) { book.write(card); },
+                db, ids, false, [&](qint64, const Card& card, const QString&) { book.write(card); },
                 progress))
             return 0; // the unfinished workbook leaves no file
         book.close();
@@ -357,8 +358,12 @@ int exportWorkbook(const Sqlite::Database& db, const QVector<qint64>& ids, const
 
 } // namespace
 
+bool writesPictures(Format format) {
+    return format == Format::VCard30 || format == Format::VCard40;
+}
+
 int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
-                Format format, Core::Progress* progress) {
+                Format format, Core::Progress* progress, bool withPictures) {
     refuseDatabaseTarget(path, db.file());
     if (format == Format::Xlsx)
         return exportWorkbook(db, ids, path, progress);
@@ -371,9 +376,18 @@ int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QS
                 .arg(native(path), out.errorString()));
     try {
         CardWriter writer(&out, format);
+        // Read card by card as they are written: a chunk of pictures would fill the memory.
+        const bool pictures =
+            withPictures && writesPictures(format) && CardPicture::cardsWithPictures(db.get()) > 0;
         if (!eachCard(
                 db, ids, writer.writesUid(),
-                [&](const Card& card, const QString& uid) { writer.write(card, uid); }, progress)) {
+                [&](qint64 id, const Card& card, const QString& uid) {
+                    writer.write(card, uid,
+                                 pictures
+                                     ? CardPicture::read(db.get(), id, CardPicture::Side::Front)
+                                     : QByteArray());
+                },
+                progress)) {
             out.cancelWriting();
             return 0;
         }

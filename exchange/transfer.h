@@ -49,9 +49,12 @@ ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
 /// Writes the cards with these IDs, in this order, to `path`. The file appears whole or not
 /// at all. Returns how many cards were written; 0 and no file when cancelled. A vCard
 /// carries each card's UID, made and stored first for a card that has none. Refuses a path
-/// that leads to the database, its journal or its backup.
+/// that leads to the database, its journal or its backup. `withPictures` adds each card's
+/// kept picture (its front) to a format that takes one (writesPictures).
 int exportCards(const Sqlite::Database& db, const QVector<qint64>& ids, const QString& path,
-                Format format, Core::Progress* progress = nullptr);
+                Format format, Core::Progress* progress = nullptr, bool withPictures = false);
+/// Whether a card's picture goes into files of this format: vCard 3.0 and 4.0.
+bool writesPictures(Format format);
 
 /// How many cards the database holds.
 qint64 cardCount(const Sqlite::Database& db);

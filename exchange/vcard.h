@@ -46,8 +46,10 @@ class VCardEncoder {
 public:
     /// version is 21, 30 or 40.
     explicit VCardEncoder(int version);
-    /// Appends the card's vCard, lines ending in CR LF; a UID when `uid` is not empty.
-    void encode(const Card& card, const QString& uid, QByteArray* out) const;
+    /// Appends the card's vCard, lines ending in CR LF; a UID when `uid` is not empty, and
+    /// a PHOTO of these JPEG bytes (3.0 and 4.0 only) when `photo` is not empty.
+    void encode(const Card& card, const QString& uid, QByteArray* out,
+                const QByteArray& photo = QByteArray()) const;
 
 private:
     /// A property of text components (vcardline.h writes the line).

@@ -34,7 +34,8 @@ void VCardEncoder::uriProperty(QByteArray* out, const QByteArray& nameAndParams,
     VCardSyntax::writeUri(out, m_version, nameAndParams, uri);
 }
 
-void VCardEncoder::encode(const Card& card, const QString& uid, QByteArray* out) const {
+void VCardEncoder::encode(const Card& card, const QString& uid, QByteArray* out,
+                          const QByteArray& photo) const {
     const Card& v = card;
     const bool v21 = m_version == 21;
     const bool v4 = m_version == 40;
@@ -106,6 +107,11 @@ void VCardEncoder::encode(const Card& card, const QString& uid, QByteArray* out)
                  : "ADR;TYPE=HOME",
             Field::HomeAddress, Field::HomePostcode);
     single("NOTE", Field::Notes);
+    // Folded like any line; base64 has nothing to escape.
+    if (!photo.isEmpty() && !v21)
+        VCardSyntax::appendFolded(out, (v4 ? QByteArray("PHOTO:data:image/jpeg;base64,")
+                                           : QByteArray("PHOTO;ENCODING=b;TYPE=JPEG:")) +
+                                           photo.toBase64());
     out->append("END:VCARD\r\n");
 }
 

@@ -4,6 +4,7 @@
 #include "cardeditor.h"
 #include "cardhistory.h"
 #include "cardqr.h"
+#include "cardpictures.h"
 #include "cardrecognition.h"
 #include "cardsync.h"
 #include "cardtransfer.h"
@@ -103,14 +104,15 @@ TFrmMain::TFrmMain(QWidget* parent)
     DataSource1->setDataSet(ADOQuery1);
 
     m_transfer = new CardTransfer(this, ADOConnection1, ADOQuery1);
-    m_recognition = new CardRecognition(this, [this](const Card& card) {
+    m_recognition = new CardRecognition(this, ADOQuery1, [this](const Card& card) {
         if (m_duplicates->alreadyHere(card))
-            return;
+            return false;
         // As "添        加" does, then the fields found; nothing is stored until the user saves.
         SpeedButton1Click();
         m_history->addingRecognisedCard();
         for (const EditorInput& input : kEditorInputs)
             setInputText(QString::fromLatin1(input.control), card[input.field]);
+        return true;
     });
     m_quickFind = new QuickFindPanel(
         {this, EditKSCZ, PanelSBT, Label35, DBGrid1, ADOConnection1, ADOQuery1,
@@ -123,6 +125,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     connect(m_history, &CardHistory::recognisedCardSaved, m_duplicates,
             &CardDuplicates::offerSimilar, Qt::QueuedConnection);
     new CardQr(this, PopupMenu1, ValueListEditor1, ADOConnection1, ADOQuery1);
+    m_pictures = new CardPictures(this, ADOConnection1, ADOQuery1);
 
     setUpGrid();
     connectHandlers();
@@ -562,6 +565,8 @@ void TFrmMain::saveNewCard() {
     storeEditor();
     ADOQuery1->Post();
     clearEditor();
+    if (m_recognition->cardSaved())
+        return;
     FrmTJTS->setOnContinue([this] { showEditorPage(TabSheet1); });
     FrmTJTS->setOnStop([this] {
         setModeMarker(QString());

@@ -11,6 +11,7 @@ class CardDuplicates;
 class CardEditor;
 class CardSync;
 class CardHistory;
+class CardPictures;
 class CardRecognition;
 class CardTransfer;
 class QuickFindPanel;
@@ -162,6 +163,7 @@ private:
     CardHistory* m_history = nullptr;
     CardDuplicates* m_duplicates = nullptr;
     CardRecognition* m_recognition = nullptr;
+    CardPictures* m_pictures = nullptr;
     QuickFindPanel* m_quickFind = nullptr;
     QHash<QObject*, void (TFrmMain::*)(QChar&)> m_keyHandlers;
     QString m_modeMarker;

@@ -3,6 +3,7 @@
 
 #include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/cardpicture.h"
 #include "data/sqlite.h"
 #include "exchange/transfer.h"
 #include "platform/filedialog.h"
@@ -111,10 +112,20 @@ void CardTransfer::exportCards() {
     Exchange::Format format = Exchange::allFormats().front();
     if (!askExportFile(&path, &format))
         return;
+    // Pictures make a file many times larger: only when asked for.
+    const bool pictures =
+        Exchange::writesPictures(format) &&
+        CardPicture::cardsWithPictures(m_connection->database().get()) > 0 &&
+        Platform::messageBox(m_window,
+                             QStringLiteral("包含名片图片吗？\n有的名片保存了图片。包含名片图片时，"
+                                            "每张带图片的名片会使文件大 100 KB 左右。"),
+                             QStringLiteral("导出名片"),
+                             Platform::MB_YESNO | Platform::MB_ICONQUESTION) == Platform::IDYES;
 
     Core::Progress work(Core::Progress::Phase::Exporting, ids.size());
     Platform::Progress progress(m_window, work);
-    const int written = Exchange::exportCards(m_connection->database(), ids, path, format, &work);
+    const int written =
+        Exchange::exportCards(m_connection->database(), ids, path, format, &work, pictures);
     progress.close();
     if (progress.wasCanceled()) {
         Platform::showMessage(QStringLiteral("导出已取消，没有生成文件。"));

@@ -388,4 +388,29 @@ QString TValueListEditor::value(const QString& key) const {
 void TValueListEditor::resizeEvent(QResizeEvent* event) {
     QTableWidget::resizeEvent(event);
     setColumnWidth(0, 58);
+    placeFooter();
+}
+
+void TValueListEditor::updateGeometries() {
+    // The table sets the margins for its headers: the footer's is kept below them.
+    QTableWidget::updateGeometries();
+    placeFooter();
+}
+
+void TValueListEditor::setFooter(QWidget* footer, int height) {
+    m_footer = footer;
+    m_footerHeight = footer ? height : 0;
+    placeFooter();
+    if (m_footer)
+        m_footer->setVisible(height > 0);
+}
+
+void TValueListEditor::placeFooter() {
+    const QMargins margins = viewportMargins();
+    if (margins.bottom() != m_footerHeight)
+        setViewportMargins(margins.left(), margins.top(), margins.right(), m_footerHeight);
+    if (m_footer) {
+        const QRect rows = viewport()->geometry();
+        m_footer->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_footerHeight);
+    }
 }

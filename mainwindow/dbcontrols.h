@@ -74,7 +74,16 @@ public:
     /// The rows as "key=value" lines.
     QStringList lines() const;
     QString value(const QString& key) const;
+    /// Keeps `height` pixels below the rows for `footer`, a child laid there (a card's
+    /// picture); 0 gives them back to the rows.
+    void setFooter(QWidget* footer, int height);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void updateGeometries() override;
+
+private:
+    void placeFooter();
+    QWidget* m_footer = nullptr;
+    int m_footerHeight = 0;
 };

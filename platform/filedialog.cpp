@@ -53,6 +53,17 @@ QString getOpenFileName(QWidget* owner, const QString& caption, const QStringLis
         QFileDialog::getOpenFileName(owner, caption, start, filters.join(QStringLiteral(";;"))));
 }
 
+QStringList getOpenFileNames(QWidget* owner, const QString& caption, const QStringList& filters) {
+    const QString start = lastFolder();
+    const QStringList files =
+        g_recorder ? g_recorder->answer({caption, filters, filters.value(0), start}, nullptr)
+                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                   : QFileDialog::getOpenFileNames(owner, caption, start,
+                                                   filters.join(QStringLiteral(";;")));
+    remembered(files.value(0));
+    return files;
+}
+
 QString getSaveFileName(QWidget* owner, const QString& caption, const QStringList& filters,
                         QString* filter, const QString& fileName) {
     QString start = lastFolder();

@@ -12,6 +12,9 @@ namespace Platform {
 /// user cancelled.
 QString getOpenFileName(QWidget* owner, const QString& caption, const QStringList& filters);
 
+/// The same taking several files; none when the user cancelled.
+QStringList getOpenFileNames(QWidget* owner, const QString& caption, const QStringList& filters);
+
 /// The save-file dialog, in the folder last used, proposing `fileName`. `filter` starts as
 /// the filter shown first and receives the one the user picked. The chosen file, or an empty
 /// text when the user cancelled.
@@ -36,6 +39,10 @@ public:
     /// (empty: the one it opened with).
     void setNextAnswer(const QString& file, const QString& filter = QString()) {
         m_answers.append({file, filter});
+    }
+    /// The next open dialog's answer: several files.
+    void setNextAnswer(const QStringList& files) {
+        m_answers.append({files.join(QLatin1Char('\n')), QString()});
     }
     const QVector<Dialog>& dialogs() const { return m_dialogs; }
 

@@ -6,6 +6,7 @@
 #include "core/card.h"
 #include "core/error.h"
 #include "data/adoquery.h"
+#include "data/cardpicture.h"
 #include "data/carduid.h"
 #include "data/sqlite.h"
 
@@ -21,8 +22,10 @@ void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
     if (write == RowWrite::Deleted) {
         cardDeleted(db, id);
         CardUid::cardDeleted(db, id);
+        CardPicture::cardDeleted(db, id);
     } else {
         cardWritten(db, id);
+        CardPicture::cardWritten(db, id);
     }
 }
 

@@ -32,6 +32,7 @@ int exportCommand(Context& context, QStringList args) {
     QString column;
     QString keyword;
     QString path;
+    bool photos = false;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         if (arg == QLatin1String("--format")) {
@@ -43,6 +44,8 @@ int exportCommand(Context& context, QStringList args) {
                 throw UsageError{QStringLiteral("--search 后面要写字段和关键字。")};
             column = args.takeFirst();
             keyword = args.takeFirst();
+        } else if (arg == QLatin1String("--photos")) {
+            photos = true;
         } else if (arg.startsWith(QLatin1String("--")) || !path.isEmpty()) {
             throw UsageError{QStringLiteral("export 不认识参数 %1。").arg(arg)};
         } else {
@@ -55,6 +58,8 @@ int exportCommand(Context& context, QStringList args) {
                                         "csv-gb18030。")};
     if (path.isEmpty())
         throw UsageError{QStringLiteral("export 需要一个输出文件。")};
+    if (photos && !Exchange::writesPictures(format))
+        throw UsageError{QStringLiteral("--photos（包含名片图片）只能用于 vcard3 和 vcard4。")};
 
     TADOConnection& connection = context.connection();
     QString statement = QStringLiteral("select * from zl");
@@ -65,7 +70,8 @@ int exportCommand(Context& context, QStringList args) {
         parameters = search.parameters;
     }
     const QVector<qint64> ids = Exchange::cardIds(connection.database(), statement, parameters);
-    const int written = Exchange::exportCards(connection.database(), ids, path, format);
+    const int written =
+        Exchange::exportCards(connection.database(), ids, path, format, nullptr, photos);
     context.out
         << QStringLiteral("已导出 %1 张名片到 %2").arg(written).arg(QDir::toNativeSeparators(path))
         << Qt::endl;
