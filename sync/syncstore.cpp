@@ -1,5 +1,6 @@
 #include "syncstore.h"
 
+#include "data/cardpicture.h"
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
@@ -207,6 +208,7 @@ void SyncStore::deleteCard(qint64 id) {
     run("DELETE FROM \"zl\" WHERE \"ID\"=?", {id});
     CardIndex::cardDeleted(m_db, id);
     CardUid::cardDeleted(m_db, id);
+    CardPicture::cardDeleted(m_db, id);
     Duplicates::removeKeys(m_db, id);
     dropSynced(id);
 }

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "data/backup.h"
+#include "data/cardpicture.h"
 #include "data/connectionstring.h"
 #include "data/history.h"
 #include "data/sqlite.h"
@@ -243,7 +244,8 @@ private slots:
         START_SERVER(server);
         Side one(server);
         one.add("甲", {{Field::Mobile, "13000000001"}});
-        one.add("乙");
+        // 乙's picture goes with it when the server's delete comes.
+        CardPicture::replace(one.db, one.add("乙"), CardPicture::Side::Front, "jpeg bytes");
         one.add("丙", {{Field::Mobile, "13000000003"}});
         one.sync();
         Side two(server);
@@ -257,6 +259,7 @@ private slots:
         one.sync();
         QCOMPARE(one.names(), (QStringList{"丁", "丙", "甲"}));
         QCOMPARE(one.value("甲", Field::Mobile), QStringLiteral("13111111111"));
+        QCOMPARE(CardPicture::cardsWithPictures(one.db.get()), 0);
 
         // The phone adds a photo and a third number to 丙.
         QByteArray text = serverCardOf(server, "丙");
