@@ -257,7 +257,7 @@ namespace QuickFind {
 
 Listing::Listing(sqlite3* db, const QString& text, bool verify, qint64 keep)
     : m_db(db)
-    , m_text(text)
+    , m_words(wordsOf(text))
     , m_finder(db, text, verify)
     , m_keep(keep) {}
 
@@ -280,17 +280,55 @@ bool Listing::take(QVector<qint64>& ids, qsizetype count) {
     return more;
 }
 
+bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
+    const qsizetype target = ids.size() + count;
+    if (m_phase == Ranking) {
+        std::array<std::string_view, kFieldCount> columns{};
+        CardText card;
+        for (; m_at < m_short.size() && ids.size() < target; ++m_at) {
+            const qint64 id = m_short[m_at];
+            Statement& name = *m_name;
+            name.set(1, id);
+            bool named = false;
+            if (name.next()) {
+                columns[std::size_t(Field::Name)] = name.utf8(0);
+                card.assign(columns);
+                named = std::any_of(m_words.begin(), m_words.end(),
+                                    [&card](const std::string& w) { return card.matches(w); });
+            }
+            name.rewind();
+            (named ? ids : m_others).push_back(id);
+        }
+        if (m_at < m_short.size())
+            return true;
+        m_phase = Rest;
+        m_at = 0;
+        m_name.reset();
+    }
+    const qsizetype n =
+        std::min(m_others.size() - m_at, std::max<qsizetype>(0, target - ids.size()));
+    ids += m_others.mid(m_at, n);
+    m_at += n;
+    return m_at < m_others.size();
+}
+
 bool Listing::next(QVector<qint64>& ids, qsizetype count) {
-    if (!m_first)
+    if (m_phase == Plain)
         return take(ids, count);
-    m_first = false;
+    if (m_phase != Starting)
+        return rank(ids, count);
     // Enough to know whether the list is short enough to be ranked.
-    QVector<qint64> found;
-    const bool more = take(found, std::max<qsizetype>(count, kRankedAtMost + 1));
-    if (!more)
-        found = nameMatchesFirst(m_db, m_text, found);
-    ids += found;
-    return more;
+    const bool more = take(m_short, kRankedAtMost + 1);
+    if (more || m_short.size() > kRankedAtMost || m_short.size() < 2) {
+        m_phase = Plain;
+        ids += m_short;
+        m_short = QVector<qint64>();
+        return more;
+    }
+    m_phase = Ranking;
+    m_name = std::make_unique<Statement>(m_db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?",
+                                         indexFailure("读取"));
+    return rank(ids, count);
 }
 
 } // namespace QuickFind

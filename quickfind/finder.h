@@ -4,8 +4,13 @@
 #include <QVector>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 struct sqlite3;
+namespace Sqlite {
+class Statement;
+}
 
 namespace QuickFind {
 
@@ -41,18 +46,23 @@ public:
     Listing(const Listing&) = delete;
     Listing& operator=(const Listing&) = delete;
 
-    /// As Finder::next; the first call gives more than kRankedAtMost cards, or all of them
-    /// ranked.
+    /// As Finder::next.
     bool next(QVector<qint64>& ids, qsizetype count);
 
 private:
     bool take(QVector<qint64>& ids, qsizetype count);
+    /// Gives the short list ranked, a part at a time: the name matches as they are found,
+    /// then the others.
+    bool rank(QVector<qint64>& ids, qsizetype count);
 
     sqlite3* m_db;
-    QString m_text;
+    std::vector<std::string> m_words;
     Finder m_finder;
     qint64 m_keep;
-    bool m_first = true;
+    enum { Starting, Ranking, Rest, Plain } m_phase = Starting;
+    QVector<qint64> m_short, m_others; // the short list, and its cards whose name does not match
+    qsizetype m_at = 0;                // of m_short, or of m_others
+    std::unique_ptr<Sqlite::Statement> m_name;
 };
 
 } // namespace QuickFind

@@ -54,6 +54,11 @@ if ldd build/quembe | grep -qi "libtesseract"; then
     echo "test: quembe links Tesseract at start" >&2
     exit 1
 fi
+# So are libphonenumber (duplicates) and QtKeychain (the sync's password).
+if ldd build/quembe | grep -qiE "libphonenumber|libqt6keychain"; then
+    echo "test: quembe links libphonenumber or QtKeychain at start" >&2
+    exit 1
+fi
 if ldd build/mkvelmora | grep -qi "libQt6Widgets"; then
     echo "test: the data library pulls in widgets" >&2
     exit 1

@@ -674,29 +674,42 @@ private slots:
         Db db(folder.database());
         db.exec(QStringLiteral("BEGIN"));
         const qint64 named = db.insert(card(QStringLiteral("科技"), QStringLiteral("湘军")));
+        // "wang": names and companies mixed; "科技": more than can be ranked.
         for (int i = 0; i < QuickFind::kRankedAtMost + 100; ++i)
-            db.insert(card(QStringLiteral("王%1").arg(i), QStringLiteral("某某科技有限公司")));
+            db.insert(
+                i >= 4000 ? card(QStringLiteral("赵%1").arg(i), QStringLiteral("某某科技有限公司"))
+                : i % 4 == 0
+                    ? card(QStringLiteral("李%1").arg(i), QStringLiteral("王府井科技有限公司"))
+                    : card(QStringLiteral("王%1").arg(i), QStringLiteral("某某科技有限公司")));
         const qint64 other = db.insert(card(QStringLiteral("李四"), QStringLiteral("湘军")));
         db.exec(QStringLiteral("COMMIT"));
         QVERIFY(QuickFind::build(db));
 
+        // One at a time, as slowly as a list can ask.
+        const auto whole = [](QuickFind::Listing& listing) {
+            QVector<qint64> ids;
+            while (listing.next(ids, 1)) {
+            }
+            return ids;
+        };
         QuickFind::Listing few(db, QStringLiteral("湘军"), false, 0);
-        QVector<qint64> ids;
-        QVERIFY(!few.next(ids, 1));
-        QCOMPARE(ids, (QVector<qint64>{named, other}));
+        QCOMPARE(whole(few), (QVector<qint64>{named, other}));
         QuickFind::Listing ranked(db, QStringLiteral("李四 湘军"), false, named);
-        ids.clear();
-        QVERIFY(!ranked.next(ids, 1));
-        QCOMPARE(ids, (QVector<qint64>{other, named}));
+        QCOMPARE(whole(ranked), (QVector<qint64>{other, named}));
+        QuickFind::Listing spelled(db, QStringLiteral("wang"), false, named);
+        QVector<qint64> want = QuickFind::find(db, QStringLiteral("wang"));
+        QCOMPARE(want.size(), 4000);
+        want.prepend(named);
+        QCOMPARE(whole(spelled), QuickFind::nameMatchesFirst(db, QStringLiteral("wang"), want));
 
         // Many: more than can be ranked come at once, then the rest; the kept card in place.
         QuickFind::Listing many(db, QStringLiteral("科技"), false, other);
-        ids.clear();
+        QVector<qint64> ids;
         QVERIFY(many.next(ids, 1));
         QVERIFY(ids.size() > QuickFind::kRankedAtMost);
         while (many.next(ids, 10)) {
         }
-        QVector<qint64> want = QuickFind::find(db, QStringLiteral("科技"));
+        want = QuickFind::find(db, QStringLiteral("科技"));
         QCOMPARE(want.size(), QuickFind::kRankedAtMost + 101);
         want << other;
         QCOMPARE(ids, want);
