@@ -3,7 +3,7 @@
 // showing a table), searches, moving in the list, editing, memory, the quick find as it is
 // typed (and building its index), export through the window and import by quembe-cards
 // (beside the shell's .import of the same CSV):
-//   quembe-bench --cards N[,N...] [--keep DIR] [--reuse FILE]
+//   quembe-bench --cards N[,N...] [--keep DIR] [--reuse FILE] [--skip-exchange]
 // Several counts run one after the other, each in a process of its own with its own table.
 // For profiling: QUEMBE_BENCH_RUNS=K repeats the cheap steps K times, QUEMBE_BENCH_MARKS=1
 // prints each timed span on the monotonic clock (for perf record -k mono; perf report --time).
@@ -213,6 +213,7 @@ struct Options {
     std::vector<long> cards;
     QString keep;
     QString reuse;
+    bool skipExchange = false; // no export and import: they take most of a large run
 };
 
 /// The card file in the program folder, outside the measured process: generated (or reused),
@@ -350,13 +351,15 @@ int run(int& argc, char** argv, const Options& options, long cards) {
     editing(c);
     c.rows.insert(c.rows.end(), indexRows.begin(), indexRows.end());
     quickFind(c);
-    exportCards(c);
+    if (!options.skipExchange)
+        exportCards(c);
     const QString storedPassword = FrmMain->ADOQuery2->FieldAsString(QStringLiteral("用户密码"));
     Quembe::destroyForms();
     c.formsMade = false;
     c.markMemory("after the windows are gone");
     passwordCheck(c, storedPassword);
-    importCards(c);
+    if (!options.skipExchange)
+        importCards(c);
 
     for (ShellQuery& q : c.shell)
         q.time(c.database.toStdString(), kShellRunsEach, false);
@@ -392,7 +395,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 }
 
 [[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: quembe-bench --cards N[,N...] [--keep DIR] [--reuse FILE]\n");
+    std::fprintf(stderr, "usage: quembe-bench --cards N[,N...] [--keep DIR] [--reuse FILE] "
+                         "[--skip-exchange]\n");
     std::exit(2);
 }
 
@@ -400,6 +404,10 @@ Options parseOptions(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--skip-exchange") {
+            o.skipExchange = true;
+            continue;
+        }
         if (i + 1 >= argc)
             usage();
         const char* value = argv[++i];

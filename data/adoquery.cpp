@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <limits>
+
 namespace {
 
 // The statement's first table: the one "from" names, quoted or not.
@@ -237,10 +239,16 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
     // own, or on a database without a file, the identities are read here, all at once.
     const char* file = sqlite3_db_filename(handle, "main");
     if (file && *file && sqlite3_get_autocommit(handle)) {
-        auto loader = std::make_unique<IdLoader>(
-            QString::fromUtf8(file), m_core, m_params, kFirstRows, [this] {
-                QMetaObject::invokeMethod(this, &TADOQuery::idsReady, Qt::QueuedConnection);
-            });
+        auto ready = [this] {
+            QMetaObject::invokeMethod(this, &TADOQuery::idsReady, Qt::QueuedConnection);
+        };
+        auto loader =
+            IdStream ? std::make_unique<IdLoader>(
+                           QString::fromUtf8(file),
+                           [this, handle](sqlite3* reader) { return IdStream(handle, reader); },
+                           kFirstRows, ready)
+                     : std::make_unique<IdLoader>(QString::fromUtf8(file), m_core, m_params,
+                                                  kFirstRows, ready);
         if (!loader->take(ids)) {
             m_loader = std::move(loader);
             m_appendedAt = monotonicMs();
@@ -253,7 +261,16 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
         // Whatever kept the loader from reading is told by reading here.
         ids.clear();
     }
-    ids = readIds(handle);
+    if (!IdStream) {
+        ids = readIds(handle);
+        return;
+    }
+    const auto step = IdStream(handle, handle);
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW)
+        rc = step(ids, std::numeric_limits<int>::max() / 2);
+    if (rc != SQLITE_DONE)
+        throw EDatabaseError(sqlErrorText(handle, rc));
 }
 
 void TADOQuery::RowsShown() {
@@ -302,6 +319,8 @@ void TADOQuery::takeIds() {
         emit rowsAppended(known, int(m_ids.size()) - 1);
     if (!m_loadError.isEmpty() && ended)
         emit loadFailed(m_loadError);
+    if (ended)
+        emit loadEnded();
 }
 
 void TADOQuery::learnRows(int count) {

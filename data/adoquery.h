@@ -63,6 +63,13 @@ public:
     /// When set, the rows listed are the cards with these IDs, in this order, asked for at
     /// every open; the statement then only says where their values are read from.
     std::function<QVector<qint64>(sqlite3* db)> IdSource;
+    /// When set (and IdSource is not), the same a part at a time: the steps it makes give the
+    /// IDs, the first ones at once and the rest on a thread over `reader`, a read-only
+    /// connection of their own, as for a statement's rows. `db` is the dataset's connection,
+    /// for what must be known of it first; inside its transaction both are the same.
+    std::function<std::function<int(QVector<qint64>& ids, qsizetype max)>(sqlite3* db,
+                                                                          sqlite3* reader)>
+        IdStream;
     /// Called for each row written or deleted, inside the write's transaction, so that what
     /// is kept beside the rows stays in step with them; a throw undoes the write.
     std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)> WriteHook;
@@ -146,6 +153,8 @@ signals:
     void rowsAppended(int first, int last);
     /// Reading the rest of the rows failed; the rows known so far stay.
     void loadFailed(const QString& message);
+    /// Every row is known now (or reading them failed): Loading() is false.
+    void loadEnded();
     /// The row that stood at `row` is gone; the rows after it moved up by one.
     void rowRemoved(int row);
     /// The values shown for `row` changed (typed into the pending row, posted, cancelled).

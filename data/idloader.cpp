@@ -1,5 +1,7 @@
 #include "idloader.h"
 
+#include "core/error.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -39,6 +41,35 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
         end(rc);
         return;
     }
+    m_step = [this](QVector<qint64>& out, qsizetype max) {
+        for (qsizetype i = 0; i < max; ++i) {
+            const int rc = m_statement.step();
+            if (rc != SQLITE_ROW)
+                return rc;
+            out.append(m_statement.int64(0));
+        }
+        return SQLITE_ROW;
+    };
+    if (read(firstRows, false))
+        hand(m_batch, false);
+}
+
+IdLoader::IdLoader(const QString& file, const Source& source, qsizetype firstRows,
+                   std::function<void()> ready)
+    : m_file(file)
+    , m_ready(std::move(ready))
+    , m_wanted(kNobodyWaits) {
+    const int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
+    if (rc != SQLITE_OK) {
+        end(rc);
+        return;
+    }
+    try {
+        m_step = source(m_db.get());
+    } catch (const EError& e) {
+        end(SQLITE_ERROR, e.message());
+        return;
+    }
     if (read(firstRows, false))
         hand(m_batch, false);
 }
@@ -68,17 +99,31 @@ IdLoader::~IdLoader() {
 bool IdLoader::read(qsizetype rows, bool handOver) {
     using Clock = std::chrono::steady_clock;
     qsizetype target = kFirstBatch;
-    unsigned steps = 0;
     Clock::time_point handed = Clock::now();
-    for (qsizetype read = 0; read < rows; ++read) {
-        const int rc = m_statement.step();
-        if (rc != SQLITE_ROW) {
-            end(m_stop ? SQLITE_INTERRUPT : rc);
+    for (qsizetype read = 0; read < rows;) {
+        if (m_stop) {
+            end(SQLITE_INTERRUPT);
             return false;
         }
         if (m_batch.isEmpty())
-            m_batch.reserve(handOver ? target : rows);
-        m_batch.append(m_statement.int64(0));
+            m_batch.reserve(handOver ? target : qMin(rows, kLargestBatch));
+        const qsizetype before = m_batch.size();
+        int rc = SQLITE_ERROR;
+        QString why;
+        try {
+            // A thousand rows between looks at the stop flag and the clock.
+            rc = m_step(m_batch, qMin<qsizetype>(rows - read, 1024));
+        } catch (const EError& e) {
+            why = e.message();
+        }
+        read += m_batch.size() - before;
+        if (rc != SQLITE_ROW) {
+            if (m_stop)
+                end(SQLITE_INTERRUPT);
+            else
+                end(rc, why);
+            return false;
+        }
         if (!handOver)
             continue;
         // Only this thread changes m_count.
@@ -86,16 +131,9 @@ bool IdLoader::read(qsizetype rows, bool handOver) {
             hand(m_batch, false);
             target = std::min(target * 2, kLargestBatch);
             handed = Clock::now();
-        }
-        if ((++steps & 1023) == 0) {
-            if (m_stop) {
-                end(SQLITE_INTERRUPT);
-                return false;
-            }
-            if (!m_batch.isEmpty() && Clock::now() - handed > kHandEvery) {
-                hand(m_batch, false);
-                handed = Clock::now();
-            }
+        } else if (!m_batch.isEmpty() && Clock::now() - handed > kHandEvery) {
+            hand(m_batch, false);
+            handed = Clock::now();
         }
     }
     return true;
@@ -110,10 +148,13 @@ void IdLoader::run() {
         read(kNobodyWaits, true);
 }
 
-void IdLoader::end(int rc) {
-    const QString why = rc == SQLITE_DONE ? QString() : Sqlite::errorText(m_db.get(), rc, m_file);
-    // The read lock goes with the statement.
+void IdLoader::end(int rc, const QString& message) {
+    const QString why = rc == SQLITE_DONE    ? QString()
+                        : !message.isEmpty() ? message
+                                             : Sqlite::errorText(m_db.get(), rc, m_file);
+    // The read lock goes with the statements.
     m_statement.reset();
+    m_step = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_result = rc;

@@ -23,12 +23,21 @@
 /// other programs from committing until the last one is read.
 class IdLoader {
 public:
+    /// Appends about `max` more identities to `out` (it may give more): SQLITE_ROW while more
+    /// may come, SQLITE_DONE at the end, else SQLite's error code. It may throw EError.
+    using Step = std::function<int(QVector<qint64>& out, qsizetype max)>;
+    /// Makes the steps that read identities over `reader`, the loader's connection.
+    using Source = std::function<Step(sqlite3* reader)>;
+
     /// Reads `SELECT "ID" FROM (statement)` from `file`, with the statement's "?" bound to
     /// `parameters`: the first `firstRows` before returning, the rest on a thread once
     /// started. `ready` is called on that thread when identities or the end become ready
     /// while none were waiting to be taken.
     IdLoader(const QString& file, const QByteArray& statement, const QVariantList& parameters,
              qsizetype firstRows, std::function<void()> ready);
+    /// The same for the identities `source` gives, read over the loader's connection.
+    IdLoader(const QString& file, const Source& source, qsizetype firstRows,
+             std::function<void()> ready);
     /// Stops reading and waits for the thread.
     ~IdLoader();
     IdLoader(const IdLoader&) = delete;
@@ -60,12 +69,13 @@ private:
     /// Steps until `rows` more identities were read or the statement ended; false at its end.
     bool read(qsizetype rows, bool handOver);
     void run();
-    void end(int rc);
+    void end(int rc, const QString& why = QString());
     void hand(QVector<qint64>& batch, bool end);
 
     QString m_file;
     Sqlite::Database m_db;
     Sqlite::Statement m_statement;
+    Step m_step;             // after m_db: gone before it
     QVector<qint64> m_batch; // read and not yet handed over
     std::function<void()> m_ready;
     bool m_started = false;

@@ -1,10 +1,10 @@
 #include "normalize.h"
 
 #include "core/card.h"
+#include "core/module.h"
+#include "phonemodule.h"
 #include "quickfind/spelling.h"
 
-#include <phonenumbers/phonenumber.pb.h>
-#include <phonenumbers/phonenumberutil.h>
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
 
@@ -21,8 +21,19 @@ namespace Duplicates {
 
 namespace {
 
-using i18n::phonenumbers::PhoneNumber;
-using i18n::phonenumbers::PhoneNumberUtil;
+// libphonenumber's reading, from the module that holds it.
+bool parsePhone(const QString& text, const QString& extension, Phone* phone) {
+    static const auto parse = reinterpret_cast<QuembeParsePhone>(Core::moduleFunction(
+        "quembe-phone.so", QUEMBE_PARSE_PHONE, QUEMBE_MODULE_DIR, QUEMBE_PHONE_MODULE));
+    char key[256];
+    bool mobile = false;
+    if (!parse(text.toStdString().c_str(), extension.toStdString().c_str(), key, sizeof key,
+               &mobile))
+        return false;
+    phone->key = key;
+    phone->mobile = mobile;
+    return true;
+}
 
 // One code point at a time through ICU's transform, remembered: a name has a few characters
 // and a million cards share a few thousand, while the transform of a whole text costs tens
@@ -207,9 +218,7 @@ void addPhone(QString text, const QString& extension, std::vector<Phone>& out) {
     // What people write for an extension, in the form libphonenumber reads.
     for (const char* mark : {"分机号", "分机", "分機", "转", "轉"})
         text.replace(QString::fromUtf8(mark), QStringLiteral(" ext. "));
-    const PhoneNumberUtil* util = PhoneNumberUtil::GetInstance();
-    PhoneNumber number;
-    if (util->Parse(text.toStdString(), "CN", &number) != PhoneNumberUtil::NO_PARSING_ERROR) {
+    if (!parsePhone(text, ext, &phone)) {
         // Not a number libphonenumber knows: its digits, when there are enough to mean one.
         QString digits;
         for (QChar c : text)
@@ -218,19 +227,6 @@ void addPhone(QString text, const QString& extension, std::vector<Phone>& out) {
         if (digits.size() >= 7)
             out.push_back({"?" + digits.toStdString(), false});
         return;
-    }
-    std::string national;
-    util->GetNationalSignificantNumber(number, &national);
-    phone.key = "+" + std::to_string(number.country_code()) + national;
-    std::string written = number.has_extension() ? number.extension() : ext.toStdString();
-    if (!written.empty()) {
-        phone.key += ';' + written;
-    } else if (number.country_code() == 86) {
-        phone.mobile = national.size() == 11 && national[0] == '1';
-    } else {
-        const auto type = util->GetNumberType(number);
-        phone.mobile =
-            type == PhoneNumberUtil::MOBILE || type == PhoneNumberUtil::FIXED_LINE_OR_MOBILE;
     }
     out.push_back(phone);
 }

@@ -696,6 +696,7 @@ void TFrmMain::search() {
     ADOQuery1->SQL.Add(statement.text);
     ADOQuery1->Parameters = statement.parameters;
     ADOQuery1->IdSource = nullptr;
+    ADOQuery1->IdStream = nullptr;
     ADOQuery1->Open();
     m_quickFind->clear();
     ComboBoxGXZD->setEditText(QString());
@@ -758,6 +759,7 @@ void TFrmMain::SpeedButton5Click() {
     ADOQuery1->SQL.Add(QStringLiteral("select * from zl"));
     ADOQuery1->Parameters.clear();
     ADOQuery1->IdSource = nullptr;
+    ADOQuery1->IdStream = nullptr;
     ADOQuery1->Open();
     m_quickFind->clear();
 }

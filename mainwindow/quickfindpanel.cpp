@@ -9,6 +9,7 @@
 #include "platform/messagebox.h"
 #include "platform/progress.h"
 #include "quickfind/cardindex.h"
+#include "quickfind/finder.h"
 #include "quickfind/quickfind.h"
 
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -46,6 +48,12 @@ QuickFindPanel::QuickFindPanel(const Window& window)
     m_count->setObjectName(QStringLiteral("LabelKSCZ"));
     m_count->hide();
     place();
+    auto recount = [this] {
+        if (!m_count->isHidden() && m_window.cards->IdStream)
+            showCount(true);
+    };
+    connect(m_window.cards, &TADOQuery::rowsAppended, this, recount);
+    connect(m_window.cards, &TADOQuery::loadEnded, this, recount);
     connect(input, &QLineEdit::textEdited, this,
             [this](const QString&) { Platform::guarded([this] { narrowList(); })(); });
     // An older file gets its index once the window is up, not while the list is drawn; a file
@@ -105,8 +113,12 @@ void QuickFindPanel::place() {
 }
 
 void QuickFindPanel::showCount(bool shown) {
+    // While the rest are still being found, what is known so far.
+    TADOQuery* cards = m_window.cards;
     if (shown)
-        m_count->setText(QStringLiteral("共 %1 张").arg(m_window.cards->RecordCount()));
+        m_count->setText(cards->Loading()
+                             ? QStringLiteral("已找到 %1 张…").arg(cards->LoadedCount())
+                             : QStringLiteral("共 %1 张").arg(cards->RecordCount()));
     m_count->setVisible(shown);
     place();
 }
@@ -177,7 +189,7 @@ void QuickFindPanel::narrowList() {
     const QString text = m_window.input->text();
     if (text.trimmed().isEmpty()) {
         // Emptied by the user: all cards again, as "返        回" gives them.
-        if (cards->IdSource)
+        if (cards->IdStream)
             m_window.showAllCards();
         return;
     }
@@ -190,12 +202,13 @@ void QuickFindPanel::narrowList() {
     cards->SQL.Clear();
     cards->SQL.Add(QStringLiteral("select * from zl"));
     cards->Parameters.clear();
-    cards->IdSource = [text, editing](sqlite3* db) {
-        QVector<qint64> ids = QuickFind::find(db, text);
-        const auto at = std::lower_bound(ids.begin(), ids.end(), editing);
-        if (editing != 0 && (at == ids.end() || *at != editing))
-            ids.insert(at, editing);
-        return QuickFind::nameMatchesFirst(db, text, ids);
+    // The first screen from the first matches; the rest are found on a thread meanwhile.
+    cards->IdStream = [text, editing](sqlite3* db, sqlite3* reader) {
+        const auto listing = std::make_shared<QuickFind::Listing>(
+            reader, text, QuickFind::isBuilt(db) && QuickFind::writtenSinceCheck(db), editing);
+        return [listing](QVector<qint64>& ids, qsizetype count) {
+            return listing->next(ids, count) ? SQLITE_ROW : SQLITE_DONE;
+        };
     };
     cards->Open();
     showCount(true);
@@ -204,6 +217,6 @@ void QuickFindPanel::narrowList() {
 }
 
 void QuickFindPanel::showAll() {
-    if (!m_window.input->text().isEmpty() || m_window.cards->IdSource)
+    if (!m_window.input->text().isEmpty() || m_window.cards->IdStream)
         m_window.showAllCards();
 }

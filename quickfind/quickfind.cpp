@@ -3,6 +3,7 @@
 #include "builder.h"
 #include "cardtext.h"
 #include "check.h"
+#include "finder.h"
 #include "store.h"
 
 #include "data/schema.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -258,8 +260,6 @@ QVector<qint64> scanAll(sqlite3* db, const std::vector<std::string>& words) {
     return ids;
 }
 
-using Bits = std::vector<std::uint64_t>;
-
 // Per connection, SQLite's data version when the index was last known to be in line with
 // zl: while no other connection has written since, the index's sure hits are trusted.
 std::mutex g_trustMutex;
@@ -276,9 +276,10 @@ void trustNow(sqlite3* db) {
     g_trusted[db] = version;
 }
 
-// True when another connection wrote since; the first find of a connection trusts what was
-// checked when the file was opened.
-bool writtenElsewhere(sqlite3* db) {
+} // namespace
+
+// The first find of a connection trusts what was checked when the file was opened.
+bool writtenSinceCheck(sqlite3* db) {
     const qint64 version = dataVersion(db);
     const std::lock_guard<std::mutex> lock(g_trustMutex);
     const auto it = g_trusted.find(db);
@@ -288,12 +289,6 @@ bool writtenElsewhere(sqlite3* db) {
     }
     return it->second != version;
 }
-
-bool has(const Bits& bits, std::size_t r) {
-    return bits[r / 64] & (std::uint64_t(1) << (r % 64));
-}
-
-} // namespace
 
 QStringList schemaStatements() {
     return Schema::quickFindStatements();
@@ -457,158 +452,9 @@ QVector<qint64> scan(sqlite3* db, const QString& text) {
 }
 
 QVector<qint64> find(sqlite3* db, const QString& text) {
-    const std::vector<std::string> words = wordsOf(text);
-    if (!isBuilt(db))
-        return scanAll(db, words);
-
-    std::vector<WordPlan> plans;
-    for (const std::string& w : words)
-        plans.push_back(planWord(w));
-    // Exact words first: they narrow a chunk down before any card needs reading.
-    std::stable_sort(plans.begin(), plans.end(),
-                     [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
-
-    const bool verify = writtenElsewhere(db);
-    const std::vector<qint64> dirty = dirtyIds(db);
     QVector<qint64> result;
-    Reader reader(db);
-    CardReader cards(db);
-    CardText card;
-    Bits all, scratch;
-    // Per word: cards it surely matches, and those that may match by their text or by the
-    // spellings of their name or company.
-    std::vector<Bits> sureOf(plans.size()), textOf(plans.size()), spellOf(plans.size());
-
-    Statement chunks(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
-                     indexFailure("读取"));
-    Statement chunkCards(db,
-                         ("SELECT \"ID\"" + cardColumns() +
-                          " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
-                             .c_str(),
-                         indexFailure("读取"));
-    while (chunks.next()) {
-        const qint64 chunk = chunks.int64(0);
-        const std::vector<std::uint32_t> offsets = decodeIds(chunks.blob(1));
-        const std::uint32_t n = std::uint32_t(offsets.size());
-        const std::size_t words64 = (n + 63) / 64;
-        all.assign(words64, ~std::uint64_t(0));
-        if (n % 64)
-            all.back() = (std::uint64_t(1) << (n % 64)) - 1;
-        // Changed cards are looked at on their own below.
-        const qint64 base = firstIdOf(chunk);
-        for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
-             it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
-            const auto at = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));
-            if (at != offsets.end() && *at == offsetOf(*it)) {
-                const std::size_t r = std::size_t(at - offsets.begin());
-                all[r / 64] &= ~(std::uint64_t(1) << (r % 64));
-            }
-        }
-        bool any = true;
-        for (std::size_t w = 0; w < plans.size() && any; ++w) {
-            const WordPlan& plan = plans[w];
-            Bits& sure = sureOf[w];
-            sure.assign(words64, 0);
-            for (const std::string& key : plan.sure)
-                reader.lookup(chunk, n, key, sure.data());
-            Bits& text = textOf[w];
-            text.assign(words64, 0);
-            for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
-                scratch.assign(words64, 0);
-                reader.lookup(chunk, n, plan.allOf[g], scratch.data());
-                if (g == 0)
-                    text.swap(scratch);
-                else
-                    for (std::size_t i = 0; i < words64; ++i)
-                        text[i] &= scratch[i];
-            }
-            Bits& spell = spellOf[w];
-            spell.assign(words64, 0);
-            for (const std::string& key : plan.anyOf)
-                reader.lookup(chunk, n, key, spell.data());
-            any = false;
-            for (std::size_t i = 0; i < words64; ++i) {
-                all[i] &= sure[i] | text[i] | spell[i];
-                any = any || all[i];
-            }
-        }
-        if (!any)
-            continue;
-        // Cards sure for every word go straight in, unless another program has written
-        // since the index was last in line; the others are checked against their row. A card
-        // whose checksum is still the one filed is checked on what the index says, one
-        // changed in place since is matched afresh. Read one by one, or by reading through
-        // the chunk when there are many.
-        std::vector<std::uint32_t> passed, candidates;
-        for (std::size_t i = 0; i < words64; ++i) {
-            for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
-                const std::uint32_t r =
-                    std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
-                const bool sure =
-                    !verify &&
-                    std::all_of(sureOf.begin(), sureOf.begin() + std::ptrdiff_t(plans.size()),
-                                [r](const Bits& b) { return has(b, r); });
-                (sure ? passed : candidates).push_back(r);
-            }
-        }
-        const std::vector<std::uint32_t> sums = readSums(db, chunk);
-        auto check = [&](std::uint32_t r,
-                         const std::array<std::string_view, kFieldCount>& columns) {
-            const bool filed = r < sums.size() && sums[r] == cardSum(columns);
-            const auto sure = [&](std::size_t w) { return filed && has(sureOf[w], r); };
-            bool assigned = false;
-            for (std::size_t w = 0; w < plans.size(); ++w) {
-                if (sure(w))
-                    continue;
-                if (!assigned) {
-                    card.assign(columns);
-                    assigned = true;
-                }
-                if (!(filed ? card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r))
-                            : card.matches(plans[w].word)))
-                    return false;
-            }
-            return true;
-        };
-        std::array<std::string_view, kFieldCount> columns;
-        if (candidates.size() > n / 10) {
-            chunkCards.set(1, base).set(2, base + qint64(kChunkIds));
-            std::size_t next = 0;
-            while (next < candidates.size() && chunkCards.next()) {
-                const qint64 id = chunkCards.int64(0);
-                while (next < candidates.size() && base + offsets[candidates[next]] < id)
-                    ++next; // gone meanwhile
-                if (next < candidates.size() && base + offsets[candidates[next]] == id) {
-                    if (check(candidates[next], rowColumns(chunkCards, 1)))
-                        passed.push_back(candidates[next]);
-                    ++next;
-                }
-            }
-            chunkCards.rewind();
-        } else {
-            for (const std::uint32_t r : candidates) {
-                if (cards.fetch(base + offsets[r], columns) && check(r, columns))
-                    passed.push_back(r);
-            }
-        }
-        std::sort(passed.begin(), passed.end());
-        for (const std::uint32_t r : passed)
-            result.push_back(base + offsets[r]);
-    }
-    // Changed cards, as zl has them now.
-    QVector<qint64> changed;
-    for (const qint64 id : dirty) {
-        if (cards.read(id, card) && std::all_of(plans.begin(), plans.end(), [&](const WordPlan& p) {
-                return card.matches(p.word);
-            }))
-            changed.push_back(id);
-    }
-    if (!changed.isEmpty()) {
-        QVector<qint64> merged;
-        merged.reserve(result.size() + changed.size());
-        std::merge(result.begin(), result.end(), changed.begin(), changed.end(),
-                   std::back_inserter(merged));
-        result.swap(merged);
+    Finder finder(db, text, isBuilt(db) && writtenSinceCheck(db));
+    while (finder.next(result, std::numeric_limits<int>::max() / 2)) {
     }
     return result;
 }

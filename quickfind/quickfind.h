@@ -71,6 +71,11 @@ void removeCard(sqlite3* db, qint64 id);
 /// build() it reads every card instead.
 QVector<qint64> find(sqlite3* db, const QString& text);
 
+/// True when another connection has written to the file since the index was last known to
+/// be in line with zl over `db`: a find must then check every match against its card. The
+/// first call for a connection trusts what was checked when the file was opened.
+bool writtenSinceCheck(sqlite3* db);
+
 /// `ids` as find() gave them for `text`, the cards whose name matches a word of it first,
 /// each part in the order given. A list of more than kRankedAtMost cards stays as it is.
 constexpr int kRankedAtMost = 5000;

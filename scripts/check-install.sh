@@ -54,4 +54,6 @@ dpkg-deb --field "$deb" Depends
 contents=$(dpkg-deb --contents "$deb")
 grep -q "usr/bin/quembe$" <<<"$contents"
 grep -q "usr/lib/.*quembe/quembe-ocr.so$" <<<"$contents"
+grep -q "usr/lib/.*quembe/quembe-phone.so$" <<<"$contents"
+grep -q "usr/lib/.*quembe/quembe-keychain.so$" <<<"$contents"
 echo "check-install: $deb"

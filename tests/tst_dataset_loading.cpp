@@ -41,6 +41,7 @@ private slots:
     void rowsAreThoseOfTheMomentOfOpening();
     void ownTransactionIsSeenWhole();
     void failedReadingOfTheRestIsReported();
+    void streamedRowsAndTheirFailures();
     void navigatorAndGridReachTheVeryLastRow();
     void olderDatabaseGetsTheIndexOnce();
 };
@@ -331,6 +332,48 @@ void TestDataSetLoading::failedReadingOfTheRestIsReported() {
     // Closing forgets it.
     q.Close();
     QCOMPARE(failed.count(), 1);
+}
+
+// Rows given a part at a time by code (the quick find's): the first part at open, the rest
+// on a connection of their own; a failure says why, at open or when the rest is needed.
+void TestDataSetLoading::streamedRowsAndTheirFailures() {
+    fillCards(m_folder->database(), 3000);
+    TADOQuery& q = *openCards();
+    q.Close();
+    auto failAt = std::make_shared<qint64>(0);
+    QVector<sqlite3*> readers;
+    q.IdStream = [failAt, &readers](sqlite3*, sqlite3* reader) {
+        readers << reader;
+        auto next = std::make_shared<qint64>(1);
+        return [failAt, next](QVector<qint64>& ids, qsizetype count) {
+            for (qsizetype i = 0; i < count && *next <= 3000; ++i, ++*next) {
+                if (*next == *failAt)
+                    throw EDatabaseError(QStringLiteral("快速查找的索引已损坏。"));
+                ids << *next;
+            }
+            return *next <= 3000 ? SQLITE_ROW : SQLITE_DONE;
+        };
+    };
+    q.Open();
+    QVERIFY(q.Loading() && q.LoadedCount() < 3000);
+    QVERIFY(readers.last() != m_q1->connection()->handle());
+    QCOMPARE(q.RecordCount(), 3000);
+    q.Last();
+    QCOMPARE(q.CurrentId(), qint64(3000));
+
+    *failAt = 2000;
+    q.Close();
+    QSignalSpy failed(&q, &TADOQuery::loadFailed);
+    q.Open();
+    QCOMPARE(errorOf([&] { q.Last(); }), QStringLiteral("快速查找的索引已损坏。"));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(q.LoadedCount(), 1999);
+
+    *failAt = 5;
+    q.Close();
+    QCOMPARE(errorOf([&] { q.Open(); }), QStringLiteral("快速查找的索引已损坏。"));
+    QVERIFY(!q.Active());
+    q.IdStream = nullptr;
 }
 
 void TestDataSetLoading::navigatorAndGridReachTheVeryLastRow() {

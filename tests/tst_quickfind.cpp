@@ -6,6 +6,7 @@
 #include "data/dberror.h"
 #include "data/fieldmap.h"
 #include "quickfind/cardtext.h"
+#include "quickfind/finder.h"
 #include "quickfind/postings.h"
 #include "quickfind/quickfind.h"
 #include "quickfind/spelling.h"
@@ -234,6 +235,17 @@ void checkAgainstMatcher(const Db& db, const QStringList& words) {
             qWarning("\"%s\": found %lld, expected %lld", qPrintable(w), qint64(found.size()),
                      qint64(want.size()));
         QCOMPARE(found, want);
+        // A few at a time, as a list takes them, with the index trusted and not.
+        for (const bool verify : {false, true}) {
+            QuickFind::Finder finder(db, w, verify);
+            QVector<qint64> parts;
+            qsizetype before = 0;
+            while (finder.next(parts, 7)) {
+                QVERIFY(parts.size() >= before + 7);
+                before = parts.size();
+            }
+            QCOMPARE(parts, want);
+        }
     }
 }
 
@@ -653,6 +665,54 @@ private slots:
         QCOMPARE(asked, 2);
         checkAgainstMatcher(db, words);
         QCOMPARE(db.count(QStringLiteral("SELECT count(*) FROM zl")), qint64(before.size() + 1520));
+    }
+
+    // The list takes the matches a part at a time: a short list comes whole with the name
+    // matches first, a long one in ID order; the card being modified is listed either way.
+    void listingRanksShortListsAndKeepsTheEditedCard() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        db.exec(QStringLiteral("BEGIN"));
+        const qint64 named = db.insert(card(QStringLiteral("科技"), QStringLiteral("湘军")));
+        // "wang": names and companies mixed; "科技": more than can be ranked.
+        for (int i = 0; i < QuickFind::kRankedAtMost + 100; ++i)
+            db.insert(
+                i >= 4000 ? card(QStringLiteral("赵%1").arg(i), QStringLiteral("某某科技有限公司"))
+                : i % 4 == 0
+                    ? card(QStringLiteral("李%1").arg(i), QStringLiteral("王府井科技有限公司"))
+                    : card(QStringLiteral("王%1").arg(i), QStringLiteral("某某科技有限公司")));
+        const qint64 other = db.insert(card(QStringLiteral("李四"), QStringLiteral("湘军")));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::build(db));
+
+        // One at a time, as slowly as a list can ask.
+        const auto whole = [](QuickFind::Listing& listing) {
+            QVector<qint64> ids;
+            while (listing.next(ids, 1)) {
+            }
+            return ids;
+        };
+        QuickFind::Listing few(db, QStringLiteral("湘军"), false, 0);
+        QCOMPARE(whole(few), (QVector<qint64>{named, other}));
+        QuickFind::Listing ranked(db, QStringLiteral("李四 湘军"), false, named);
+        QCOMPARE(whole(ranked), (QVector<qint64>{other, named}));
+        QuickFind::Listing spelled(db, QStringLiteral("wang"), false, named);
+        QVector<qint64> want = QuickFind::find(db, QStringLiteral("wang"));
+        QCOMPARE(want.size(), 4000);
+        want.prepend(named);
+        QCOMPARE(whole(spelled), QuickFind::nameMatchesFirst(db, QStringLiteral("wang"), want));
+
+        // Many: more than can be ranked come at once, then the rest; the kept card in place.
+        QuickFind::Listing many(db, QStringLiteral("科技"), false, other);
+        QVector<qint64> ids;
+        QVERIFY(many.next(ids, 1));
+        QVERIFY(ids.size() > QuickFind::kRankedAtMost);
+        while (many.next(ids, 10)) {
+        }
+        want = QuickFind::find(db, QStringLiteral("科技"));
+        QCOMPARE(want.size(), QuickFind::kRankedAtMost + 101);
+        want << other;
+        QCOMPARE(ids, want);
     }
 
     void staleIndexIsRepaired() {

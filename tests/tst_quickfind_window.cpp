@@ -214,6 +214,31 @@ private slots:
         QVERIFY(!count->isVisible());
     }
 
+    // A long list shows its first screen at once and learns the rest meanwhile; the strip
+    // says what is known so far, then how many there are.
+    void longListComesInParts() {
+        exec(program().folder.database(),
+             QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                            "WHERE i < 6000) INSERT INTO zl (姓名, 单位) "
+                            "SELECT '王' || i, '某某科技有限公司' FROM n"));
+        program().showMain();
+        auto* count = FrmMain->PanelSBT->findChild<QLabel*>(QStringLiteral("LabelKSCZ"));
+        type(QStringLiteral("科技"));
+        TADOQuery* list = FrmMain->ADOQuery1;
+        QVERIFY(list->Loading());
+        QCOMPARE(list->LoadedCount(), QuickFind::kRankedAtMost + 1);
+        QCOMPARE(count->text(), QStringLiteral("已找到 5001 张…"));
+        QCOMPARE(list->FieldAsString(col("姓名")), QStringLiteral("王1"));
+        QTRY_COMPARE(count->text(), QStringLiteral("共 6000 张"));
+        QCOMPARE(list->RowIds(),
+                 QuickFind::find(FrmMain->ADOConnection1->handle(), QStringLiteral("科技")));
+        // Another key meanwhile stops the reading and starts afresh.
+        type(QStringLiteral("科技"));
+        type(QStringLiteral("wang1"));
+        QTRY_VERIFY(!list->Loading());
+        QCOMPARE(list->RecordCount(), 1111); // 王1, 王10…王19, 王100…, 王1000…王1999
+    }
+
     void addModifyAndDeleteKeepTheIndex() {
         program().showMain();
         addCards();

@@ -1,0 +1,334 @@
+#include "finder.h"
+
+#include "cardtext.h"
+#include "quickfind.h"
+#include "store.h"
+
+#include "data/sqlite.h"
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
+#include <optional>
+
+namespace QuickFind {
+
+namespace {
+
+using namespace Store;
+using Sqlite::Statement;
+using Bits = std::vector<std::uint64_t>;
+
+bool has(const Bits& bits, std::size_t r) {
+    return bits[r / 64] & (std::uint64_t(1) << (r % 64));
+}
+
+} // namespace
+
+struct Finder::State {
+    State(sqlite3* db, const QString& text, bool verify);
+
+    /// Looks the next chunk with possible matches up; false when there is none left.
+    bool loadChunk();
+    /// Whether the candidate at `r` of the current chunk matches, read from zl.
+    bool verifyCandidate(std::uint32_t r);
+    bool check(std::uint32_t r, const std::array<std::string_view, kFieldCount>& columns);
+    /// Appends the changed cards below `limit` that match.
+    void dirtyBelow(qint64 limit, QVector<qint64>& ids);
+
+    sqlite3* db;
+    std::vector<WordPlan> plans;
+    bool verify;
+    bool built;
+    std::vector<qint64> dirty;
+    std::size_t dirtyAt = 0;
+    std::optional<Reader> reader; // with the index
+    CardReader cards;
+    CardText card;
+    QString text;
+    std::optional<Statement> chunks, chunkCards;
+    bool chunksLeft = true;
+
+    // The chunk being given out.
+    qint64 base = 0;
+    std::vector<std::uint32_t> offsets, sums;
+    // Per word: cards it surely matches, and those that may match by their text or by the
+    // spellings of their name or company.
+    std::vector<Bits> sureOf, textOf, spellOf;
+    struct Pending {
+        std::uint32_t rank;
+        bool sure;
+    };
+    std::vector<Pending> pending;
+    std::size_t at = 0;
+    bool scanning = false; // candidates are read by reading through the chunk
+    bool scanLeft = false;
+    bool scanOnRow = false; // the scan stands on a card
+};
+
+Finder::State::State(sqlite3* db_, const QString& text_, bool verify_)
+    : db(db_)
+    , verify(verify_)
+    , built(isBuilt(db_))
+    , cards(db_)
+    , text(text_) {
+    for (const std::string& w : wordsOf(text_))
+        plans.push_back(planWord(w));
+    // Exact words first: they narrow a chunk down before any card needs reading.
+    std::stable_sort(plans.begin(), plans.end(),
+                     [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
+    if (!built)
+        return;
+    reader.emplace(db);
+    dirty = dirtyIds(db);
+    sureOf.resize(plans.size());
+    textOf.resize(plans.size());
+    spellOf.resize(plans.size());
+    chunks.emplace(db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
+                   indexFailure("读取"));
+    chunkCards.emplace(db,
+                       ("SELECT \"ID\"" + cardColumns() +
+                        " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
+                           .c_str(),
+                       indexFailure("读取"));
+}
+
+bool Finder::State::loadChunk() {
+    Bits all, scratch;
+    while (chunksLeft) {
+        if (!chunks->next()) {
+            chunksLeft = false;
+            break;
+        }
+        const qint64 chunk = chunks->int64(0);
+        offsets = decodeIds(chunks->blob(1));
+        base = firstIdOf(chunk);
+        const std::uint32_t n = std::uint32_t(offsets.size());
+        const std::size_t words64 = (n + 63) / 64;
+        all.assign(words64, ~std::uint64_t(0));
+        if (n % 64)
+            all.back() = (std::uint64_t(1) << (n % 64)) - 1;
+        // Changed cards are looked at on their own.
+        for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
+             it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
+            const auto found = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));
+            if (found != offsets.end() && *found == offsetOf(*it)) {
+                const std::size_t r = std::size_t(found - offsets.begin());
+                all[r / 64] &= ~(std::uint64_t(1) << (r % 64));
+            }
+        }
+        bool any = true;
+        for (std::size_t w = 0; w < plans.size() && any; ++w) {
+            const WordPlan& plan = plans[w];
+            Bits& sure = sureOf[w];
+            sure.assign(words64, 0);
+            for (const std::string& key : plan.sure)
+                reader->lookup(chunk, n, key, sure.data());
+            Bits& text = textOf[w];
+            text.assign(words64, 0);
+            for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
+                scratch.assign(words64, 0);
+                reader->lookup(chunk, n, plan.allOf[g], scratch.data());
+                if (g == 0)
+                    text.swap(scratch);
+                else
+                    for (std::size_t i = 0; i < words64; ++i)
+                        text[i] &= scratch[i];
+            }
+            Bits& spell = spellOf[w];
+            spell.assign(words64, 0);
+            for (const std::string& key : plan.anyOf)
+                reader->lookup(chunk, n, key, spell.data());
+            any = false;
+            for (std::size_t i = 0; i < words64; ++i) {
+                all[i] &= sure[i] | text[i] | spell[i];
+                any = any || all[i];
+            }
+        }
+        if (!any)
+            continue;
+        // Cards sure for every word go straight in, unless another program has written
+        // since the index was last in line; the others are checked against their row.
+        pending.clear();
+        std::size_t candidates = 0;
+        for (std::size_t i = 0; i < words64; ++i) {
+            for (std::uint64_t bits = all[i]; bits; bits &= bits - 1) {
+                const std::uint32_t r =
+                    std::uint32_t(i * 64) + std::uint32_t(__builtin_ctzll(bits));
+                const bool sure = !verify && std::all_of(sureOf.begin(), sureOf.end(),
+                                                         [r](const Bits& b) { return has(b, r); });
+                pending.push_back({r, sure});
+                candidates += sure ? 0 : 1;
+            }
+        }
+        at = 0;
+        sums = candidates ? readSums(db, chunk) : std::vector<std::uint32_t>();
+        // Many candidates are read by reading through the chunk, a few one by one.
+        scanning = candidates > n / 10;
+        if (scanning) {
+            chunkCards->rewind();
+            chunkCards->set(1, base).set(2, base + qint64(kChunkIds));
+            scanLeft = true;
+            scanOnRow = false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool Finder::State::check(std::uint32_t r,
+                          const std::array<std::string_view, kFieldCount>& columns) {
+    // A card whose checksum is still the one filed is checked on what the index says, one
+    // changed in place since is matched afresh.
+    const bool filed = r < sums.size() && sums[r] == cardSum(columns);
+    bool assigned = false;
+    for (std::size_t w = 0; w < plans.size(); ++w) {
+        if (filed && has(sureOf[w], r))
+            continue;
+        if (!assigned) {
+            card.assign(columns);
+            assigned = true;
+        }
+        if (!(filed ? card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r))
+                    : card.matches(plans[w].word)))
+            return false;
+    }
+    return true;
+}
+
+bool Finder::State::verifyCandidate(std::uint32_t r) {
+    const qint64 id = base + offsets[r];
+    if (!scanning) {
+        std::array<std::string_view, kFieldCount> columns;
+        return cards.fetch(id, columns) && check(r, columns);
+    }
+    // The scan stands on the last card it read, or before the first.
+    while (scanLeft && !(scanOnRow && chunkCards->int64(0) >= id)) {
+        scanOnRow = chunkCards->next();
+        scanLeft = scanOnRow;
+    }
+    return scanLeft && chunkCards->int64(0) == id && check(r, rowColumns(*chunkCards, 1));
+}
+
+void Finder::State::dirtyBelow(qint64 limit, QVector<qint64>& ids) {
+    for (; dirtyAt < dirty.size() && dirty[dirtyAt] < limit; ++dirtyAt) {
+        const qint64 id = dirty[dirtyAt];
+        if (cards.read(id, card) && std::all_of(plans.begin(), plans.end(), [&](const WordPlan& p) {
+                return card.matches(p.word);
+            }))
+            ids.push_back(id);
+    }
+}
+
+Finder::Finder(sqlite3* db, const QString& text, bool verify)
+    : d(std::make_unique<State>(db, text, verify)) {}
+
+Finder::~Finder() = default;
+
+bool Finder::next(QVector<qint64>& ids, qsizetype count) {
+    if (!d->built) {
+        // No index: every card is read, once.
+        if (d->chunksLeft)
+            ids += scan(d->db, d->text);
+        d->chunksLeft = false;
+        return false;
+    }
+    const qsizetype target = ids.size() + count;
+    while (ids.size() < target) {
+        if (d->at == d->pending.size()) {
+            if (!d->loadChunk()) {
+                d->dirtyBelow(std::numeric_limits<qint64>::max(), ids);
+                return false;
+            }
+            continue;
+        }
+        const State::Pending p = d->pending[d->at++];
+        const qint64 id = d->base + d->offsets[p.rank];
+        d->dirtyBelow(id, ids);
+        if (p.sure || d->verifyCandidate(p.rank))
+            ids.push_back(id);
+    }
+    return true;
+}
+
+} // namespace QuickFind
+
+namespace QuickFind {
+
+Listing::Listing(sqlite3* db, const QString& text, bool verify, qint64 keep)
+    : m_db(db)
+    , m_words(wordsOf(text))
+    , m_finder(db, text, verify)
+    , m_keep(keep) {}
+
+Listing::~Listing() = default;
+
+bool Listing::take(QVector<qint64>& ids, qsizetype count) {
+    const qsizetype from = ids.size();
+    const bool more = m_finder.next(ids, count);
+    if (m_keep != 0) {
+        // The card being modified, in its place once the matches have passed it.
+        const auto begin = ids.begin() + from;
+        const auto at = std::lower_bound(begin, ids.end(), m_keep);
+        if (at != ids.end() && *at == m_keep)
+            m_keep = 0;
+        else if (at != ids.end() || !more) {
+            ids.insert(at, m_keep);
+            m_keep = 0;
+        }
+    }
+    return more;
+}
+
+bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
+    const qsizetype target = ids.size() + count;
+    if (m_phase == Ranking) {
+        std::array<std::string_view, kFieldCount> columns{};
+        CardText card;
+        for (; m_at < m_short.size() && ids.size() < target; ++m_at) {
+            const qint64 id = m_short[m_at];
+            Statement& name = *m_name;
+            name.set(1, id);
+            bool named = false;
+            if (name.next()) {
+                columns[std::size_t(Field::Name)] = name.utf8(0);
+                card.assign(columns);
+                named = std::any_of(m_words.begin(), m_words.end(),
+                                    [&card](const std::string& w) { return card.matches(w); });
+            }
+            name.rewind();
+            (named ? ids : m_others).push_back(id);
+        }
+        if (m_at < m_short.size())
+            return true;
+        m_phase = Rest;
+        m_at = 0;
+        m_name.reset();
+    }
+    const qsizetype n =
+        std::min(m_others.size() - m_at, std::max<qsizetype>(0, target - ids.size()));
+    ids += m_others.mid(m_at, n);
+    m_at += n;
+    return m_at < m_others.size();
+}
+
+bool Listing::next(QVector<qint64>& ids, qsizetype count) {
+    if (m_phase == Plain)
+        return take(ids, count);
+    if (m_phase != Starting)
+        return rank(ids, count);
+    // Enough to know whether the list is short enough to be ranked.
+    const bool more = take(m_short, kRankedAtMost + 1);
+    if (more || m_short.size() > kRankedAtMost || m_short.size() < 2) {
+        m_phase = Plain;
+        ids += m_short;
+        m_short = QVector<qint64>();
+        return more;
+    }
+    m_phase = Ranking;
+    m_name = std::make_unique<Statement>(m_db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?",
+                                         indexFailure("读取"));
+    return rank(ids, count);
+}
+
+} // namespace QuickFind

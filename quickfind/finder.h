@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+namespace Sqlite {
+class Statement;
+}
+
+namespace QuickFind {
+
+/// Finds the cards matching a text a part at a time, in ID order: a chunk's cards are looked
+/// up in the index together, and those the index cannot vouch for are read one by one only
+/// as far as the matches asked for reach. So the first screen of a list costs a few chunks'
+/// look-ups, whatever the number of matches.
+class Finder {
+public:
+    /// Over `db`, which must outlive it. With `verify`, another program may have changed
+    /// cards since the index was last in line with zl: every match is read and checked.
+    Finder(sqlite3* db, const QString& text, bool verify);
+    ~Finder();
+    Finder(const Finder&) = delete;
+    Finder& operator=(const Finder&) = delete;
+
+    /// Appends the next matches to `ids`, at least `count` unless they run out; false once
+    /// every match has been given.
+    bool next(QVector<qint64>& ids, qsizetype count);
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+/// What the quick find lists for a text: the matches, and the card being modified (`keep`,
+/// 0 for none) whether or not it matches; when they are kRankedAtMost or fewer, the cards
+/// whose name matches first.
+class Listing {
+public:
+    Listing(sqlite3* db, const QString& text, bool verify, qint64 keep);
+    ~Listing();
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+
+    /// As Finder::next.
+    bool next(QVector<qint64>& ids, qsizetype count);
+
+private:
+    bool take(QVector<qint64>& ids, qsizetype count);
+    /// Gives the short list ranked, a part at a time: the name matches as they are found,
+    /// then the others.
+    bool rank(QVector<qint64>& ids, qsizetype count);
+
+    sqlite3* m_db;
+    std::vector<std::string> m_words;
+    Finder m_finder;
+    qint64 m_keep;
+    enum { Starting, Ranking, Rest, Plain } m_phase = Starting;
+    QVector<qint64> m_short, m_others; // the short list, and its cards whose name does not match
+    qsizetype m_at = 0;                // of m_short, or of m_others
+    std::unique_ptr<Sqlite::Statement> m_name;
+};
+
+} // namespace QuickFind
