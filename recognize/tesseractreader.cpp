@@ -1,4 +1,5 @@
 // The Tesseract side of card reading, built as a module the program loads on first use.
+#include "recognize/cardfinder.h"
 #include "recognize/linereader.h"
 #include "recognize/names.h"
 #include "recognize/page.h"
@@ -330,10 +331,19 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     // Grey, at most 2400 pixels across: a card filling that has its small type some 60
     // pixels high, more than reading needs.
     QImage gray = grayOf(image);
-    if (std::max(gray.width(), gray.height()) > 2400)
-        gray = shrunk(gray, 2400.0 / std::max(gray.width(), gray.height()));
+    double factor = 1.0;
+    if (std::max(gray.width(), gray.height()) > 2400) {
+        factor = 2400.0 / std::max(gray.width(), gray.height());
+        gray = shrunk(gray, factor);
+    }
     if (gray.isNull() || gray.width() < 16 || gray.height() < 16)
         return QList<TextLine>();
+    // A photographed card is cut out of its surroundings and seen straight on; the lamp's
+    // uneven light is evened out around every pixel.
+    QPolygonF quad = CardFinder::corners(image);
+    for (QPointF& p : quad)
+        p *= factor;
+    gray = CardFinder::flattened(gray, quad);
 
     clearSurroundings(gray);
     const int threshold = inkThreshold(gray);

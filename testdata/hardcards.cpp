@@ -289,7 +289,10 @@ public:
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::TextAntialiasing);
     }
-    ~Sheet() { painter.end(); }
+    ~Sheet() {
+        if (painter.isActive())
+            painter.end();
+    }
     Sheet(const Sheet&) = delete;
     Sheet& operator=(const Sheet&) = delete;
 
