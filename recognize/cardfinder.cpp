@@ -150,10 +150,11 @@ QImage evenedLight(const QImage& grayImage) {
     cv::resize(g, small, cv::Size(), scale, scale, cv::INTER_AREA);
     const int k = 2 * std::max(3, int(std::lround(std::max(small.cols, small.rows) / 40.0))) + 1;
     const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k));
-    cv::Mat paper, band, kind;
+    cv::Mat paper, band;
     cv::morphologyEx(small, paper, cv::MORPH_CLOSE, kernel); // dark type gone
     cv::morphologyEx(small, band, cv::MORPH_OPEN, kernel);   // light type gone
-    cv::medianBlur(small, kind, std::min(k * 2 + 1, 61) | 1);
+    // What stays dark once the type is gone is a band, however narrow a strip.
+    const cv::Mat& kind = paper;
     std::vector<uchar> levels(paper.begin<uchar>(), paper.end<uchar>());
     std::nth_element(levels.begin(), levels.begin() + long(levels.size() * 95 / 100), levels.end());
     const int white = levels[levels.size() * 95 / 100];

@@ -132,11 +132,18 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
     TextLine line;
     line.box = box;
     double sum = 0;
+    // A gap wider than a character and a third parts items sharing the line (an ideographic
+    // space is one character): a tab says so.
+    const double wide = 1.3 * target;
+    const Word* previous = nullptr;
     for (const Word& w : words) {
-        if (!line.text.isEmpty() && w.spaced)
+        if (previous && w.box.left() - previous->box.right() > wide)
+            line.text += QLatin1Char('\t');
+        else if (!line.text.isEmpty() && w.spaced)
             line.text += QLatin1Char(' ');
         line.text += w.text;
         sum += w.confidence;
+        previous = &w;
     }
     line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
     return line;
