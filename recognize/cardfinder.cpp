@@ -133,6 +133,22 @@ QPolygonF corners(const QImage& image) {
                          cv::getStructuringElement(cv::MORPH_RECT, cv::Size(9, 9)));
         quad = largestCard(bright, area);
     }
+    // A card-shaped picture whose quadrilateral reaches two opposite edges is a scan of the
+    // card: what was found is a panel on it (the white below a band).
+    const double pictureRatio =
+        double(std::max(small.cols, small.rows)) / std::max(1, std::min(small.cols, small.rows));
+    if (!quad.empty() && pictureRatio > 1.3 && pictureRatio < 2.1) {
+        const double nearX = small.cols * 0.03, nearY = small.rows * 0.03;
+        bool left = false, right = false, top = false, bottom = false;
+        for (const cv::Point2f& p : quad) {
+            left = left || p.x < nearX;
+            right = right || p.x > small.cols - nearX;
+            top = top || p.y < nearY;
+            bottom = bottom || p.y > small.rows - nearY;
+        }
+        if ((left && right) || (top && bottom))
+            return {};
+    }
     QPolygonF out;
     for (const cv::Point2f& p : quad)
         out << QPointF(p.x / scale, p.y / scale);
@@ -153,8 +169,10 @@ QImage evenedLight(const QImage& grayImage) {
     cv::Mat paper, band;
     cv::morphologyEx(small, paper, cv::MORPH_CLOSE, kernel); // dark type gone
     cv::morphologyEx(small, band, cv::MORPH_OPEN, kernel);   // light type gone
-    // What stays dark once the type is gone is a band, however narrow a strip.
-    const cv::Mat& kind = paper;
+    // Type covers less than half of any stretch of a card: the median is the paper or the
+    // band it is printed on.
+    cv::Mat kind;
+    cv::medianBlur(small, kind, std::min(k * 2 + 1, 61) | 1);
     std::vector<uchar> levels(paper.begin<uchar>(), paper.end<uchar>());
     std::nth_element(levels.begin(), levels.begin() + long(levels.size() * 95 / 100), levels.end());
     const int white = levels[levels.size() * 95 / 100];

@@ -29,6 +29,13 @@ QStringList splitTitles(const QString& t) {
     return {t};
 }
 
+// "转", "ext." between a number and its extension.
+bool extensionWord(const QString& token) {
+    static const QRegularExpression word(u("^(转|分机|ext\\.?|x)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return word.match(token).hasMatch();
+}
+
 // --- the parser -----------------------------------------------------------------------
 
 class Parser {
@@ -256,7 +263,8 @@ void Parser::freeText(const QString& text, int height) {
             flushNumbers();
             const QString web = webIn(token, false);
             web.isEmpty() ? note(token) : void(m_webs << web);
-        } else if (digits > 0 && 2 * digits >= token.size()) {
+        } else if ((digits > 0 && 2 * digits >= token.size()) ||
+                   (!numberTokens.isEmpty() && extensionWord(token))) {
             flushWords();
             numberTokens << token;
         } else {
@@ -502,7 +510,7 @@ Card parseCardText(const QString& text) {
     QList<TextLine> lines;
     int y = 0;
     for (const QString& s : text.split(QLatin1Char('\n'))) {
-        lines << TextLine{s, QRect(0, y, 400, 30), 100};
+        lines << TextLine{s, QRect(0, y, 400, 30), 100, {}};
         y += 40;
     }
     return parseCard(lines);

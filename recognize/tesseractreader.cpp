@@ -83,6 +83,9 @@ std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix, tesseract::ET
     return words;
 }
 
+// Words and characters the models are less sure of than this are shown for checking.
+const float kUnsureBelow = 60.0f;
+
 // One line read on a picture of its own, its characters about target pixels high. Words in
 // Latin letters (mail, web, pinyin) are read again with the English model.
 TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin,
@@ -141,6 +144,10 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
             line.text += QLatin1Char('\t');
         else if (!line.text.isEmpty() && w.spaced)
             line.text += QLatin1Char(' ');
+        if (w.confidence < kUnsureBelow) {
+            for (int k = 0; k < w.text.size(); ++k)
+                line.unsure << int(line.text.size()) + k;
+        }
         line.text += w.text;
         sum += w.confidence;
         previous = &w;
@@ -265,6 +272,7 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     int length = int(cells.size());
     TextLine result = readings.front();
     result.confidence = 0;
+    result.unsure.clear();
     if (cellsRead && lengths.count(length)) {
         result.confidence = int(lengths[length].second / lengths[length].first);
     } else if (!cellsRead) {
@@ -294,9 +302,15 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
             else if (Names::isGivenNameCharacter(c))
                 value *= 2;
         }
-        result.text += std::max_element(score.begin(), score.end(), [](auto& a, auto& b) {
-                           return a.second < b.second;
-                       })->first;
+        const auto best = std::max_element(score.begin(), score.end(),
+                                           [](auto& a, auto& b) { return a.second < b.second; });
+        // A character the readings at several sizes disagree on is marked for checking.
+        double total = 0;
+        for (const auto& [c, value] : score)
+            total += value;
+        if (best->second < 0.6 * total)
+            result.unsure << int(result.text.size());
+        result.text += best->first;
     }
     if (result.confidence == 0)
         result.confidence = 50;

@@ -3,6 +3,7 @@
 // name by its size, and what goes to the notes.
 #include "data/fieldmap.h"
 #include "recognize/cardparser.h"
+#include "recognize/picturereader.h"
 
 #include <QTest>
 
@@ -22,7 +23,7 @@ QString u(const char* text) {
 TextLine line(const char* text, int height = 30) {
     static int y = 0;
     y += 60;
-    return TextLine{QString::fromUtf8(text), QRect(50, y, 400, height), 90};
+    return TextLine{QString::fromUtf8(text), QRect(50, y, 400, height), 90, {}};
 }
 
 /// The columns of a card that are not empty, as "column=value".
@@ -147,9 +148,13 @@ private slots:
         QCOMPARE(parseCardText(u("电话：010-62531234 / 62531235")).value(col("工作电话")),
                  u("010-62531234, 010-62531235"));
         // The extension after "转" goes apart.
-        const Card card = parseCardText(u("座机：0755 8600 1234 转 808"));
+        Card card = parseCardText(u("座机：0755 8600 1234 转 808"));
         QCOMPARE(card.value(col("工作电话")), u("0755 8600 1234"));
         QCOMPARE(card.value(col("分机")), u("808"));
+        // Also when the label was lost.
+        card = parseCardText(u("下0571 7767 2917 转 421"));
+        QCOMPARE(card.value(col("工作电话")), u("0571 7767 2917"));
+        QCOMPARE(card.value(col("分机")), u("421"));
     }
 
     void ocrConfusions() {
@@ -351,6 +356,23 @@ private slots:
             const Card card = parseCard({line("华创科技有限公司", 40), line(name, 40)});
             QCOMPARE(card.value(col("姓名")), u(name));
         }
+    }
+
+    void unsureCharactersAreFoundInTheirColumns() {
+        QList<TextLine> lines = {line("华创科技有限公司", 40), line("邝淼", 90),
+                                 line("手机：138 1234 5678", 30), line("邮编：100080", 30)};
+        lines[1].unsure = {1};       // 淼
+        lines[2].unsure = {8, 9};    // "23" of "1234"
+        lines[3].unsure = {3, 4, 5}; // "100", which the mobile holds nowhere
+        const Card card = parseCard(lines);
+        const int name = int(Field::Name), mobile = int(Field::Mobile);
+        const QList<UnsureText> unsure = unsureTextIn(card, lines);
+        QVERIFY(unsure.contains(UnsureText{name, 1, 1}));
+        QVERIFY(unsure.contains(UnsureText{mobile, 5, 2}));
+        QVERIFY(unsure.contains(UnsureText{int(Field::WorkPostcode), 0, 3}));
+        QCOMPARE(unsure.size(), 3);
+        // A column a QR code gave exactly is never marked.
+        QVERIFY(!unsureTextIn(card, lines, {name}).contains(UnsureText{name, 1, 1}));
     }
 
     void labelsWithoutValuesAndOddText() {
