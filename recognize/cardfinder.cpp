@@ -223,6 +223,7 @@ QImage flattened(const QImage& image, const QPolygonF& quad, int minWidth) {
     cv::Mat flat;
     cv::warpPerspective(viewOf(gray), flat, cv::getPerspectiveTransform(src, dst), size,
                         cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+
     return evenedLight(imageOf(flat));
 }
 
