@@ -419,6 +419,11 @@ Numbers numbersIn(const QString& text) {
         shown.replace(QChar(0xFF08), QLatin1Char('(')).replace(QChar(0xFF09), QLatin1Char(')'));
         shown.replace(QLatin1Char('['), QLatin1Char('('))
             .replace(QLatin1Char(']'), QLatin1Char(')'));
+        // A dash that blurred into a dot: a number set with dashes has no dots.
+        if (shown.contains(QLatin1Char('-'))) {
+            static const QRegularExpression dashes(QStringLiteral("[-.]+"));
+            shown.replace(dashes, QStringLiteral("-"));
+        }
         return shown;
     };
     auto joinable = [&](size_t j) {

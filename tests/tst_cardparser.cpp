@@ -162,6 +162,9 @@ private slots:
         QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
         QCOMPARE(card.value(col("手机")), u("138 1234 5678"));
         QCOMPARE(card.value(col("OICQ")), u("7474653"));
+        // A dash blurred into a dot in a photo.
+        QCOMPARE(parseCardText(u("M: 199.6280-8890")).value(col("手机")), u("199-6280-8890"));
+        QCOMPARE(parseCardText(u("M: 139-4013.-4889")).value(col("手机")), u("139-4013-4889"));
         QCOMPARE(card.value(col("工作邮编")), QString());
 
         // "邮" read as "部" or "由" in a blurred photo.
