@@ -419,11 +419,15 @@ Numbers numbersIn(const QString& text) {
         shown.replace(QChar(0xFF08), QLatin1Char('(')).replace(QChar(0xFF09), QLatin1Char(')'));
         shown.replace(QLatin1Char('['), QLatin1Char('('))
             .replace(QLatin1Char(']'), QLatin1Char(')'));
-        // A dash that blurred into a dot: a number set with dashes has no dots.
-        if (shown.contains(QLatin1Char('-'))) {
-            static const QRegularExpression dashes(QStringLiteral("[-.]+"));
-            shown.replace(dashes, QStringLiteral("-"));
-        }
+        // Marks a photo blurs: a dash read as a dot (Chinese numbers are not set with dots),
+        // a bracket lost or doubled.
+        static const QRegularExpression dashes(QStringLiteral("(?<=\\d)[-.]+(?=\\d)"));
+        shown.replace(dashes, QStringLiteral("-"));
+        static const QRegularExpression doubled(QStringLiteral("([()])\\1+"));
+        shown.replace(doubled, QStringLiteral("\\1"));
+        if (shown.contains(QLatin1Char(')')) && !shown.contains(QLatin1Char('(')) &&
+            isAsciiDigit(shown[0]))
+            shown.prepend(QLatin1Char('('));
         return shown;
     };
     auto joinable = [&](size_t j) {

@@ -165,6 +165,10 @@ private slots:
         // A dash blurred into a dot in a photo.
         QCOMPARE(parseCardText(u("M: 199.6280-8890")).value(col("手机")), u("199-6280-8890"));
         QCOMPARE(parseCardText(u("M: 139-4013.-4889")).value(col("手机")), u("139-4013-4889"));
+        QCOMPARE(parseCardText(u("T: 0571.6142465")).value(col("工作电话")), u("0571-6142465"));
+        QCOMPARE(parseCardText(u("T: 025) 2253 9451")).value(col("工作电话")),
+                 u("(025) 2253 9451"));
+        QCOMPARE(parseCardText(u("F: (028)) 8295 1427")).value(col("传真")), u("(028) 8295 1427"));
         QCOMPARE(card.value(col("工作邮编")), QString());
 
         // "邮" read as "部" or "由" in a blurred photo.
