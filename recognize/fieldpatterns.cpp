@@ -428,6 +428,9 @@ Numbers numbersIn(const QString& text) {
         if (shown.contains(QLatin1Char(')')) && !shown.contains(QLatin1Char('(')) &&
             isAsciiDigit(shown[0]))
             shown.prepend(QLatin1Char('('));
+        // The gap after the country code, which no card leaves out, lost.
+        if (shown.startsWith(QLatin1String("+86")) && shown.size() > 3 && isAsciiDigit(shown[3]))
+            shown.insert(3, shown.contains(QLatin1Char('-')) ? QLatin1Char('-') : QLatin1Char(' '));
         return shown;
     };
     auto joinable = [&](size_t j) {
