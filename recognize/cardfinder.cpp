@@ -214,8 +214,9 @@ QImage flattened(const QImage& image, const QPolygonF& quad, int minWidth) {
         src.emplace_back(float(p.x()), float(p.y()));
     const double across = std::max(length(src[0], src[1]), length(src[3], src[2]));
     const double down = std::max(length(src[0], src[3]), length(src[1], src[2]));
-    // Small cards (a far shot) are drawn larger: the line finder needs some pixels.
-    const double scale = std::min(std::max(1.0, minWidth / across), 2400.0 / across);
+    // Small cards (a far shot) are drawn larger, the line finder needs some pixels; not
+    // much larger, or the photo's blur and noise grow into the gaps between lines.
+    const double scale = std::min({std::max(1.0, minWidth / across), 2400.0 / across, 1.6});
     const cv::Size size(std::max(16, int(across * scale)), std::max(16, int(down * scale)));
     const std::vector<cv::Point2f> dst = {cv::Point2f(0, 0), cv::Point2f(float(size.width), 0),
                                           cv::Point2f(float(size.width), float(size.height)),
