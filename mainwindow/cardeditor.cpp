@@ -6,6 +6,8 @@
 #include "data/fieldmap.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextDocument>
@@ -105,14 +107,21 @@ void CardEditor::load(Input& input, const QString& text) {
                                              "不能在这里修改；保存时原样保留。")
                                   .arg(text.size())
                             : QString();
+    // Marks of a card read from a picture belong to that card alone.
+    auto unmark = [](QLineEdit* w) {
+        QInputMethodEvent clear;
+        QCoreApplication::sendEvent(w, &clear);
+    };
     std::visit(Overloaded{[&](QLineEdit* w) {
+                              unmark(w);
                               w->setReadOnly(shortened);
                               w->setToolTip(tip);
                               w->setText(shownText);
                               // A long text shows its start, as a filled-in form does.
                               w->setCursorPosition(0);
                           },
-                          [&text](TMaskEdit* w) {
+                          [&](TMaskEdit* w) {
+                              unmark(w);
                               w->setValue(text);
                               w->setCursorPosition(0);
                           },
@@ -123,6 +132,7 @@ void CardEditor::load(Input& input, const QString& text) {
                               w->lineEdit()->setCursorPosition(0);
                           },
                           [&](QPlainTextEdit* w) {
+                              w->setExtraSelections({});
                               w->setReadOnly(shortened);
                               w->setToolTip(tip);
                               w->setPlainText(shownText);

@@ -1,5 +1,6 @@
 // A card from a photo or scan: read on this machine, then checked and saved by the user.
 #include "cardrecognition.h"
+#include "cardeditor.h"
 
 #include "VELMORA.h"
 
@@ -17,17 +18,72 @@
 #include "recognize/picturereader.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include <optional>
+
+namespace {
+
+// Characters read with low confidence stand out in the editor, dark red on yellow, so that
+// the user checks them; loading the editor again, or typing in the input, clears them.
+void markUnsure(QWidget* window, const QList<Recognize::UnsureText>& unsure) {
+    QTextCharFormat marked;
+    marked.setForeground(QColor(160, 0, 0));
+    marked.setBackground(QColor(255, 232, 128));
+    const QString tip = QStringLiteral("标出的字识别得不太确定，请对照名片核对。");
+    for (const EditorInput& input : kEditorInputs) {
+        QList<Recognize::UnsureText> parts;
+        for (const Recognize::UnsureText& u : unsure) {
+            if (u.column == int(input.field))
+                parts << u;
+        }
+        QWidget* widget = window->findChild<QWidget*>(QString::fromLatin1(input.control));
+        if (parts.isEmpty() || !widget)
+            continue;
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            QList<QInputMethodEvent::Attribute> formats;
+            for (const Recognize::UnsureText& u : parts)
+                formats << QInputMethodEvent::Attribute(QInputMethodEvent::TextFormat,
+                                                        u.start - edit->cursorPosition(), u.length,
+                                                        marked);
+            QInputMethodEvent event(QString(), formats);
+            QCoreApplication::sendEvent(edit, &event);
+            auto once = std::make_shared<QMetaObject::Connection>();
+            *once = QObject::connect(edit, &QLineEdit::textEdited, edit, [edit, once] {
+                QObject::disconnect(*once);
+                QInputMethodEvent clear;
+                QCoreApplication::sendEvent(edit, &clear);
+            });
+        } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
+            QList<QTextEdit::ExtraSelection> selections;
+            for (const Recognize::UnsureText& u : parts) {
+                QTextEdit::ExtraSelection s;
+                s.cursor = QTextCursor(memo->document());
+                s.cursor.setPosition(u.start);
+                s.cursor.setPosition(u.start + u.length, QTextCursor::KeepAnchor);
+                s.format = marked;
+                selections << s;
+            }
+            memo->setExtraSelections(selections);
+            memo->setToolTip(tip);
+        }
+    }
+}
+
+} // namespace
 
 CardRecognition::CardRecognition(TFrmMain* window, TADOQuery* cards,
                                  std::function<bool(const Card&)> openInEditor)
@@ -128,13 +184,14 @@ void CardRecognition::readClipboardPicture() {
 CardRecognition::Outcome CardRecognition::readPicture(const QImage& image, const QString& file) {
     Recognize::Progress progress;
     std::optional<Card> card;
+    QList<Recognize::UnsureText> unsure;
     const bool done = Platform::runInBackground(
         m_window, Core::Progress::text(progress.phase()),
         [&](const std::function<void(int)>& report) {
             progress.setListener([&report](const Core::Progress& p) { report(int(p.done())); });
             if (!m_reader)
                 m_reader = std::make_unique<Recognize::PictureReader>();
-            card = m_reader->readCard(image, &progress);
+            card = m_reader->readCard(image, &progress, nullptr, &unsure);
         },
         [&progress] { progress.cancel(); });
     if (!done || !card)
@@ -147,6 +204,7 @@ CardRecognition::Outcome CardRecognition::readPicture(const QImage& image, const
     }
     if (!m_openInEditor(*card))
         return Outcome::Here;
+    markUnsure(m_window, unsure);
     showChecking(Recognize::keptPicture(image));
     return Outcome::Opened;
 }

@@ -15,6 +15,27 @@ namespace {
 
 using namespace Patterns;
 
+// Titles written together, split where a post or title ends and another begins; the
+// whole when no split leaves two titles.
+QStringList splitTitles(const QString& t) {
+    for (int k = 2; k + 2 <= t.size(); ++k) {
+        const QString head = t.left(k), tail = t.mid(k);
+        // "主任医师", "主管护师" are one title.
+        static const QRegularExpression bare(u("^(医师|护师|药师|技师)$"));
+        if (titleRole(head) != Role::Other && titleRole(tail) != Role::Other &&
+            !bare.match(tail).hasMatch())
+            return QStringList{head} + splitTitles(tail);
+    }
+    return {t};
+}
+
+// "转", "ext." between a number and its extension.
+bool extensionWord(const QString& token) {
+    static const QRegularExpression word(u("^(转|分机|ext\\.?|x)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return word.match(token).hasMatch();
+}
+
 // --- the parser -----------------------------------------------------------------------
 
 class Parser {
@@ -23,9 +44,11 @@ public:
     Card card();
 
 private:
+    // Pieces that are not the name: where each goes is decided once the whole card is seen.
+    enum : int { kNote = -1, kLoosePhone = -2, kEnglishAddress = -3 };
     struct Piece {
         QString text;
-        int candidate = -1; // index into m_names when the piece may be the name
+        int candidate = kNote; // index into m_names when the piece may be the name
     };
     struct NameCandidate {
         QString text;
@@ -37,10 +60,12 @@ private:
     void words(const QStringList& tokens, int height);
     void numbers(const Numbers& n, Kind kind);
     void address(const QString& value);
-    void note(const QString& text) { m_pieces.push_back({text, -1}); }
+    void segment(const QString& s, int height);
+    void note(const QString& text) { m_pieces.push_back({text, kNote}); }
 
     QStringList m_mobiles, m_phones, m_faxes, m_extensions, m_mails, m_webs, m_qqs, m_addresses,
-        m_postcodes, m_guessedPostcodes, m_posts, m_ranks, m_departments;
+        m_postcodes, m_guessedPostcodes, m_posts, m_ranks, m_departments, m_loosePhones,
+        m_unreadMails, m_latinWords;
     std::vector<std::pair<QString, int>> m_companies; // with their strength
     std::vector<NameCandidate> m_names;
     std::vector<Piece> m_pieces;
@@ -48,16 +73,24 @@ private:
 };
 
 void Parser::line(const TextLine& line) {
-    const QString s = halfWidth(line.text).simplified();
     m_pieces.clear();
-    const std::vector<FoundLabel> labels = findLabels(s);
     const int height = std::max(1, line.box.height());
+    // Items set wide apart on one line ("销售经理      高级工程师") are read apart.
+    static const QRegularExpression wideGap(QStringLiteral("\\t| {3,}|\u3000{2,}"));
+    for (const QString& part : halfWidth(line.text).split(wideGap, Qt::SkipEmptyParts))
+        segment(part.simplified(), height);
+    m_lines.push_back(m_pieces);
+}
+
+void Parser::segment(const QString& s, int height) {
+    if (s.isEmpty())
+        return;
+    const std::vector<FoundLabel> labels = findLabels(s);
     freeText(labels.empty() ? s : s.left(labels.front().start), height);
     for (size_t k = 0; k < labels.size(); ++k) {
         const int end = k + 1 < labels.size() ? labels[k + 1].start : int(s.size());
         labelled(labels[k].kind, s.mid(labels[k].valueStart, end - labels[k].valueStart).trimmed());
     }
-    m_lines.push_back(m_pieces);
 }
 
 void Parser::numbers(const Numbers& n, Kind kind) {
@@ -110,10 +143,12 @@ void Parser::labelled(Kind kind, const QString& rawValue) {
     }
     case Kind::Mail: {
         const QString mail = mailIn(value);
-        if (mail.isEmpty())
-            note(value);
-        else
+        if (!mail.isEmpty())
             m_mails << mail;
+        else if (countOf(value, isHan) == 0 && value.contains(QLatin1Char('.')))
+            m_unreadMails << value; // its "@" misread: mended once the card's web site is known
+        else
+            note(value);
         return;
     }
     case Kind::Web: {
@@ -133,7 +168,10 @@ void Parser::labelled(Kind kind, const QString& rawValue) {
         return;
     }
     case Kind::Address:
-        address(value);
+        if (isEnglishAddress(value))
+            m_pieces.push_back({value, kEnglishAddress});
+        else
+            address(value);
         return;
     case Kind::Postcode: {
         static const QRegularExpression six(QStringLiteral("(?<!\\d)\\d{6}(?!\\d)"));
@@ -178,13 +216,21 @@ void Parser::freeText(const QString& text, int height) {
         address(s);
         return;
     }
+    if (isEnglishAddress(s)) {
+        m_pieces.push_back({s, kEnglishAddress});
+        return;
+    }
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QStringList tokens = s.split(blanks, Qt::SkipEmptyParts);
     QStringList wordTokens, numberTokens;
     auto flushNumbers = [&] {
         if (numberTokens.isEmpty())
             return;
-        const Numbers n = numbersIn(numberTokens.join(QLatin1Char(' ')));
+        Numbers n = numbersIn(numberTokens.join(QLatin1Char(' ')));
+        // A landline without a label is the work phone only when no label names one.
+        for (const QString& l : n.landlines)
+            m_pieces.push_back({l, kLoosePhone});
+        n.landlines.clear();
         numbers(n, Kind::Phone);
         for (const QString& other : n.others) {
             if (other.size() == 6)
@@ -217,7 +263,8 @@ void Parser::freeText(const QString& text, int height) {
             flushNumbers();
             const QString web = webIn(token, false);
             web.isEmpty() ? note(token) : void(m_webs << web);
-        } else if (digits > 0 && 2 * digits >= token.size()) {
+        } else if ((digits > 0 && 2 * digits >= token.size()) ||
+                   (!numberTokens.isEmpty() && extensionWord(token))) {
             flushWords();
             numberTokens << token;
         } else {
@@ -230,7 +277,7 @@ void Parser::freeText(const QString& text, int height) {
 }
 
 void Parser::words(const QStringList& blankSeparated, int height) {
-    static const QRegularExpression separators(u("[|/｜·•、，;；]+"));
+    static const QRegularExpression separators(u("[|/｜·•、，;；“”‘’\"]+"));
     QStringList raw;
     for (const QString& t : blankSeparated)
         raw << t.split(separators, Qt::SkipEmptyParts);
@@ -311,12 +358,12 @@ void Parser::words(const QStringList& blankSeparated, int height) {
             static const QRegularExpression joined(
                 u("^(\\p{Han}{2,}?(?:部|处|科|中心|室|系))(\\p{Han}{2,})$"));
             const QRegularExpressionMatch m = joined.match(t);
-            if (m.hasMatch() && titleRole(m.captured(2)) != Role::Other) {
+            const bool withDepartment = m.hasMatch() && titleRole(m.captured(2)) != Role::Other;
+            if (withDepartment)
                 m_departments << m.captured(1);
-                (titleRole(m.captured(2)) == Role::Post ? m_posts : m_ranks) << m.captured(2);
-            } else {
-                (roles[size_t(i)] == Role::Post ? m_posts : m_ranks) << t;
-            }
+            // "销售经理高级工程师": a post and a title read as one.
+            for (const QString& title : splitTitles(withDepartment ? m.captured(2) : t))
+                (titleRole(title) == Role::Post ? m_posts : m_ranks) << title;
             break;
         }
         case Role::Name:
@@ -324,9 +371,10 @@ void Parser::words(const QStringList& blankSeparated, int height) {
             m_pieces.push_back({t, int(m_names.size()) - 1});
             break;
         case Role::Other:
-            if (countOf(t, isHan) == 0)
+            if (countOf(t, isHan) == 0) {
                 latin << originals[i];
-            else
+                m_latinWords << t.toLower();
+            } else
                 note(t);
             break;
         }
@@ -375,7 +423,28 @@ Card Parser::card() {
     c[Field::Position] = joinedUnique(m_posts, space);
     c[Field::Title] = joinedUnique(m_ranks, space);
     c[Field::Mobile] = joinedUnique(m_mobiles, comma);
+    // Landlines without a label: the work phone when no label gave one, else kept in the
+    // notes, never added to a number a label vouches for.
+    const bool phoneLabelled = !m_phones.isEmpty();
+    for (const std::vector<Piece>& pieces : m_lines) {
+        for (const Piece& p : pieces) {
+            if (p.candidate == kLoosePhone && !phoneLabelled && !m_faxes.contains(p.text))
+                m_phones << p.text;
+        }
+    }
     c[Field::WorkPhone] = joinedUnique(m_phones, comma);
+    // An "@" misread: the card's web site or Latin words tell where the host begins.
+    QStringList hosts;
+    for (const QString& web : m_webs)
+        hosts << QString(web).remove(QRegularExpression(QStringLiteral("^(https?://)?(www\\.)?")));
+    hosts << m_latinWords;
+    for (const QString& unread : m_unreadMails) {
+        const QString mail = mailWithHost(unread, hosts);
+        if (!mail.isEmpty())
+            m_mails << mail;
+        else
+            notes << unread;
+    }
     c[Field::Extension] = joinedUnique(m_extensions, comma);
     c[Field::Fax] = joinedUnique(m_faxes, comma);
     c[Field::Email] = joinedUnique(m_mails, comma);
@@ -389,8 +458,17 @@ Card Parser::card() {
     for (const std::vector<Piece>& pieces : m_lines) {
         QStringList texts;
         for (const Piece& p : pieces) {
-            if (p.candidate < 0 || p.candidate != chosen)
+            if (p.candidate == kLoosePhone) {
+                if (phoneLabelled && !m_faxes.contains(p.text) && !m_phones.contains(p.text))
+                    texts << QStringLiteral("电话: ") + p.text;
+            } else if (p.candidate == kEnglishAddress) {
+                if (m_addresses.isEmpty())
+                    c[Field::WorkAddress] = p.text;
+                else
+                    texts << QStringLiteral("English address: ") + p.text;
+            } else if (p.candidate < 0 || p.candidate != chosen) {
                 texts << p.text;
+            }
         }
         if (!texts.isEmpty())
             notes << texts.join(space);
@@ -432,7 +510,7 @@ Card parseCardText(const QString& text) {
     QList<TextLine> lines;
     int y = 0;
     for (const QString& s : text.split(QLatin1Char('\n'))) {
-        lines << TextLine{s, QRect(0, y, 400, 30), 100};
+        lines << TextLine{s, QRect(0, y, 400, 30), 100, {}};
         y += 40;
     }
     return parseCard(lines);

@@ -150,6 +150,80 @@ bool isColon(QChar c) {
            c == QChar(0xFF1B);
 }
 
+// After a label at `end`: blanks and specks, then where the colon is, or -1.
+int colonAfter(const QString& s, int end) {
+    int k = end;
+    while (k < s.size() && (QStringLiteral(" .'`\"").contains(s[k]) || s[k] == QChar(0x2018) ||
+                            s[k] == QChar(0x2019)))
+        ++k;
+    return k < s.size() && isColon(s[k]) ? k : -1;
+}
+
+// A label with one character misread ("传頁：", "Fex:"): the rest of it, and a colon or, for
+// the numbers' labels, a number right after it, still say what it is.
+bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
+    struct Near {
+        const char* text;
+        Kind kind;
+    };
+    // The ones whose surviving character says most come first.
+    static const Near han[] = {{"传真", Kind::Fax},     {"手机", Kind::Mobile},
+                               {"座机", Kind::Phone},   {"电话", Kind::Phone},
+                               {"地址", Kind::Address}, {"网址", Kind::Web}};
+    static const Near latin[] = {{"fax", Kind::Fax},      {"tel", Kind::Phone},
+                                 {"mob", Kind::Mobile},   {"mobile", Kind::Mobile},
+                                 {"phone", Kind::Phone},  {"email", Kind::Mail},
+                                 {"e-mail", Kind::Mail},  {"web", Kind::Web},
+                                 {"zip", Kind::Postcode}, {"address", Kind::Address}};
+    auto valueAfter = [&](int end, Kind kind) {
+        const int colon = colonAfter(s, end);
+        int value = colon >= 0 ? colon + 1 : end;
+        while (value < s.size() && s[value].isSpace())
+            ++value;
+        const bool number =
+            value < s.size() && (isAsciiDigit(s[value]) || s[value] == QLatin1Char('+') ||
+                                 s[value] == QLatin1Char('('));
+        const bool numberLabel = kind == Kind::Fax || kind == Kind::Phone || kind == Kind::Mobile;
+        if (colon < 0 && !(numberLabel && number))
+            return -1;
+        return value;
+    };
+    if (i + 1 < s.size() && isHan(s[i]) && isHan(s[i + 1]) && (i == 0 || !isHan(s[i - 1])) &&
+        (i + 2 >= s.size() || !isHan(s[i + 2]))) {
+        for (const Near& n : han) {
+            const QString t = u(n.text);
+            if ((s[i] == t[0]) == (s[i + 1] == t[1]))
+                continue; // both right is an exact label, both wrong no label
+            const int value = valueAfter(i + 2, n.kind);
+            if (value >= 0) {
+                found = {i, value, n.kind};
+                return true;
+            }
+        }
+        return false;
+    }
+    if (!isAsciiLetter(s[i]) || (i > 0 && (isAsciiLetter(s[i - 1]) || isAsciiDigit(s[i - 1]))))
+        return false;
+    int end = i;
+    while (end < s.size() && (isAsciiLetter(s[end]) || s[end] == QLatin1Char('-')))
+        ++end;
+    const QString word = s.mid(i, end - i).toLower();
+    for (const Near& n : latin) {
+        const QString t = QLatin1String(n.text);
+        if (word.size() != t.size())
+            continue;
+        int wrong = 0;
+        for (int k = 0; k < t.size(); ++k)
+            wrong += word[k] != t[k];
+        // Only with a colon: too many words are one letter from "tel" or "web".
+        if (wrong == 1 && colonAfter(s, end) >= 0) {
+            found = {i, valueAfter(end, n.kind), n.kind};
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<FoundLabel> findLabels(const QString& s) {
@@ -217,8 +291,15 @@ std::vector<FoundLabel> findLabels(const QString& s) {
             matched = true;
             break;
         }
-        if (!matched)
-            ++i;
+        if (!matched) {
+            FoundLabel near{};
+            if (fuzzyLabel(s, i, near)) {
+                found.push_back(near);
+                i = near.valueStart;
+            } else {
+                ++i;
+            }
+        }
     }
     return found;
 }
@@ -256,6 +337,8 @@ namespace {
 
 struct Group {
     QString digits;
+    int start = 0;             // where it is printed, with its "+" or bracket
+    int end = 0;               // after its last digit
     bool plus = false;         // "+" before it
     bool dash = false;         // "-" right before it
     bool extension = false;    // "转", "ext", "分机" before it
@@ -268,6 +351,7 @@ std::vector<Group> groupsOf(const QString& s) {
                                                QStringLiteral("ext"), QStringLiteral("x")};
     std::vector<Group> groups;
     Group next;
+    int opening = -1; // a "+" or an opening bracket right before the digits
     int i = 0;
     while (i < s.size()) {
         const QChar c = s[i];
@@ -276,10 +360,20 @@ std::vector<Group> groupsOf(const QString& s) {
             while (j < s.size() && isAsciiDigit(s[j]))
                 ++j;
             next.digits = s.mid(i, j - i);
+            next.start = opening >= 0 ? opening : i;
+            next.end = j;
             groups.push_back(next);
             next = Group();
+            opening = -1;
             i = j;
             continue;
+        }
+        if (c == QLatin1Char('+') || c == QLatin1Char('(') || c == QLatin1Char('[') ||
+            c == QChar(0xFF08)) {
+            if (opening < 0)
+                opening = i;
+        } else if (!c.isSpace()) {
+            opening = -1;
         }
         bool word = false;
         for (const QString& w : extensionWords) {
@@ -316,12 +410,35 @@ std::vector<Group> groupsOf(const QString& s) {
 // that are neither.
 Numbers numbersIn(const QString& text) {
     Numbers out;
-    std::vector<Group> g = groupsOf(digitsFixed(text));
+    const QString fixed = digitsFixed(text);
+    std::vector<Group> g = groupsOf(fixed);
+    // The number as printed from group `first` to the one before `last`, blanks made one.
+    auto printed = [&](size_t first, size_t last) {
+        const int from = g[first].start, to = g[last - 1].end;
+        QString shown = fixed.mid(from, to - from).simplified();
+        shown.replace(QChar(0xFF08), QLatin1Char('(')).replace(QChar(0xFF09), QLatin1Char(')'));
+        shown.replace(QLatin1Char('['), QLatin1Char('('))
+            .replace(QLatin1Char(']'), QLatin1Char(')'));
+        // Marks a photo blurs: a dash read as a dot (Chinese numbers are not set with dots),
+        // a bracket lost or doubled.
+        static const QRegularExpression dashes(QStringLiteral("(?<=\\d)[-.]+(?=\\d)"));
+        shown.replace(dashes, QStringLiteral("-"));
+        static const QRegularExpression doubled(QStringLiteral("([()])\\1+"));
+        shown.replace(doubled, QStringLiteral("\\1"));
+        if (shown.contains(QLatin1Char(')')) && !shown.contains(QLatin1Char('(')) &&
+            isAsciiDigit(shown[0]))
+            shown.prepend(QLatin1Char('('));
+        // The gap after the country code, which no card leaves out, lost.
+        if (shown.startsWith(QLatin1String("+86")) && shown.size() > 3 && isAsciiDigit(shown[3]))
+            shown.insert(3, shown.contains(QLatin1Char('-')) ? QLatin1Char('-') : QLatin1Char(' '));
+        return shown;
+    };
     auto joinable = [&](size_t j) {
         return j < g.size() && !g[j].separated && !g[j].extension && !g[j].plus;
     };
     QString lastArea;
     size_t i = 0;
+    size_t country = g.size(); // the "+86" group before the number, when there is one
     while (i < g.size()) {
         const Group& a = g[i];
         QString d = a.digits;
@@ -333,9 +450,12 @@ Numbers numbersIn(const QString& text) {
         if ((a.plus && d == QLatin1String("86")) || d == QLatin1String("0086")) {
             if (i + 1 < g.size())
                 g[i + 1].afterCountry = true;
+            country = i;
             ++i;
             continue;
         }
+        const size_t first = country + 1 == i ? country : i;
+        country = g.size();
         bool afterCountry = a.afterCountry;
         if (a.plus && d.startsWith(QLatin1String("86")) && d.size() > 2) {
             d = d.mid(2); // "+86512 5164 1069": the blank after the country code missed
@@ -349,7 +469,7 @@ Numbers numbersIn(const QString& text) {
             while (all.size() < 11 && joinable(k))
                 all += g[k++].digits;
             if (d[0] == QLatin1Char('1') && all.size() == 11) {
-                out.mobiles << all;
+                out.mobiles << printed(first, k);
                 i = k;
                 continue;
             }
@@ -375,9 +495,11 @@ Numbers numbersIn(const QString& text) {
                 local += g[j++].digits;
         }
         if (local.size() >= 7 && local.size() <= 8) {
-            if (area.isEmpty())
-                area = lastArea; // "010-62531234 / 62531235"
-            out.landlines << (area.isEmpty() ? local : area + QLatin1Char('-') + local);
+            QString shown = printed(first, j);
+            // "010-62531234 / 62531235": the second shares the first one's area code.
+            if (area.isEmpty() && !lastArea.isEmpty())
+                shown = lastArea + QLatin1Char('-') + shown;
+            out.landlines << shown;
             if (!area.isEmpty())
                 lastArea = area;
             if (j < g.size() && !g[j].separated && (g[j].extension || g[j].dash) &&
@@ -494,6 +616,37 @@ QString webIn(QString s, bool labelled) {
                : found.left(slash).toLower() + found.mid(slash);
 }
 
+QString mailWithHost(const QString& s, const QStringList& hosts) {
+    QString t = s.simplified().remove(QLatin1Char(' ')).toLower();
+    for (QString host : hosts) {
+        host = host.toLower();
+        if (host.size() < 3)
+            continue;
+        // The last place the host starts with one character (the misread sign) before it.
+        const int at = int(t.lastIndexOf(host));
+        if (at < 2)
+            continue;
+        const QString mended = mailIn(t.left(at - 1) + QLatin1Char('@') + t.mid(at));
+        if (!mended.isEmpty())
+            return mended;
+    }
+    return QString();
+}
+
+bool isEnglishAddress(const QString& s) {
+    if (countOf(s, isHan) > 0 || countOf(s, isAsciiLetter) < 8)
+        return false;
+    static const QRegularExpression words(
+        QStringLiteral("\\b(Road|Rd|Street|St|Avenue|Ave|Lane|District|Dist|Room|Rm|Floor|Fl|"
+                       "Building|Bldg|Tower|Plaza|Park|Province|City|No|Block|Suite|Unit|Town|"
+                       "China|P\\.?R\\.?C)\\b\\.?"),
+        QRegularExpression::CaseInsensitiveOption);
+    int count = 0;
+    for (auto it = words.globalMatch(s); it.hasNext(); it.next())
+        ++count;
+    return count >= 2 || (count >= 1 && countOf(s, isAsciiDigit) > 0);
+}
+
 // --- words ---------------------------------------------------------------------------
 
 namespace {
@@ -521,6 +674,13 @@ const char* const kStrongOrganisation[] = {
     "报社",   "电视台", "基金会", "中学",   "小学", "学校",   "幼儿园"};
 const char* const kWeakOrganisation[] = {"学院", "工作室", "酒店", "宾馆", "商行"};
 
+// Firms named by their last character: a factory, a shop, an office, a trading house.
+bool firmEnding(const QString& t) {
+    static const QRegularExpression r(u("^\\p{Han}{3,}(厂|店|所|行)$"));
+    static const QRegularExpression notFirm(u("(执行|进行|发行|旅行|流行|派出所|厕所|场所|住所)$"));
+    return r.match(t).hasMatch() && !notFirm.match(t).hasMatch();
+}
+
 } // namespace
 
 int organisationStrength(const QString& t) {
@@ -530,6 +690,8 @@ int organisationStrength(const QString& t) {
         if (t.contains(u(w)))
             return 2;
     }
+    if (firmEnding(t))
+        return t.size() >= 5 ? 2 : 1;
     for (const char* w : kWeakOrganisation) {
         if (t.contains(u(w)))
             return 1;
@@ -549,7 +711,8 @@ bool isDepartment(const QString& t) {
 
 // Post or rank by the longer matching ending: "总工程师" is a post, "主任医师" a rank.
 Role titleRole(const QString& t) {
-    if (t.size() > 10)
+    // Longer are sentences, but a department, a post and a title run together may reach 14.
+    if (t.size() > 14)
         return Role::Other;
     const QRegularExpressionMatch rank = rankPattern().match(t);
     const QRegularExpressionMatch post = postPattern().match(t);
@@ -580,8 +743,10 @@ bool isAddress(const QString& s) {
     static const QRegularExpression marker(u("省|市|区|县|路|街|道|号|大厦|广场|楼|室|层|镇|"
                                              "乡|村|园|座|巷|弄"));
     static const QRegularExpression organisationEnd(
-        u("(公司|集团|大学|学院|医院|研究所|研究院|银行|事务所|分公司)$"));
-    if (organisationEnd.match(s).hasMatch())
+        u("(公司|集团|大学|学院|医院|研究所|研究院|银行|事务所|分公司|厂|店|所|行)$"));
+    // "华东区销售部市场总监": a department and a post, though 区 and 市 are in it.
+    if (organisationEnd.match(s).hasMatch() ||
+        (countOf(s, isAsciiDigit) == 0 && titleRole(s) != Role::Other))
         return false;
     int strongCount = 0, markerCount = 0;
     for (auto it = strong.globalMatch(s); it.hasNext(); it.next())

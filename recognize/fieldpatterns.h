@@ -40,7 +40,9 @@ struct Numbers {
 };
 
 /// Mobiles (11 digits from 1), landlines with their area codes, extensions, and digits that
-/// are neither.
+/// are neither. Numbers keep the form they are printed in ("+86 21 6888 1234", "(010)
+/// 6253 1234"), their blanks made single; one that shares the area code of the number
+/// before it gets that code.
 Numbers numbersIn(const QString& text);
 /// Where the words after a run of numbers begin; the length when there are none.
 int wordsAfterNumbers(const QString& value);
@@ -50,6 +52,11 @@ QString digitsOnly(const QString& s);
 QString mailIn(QString s);
 /// The web address in the text; without a label only one that starts with "www." or "http".
 QString webIn(QString s, bool labelled);
+/// A mail address whose "@" was misread ("wangoabc.com"), mended where one of `hosts`
+/// ("abc.com", or a word such as "abc") begins; empty when none fits.
+QString mailWithHost(const QString& s, const QStringList& hosts);
+/// An address written in Latin letters: "Room 302, No. 8 Keji Road, Nanshan District".
+bool isEnglishAddress(const QString& s);
 
 enum class Role { Company, Department, Post, Rank, Name, Other };
 

@@ -13,7 +13,9 @@ const QString& surnames() {
         "郝龚邵万钱严覃武戴莫孔向汤常温康施文牛樊葛邢安齐易乔伍庞颜倪庄聂章鲁岳翟殷詹申欧耿关兰"
         "焦俞左柳甘祝包宁尚符舒阮柯纪梅童凌毕单季裴霍涂成苗谷盛曲翁冉骆蓝路游辛靳管柴蒙鲍华喻祁"
         "蒲房滕屈饶解牟艾尤阳时穆农司卓古吉缪简车项连芦麦褚娄窦戚岑景党宫费卜冷晏席卫米柏宗瞿桂"
-        "全佟应臧闵苟邬边卞姬师和仇栾隋商刁沙荣巫寇桑郎甄丛仲虞敖巩明佘池查麻苑迟邝慕诸皇令");
+        "全佟应臧闵苟邬边卞姬师和仇栾隋商刁沙荣巫寇桑郎甄丛仲虞敖巩明佘池查麻苑迟邝慕诸皇令"
+        // Rare ones, which a reader tends to take for a common character.
+        "冼禤郗亓綦蒯隗逯昝笪郜缑鄢酆晁井暴蔺隆沃厍阚逄勾钭郦亢况后有琴");
     return s;
 }
 
@@ -22,7 +24,15 @@ const QStringList& compoundSurnames() {
         QStringLiteral("欧阳"), QStringLiteral("司马"), QStringLiteral("诸葛"),
         QStringLiteral("上官"), QStringLiteral("慕容"), QStringLiteral("司徒"),
         QStringLiteral("东方"), QStringLiteral("皇甫"), QStringLiteral("令狐"),
-        QStringLiteral("夏侯"), QStringLiteral("尉迟"), QStringLiteral("公孙")};
+        QStringLiteral("夏侯"), QStringLiteral("尉迟"), QStringLiteral("公孙"),
+        QStringLiteral("端木"), QStringLiteral("宇文"), QStringLiteral("长孙"),
+        QStringLiteral("独孤"), QStringLiteral("呼延"), QStringLiteral("澹台"),
+        QStringLiteral("万俟"), QStringLiteral("闻人"), QStringLiteral("南宫"),
+        QStringLiteral("西门"), QStringLiteral("百里"), QStringLiteral("东郭"),
+        QStringLiteral("司空"), QStringLiteral("鲜于"), QStringLiteral("赫连"),
+        QStringLiteral("轩辕"), QStringLiteral("钟离"), QStringLiteral("宗政"),
+        QStringLiteral("濮阳"), QStringLiteral("申屠"), QStringLiteral("太史"),
+        QStringLiteral("拓跋"), QStringLiteral("公冶"), QStringLiteral("第五")};
     return s;
 }
 
@@ -42,7 +52,9 @@ const QString& givenNameCharacters() {
         "双发吉君启和喆坚培夫奇如妮姗娇婕媛子孟季学宜宪寅少尚川巧帝师干庆康彩德忠恺惟成才振捷敏"
         "斐旺昆晓曜朵杭杨来松枫柳栋树桦梦森楠欧正毅江沁沙治泽洁津浦涌淳渝溢滔漫瀚烈焱煦燃爽玄"
         "珂琼瑗璋琰生甫略登皎盛眉睿知秦稷章端笙筱纪继绪缨美羚翰耘聪肖胤艾芙芷苗茂荃莉菡萱蔚蕙"
-        "虎西观诗谊豫贺资赞辛迅逊邦郎醇铁银镇阔陶隽雁雄雷震霏韬顾颂风香骁魁鸥麒");
+        "虎西观诗谊豫贺资赞辛迅逊邦郎醇铁银镇阔陶隽雁雄雷震霏韬顾颂风香骁魁鸥麒"
+        // Rarer ones parents like: outside the few thousand commonest characters.
+        "垚彧堃玥昶珺璟翀旻芃婧妤琨祎玙禛煊晔玺瑄琬馥湉沅潼骞弈奕珩琤蓁铄锟镕懿韫珞淇澍璨喆");
     return s;
 }
 

@@ -177,7 +177,7 @@ std::optional<QList<TextLine>> PictureReader::readLines(const QImage& image, Pro
 }
 
 std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progress,
-                                            QList<int>* fromCode) {
+                                            QList<int>* fromCode, QList<UnsureText>* unsure) {
     // A code on the card holds its fields as they were typed: they win over any reading.
     const std::optional<QrCode::Found> code = QrCode::find(image);
     if (fromCode)
@@ -186,7 +186,60 @@ std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progr
     if (!lines)
         return std::nullopt;
     const Card read = parseCard(*lines);
-    return code ? QrCode::filledFrom(*code, read) : read;
+    const Card card = code ? QrCode::filledFrom(*code, read) : read;
+    if (unsure)
+        *unsure = unsureTextIn(card, *lines, code ? code->columns : QList<int>());
+    return card;
+}
+
+QList<UnsureText> unsureTextIn(const Card& card, const QList<TextLine>& lines,
+                               const QList<int>& exact) {
+    QList<UnsureText> found;
+    auto add = [&](int column, int start, int length) {
+        const UnsureText part{column, start, length};
+        if (!found.contains(part))
+            found << part;
+    };
+    for (const TextLine& line : lines) {
+        const QString text = halfWidth(line.text);
+        // Runs of neighbouring unsure characters, blanks left out.
+        for (int i = 0; i < line.unsure.size();) {
+            int j = i + 1;
+            while (j < line.unsure.size() && line.unsure[j] == line.unsure[j - 1] + 1)
+                ++j;
+            int from = line.unsure[i], to = line.unsure[j - 1] + 1;
+            i = j;
+            while (from < to && text[from].isSpace())
+                ++from;
+            while (to > from && text[to - 1].isSpace())
+                --to;
+            if (from >= to || to > text.size())
+                continue;
+            // Found in a column with what stands around it on the line, so that a lone
+            // unsure digit is not marked wherever that digit occurs.
+            for (int reach = 2; reach >= 0; --reach) {
+                const int left = std::max(0, from - reach),
+                          right = std::min(int(text.size()), to + reach);
+                const QString needle = text.mid(left, right - left).trimmed();
+                if (needle.isEmpty() || (reach == 0 && needle.size() < 2))
+                    break;
+                bool placed = false;
+                for (int c = 0; c < int(card.values.size()); ++c) {
+                    if (exact.contains(c))
+                        continue;
+                    const int at = int(card.values[size_t(c)].indexOf(needle));
+                    if (at >= 0) {
+                        const int offset = int(text.mid(left, right - left).indexOf(needle));
+                        add(c, at + (from - left) - offset, to - from);
+                        placed = true;
+                    }
+                }
+                if (placed)
+                    break;
+            }
+        }
+    }
+    return found;
 }
 
 QString pictureFilter() {

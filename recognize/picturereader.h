@@ -18,6 +18,21 @@ namespace Recognize {
 
 class LineReader;
 
+/// Characters of a column read with low confidence, for the user to check.
+struct UnsureText {
+    int column = 0; ///< index into Card::values
+    int start = 0;  ///< in the column's text
+    int length = 0;
+    bool operator==(const UnsureText& o) const {
+        return column == o.column && start == o.start && length == o.length;
+    }
+};
+
+/// Where the characters of `lines` read with low confidence stand in the columns of `card`
+/// (parsed from those lines); the columns in `exact` are left out.
+QList<UnsureText> unsureTextIn(const Card& card, const QList<TextLine>& lines,
+                               const QList<int>& exact = {});
+
 /// Shared between the thread that reads a card and the one that waits for it: the
 /// percentage read, and the cancel.
 class Progress : public Core::Progress {
@@ -43,9 +58,11 @@ public:
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress = nullptr);
     /// The card on the picture; nothing when cancelled. The fields of a QR code holding a
     /// vCard or MECARD are taken exactly and the reading fills the others; fromCode gets the
-    /// columns the code gave.
+    /// columns the code gave, unsure the characters read with low confidence. A picture
+    /// without text gives a card isBlank says is blank.
     std::optional<Card> readCard(const QImage& image, Progress* progress = nullptr,
-                                 QList<int>* fromCode = nullptr);
+                                 QList<int>* fromCode = nullptr,
+                                 QList<UnsureText>* unsure = nullptr);
 
 private:
     std::unique_ptr<LineReader> m_reader;

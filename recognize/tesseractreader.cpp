@@ -1,4 +1,5 @@
 // The Tesseract side of card reading, built as a module the program loads on first use.
+#include "recognize/cardfinder.h"
 #include "recognize/linereader.h"
 #include "recognize/names.h"
 #include "recognize/page.h"
@@ -82,6 +83,9 @@ std::vector<Word> readWords(tesseract::TessBaseAPI& api, Pix* pix, tesseract::ET
     return words;
 }
 
+// Words and characters the models are less sure of than this are shown for checking.
+const float kUnsureBelow = 60.0f;
+
 // One line read on a picture of its own, its characters about target pixels high. Words in
 // Latin letters (mail, web, pinyin) are read again with the English model.
 TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin,
@@ -131,11 +135,22 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
     TextLine line;
     line.box = box;
     double sum = 0;
+    // A gap wider than a character and a third parts items sharing the line (an ideographic
+    // space is one character): a tab says so.
+    const double wide = 1.3 * target;
+    const Word* previous = nullptr;
     for (const Word& w : words) {
-        if (!line.text.isEmpty() && w.spaced)
+        if (previous && w.box.left() - previous->box.right() > wide)
+            line.text += QLatin1Char('\t');
+        else if (!line.text.isEmpty() && w.spaced)
             line.text += QLatin1Char(' ');
+        if (w.confidence < kUnsureBelow) {
+            for (int k = 0; k < w.text.size(); ++k)
+                line.unsure << int(line.text.size()) + k;
+        }
         line.text += w.text;
         sum += w.confidence;
+        previous = &w;
     }
     line.confidence = words.empty() ? 0 : int(sum / double(words.size()));
     return line;
@@ -257,6 +272,7 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     int length = int(cells.size());
     TextLine result = readings.front();
     result.confidence = 0;
+    result.unsure.clear();
     if (cellsRead && lengths.count(length)) {
         result.confidence = int(lengths[length].second / lengths[length].first);
     } else if (!cellsRead) {
@@ -286,9 +302,15 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
             else if (Names::isGivenNameCharacter(c))
                 value *= 2;
         }
-        result.text += std::max_element(score.begin(), score.end(), [](auto& a, auto& b) {
-                           return a.second < b.second;
-                       })->first;
+        const auto best = std::max_element(score.begin(), score.end(),
+                                           [](auto& a, auto& b) { return a.second < b.second; });
+        // A character the readings at several sizes disagree on is marked for checking.
+        double total = 0;
+        for (const auto& [c, value] : score)
+            total += value;
+        if (best->second < 0.6 * total)
+            result.unsure << int(result.text.size());
+        result.text += best->first;
     }
     if (result.confidence == 0)
         result.confidence = 50;
@@ -330,10 +352,19 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     // Grey, at most 2400 pixels across: a card filling that has its small type some 60
     // pixels high, more than reading needs.
     QImage gray = grayOf(image);
-    if (std::max(gray.width(), gray.height()) > 2400)
-        gray = shrunk(gray, 2400.0 / std::max(gray.width(), gray.height()));
+    double factor = 1.0;
+    if (std::max(gray.width(), gray.height()) > 2400) {
+        factor = 2400.0 / std::max(gray.width(), gray.height());
+        gray = shrunk(gray, factor);
+    }
     if (gray.isNull() || gray.width() < 16 || gray.height() < 16)
         return QList<TextLine>();
+    // A photographed card is cut out of its surroundings and seen straight on; the lamp's
+    // uneven light is evened out around every pixel.
+    QPolygonF quad = CardFinder::corners(image);
+    for (QPointF& p : quad)
+        p *= factor;
+    gray = CardFinder::flattened(gray, quad);
 
     clearSurroundings(gray);
     const int threshold = inkThreshold(gray);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QString>
 
@@ -10,6 +11,7 @@ struct TextLine {
     QString text;
     QRect box;          ///< in the straightened picture's pixels
     int confidence = 0; ///< 0 to 100
+    QList<int> unsure;  ///< where in text are characters read with low confidence
 };
 
 } // namespace Recognize

@@ -9,6 +9,10 @@ packages=(qt6-base-dev libqt6sql6-sqlite cmake g++ make pkg-config fonts-noto-cj
           libxlsxwriter-dev qt6-translations-l10n qt6-image-formats-plugins
           xvfb openbox x11-utils ccache libphonenumber-dev
           radicale xandikos apache2-utils openssl curl)
+# Card photos: the card found and flattened before it is read.
+packages+=(libopencv-dev)
+# The drawn test cards are set in Ming, Kai and WenQuanYi faces too.
+packages+=(fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei)
 # QR codes: drawn with libqrencode, found with zxing-cpp; zbarimg checks them in the tests.
 packages+=(libqrencode-dev libzxing-dev zbar-tools)
 # The sync password in the desktop's keychain; the tests run a Secret Service of their own.

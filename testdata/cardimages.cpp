@@ -666,11 +666,13 @@ Card truthOf(const Person& p, Layout layout) {
     c.setValue(QStringLiteral("部门"), p.department);
     c.setValue(QStringLiteral("职务"), p.post);
     c.setValue(QStringLiteral("职称"), p.rank);
+    // Numbers as printed.
     c.setValue(QStringLiteral("工作电话"),
-               p.phone2.isEmpty() ? p.phone : p.phone + QStringLiteral(", ") + p.phone2);
+               p.phone2.isEmpty() ? p.phoneShown
+                                  : p.phoneShown + QStringLiteral(", ") + p.phone2Shown);
     c.setValue(QStringLiteral("分机"), p.extension);
-    c.setValue(QStringLiteral("手机"), p.mobile);
-    c.setValue(QStringLiteral("传真"), p.fax);
+    c.setValue(QStringLiteral("手机"), p.mobileShown);
+    c.setValue(QStringLiteral("传真"), p.faxShown);
     c.setValue(QStringLiteral("E-mail"), p.mail);
     c.setValue(QStringLiteral("工作邮编"), p.postcode);
     if (layout == Layout::Vertical) {

@@ -60,6 +60,12 @@ public:
     double exactAll() const;
     double characters(const QString& column) const;
     double charactersAll() const;
+    /// The characters of these columns together.
+    double characters(const QStringList& columns) const;
+    /// Share of cards whose name and every number, mail and postcode were read exactly.
+    double whole() const { return m_cards == 0 ? 1.0 : double(m_whole) / m_cards; }
+    /// Share of the numbers, mail and postcodes whose digits (only) were read right.
+    double digitsAll() const { return m_values == 0 ? 1.0 : m_digits / m_values; }
     /// Values of the exact columns judged, for a column.
     int filled(const QString& column) const;
     /// One line for every column read wrong: "id column: want […] got […]".
@@ -69,7 +75,8 @@ private:
     struct Count {
         double right = 0, total = 0;
     };
-    int m_cards = 0, m_names = 0;
+    int m_cards = 0, m_names = 0, m_whole = 0;
+    double m_digits = 0, m_values = 0;
     QMap<QString, Count> m_columns;
 };
 

@@ -45,20 +45,38 @@ void Tally::add(const Card& truth, const Card& found, const QString& id) {
     };
     ++m_cards;
     const QString name = QStringLiteral("姓名");
-    if (truth.value(name) == found.value(name))
+    bool whole = truth.value(name) == found.value(name);
+    if (whole)
         ++m_names;
     else
         wrong(name);
+    // The same number however written: without "+86", signs and leading zeros.
+    auto digits = [](QString s) {
+        s.remove(QStringLiteral("+86"));
+        QString d;
+        for (const QChar c : s) {
+            if (c.isDigit() || c == QLatin1Char('@') || c.isLetter())
+                d += c;
+        }
+        while (d.startsWith(QLatin1Char('0')))
+            d.remove(0, 1);
+        return d;
+    };
     for (const QString& column : exactColumns()) {
         if (truth.value(column).isEmpty())
             continue;
         Count& c = m_columns[column];
         ++c.total;
-        if (truth.value(column) == found.value(column))
+        ++m_values;
+        m_digits += digits(truth.value(column)) == digits(found.value(column)) ? 1 : 0;
+        if (truth.value(column) == found.value(column)) {
             ++c.right;
-        else
+        } else {
             wrong(column);
+            whole = false;
+        }
     }
+    m_whole += whole ? 1 : 0;
     for (const QString& column : characterColumns()) {
         const QString want = truth.value(column);
         if (want.isEmpty())
@@ -92,6 +110,15 @@ int Tally::filled(const QString& column) const {
 double Tally::exactAll() const {
     double right = 0, total = 0;
     for (const QString& column : exactColumns()) {
+        right += m_columns.value(column).right;
+        total += m_columns.value(column).total;
+    }
+    return total == 0 ? 1.0 : right / total;
+}
+
+double Tally::characters(const QStringList& columns) const {
+    double right = 0, total = 0;
+    for (const QString& column : columns) {
         right += m_columns.value(column).right;
         total += m_columns.value(column).total;
     }
