@@ -304,11 +304,9 @@ SyncReport SyncEngine::run() {
     QSet<QString> removedThere;
     QByteArray token;
     bool listedAll = false;
-    // The book's ctag or sync token as the last sync left it: nothing changed there, and the
-    // one request above is all this sync asks of the server.
-    const bool quietThere = (!s.account.ctag.isEmpty() && info.ctag == s.account.ctag) ||
-                            (info.supportsSync && !s.account.syncToken.isEmpty() &&
-                             info.syncToken == s.account.syncToken);
+    // The book's ctag as the last sync left it: nothing changed there, and the one request
+    // above is all this sync asks of the server.
+    const bool quietThere = !s.account.ctag.isEmpty() && info.ctag == s.account.ctag;
     if (quietThere) {
         token = s.account.syncToken;
     } else if (info.supportsSync) {
