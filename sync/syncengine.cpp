@@ -24,6 +24,8 @@ const char kFingerprint[] = "fingerprint";
 const char kInsecure[] = "allow_insecure";
 const char kToken[] = "sync_token";
 const char kCtag[] = "ctag";
+// Cards a sync made on the server after the token it kept.
+const char kCreated[] = "created_since_token";
 
 // A write retried after a 412 or a vanished card before the sync gives up on it.
 const int kRetries = 3;
@@ -58,6 +60,15 @@ QString unreadableCard(const FetchedCard& card, const QString& why) {
         .arg(name.isEmpty() ? QStringLiteral("无姓名") : name, file, why);
 }
 
+QList<qint64> createdSinceToken(SyncStore& store) {
+    QList<qint64> ids;
+    const QStringList words =
+        store.value(QLatin1String(kCreated)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& word : words)
+        ids << word.toLongLong();
+    return ids;
+}
+
 } // namespace
 
 SyncAccount loadAccount(const Sqlite::Database& db) {
@@ -90,6 +101,7 @@ void saveAccount(const Sqlite::Database& db, const SyncAccount& a) {
             store.dropAllSynced();
             store.setValue(QLatin1String(kToken), QString());
             store.setValue(QLatin1String(kCtag), QString());
+            store.setValue(QLatin1String(kCreated), QString());
         }
     });
 }
@@ -134,20 +146,18 @@ void SyncEngine::checkCancel() const {
         throw ECardDav(ECardDav::Cancelled, QUrl(), QStringLiteral("cancelled"));
 }
 
-// What one sync works with, and the steps that change it. Cards are read from the file as
-// each step needs them: what stays in memory for the whole book is IDs, addresses and
-// versions, so a sync of a large book needs little more memory than a small one.
+// What one sync works with, and the steps that change it. What the last sync left is read
+// from the file as each step needs it; what stays in memory is the cards that changed on
+// either side, so a sync of a large book where little changed needs little.
 struct SyncEngine::State {
     SyncEngine& engine;
     SyncStore store;
     SyncAccount account;
     SyncReport report;
-    QHash<qint64, SyncedVersion> synced;
-    QHash<QString, qint64> byHref;
-    QSet<qint64> here;                     // the cards here
     QSet<qint64> changedHere;              // synced cards changed here since
     QSet<qint64> newHere;                  // cards not on the server yet
     QSet<qint64> deletedHere;              // synced cards deleted here since
+    QSet<qint64> created;                  // cards this sync made on the server
     bool wrote = false;                    // something was sent to the server
     QMultiHash<QString, qint64> newByName; // newHere by trimmed name, made when first needed
     bool namesIndexed = false;
@@ -161,23 +171,12 @@ struct SyncEngine::State {
             report.conflicts.append({id, card[Field::Name], f});
     }
 
-    void remember(const SyncedCard& s) {
-        byHref.remove(synced.value(s.id).href);
-        synced.insert(s.id, {s.href, s.etag, cardDigest(s.fields)});
-        byHref.insert(s.href, s.id);
-    }
-
-    void forget(qint64 id) {
-        byHref.remove(synced.value(id).href);
-        synced.remove(id);
-    }
-
     // The card here as it is now; a card gone meanwhile reads as empty.
     Card mine(qint64 id) { return store.card(id).value_or(Card()); }
 
     qint64 pairedCard(const Card& theirs, const QString& uid) {
         qint64 id = CardUid::idOf(engine.m_db, uid);
-        if (id && here.contains(id) && !synced.contains(id))
+        if (id && newHere.contains(id))
             return id;
         // By name first: a first sync after an import meets thousands of cards on each side.
         if (!namesIndexed) {
@@ -220,11 +219,11 @@ struct SyncEngine::State {
         if (!why.isEmpty())
             throw EError(unreadableCard(fetched, why));
         SyncedCard now{0, fetched.href, fetched.etag, fetched.vcard, theirs};
-        qint64 id = byHref.value(fetched.href);
+        qint64 id = store.syncedAt(fetched.href).id;
         const bool known = id != 0;
         if (!known)
             id = pairedCard(theirs, uid);
-        if (id && here.contains(id)) {
+        if (id && store.hasCard(id)) {
             const Card minenow = mine(id);
             const Card base = known ? store.syncedCard(id).fields : Card();
             QVector<FieldConflict> conflicts;
@@ -238,7 +237,6 @@ struct SyncEngine::State {
                 store.storeSynced(now);
             });
             note(id, merged, conflicts);
-            remember(now);
             newHere.remove(id);
             if (merged != minenow)
                 ++report.received;
@@ -250,17 +248,12 @@ struct SyncEngine::State {
         }
         // New here, or deleted here but changed there since: the server's card is kept.
         const qint64 old = id;
-        const qint64 added = store.addCard(theirs, uid, now, [&] {
+        store.addCard(theirs, uid, now, [&] {
             if (old)
                 store.dropSynced(old);
         });
-        if (old) {
-            forget(old);
+        if (old)
             deletedHere.remove(old);
-        }
-        now.id = added;
-        here.insert(added);
-        remember(now);
         ++report.received;
     }
 };
@@ -271,6 +264,30 @@ SyncReport SyncEngine::run() {
     s.account = loadAccount(m_database);
     if (!s.account.isSet())
         throw EError(QStringLiteral("还没有设置同步账户。请先在“同步设置”里填写服务器和通讯录。"));
+    const QUrl book = s.account.book;
+    if (progress) {
+        progress->begin(Core::Progress::Phase::SyncChecking, 0);
+        progress->advance(0);
+    }
+    const LocalChanges local = s.store.localChanges();
+    s.changedHere = local.changed;
+    s.newHere = local.fresh;
+    s.deletedHere = local.deleted;
+
+    // What changed on the server. With changes here to send and a token from the last sync
+    // the book's state would not spare a request: its changes are asked for at once.
+    AddressBook info;
+    const bool asked = local.isEmpty() || s.account.syncToken.isEmpty();
+    if (asked)
+        info = m_client.bookInfo(book);
+    else
+        info.supportsSync = true;
+    // The book's ctag as the last sync left it: nothing changed there, and the one request
+    // above is all this sync asks of the server.
+    const bool quietThere = asked && !s.account.ctag.isEmpty() && info.ctag == s.account.ctag;
+    if (quietThere && local.isEmpty())
+        return s.report;
+
     // Every card this sync takes or deletes here is one operation, undone as a whole.
     History::Operation history(m_db, QStringLiteral("同步"));
     history.setDescriber([](const History::Operation::Counts& c) {
@@ -278,35 +295,10 @@ SyncReport SyncEngine::run() {
             .arg(c.added + c.changed)
             .arg(c.deleted);
     });
-    const QUrl book = s.account.book;
-    s.synced = s.store.syncedVersions();
-    for (auto it = s.synced.constBegin(); it != s.synced.constEnd(); ++it)
-        s.byHref.insert(it->href, it.key());
-    s.store.forEachCard([&](qint64 id, const Card& card) {
-        s.here.insert(id);
-        const auto last = s.synced.constFind(id);
-        if (last == s.synced.constEnd())
-            s.newHere.insert(id);
-        else if (cardDigest(card) != last->digest)
-            s.changedHere.insert(id);
-    });
-    for (auto it = s.synced.constBegin(); it != s.synced.constEnd(); ++it)
-        if (!s.here.contains(it.key()))
-            s.deletedHere.insert(it.key());
-
-    // What changed on the server.
-    if (progress) {
-        progress->begin(Core::Progress::Phase::SyncChecking, 0);
-        progress->advance(0);
-    }
-    const AddressBook info = m_client.bookInfo(book);
     QHash<QString, QByteArray> changedThere;
     QSet<QString> removedThere;
     QByteArray token;
     bool listedAll = false;
-    // The book's ctag as the last sync left it: nothing changed there, and the one request
-    // above is all this sync asks of the server.
-    const bool quietThere = !s.account.ctag.isEmpty() && info.ctag == s.account.ctag;
     if (quietThere) {
         token = s.account.syncToken;
     } else if (info.supportsSync) {
@@ -316,35 +308,47 @@ SyncReport SyncEngine::run() {
             [&](const QString& href) { removedThere.insert(href); });
         token = delta.token;
         listedAll = delta.full;
-    } else if (s.account.ctag.isEmpty() || info.ctag != s.account.ctag) {
+        if (!listedAll) {
+            // Cards the last sync made after its token and deleted there since: a server
+            // need not mention what it did not have at the token.
+            for (const qint64 id : createdSinceToken(s.store)) {
+                const SyncedRef ref = s.store.syncedRef(id);
+                if (ref.id && !changedThere.contains(ref.href))
+                    removedThere.insert(ref.href);
+            }
+        }
+    } else {
         m_client.listCards(book, [&](const CardRef& c) { changedThere.insert(c.href, c.etag); });
         listedAll = true;
     }
     if (listedAll) {
-        for (auto it = s.byHref.constBegin(); it != s.byHref.constEnd(); ++it)
-            if (!changedThere.contains(it.key()))
-                removedThere.insert(it.key());
+        s.store.forEachSynced([&](qint64, const QString& href) {
+            if (!changedThere.contains(href))
+                removedThere.insert(href);
+        });
     }
     QStringList fetch;
     for (auto it = changedThere.constBegin(); it != changedThere.constEnd(); ++it) {
-        const qint64 id = s.byHref.value(it.key());
-        if (!id || s.synced.value(id).etag != it.value() || it.value().isEmpty())
+        const SyncedRef ref = s.store.syncedAt(it.key());
+        if (!ref.id || ref.etag != it.value() || it.value().isEmpty())
             fetch << it.key();
     }
     fetch.sort();
+    changedThere.clear();
 
     // A wrong book or an emptied server must not wipe the cards without a question.
     int deleteHere = 0;
     for (const QString& href : std::as_const(removedThere)) {
-        const qint64 id = s.byHref.value(href);
-        if (id && s.here.contains(id) && !s.changedHere.contains(id))
+        const qint64 id = s.store.syncedAt(href).id;
+        if (id && s.store.hasCard(id) && !s.changedHere.contains(id))
             ++deleteHere;
     }
+    const QSet<QString> fetching(fetch.cbegin(), fetch.cend());
     int deleteThere = 0;
     for (const qint64 id : std::as_const(s.deletedHere))
-        if (!fetch.contains(s.synced.value(id).href))
+        if (!fetching.contains(s.store.syncedRef(id).href))
             ++deleteThere;
-    const int total = s.synced.size();
+    const int total = s.store.syncedCount();
     auto many = [&](int n) { return n > 10 && n * 4 > total; };
     if ((many(deleteHere) || many(deleteThere)) &&
         (!confirmMassDelete || !confirmMassDelete(deleteHere, deleteThere, total)))
@@ -370,26 +374,25 @@ SyncReport SyncEngine::run() {
 
     // The server's deletes, unless the card changed here meanwhile: then it goes again.
     for (const QString& href : std::as_const(removedThere)) {
-        const qint64 id = s.byHref.value(href);
+        const qint64 id = s.store.syncedAt(href).id;
         if (!id)
             continue;
-        if (s.here.contains(id) && s.changedHere.contains(id)) {
+        const bool isHere = s.store.hasCard(id);
+        if (isHere && s.changedHere.contains(id)) {
             s.store.transaction([&] { s.store.dropSynced(id); });
-            s.forget(id);
             s.changedHere.remove(id);
             s.newHere.insert(id);
             if (s.namesIndexed)
                 s.newByName.insert(s.mine(id)[Field::Name].trimmed(), id);
         } else {
             s.store.transaction([&] {
-                if (s.here.contains(id))
+                if (isHere)
                     s.store.deleteCard(id);
                 else
                     s.store.dropSynced(id);
             });
-            if (s.here.remove(id))
+            if (isHere)
                 ++s.report.deletedHere;
-            s.forget(id);
             s.deletedHere.remove(id);
         }
         checkCancel();
@@ -397,27 +400,20 @@ SyncReport SyncEngine::run() {
 
     sendChanges(s);
 
-    if (info.supportsSync && s.wrote) {
-        // The token from before our writes would report cards made by them and deleted
-        // elsewhere later as never there: the token after them is kept when it shows nothing
-        // but our own writes, else the next sync lists everything.
-        bool others = false;
-        const SyncDelta after = m_client.syncChanges(
-            book, token,
-            [&](const CardRef& c) {
-                const qint64 id = s.byHref.value(c.href);
-                others = others || !id || s.synced.value(id).etag != c.etag;
-            },
-            [&](const QString& href) { others = others || s.byHref.contains(href); });
-        token = others || after.full ? QByteArray() : after.token;
-    }
+    // The token stays the one from before our writes: asking for a later one would cost the
+    // server another look at the whole book. The next sync sees our own writes again with the
+    // versions it has, and the cards made here are noted, as the token does not know them.
     if (info.supportsSync)
         s.account.syncToken = token;
     // Our own writes changed the ctag: the next sync compares the versions once more.
-    s.account.ctag = s.report.sent || s.report.deletedThere ? QByteArray() : info.ctag;
+    s.account.ctag = s.wrote ? QByteArray() : info.ctag;
     s.store.transaction([&] {
         s.store.setValue(QLatin1String(kToken), QString::fromUtf8(s.account.syncToken));
         s.store.setValue(QLatin1String(kCtag), QString::fromUtf8(s.account.ctag));
+        QStringList ids;
+        for (const qint64 id : std::as_const(s.created))
+            ids << QString::number(id);
+        s.store.setValue(QLatin1String(kCreated), ids.join(QLatin1Char(' ')));
     });
     return s.report;
 }
@@ -432,14 +428,14 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const Card& 
     }
     if (upload.vcard.isEmpty()) {
         s.store.transaction([&] { s.store.dropSynced(id); });
-        s.forget(id);
         s.deletedHere.remove(id);
         ++s.report.deletedThere;
         return;
     }
     const SyncedCard now{id, upload.href, result.etag, upload.vcard, sent};
     s.store.transaction([&] { s.store.storeSynced(now); });
-    s.remember(now);
+    if (upload.etag.isEmpty())
+        s.created.insert(id);
     s.changedHere.remove(id);
     s.newHere.remove(id);
     ++s.report.sent;
@@ -456,12 +452,10 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
         const FetchedCard there = m_client.fetchCard(book, upload.href);
         if (upload.vcard.isEmpty()) {
             // Deleted here; changed there meanwhile: it is kept and comes back here.
-            if (there.missing) {
+            if (there.missing)
                 s.store.transaction([&] { s.store.dropSynced(id); });
-                s.forget(id);
-            } else {
+            else
                 s.take(there);
-            }
             s.deletedHere.remove(id);
             return;
         }
@@ -472,13 +466,12 @@ void SyncEngine::resend(State& s, Upload upload, qint64 id) {
                 s.store.dropSynced(id);
                 uid = CardUid::ensure(m_db, id);
             });
-            s.forget(id);
             card = s.mine(id);
             upload = {CardDavClient::newCardHref(book, uid), cardText({}, {}, card, uid),
                       QByteArray()};
         } else {
             s.take(there);
-            if (s.byHref.value(upload.href) != id) {
+            if (s.store.syncedAt(upload.href).id != id) {
                 s.report.notes << QStringLiteral("名片“%1”的地址在服务器上已被另一张名片占用，"
                                                  "这次没有发送。")
                                       .arg(name);
@@ -539,7 +532,7 @@ void SyncEngine::sendChanges(State& s) {
     auto make = [&](int i) -> std::optional<Upload> {
         const Job& job = jobs.at(i);
         if (job.kind == Deleted) {
-            const SyncedVersion& v = s.synced[job.id];
+            const SyncedRef v = s.store.syncedRef(job.id);
             sending.insert(i, Card());
             return Upload{v.href, QByteArray(), v.etag};
         }

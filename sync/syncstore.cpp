@@ -4,6 +4,7 @@
 #include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/dberror.h"
+#include "data/fieldmap.h"
 #include "data/history.h"
 #include "data/sqlite.h"
 #include "data/synctables.h"
@@ -12,7 +13,6 @@
 
 #include "cardmerge.h"
 
-#include <QCryptographicHash>
 #include <QStringList>
 
 namespace Sync {
@@ -65,30 +65,112 @@ QHash<qint64, SyncedCard> SyncStore::syncedCards(bool withText) {
     return cards;
 }
 
-QByteArray cardDigest(const Card& card) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    for (const QString& value : card.values) {
-        // Null and empty are the same value, as Card's comparison has it.
-        const qint32 size = qint32(value.size());
-        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof size));
-        hash.addData(QByteArrayView(reinterpret_cast<const char*>(value.utf16()),
-                                    value.size() * qsizetype(sizeof(char16_t))));
+LocalChanges SyncStore::localChanges() {
+    // SQLite compares each card with its synced columns as the stored JSON has them; only
+    // the rows it cannot call equal are read and compared here.
+    QStringList columns;
+    for (const FieldMapEntry& f : kFieldMap)
+        columns
+            << QStringLiteral("ifnull(z.%1,'')").arg(Sqlite::quoted(QString::fromUtf8(f.column)));
+    const QByteArray sql =
+        QStringLiteral("SELECT z.\"ID\", s.\"ID\" IS NULL FROM \"zl\" z LEFT JOIN \"sync_card\" "
+                       "s ON s.\"ID\"=z.\"ID\" WHERE s.\"ID\" IS NULL OR s.\"fields\" IS NOT "
+                       "json_array(%1)")
+            .arg(columns.join(QLatin1Char(',')))
+            .toUtf8();
+    LocalChanges found;
+    QVector<qint64> maybe;
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, sql.constData());
+    if (rc != SQLITE_OK)
+        fail(rc);
+    while ((rc = st.step()) == SQLITE_ROW) {
+        if (st.int64(1))
+            found.fresh.insert(st.int64(0));
+        else
+            maybe.append(st.int64(0));
     }
-    return hash.result().left(16);
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    for (const qint64 id : std::as_const(maybe)) {
+        const std::optional<Card> now = card(id);
+        if (now && *now != syncedCard(id).fields)
+            found.changed.insert(id);
+    }
+    Sqlite::Statement gone;
+    rc = gone.prepare(m_db, "SELECT \"ID\" FROM \"sync_card\" s WHERE NOT EXISTS (SELECT 1 FROM "
+                            "\"zl\" z WHERE z.\"ID\"=s.\"ID\")");
+    if (rc != SQLITE_OK)
+        fail(rc);
+    while ((rc = gone.step()) == SQLITE_ROW)
+        found.deleted.insert(gone.int64(0));
+    if (rc != SQLITE_DONE)
+        fail(rc);
+    return found;
 }
 
-QHash<qint64, SyncedVersion> SyncStore::syncedVersions() {
-    QHash<qint64, SyncedVersion> versions;
+SyncedRef SyncStore::syncedAt(const QString& href) {
+    SyncedRef ref;
     Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\", \"etag\", \"fields\" FROM \"sync_card\"");
+    int rc = st.prepare(m_db, "SELECT \"ID\", \"etag\" FROM \"sync_card\" WHERE \"href\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, href);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc == SQLITE_ROW)
+        ref = {st.int64(0), href, st.text(1).toString().toUtf8()};
+    else if (rc != SQLITE_DONE)
+        fail(rc);
+    return ref;
+}
+
+SyncedRef SyncStore::syncedRef(qint64 id) {
+    SyncedRef ref;
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"href\", \"etag\" FROM \"sync_card\" WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc == SQLITE_ROW)
+        ref = {id, st.text(0).toString(), st.text(1).toString().toUtf8()};
+    else if (rc != SQLITE_DONE)
+        fail(rc);
+    return ref;
+}
+
+void SyncStore::forEachSynced(const std::function<void(qint64 id, const QString& href)>& visit) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\" FROM \"sync_card\"");
     if (rc != SQLITE_OK)
         fail(rc);
     while ((rc = st.step()) == SQLITE_ROW)
-        versions.insert(st.int64(0), {st.text(1).toString(), st.text(2).toString().toUtf8(),
-                                      cardDigest(cardFromFields(st.text(3).toString()))});
+        visit(st.int64(0), st.text(1).toString());
     if (rc != SQLITE_DONE)
         fail(rc);
-    return versions;
+}
+
+int SyncStore::syncedCount() {
+    int rc = SQLITE_OK;
+    const QStringList n = Sqlite::firstColumn(m_db, "SELECT count(*) FROM \"sync_card\"", &rc);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    return n.value(0).toInt();
+}
+
+bool SyncStore::hasCard(qint64 id) {
+    Sqlite::Statement st;
+    int rc = st.prepare(m_db, "SELECT 1 FROM \"zl\" WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = st.bind(1, id);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    rc = st.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail(rc);
+    return rc == SQLITE_ROW;
 }
 
 SyncedCard SyncStore::syncedCard(qint64 id) {

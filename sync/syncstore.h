@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -29,16 +30,21 @@ struct SyncedCard {
     Card fields;      ///< its 24 columns
 };
 
-/// What a sync keeps in memory of each synced card: where it is, its version, and a digest
-/// of its columns as last synced (to tell a change here without holding the card).
-struct SyncedVersion {
+/// Where a synced card is on the server and its version there; id 0 when there is none.
+struct SyncedRef {
+    qint64 id = 0;
     QString href;
     QByteArray etag;
-    QByteArray digest;
 };
 
-/// The columns' digest that SyncedVersion keeps: equal cards, equal digests.
-QByteArray cardDigest(const Card& card);
+/// What changed here since the last sync, by card ID.
+struct LocalChanges {
+    QSet<qint64> changed; ///< synced, and changed here since
+    QSet<qint64> fresh;   ///< never synced
+    QSet<qint64> deleted; ///< synced, and deleted here since
+
+    bool isEmpty() const { return changed.isEmpty() && fresh.isEmpty() && deleted.isEmpty(); }
+};
 
 class SyncStore {
 public:
@@ -47,8 +53,16 @@ public:
     /// Every synced card, by card ID; without the server's texts unless asked (they are the
     /// bulk).
     QHash<qint64, SyncedCard> syncedCards(bool withText = true);
-    /// Every synced card's address, version and digest, by card ID.
-    QHash<qint64, SyncedVersion> syncedVersions();
+    /// The cards changed, added and deleted here since they were last synced. Only those
+    /// are read into memory: a book where little changed costs little.
+    LocalChanges localChanges();
+    /// The synced card at an address, and a card's synced address.
+    SyncedRef syncedAt(const QString& href);
+    SyncedRef syncedRef(qint64 id);
+    /// Each synced card's address.
+    void forEachSynced(const std::function<void(qint64 id, const QString& href)>& visit);
+    int syncedCount();
+    bool hasCard(qint64 id);
     /// One synced card, the server's text included; id 0 when it has none.
     SyncedCard syncedCard(qint64 id);
     /// The server's last copy of one card; empty when it has none.

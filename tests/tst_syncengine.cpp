@@ -281,6 +281,38 @@ private slots:
         QVERIFY2(!after.contains("NOTE"), after); // no number twice
     }
 
+    void deletedThereSoonAfterSent_data() { servers(); }
+    // A sync keeps the token from before its own writes; a card it made and the phone then
+    // deleted is not mentioned when changes since that token are asked for.
+    void deletedThereSoonAfterSent() {
+        START_SERVER(server);
+        Side one(server);
+        one.add("甲");
+        one.sync();
+        one.add("乙");
+        one.add("丙");
+        QCOMPARE(one.sync().sent, 2);
+        auto phoneDeletes = [&](const QString& name) {
+            const QString href = serverCards(server).key(serverCardOf(server, name));
+            QVERIFY(!href.isEmpty());
+            int status = 0;
+            server.curl({QStringLiteral("-X"), QStringLiteral("DELETE"),
+                         server.root().resolved(QUrl(href)).toString()},
+                        &status);
+            QVERIFY2(status == 200 || status == 204, QByteArray::number(status));
+        };
+        phoneDeletes("乙");
+        SyncReport report = one.sync();
+        QCOMPARE(report.deletedHere, 1);
+        QCOMPARE(report.sent + report.received, 0);
+        QCOMPARE(one.names(), (QStringList{"丙", "甲"}));
+        // And after a sync that wrote nothing the token is a later one.
+        phoneDeletes("丙");
+        QCOMPARE(one.sync().deletedHere, 1);
+        QCOMPARE(one.names(), QStringList{"甲"});
+        QCOMPARE(one.sync().deletedHere + one.sync().sent, 0);
+    }
+
     void conflicts_data() { servers(); }
     // Both sides changed a card: merged field by field; the same field keeps this computer's.
     void conflicts() {
