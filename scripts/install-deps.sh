@@ -17,6 +17,8 @@ packages+=(fonts-arphic-ukai fonts-arphic-uming fonts-wqy-zenhei)
 packages+=(libqrencode-dev libzxing-dev zbar-tools)
 # The sync password in the desktop's keychain; the tests run a Secret Service of their own.
 packages+=(qtkeychain-qt6-dev gnome-keyring dbus-x11)
+# A Digest login in the sync tests: lighttpd asks for it in front of Radicale.
+packages+=(lighttpd)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -49,8 +49,10 @@ CardDavClient::CardDavClient(QObject* parent)
     connect(m_manager, &QNetworkAccessManager::authenticationRequired, this,
             [this](QNetworkReply* reply, QAuthenticator* authenticator) {
                 // Offered once per request: asked again means they were refused (a 401).
+                // Basic and Digest are answered by DavExchange, in UTF-8.
+                const QByteArray challenge = reply->rawHeader("WWW-Authenticate");
                 if (m_settings.user.isEmpty() || reply->property("quembeAsked").toBool() ||
-                    asksForBasic(reply->rawHeader("WWW-Authenticate")))
+                    asksForBasic(challenge) || digestChallenge(challenge))
                     return;
                 reply->setProperty("quembeAsked", true);
                 authenticator->setUser(m_settings.user);
@@ -64,6 +66,7 @@ void CardDavClient::setCredentials(const QString& user, const QString& password)
     m_settings.user = user;
     m_settings.password = password;
     m_settings.basicOrigin.clear();
+    m_settings.digestOrigin.clear();
     m_manager->clearAccessCache();
 }
 

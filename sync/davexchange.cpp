@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
@@ -115,6 +116,24 @@ void DavExchange::send() {
             "Authorization",
             "Basic " +
                 (m_settings.user + QLatin1Char(':') + m_settings.password).toUtf8().toBase64());
+    }
+    m_sentDigest = !m_sentBasic && !m_settings.user.isEmpty() &&
+                   m_settings.digestOrigin == originOf(m_request.url);
+    if (m_sentDigest) {
+        QByteArray uri = m_request.url.path(QUrl::FullyEncoded).toUtf8();
+        if (uri.isEmpty())
+            uri = "/";
+        if (m_request.url.hasQuery())
+            uri += '?' + m_request.url.query(QUrl::FullyEncoded).toUtf8();
+        const QByteArray cnonce =
+            QCryptographicHash::hash(QByteArray::number(QRandomGenerator::system()->generate64()),
+                                     QCryptographicHash::Sha256)
+                .toHex()
+                .left(24);
+        request.setRawHeader("Authorization",
+                             digestAuthorization(m_settings.digest, m_settings.user,
+                                                 m_settings.password, m_request.method, uri,
+                                                 ++m_settings.digestCount, cnonce));
     }
     if (!m_request.depth.isEmpty())
         request.setRawHeader("Depth", m_request.depth);
@@ -248,6 +267,21 @@ void DavExchange::finished() {
         dropReply();
         send();
         return;
+    }
+    if (m_status == 401 && !m_settings.user.isEmpty() && m_digestTries < 2) {
+        // Answered once more with a fresh challenge: the first time, and when the server
+        // says only the nonce was stale. A refused answer otherwise means a wrong password.
+        const std::optional<DigestChallenge> challenge =
+            digestChallenge(m_reply->rawHeader("WWW-Authenticate"));
+        if (challenge && (!m_sentDigest || challenge->stale)) {
+            ++m_digestTries;
+            m_settings.digestOrigin = originOf(m_request.url);
+            m_settings.digest = *challenge;
+            m_settings.digestCount = 0;
+            dropReply();
+            send();
+            return;
+        }
     }
     if (m_status == 401 || m_status == 407) {
         fail(std::make_exception_ptr(

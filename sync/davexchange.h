@@ -1,6 +1,7 @@
 #pragma once
 
 #include "carddaverror.h"
+#include "davauth.h"
 
 #include <QByteArray>
 #include <QList>
@@ -31,6 +32,11 @@ struct DavSettings {
     /// The server ("scheme://host:port") that asked for Basic: we answer it ourselves, in
     /// UTF-8 (Qt's own answer is Latin-1, so a Chinese password would fail).
     QString basicOrigin;
+    /// The server that asked for Digest, and its last challenge: every request to it is
+    /// answered at once, counting the nonce's uses.
+    QString digestOrigin;
+    DigestChallenge digest;
+    quint32 digestCount = 0;
 };
 
 struct DavRequest {
@@ -91,6 +97,8 @@ private:
     QNetworkAccessManager& m_manager;
     DavSettings& m_settings;
     bool m_sentBasic = false;
+    bool m_sentDigest = false;
+    int m_digestTries = 0;
     DavRequest m_request;
     DavSink m_sink;
     QPointer<QNetworkReply> m_reply;

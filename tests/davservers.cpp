@@ -75,16 +75,62 @@ DavServer::~DavServer() {
 }
 
 void DavServer::kill() {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(10000);
+    for (QProcess* process : {&m_front, &m_process}) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
     }
 }
 
 bool DavServer::restart() {
-    // The program and its arguments are the ones prepare() gave.
+    // The programs and their arguments are the ones prepare() gave.
     m_process.start();
+    if (m_kind == RadicaleDigest)
+        m_front.start();
     return waitForAnswer();
+}
+
+bool DavServer::prepareDigestFront(int radicalePort) {
+    const QString program = QStringLiteral("lighttpd");
+    if (QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin")}).isEmpty() &&
+        QStandardPaths::findExecutable(program).isEmpty()) {
+        m_problem = QStringLiteral("lighttpd is not installed (scripts/install-deps.sh)");
+        return false;
+    }
+    const QString dir = m_dir.path();
+    const QByteArray realm = "CardDAV";
+    const QByteArray secret =
+        QCryptographicHash::hash(m_user.toUtf8() + ':' + realm + ':' + m_password.toUtf8(),
+                                 QCryptographicHash::Md5)
+            .toHex();
+    const QString digests = dir + QStringLiteral("/digest");
+    // Radicale gets the login it knows, once lighttpd has checked the Digest answer.
+    const QByteArray basic = (m_user + QLatin1Char(':') + m_password).toUtf8().toBase64();
+    const QByteArray config =
+        "server.modules = (\"mod_auth\", \"mod_authn_file\", \"mod_setenv\", \"mod_proxy\")\n"
+        "server.port = " +
+        QByteArray::number(m_port) + "\nserver.bind = \"127.0.0.1\"\nserver.document-root = \"" +
+        dir.toUtf8() + "\"\nserver.errorlog = \"" + dir.toUtf8() +
+        "/front.log\"\nauth.backend = \"htdigest\"\nauth.backend.htdigest.userfile = \"" +
+        digests.toUtf8() +
+        "\"\nauth.require = ( \"/\" => ( \"method\" => \"digest\", \"realm\" => \"" + realm +
+        "\", \"require\" => \"valid-user\" ) )\n"
+        "setenv.set-request-header = ( \"Authorization\" => \"Basic " +
+        basic + "\" )\nproxy.server = ( \"\" => ( ( \"host\" => \"127.0.0.1\", \"port\" => " +
+        QByteArray::number(radicalePort) + " ) ) )\n";
+    const QString file = dir + QStringLiteral("/front.conf");
+    if (!writeFile(digests, m_user.toUtf8() + ':' + realm + ':' + secret + '\n') ||
+        !writeFile(file, config)) {
+        m_problem = QStringLiteral("cannot write ") + file;
+        return false;
+    }
+    m_front.setProcessChannelMode(QProcess::MergedChannels);
+    m_front.setStandardOutputFile(dir + QStringLiteral("/front.out"));
+    const QString found = QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin")});
+    m_front.start(found.isEmpty() ? program : found,
+                  {QStringLiteral("-D"), QStringLiteral("-f"), file});
+    return true;
 }
 
 bool DavServer::prepare() {
@@ -119,7 +165,10 @@ bool DavServer::prepare() {
                   m_password},
                  &m_problem))
         return false;
-    QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port) + "\n";
+    // Behind the Digest front Radicale listens on a port of its own.
+    m_innerPort = m_kind == RadicaleDigest ? freePort() : m_port;
+    const int radicalePort = m_innerPort;
+    QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(radicalePort) + "\n";
     if (m_kind == RadicaleHttps) {
         const QString key = dir + QStringLiteral("/key.pem");
         const QString certificate = dir + QStringLiteral("/cert.pem");
@@ -152,22 +201,28 @@ bool DavServer::prepare() {
         return false;
     }
     m_process.start(QStringLiteral("radicale"), {QStringLiteral("-C"), file});
-    return true;
+    return m_kind != RadicaleDigest || prepareDigestFront(radicalePort);
 }
 
 bool DavServer::waitForAnswer() {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 20000) {
-        if (m_process.state() == QProcess::NotRunning)
+    // The server behind the Digest front answers too before anything is asked.
+    QList<int> ports{m_port};
+    if (m_kind == RadicaleDigest)
+        ports << m_innerPort;
+    while (clock.elapsed() < 20000 && !ports.isEmpty()) {
+        if (m_process.state() == QProcess::NotRunning ||
+            (m_kind == RadicaleDigest && m_front.state() == QProcess::NotRunning))
             return false;
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+        socket.connectToHost(QHostAddress::LocalHost, quint16(ports.first()));
         if (socket.waitForConnected(500))
-            return true;
-        QThread::msleep(100);
+            ports.removeFirst();
+        else
+            QThread::msleep(100);
     }
-    return false;
+    return ports.isEmpty();
 }
 
 QUrl DavServer::root() const {
@@ -194,6 +249,8 @@ QByteArray DavServer::curl(const QStringList& arguments, int* status) const {
                     QStringLiteral("\n%{http_code}")};
     if (!m_user.isEmpty())
         all << QStringLiteral("-u") << m_user + QLatin1Char(':') + m_password;
+    if (m_kind == RadicaleDigest)
+        all << QStringLiteral("--digest");
     QProcess process;
     process.start(QStringLiteral("curl"), all + arguments);
     process.waitForFinished(60000);

@@ -16,6 +16,9 @@ public:
         RadicaleHttps, ///< Radicale with an htpasswd user, over TLS with a certificate made here
         RadicaleHttp,  ///< the same over plain http
         Xandikos,      ///< Xandikos with its default address book, plain http, no users
+        /// Radicale behind lighttpd, which asks for Digest and hands Radicale the login:
+        /// neither server program offers Digest of its own.
+        RadicaleDigest,
     };
     explicit DavServer(Kind kind);
     ~DavServer();
@@ -44,12 +47,15 @@ public:
 
 private:
     bool prepare();
+    bool prepareDigestFront(int radicalePort);
     bool waitForAnswer();
 
     Kind m_kind;
     QTemporaryDir m_dir;
     QProcess m_process;
+    QProcess m_front; ///< lighttpd for RadicaleDigest
     int m_port = 0;
+    int m_innerPort = 0; ///< Radicale's, behind the Digest front
     QString m_user;
     QString m_password;
     QByteArray m_fingerprint;

@@ -82,6 +82,7 @@ private:
         QTest::addColumn<DavServer::Kind>("kind");
         QTest::newRow("radicale-https") << DavServer::RadicaleHttps;
         QTest::newRow("radicale-http") << DavServer::RadicaleHttp;
+        QTest::newRow("radicale-digest") << DavServer::RadicaleDigest;
         if (!withPassword)
             QTest::newRow("xandikos") << DavServer::Xandikos;
     }

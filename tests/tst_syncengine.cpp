@@ -145,7 +145,10 @@ private:
     }
 
 private slots:
-    void firstSyncBothWays_data() { servers(); }
+    void firstSyncBothWays_data() {
+        servers();
+        QTest::newRow("radicale-digest") << DavServer::RadicaleDigest;
+    }
     // The phone's cards come here, ours go there, and a card both have is paired, not doubled.
     void firstSyncBothWays() {
         START_SERVER(server);
