@@ -1,5 +1,6 @@
-// Times syncs with a local Radicale over plain http:
-//   quembe-sync-bench [--cards N] [--upload-cards M] [--runs K] [--keep DIR]
+// Times syncs with a local Radicale (or Xandikos) over plain http:
+//   quembe-sync-bench [--cards N] [--upload-cards M] [--runs K] [--server radicale|xandikos]
+//                     [--keep DIR]
 // The first sync of M generated cards up to an empty book, against curl putting the same M
 // files with 6 in parallel (xargs -P6) into another empty book of the same server program.
 // Radicale checks every PUT against the whole book, so that pair grows with the square of M
@@ -39,6 +40,7 @@ struct Options {
     long uploadCards = 1000;
     int runs = 3;
     QString keep;
+    DavServer::Kind server = DavServer::RadicaleHttp;
 };
 
 Options parseOptions(int argc, char** argv) {
@@ -54,9 +56,13 @@ Options parseOptions(int argc, char** argv) {
             o.runs = std::atoi(argv[++i]);
         else if (a == "--keep" && hasValue)
             o.keep = QString::fromLocal8Bit(argv[++i]);
+        else if (a == "--server" && hasValue && std::string(argv[i + 1]) == "xandikos")
+            o.server = DavServer::Xandikos, ++i;
+        else if (a == "--server" && hasValue && std::string(argv[i + 1]) == "radicale")
+            o.server = DavServer::RadicaleHttp, ++i;
         else {
             std::fprintf(stderr, "usage: quembe-sync-bench [--cards N] [--upload-cards M] "
-                                 "[--runs K] [--keep DIR]\n");
+                                 "[--runs K] [--server radicale|xandikos] [--keep DIR]\n");
             std::exit(2);
         }
     }
@@ -201,7 +207,7 @@ void uploadPair(const Options& options, const WorkFolder& work, int r, Figures* 
     const QString file = QStringLiteral("%1/up%2.mdb").arg(work.path).arg(r);
     generateCards(file, options.uploadCards, QString());
     flushFile(file);
-    DavServer server(DavServer::RadicaleHttp);
+    DavServer server(options.server);
     started(server);
     Side here(file, server);
     Sync::SyncReport report;
@@ -210,7 +216,7 @@ void uploadPair(const Options& options, const WorkFolder& work, int r, Figures* 
     f->upMb.push_back(mb);
     expect(report.sent == options.uploadCards, "the first sync sent every card");
 
-    DavServer plain(DavServer::RadicaleHttp);
+    DavServer plain(options.server);
     started(plain);
     const QString folder = QStringLiteral("%1/files%2").arg(work.path).arg(r);
     writeCardFiles(file, folder);
@@ -220,10 +226,17 @@ void uploadPair(const Options& options, const WorkFolder& work, int r, Figures* 
 void bookOfN(const Options& options, const WorkFolder& work, int r, Figures* f) {
     const QString file = QStringLiteral("%1/book%2.mdb").arg(work.path).arg(r);
     generateCards(file, options.cards, QString());
-    DavServer server(DavServer::RadicaleHttp);
+    DavServer server(options.server);
     started(server);
     server.kill();
     writeCardFiles(file, server.bookFolder());
+    if (options.server == DavServer::Xandikos) {
+        QProcess git;
+        git.setWorkingDirectory(server.bookFolder());
+        git.start(QStringLiteral("sh"), {"-c", "git add -A && git -c user.name=bench -c "
+                                               "user.email=bench@localhost commit -qm cards"});
+        expect(git.waitForFinished(-1) && git.exitCode() == 0, "the cards are committed");
+    }
     flushFile(file);
     if (!server.restart())
         fail("the server did not start again");
@@ -265,8 +278,10 @@ int run(const Options& options) {
     }
     const std::string m = std::to_string(options.uploadCards);
     const std::string n = std::to_string(options.cards);
-    std::printf("\nquembe-sync-bench, Radicale over http on this computer (median of %d runs)\n\n",
-                options.runs);
+    std::printf("\nquembe-sync-bench, over http on this computer, the book of %s in %s "
+                "(median of %d runs)\n\n",
+                std::to_string(options.cards).c_str(),
+                options.server == DavServer::Xandikos ? "Xandikos" : "Radicale", options.runs);
     printTable(
         {"step", "sync ms", "peak MB", "floor", "floor ms", "target"},
         {{"first sync, " + m + " cards up", fixed(median(f.up), 0), fixed(median(f.upMb), 1),

@@ -240,6 +240,8 @@ QUrl DavServer::book() const {
 }
 
 QString DavServer::bookFolder() const {
+    if (m_kind == Xandikos)
+        return m_dir.path() + QStringLiteral("/data") + book().path(QUrl::FullyDecoded);
     return m_dir.path() + QStringLiteral("/collections/collection-root") +
            book().path(QUrl::FullyDecoded);
 }

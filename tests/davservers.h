@@ -30,7 +30,8 @@ public:
     Kind kind() const { return m_kind; }
     QUrl root() const;    ///< "https://127.0.0.1:PORT/"
     QString host() const; ///< "127.0.0.1:PORT"
-    /// Radicale's folder of the address book's files (the book() URL's path under it).
+    /// The folder of the address book's files (the book() URL's path under it); Xandikos
+    /// serves what is committed there with git.
     QString bookFolder() const;
     QUrl book() const; ///< the address book's full URL
     QString user() const { return m_user; }
