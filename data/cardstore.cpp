@@ -43,7 +43,7 @@ public:
     BulkCache& operator=(const BulkCache&) = delete;
 
 private:
-    static constexpr qint64 kBulkCacheKb = 65536;
+    static constexpr qint64 kBulkCacheKb = 16384;
     sqlite3* m_db;
     qint64 m_before = 0;
 };
