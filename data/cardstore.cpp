@@ -29,7 +29,8 @@ public:
         : m_db(db) {
         int rc = SQLITE_OK;
         m_before = Sqlite::firstColumn(db, "PRAGMA cache_size", &rc).value(0).toLongLong();
-        if (rc == SQLITE_OK && m_before > kBulkCacheKb * -1)
+        // Negative is in KiB; a positive count of pages is left as it is.
+        if (rc == SQLITE_OK && m_before < 0 && m_before > -kBulkCacheKb)
             Sqlite::exec(db,
                          ("PRAGMA cache_size=" + QByteArray::number(-kBulkCacheKb)).constData());
         else
