@@ -1,6 +1,7 @@
 #include "cardpicture.h"
 
 #include "dberror.h"
+#include "sidetable.h"
 #include "sqlite.h"
 
 namespace CardPicture {
@@ -13,10 +14,7 @@ const char kCreate[] = "CREATE TABLE \"card_picture\" (\"ID\" INTEGER NOT NULL, 
                        "\"deleted\" INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (\"ID\", \"side\"))";
 
 bool hasTable(sqlite3* db, const char* name = "card_picture") {
-    Sqlite::Statement st(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?",
-                         Sqlite::fileFailure({}));
-    st.setText(1, name);
-    return st.next();
+    return SideTable::exists(db, name);
 }
 
 Sqlite::Statement statement(sqlite3* db, const char* sql) {
@@ -30,12 +28,7 @@ QStringList schemaStatements() {
 }
 
 int addTable(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_picture'", &rc);
-    if (rc != SQLITE_OK || !found.isEmpty())
-        return rc;
-    return Sqlite::exec(db, kCreate);
+    return SideTable::addMissing(db, {{"card_picture", kCreate}});
 }
 
 void store(sqlite3* db, qint64 id, Side side, const QByteArray& jpeg) {

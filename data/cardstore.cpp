@@ -21,6 +21,34 @@ QByteArray insertStatement() {
         .toUtf8();
 }
 
+// SQLite's own cache is a few pages of this file's size: a large import would write its
+// index pages out and read them back again and again. Set for the import, then put back.
+class BulkCache {
+public:
+    explicit BulkCache(sqlite3* db)
+        : m_db(db) {
+        int rc = SQLITE_OK;
+        m_before = Sqlite::firstColumn(db, "PRAGMA cache_size", &rc).value(0).toLongLong();
+        // Negative is in KiB; a positive count of pages is left as it is.
+        if (rc == SQLITE_OK && m_before < 0 && m_before > -kBulkCacheKb)
+            Sqlite::exec(db,
+                         ("PRAGMA cache_size=" + QByteArray::number(-kBulkCacheKb)).constData());
+        else
+            m_before = 0;
+    }
+    ~BulkCache() {
+        if (m_before != 0)
+            Sqlite::exec(m_db, ("PRAGMA cache_size=" + QByteArray::number(m_before)).constData());
+    }
+    BulkCache(const BulkCache&) = delete;
+    BulkCache& operator=(const BulkCache&) = delete;
+
+private:
+    static constexpr qint64 kBulkCacheKb = 16384;
+    sqlite3* m_db;
+    qint64 m_before = 0;
+};
+
 } // namespace
 
 QVector<qint64> addCards(const Sqlite::Database& database, const CardSource& next,
@@ -28,6 +56,7 @@ QVector<qint64> addCards(const Sqlite::Database& database, const CardSource& nex
                          const Filing& filing) {
     sqlite3* db = database.get();
     const Sqlite::Failure failure = database.failure();
+    const BulkCache cache(db);
     Sqlite::Transaction transaction(db, failure);
     Sqlite::Statement insert(db, insertStatement(), failure);
 

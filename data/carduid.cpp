@@ -1,6 +1,7 @@
 #include "carduid.h"
 
 #include "dberror.h"
+#include "sidetable.h"
 #include "sqlite.h"
 
 #include <QUuid>
@@ -17,12 +18,7 @@ const char kCreate[] = "CREATE TABLE \"card_uid\" (\"ID\" INTEGER PRIMARY KEY, "
 }
 
 bool hasTable(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
-    if (rc != SQLITE_OK)
-        fail(db, rc);
-    return !found.isEmpty();
+    return SideTable::exists(db, "card_uid");
 }
 
 // Runs a statement with bound values; the first column of its first row, if any.
@@ -41,6 +37,25 @@ QVariant run(sqlite3* db, const char* sql, const QVariantList& values) {
     return QVariant();
 }
 
+const char kSet[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES (?, ?)";
+
+QString identityOf(sqlite3* db) {
+    int rc = SQLITE_OK;
+    const QString identity = Sqlite::firstColumn(db, "PRAGMA user_version", &rc).value(0);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    return identity;
+}
+
+// From the file's own identity number and the card's ID: the same whenever it is made, so a
+// file that cannot be written to still gives each card the UID it will keep.
+QString uidFrom(const QString& identity, qint64 id) {
+    static const QUuid space(QStringLiteral("{6b1d4a52-8f0e-4c27-9a51-0d3c2e7f41b9}"));
+    return QStringLiteral("urn:uuid:") +
+           QUuid::createUuidV5(space, identity + QLatin1Char(':') + QString::number(id))
+               .toString(QUuid::WithoutBraces);
+}
+
 } // namespace
 
 QStringList schemaStatements() {
@@ -48,12 +63,7 @@ QStringList schemaStatements() {
 }
 
 int addTable(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
-    if (rc != SQLITE_OK || !found.isEmpty())
-        return rc;
-    return Sqlite::exec(db, kCreate);
+    return SideTable::addMissing(db, {{"card_uid", kCreate}});
 }
 
 QString uidOf(sqlite3* db, qint64 id) {
@@ -78,23 +88,65 @@ QString ensure(sqlite3* db, qint64 id) {
 }
 
 QString madeUid(sqlite3* db, qint64 id) {
-    // From the file's own identity number and the card's ID: the same whenever it is made,
-    // so a file that cannot be written to still gives each card the UID it will keep.
-    static const QUuid space(QStringLiteral("{6b1d4a52-8f0e-4c27-9a51-0d3c2e7f41b9}"));
-    int rc = SQLITE_OK;
-    const QString identity = Sqlite::firstColumn(db, "PRAGMA user_version", &rc).value(0);
+    return uidFrom(identityOf(db), id);
+}
+
+struct Batch::Statements {
+    Sqlite::Statement uidOf, idOf, set;
+};
+
+Batch::Batch(sqlite3* db)
+    : m_db(db)
+    , m_st(std::make_unique<Statements>())
+    , m_identity(identityOf(db)) {
+    int rc = addTable(db);
+    if (rc == SQLITE_OK)
+        rc = m_st->uidOf.prepare(db, "SELECT \"uid\" FROM \"card_uid\" WHERE \"ID\"=?");
+    if (rc == SQLITE_OK)
+        rc = m_st->idOf.prepare(db, "SELECT \"ID\" FROM \"card_uid\" WHERE \"uid\"=?");
+    if (rc == SQLITE_OK)
+        rc = m_st->set.prepare(db, kSet);
     if (rc != SQLITE_OK)
         fail(db, rc);
-    return QStringLiteral("urn:uuid:") +
-           QUuid::createUuidV5(space, identity + QLatin1Char(':') + QString::number(id))
-               .toString(QUuid::WithoutBraces);
+    const Sqlite::Failure failure = Sqlite::fileFailure({});
+    m_st->uidOf.setFailure(failure);
+    m_st->idOf.setFailure(failure);
+    m_st->set.setFailure(failure);
+}
+
+Batch::~Batch() = default;
+
+qint64 Batch::idOf(const QString& uid) {
+    if (uid.isEmpty())
+        return 0;
+    Sqlite::Statement& st = m_st->idOf;
+    st.set(1, uid);
+    const qint64 id = st.next() ? st.int64(0) : 0;
+    st.rewind();
+    return id;
+}
+
+QString Batch::ensure(qint64 id) {
+    Sqlite::Statement& st = m_st->uidOf;
+    st.set(1, id);
+    QString known = st.next() ? st.text(0).toString() : QString();
+    st.rewind();
+    if (!known.isEmpty())
+        return known;
+    const QString uid = uidFrom(m_identity, id);
+    set(id, uid);
+    return uid;
+}
+
+void Batch::set(qint64 id, const QString& uid) {
+    m_st->set.set(1, id).set(2, uid).run();
 }
 
 void set(sqlite3* db, qint64 id, const QString& uid) {
     const int rc = addTable(db);
     if (rc != SQLITE_OK)
         fail(db, rc);
-    run(db, "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES (?, ?)", {id, uid});
+    run(db, kSet, {id, uid});
 }
 
 void cardDeleted(sqlite3* db, qint64 id) {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 struct sqlite3;
 
 /// A stable identity for each card, for other programs that sync cards (vCard's UID): kept
@@ -27,6 +29,25 @@ QString ensure(sqlite3* db, qint64 id);
 void set(sqlite3* db, qint64 id, const QString& uid);
 /// Card `id` was deleted: its UID goes with it.
 void cardDeleted(sqlite3* db, qint64 id);
+
+/// The same for many cards in one transaction (an import): the table made once, the
+/// statements and the file's identity kept between the calls.
+class Batch {
+public:
+    explicit Batch(sqlite3* db);
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    qint64 idOf(const QString& uid);
+    QString ensure(qint64 id);
+    void set(qint64 id, const QString& uid);
+
+private:
+    struct Statements;
+    sqlite3* m_db;
+    std::unique_ptr<Statements> m_st;
+    QString m_identity;
+};
 
 /// The UID ensure() makes for card `id`, without storing it: "urn:uuid:" and a UUID drawn
 /// from the file's identity and the ID, so it is the same each time.

@@ -4,6 +4,7 @@
 #include "carduid.h"
 #include "dberror.h"
 #include "historyformat.h"
+#include "sidetable.h"
 #include "sqlite.h"
 
 #include <QHash>
@@ -51,25 +52,12 @@ QStringList schemaStatements() {
 }
 
 int addTables(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db,
-        "SELECT name FROM sqlite_master WHERE name IN ('card_history', 'card_history_time', "
-        "'card_history_rows', 'card_history_rows_ID', 'card_history_settings', "
-        "'card_history_left')",
-        &rc);
-    if (rc != SQLITE_OK || found.size() == 6)
-        return rc;
-    const char* const names[] = {"card_history",          "card_history_time",
-                                 "card_history_rows",     "card_history_rows_ID",
-                                 "card_history_settings", "card_history_left"};
-    const char* const statements[] = {kOperations, kOperationTimes, kRows,
-                                      kRowCards,   kSettings,       kLeft};
-    for (int i = 0; i < 6 && rc == SQLITE_OK; ++i) {
-        if (!found.contains(QLatin1String(names[i])))
-            rc = Sqlite::exec(db, statements[i]);
-    }
-    return rc;
+    return SideTable::addMissing(db, {{"card_history", kOperations},
+                                      {"card_history_time", kOperationTimes},
+                                      {"card_history_rows", kRows},
+                                      {"card_history_rows_ID", kRowCards},
+                                      {"card_history_settings", kSettings},
+                                      {"card_history_left", kLeft}});
 }
 
 Image imageOf(sqlite3* db, qint64 id) {
@@ -79,12 +67,7 @@ Image imageOf(sqlite3* db, qint64 id) {
 ImageReader::ImageReader(sqlite3* db)
     : m_card(std::make_unique<Sqlite::Statement>(db, "SELECT * FROM \"zl\" WHERE \"ID\"=?",
                                                  Sqlite::fileFailure({}))) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE type='table' AND name='card_uid'", &rc);
-    if (rc != SQLITE_OK)
-        throw EDatabaseError(Sqlite::errorText(db, rc));
-    if (!found.isEmpty())
+    if (SideTable::exists(db, "card_uid"))
         m_uid = std::make_unique<Sqlite::Statement>(
             db, "SELECT \"uid\" FROM \"card_uid\" WHERE \"ID\"=?", Sqlite::fileFailure({}));
 }
@@ -321,12 +304,7 @@ void added(sqlite3* db, const QVector<qint64>& ids) {
 
 Limits limits(sqlite3* db) {
     Limits result;
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE name='card_history_settings'", &rc);
-    if (rc != SQLITE_OK)
-        throw EDatabaseError(Sqlite::errorText(db, rc));
-    if (found.isEmpty())
+    if (!SideTable::exists(db, "card_history_settings"))
         return result;
     Sqlite::Statement st(db, "SELECT \"key\", \"value\" FROM \"card_history_settings\"",
                          Sqlite::fileFailure({}));

@@ -5,6 +5,7 @@
 #include "dberror.h"
 #include "history.h"
 #include "historyformat.h"
+#include "sidetable.h"
 #include "sqlite.h"
 
 #include <QHash>
@@ -18,9 +19,8 @@ namespace {
 
 bool hasTables(sqlite3* db) {
     int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE name IN ('card_history', 'card_history_rows')",
-        &rc);
+    const QStringList found = SideTable::present(
+        db, {QStringLiteral("card_history"), QStringLiteral("card_history_rows")}, &rc);
     if (rc != SQLITE_OK)
         throw EDatabaseError(Sqlite::errorText(db, rc));
     return found.size() == 2;
@@ -48,12 +48,7 @@ struct Recorded {
 };
 
 bool hasLeftTable(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db, "SELECT name FROM sqlite_master WHERE name='card_history_left'", &rc);
-    if (rc != SQLITE_OK)
-        throw EDatabaseError(Sqlite::errorText(db, rc));
-    return !found.isEmpty();
+    return SideTable::exists(db, "card_history_left");
 }
 
 std::optional<Recorded> load(sqlite3* db, qint64 number, bool withCards = true) {

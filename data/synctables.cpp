@@ -1,5 +1,6 @@
 #include "synctables.h"
 
+#include "sidetable.h"
 #include "sqlite.h"
 
 namespace SyncTables {
@@ -21,19 +22,7 @@ QStringList schemaStatements() {
 }
 
 int addTables(sqlite3* db) {
-    int rc = SQLITE_OK;
-    const QStringList found = Sqlite::firstColumn(
-        db,
-        "SELECT name FROM sqlite_master WHERE type='table' AND name IN ('sync_account', "
-        "'sync_card')",
-        &rc);
-    if (rc != SQLITE_OK)
-        return rc;
-    if (!found.contains(QStringLiteral("sync_account")))
-        rc = Sqlite::exec(db, kAccount);
-    if (rc == SQLITE_OK && !found.contains(QStringLiteral("sync_card")))
-        rc = Sqlite::exec(db, kCard);
-    return rc;
+    return SideTable::addMissing(db, {{"sync_account", kAccount}, {"sync_card", kCard}});
 }
 
 } // namespace SyncTables

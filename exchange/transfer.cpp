@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -88,6 +89,7 @@ public:
         : m_db(db)
         , m_options(options) {}
 
+    /// Whether the card is here already; its hash is kept for add().
     bool contains(const Card& card) {
         if (!m_read) {
             m_read = true;
@@ -97,7 +99,7 @@ public:
                                    });
             std::sort(m_sorted.begin(), m_sorted.end());
         }
-        const quint64 h = hashOf(card);
+        const quint64 h = m_last = hashOf(card);
         auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), std::make_pair(h, qint64(0)));
         for (; it != m_sorted.end() && it->first == h; ++it) {
             if (same(stored(it->second), card))
@@ -105,13 +107,15 @@ public:
         }
         const auto added = m_added.equal_range(h);
         for (auto a = added.first; a != added.second; ++a) {
-            if (same(a->second, card))
+            if (same(stored(a->second), card))
                 return true;
         }
         return false;
     }
-    /// A card of this import, so that the file's own repeats are passed over too.
-    void add(const Card& card) { m_added.emplace(hashOf(card), card); }
+    /// The card contains() was last asked about, added as `id` by this import, so that the
+    /// file's own repeats are passed over too. Read back from zl when needed: a million
+    /// cards kept here would take gigabytes.
+    void addLast(qint64 id) { m_added.emplace(m_last, id); }
 
 private:
     bool same(const Card& a, const Card& b) const {
@@ -135,8 +139,9 @@ private:
     const Sqlite::Database& m_db;
     const ImportOptions& m_options;
     bool m_read = false;
+    quint64 m_last = 0;
     std::vector<std::pair<quint64, qint64>> m_sorted;
-    std::unordered_multimap<quint64, Card> m_added;
+    std::unordered_multimap<quint64, qint64> m_added;
 };
 
 // The UIDs of a chunk of cards, made and stored for those that have none. A file that
@@ -195,8 +200,9 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
     std::unique_ptr<CardFileReader> reader;
     QString current;
     KnownCards known(database, options);
-    Card pending;       // the card being added
-    QString pendingUid; // and the UID its file gave it
+    QString pendingUid; // the UID the file gave the card being added
+    // Made at the first card, in the import's transaction.
+    std::optional<CardUid::Batch> uids;
     bool filing = false;
     // The reader that failed names the line; the file is named here.
     auto nextCard = [&](Card* card) -> bool {
@@ -228,11 +234,12 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
             if (more) {
                 // The same card again, by its UID or all its fields, is passed over.
                 const QString uid = reader->uid();
-                if ((!uid.isEmpty() && CardUid::idOf(db, uid) != 0) || known.contains(*card)) {
+                if (!uids)
+                    uids.emplace(db);
+                if ((!uid.isEmpty() && uids->idOf(uid) != 0) || known.contains(*card)) {
                     ++result.duplicates;
                     continue;
                 }
-                pending = *card;
                 pendingUid = uid;
                 return true;
             }
@@ -247,11 +254,11 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         }
     };
     auto added = [&](qint64 id) {
-        known.add(pending);
+        known.addLast(id);
         if (pendingUid.isEmpty())
-            CardUid::ensure(db, id);
+            uids->ensure(id);
         else
-            CardUid::set(db, id, pendingUid);
+            uids->set(id, pendingUid);
     };
     auto moved = [&](qint64 done) {
         // While the cards are filed the count stands still: each call is passed on, so the

@@ -5,7 +5,11 @@
 # small runs of the benchmarks so that they keep working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Where the run's time goes: seconds since the start at each step, to stderr.
+started=$SECONDS
+step() { echo "test.sh: $1 at $((SECONDS - started)) s" >&2; }
 scripts/install-deps.sh
+step "packages checked"
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
@@ -32,8 +36,11 @@ if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
+step "format and layers checked"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUEMBE_WERROR=ON "${launcher[@]}"
+step "configured"
 cmake --build build -j"$jobs"
+step "built"
 
 # The normal suite runs while the sanitizer build compiles: the tests spend much of their
 # time waiting (locks, child processes, timers), which the compiler then uses.
@@ -71,9 +78,12 @@ scripts/check-install.sh build
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
     -DQUEMBE_SANITIZE=ON -DQUEMBE_BENCH=OFF -DQUEMBE_WERROR=ON -DQUEMBE_LAYER_CHECKS=OFF \
     "${launcher[@]}"
+step "sanitizer build configured"
 cmake --build build-sanitize -j"$jobs"
+step "sanitizer build built"
 
 wait "$tests" || true
+step "normal suite done"
 cat build/ctest.log
 [ "$(cat build/ctest.rc)" = 0 ] || { echo "test: the normal suite failed" >&2; exit 1; }
 
@@ -81,6 +91,7 @@ cat build/ctest.log
 # suites a processor.
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$((jobs * 2))")
+step "sanitizer suite done"
 
 if [ -x build/bench/quembe-bench ]; then
     build/bench/quembe-bench --cards 2000
@@ -94,3 +105,4 @@ fi
 if [ -x build/bench/quembe-exchange-bench ]; then
     build/bench/quembe-exchange-bench --cards 2000
 fi
+step "benchmarks run"

@@ -36,6 +36,15 @@ OpenProgramFolder::OpenProgramFolder() {
         throw std::runtime_error("cannot open the new database");
 }
 
+Card namedCard(const QString& name, const QString& company, const QStringList& more) {
+    Card c;
+    c.setValue(QStringLiteral("姓名"), name);
+    c.setValue(QStringLiteral("单位"), company);
+    for (int i = 0; i + 1 < more.size(); i += 2)
+        c.setValue(more.at(i), more.at(i + 1));
+    return c;
+}
+
 QVector<qint64> storeCards(const Sqlite::Database& db, const QVector<Card>& cards) {
     int next = 0;
     return CardStore::addCards(db, [&](Card* c) {

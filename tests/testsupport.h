@@ -4,6 +4,7 @@
 #include "data/sqlite.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVector>
 
@@ -63,6 +64,9 @@ public:
     OpenProgramFolder();
     Sqlite::Database db;
 };
+/// A card with this name and company, and more columns as name, value, name, value ….
+Card namedCard(const QString& name, const QString& company = QString(),
+               const QStringList& more = QStringList());
 /// Adds the cards in one go, as an import does; their new IDs in order.
 QVector<qint64> storeCards(const Sqlite::Database& db, const QVector<Card>& cards);
 

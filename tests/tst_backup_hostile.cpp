@@ -85,6 +85,42 @@ private:
     QByteArray m_backup;
 };
 
+// A folder with a backup beside its database, for copying one way or the other.
+struct CopyCase {
+    explicit CopyCase(bool restoring)
+        : restore(restoring) {
+        if (!QFile::copy(folder.database(), folder.backup()))
+            qFatal("cannot copy the database");
+    }
+    QString source() const { return restore ? folder.backup() : folder.database(); }
+    QString target() const { return restore ? folder.database() : folder.backup(); }
+    ProgramFolder folder;
+    bool restore;
+};
+
+// A backup turned away by the check alone, and by 恢复数据 with the same reason, leaving the
+// database and the list as they were.
+void refusedAtOnce(Program& program, const QString& why) {
+    TFrmMain* m = FrmMain;
+    const QByteArray database = bytes(program.folder.database());
+    QElapsedTimer timer;
+    timer.start();
+    QString reason;
+    const bool restorable =
+        isRestorableBackup(program.folder.backup(), m->ADOConnection1->ConnectionString, &reason);
+    qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
+    QVERIFY(!restorable);
+    QVERIFY2(reason.contains(why), qPrintable(reason));
+    QVERIFY(reason.contains(QStringLiteral("\n") +
+                            QDir::toNativeSeparators(program.folder.backup()) +
+                            QStringLiteral("\n")));
+    m->N11->trigger();
+    QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
+    QCOMPARE(bytes(program.folder.database()), database);
+    QVERIFY(m->ADOQuery1->Active());
+    QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+}
+
 } // namespace
 
 class TestBackupHostile : public QObject {
@@ -136,33 +172,13 @@ private slots:
         QFETCH(QByteArray, craft);
         QFETCH(QString, why);
         Program program;
-        TFrmMain* m = FrmMain;
         backedUpThenAdded(program);
         rawExec(program.folder.backup(), craft.constData());
-        const QByteArray database = bytes(program.folder.database());
-
-        QElapsedTimer timer;
-        timer.start();
-        QString reason;
-        const bool restorable = isRestorableBackup(program.folder.backup(),
-                                                   m->ADOConnection1->ConnectionString, &reason);
-        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
-        QVERIFY(!restorable);
-        QVERIFY2(reason.contains(why), qPrintable(reason));
-        QVERIFY(reason.contains(QStringLiteral("\n") +
-                                QDir::toNativeSeparators(program.folder.backup()) +
-                                QStringLiteral("\n")));
-
-        m->N11->trigger();
-        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
-        QCOMPARE(bytes(program.folder.database()), database);
-        QVERIFY(m->ADOQuery1->Active());
-        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        refusedAtOnce(program, why);
     }
 
     void paddedBackupIsRefusedUnread() {
         Program program;
-        TFrmMain* m = FrmMain;
         backedUpThenAdded(program);
         {
             // Ten gigabytes of zeros after a real backup, without taking the room.
@@ -170,19 +186,7 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadWrite));
             QVERIFY(f.resize(f.size() + (qint64(10) << 30)));
         }
-        const QByteArray database = bytes(program.folder.database());
-        QElapsedTimer timer;
-        timer.start();
-        QString reason;
-        const bool restorable = isRestorableBackup(program.folder.backup(),
-                                                   m->ADOConnection1->ConnectionString, &reason);
-        qInfo("refused in %.2f ms", double(timer.nsecsElapsed()) / 1e6);
-        QVERIFY(!restorable);
-        QVERIFY2(reason.contains(QStringLiteral("文件大小与文件头记载的不符")), qPrintable(reason));
-        m->N11->trigger();
-        QCOMPARE(program.boxes.texts(), QStringList({kQuestion, kDamaged + '\n' + reason}));
-        QCOMPARE(bytes(program.folder.database()), database);
-        QCOMPARE(listedNames(), QStringList({QStringLiteral("张三"), QStringLiteral("李四")}));
+        refusedAtOnce(program, QStringLiteral("文件大小与文件头记载的不符"));
     }
 
     // ---- Symbolic links are not followed ----
@@ -232,9 +236,9 @@ private slots:
 
     void diskFillsDuringTheCopy() {
         QFETCH(bool, restore);
-        ProgramFolder folder;
-        QVERIFY(QFile::copy(folder.database(), folder.backup()));
-        makeLarge(restore ? folder.backup() : folder.database(), 2);
+        const CopyCase c(restore);
+        const ProgramFolder& folder = c.folder;
+        makeLarge(c.source(), 2);
         const Untouched before(folder);
         const QString result = inChild([&] {
             // The file size limit stands in for the disk; its signal would end the child.
@@ -252,10 +256,9 @@ private slots:
 
     void unwritableFolder() {
         QFETCH(bool, restore);
-        ProgramFolder folder;
-        QVERIFY(QFile::copy(folder.database(), folder.backup()));
-        exec(restore ? folder.backup() : folder.database(),
-             QStringLiteral("insert into zl (姓名) values ('张三')"));
+        const CopyCase c(restore);
+        const ProgramFolder& folder = c.folder;
+        exec(c.source(), QStringLiteral("insert into zl (姓名) values ('张三')"));
         const Untouched before(folder);
         const QByteArray path = QFile::encodeName(folder.path());
         // Root writes anywhere, so the copy runs as nobody; others lose the folder's write bit.
@@ -281,10 +284,10 @@ private slots:
 
     void killedHalfWay() {
         QFETCH(bool, restore);
-        ProgramFolder folder;
-        QVERIFY(QFile::copy(folder.database(), folder.backup()));
-        const QString source = restore ? folder.backup() : folder.database();
-        const QString target = restore ? folder.database() : folder.backup();
+        const CopyCase c(restore);
+        const ProgramFolder& folder = c.folder;
+        const QString source = c.source();
+        const QString target = c.target();
         makeLarge(source, 96);
         const QByteArray before = bytes(target);
         const qint64 size = QFileInfo(source).size();

@@ -68,6 +68,25 @@ private slots:
         QCOMPARE(CardStore::addCards(db, cards({"a"})).size(), 1);
     }
 
+    // The import widens SQLite's cache for its own transaction only: the connection gets
+    // back the size it had, after a failure too, and a size larger already is kept.
+    void theConnectionKeepsItsCache() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        auto cacheSize = [&] {
+            int rc = SQLITE_OK;
+            return Sqlite::firstColumn(db.get(), "PRAGMA cache_size", &rc).value(0);
+        };
+        for (const char* size : {"-500", "-100000", "300"}) {
+            QCOMPARE(Sqlite::exec(db.get(), QByteArray("PRAGMA cache_size=") + size), SQLITE_OK);
+            QCOMPARE(CardStore::addCards(db, cards({"张三"})).size(), 1);
+            QCOMPARE(cacheSize(), QString::fromLatin1(size));
+            CardStore::addCards(db, cards({"a"}), [](qint64) { return false; });
+            QCOMPARE(cacheSize(), QString::fromLatin1(size));
+        }
+    }
+
     void aLockedFileSaysSoAndAddsNothing() {
         TestSupport::ProgramFolder folder;
         TestSupport::OtherWriter holder(folder.database());

@@ -234,6 +234,28 @@ private slots:
         QCOMPARE(cardCount(folder.database()), 2);
     }
 
+    // Within one file too: a UID given again, or a card repeated, is taken once, and each
+    // card taken keeps the UID it brought or gets one of its own.
+    void repeatsWithinOneFileAreSkipped() {
+        ProgramFolder folder;
+        const QString file = folder.path() + "in.vcf";
+        writeFile(file,
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:2222\r\nFN:张三\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:2222\r\nFN:张三丰\r\n"
+                  "END:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:李四\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:李四\r\nEND:VCARD\r\n");
+        QString out;
+        QCOMPARE(tool(folder, {"import", file}, &out), 0);
+        QCOMPARE(out.trimmed(), QStringLiteral("已添加 2 张名片。\n已跳过 2 张已有的名片。"));
+        const QStringList rows =
+            query(folder.database(), "select zl.姓名, card_uid.uid from zl join card_uid "
+                                     "using (ID) order by ID");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0], QStringLiteral("张三|urn:uuid:2222"));
+        QVERIFY2(rows[1].startsWith(QStringLiteral("李四|urn:uuid:")), qPrintable(rows[1]));
+    }
+
     // The progress dialog is gone before the notice, and names the filing phase.
     void progressClosesBeforeTheNotice() {
         Program program;

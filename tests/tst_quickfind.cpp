@@ -117,16 +117,6 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-Card card(const QString& name, const QString& company = QString(),
-          const QStringList& more = QStringList()) {
-    Card c;
-    c.setValue(QStringLiteral("姓名"), name);
-    c.setValue(QStringLiteral("单位"), company);
-    for (int i = 0; i + 1 < more.size(); i += 2)
-        c.setValue(more.at(i), more.at(i + 1));
-    return c;
-}
-
 Card generated(Bench::CardGenerator& gen) {
     const auto& values = gen.next();
     Card c;
@@ -321,7 +311,8 @@ private slots:
         QCOMPARE(total, db.count(QStringLiteral("SELECT count(*) FROM zl")));
         QVERIFY(QuickFind::isBuilt(db));
         // Built once: a card written behind the index's back comes in by a repair, no build.
-        const qint64 id = db.insert(card(QStringLiteral("单田芳"), QStringLiteral("某某公司"), {}));
+        const qint64 id =
+            db.insert(namedCard(QStringLiteral("单田芳"), QStringLiteral("某某公司"), {}));
         total = -1;
         QVERIFY(QuickFind::ensureReady(db, told));
         QCOMPARE(total, qint64(-1));
@@ -360,7 +351,7 @@ private slots:
             QStringLiteral("E-mail"), QStringLiteral("José.Müller@Example.ＣＯＭ")};
         db.exec(QStringLiteral("BEGIN"));
         const qint64 id =
-            db.insert(card(QStringLiteral("José"), QStringLiteral("Café Ünïcode"), more));
+            db.insert(namedCard(QStringLiteral("José"), QStringLiteral("Café Ünïcode"), more));
         Bench::CardGenerator gen(5);
         for (int i = 0; i < 300; ++i)
             db.insert(generated(gen));
@@ -387,8 +378,9 @@ private slots:
 
         // Add, change and delete through the index, in the writer's transaction.
         db.exec(QStringLiteral("BEGIN"));
-        const Card added = card(QStringLiteral("单田芳"), QStringLiteral("北京某某科技有限公司"),
-                                {QStringLiteral("手机"), QStringLiteral("+86 139 0000 1111")});
+        const Card added =
+            namedCard(QStringLiteral("单田芳"), QStringLiteral("北京某某科技有限公司"),
+                      {QStringLiteral("手机"), QStringLiteral("+86 139 0000 1111")});
         const qint64 id = db.insert(added);
         QuickFind::updateCard(db, id, added);
         db.exec(QStringLiteral("COMMIT"));
@@ -396,7 +388,7 @@ private slots:
         QVERIFY(QuickFind::find(db, QStringLiteral("13900001111")).contains(id));
 
         // Changed before the write to zl: the index takes the card as given.
-        const Card changed = card(QStringLiteral("曾国藩"), QStringLiteral("湘军"));
+        const Card changed = namedCard(QStringLiteral("曾国藩"), QStringLiteral("湘军"));
         db.exec(QStringLiteral("BEGIN"));
         QuickFind::updateCard(db, id, changed);
         db.exec(
@@ -457,7 +449,7 @@ private slots:
         db.exec(QStringLiteral("BEGIN"));
         for (const int at : {3, 900, 1990}) {
             const qint64 id = before.at(at).first;
-            const Card c = card(QStringLiteral("单田芳%1").arg(at), QStringLiteral("湘军"));
+            const Card c = namedCard(QStringLiteral("单田芳%1").arg(at), QStringLiteral("湘军"));
             db.exec(QStringLiteral("UPDATE zl SET \"姓名\" = '%1', \"单位\" = '湘军' "
                                    "WHERE \"ID\" = %2")
                         .arg(c.values[0])
@@ -511,15 +503,16 @@ private slots:
         ProgramFolder folder;
         Db db(folder.database());
         db.exec(QStringLiteral("BEGIN"));
-        const qint64 named = db.insert(card(QStringLiteral("科技"), QStringLiteral("湘军")));
+        const qint64 named = db.insert(namedCard(QStringLiteral("科技"), QStringLiteral("湘军")));
         // "wang": names and companies mixed; "科技": more than can be ranked.
         for (int i = 0; i < QuickFind::kRankedAtMost + 100; ++i)
             db.insert(
-                i >= 4000 ? card(QStringLiteral("赵%1").arg(i), QStringLiteral("某某科技有限公司"))
+                i >= 4000
+                    ? namedCard(QStringLiteral("赵%1").arg(i), QStringLiteral("某某科技有限公司"))
                 : i % 4 == 0
-                    ? card(QStringLiteral("李%1").arg(i), QStringLiteral("王府井科技有限公司"))
-                    : card(QStringLiteral("王%1").arg(i), QStringLiteral("某某科技有限公司")));
-        const qint64 other = db.insert(card(QStringLiteral("李四"), QStringLiteral("湘军")));
+                    ? namedCard(QStringLiteral("李%1").arg(i), QStringLiteral("王府井科技有限公司"))
+                    : namedCard(QStringLiteral("王%1").arg(i), QStringLiteral("某某科技有限公司")));
+        const qint64 other = db.insert(namedCard(QStringLiteral("李四"), QStringLiteral("湘军")));
         db.exec(QStringLiteral("COMMIT"));
         QVERIFY(QuickFind::build(db));
 
@@ -565,7 +558,7 @@ private slots:
         db.exec(QStringLiteral("BEGIN"));
         for (int i = 0; i < 40; ++i)
             db.insert(generated(gen));
-        db.insert(card(QStringLiteral("覃晓"), QStringLiteral("外来公司")));
+        db.insert(namedCard(QStringLiteral("覃晓"), QStringLiteral("外来公司")));
         db.exec(QStringLiteral("DELETE FROM zl WHERE \"ID\" IN (SELECT \"ID\" FROM zl "
                                "ORDER BY \"ID\" LIMIT 30 OFFSET 200)"));
         db.exec(QStringLiteral("COMMIT"));
@@ -627,7 +620,7 @@ private slots:
     void changesBeforeBuildingAreHarmless() {
         ProgramFolder folder;
         Db db(folder.database());
-        const Card c = card(QStringLiteral("张三"));
+        const Card c = namedCard(QStringLiteral("张三"));
         QuickFind::updateCard(db, db.insert(c), c);
         QuickFind::removeCard(db, 99);
         QVERIFY(tables(db).isEmpty());

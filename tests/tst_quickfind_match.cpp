@@ -1,5 +1,7 @@
 // Quick find's matching rule: names and companies by pinyin and initials, folded text,
 // phone digits.
+#include "testsupport.h"
+
 #include "data/fieldmap.h"
 #include "quickfind/cardtext.h"
 #include "quickfind/quickfind.h"
@@ -9,19 +11,7 @@
 
 #include <string>
 
-namespace {
-
-Card card(const QString& name, const QString& company = QString(),
-          const QStringList& more = QStringList()) {
-    Card c;
-    c.setValue(QStringLiteral("姓名"), name);
-    c.setValue(QStringLiteral("单位"), company);
-    for (int i = 0; i + 1 < more.size(); i += 2)
-        c.setValue(more.at(i), more.at(i + 1));
-    return c;
-}
-
-} // namespace
+using TestSupport::namedCard;
 
 class TestQuickFindMatch : public QObject {
     Q_OBJECT
@@ -43,14 +33,15 @@ private slots:
         QCOMPARE(QuickFind::normalized(QStringLiteral("ＡＢＣ")), QStringLiteral("abc"));
         QCOMPARE(QuickFind::normalized(QStringLiteral("Ａｂｃ１２３")), QStringLiteral("abc123"));
         QCOMPARE(QuickFind::normalized(QStringLiteral("Hello 张三")), QStringLiteral("hello 张三"));
-        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QStringLiteral("ＡＢＣ公司")),
+        QVERIFY(QuickFind::matches(namedCard(QStringLiteral("李"), QStringLiteral("ＡＢＣ公司")),
                                    QStringLiteral("abc")));
-        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QStringLiteral("abc公司")),
+        QVERIFY(QuickFind::matches(namedCard(QStringLiteral("李"), QStringLiteral("abc公司")),
                                    QStringLiteral("ＡＢＣ")));
-        QVERIFY(QuickFind::matches(card(QStringLiteral("李"), QString(),
-                                        {QStringLiteral("E-mail"), QStringLiteral("Li@QQ.com")}),
-                                   QStringLiteral("li@qq")));
-        QVERIFY(!QuickFind::matches(card(QStringLiteral("李")), QStringLiteral("abc")));
+        QVERIFY(
+            QuickFind::matches(namedCard(QStringLiteral("李"), QString(),
+                                         {QStringLiteral("E-mail"), QStringLiteral("Li@QQ.com")}),
+                               QStringLiteral("li@qq")));
+        QVERIFY(!QuickFind::matches(namedCard(QStringLiteral("李")), QStringLiteral("abc")));
     }
 
     void phoneDigits() {
@@ -73,29 +64,30 @@ private slots:
                                      QStringLiteral("分机")};
         for (const QString& column : columns) {
             for (const QString& way : ways) {
-                const Card c = card(QStringLiteral("王五"), QString(), {column, way});
+                const Card c = namedCard(QStringLiteral("王五"), QString(), {column, way});
                 QVERIFY2(QuickFind::matches(c, QStringLiteral("13812345678")), qPrintable(way));
                 QVERIFY2(QuickFind::matches(c, QStringLiteral("12345")), qPrintable(way));
                 QVERIFY2(!QuickFind::matches(c, QStringLiteral("8613812345678")), qPrintable(way));
             }
         }
         // Digits of other columns are text only: no blanks are dropped there.
-        const Card qq = card(QStringLiteral("王五"), QString(),
-                             {QStringLiteral("OICQ"), QStringLiteral("1234 5678")});
+        const Card qq = namedCard(QStringLiteral("王五"), QString(),
+                                  {QStringLiteral("OICQ"), QStringLiteral("1234 5678")});
         QVERIFY(QuickFind::matches(qq, QStringLiteral("1234")));
         QVERIFY(!QuickFind::matches(qq, QStringLiteral("12345678")));
     }
 
     void namesByPinyinAndInitials() {
-        const Card zsf = card(QStringLiteral("张三丰"));
+        const Card zsf = namedCard(QStringLiteral("张三丰"));
         for (const char* w :
              {"zhangsanfeng", "zhangsan", "zhangs", "zha", "z", "sanfeng", "sanf", "feng", "zs",
               "zsf", "sf", "f", "ZhangSan", "ＺＳ", "zhang san", "san zhang", "张三", "三丰"})
             QVERIFY2(QuickFind::matches(zsf, QString::fromUtf8(w)), w);
         for (const char* w : {"zsx", "fengzhang", "anfeng", "zhangsanfengx", "hang", "sz", "zf"})
             QVERIFY2(!QuickFind::matches(zsf, QString::fromUtf8(w)), w);
-        QVERIFY(QuickFind::matches(card(QStringLiteral("张三")), QStringLiteral("zhang san")));
-        QVERIFY(!QuickFind::matches(card(QStringLiteral("张伟")), QStringLiteral("zhang san")));
+        QVERIFY(QuickFind::matches(namedCard(QStringLiteral("张三")), QStringLiteral("zhang san")));
+        QVERIFY(
+            !QuickFind::matches(namedCard(QStringLiteral("张伟")), QStringLiteral("zhang san")));
     }
 
     void commonNames_data() {
@@ -123,7 +115,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, pinyin);
         QFETCH(QString, initials);
-        const Card c = card(name);
+        const Card c = namedCard(name);
         for (int len = 1; len <= pinyin.size(); ++len)
             QVERIFY2(QuickFind::matches(c, pinyin.left(len)), qPrintable(pinyin.left(len)));
         for (int len = 1; len <= initials.size(); ++len)
@@ -154,16 +146,16 @@ private slots:
     void surnameReadings() {
         QFETCH(QString, name);
         QFETCH(QStringList, spellings);
-        const Card c = card(name);
+        const Card c = namedCard(name);
         for (const QString& w : spellings)
             QVERIFY2(QuickFind::matches(c, w), qPrintable(w));
         // Surname readings belong to the surname only.
-        QVERIFY(!QuickFind::matches(card(QStringLiteral("王单")), QStringLiteral("wangshan")));
-        QVERIFY(QuickFind::matches(card(QStringLiteral("王单")), QStringLiteral("wangdan")));
+        QVERIFY(!QuickFind::matches(namedCard(QStringLiteral("王单")), QStringLiteral("wangshan")));
+        QVERIFY(QuickFind::matches(namedCard(QStringLiteral("王单")), QStringLiteral("wangdan")));
     }
 
     void companies() {
-        const Card c = card(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"));
+        const Card c = namedCard(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"));
         for (const char* w : {"bjkj", "bjk", "bjmm", "beijing", "keji", "kj", "kjy", "mmkj",
                               "moumou", "bj", "北京", "科技", "bjkjyxgs"})
             QVERIFY2(QuickFind::matches(c, QString::fromUtf8(w)), w);
@@ -172,15 +164,16 @@ private slots:
             QVERIFY2(!QuickFind::matches(c, QString::fromUtf8(w)), w);
         // "北京市" kept together by the dictionary still gives the city's initials alone.
         QVERIFY(QuickFind::matches(
-            card(QStringLiteral("张三"), QStringLiteral("北京市华信科技有限公司")),
+            namedCard(QStringLiteral("张三"), QStringLiteral("北京市华信科技有限公司")),
             QStringLiteral("bjkj")));
-        QVERIFY(QuickFind::matches(card(QStringLiteral("张三"), QStringLiteral("重庆长安汽车")),
-                                   QStringLiteral("chongqing")));
+        QVERIFY(
+            QuickFind::matches(namedCard(QStringLiteral("张三"), QStringLiteral("重庆长安汽车")),
+                               QStringLiteral("chongqing")));
     }
 
     void severalWords() {
-        const Card c = card(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"),
-                            {QStringLiteral("手机"), QStringLiteral("138 1234 5678")});
+        const Card c = namedCard(QStringLiteral("张三"), QStringLiteral("北京某某科技有限公司"),
+                                 {QStringLiteral("手机"), QStringLiteral("138 1234 5678")});
         QVERIFY(QuickFind::matches(c, QStringLiteral("张 北京")));
         QVERIFY(QuickFind::matches(c, QStringLiteral("  zs   kj 5678 ")));
         QVERIFY(QuickFind::matches(c, QStringLiteral("张　北京"))); // ideographic blank
