@@ -540,11 +540,12 @@ private slots:
         want.prepend(named);
         QCOMPARE(whole(spelled), QuickFind::nameMatchesFirst(db, QStringLiteral("wang"), want));
 
-        // Many: more than can be ranked come at once, then the rest; the kept card in place.
+        // Many: more than can be ranked come in ID order a part at a time, the first part
+        // without the others being looked for; the kept card in place.
         QuickFind::Listing many(db, QStringLiteral("科技"), false, other);
         QVector<qint64> ids;
         QVERIFY(many.next(ids, 1));
-        QVERIFY(ids.size() > QuickFind::kRankedAtMost);
+        QVERIFY(!ids.isEmpty() && ids.size() < 100);
         while (many.next(ids, 10)) {
         }
         want = QuickFind::find(db, QStringLiteral("科技"));
