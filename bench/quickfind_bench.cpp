@@ -143,6 +143,7 @@ int run(const Options& options) {
         {"several words", {"张", "北京"}, {}, {}, 0},
         {"name and phone", {"wang", "138"}, {}, {}, 0},
         {"pinyin of a full name", {"zhangwei"}, {}, {}, 0},
+        {"pinyin, a name's start", {"zhangs"}, {}, {}, 0},
         {"one letter", {"z"}, {}, {}, 0},
         {"long common phrase", {"股份有限公司"}, {}, {}, 0},
         {"rare mail text", {Bench::CardGenerator::rareEmailText()}, {}, {}, 0},

@@ -348,8 +348,13 @@ bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
             if (name.next()) {
                 columns[std::size_t(Field::Name)] = name.utf8(0);
                 card.assign(columns);
-                named = std::any_of(m_words.begin(), m_words.end(),
-                                    [&card](const std::string& w) { return card.matches(w); });
+                named = std::any_of(m_words.begin(), m_words.end(), [&](const std::string& w) {
+                    // Spelling most names for a word that cannot start them is what a
+                    // short list's ranking would spend its time on.
+                    return card.matches(w, true, false) ||
+                           (nameSpellingMayStartWith(card.text(Field::Name), w.front()) &&
+                            card.matches(w, false, true));
+                });
             }
             name.rewind();
             (named ? ids : m_others).push_back(id);

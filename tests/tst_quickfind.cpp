@@ -554,6 +554,32 @@ private slots:
         QCOMPARE(ids, want);
     }
 
+    // A short list ranks a name spelled from a later syllable, or by a compound surname's
+    // own reading, before the companies found earlier.
+    void rankingSpellsTheNamesItMust() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        db.exec(QStringLiteral("BEGIN"));
+        const qint64 sanya =
+            db.insert(card(QStringLiteral("李四"), QStringLiteral("三亚旅游公司")));
+        const qint64 yuchiCompany =
+            db.insert(card(QStringLiteral("王五"), QStringLiteral("玉池科技有限公司")));
+        const qint64 zhangsan = db.insert(card(QStringLiteral("张三"), QStringLiteral("某某")));
+        const qint64 yuchi = db.insert(card(QStringLiteral("尉迟恭"), QStringLiteral("某某")));
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::build(db));
+        const auto listed = [&db](const QString& text) {
+            QuickFind::Listing listing(db, text, false, 0);
+            QVector<qint64> ids;
+            while (listing.next(ids, 1)) {
+            }
+            return ids;
+        };
+        QCOMPARE(listed(QStringLiteral("san")), (QVector<qint64>{zhangsan, sanya}));
+        QCOMPARE(listed(QStringLiteral("yuchi")), (QVector<qint64>{yuchi, yuchiCompany}));
+        QCOMPARE(listed(QStringLiteral("ycg")), (QVector<qint64>{yuchi}));
+    }
+
     void staleIndexIsRepaired() {
         ProgramFolder folder;
         Db db(folder.database());
