@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -157,9 +158,17 @@ void QuickFindPanel::prepare(bool repair) {
     const bool build = !QuickFind::isBuilt(db);
     if (!build && (!repair || m_repaired))
         return;
-    if (!build && m_indexCheck.valid() && m_indexCheck.get()) {
-        m_repaired = true; // the check found nothing to bring in line
-        return;
+    m_unchecked = false;
+    if (!build && m_indexCheck.valid()) {
+        // Not waited for: until it has answered, a find reads what the index cannot vouch for.
+        if (m_indexCheck.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            m_unchecked = true;
+            return;
+        }
+        if (m_indexCheck.get()) {
+            m_repaired = true; // the check found nothing to bring in line
+            return;
+        }
     }
     // Both write to the file: the list's own reading must be done first.
     connection->finishReading();
@@ -217,9 +226,10 @@ void QuickFindPanel::narrowList() {
     cards->SQL.Add(QStringLiteral("select * from zl"));
     cards->Parameters.clear();
     // The first screen from the first matches; the rest are found on a thread meanwhile.
-    cards->IdStream = [text, editing](sqlite3* db, sqlite3* reader) {
+    cards->IdStream = [text, editing, unchecked = m_unchecked](sqlite3* db, sqlite3* reader) {
         const auto listing = std::make_shared<QuickFind::Listing>(
-            reader, text, QuickFind::isBuilt(db) && QuickFind::writtenSinceCheck(db), editing);
+            reader, text, QuickFind::isBuilt(db) && (unchecked || QuickFind::writtenSinceCheck(db)),
+            editing);
         return [listing](QVector<qint64>& ids, qsizetype count) {
             return listing->next(ids, count) ? SQLITE_ROW : SQLITE_DONE;
         };

@@ -87,6 +87,7 @@ private:
     Window m_window;
     QLabel* m_count = nullptr;
     bool m_repaired = false;
+    bool m_unchecked = false; // the index check has not answered yet
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.
     std::future<bool> m_indexCheck;

@@ -40,6 +40,9 @@ bool isPlainHan(const std::string& word) {
 struct Finder::State {
     State(sqlite3* db, const QString& text, bool verify);
 
+    /// Adds the cards above every card the index knows, which another program added since
+    /// it was last in line, to those read one by one.
+    void addUnfiled();
     /// Looks the next chunk with possible matches up; false when there is none left.
     bool loadChunk();
     /// Looks the cards of `chunk` (IDs as quickfind_chunk holds them) up: `all` gets those
@@ -99,6 +102,8 @@ Finder::State::State(sqlite3* db_, const QString& text_, bool verify_)
         return;
     reader.emplace(db);
     dirty = dirtyIds(db);
+    if (verify)
+        addUnfiled();
     sureOf.resize(plans.size());
     textOf.resize(plans.size());
     spellOf.resize(plans.size());
@@ -109,6 +114,24 @@ Finder::State::State(sqlite3* db_, const QString& text_, bool verify_)
                         " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
                            .c_str(),
                        indexFailure("读取"));
+}
+
+void Finder::State::addUnfiled() {
+    qint64 known = dirty.empty() ? std::numeric_limits<qint64>::min() : dirty.back();
+    Statement last(db,
+                   "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\" DESC "
+                   "LIMIT 1",
+                   indexFailure("读取"));
+    if (last.next()) {
+        const std::vector<std::uint32_t> ids = decodeIds(last.blob(1));
+        if (!ids.empty())
+            known = std::max(known, firstIdOf(last.int64(0)) + qint64(ids.back()));
+    }
+    Statement above(db, "SELECT \"ID\" FROM \"zl\" WHERE \"ID\" > ? ORDER BY \"ID\"",
+                    indexFailure("读取"));
+    above.set(1, known);
+    while (above.next())
+        dirty.push_back(above.int64(0));
 }
 
 bool Finder::State::lookUp(qint64 chunk, std::string_view ids, Bits& all) {
@@ -351,8 +374,10 @@ bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
                 named = std::any_of(m_words.begin(), m_words.end(), [&](const std::string& w) {
                     // Spelling most names for a word that cannot start them is what a
                     // short list's ranking would spend its time on.
+                    const char first = w.front();
                     return card.matches(w, true, false) ||
-                           (nameSpellingMayStartWith(card.text(Field::Name), w.front()) &&
+                           (first >= 'a' && first <= 'z' &&
+                            nameSpellingMayStartWith(card.text(Field::Name), first) &&
                             card.matches(w, false, true));
                 });
             }

@@ -21,7 +21,8 @@ namespace QuickFind {
 class Finder {
 public:
     /// Over `db`, which must outlive it. With `verify`, another program may have changed
-    /// cards since the index was last in line with zl: every match is read and checked.
+    /// cards since the index was last in line with zl: every match is read and checked, and
+    /// the cards above all those the index knows are read too.
     Finder(sqlite3* db, const QString& text, bool verify);
     ~Finder();
     Finder(const Finder&) = delete;
