@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <chrono>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 // Batches grow, so that the rows come soon and in few hand-overs.
@@ -14,6 +18,10 @@ const qsizetype kLargestBatch = 65536;
 const auto kHandEvery = std::chrono::milliseconds(100);
 
 const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
+
+#ifdef __linux__
+const int kRestNiceness = 10;
+#endif
 
 std::function<void(const std::atomic<bool>&)> g_beforeTheRest;
 
@@ -158,6 +166,11 @@ bool IdLoader::read(qsizetype rows, bool handOver) {
 }
 
 void IdLoader::run() {
+#ifdef __linux__
+    // The rest is not waited for: the window's own thread, painting what is known, comes
+    // first on a busy machine. Linux gives this thread alone the lower priority.
+    setpriority(PRIO_PROCESS, 0, kRestNiceness);
+#endif
     if (g_beforeTheRest)
         g_beforeTheRest(m_stop);
     if (m_stop)
