@@ -29,7 +29,7 @@ namespace {
 // Room between the link label and the input.
 const int kGap = 6;
 // The finds' own cache: the index blocks and cards a few keys in a row read again.
-const char* const kReaderCache = "PRAGMA cache_size=-16384";
+const char* const kReaderCache = "PRAGMA cache_size=-8192";
 
 } // namespace
 
