@@ -214,6 +214,7 @@ struct Options {
     QString keep;
     QString reuse;
     bool skipExchange = false; // no export and import: they take most of a large run
+    bool findOnly = false;     // the start and the quick find alone: quick to run at any size
 };
 
 /// The card file in the program folder, outside the measured process: generated (or reused),
@@ -346,19 +347,22 @@ int run(int& argc, char** argv, const Options& options, long cards) {
         }
     } forms{c};
     logIn(c);
-    searches(c);
-    moving(c);
-    editing(c);
+    if (!options.findOnly) {
+        searches(c);
+        moving(c);
+        editing(c);
+    }
     c.rows.insert(c.rows.end(), indexRows.begin(), indexRows.end());
     quickFind(c);
-    if (!options.skipExchange)
+    const bool exchange = !options.skipExchange && !options.findOnly;
+    if (exchange)
         exportCards(c);
     const QString storedPassword = FrmMain->ADOQuery2->FieldAsString(QStringLiteral("用户密码"));
     Quembe::destroyForms();
     c.formsMade = false;
     c.markMemory("after the windows are gone");
     passwordCheck(c, storedPassword);
-    if (!options.skipExchange)
+    if (exchange)
         importCards(c);
 
     for (ShellQuery& q : c.shell)
@@ -396,7 +400,7 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 
 [[noreturn]] void usage() {
     std::fprintf(stderr, "usage: quembe-bench --cards N[,N...] [--keep DIR] [--reuse FILE] "
-                         "[--skip-exchange]\n");
+                         "[--skip-exchange] [--find-only]\n");
     std::exit(2);
 }
 
@@ -406,6 +410,10 @@ Options parseOptions(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--skip-exchange") {
             o.skipExchange = true;
+            continue;
+        }
+        if (a == "--find-only") {
+            o.findOnly = true;
             continue;
         }
         if (i + 1 >= argc)

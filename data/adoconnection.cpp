@@ -197,6 +197,9 @@ void TADOConnection::openFile(const QString& file, const QString& password) {
     // An older database gets, once, the indexes a new one is made with; one that cannot be
     // written to now gets them another time.
     Schema::addMissingParts(db.get());
+    // A list's rows lie far apart in the file (a find's matches): a screen of them reads as
+    // many 64 KiB pages, which the default cache of 31 pages cannot keep for the next key.
+    Sqlite::exec(db.get(), "PRAGMA cache_size=-8192");
     m_db = std::move(db);
     m_open = true;
 }

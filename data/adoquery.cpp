@@ -242,13 +242,13 @@ void TADOQuery::startLoading(sqlite3* handle, QVector<qint64>& ids) {
         auto ready = [this] {
             QMetaObject::invokeMethod(this, &TADOQuery::idsReady, Qt::QueuedConnection);
         };
-        auto loader =
-            IdStream ? std::make_unique<IdLoader>(
-                           QString::fromUtf8(file),
-                           [this, handle](sqlite3* reader) { return IdStream(handle, reader); },
-                           kFirstRows, ready)
-                     : std::make_unique<IdLoader>(QString::fromUtf8(file), m_core, m_params,
-                                                  kFirstRows, ready);
+        const auto stream = [this, handle](sqlite3* reader) { return IdStream(handle, reader); };
+        sqlite3* reader = IdStream && IdStreamReader ? IdStreamReader() : nullptr;
+        auto loader = reader     ? std::make_unique<IdLoader>(reader, stream, kFirstRows, ready)
+                      : IdStream ? std::make_unique<IdLoader>(QString::fromUtf8(file), stream,
+                                                              kFirstRows, ready)
+                                 : std::make_unique<IdLoader>(QString::fromUtf8(file), m_core,
+                                                              m_params, kFirstRows, ready);
         if (!loader->take(ids)) {
             m_loader = std::move(loader);
             m_appendedAt = monotonicMs();

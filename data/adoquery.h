@@ -70,6 +70,9 @@ public:
     std::function<std::function<int(QVector<qint64>& ids, qsizetype max)>(sqlite3* db,
                                                                           sqlite3* reader)>
         IdStream;
+    /// With IdStream: the read-only connection its steps read over, kept by the caller from
+    /// one open to the next so that its cache stays warm; empty for one of the loader's own.
+    std::function<sqlite3*()> IdStreamReader;
     /// Called for each row written or deleted, inside the write's transaction, so that what
     /// is kept beside the rows stays in step with them; a throw undoes the write.
     std::function<void(sqlite3* db, const QString& table, qint64 id, RowWrite write)> WriteHook;

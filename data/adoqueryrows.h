@@ -9,7 +9,7 @@
 
 namespace AdoQueryDetail {
 // Rows are read this many at a time around the one asked for.
-constexpr int kPageRows = 128;
+constexpr int kPageRows = 64;
 // Opening waits for this many identities: the first screens of a grid.
 constexpr int kFirstRows = kPageRows;
 // Enough for several screens of a grid plus the rows the program itself touches.

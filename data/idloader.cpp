@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <chrono>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 // Batches grow, so that the rows come soon and in few hand-overs.
@@ -14,6 +18,10 @@ const qsizetype kLargestBatch = 65536;
 const auto kHandEvery = std::chrono::milliseconds(100);
 
 const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
+
+#ifdef __linux__
+const int kRestNiceness = 10;
+#endif
 
 std::function<void(const std::atomic<bool>&)> g_beforeTheRest;
 
@@ -32,6 +40,7 @@ IdLoader::IdLoader(const QString& file, const QByteArray& statement, const QVari
     // would first have to be given a processor. The connection is used here, then by the
     // thread alone: it needs no lock for each step.
     int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
+    m_reader = m_db.get();
     if (rc == SQLITE_OK)
         rc = m_statement.prepare(m_db.get(), "SELECT \"ID\" FROM (\n" + statement + "\n)");
     const int count = qMin(int(parameters.size()), m_statement.parameterCount());
@@ -60,12 +69,26 @@ IdLoader::IdLoader(const QString& file, const Source& source, qsizetype firstRow
     , m_ready(std::move(ready))
     , m_wanted(kNobodyWaits) {
     const int rc = m_db.open(file, Sqlite::OpenMode::ReadOnly, true);
+    m_reader = m_db.get();
     if (rc != SQLITE_OK) {
         end(rc);
         return;
     }
+    begin(source, firstRows);
+}
+
+IdLoader::IdLoader(sqlite3* reader, const Source& source, qsizetype firstRows,
+                   std::function<void()> ready)
+    : m_file(QString::fromUtf8(sqlite3_db_filename(reader, "main")))
+    , m_reader(reader)
+    , m_ready(std::move(ready))
+    , m_wanted(kNobodyWaits) {
+    begin(source, firstRows);
+}
+
+void IdLoader::begin(const Source& source, qsizetype firstRows) {
     try {
-        m_step = source(m_db.get());
+        m_step = source(m_reader);
     } catch (const EError& e) {
         end(SQLITE_ERROR, e.message());
         return;
@@ -91,9 +114,12 @@ void IdLoader::start() {
 IdLoader::~IdLoader() {
     m_stop = true;
     if (m_thread.joinable()) {
-        sqlite3_interrupt(m_db.get());
+        sqlite3_interrupt(m_reader);
         m_thread.join();
     }
+    // A borrowed connection is left as found: no statement of ours holds its read lock.
+    m_step = nullptr;
+    m_statement.reset();
 }
 
 bool IdLoader::read(qsizetype rows, bool handOver) {
@@ -140,6 +166,11 @@ bool IdLoader::read(qsizetype rows, bool handOver) {
 }
 
 void IdLoader::run() {
+#ifdef __linux__
+    // The rest is not waited for: the window's own thread, painting what is known, comes
+    // first on a busy machine. Linux gives this thread alone the lower priority.
+    setpriority(PRIO_PROCESS, 0, kRestNiceness);
+#endif
     if (g_beforeTheRest)
         g_beforeTheRest(m_stop);
     if (m_stop)
@@ -151,7 +182,7 @@ void IdLoader::run() {
 void IdLoader::end(int rc, const QString& message) {
     const QString why = rc == SQLITE_DONE    ? QString()
                         : !message.isEmpty() ? message
-                                             : Sqlite::errorText(m_db.get(), rc, m_file);
+                                             : Sqlite::errorText(m_reader, rc, m_file);
     // The read lock goes with the statements.
     m_statement.reset();
     m_step = nullptr;

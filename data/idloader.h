@@ -38,6 +38,11 @@ public:
     /// The same for the identities `source` gives, read over the loader's connection.
     IdLoader(const QString& file, const Source& source, qsizetype firstRows,
              std::function<void()> ready);
+    /// The same over `reader`, a read-only connection of the caller's that outlives the
+    /// loader and is used by nothing else meanwhile: its cache stays warm from one list to
+    /// the next.
+    IdLoader(sqlite3* reader, const Source& source, qsizetype firstRows,
+             std::function<void()> ready);
     /// Stops reading and waits for the thread.
     ~IdLoader();
     IdLoader(const IdLoader&) = delete;
@@ -71,9 +76,12 @@ private:
     void run();
     void end(int rc, const QString& why = QString());
     void hand(QVector<qint64>& batch, bool end);
+    /// Makes the steps over m_reader and reads the first rows.
+    void begin(const Source& source, qsizetype firstRows);
 
     QString m_file;
     Sqlite::Database m_db;
+    sqlite3* m_reader = nullptr; // m_db's, or the caller's
     Sqlite::Statement m_statement;
     Step m_step;             // after m_db: gone before it
     QVector<qint64> m_batch; // read and not yet handed over

@@ -4,12 +4,17 @@
 
 #include <functional>
 #include <future>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
 class QWidget;
 class TADOConnection;
 class TADOQuery;
+struct sqlite3;
+namespace Sqlite {
+class Database;
+}
 
 /// Finding cards as you type: the input on the strip above the grid narrows the window's
 /// list at every key, and keeps the quick find's index ready for it.
@@ -47,7 +52,10 @@ public:
     /// The same, and takes its result: before the file is copied or replaced.
     void finishCheck();
     /// The database was replaced: its index is checked afresh.
-    void databaseReplaced() { m_repaired = false; }
+    void databaseReplaced() {
+        m_repaired = false;
+        m_reader.reset();
+    }
 
 public slots:
     /// Moves the focus to the input with its text selected (Ctrl+F).
@@ -72,11 +80,17 @@ private:
     void prepare(bool repair);
     /// The same once the window is up, without being asked: failures wait for the first find.
     void prepareEarly();
+    /// The read-only connection the finds read over, opened once; null when it cannot be
+    /// opened (the list then opens one of its own, which says why).
+    std::shared_ptr<Sqlite::Database> reader();
 
     Window m_window;
     QLabel* m_count = nullptr;
     bool m_repaired = false;
+    bool m_unchecked = false; // the index check has not answered yet
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.
     std::future<bool> m_indexCheck;
+    // Kept from key to key: a fresh connection starts with a cold cache and no schema.
+    std::shared_ptr<Sqlite::Database> m_reader;
 };

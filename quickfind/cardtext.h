@@ -33,6 +33,9 @@ public:
     /// (phone digits included) when `text`, in its spellings when `spellings`.
     bool matches(const std::string& word, bool text = true, bool spellings = true);
 
+    /// A column's normalized text.
+    const std::string& text(Field field) const { return m_text[std::size_t(field)]; }
+
     /// Calls sink(const char*, size_t) for every key of the card, some more than once.
     template <class Sink> void forEachKey(Sink&& sink);
 

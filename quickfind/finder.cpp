@@ -23,13 +23,31 @@ bool has(const Bits& bits, std::size_t r) {
     return bits[r / 64] & (std::uint64_t(1) << (r % 64));
 }
 
+/// True for a normalized word of simplified ideographs alone, which folding leaves as it is.
+bool isPlainHan(const std::string& word) {
+    for (std::size_t i = 0; i < word.size();) {
+        int len = 1;
+        const char32_t c = detail::decode(word.data() + i, len);
+        if (c < 0x4E00 || c > 0x9FFF || simplified(c) != c)
+            return false;
+        i += std::size_t(len);
+    }
+    return !word.empty();
+}
+
 } // namespace
 
 struct Finder::State {
     State(sqlite3* db, const QString& text, bool verify);
 
+    /// Adds the cards above every card the index knows, which another program added since
+    /// it was last in line, to those read one by one.
+    void addUnfiled();
     /// Looks the next chunk with possible matches up; false when there is none left.
     bool loadChunk();
+    /// Looks the cards of `chunk` (IDs as quickfind_chunk holds them) up: `all` gets those
+    /// that may match, changed cards left out; false when there is none.
+    bool lookUp(qint64 chunk, std::string_view ids, Bits& all);
     /// Whether the candidate at `r` of the current chunk matches, read from zl.
     bool verifyCandidate(std::uint32_t r);
     bool check(std::uint32_t r, const std::array<std::string_view, kFieldCount>& columns);
@@ -38,6 +56,7 @@ struct Finder::State {
 
     sqlite3* db;
     std::vector<WordPlan> plans;
+    std::vector<bool> plainHan; // of each plan: simplified ideographs only
     bool verify;
     bool built;
     std::vector<qint64> dirty;
@@ -77,10 +96,14 @@ Finder::State::State(sqlite3* db_, const QString& text_, bool verify_)
     // Exact words first: they narrow a chunk down before any card needs reading.
     std::stable_sort(plans.begin(), plans.end(),
                      [](const WordPlan& a, const WordPlan& b) { return a.exact() && !b.exact(); });
+    for (const WordPlan& plan : plans)
+        plainHan.push_back(isPlainHan(plan.word));
     if (!built)
         return;
     reader.emplace(db);
     dirty = dirtyIds(db);
+    if (verify)
+        addUnfiled();
     sureOf.resize(plans.size());
     textOf.resize(plans.size());
     spellOf.resize(plans.size());
@@ -93,58 +116,84 @@ Finder::State::State(sqlite3* db_, const QString& text_, bool verify_)
                        indexFailure("读取"));
 }
 
+void Finder::State::addUnfiled() {
+    qint64 known = dirty.empty() ? std::numeric_limits<qint64>::min() : dirty.back();
+    Statement last(db,
+                   "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\" DESC "
+                   "LIMIT 1",
+                   indexFailure("读取"));
+    if (last.next()) {
+        const std::vector<std::uint32_t> ids = decodeIds(last.blob(1));
+        if (!ids.empty())
+            known = std::max(known, firstIdOf(last.int64(0)) + qint64(ids.back()));
+    }
+    Statement above(db, "SELECT \"ID\" FROM \"zl\" WHERE \"ID\" > ? ORDER BY \"ID\"",
+                    indexFailure("读取"));
+    above.set(1, known);
+    while (above.next())
+        dirty.push_back(above.int64(0));
+}
+
+bool Finder::State::lookUp(qint64 chunk, std::string_view ids, Bits& all) {
+    Bits scratch;
+    offsets = decodeIds(ids);
+    base = firstIdOf(chunk);
+    const std::uint32_t n = std::uint32_t(offsets.size());
+    const std::size_t words64 = (n + 63) / 64;
+    all.assign(words64, ~std::uint64_t(0));
+    if (n % 64)
+        all.back() = (std::uint64_t(1) << (n % 64)) - 1;
+    // Changed cards are looked at on their own.
+    for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
+         it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
+        const auto found = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));
+        if (found != offsets.end() && *found == offsetOf(*it)) {
+            const std::size_t r = std::size_t(found - offsets.begin());
+            all[r / 64] &= ~(std::uint64_t(1) << (r % 64));
+        }
+    }
+    bool any = true;
+    for (std::size_t w = 0; w < plans.size() && any; ++w) {
+        const WordPlan& plan = plans[w];
+        Bits& sure = sureOf[w];
+        sure.assign(words64, 0);
+        for (const std::string& key : plan.sure)
+            reader->lookup(chunk, n, key, sure.data());
+        Bits& text = textOf[w];
+        text.assign(words64, 0);
+        for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
+            scratch.assign(words64, 0);
+            reader->lookup(chunk, n, plan.allOf[g], scratch.data());
+            if (g == 0)
+                text.swap(scratch);
+            else
+                for (std::size_t i = 0; i < words64; ++i)
+                    text[i] &= scratch[i];
+        }
+        Bits& spell = spellOf[w];
+        spell.assign(words64, 0);
+        for (const std::string& key : plan.anyOf)
+            reader->lookup(chunk, n, key, spell.data());
+        any = false;
+        for (std::size_t i = 0; i < words64; ++i) {
+            all[i] &= sure[i] | text[i] | spell[i];
+            any = any || all[i];
+        }
+    }
+    return any;
+}
+
 bool Finder::State::loadChunk() {
-    Bits all, scratch;
+    Bits all;
     while (chunksLeft) {
         if (!chunks->next()) {
             chunksLeft = false;
             break;
         }
         const qint64 chunk = chunks->int64(0);
-        offsets = decodeIds(chunks->blob(1));
-        base = firstIdOf(chunk);
+        const bool any = lookUp(chunk, chunks->blob(1), all);
         const std::uint32_t n = std::uint32_t(offsets.size());
-        const std::size_t words64 = (n + 63) / 64;
-        all.assign(words64, ~std::uint64_t(0));
-        if (n % 64)
-            all.back() = (std::uint64_t(1) << (n % 64)) - 1;
-        // Changed cards are looked at on their own.
-        for (auto it = std::lower_bound(dirty.begin(), dirty.end(), base);
-             it != dirty.end() && *it < base + qint64(kChunkIds); ++it) {
-            const auto found = std::lower_bound(offsets.begin(), offsets.end(), offsetOf(*it));
-            if (found != offsets.end() && *found == offsetOf(*it)) {
-                const std::size_t r = std::size_t(found - offsets.begin());
-                all[r / 64] &= ~(std::uint64_t(1) << (r % 64));
-            }
-        }
-        bool any = true;
-        for (std::size_t w = 0; w < plans.size() && any; ++w) {
-            const WordPlan& plan = plans[w];
-            Bits& sure = sureOf[w];
-            sure.assign(words64, 0);
-            for (const std::string& key : plan.sure)
-                reader->lookup(chunk, n, key, sure.data());
-            Bits& text = textOf[w];
-            text.assign(words64, 0);
-            for (std::size_t g = 0; g < plan.allOf.size(); ++g) {
-                scratch.assign(words64, 0);
-                reader->lookup(chunk, n, plan.allOf[g], scratch.data());
-                if (g == 0)
-                    text.swap(scratch);
-                else
-                    for (std::size_t i = 0; i < words64; ++i)
-                        text[i] &= scratch[i];
-            }
-            Bits& spell = spellOf[w];
-            spell.assign(words64, 0);
-            for (const std::string& key : plan.anyOf)
-                reader->lookup(chunk, n, key, spell.data());
-            any = false;
-            for (std::size_t i = 0; i < words64; ++i) {
-                all[i] &= sure[i] | text[i] | spell[i];
-                any = any || all[i];
-            }
-        }
+        const std::size_t words64 = all.size();
         if (!any)
             continue;
         // Cards sure for every word go straight in, unless another program has written
@@ -180,17 +229,25 @@ bool Finder::State::check(std::uint32_t r,
                           const std::array<std::string_view, kFieldCount>& columns) {
     // A card whose checksum is still the one filed is checked on what the index says, one
     // changed in place since is matched afresh.
-    const bool filed = r < sums.size() && sums[r] == cardSum(columns);
+    std::optional<bool> filed;
     bool assigned = false;
     for (std::size_t w = 0; w < plans.size(); ++w) {
-        if (filed && has(sureOf[w], r))
+        // Simplified ideographs found as they are stand for themselves: no need to fold the
+        // card's text (a long phrase has many such candidates).
+        if (plainHan[w] && std::any_of(columns.begin(), columns.end(), [&](std::string_view c) {
+                return c.find(plans[w].word) != std::string_view::npos;
+            }))
+            continue;
+        if (!filed)
+            filed = r < sums.size() && sums[r] == cardSum(columns);
+        if (*filed && has(sureOf[w], r))
             continue;
         if (!assigned) {
             card.assign(columns);
             assigned = true;
         }
-        if (!(filed ? card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r))
-                    : card.matches(plans[w].word)))
+        if (!(*filed ? card.matches(plans[w].word, has(textOf[w], r), has(spellOf[w], r))
+                     : card.matches(plans[w].word)))
             return false;
     }
     return true;
@@ -225,6 +282,22 @@ Finder::Finder(sqlite3* db, const QString& text, bool verify)
 
 Finder::~Finder() = default;
 
+qint64 Finder::bound(qint64 atMost) {
+    if (!d->built)
+        return -1;
+    // Before the first next(): the look-ups below leave the current chunk's state behind.
+    Statement chunks(d->db, "SELECT \"chunk\", \"ids\" FROM \"quickfind_chunk\" ORDER BY \"chunk\"",
+                     indexFailure("读取"));
+    qint64 n = qint64(d->dirty.size());
+    Bits all;
+    while (n <= atMost && chunks.next()) {
+        d->lookUp(chunks.int64(0), chunks.blob(1), all);
+        for (const std::uint64_t bits : all)
+            n += __builtin_popcountll(bits);
+    }
+    return n;
+}
+
 bool Finder::next(QVector<qint64>& ids, qsizetype count) {
     if (!d->built) {
         // No index: every card is read, once.
@@ -257,11 +330,16 @@ namespace QuickFind {
 
 Listing::Listing(sqlite3* db, const QString& text, bool verify, qint64 keep)
     : m_db(db)
+    , m_reading(sqlite3_get_autocommit(db) && Sqlite::exec(db, "BEGIN") == SQLITE_OK)
     , m_words(wordsOf(text))
     , m_finder(db, text, verify)
     , m_keep(keep) {}
 
-Listing::~Listing() = default;
+Listing::~Listing() {
+    m_name.reset();
+    if (m_reading && !sqlite3_get_autocommit(m_db))
+        Sqlite::exec(m_db, "COMMIT");
+}
 
 bool Listing::take(QVector<qint64>& ids, qsizetype count) {
     const qsizetype from = ids.size();
@@ -293,8 +371,15 @@ bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
             if (name.next()) {
                 columns[std::size_t(Field::Name)] = name.utf8(0);
                 card.assign(columns);
-                named = std::any_of(m_words.begin(), m_words.end(),
-                                    [&card](const std::string& w) { return card.matches(w); });
+                named = std::any_of(m_words.begin(), m_words.end(), [&](const std::string& w) {
+                    // Spelling most names for a word that cannot start them is what a
+                    // short list's ranking would spend its time on.
+                    const char first = w.front();
+                    return card.matches(w, true, false) ||
+                           (first >= 'a' && first <= 'z' &&
+                            nameSpellingMayStartWith(card.text(Field::Name), first) &&
+                            card.matches(w, false, true));
+                });
             }
             name.rewind();
             (named ? ids : m_others).push_back(id);
@@ -317,7 +402,13 @@ bool Listing::next(QVector<qint64>& ids, qsizetype count) {
         return take(ids, count);
     if (m_phase != Starting)
         return rank(ids, count);
-    // Enough to know whether the list is short enough to be ranked.
+    // Whether the list is short enough to be ranked, from the index when it can tell:
+    // finding a long list's matches first would cost what the first screen must not.
+    const qint64 bound = m_finder.bound(kRankedAtMost);
+    if (bound > kRankedAtMost) {
+        m_phase = Plain;
+        return take(ids, count);
+    }
     const bool more = take(m_short, kRankedAtMost + 1);
     if (more || m_short.size() > kRankedAtMost || m_short.size() < 2) {
         m_phase = Plain;

@@ -21,7 +21,8 @@ namespace QuickFind {
 class Finder {
 public:
     /// Over `db`, which must outlive it. With `verify`, another program may have changed
-    /// cards since the index was last in line with zl: every match is read and checked.
+    /// cards since the index was last in line with zl: every match is read and checked, and
+    /// the cards above all those the index knows are read too.
     Finder(sqlite3* db, const QString& text, bool verify);
     ~Finder();
     Finder(const Finder&) = delete;
@@ -30,6 +31,10 @@ public:
     /// Appends the next matches to `ids`, at least `count` unless they run out; false once
     /// every match has been given.
     bool next(QVector<qint64>& ids, qsizetype count);
+    /// The matches and the cards the index alone cannot rule out, counted from the index
+    /// without reading a card, and only until they pass `atMost`; -1 without an index. Call
+    /// it before next().
+    qint64 bound(qint64 atMost);
 
 private:
     struct State;
@@ -38,7 +43,8 @@ private:
 
 /// What the quick find lists for a text: the matches, and the card being modified (`keep`,
 /// 0 for none) whether or not it matches; when they are kRankedAtMost or fewer, the cards
-/// whose name matches first.
+/// whose name matches first. Whether they are is told by the index: a long word's cards the
+/// index cannot rule out count too, so that the first screen never waits for reading them.
 class Listing {
 public:
     Listing(sqlite3* db, const QString& text, bool verify, qint64 keep);
@@ -56,6 +62,8 @@ private:
     bool rank(QVector<qint64>& ids, qsizetype count);
 
     sqlite3* m_db;
+    // One read of the file for the whole listing: its many small reads each began one.
+    bool m_reading = false;
     std::vector<std::string> m_words;
     Finder m_finder;
     qint64 m_keep;

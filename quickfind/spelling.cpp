@@ -576,6 +576,34 @@ void spellName(std::string_view name, SpellingsUtf8& out) {
     dedupe(out.initials);
 }
 
+bool nameSpellingMayStartWith(std::string_view name, char letter) {
+    // Every spelling starts with a syllable of the name: with its first letter.
+    Icu& icu = Icu::instance();
+    const std::u32string text = decodeUtf8(name);
+    const std::vector<Unit> units = unitsOf(text);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (!units[i].han) {
+            if (units[i].text.empty() || units[i].text.front() == letter)
+                return true;
+            continue;
+        }
+        for (const std::string& r : icu.readings(units[i].c, i == 0)) {
+            if (!r.empty() && r.front() == letter)
+                return true;
+        }
+    }
+    if (units.size() >= 2 && units[0].han && units[1].han) {
+        const auto compound = compoundSurnames().find(std::u32string{units[0].c, units[1].c});
+        if (compound != compoundSurnames().end()) {
+            for (const std::string& syllable : compound->second) {
+                if (!syllable.empty() && syllable.front() == letter)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 void spellCompany(std::string_view company, SpellingsUtf8& out) {
     Icu& icu = Icu::instance();
     const std::u32string text = decodeUtf8(company);

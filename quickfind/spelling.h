@@ -44,6 +44,9 @@ struct SpellingsUtf8 {
 };
 /// Adds the spellings of a name already normalized (UTF-8) to `out`.
 void spellName(std::string_view normalizedName, SpellingsUtf8& out);
+/// False when no spelling spellName gives for the normalized name can start with `letter`:
+/// a cheap look before spelling it.
+bool nameSpellingMayStartWith(std::string_view normalizedName, char letter);
 /// Adds the spellings of a company already normalized (UTF-8) to `out`.
 void spellCompany(std::string_view normalizedCompany, SpellingsUtf8& out);
 
