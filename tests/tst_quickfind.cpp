@@ -554,11 +554,12 @@ private slots:
         Db db(folder.database());
         db.exec(QStringLiteral("BEGIN"));
         const qint64 sanya =
-            db.insert(card(QStringLiteral("李四"), QStringLiteral("三亚旅游公司")));
+            db.insert(namedCard(QStringLiteral("李四"), QStringLiteral("三亚旅游公司")));
         const qint64 yuchiCompany =
-            db.insert(card(QStringLiteral("王五"), QStringLiteral("玉池科技有限公司")));
-        const qint64 zhangsan = db.insert(card(QStringLiteral("张三"), QStringLiteral("某某")));
-        const qint64 yuchi = db.insert(card(QStringLiteral("尉迟恭"), QStringLiteral("某某")));
+            db.insert(namedCard(QStringLiteral("王五"), QStringLiteral("玉池科技有限公司")));
+        const qint64 zhangsan =
+            db.insert(namedCard(QStringLiteral("张三"), QStringLiteral("某某")));
+        const qint64 yuchi = db.insert(namedCard(QStringLiteral("尉迟恭"), QStringLiteral("某某")));
         db.exec(QStringLiteral("COMMIT"));
         QVERIFY(QuickFind::build(db));
         const auto listed = [&db](const QString& text) {
@@ -578,13 +579,17 @@ private slots:
     void aVerifyingListingSeesWhatTheIndexMissed() {
         ProgramFolder folder;
         Db db(folder.database());
-        const qint64 kept = db.insert(card(QStringLiteral("张伟"), QStringLiteral("北京某某")));
-        const qint64 renamed = db.insert(card(QStringLiteral("张强"), QStringLiteral("上海某某")));
-        const qint64 gone = db.insert(card(QStringLiteral("张丽"), QStringLiteral("广州某某")));
+        const qint64 kept =
+            db.insert(namedCard(QStringLiteral("张伟"), QStringLiteral("北京某某")));
+        const qint64 renamed =
+            db.insert(namedCard(QStringLiteral("张强"), QStringLiteral("上海某某")));
+        const qint64 gone =
+            db.insert(namedCard(QStringLiteral("张丽"), QStringLiteral("广州某某")));
         QVERIFY(QuickFind::build(db));
         db.exec(QStringLiteral("UPDATE zl SET 姓名 = '李强' WHERE ID = %1").arg(renamed));
         db.exec(QStringLiteral("DELETE FROM zl WHERE ID = %1").arg(gone));
-        const qint64 added = db.insert(card(QStringLiteral("张敏"), QStringLiteral("深圳某某")));
+        const qint64 added =
+            db.insert(namedCard(QStringLiteral("张敏"), QStringLiteral("深圳某某")));
         QuickFind::Listing listing(db, QStringLiteral("张"), true, 0);
         QVector<qint64> ids;
         while (listing.next(ids, 1)) {
