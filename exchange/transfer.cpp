@@ -195,8 +195,10 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
     std::unique_ptr<CardFileReader> reader;
     QString current;
     KnownCards known(database, options);
-    Card pending;       // the card being added
-    QString pendingUid; // and the UID its file gave it
+    Card pending;                // the card being added
+    QString pendingUid;          // and the UID its file gave it
+    CardPhoto pendingPhoto;      // and its picture
+    QList<Skipped> pictureNotes; // of the file being read
     bool filing = false;
     // The reader that failed names the line; the file is named here.
     auto nextCard = [&](Card* card) -> bool {
@@ -234,9 +236,14 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
                 }
                 pending = *card;
                 pendingUid = uid;
+                pendingPhoto = options.keepPicture ? reader->photo() : CardPhoto();
                 return true;
             }
-            for (Skipped skipped : reader->skipped()) {
+            QList<Skipped> notes = reader->skipped() + pictureNotes;
+            pictureNotes.clear();
+            std::stable_sort(notes.begin(), notes.end(),
+                             [](const Skipped& a, const Skipped& b) { return a.line < b.line; });
+            for (Skipped skipped : notes) {
                 if (files.size() > 1)
                     skipped.reason = native(current) + QStringLiteral("：") + skipped.reason;
                 result.skipped << skipped;
@@ -252,6 +259,18 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
             CardUid::ensure(db, id);
         else
             CardUid::set(db, id, pendingUid);
+        if (!pendingPhoto.present)
+            return;
+        const QByteArray jpeg =
+            pendingPhoto.bytes.isEmpty() ? QByteArray() : options.keepPicture(pendingPhoto.bytes);
+        if (jpeg.isEmpty())
+            pictureNotes << Skipped{pendingPhoto.line,
+                                    QStringLiteral("名片“%1”的照片（PHOTO）已损坏，没有导入照片；"
+                                                   "这张名片的其他内容都已导入。")
+                                        .arg(pending[Field::Name]),
+                                    true};
+        else
+            CardPicture::store(db, id, CardPicture::Side::Front, jpeg);
     };
     auto moved = [&](qint64 done) {
         // While the cards are filed the count stands still: each call is passed on, so the
