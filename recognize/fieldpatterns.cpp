@@ -224,9 +224,44 @@ bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     return false;
 }
 
+// A label of one letter before a number, its colon lost ("F 010 …") or itself read as a
+// character ("了: 010 …"). Unreadable, after the work phone on its line, it is the fax:
+// cards set the two side by side.
+bool loneLetterLabel(const QString& s, int i, bool phoneBefore,
+                     const std::vector<FoundLabel>& before, FoundLabel& found) {
+    const QChar c = s[i];
+    if (!(isHan(c) || isAsciiLetter(c)) || c == QChar(0x8F6C) || c.toLower() == QLatin1Char('x') ||
+        (i > 0 && (s[i - 1].isLetterOrNumber())) ||
+        (i + 1 < s.size() && s[i + 1].isLetterOrNumber()))
+        return false;
+    const int colon = colonAfter(s, i + 1);
+    int value = colon >= 0 ? colon + 1 : i + 1;
+    if (colon < 0 && (value >= s.size() || !s[value].isSpace()))
+        return false;
+    while (value < s.size() && s[value].isSpace())
+        ++value;
+    if (value >= s.size() ||
+        !(isAsciiDigit(s[value]) || s[value] == QLatin1Char('+') || s[value] == QLatin1Char('(')))
+        return false;
+    const QChar letter = c.toLower();
+    Kind kind = Kind::Fax;
+    if (letter == QLatin1Char('t'))
+        kind = Kind::Phone;
+    else if (letter == QLatin1Char('m'))
+        kind = Kind::Mobile;
+    else if (letter != QLatin1Char('f') &&
+             (s[value] == QLatin1Char('1') ||
+              (!phoneBefore && std::none_of(before.begin(), before.end(), [](const FoundLabel& l) {
+                  return l.kind == Kind::Phone;
+              }))))
+        return false; // a mobile's shape tells it without a label
+    found = {i, value, kind};
+    return true;
+}
+
 } // namespace
 
-std::vector<FoundLabel> findLabels(const QString& s) {
+std::vector<FoundLabel> findLabels(const QString& s, bool phoneBefore) {
     static const std::vector<std::pair<QString, Kind>> labels = [] {
         std::vector<std::pair<QString, Kind>> v;
         for (const Label& l : kLabels)
@@ -293,7 +328,10 @@ std::vector<FoundLabel> findLabels(const QString& s) {
         }
         if (!matched) {
             FoundLabel near{};
-            if (fuzzyLabel(s, i, near)) {
+            if (loneLetterLabel(s, i, phoneBefore, found, near)) {
+                found.push_back(near);
+                i = near.valueStart;
+            } else if (fuzzyLabel(s, i, near)) {
                 found.push_back(near);
                 i = near.valueStart;
             } else {
@@ -475,10 +513,16 @@ Numbers numbersIn(const QString& text) {
             }
         }
         QString area, local;
+        int gluedArea = 0; // digits of an area code OCR glued to the number after it
         if (d[0] == QLatin1Char('0') && (d.size() == 3 || d.size() == 4) && joinable(j)) {
             area = d;
         } else if (afterCountry && (d.size() == 2 || d.size() == 3) && joinable(j)) {
             area = QLatin1Char('0') + d;
+        } else if (afterCountry && d.size() >= 6 && d.size() <= 11 && d[0] != QLatin1Char('0')) {
+            // "+86213613 9025": Beijing (10) and the 2x cities have two digits, the others three.
+            gluedArea = d.startsWith(QLatin1String("10")) || d[0] == QLatin1Char('2') ? 2 : 3;
+            area = QLatin1Char('0') + d.left(gluedArea);
+            local = d.mid(gluedArea);
         } else if (d[0] == QLatin1Char('0') && d.size() >= 10 && d.size() <= 12) {
             // Area codes of the big cities have three digits (010, 02x), the others four.
             const int n = (d[1] == QLatin1Char('1') || d[1] == QLatin1Char('2')) ? 3 : 4;
@@ -487,7 +531,7 @@ Numbers numbersIn(const QString& text) {
         } else {
             local = d;
         }
-        if (!area.isEmpty() && local.isEmpty()) {
+        if (!area.isEmpty() && (local.isEmpty() || gluedArea > 0)) {
             while (local.size() < 7 && joinable(j))
                 local += g[j++].digits;
         } else if (area.isEmpty()) {
@@ -496,6 +540,11 @@ Numbers numbersIn(const QString& text) {
         }
         if (local.size() >= 7 && local.size() <= 8) {
             QString shown = printed(first, j);
+            if (gluedArea > 0 && shown.startsWith(QLatin1String("+86")) && shown.size() > 4) {
+                const int after = 4 + gluedArea;
+                if (after < shown.size() && isAsciiDigit(shown[after]))
+                    shown.insert(after, shown[3]);
+            }
             // "010-62531234 / 62531235": the second shares the first one's area code.
             if (area.isEmpty() && !lastArea.isEmpty())
                 shown = lastArea + QLatin1Char('-') + shown;
@@ -557,8 +606,19 @@ QString mailIn(QString s) {
     s.replace(QChar(0xA9), QLatin1Char('@')).replace(QChar(0xAE), QLatin1Char('@'));
     s.replace(QStringLiteral("(at)"), QStringLiteral("@"));
     s.replace(QChar(0x3002), QLatin1Char('.'));
+    // A dot of the name read as a comma ("zhou, haoxin@").
+    static const QRegularExpression comma(
+        QStringLiteral("([A-Za-z0-9])\\s*[,\\x{FF0C}]\\s*(?=[A-Za-z0-9._\\-]*\\s*@)"));
+    s.replace(comma, QStringLiteral("\\1."));
     static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
+    // The dot before the last part lost in a gap ("lanhai cn"), or that part read twice.
+    static const QRegularExpression lostDot(
+        QStringLiteral("(@[A-Za-z0-9.\\-]+) +(com|cn|net|org|edu|gov)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    s.replace(lostDot, QStringLiteral("\\1.\\2"));
+    static const QRegularExpression twice(QStringLiteral("(\\.[A-Za-z]{2,3})\\1\\b"));
+    s.replace(twice, QStringLiteral("\\1"));
     // OCR reads the low line of "ding_j@" as a gap.
     static const QRegularExpression lowLine(QStringLiteral("([a-z0-9]) +([A-Za-z0-9]+@)"));
     s.replace(lowLine, QStringLiteral("\\1_\\2"));
