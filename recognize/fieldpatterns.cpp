@@ -660,6 +660,11 @@ QString webIn(QString s, bool labelled) {
     static const QRegularExpression commaAfterW(QStringLiteral("^(w{3}),"),
                                                 QRegularExpression::CaseInsensitiveOption);
     s.replace(commaAfterW, QStringLiteral("\\1."));
+    // Its dot lost ("wwwjiahe.com"), or one of its w ("ww.huitong").
+    static const QRegularExpression blurredW(
+        QStringLiteral("^(?:www(?=[a-z][a-z0-9\\-]*\\.)|ww\\.)"),
+        QRegularExpression::CaseInsensitiveOption);
+    s.replace(blurredW, QStringLiteral("www."));
     static const QRegularExpression web(
         QStringLiteral("(?:https?://)?(?:[A-Za-z0-9\\-]+\\.)+[A-Za-z]{2,}(?:/[^\\s]*)?"),
         QRegularExpression::CaseInsensitiveOption);

@@ -283,6 +283,10 @@ private slots:
     void webWithoutLabel() {
         const Card card = parseCardText(u("WWW.HuaChuang.com.cn\nhttp://abc.cn"));
         QCOMPARE(card.value(col("主页")), u("www.huachuang.com.cn, http://abc.cn"));
+        // The dot after "www" lost, or one "w" of it.
+        QCOMPARE(parseCardText(u("W: wwwjiahe.com")).value(col("主页")), u("www.jiahe.com"));
+        QCOMPARE(parseCardText(u("网址：ww.huitong.com.cn")).value(col("主页")),
+                 u("www.huitong.com.cn"));
     }
 
     void whatFitsNowhereGoesToTheNotes() {
