@@ -20,6 +20,9 @@ QString withoutHanSpaces(const QString& s);
 /// Without the stray marks OCR leaves at the ends.
 QString trimmedPiece(const QString& s);
 
+/// ":" or ";", half- or full-width (OCR reads one for the other).
+bool isColon(QChar c);
+
 /// What a label says the value after it is.
 enum class Kind { Mobile, Phone, Fax, Extension, Mail, Web, QQ, Address, Postcode };
 
