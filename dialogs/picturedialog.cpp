@@ -2,6 +2,7 @@
 #include "picturedialog.h"
 
 #include "platform/application.h"
+#include "platform/window.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,10 +19,9 @@ void showPicture(QLabel* label, const QByteArray& jpeg) {
     QPixmap pixmap;
     label->setVisible(!jpeg.isEmpty() && pixmap.loadFromData(jpeg, "JPEG"));
     if (label->isVisibleTo(label->parentWidget()))
-        label->setPixmap(
-            pixmap.size().boundedTo(kSideSize) == pixmap.size()
-                ? pixmap
-                : pixmap.scaled(kSideSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        label->setPixmap(Platform::fitted(
+            pixmap, pixmap.size().boundedTo(kSideSize) == pixmap.size() ? pixmap.size() : kSideSize,
+            label));
     else
         label->clear();
 }

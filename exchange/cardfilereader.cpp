@@ -132,6 +132,10 @@ QString CardFileReader::uid() const {
     return d->vcard ? d->vcard->uid() : QString();
 }
 
+CardPhoto CardFileReader::photo() const {
+    return d->vcard ? d->vcard->photo() : CardPhoto();
+}
+
 qint64 CardFileReader::bytesRead() const {
     return d->source.bytesConsumed();
 }

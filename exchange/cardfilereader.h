@@ -23,6 +23,13 @@ struct Skipped {
     QString text() const;
 };
 
+/// A picture a card file holds for a card (vCard PHOTO), as its bytes say.
+struct CardPhoto {
+    bool present = false; ///< the card holds a picture; a link to one elsewhere is none
+    QByteArray bytes;     ///< the picture file's bytes; empty when they could not be decoded
+    qint64 line = 0;      ///< where it is in the file
+};
+
 /// Reads the cards of a vCard or CSV file one at a time, recognising the kind of file and its
 /// encoding. Errors that make the file unreadable throw the data layer's error with a message
 /// that names the line; a caller that already took cards must drop them. To cancel, stop
@@ -46,6 +53,8 @@ public:
     const QList<Skipped>& skipped() const;
     /// The UID of the card next() gave last (vCard); empty when it had none.
     QString uid() const;
+    /// The picture of the card next() gave last (vCard); none when it had none.
+    CardPhoto photo() const;
     /// Bytes of the file consumed so far, for a progress bar.
     qint64 bytesRead() const;
     /// Size of the file, 0 when it is not known.

@@ -200,7 +200,10 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
     std::unique_ptr<CardFileReader> reader;
     QString current;
     KnownCards known(database, options);
-    QString pendingUid; // the UID the file gave the card being added
+    QString pendingName;         // the card being added
+    QString pendingUid;          // and the UID its file gave it
+    CardPhoto pendingPhoto;      // and its picture
+    QList<Skipped> pictureNotes; // of the file being read
     // Made at the first card, in the import's transaction.
     std::optional<CardUid::Batch> uids;
     bool filing = false;
@@ -240,10 +243,16 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
                     ++result.duplicates;
                     continue;
                 }
+                pendingName = (*card)[Field::Name];
                 pendingUid = uid;
+                pendingPhoto = options.keepPicture ? reader->photo() : CardPhoto();
                 return true;
             }
-            for (Skipped skipped : reader->skipped()) {
+            QList<Skipped> notes = reader->skipped() + pictureNotes;
+            pictureNotes.clear();
+            std::stable_sort(notes.begin(), notes.end(),
+                             [](const Skipped& a, const Skipped& b) { return a.line < b.line; });
+            for (Skipped skipped : notes) {
                 if (files.size() > 1)
                     skipped.reason = native(current) + QStringLiteral("：") + skipped.reason;
                 result.skipped << skipped;
@@ -259,6 +268,18 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
             uids->ensure(id);
         else
             uids->set(id, pendingUid);
+        if (!pendingPhoto.present)
+            return;
+        const QByteArray jpeg =
+            pendingPhoto.bytes.isEmpty() ? QByteArray() : options.keepPicture(pendingPhoto.bytes);
+        if (jpeg.isEmpty())
+            pictureNotes << Skipped{pendingPhoto.line,
+                                    QStringLiteral("名片“%1”的照片（PHOTO）已损坏，没有导入照片；"
+                                                   "这张名片的其他内容都已导入。")
+                                        .arg(pendingName),
+                                    true};
+        else
+            CardPicture::store(db, id, CardPicture::Side::Front, jpeg);
     };
     auto moved = [&](qint64 done) {
         // While the cards are filed the count stands still: each call is passed on, so the

@@ -33,14 +33,18 @@ struct ImportOptions {
     std::function<bool(const Card& a, const Card& b)> same;
     /// Files the new cards in place of the quick find's own filing (it must do that too).
     CardStore::Filing filing;
+    /// Makes the picture a card's file held (its bytes) into the JPEG kept with the card;
+    /// empty when it is no picture. Without it such pictures are left out.
+    std::function<QByteArray(const QByteArray& picture)> keepPicture;
 };
 
 /// Reads the cards of every file and adds them to the database in one transaction: all of
 /// them, or none when a file cannot be read, the database refuses, or the user cancels. A
 /// card whose UID is here already, or whose 24 fields equal a card here, is passed over.
-/// Each card keeps the UID its vCard gave it, or is given one. `fileCards` files the new cards
-/// for the quick find in the same transaction (the caller knows it; this layer does not);
-/// `options` may take its place. `progress` counts the bytes read while Importing, then
+/// Each card keeps the UID its vCard gave it, or is given one, and the picture its vCard held
+/// as its front (through `options.keepPicture`); a damaged one is left out and said. `fileCards`
+/// files the new cards for the quick find in the same transaction (the caller knows it; this layer
+/// does not); `options` may take its place. `progress` counts the bytes read while Importing, then
 /// stands while the cards are Filing.
 ImportResult importFiles(const Sqlite::Database& db, const QStringList& files,
                          const CardStore::Filing& fileCards, Core::Progress* progress = nullptr,

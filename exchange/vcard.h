@@ -23,6 +23,8 @@ public:
     bool next(Card* card);
     /// The UID of the card next() gave last; empty when it had none.
     const QString& uid() const { return m_uid; }
+    /// The picture of the card next() gave last (its first PHOTO held in the card itself).
+    const CardPhoto& photo() const { return m_photo; }
 
     struct Property;
 
@@ -38,6 +40,7 @@ private:
     QList<Skipped>& m_skipped;
     CardAssembler m_card;
     QString m_uid;
+    CardPhoto m_photo;
     qint64 m_begin = 0; // the line of the card's BEGIN:VCARD
 };
 

@@ -191,6 +191,37 @@ int rankOf(const VCardParser::Property& p) {
     return p.has("HOME") ? 0 : 1;
 }
 
+// A picture held in the property itself: base64 (2.1 BASE64, 3.0 b) or a 4.0 data: URI.
+// A link to a picture elsewhere is none; bytes that do not decode stay empty.
+CardPhoto photoOf(const VCardParser::Property& p) {
+    CardPhoto photo;
+    photo.line = p.line;
+    QByteArray data = p.raw;
+    if (p.encoding == "BASE64" || p.encoding == "B") {
+        photo.present = true;
+    } else if (data.left(5).toLower() == "data:") {
+        photo.present = true;
+        const qsizetype comma = data.indexOf(',');
+        if (comma < 0)
+            return photo;
+        const bool base64 = data.left(comma).toLower().endsWith(";base64");
+        data = data.mid(comma + 1);
+        if (!base64) {
+            photo.bytes = QByteArray::fromPercentEncoding(data);
+            return photo;
+        }
+    } else {
+        return photo;
+    }
+    data.replace(' ', QByteArray()).replace('\t', QByteArray()).replace('\r', QByteArray());
+    data.replace('\n', QByteArray());
+    const auto decoded =
+        QByteArray::fromBase64Encoding(data, QByteArray::AbortOnBase64DecodingErrors);
+    if (decoded)
+        photo.bytes = *decoded;
+    return photo;
+}
+
 } // namespace
 
 using namespace VCardNames;
@@ -233,6 +264,12 @@ void VCardParser::assemble(const QList<Property>& props) {
     for (const Property& p : props) {
         if (p.name == "UID" && m_uid.isEmpty())
             m_uid = components(p, false).join(QString()).trimmed();
+    }
+    // The first picture the card holds is its front; phones write one.
+    m_photo = CardPhoto();
+    for (const Property& p : props) {
+        if (p.name == "PHOTO" && !m_photo.present)
+            m_photo = photoOf(p);
     }
 
     // The name first, so that notes about it come first.

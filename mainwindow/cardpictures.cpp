@@ -70,8 +70,8 @@ void CardPictures::showInPane(qint64 id) {
         return;
     }
     m_window->ValueListEditor1->setFooter(m_thumbnail, kThumbnailHeight);
-    m_thumbnail->setPixmap(pixmap.scaled(m_thumbnail->width() - 4, kThumbnailHeight - 4,
-                                         Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_thumbnail->setPixmap(Platform::fitted(
+        pixmap, QSize(m_thumbnail->width() - 4, kThumbnailHeight - 4), m_thumbnail));
 }
 
 void CardPictures::showLarge() {

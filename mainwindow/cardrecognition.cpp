@@ -300,8 +300,7 @@ void CardRecognition::placePanel() {
     m_panel->setGeometry(grid.right() + 1 - width, grid.top(), width, grid.height());
     m_panel->layout()->activate();
     if (!m_pixmap.isNull())
-        m_shown->setPixmap(
-            m_pixmap.scaled(m_shown->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        m_shown->setPixmap(Platform::fitted(m_pixmap, m_shown->size(), m_shown));
 }
 
 bool CardRecognition::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,7 @@
 #include "platform/messagebox.h"
 #include "platform/progress.h"
 #include "quickfind/cardindex.h"
+#include "recognize/keptpicture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,8 +36,10 @@ void CardTransfer::importCards() {
     m_connection->finishReading();
     Core::Progress work(Core::Progress::Phase::Importing, QFileInfo(file).size());
     Platform::Progress progress(m_window, work);
+    Exchange::ImportOptions options = m_options;
+    options.keepPicture = Recognize::keptPictureOf;
     const Exchange::ImportResult result = Exchange::importFiles(
-        m_connection->database(), {file}, CardIndex::cardsAdded, &work, m_options);
+        m_connection->database(), {file}, CardIndex::cardsAdded, &work, options);
     progress.close();
     if (result.cancelled) {
         Platform::showMessage(QStringLiteral("导入已取消，没有添加任何名片。"));

@@ -133,4 +133,13 @@ void terminateApplication() {
     QCoreApplication::exit(0);
 }
 
+QPixmap fitted(const QPixmap& picture, const QSize& box, const QWidget* widget) {
+    const qreal ratio = widget ? widget->devicePixelRatioF() : 1.0;
+    if (picture.isNull() || box.isEmpty())
+        return picture;
+    QPixmap out = picture.scaled(box * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    out.setDevicePixelRatio(ratio);
+    return out;
+}
+
 } // namespace Platform

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QPixmap>
 #include <QPoint>
+#include <QSize>
 #include <functional>
 
 class QWidget;
@@ -37,6 +39,10 @@ private:
 
 /// Shows a window modally and returns when it is hidden.
 void showModal(QWidget* window);
+
+/// A picture made to fit `box` (logical pixels) on `widget`'s screen, at the screen's own
+/// pixels, so that it stays sharp where the desktop is scaled.
+QPixmap fitted(const QPixmap& picture, const QSize& box, const QWidget* widget);
 
 /// Tells the application to end: every modal loop and the main loop return.
 void terminateApplication();

@@ -169,21 +169,34 @@ QImage evenedLight(const QImage& grayImage) {
     cv::Mat paper, band;
     cv::morphologyEx(small, paper, cv::MORPH_CLOSE, kernel); // dark type gone
     cv::morphologyEx(small, band, cv::MORPH_OPEN, kernel);   // light type gone
-    // Type covers less than half of any stretch of a card: the median is the paper or the
-    // band it is printed on.
-    cv::Mat kind;
-    cv::medianBlur(small, kind, std::min(k * 2 + 1, 61) | 1);
     std::vector<uchar> levels(paper.begin<uchar>(), paper.end<uchar>());
     std::nth_element(levels.begin(), levels.begin() + long(levels.size() * 95 / 100), levels.end());
     const int white = levels[levels.size() * 95 / 100];
     if (white < 60)
         return gray; // a dark picture with nothing light on it
+    const int dark = white * 55 / 100;
+    // Paper or band. Type covers less than half of any stretch of a card, so the median is
+    // the paper or the band it is printed on; but near a band's edge the median follows the
+    // paper beside it, and the band's foot came out black in waves. There the band shows
+    // when the strokes of type and then light type are gone: only what is wider than type
+    // is left, and the edge stays put. That is taken only beside the median's band, where a
+    // thick stroke of a large name left over is no band.
+    cv::Mat median, wide;
+    cv::medianBlur(small, median, std::min(k * 2 + 1, 61) | 1);
+    const int stroke =
+        2 * std::max(2, int(std::lround(std::max(small.cols, small.rows) / 100.0))) + 1;
+    cv::morphologyEx(small, wide, cv::MORPH_CLOSE,
+                     cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(stroke, stroke)));
+    cv::morphologyEx(wide, wide, cv::MORPH_OPEN, kernel);
+    const cv::Mat onBand = median < dark;
+    cv::Mat nearBand;
+    cv::dilate(onBand, nearBand, kernel);
+    const cv::Mat kind = onBand | ((wide < dark) & nearBand);
     cv::Mat paperFull, bandFull, kindFull;
     cv::resize(paper, paperFull, g.size(), 0, 0, cv::INTER_LINEAR);
     cv::resize(band, bandFull, g.size(), 0, 0, cv::INTER_LINEAR);
     cv::resize(kind, kindFull, g.size(), 0, 0, cv::INTER_LINEAR);
     cv::Mat out(g.size(), CV_8UC1);
-    const int dark = white * 55 / 100;
     for (int y = 0; y < g.rows; ++y) {
         const uchar* v = g.ptr<uchar>(y);
         const uchar* p = paperFull.ptr<uchar>(y);
@@ -192,7 +205,7 @@ QImage evenedLight(const QImage& grayImage) {
         uchar* o = out.ptr<uchar>(y);
         for (int x = 0; x < g.cols; ++x) {
             double value;
-            if (m[x] < dark) {
+            if (m[x] >= 128) {
                 // On a band: how much lighter than the band, turned over.
                 const double range = std::max(40, white - b[x]);
                 value = 255.0 * (1.0 - std::max(0, v[x] - b[x]) / range);

@@ -85,7 +85,7 @@ void Parser::line(const TextLine& line) {
 void Parser::segment(const QString& s, int height) {
     if (s.isEmpty())
         return;
-    const std::vector<FoundLabel> labels = findLabels(s);
+    const std::vector<FoundLabel> labels = findLabels(s, !m_phones.isEmpty());
     freeText(labels.empty() ? s : s.left(labels.front().start), height);
     for (size_t k = 0; k < labels.size(); ++k) {
         const int end = k + 1 < labels.size() ? labels[k + 1].start : int(s.size());

@@ -1,4 +1,4 @@
-// The shapes of the things a card line holds: labels, numbers, mail and web addresses, and
+// The shapes of the things a card line holds: numbers, mail and web addresses, and
 // the words that make an organisation, a department, a post or an address.
 #include "fieldpatterns.h"
 
@@ -67,241 +67,6 @@ QString trimmedPiece(const QString& s) {
            !(s[b - 1] == QLatin1Char('.') && b - 2 >= a && isAsciiLetter(s[b - 2])))
         --b;
     return s.mid(a, b - a);
-}
-
-// --- labels ------------------------------------------------------------------------
-
-namespace {
-
-struct Label {
-    const char* text;
-    Kind kind;
-};
-
-// Where one label begins another, the longer comes first.
-const Label kLabels[] = {
-    {"移动电话", Kind::Mobile},
-    {"手机号码", Kind::Mobile},
-    {"手机", Kind::Mobile},
-    {"mobile", Kind::Mobile},
-    {"mob", Kind::Mobile},
-    {"cell", Kind::Mobile},
-    {"m", Kind::Mobile},
-    {"办公电话", Kind::Phone},
-    {"工作电话", Kind::Phone},
-    {"联系电话", Kind::Phone},
-    {"电话", Kind::Phone},
-    {"座机", Kind::Phone},
-    {"总机", Kind::Phone},
-    {"telephone", Kind::Phone},
-    {"tel", Kind::Phone},
-    {"phone", Kind::Phone},
-    {"t", Kind::Phone},
-    {"传真", Kind::Fax},
-    {"fax", Kind::Fax},
-    {"f", Kind::Fax},
-    {"分机", Kind::Extension},
-    {"电子邮箱", Kind::Mail},
-    {"电子邮件", Kind::Mail},
-    {"邮箱", Kind::Mail},
-    {"部箱", Kind::Mail}, // "邮" misread, also below
-    {"由箱", Kind::Mail},
-    {"电子部箱", Kind::Mail},
-    {"电子由箱", Kind::Mail},
-    {"电邮", Kind::Mail},
-    {"e-mail", Kind::Mail},
-    {"email", Kind::Mail},
-    {"mail", Kind::Mail},
-    {"e", Kind::Mail},
-    {"网址", Kind::Web},
-    {"网站", Kind::Web},
-    {"主页", Kind::Web},
-    {"website", Kind::Web},
-    {"web", Kind::Web},
-    {"url", Kind::Web},
-    {"w", Kind::Web},
-    {"oicq", Kind::QQ},
-    {"qq", Kind::QQ},
-    {"qo", Kind::QQ},
-    {"q0", Kind::QQ}, // the second Q of a blurred "QQ"
-    {"公司地址", Kind::Address},
-    {"办公地址", Kind::Address},
-    {"通讯地址", Kind::Address},
-    {"联系地址", Kind::Address},
-    {"地址", Kind::Address},
-    {"address", Kind::Address},
-    {"addr", Kind::Address},
-    {"add", Kind::Address},
-    {"a", Kind::Address},
-    {"邮政编码", Kind::Postcode},
-    {"邮编", Kind::Postcode},
-    {"部编", Kind::Postcode},
-    {"由编", Kind::Postcode},
-    {"zip code", Kind::Postcode},
-    {"zip", Kind::Postcode},
-    {"post code", Kind::Postcode},
-    {"postcode", Kind::Postcode},
-    {"p.c.", Kind::Postcode},
-    {"p.c", Kind::Postcode},
-};
-
-bool isColon(QChar c) {
-    return c == QLatin1Char(':') || c == QChar(0xFF1A) || c == QLatin1Char(';') ||
-           c == QChar(0xFF1B);
-}
-
-// After a label at `end`: blanks and specks, then where the colon is, or -1.
-int colonAfter(const QString& s, int end) {
-    int k = end;
-    while (k < s.size() && (QStringLiteral(" .'`\"").contains(s[k]) || s[k] == QChar(0x2018) ||
-                            s[k] == QChar(0x2019)))
-        ++k;
-    return k < s.size() && isColon(s[k]) ? k : -1;
-}
-
-// A label with one character misread ("传頁：", "Fex:"): the rest of it, and a colon or, for
-// the numbers' labels, a number right after it, still say what it is.
-bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
-    struct Near {
-        const char* text;
-        Kind kind;
-    };
-    // The ones whose surviving character says most come first.
-    static const Near han[] = {{"传真", Kind::Fax},     {"手机", Kind::Mobile},
-                               {"座机", Kind::Phone},   {"电话", Kind::Phone},
-                               {"地址", Kind::Address}, {"网址", Kind::Web}};
-    static const Near latin[] = {{"fax", Kind::Fax},      {"tel", Kind::Phone},
-                                 {"mob", Kind::Mobile},   {"mobile", Kind::Mobile},
-                                 {"phone", Kind::Phone},  {"email", Kind::Mail},
-                                 {"e-mail", Kind::Mail},  {"web", Kind::Web},
-                                 {"zip", Kind::Postcode}, {"address", Kind::Address}};
-    auto valueAfter = [&](int end, Kind kind) {
-        const int colon = colonAfter(s, end);
-        int value = colon >= 0 ? colon + 1 : end;
-        while (value < s.size() && s[value].isSpace())
-            ++value;
-        const bool number =
-            value < s.size() && (isAsciiDigit(s[value]) || s[value] == QLatin1Char('+') ||
-                                 s[value] == QLatin1Char('('));
-        const bool numberLabel = kind == Kind::Fax || kind == Kind::Phone || kind == Kind::Mobile;
-        if (colon < 0 && !(numberLabel && number))
-            return -1;
-        return value;
-    };
-    if (i + 1 < s.size() && isHan(s[i]) && isHan(s[i + 1]) && (i == 0 || !isHan(s[i - 1])) &&
-        (i + 2 >= s.size() || !isHan(s[i + 2]))) {
-        for (const Near& n : han) {
-            const QString t = u(n.text);
-            if ((s[i] == t[0]) == (s[i + 1] == t[1]))
-                continue; // both right is an exact label, both wrong no label
-            const int value = valueAfter(i + 2, n.kind);
-            if (value >= 0) {
-                found = {i, value, n.kind};
-                return true;
-            }
-        }
-        return false;
-    }
-    if (!isAsciiLetter(s[i]) || (i > 0 && (isAsciiLetter(s[i - 1]) || isAsciiDigit(s[i - 1]))))
-        return false;
-    int end = i;
-    while (end < s.size() && (isAsciiLetter(s[end]) || s[end] == QLatin1Char('-')))
-        ++end;
-    const QString word = s.mid(i, end - i).toLower();
-    for (const Near& n : latin) {
-        const QString t = QLatin1String(n.text);
-        if (word.size() != t.size())
-            continue;
-        int wrong = 0;
-        for (int k = 0; k < t.size(); ++k)
-            wrong += word[k] != t[k];
-        // Only with a colon: too many words are one letter from "tel" or "web".
-        if (wrong == 1 && colonAfter(s, end) >= 0) {
-            found = {i, valueAfter(end, n.kind), n.kind};
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
-
-std::vector<FoundLabel> findLabels(const QString& s) {
-    static const std::vector<std::pair<QString, Kind>> labels = [] {
-        std::vector<std::pair<QString, Kind>> v;
-        for (const Label& l : kLabels)
-            v.emplace_back(u(l.text), l.kind);
-        return v;
-    }();
-    std::vector<FoundLabel> found;
-    int i = 0;
-    while (i < s.size()) {
-        // "邮编", "邮箱" with the first character misread ("剖编", "由箱"): the second and a
-        // colon still tell the label.
-        if (i + 2 < s.size() && isHan(s[i]) && (i == 0 || !isHan(s[i - 1])) &&
-            (s[i + 1] == QChar(0x7F16) || s[i + 1] == QChar(0x7BB1))) {
-            int k = i + 2;
-            while (k < s.size() && s[k] == QLatin1Char(' '))
-                ++k;
-            if (k < s.size() && isColon(s[k])) {
-                int value = k + 1;
-                while (value < s.size() && s[value].isSpace())
-                    ++value;
-                found.push_back(
-                    {i, value, s[i + 1] == QChar(0x7F16) ? Kind::Postcode : Kind::Mail});
-                i = value;
-                continue;
-            }
-        }
-        bool matched = false;
-        for (const auto& [text, kind] : labels) {
-            if (QStringView(s).mid(i, text.size()).compare(text, Qt::CaseInsensitive) != 0)
-                continue;
-            const int end = i + int(text.size());
-            int k = end;
-            // Blanks, a dot ("Tel."), and the specks OCR puts before a colon ("T':").
-            while (k < s.size() && (QStringLiteral(" .'`\"").contains(s[k]) ||
-                                    s[k] == QChar(0x2018) || s[k] == QChar(0x2019)))
-                ++k;
-            const bool colon = k < s.size() && isColon(s[k]);
-            if (isAsciiLetter(text[0])) {
-                // A Latin label is a word of its own; a single letter needs its colon.
-                const QChar before = i > 0 ? s[i - 1] : QChar(' ');
-                if (isAsciiLetter(before) || isAsciiDigit(before) ||
-                    QStringLiteral("@._-/").contains(before))
-                    continue;
-                if (end < s.size() && isAsciiLetter(s[end]))
-                    continue;
-                if (text.size() == 1 && !colon)
-                    continue;
-                // "Fax-free", a last word "Address": words, no labels.
-                if (!colon && (k >= s.size() || s[end] == QLatin1Char('-')))
-                    continue;
-            } else {
-                // A Chinese label inside a word is no label: "手机" in a company's name.
-                const bool wordStart = i == 0 || !isHan(s[i - 1]);
-                if (!colon && !(wordStart && (i == 0 || end >= s.size() || !isHan(s[end]))))
-                    continue;
-            }
-            int value = colon ? k + 1 : k;
-            while (value < s.size() && s[value].isSpace())
-                ++value;
-            found.push_back({i, value, kind});
-            i = value;
-            matched = true;
-            break;
-        }
-        if (!matched) {
-            FoundLabel near{};
-            if (fuzzyLabel(s, i, near)) {
-                found.push_back(near);
-                i = near.valueStart;
-            } else {
-                ++i;
-            }
-        }
-    }
-    return found;
 }
 
 // --- numbers -----------------------------------------------------------------------
@@ -475,10 +240,16 @@ Numbers numbersIn(const QString& text) {
             }
         }
         QString area, local;
+        int gluedArea = 0; // digits of an area code OCR glued to the number after it
         if (d[0] == QLatin1Char('0') && (d.size() == 3 || d.size() == 4) && joinable(j)) {
             area = d;
         } else if (afterCountry && (d.size() == 2 || d.size() == 3) && joinable(j)) {
             area = QLatin1Char('0') + d;
+        } else if (afterCountry && d.size() >= 6 && d.size() <= 11 && d[0] != QLatin1Char('0')) {
+            // "+86213613 9025": Beijing (10) and the 2x cities have two digits, the others three.
+            gluedArea = d.startsWith(QLatin1String("10")) || d[0] == QLatin1Char('2') ? 2 : 3;
+            area = QLatin1Char('0') + d.left(gluedArea);
+            local = d.mid(gluedArea);
         } else if (d[0] == QLatin1Char('0') && d.size() >= 10 && d.size() <= 12) {
             // Area codes of the big cities have three digits (010, 02x), the others four.
             const int n = (d[1] == QLatin1Char('1') || d[1] == QLatin1Char('2')) ? 3 : 4;
@@ -487,7 +258,7 @@ Numbers numbersIn(const QString& text) {
         } else {
             local = d;
         }
-        if (!area.isEmpty() && local.isEmpty()) {
+        if (!area.isEmpty() && (local.isEmpty() || gluedArea > 0)) {
             while (local.size() < 7 && joinable(j))
                 local += g[j++].digits;
         } else if (area.isEmpty()) {
@@ -496,6 +267,11 @@ Numbers numbersIn(const QString& text) {
         }
         if (local.size() >= 7 && local.size() <= 8) {
             QString shown = printed(first, j);
+            if (gluedArea > 0 && shown.startsWith(QLatin1String("+86")) && shown.size() > 4) {
+                const int after = 4 + gluedArea;
+                if (after < shown.size() && isAsciiDigit(shown[after]))
+                    shown.insert(after, shown[3]);
+            }
             // "010-62531234 / 62531235": the second shares the first one's area code.
             if (area.isEmpty() && !lastArea.isEmpty())
                 shown = lastArea + QLatin1Char('-') + shown;
@@ -557,8 +333,19 @@ QString mailIn(QString s) {
     s.replace(QChar(0xA9), QLatin1Char('@')).replace(QChar(0xAE), QLatin1Char('@'));
     s.replace(QStringLiteral("(at)"), QStringLiteral("@"));
     s.replace(QChar(0x3002), QLatin1Char('.'));
+    // A dot of the name read as a comma ("zhou, haoxin@").
+    static const QRegularExpression comma(
+        QStringLiteral("([A-Za-z0-9])\\s*[,\\x{FF0C}]\\s*(?=[A-Za-z0-9._\\-]*\\s*@)"));
+    s.replace(comma, QStringLiteral("\\1."));
     static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
+    // The dot before the last part lost in a gap ("lanhai cn"), or that part read twice.
+    static const QRegularExpression lostDot(
+        QStringLiteral("(@[A-Za-z0-9.\\-]+) +(com|cn|net|org|edu|gov)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    s.replace(lostDot, QStringLiteral("\\1.\\2"));
+    static const QRegularExpression twice(QStringLiteral("(\\.[A-Za-z]{2,3})\\1\\b"));
+    s.replace(twice, QStringLiteral("\\1"));
     // OCR reads the low line of "ding_j@" as a gap.
     static const QRegularExpression lowLine(QStringLiteral("([a-z0-9]) +([A-Za-z0-9]+@)"));
     s.replace(lowLine, QStringLiteral("\\1_\\2"));
@@ -600,6 +387,11 @@ QString webIn(QString s, bool labelled) {
     static const QRegularExpression commaAfterW(QStringLiteral("^(w{3}),"),
                                                 QRegularExpression::CaseInsensitiveOption);
     s.replace(commaAfterW, QStringLiteral("\\1."));
+    // Its dot lost ("wwwjiahe.com"), or one of its w ("ww.huitong").
+    static const QRegularExpression blurredW(
+        QStringLiteral("^(?:www(?=[a-z][a-z0-9\\-]*\\.)|ww\\.)"),
+        QRegularExpression::CaseInsensitiveOption);
+    s.replace(blurredW, QStringLiteral("www."));
     static const QRegularExpression web(
         QStringLiteral("(?:https?://)?(?:[A-Za-z0-9\\-]+\\.)+[A-Za-z]{2,}(?:/[^\\s]*)?"),
         QRegularExpression::CaseInsensitiveOption);

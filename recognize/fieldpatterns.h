@@ -20,6 +20,9 @@ QString withoutHanSpaces(const QString& s);
 /// Without the stray marks OCR leaves at the ends.
 QString trimmedPiece(const QString& s);
 
+/// ":" or ";", half- or full-width (OCR reads one for the other).
+bool isColon(QChar c);
+
 /// What a label says the value after it is.
 enum class Kind { Mobile, Phone, Fax, Extension, Mail, Web, QQ, Address, Postcode };
 
@@ -29,8 +32,9 @@ struct FoundLabel {
     Kind kind;
 };
 
-/// The labels on a line ("手机:", "Tel", "邮编" …), left to right.
-std::vector<FoundLabel> findLabels(const QString& s);
+/// The labels on a line ("手机:", "Tel", "邮编" …), left to right. `phoneBefore`: a work
+/// phone was labelled before this text, so a label read as some other character is the fax.
+std::vector<FoundLabel> findLabels(const QString& s, bool phoneBefore = false);
 
 /// Letters OCR gives for digits made digits, where they touch a digit.
 QString digitsFixed(const QString& text);

@@ -49,4 +49,8 @@ QByteArray keptPicture(const QImage& picture) {
     }
 }
 
+QByteArray keptPictureOf(const QByteArray& file) {
+    return keptPicture(QImage::fromData(file));
+}
+
 } // namespace Recognize

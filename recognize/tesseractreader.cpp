@@ -100,6 +100,19 @@ TextLine readLine(tesseract::TessBaseAPI& chinese, tesseract::TessBaseAPI& latin
                                                Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     PixPtr linePix = toPix(crop);
     std::vector<Word> words = readWords(chinese, linePix.get(), monitor);
+    // The Chinese model reads the first letters of a Latin word ("fa") as a character of its
+    // own, set apart: those belong to the word read again.
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        Word& han = words[i];
+        const Word& next = words[i + 1];
+        if (!next.spaced && han.text.size() == 1 && isHanCharacter(han.text[0]) &&
+            mostlyLatin(next.text)) {
+            han.text += next.text;
+            han.box = han.box.united(next.box);
+            han.confidence = std::min(han.confidence, next.confidence);
+            words.erase(words.begin() + long(i + 1));
+        }
+    }
     for (Word& w : words) {
         if (!mostlyLatin(w.text))
             continue;

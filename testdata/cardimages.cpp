@@ -1,5 +1,6 @@
 #include "cardimages.h"
 #include "dice.h"
+#include "drawing.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -13,15 +14,6 @@
 namespace CardImages {
 
 namespace {
-
-const int kWidth = 1063; // 90 mm at 300 dpi
-const int kHeight = 638; // 54 mm
-const int kMargin = 60;
-
-struct Word {
-    const char* hanzi;
-    const char* pinyin;
-};
 
 const Word kSurnames[] = {
     {"王", "Wang"},  {"李", "Li"},    {"张", "Zhang"}, {"刘", "Liu"},  {"陈", "Chen"},
@@ -335,10 +327,6 @@ Person makePerson(Dice& dice, Layout layout) {
 
 // --- drawing -----------------------------------------------------------------------
 
-int px(double points) {
-    return int(std::lround(points * 300.0 / 72.0));
-}
-
 QString familyLike(const char* wanted) {
     const QStringList families = QFontDatabase::families();
     const QString w = u(wanted);
@@ -359,55 +347,7 @@ QFont font(const QString& family, double points, bool bold = false) {
     return f;
 }
 
-class Sheet {
-public:
-    Sheet(int w, int h, QColor paper)
-        : image(w, h, QImage::Format_RGB32) {
-        image.fill(paper);
-        image.setDotsPerMeterX(11811);
-        image.setDotsPerMeterY(11811);
-        painter.begin(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-    }
-    ~Sheet() { painter.end(); }
-
-    /// Draws text with its baseline at y; shrinks the type to fit maxWidth. Returns the width.
-    int text(int x, int y, const QString& s, QFont f, QColor color, int maxWidth = 0,
-             Qt::Alignment align = Qt::AlignLeft) {
-        if (s.isEmpty())
-            return 0;
-        int width = QFontMetrics(f).horizontalAdvance(s);
-        if (maxWidth > 0 && width > maxWidth) {
-            f.setPixelSize(std::max(px(5.5), f.pixelSize() * maxWidth / width));
-            width = QFontMetrics(f).horizontalAdvance(s);
-        }
-        if (align & Qt::AlignRight)
-            x -= width;
-        else if (align & Qt::AlignHCenter)
-            x -= width / 2;
-        painter.setFont(f);
-        painter.setPen(color);
-        painter.drawText(QPoint(x, y), s);
-        return width;
-    }
-    void line(int x1, int y1, int x2, int y2, QColor color, int width = 3) {
-        painter.setPen(QPen(color, width));
-        painter.drawLine(x1, y1, x2, y2);
-    }
-
-    QImage image;
-    QPainter painter;
-};
-
-QString joined(const QStringList& parts, const QString& gap) {
-    QStringList kept;
-    for (const QString& s : parts) {
-        if (!s.isEmpty())
-            kept << s;
-    }
-    return kept.join(gap);
-}
+using Sheet = DrawnSheet;
 
 QString labelled(const char* label, const QString& value) {
     return value.isEmpty() ? QString() : u(label) + value;

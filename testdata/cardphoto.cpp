@@ -1,8 +1,8 @@
 // A drawn card made to look like a photo of it.
 #include "cardimages.h"
 #include "dice.h"
+#include "drawing.h"
 
-#include <QBuffer>
 #include <QPainter>
 
 #include <algorithm>
@@ -73,13 +73,7 @@ QImage photoCopy(const QImage& clean, quint32 seed) {
         }
     }
 
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    photo.save(&buffer, "JPEG", 55);
-    QImage decoded;
-    decoded.loadFromData(jpeg, "JPEG");
-    return decoded;
+    return jpegCopy(photo, 55);
 }
 
 } // namespace CardImages

@@ -1,6 +1,7 @@
 // The harder drawn cards: who is on them, and how each layout sets them.
 #include "hardcards.h"
 #include "dice.h"
+#include "drawing.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -12,15 +13,6 @@
 namespace CardImages {
 
 namespace {
-
-const int kWidth = 1063; // 90 mm at 300 dpi
-const int kHeight = 638;
-const int kMargin = 60;
-
-struct Word {
-    const char* hanzi;
-    const char* pinyin;
-};
 
 const Word kCommonSurnames[] = {
     {"王", "Wang"}, {"李", "Li"},    {"张", "Zhang"}, {"刘", "Liu"},   {"陈", "Chen"},
@@ -264,10 +256,6 @@ Lines labelledLines(Dice& dice, const Person& p) {
 
 // --- drawing -------------------------------------------------------------------------
 
-int px(double points) {
-    return int(std::lround(points * 300.0 / 72.0));
-}
-
 QString familyLike(const QString& wanted) {
     const QStringList families = QFontDatabase::families();
     for (const QString& f : families) {
@@ -277,24 +265,12 @@ QString familyLike(const QString& wanted) {
     return QStringLiteral("Noto Sans CJK SC");
 }
 
-class Sheet {
+// The sheet in one family of type, sizes in points.
+class Sheet : public DrawnSheet {
 public:
     Sheet(const QString& family, QColor paper)
-        : image(kWidth, kHeight, QImage::Format_RGB32)
-        , family(family) {
-        image.fill(paper);
-        image.setDotsPerMeterX(11811);
-        image.setDotsPerMeterY(11811);
-        painter.begin(&image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-    }
-    ~Sheet() {
-        if (painter.isActive())
-            painter.end();
-    }
-    Sheet(const Sheet&) = delete;
-    Sheet& operator=(const Sheet&) = delete;
+        : DrawnSheet(kWidth, kHeight, paper)
+        , family(family) {}
 
     /// Text with its baseline at y, shrunk to fit maxWidth; returns its width.
     int text(int x, int y, const QString& s, double points, QColor color, int maxWidth = 0,
@@ -305,19 +281,7 @@ public:
         f.setPixelSize(px(points));
         f.setBold(bold);
         f.setHintingPreference(QFont::PreferNoHinting);
-        int width = QFontMetrics(f).horizontalAdvance(s);
-        if (maxWidth > 0 && width > maxWidth) {
-            f.setPixelSize(std::max(px(5.5), f.pixelSize() * maxWidth / width));
-            width = QFontMetrics(f).horizontalAdvance(s);
-        }
-        if (align & Qt::AlignRight)
-            x -= width;
-        else if (align & Qt::AlignHCenter)
-            x -= width / 2;
-        painter.setFont(f);
-        painter.setPen(color);
-        painter.drawText(QPoint(x, y), s);
-        return width;
+        return DrawnSheet::text(x, y, s, f, color, maxWidth, align);
     }
     /// Lines stacked from y down, the empty ones left out; returns the y after them.
     int stack(int x, int y, const QStringList& lines, double points, QColor color, int maxWidth,
@@ -331,19 +295,8 @@ public:
         return y;
     }
 
-    QImage image;
-    QPainter painter;
     QString family;
 };
-
-QString joined(const QStringList& parts, const QString& gap) {
-    QStringList kept;
-    for (const QString& s : parts) {
-        if (!s.isEmpty())
-            kept << s;
-    }
-    return kept.join(gap);
-}
 
 // A wide gap between items sharing a line.
 const QString kGap = QStringLiteral("      ");

@@ -1,8 +1,8 @@
 // A drawn card as a phone takes it: on a dark desk, turned and in keystone, lit unevenly.
 #include "dice.h"
+#include "drawing.h"
 #include "hardcards.h"
 
-#include <QBuffer>
 #include <QPainter>
 #include <QTransform>
 
@@ -97,13 +97,7 @@ QImage hardShot(const QImage& clean, Shot shot, quint32 seed) {
             row[x] = qRgb(noisy(qRed(row[x])), noisy(qGreen(row[x])), noisy(qBlue(row[x])));
         }
     }
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    photo.save(&buffer, "JPEG", 50);
-    QImage decoded;
-    decoded.loadFromData(jpeg, "JPEG");
-    return decoded;
+    return jpegCopy(photo, 50);
 }
 
 } // namespace CardImages

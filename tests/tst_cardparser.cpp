@@ -142,6 +142,11 @@ private slots:
         // OCR lost the gap after the country code.
         QCOMPARE(parseCardText(u("T:+86512 5164 1069")).value(col("工作电话")),
                  u("+86 512 5164 1069"));
+        // And the one after the area code.
+        QCOMPARE(parseCardText(u("T:+86213613 9025")).value(col("工作电话")),
+                 u("+86 21 3613 9025"));
+        QCOMPARE(parseCardText(u("传真: +86-105707-5313")).value(col("传真")),
+                 u("+86-10-5707-5313"));
         QCOMPARE(parseCardText(u("电话：（010）62531234")).value(col("工作电话")),
                  u("(010)62531234"));
         QCOMPARE(parseCardText(u("电话：01062531234")).value(col("工作电话")), u("01062531234"));
@@ -187,6 +192,13 @@ private slots:
         QCOMPARE(parseCardText(u("E: songd9S@xingchen.net")).value(col("E-mail")),
                  u("songd95@xingchen.net"));
         QCOMPARE(parseCardText(u("邮箱 wang©abc . com")).value(col("E-mail")), u("wang@abc.com"));
+        // A dot read as a comma or lost in a gap, a last part read twice.
+        QCOMPARE(parseCardText(u("E-mail: zhou, haoxin@yunfan.net")).value(col("E-mail")),
+                 u("zhou.haoxin@yunfan.net"));
+        QCOMPARE(parseCardText(u("邮箱 : xiaokun. linghu@lanhai cn")).value(col("E-mail")),
+                 u("xiaokun.linghu@lanhai.cn"));
+        QCOMPARE(parseCardText(u("E: lei.ma@ruifeng.cn .cn")).value(col("E-mail")),
+                 u("lei.ma@ruifeng.cn"));
 
         // A quote between label and colon; a bracket misread.
         QCOMPARE(parseCardText(u("T':+86 755 8059 5202")).value(col("工作电话")),
@@ -271,6 +283,10 @@ private slots:
     void webWithoutLabel() {
         const Card card = parseCardText(u("WWW.HuaChuang.com.cn\nhttp://abc.cn"));
         QCOMPARE(card.value(col("主页")), u("www.huachuang.com.cn, http://abc.cn"));
+        // The dot after "www" lost, or one "w" of it.
+        QCOMPARE(parseCardText(u("W: wwwjiahe.com")).value(col("主页")), u("www.jiahe.com"));
+        QCOMPARE(parseCardText(u("网址：ww.huitong.com.cn")).value(col("主页")),
+                 u("www.huitong.com.cn"));
     }
 
     void whatFitsNowhereGoesToTheNotes() {
@@ -290,6 +306,15 @@ private slots:
             QCOMPARE(card.value(col("工作电话")), u("010-62531234"));
         }
         QCOMPARE(parseCardText(u("手杌：13812345678")).value(col("手机")), u("13812345678"));
+        // A one-letter label that lost its colon, or was read as a character, after the work
+        // phone on its line.
+        for (const char* text : {"T: 010 4039 0913 转 306\t“F 010 4039 0712",
+                                 "T: 010 4039 0913 转 306\t了: 010 4039 0712"}) {
+            const Card card = parseCardText(u(text));
+            QCOMPARE(card.value(col("传真")), u("010 4039 0712"));
+            QCOMPARE(card.value(col("工作电话")), u("010 4039 0913"));
+            QCOMPARE(card.value(col("备注")), QString());
+        }
         // Words a letter away from a label are no label without their colon.
         QCOMPARE(parseCardText(u("Tell them")).value(col("备注")), u("Tell them"));
         QCOMPARE(parseCardText(u("电脑 维修")).value(col("工作电话")), QString());

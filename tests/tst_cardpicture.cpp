@@ -48,6 +48,46 @@ QString md5(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
+QByteArray encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// Each card of a vCard file as python3-vobject reads it: its name and the MD5 of its PHOTO
+// ("-" without one). vobject reads 4.0 as 3.0, taking the comma of a data URI for a list:
+// a 4.0 PHOTO is taken from the unfolded line. Empty when vobject is missing.
+QStringList readByVobject(const QString& path) {
+    const char* reader = R"py(
+import base64, hashlib, re, sys, vobject
+data = open(sys.argv[1], encoding="utf-8", newline="").read()
+blocks = re.sub(r"\r\n[ \t]", "", data).split("BEGIN:VCARD")[1:]
+for card, block in zip(vobject.readComponents(data), blocks):
+    photo = card.contents.get("photo")
+    value = photo[0].value if photo else b""
+    if not isinstance(value, bytes):
+        value = base64.b64decode(re.search(r"PHOTO:data:image/jpeg;base64,(\S+)", block).group(1))
+    print(card.fn.value, hashlib.md5(value).hexdigest() if value else "-")
+)py";
+    // The Debian one has the package where another python3 on the path may not.
+    QProcess python;
+    for (const char* program : {"/usr/bin/python3", "python3"}) {
+        python.start(program, {"-c", reader, path});
+        if (!python.waitForFinished(30000))
+            return {"python3 did not finish"};
+        if (python.exitCode() == 0)
+            break;
+    }
+    const QByteArray complaint = python.readAllStandardError();
+    if (complaint.contains("No module named 'vobject'"))
+        return {};
+    if (!complaint.isEmpty())
+        return {QString::fromUtf8(complaint)};
+    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 class TestCardPicture : public QObject {
@@ -246,43 +286,79 @@ private slots:
         const QString plain = m_folder->path() + "plain.vcf";
         Exchange::exportCards(m_connection->database(), ids, plain, Exchange::Format::VCard30);
         QVERIFY(!TestSupport::readFile(plain).contains("PHOTO"));
-        // vobject reads 4.0 as 3.0, taking the comma of the data URI for a list: the card
-        // is read by vobject, its 4.0 PHOTO from the unfolded line.
-        const char* reader = R"py(
-import base64, hashlib, re, sys, vobject
-data = open(sys.argv[1], encoding="utf-8", newline="").read()
-blocks = re.sub(r"\r\n[ \t]", "", data).split("BEGIN:VCARD")[1:]
-for card, block in zip(vobject.readComponents(data), blocks):
-    photo = card.contents.get("photo")
-    value = photo[0].value if photo else b""
-    if not isinstance(value, bytes):
-        value = base64.b64decode(re.search(r"PHOTO:data:image/jpeg;base64,(\S+)", block).group(1))
-    print(card.fn.value, hashlib.md5(value).hexdigest() if value else "-")
-)py";
         for (const auto format : {Exchange::Format::VCard30, Exchange::Format::VCard40}) {
             const QString path = m_folder->path() + "photo.vcf";
             QCOMPARE(
                 Exchange::exportCards(m_connection->database(), ids, path, format, nullptr, true),
                 2);
-            // The Debian one has the package where another python3 on the path may not.
-            QProcess python;
-            for (const char* program : {"/usr/bin/python3", "python3"}) {
-                python.start(program, {"-c", reader, path});
-                QVERIFY(python.waitForFinished(30000));
-                if (python.exitCode() == 0)
-                    break;
-            }
-            const QByteArray complaint = python.readAllStandardError();
-            if (complaint.contains("No module named 'vobject'"))
+            const QStringList read = readByVobject(path);
+            if (read.isEmpty())
                 QSKIP("python3-vobject is not installed");
-            QVERIFY2(complaint.isEmpty(), complaint.constData());
-            QCOMPARE(
-                QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
-                (QStringList{"张三 " + md5(m_jpeg), "李四 -"}));
+            QCOMPARE(read, (QStringList{"张三 " + md5(m_jpeg), "李四 -"}));
             const auto back =
                 Exchange::importFiles(m_connection->database(), {path}, CardIndex::cardsAdded);
             QCOMPARE(back.duplicates, 2);
         }
+    }
+
+    // A phone's PHOTO in each vCard version becomes the card's front, shrunk as kept
+    // pictures are, and goes out again as our PHOTO; a damaged one or a link leaves the
+    // card without a picture, the damage said.
+    void importedPhoto() {
+        const QImage big = noisyPhoto(2000, 1200);
+        const QByteArray png = encoded(big, "png").toBase64();
+        const QByteArray jpeg = encoded(noisyPhoto(300, 200), "jpeg").toBase64();
+        QByteArray folded21;
+        for (qsizetype at = 0; at < jpeg.size(); at += 70)
+            folded21 += "  " + jpeg.mid(at, 70) + "\r\n";
+        const QByteArray vcf =
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:张三\r\nPHOTO;ENCODING=b;TYPE=PNG:" + png +
+            "\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:李四\r\nPHOTO:data:image/jpeg;base64," +
+            jpeg +
+            "\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:王五\r\nPHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n" +
+            folded21 +
+            "\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:赵六\r\nPHOTO;ENCODING=b;TYPE=JPEG:" +
+            jpeg.left(300) +
+            "\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:钱七\r\nPHOTO;ENCODING=b:@@not base64@@\r\n"
+            "TEL;TYPE=CELL:139 0000 8888\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:孙八\r\n"
+            "PHOTO;VALUE=uri:http://example.com/a.jpg\r\nEND:VCARD\r\n";
+        const QString path = m_folder->path() + "phone.vcf";
+        TestSupport::writeFile(path, vcf);
+        Exchange::ImportOptions options;
+        options.keepPicture = Recognize::keptPictureOf;
+        const auto result = Exchange::importFiles(m_connection->database(), {path},
+                                                  CardIndex::cardsAdded, nullptr, options);
+        QCOMPARE(result.ids.size(), 6);
+        QCOMPARE(pictureRows(), (QStringList{QString("%1|0|0").arg(result.ids[0]),
+                                             QString("%1|0|0").arg(result.ids[1]),
+                                             QString("%1|0|0").arg(result.ids[2])}));
+        const QImage front = QImage::fromData(CardPicture::read(db(), result.ids[0], Side::Front));
+        QVERIFY(front.width() <= 1600 && front.width() * 3 == front.height() * 5);
+        const QString summary = Exchange::importSummary(6, result.skipped);
+        QVERIFY2(summary.contains("有 2 处请核对") && summary.contains("“赵六”的照片") &&
+                     summary.contains("“钱七”的照片") && summary.contains("其他内容都已导入"),
+                 qPrintable(summary));
+        QCOMPARE(query(file(), "select \"手机\" from zl where \"姓名\" = '钱七'"),
+                 QStringList{"139 0000 8888"});
+
+        const QString out = m_folder->path() + "out.vcf";
+        Exchange::exportCards(m_connection->database(), result.ids.mid(0, 4), out,
+                              Exchange::Format::VCard30, nullptr, true);
+        const QStringList read = readByVobject(out);
+        if (read.isEmpty())
+            QSKIP("python3-vobject is not installed");
+        QStringList expected;
+        const char* names[] = {"张三", "李四", "王五", "赵六"};
+        for (int i = 0; i < 4; ++i)
+            expected << QString::fromUtf8(names[i]) + " " +
+                            (i < 3 ? md5(CardPicture::read(db(), result.ids[i], Side::Front))
+                                   : QString("-"));
+        QCOMPARE(read, expected);
     }
 };
 

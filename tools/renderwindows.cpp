@@ -3,7 +3,9 @@
 // or shows one window (continue, delete, login, main) on the display and prints its window
 // id, for looking at it under a window manager, until it is ended:
 //   renderwindows --show NAME
+#include "data/adoconnection.h"
 #include "data/adoquery.h"
+#include "data/cardpicture.h"
 #include "data/connectionstring.h"
 #include "data/schema.h"
 #include "dialogs/Tjts.h"
@@ -14,15 +16,20 @@
 #include "dialogs/syncaccountdialog.h"
 #include "login/dl.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/cardpictures.h"
+#include "mainwindow/cardrecognition.h"
 #include "platform/application.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
 #include "platform/window.h"
 #include "program/quembe.h"
+#include "recognize/keptpicture.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QTabWidget>
@@ -110,6 +117,68 @@ void saveDialogs(Platform::ModalRecorder& modal) {
               [](QWidget* window) { window->findChild<QTabWidget*>()->setCurrentIndex(1); });
     saveShown(modal, "ActionFindDuplicates", QStringLiteral("duplicates"));
     saveShown(modal, "NSyncSetup", QStringLiteral("sync_account"));
+}
+
+// A photo of a card on a desk, as a phone takes it: the card turned a little on grey.
+QImage cardPhoto(const QString& name, const QString& company, const QString& phone,
+                 bool back = false) {
+    QImage card(1063, 638, QImage::Format_RGB32);
+    card.fill(back ? QColor(30, 60, 120) : Qt::white);
+    {
+        QPainter p(&card);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(back ? Qt::white : Qt::black);
+        QFont font(QStringLiteral("Noto Sans CJK SC"));
+        font.setPixelSize(back ? 90 : 48);
+        p.setFont(font);
+        p.drawText(QRect(80, 60, 900, 120), back ? Qt::AlignCenter : Qt::AlignLeft, company);
+        if (!back) {
+            font.setPixelSize(96);
+            p.setFont(font);
+            p.drawText(QPoint(80, 300), name);
+            font.setPixelSize(40);
+            p.setFont(font);
+            p.drawText(QPoint(80, 480), QStringLiteral("手机：") + phone);
+        }
+    }
+    QImage photo(1400, 1000, QImage::Format_RGB32);
+    photo.fill(QColor(70, 66, 60));
+    QPainter p(&photo);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.translate(700, 500);
+    p.rotate(-4);
+    p.drawImage(QPoint(-531, -319), card);
+    return photo;
+}
+
+// The pictures kept with a card: the detail pane's thumbnail, the large view, and the
+// picture beside the editor while a recognised card is checked.
+void savePictures(Platform::ModalRecorder& modal) {
+    FrmMain->ADOQuery1->First();
+    const qint64 id = FrmMain->ADOQuery1->CurrentId();
+    sqlite3* db = FrmMain->ADOConnection1->handle();
+    CardPicture::store(
+        db, id, CardPicture::Side::Front,
+        Recognize::keptPicture(cardPhoto(QStringLiteral("张伟"), QStringLiteral("北方机械有限公司"),
+                                         QStringLiteral("139 0123 4567"))));
+    FrmMain->SpeedButtonFClick();
+    FrmMain->DBGrid1CellClick();
+    FrmMain->findChild<CardPictures*>()->showInPane();
+    save(FrmMain, QStringLiteral("main_detail_picture"));
+    saveShown(modal, "PictureAction", QStringLiteral("picture_large"));
+    CardPicture::store(
+        db, id, CardPicture::Side::Back,
+        Recognize::keptPicture(cardPhoto(QString(), QStringLiteral("北方机械"), QString(), true)));
+    saveShown(modal, "PictureAction", QStringLiteral("picture_large_back"));
+    FrmMain->SpeedButtonSClick();
+
+    // Read from the clipboard: the editor opens with the picture beside it.
+    QGuiApplication::clipboard()->setImage(cardPhoto(QStringLiteral("李娜"),
+                                                     QStringLiteral("江南文化传媒有限公司"),
+                                                     QStringLiteral("138 1234 5678")));
+    FrmMain->findChild<CardRecognition*>()->readClipboardPicture();
+    save(FrmMain, QStringLiteral("editor_picture"));
+    FrmMain->Button7Click();
 }
 
 } // namespace
@@ -221,6 +290,7 @@ int main(int argc, char** argv) {
     FrmTJTS->hide();
 
     saveDialogs(*modal);
+    savePictures(*modal);
 
     Quembe::destroyForms();
     return 0;

@@ -6,6 +6,7 @@
 #include "duplicates/keys.h"
 #include "exchange/transfer.h"
 #include "quickfind/cardindex.h"
+#include "recognize/keptpicture.h"
 
 #include <QDir>
 
@@ -19,8 +20,10 @@ int importCommand(Context& context, QStringList args) {
             throw UsageError{QStringLiteral("import 不认识选项 %1。").arg(arg)};
     }
     TADOConnection& connection = context.connection();
-    const Exchange::ImportResult result = Exchange::importFiles(
-        connection.database(), args, CardIndex::cardsAdded, nullptr, Duplicates::importOptions());
+    Exchange::ImportOptions options = Duplicates::importOptions();
+    options.keepPicture = Recognize::keptPictureOf;
+    const Exchange::ImportResult result =
+        Exchange::importFiles(connection.database(), args, CardIndex::cardsAdded, nullptr, options);
     context.out << Exchange::importSummary(result.ids.size(), result.skipped, INT_MAX,
                                            result.duplicates)
                 << Qt::endl;
