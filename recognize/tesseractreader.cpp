@@ -3,8 +3,11 @@
 #include "recognize/linereader.h"
 #include "recognize/names.h"
 #include "recognize/page.h"
+#include "recognize/ppocr.h"
 
 #include <QPainter>
+
+#include <QFile>
 
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
@@ -337,10 +340,56 @@ public:
 
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress) override;
 
+    bool loadModel(const char* folder) override {
+        m_model = PpOcr::load(QFile::decodeName(folder));
+        return bool(m_model);
+    }
+
+    void setRecognizer(Recognizer recognizer) override { m_recognizer = recognizer; }
+
 private:
+    // Tesseract's reading of one line; nothing when cancelled.
+    std::optional<TextLine> readWithTesseract(const QImage& straight, int threshold,
+                                              const QRect& box, int bodySize,
+                                              tesseract::ETEXT_DESC* monitor, Progress* progress);
+
     tesseract::TessBaseAPI m_chinese;
     tesseract::TessBaseAPI m_latin;
+    std::unique_ptr<PpOcr> m_model;
+    Recognizer m_recognizer = Recognizer::Tesseract;
 };
+
+std::optional<TextLine> TesseractReader::readWithTesseract(const QImage& straight, int threshold,
+                                                           const QRect& box, int bodySize,
+                                                           tesseract::ETEXT_DESC* monitor,
+                                                           Progress* progress) {
+    auto stopped = [&] { return progress && progress->cancelled(); };
+    TextLine line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, monitor);
+    const int size = typeSize(box);
+    if (size * 10 < bodySize * 15 || box.width() > 6 * size)
+        return line;
+    std::vector<TextLine> readings = {line};
+    for (const double target : {20.0, 24.0, 28.0, 36.0, 44.0}) {
+        if (stopped())
+            return std::nullopt;
+        readings.push_back(readLine(m_chinese, m_latin, straight, box, target, monitor));
+    }
+    const std::vector<QRect> cellBoxes = characterCells(straight, threshold, box);
+    std::vector<Votes> cells;
+    for (const QRect& cell : cellBoxes) {
+        if (stopped())
+            return std::nullopt;
+        cells.push_back(readCharacter(m_chinese, straight, cell, monitor));
+    }
+    // A name begins with a surname: its first character is read again choosing only
+    // among surnames, which rescues those the model confuses with common characters.
+    if (cells.size() >= 2 && cells.size() <= 4) {
+        for (const auto& [c, v] : readCharacter(m_chinese, straight, cellBoxes.front(), monitor,
+                                                Names::surnameCharacters()))
+            cells.front()[c] += v;
+    }
+    return agreed(readings, cells);
+}
 
 std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, Progress* progress) {
     auto stopped = [&] { return progress && progress->cancelled(); };
@@ -417,36 +466,32 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     QList<TextLine> lines;
     int index = 0;
     for (const QRect& box : boxes) {
-        TextLine line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
+        std::optional<TextLine> line;
         const int size = typeSize(box);
-        if (size * 10 >= bodySize * 15 && box.width() <= 6 * size) {
-            std::vector<TextLine> readings = {line};
-            for (const double target : {20.0, 24.0, 28.0, 36.0, 44.0}) {
-                if (stopped())
-                    return std::nullopt;
-                readings.push_back(readLine(m_chinese, m_latin, straight, box, target, &monitor));
+        if (m_model && m_recognizer == Recognizer::Model) {
+            line = m_model->read(straight, threshold, box, int(1.3 * size));
+        } else if (m_model && m_recognizer == Recognizer::Mixed) {
+            // Tesseract reads Latin letters and digits well and quickly; Chinese, the rare
+            // characters of names above all, is the model's.
+            const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
+            if (!large)
+                line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
+            if (large || std::any_of(line->text.begin(), line->text.end(), isHanCharacter)) {
+                if (std::optional<TextLine> read =
+                        m_model->read(straight, threshold, box, int(1.3 * size)))
+                    line = read;
             }
-            const std::vector<QRect> cellBoxes = characterCells(straight, threshold, box);
-            std::vector<Votes> cells;
-            for (const QRect& cell : cellBoxes) {
-                if (stopped())
-                    return std::nullopt;
-                cells.push_back(readCharacter(m_chinese, straight, cell, &monitor));
-            }
-            // A name begins with a surname: its first character is read again choosing only
-            // among surnames, which rescues those the model confuses with common characters.
-            if (cells.size() >= 2 && cells.size() <= 4) {
-                for (const auto& [c, v] : readCharacter(m_chinese, straight, cellBoxes.front(),
-                                                        &monitor, Names::surnameCharacters()))
-                    cells.front()[c] += v;
-            }
-            line = agreed(readings, cells);
         }
+        // The model failing to run leaves the line to Tesseract.
+        if (!line)
+            line = readWithTesseract(straight, threshold, box, bodySize, &monitor, progress);
+        if (!line)
+            return std::nullopt;
         if (stopped())
             return std::nullopt;
         // A lone character is a logo or a speck: no line of a card is one character.
-        if (line.text.size() > 1)
-            lines << line;
+        if (line->text.size() > 1)
+            lines << *line;
         ++index;
         advance(15 + 85 * index / int(boxes.size()));
     }
