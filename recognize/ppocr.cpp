@@ -132,9 +132,10 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
     while (!read.empty() && read.front().key == space)
         read.erase(read.begin());
 
-    // The model seldom gives all the blanks between groups of digits or words: a blank where
-    // the ink leaves a gap wider than a quarter of the type's height, beside Latin letters or
-    // digits (Chinese characters stand apart without one).
+    // The model seldom gives all the blanks between groups of digits, words or Chinese
+    // items: a blank where the ink leaves a gap wider than a quarter of the type's height
+    // between Latin letters or digits, two fifths beside a Chinese character, three fifths
+    // between two (they stand a little apart anyway).
     std::vector<bool> inked(size_t(width), false);
     int top = kHeight, bottom = -1;
     for (int y = 0; y < kHeight; ++y) {
@@ -147,9 +148,13 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
             }
         }
     }
-    const int wide = std::max(3, (bottom - top + 1) / 4);
+    const int type = std::max(8, bottom - top + 1);
     auto latin = [&](int key) {
         return m_keys[key].size() == 1 && m_keys[key][0].unicode() < 0x2E80;
+    };
+    auto wide = [&](const Read& a, const Read& b) {
+        const int both = int(latin(a.key)) + int(latin(b.key));
+        return both == 2 ? type / 4 : both == 1 ? type * 2 / 5 : type * 3 / 5;
     };
     auto gapBetween = [&](const Read& a, const Read& b) {
         const int from = std::clamp((a.first + a.last + 1) * kStride / 2, 0, width);
@@ -165,7 +170,7 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
     for (size_t i = 0; i < read.size(); ++i) {
         const Read& r = read[i];
         if (i > 0 && r.key != space && read[i - 1].key != space &&
-            (latin(r.key) || latin(read[i - 1].key)) && gapBetween(read[i - 1], r) > wide)
+            gapBetween(read[i - 1], r) > wide(read[i - 1], r))
             line.text += QLatin1Char(' ');
         if (r.confidence < kUnsureBelow) {
             for (int k = 0; k < m_keys[r.key].size(); ++k)

@@ -320,6 +320,35 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     return result;
 }
 
+// Chinese lines Tesseract reads less surely than this are read again by the model.
+const int kDoubtedBelow =
+    qEnvironmentVariableIntValue("DOUBT") ? qEnvironmentVariableIntValue("DOUBT") : 90;
+
+// The characters of a reading without blanks, full-width signs as half-width ones.
+QString bare(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.isSpace())
+            continue;
+        out += c.unicode() >= 0xFF01 && c.unicode() <= 0xFF5E ? QChar(c.unicode() - 0xFEE0) : c;
+    }
+    return out;
+}
+
+// A name set with its characters far apart is one name: the blanks between Chinese
+// characters go, and the marks of unsure characters move with them.
+void closeUp(TextLine& line) {
+    for (int i = int(line.text.size()) - 2; i > 0; --i) {
+        if (!line.text[i].isSpace() || !isHanCharacter(line.text[i - 1]) ||
+            !isHanCharacter(line.text[i + 1]))
+            continue;
+        line.text.remove(i, 1);
+        line.unsure.removeAll(i);
+        for (int& at : line.unsure)
+            at -= at > i;
+    }
+}
+
 // Ordinary lines are read with their characters this many pixels high.
 const double kBodyTarget = 32.0;
 
@@ -468,18 +497,34 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     for (const QRect& box : boxes) {
         std::optional<TextLine> line;
         const int size = typeSize(box);
+        // Large short type is the name: its characters may stand far apart, yet belong
+        // together.
+        const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
+        const int gap = large ? box.width() : int(1.3 * size);
         if (m_model && m_recognizer == Recognizer::Model) {
-            line = m_model->read(straight, threshold, box, int(1.3 * size));
+            line = m_model->read(straight, threshold, box, gap);
+            if (line && large)
+                closeUp(*line);
         } else if (m_model && m_recognizer == Recognizer::Mixed) {
-            // Tesseract reads Latin letters and digits well and quickly; Chinese, the rare
-            // characters of names above all, is the model's.
-            const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
+            // Tesseract reads Latin letters and digits well and quickly, and most Chinese;
+            // the model reads the name (rare characters) and the Chinese lines Tesseract
+            // doubts.
             if (!large)
                 line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
-            if (large || std::any_of(line->text.begin(), line->text.end(), isHanCharacter)) {
-                if (std::optional<TextLine> read =
-                        m_model->read(straight, threshold, box, int(1.3 * size)))
-                    line = read;
+            if (large || (line->confidence < kDoubtedBelow &&
+                          std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
+                if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
+                    // Tesseract places blanks better: where both read the same characters,
+                    // its reading stands, sure.
+                    if (!large && line && bare(line->text) == bare(read->text)) {
+                        line->confidence = std::max(line->confidence, read->confidence);
+                        line->unsure.clear();
+                    } else {
+                        line = read;
+                        if (large)
+                            closeUp(*line);
+                    }
+                }
             }
         }
         // The model failing to run leaves the line to Tesseract.
