@@ -98,8 +98,9 @@ def spread(model):
             if node.input[i] not in values or other in values or other not in shapes:
                 continue
             weights, shape = values[node.input[i]], shapes[other]
-            if (weights.ndim == 1 and weights.size > 1 and len(shape) == 3
-                    and shape[2] == weights.size and shape[1] != weights.size):
+            # As ONNX broadcasts, along the last axis, also where the sequence is as long as
+            # the weights (OpenCV would take them along the sequence then, unnoticed).
+            if weights.ndim == 1 and weights.size > 1 and len(shape) == 3 and shape[2] == weights.size:
                 name = "%s_over_%d" % (node.input[i], shape[1])
                 if name not in values:
                     graph.initializer.append(

@@ -18,7 +18,8 @@ using TestSupport::col;
 
 namespace {
 
-// A card with a name of rare characters (chi_sim lacks 邝) and a number in groups.
+// A card with a name of rare characters (chi_sim lacks 邝), a number in groups and a long
+// address.
 QImage drawnCard() {
     QImage card(1063, 638, QImage::Format_RGB32);
     card.fill(Qt::white);
@@ -33,7 +34,7 @@ QImage drawnCard() {
     p.drawText(80, 260, QStringLiteral("广州天成科技有限公司"));
     p.drawText(80, 400, QStringLiteral("手机：138 1234 5678"));
     p.drawText(80, 470, QStringLiteral("邮箱：kuang@example.com"));
-    p.drawText(80, 540, QStringLiteral("地址：广州市天河区体育西路8号"));
+    p.drawText(80, 540, QStringLiteral("地址：广州市天河区体育西路8号天河城大厦1907室"));
     return card;
 }
 
@@ -96,6 +97,9 @@ private slots:
             QCOMPARE(card.value(col("手机")), QStringLiteral("138 1234 5678"));
             QCOMPARE(card.value(col("E-mail")), QStringLiteral("kuang@example.com"));
             QCOMPARE(card.value(col("单位")), QStringLiteral("广州天成科技有限公司"));
+            // Long enough for the model of 960 columns.
+            QCOMPARE(card.value(col("工作地址")),
+                     QStringLiteral("广州市天河区体育西路8号天河城大厦1907室"));
             QVERIFY(unsure.isEmpty());
         }
 
