@@ -119,6 +119,22 @@ private slots:
         QVERIFY(lines.first().confidence < lines.last().confidence);
     }
 
+    void modelFolderNamedOrFound() {
+        // QUEMBE_OCR_MODELS names the one folder, a folder without the character list is
+        // none, and set empty it turns the model off.
+        QTemporaryDir dir;
+        qputenv("QUEMBE_OCR_MODELS", dir.path().toUtf8());
+        QCOMPARE(modelFolder(), QString());
+        QFile keys(dir.path() + QStringLiteral("/keys.txt"));
+        QVERIFY(keys.open(QIODevice::WriteOnly));
+        keys.close();
+        QCOMPARE(modelFolder(), dir.path());
+        qputenv("QUEMBE_OCR_MODELS", QByteArray());
+        QCOMPARE(modelFolder(), QString());
+        qunsetenv("QUEMBE_OCR_MODELS");
+        QCOMPARE(modelFolder(), m_models);
+    }
+
     void missingOrDamagedModelLeavesTesseract() {
         QTemporaryDir dir;
         const QString folder = dir.path();
