@@ -546,7 +546,12 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 line = readName(straight, threshold, box);
             } else if ((line->confidence < kDoubtedBelow ||
                         line->text.contains(QLatin1Char('\t'))) &&
-                       std::any_of(line->text.begin(), line->text.end(), isHanCharacter)) {
+                       std::any_of(line->text.begin(), line->text.end(), isHanCharacter) &&
+                       std::none_of(line->text.begin(), line->text.end(), [](QChar c) {
+                           return c.unicode() < 0x80 && c.isLetterOrNumber();
+                       })) {
+                // Numbers and mail stay Tesseract's: on photos the model misplaces the
+                // blanks between groups of digits and loses signs such as '_'.
                 // Tesseract parts a Chinese line at a wide character now and then: its items
                 // are checked as well.
                 if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
