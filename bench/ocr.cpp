@@ -1,10 +1,12 @@
 // Card recognition over the drawn test set: per-column accuracy on the clean pictures and
 // on their photo-like copies, and the time per card.
 //   quembe-ocr-bench [--cards N] [--verbose] [--save DIR]
-//   quembe-ocr-bench --hard [--cards N] [--half held-out|tuning|all] [--verbose] [--save DIR]
+//   quembe-ocr-bench --hard [--cards N] [--half held-out|tuning|all]
+//                    [--recognizer tess|model|mixed] [--verbose] [--save DIR]
 //   quembe-ocr-bench --lines IMAGE...
 // --hard reads the harder set (six faces, six layouts, rare names, phone photos, far shots)
-// and reports on one half of it: the held-out half unless told otherwise.
+// and reports on one half of it: the held-out half unless told otherwise, side by side for
+// each recognizer (all that can be loaded unless one is named).
 // --verbose lists every column read wrong; --save writes the pictures and what they show;
 // --lines prints the lines read from the given pictures, their heights and the card.
 #include "cardimages.h"
@@ -107,8 +109,22 @@ double maxOf(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
 
-// The harder set, read clean, as a photo and as a far shot; the figures of one half.
-int hardRun(int cards, const QString& half, bool verbose, const QString& folder) {
+const char* recognizerName(Recognize::Recognizer r) {
+    switch (r) {
+    case Recognize::Recognizer::Tesseract:
+        return "tess";
+    case Recognize::Recognizer::Model:
+        return "model";
+    case Recognize::Recognizer::Mixed:
+        return "mixed";
+    }
+    return "";
+}
+
+// The harder set, read clean, as a photo and as a far shot by each recognizer, on the same
+// pictures in the same run; the figures of one half.
+int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
+            QList<Recognize::Recognizer> recognizers) {
     using CardImages::Shot;
     std::printf("load average before: %s\n", Bench::loadAverage().c_str());
     QElapsedTimer timer;
@@ -122,30 +138,57 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder)
               set.end());
     std::printf("drew %d cards of the %s half in %lld ms\n", int(set.size()), qPrintable(half),
                 qint64(timer.elapsed()));
+    {
+        // Tesseract alone, for the share of the load that is the model's.
+        qputenv("QUEMBE_OCR_MODELS", QByteArray());
+        timer.restart();
+        const double loadCpu = cpuMs();
+        Recognize::PictureReader tesseract;
+        std::printf("Tesseract loaded in %lld ms (%.0f ms processor time)\n",
+                    qint64(timer.elapsed()), cpuMs() - loadCpu);
+        qunsetenv("QUEMBE_OCR_MODELS");
+    }
     timer.restart();
     const double loadCpu = cpuMs();
     Recognize::PictureReader reader;
-    std::printf("models loaded in %lld ms (%.0f ms processor time)\n", qint64(timer.elapsed()),
-                cpuMs() - loadCpu);
+    std::printf("Tesseract and the model (%s) loaded in %lld ms (%.0f ms processor time)\n",
+                qPrintable(Recognize::modelFolder()), qint64(timer.elapsed()), cpuMs() - loadCpu);
+    recognizers.erase(std::remove_if(recognizers.begin(), recognizers.end(),
+                                     [&](Recognize::Recognizer r) {
+                                         const bool there = reader.setRecognizer(r);
+                                         if (!there)
+                                             std::printf("no model: %s left out\n",
+                                                         recognizerName(r));
+                                         return !there;
+                                     }),
+                      recognizers.end());
+    const int n = int(recognizers.size());
 
     const std::tuple<Shot, const char*> kinds[] = {
         {Shot::Clean, "clean"}, {Shot::Photo, "photo"}, {Shot::Far, "far"}};
-    Run runs[3], common[3], rare[3];
+    // Per recognizer and shot: every card, those with common and with rare names.
+    std::vector<Run> runs(size_t(3 * n)), common(size_t(3 * n)), rare(size_t(3 * n));
     for (const CardImages::HardSample& s : set) {
         for (int k = 0; k < 3; ++k) {
             const auto [shot, kind] = kinds[k];
             const QImage image = CardImages::hardShot(s.clean, shot, quint32(5000 + s.number));
             if (!folder.isEmpty())
                 saveHard(folder, s, QLatin1String(kind), image);
-            timer.restart();
-            const double cpuStart = cpuMs();
-            const Card found = *reader.readCard(image);
-            runs[k].ms.push_back(double(timer.nsecsElapsed()) / 1e6);
-            runs[k].cpu.push_back(cpuMs() - cpuStart);
-            const QString id =
-                QStringLiteral("%1/%2 (%3, %4)").arg(s.id, QLatin1String(kind), s.layout, s.font);
-            runs[k].tally.add(s.truth, found, id);
-            (s.rareName ? rare : common)[k].tally.add(s.truth, found, id);
+            for (int r = 0; r < n; ++r) {
+                reader.setRecognizer(recognizers[r]);
+                const size_t at = size_t(3 * r + k);
+                timer.restart();
+                const double cpuStart = cpuMs();
+                const Card found = *reader.readCard(image);
+                runs[at].ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+                runs[at].cpu.push_back(cpuMs() - cpuStart);
+                const QString id =
+                    QStringLiteral("%1/%2 %3 (%4, %5)")
+                        .arg(s.id, QLatin1String(kind),
+                             QLatin1String(recognizerName(recognizers[r])), s.layout, s.font);
+                runs[at].tally.add(s.truth, found, id);
+                (s.rareName ? rare : common)[at].tally.add(s.truth, found, id);
+            }
         }
     }
     if (verbose) {
@@ -155,38 +198,45 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder)
         }
     }
     auto row = [&](const QString& what, auto figure) {
-        std::printf("%8s %8s %8s   %s\n", qPrintable(percent(figure(0))),
-                    qPrintable(percent(figure(1))), qPrintable(percent(figure(2))),
-                    qPrintable(what));
+        for (int at = 0; at < 3 * n; ++at)
+            std::printf("%7s", qPrintable(percent(figure(size_t(at)))));
+        std::printf("   %s\n", qPrintable(what));
     };
-    std::printf("\n%8s %8s %8s   %s\n", "clean", "photo", "far", "what (target)");
+    std::printf("\n");
+    for (int r = 0; r < n; ++r)
+        std::printf("%-21s", recognizerName(recognizers[r]));
+    std::printf("\n");
+    for (int at = 0; at < 3 * n; ++at)
+        std::printf("%7s", std::get<1>(kinds[at % 3]));
+    std::printf("   what (target)\n");
     row(QStringLiteral("姓名, common characters (>= 95%)"),
-        [&](int k) { return common[k].tally.name(); });
+        [&](size_t at) { return common[at].tally.name(); });
     row(QStringLiteral("姓名, rare characters (>= 80%)"),
-        [&](int k) { return rare[k].tally.name(); });
+        [&](size_t at) { return rare[at].tally.name(); });
     for (const QString& column : CardImages::Tally::exactColumns())
         row(QStringLiteral("%1 (exact as printed, of %2)")
                 .arg(column)
                 .arg(runs[0].tally.filled(column)),
-            [&](int k) { return runs[k].tally.exact(column); });
+            [&](size_t at) { return runs[at].tally.exact(column); });
     row(QStringLiteral("numbers, mail, postcode together (exact as printed, >= 97%)"),
-        [&](int k) { return runs[k].tally.exactAll(); });
+        [&](size_t at) { return runs[at].tally.exactAll(); });
     row(QStringLiteral("numbers, mail, postcode together (digits only)"),
-        [&](int k) { return runs[k].tally.digitsAll(); });
+        [&](size_t at) { return runs[at].tally.digitsAll(); });
     for (const QString& column : CardImages::Tally::characterColumns())
         row(QStringLiteral("%1 (characters)").arg(column),
-            [&](int k) { return runs[k].tally.characters(column); });
+            [&](size_t at) { return runs[at].tally.characters(column); });
     const QStringList named = {QStringLiteral("单位"), QStringLiteral("部门"),
                                QStringLiteral("职务"), QStringLiteral("工作地址")};
     row(QStringLiteral("company, department, post, address (characters, >= 95% on photos)"),
-        [&](int k) { return runs[k].tally.characters(named); });
+        [&](size_t at) { return runs[at].tally.characters(named); });
     row(QStringLiteral("cards whole (>= 80% clean, >= 70% photographed)"),
-        [&](int k) { return runs[k].tally.whole(); });
-    for (int k = 0; k < 3; ++k)
-        std::printf("%-5s processor time per card: median %.0f ms, slowest %.0f ms; "
+        [&](size_t at) { return runs[at].tally.whole(); });
+    for (int at = 0; at < 3 * n; ++at)
+        std::printf("%-5s %-5s processor time per card: median %.0f ms, slowest %.0f ms; "
                     "wall median %.0f ms\n",
-                    std::get<1>(kinds[k]), median(runs[k].cpu), maxOf(runs[k].cpu),
-                    median(runs[k].ms));
+                    recognizerName(recognizers[at / 3]), std::get<1>(kinds[at % 3]),
+                    median(runs[size_t(at)].cpu), maxOf(runs[size_t(at)].cpu),
+                    median(runs[size_t(at)].ms));
     std::printf("after: %s\n", Bench::loadLine().c_str());
     return 0;
 }
@@ -202,6 +252,9 @@ int main(int argc, char** argv) {
     int cards = 0;
     bool verbose = false, hard = false;
     QString folder, half = QStringLiteral("held-out");
+    QList<Recognize::Recognizer> recognizers = {Recognize::Recognizer::Tesseract,
+                                                Recognize::Recognizer::Model,
+                                                Recognize::Recognizer::Mixed};
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--hard")) {
             hard = true;
@@ -209,6 +262,18 @@ int main(int argc, char** argv) {
             half = args[++i];
         } else if (args[i] == QLatin1String("--cards") && i + 1 < args.size()) {
             cards = std::max(1, args[++i].toInt());
+        } else if (args[i] == QLatin1String("--recognizer") && i + 1 < args.size()) {
+            const QString name = args[++i];
+            recognizers.clear();
+            for (const auto r : {Recognize::Recognizer::Tesseract, Recognize::Recognizer::Model,
+                                 Recognize::Recognizer::Mixed}) {
+                if (name == QLatin1String(recognizerName(r)))
+                    recognizers << r;
+            }
+            if (recognizers.isEmpty()) {
+                std::fprintf(stderr, "--recognizer: tess, model or mixed\n");
+                return 2;
+            }
         } else if (args[i] == QLatin1String("--verbose")) {
             verbose = true;
         } else if (args[i] == QLatin1String("--save") && i + 1 < args.size()) {
@@ -216,7 +281,8 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "usage: quembe-ocr-bench [--cards N] [--verbose] [--save DIR]\n"
                                  "       quembe-ocr-bench --hard [--cards N] "
-                                 "[--half held-out|tuning|all] [--verbose] [--save DIR]\n"
+                                 "[--half held-out|tuning|all] [--recognizer tess|model|mixed] "
+                                 "[--verbose] [--save DIR]\n"
                                  "       quembe-ocr-bench --lines IMAGE...\n");
             return 2;
         }
@@ -224,7 +290,7 @@ int main(int argc, char** argv) {
     if (cards == 0)
         cards = hard ? 48 : 36;
     if (hard)
-        return hardRun(cards, half, verbose, folder);
+        return hardRun(cards, half, verbose, folder, recognizers);
 
     std::printf("load average before: %s\n", Bench::loadAverage().c_str());
     QElapsedTimer timer;

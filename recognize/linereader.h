@@ -13,6 +13,10 @@ public:
     virtual ~LineReader() = default;
     /// The lines of text on the picture, top to bottom; nothing when cancelled.
     virtual std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress) = 0;
+    /// Loads the recognition model of `folder`; false, Tesseract alone, when it cannot.
+    virtual bool loadModel(const char* folder) = 0;
+    /// Which reads the lines from now on; the model only once loaded.
+    virtual void setRecognizer(Recognizer recognizer) = 0;
 };
 
 } // namespace Recognize

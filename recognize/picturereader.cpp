@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLibrary>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
@@ -145,6 +146,29 @@ QString languageFolder() {
     return QString();
 }
 
+QString modelFolder() {
+    const QString keys = QStringLiteral("/keys.txt");
+    // For trying another model, and for the tests; set and empty means none.
+    if (qEnvironmentVariableIsSet("QUEMBE_OCR_MODELS")) {
+        const QString chosen = qEnvironmentVariable("QUEMBE_OCR_MODELS");
+        return !chosen.isEmpty() && QFileInfo::exists(chosen + keys) ? chosen : QString();
+    }
+    QStringList candidates;
+    if (QCoreApplication::instance()) {
+        const QString dir = QCoreApplication::applicationDirPath();
+        candidates << dir + QStringLiteral("/ocr-models")
+                   << dir + QStringLiteral("/../share/quembe/ocr-models");
+    }
+    candidates << QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                         QStringLiteral("quembe/ocr-models"),
+                                         QStandardPaths::LocateDirectory);
+    for (const QString& folder : candidates) {
+        if (!folder.isEmpty() && QFileInfo::exists(folder + keys))
+            return QDir::cleanPath(QDir(folder).absolutePath());
+    }
+    return QString();
+}
+
 PictureReader::PictureReader() {
     const QString module = modulePath();
     if (module.isEmpty())
@@ -168,6 +192,18 @@ PictureReader::PictureReader() {
             "找不到文字识别所需的语言数据（chi_sim.traineddata 和 eng.traineddata），无法识别名片。"
             "请安装 tesseract-ocr-chi-sim 和 tesseract-ocr-eng，或用环境变量 "
             "TESSDATA_PREFIX 指明其所在文件夹。"));
+    // Without the model (not fetched, or damaged) Tesseract reads alone, as before it.
+    const QString models = modelFolder();
+    m_model = !models.isEmpty() && m_reader->loadModel(QFile::encodeName(models).constData());
+    setRecognizer(m_model ? Recognizer::Mixed : Recognizer::Tesseract);
+}
+
+bool PictureReader::setRecognizer(Recognizer recognizer) {
+    if (recognizer != Recognizer::Tesseract && !m_model)
+        return false;
+    m_recognizer = recognizer;
+    m_reader->setRecognizer(recognizer);
+    return true;
 }
 
 PictureReader::~PictureReader() = default;

@@ -33,6 +33,10 @@ struct UnsureText {
 QList<UnsureText> unsureTextIn(const Card& card, const QList<TextLine>& lines,
                                const QList<int>& exact = {});
 
+/// What reads the lines of a card: Tesseract's chi_sim and eng, the PP-OCR model (rare
+/// characters, photos), or the model with Tesseract where each reads better.
+enum class Recognizer { Tesseract, Model, Mixed };
+
 /// Shared between the thread that reads a card and the one that waits for it: the
 /// percentage read, and the cancel.
 class Progress : public Core::Progress {
@@ -41,7 +45,8 @@ public:
         : Core::Progress(Phase::Recognizing, 100) {}
 };
 
-/// Reads the text of card pictures with Tesseract. Holds the loaded language models, so
+/// Reads the text of card pictures with Tesseract and, where its files are there, the PP-OCR
+/// model. Holds the loaded language models, so
 /// one reader serves many cards; use it from one thread at a time, any thread: it needs no
 /// GUI objects. Loading takes about a second, reading a card about half of one.
 class PictureReader {
@@ -53,6 +58,12 @@ public:
     ~PictureReader();
     PictureReader(const PictureReader&) = delete;
     PictureReader& operator=(const PictureReader&) = delete;
+
+    /// What reads the lines: the best there is, Tesseract when the model is missing.
+    Recognizer recognizer() const { return m_recognizer; }
+    /// Reads with `recognizer` from now on; false, and nothing changed, when it needs the
+    /// model and the model could not be loaded.
+    bool setRecognizer(Recognizer recognizer);
 
     /// The lines of text on the picture, top to bottom; nothing when cancelled.
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress = nullptr);
@@ -66,6 +77,8 @@ public:
 
 private:
     std::unique_ptr<LineReader> m_reader;
+    bool m_model = false;
+    Recognizer m_recognizer = Recognizer::Tesseract;
 };
 
 /// The reading module's file: the one QUEMBE_OCR_MODULE names, else the one beside the
@@ -75,6 +88,12 @@ QString modulePath();
 /// The folder holding chi_sim.traineddata: TESSDATA_PREFIX when it has it, else the usual
 /// system places; empty when none has it.
 QString languageFolder();
+
+/// The folder of the recognition model (rec-48x*.onnx, keys.txt): QUEMBE_OCR_MODELS when
+/// set, else ocr-models beside the program, where it is installed or in the user's data
+/// folder (~/.local/share/quembe/ocr-models, where scripts/install-deps.sh puts it); empty
+/// when none has it.
+QString modelFolder();
 
 /// Reads a picture file, a very large photo at a smaller size; throws EDatabaseError, in
 /// words for the user, when the file is missing, no file, unreadable, cut short, damaged,

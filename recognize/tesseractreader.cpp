@@ -3,8 +3,11 @@
 #include "recognize/linereader.h"
 #include "recognize/names.h"
 #include "recognize/page.h"
+#include "recognize/ppocr.h"
 
 #include <QPainter>
+
+#include <QFile>
 
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
@@ -330,6 +333,34 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     return result;
 }
 
+// Chinese lines Tesseract reads less surely than this are read again by the model.
+const int kDoubtedBelow = 90;
+
+// The characters of a reading without blanks, full-width signs as half-width ones.
+QString bare(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.isSpace())
+            continue;
+        out += c.unicode() >= 0xFF01 && c.unicode() <= 0xFF5E ? QChar(c.unicode() - 0xFEE0) : c;
+    }
+    return out;
+}
+
+// A name set with its characters far apart is one name: the blanks between Chinese
+// characters go, and the marks of unsure characters move with them.
+void closeUp(TextLine& line) {
+    for (int i = int(line.text.size()) - 2; i > 0; --i) {
+        if (!line.text[i].isSpace() || !isHanCharacter(line.text[i - 1]) ||
+            !isHanCharacter(line.text[i + 1]))
+            continue;
+        line.text.remove(i, 1);
+        line.unsure.removeAll(i);
+        for (int& at : line.unsure)
+            at -= at > i;
+    }
+}
+
 // Ordinary lines are read with their characters this many pixels high.
 const double kBodyTarget = 32.0;
 
@@ -350,10 +381,90 @@ public:
 
     std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress) override;
 
+    bool loadModel(const char* folder) override {
+        m_model = PpOcr::load(QFile::decodeName(folder));
+        return bool(m_model);
+    }
+
+    void setRecognizer(Recognizer recognizer) override { m_recognizer = recognizer; }
+
 private:
+    // The model's reading of the name line.
+    std::optional<TextLine> readName(const QImage& straight, int threshold, const QRect& box);
+    // Tesseract's reading of one line; nothing when cancelled.
+    std::optional<TextLine> readWithTesseract(const QImage& straight, int threshold,
+                                              const QRect& box, int bodySize,
+                                              tesseract::ETEXT_DESC* monitor, Progress* progress);
+
     tesseract::TessBaseAPI m_chinese;
     tesseract::TessBaseAPI m_latin;
+    std::unique_ptr<PpOcr> m_model;
+    Recognizer m_recognizer = Recognizer::Tesseract;
 };
+
+std::optional<TextLine> TesseractReader::readName(const QImage& straight, int threshold,
+                                                  const QRect& box) {
+    std::optional<TextLine> line = m_model->read(straight, threshold, box, box.width());
+    if (!line)
+        return line;
+    closeUp(*line);
+    // The model passes over a character it hardly knows (垚 between others) as if it were
+    // not there; alone in its cell it is read.
+    const std::vector<QRect> cells = characterCells(straight, threshold, box);
+    const auto han = std::count_if(line->text.begin(), line->text.end(), isHanCharacter);
+    if (cells.size() < 2 || cells.size() > 4 || han >= qsizetype(cells.size()) ||
+        han != line->text.size())
+        return line;
+    TextLine apart;
+    apart.box = box;
+    int sum = 0;
+    for (const QRect& cell : cells) {
+        const int pad = std::max(2, cell.height() / 5);
+        const TextLine c = m_model->readPiece(
+            straight.copy(cell.adjusted(-pad, -pad, pad, pad).intersected(straight.rect())),
+            threshold);
+        if (c.text.size() != 1 || !isHanCharacter(c.text[0]))
+            return line;
+        if (!c.unsure.isEmpty())
+            apart.unsure << int(apart.text.size());
+        apart.text += c.text;
+        sum += c.confidence;
+    }
+    apart.confidence = sum / int(cells.size());
+    return apart;
+}
+
+std::optional<TextLine> TesseractReader::readWithTesseract(const QImage& straight, int threshold,
+                                                           const QRect& box, int bodySize,
+                                                           tesseract::ETEXT_DESC* monitor,
+                                                           Progress* progress) {
+    auto stopped = [&] { return progress && progress->cancelled(); };
+    TextLine line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, monitor);
+    const int size = typeSize(box);
+    if (size * 10 < bodySize * 15 || box.width() > 6 * size)
+        return line;
+    std::vector<TextLine> readings = {line};
+    for (const double target : {20.0, 24.0, 28.0, 36.0, 44.0}) {
+        if (stopped())
+            return std::nullopt;
+        readings.push_back(readLine(m_chinese, m_latin, straight, box, target, monitor));
+    }
+    const std::vector<QRect> cellBoxes = characterCells(straight, threshold, box);
+    std::vector<Votes> cells;
+    for (const QRect& cell : cellBoxes) {
+        if (stopped())
+            return std::nullopt;
+        cells.push_back(readCharacter(m_chinese, straight, cell, monitor));
+    }
+    // A name begins with a surname: its first character is read again choosing only
+    // among surnames, which rescues those the model confuses with common characters.
+    if (cells.size() >= 2 && cells.size() <= 4) {
+        for (const auto& [c, v] : readCharacter(m_chinese, straight, cellBoxes.front(), monitor,
+                                                Names::surnameCharacters()))
+            cells.front()[c] += v;
+    }
+    return agreed(readings, cells);
+}
 
 std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, Progress* progress) {
     auto stopped = [&] { return progress && progress->cancelled(); };
@@ -430,36 +541,56 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     QList<TextLine> lines;
     int index = 0;
     for (const QRect& box : boxes) {
-        TextLine line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
+        std::optional<TextLine> line;
         const int size = typeSize(box);
-        if (size * 10 >= bodySize * 15 && box.width() <= 6 * size) {
-            std::vector<TextLine> readings = {line};
-            for (const double target : {20.0, 24.0, 28.0, 36.0, 44.0}) {
-                if (stopped())
-                    return std::nullopt;
-                readings.push_back(readLine(m_chinese, m_latin, straight, box, target, &monitor));
+        // Large short type is the name.
+        const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
+        const int gap = int(1.3 * size);
+        if (m_model && m_recognizer == Recognizer::Model) {
+            line = large ? readName(straight, threshold, box)
+                         : m_model->read(straight, threshold, box, gap);
+        } else if (m_model && m_recognizer == Recognizer::Mixed) {
+            // Tesseract reads Latin letters and digits well and quickly, and most Chinese;
+            // the model reads the name (rare characters) and the Chinese lines Tesseract
+            // doubts.
+            if (!large)
+                line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
+            if (large) {
+                line = readName(straight, threshold, box);
+            } else if ((line->confidence < kDoubtedBelow ||
+                        line->text.contains(QLatin1Char('\t'))) &&
+                       std::any_of(line->text.begin(), line->text.end(), isHanCharacter) &&
+                       std::none_of(line->text.begin(), line->text.end(), [](QChar c) {
+                           return c.unicode() < 0x80 && c.isLetterOrNumber();
+                       })) {
+                // Numbers and mail stay Tesseract's: on photos the model misplaces the
+                // blanks between groups of digits and loses signs such as '_'.
+                // Tesseract parts a Chinese line at a wide character now and then: its items
+                // are checked as well.
+                if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
+                    // Tesseract places blanks better: where both read the same characters and
+                    // items, its reading stands, sure.
+                    if (bare(line->text) == bare(read->text) &&
+                        line->text.count(QLatin1Char('\t')) ==
+                            read->text.count(QLatin1Char('\t'))) {
+                        line->confidence = std::max(line->confidence, read->confidence);
+                        line->unsure.clear();
+                    } else {
+                        line = read;
+                    }
+                }
             }
-            const std::vector<QRect> cellBoxes = characterCells(straight, threshold, box);
-            std::vector<Votes> cells;
-            for (const QRect& cell : cellBoxes) {
-                if (stopped())
-                    return std::nullopt;
-                cells.push_back(readCharacter(m_chinese, straight, cell, &monitor));
-            }
-            // A name begins with a surname: its first character is read again choosing only
-            // among surnames, which rescues those the model confuses with common characters.
-            if (cells.size() >= 2 && cells.size() <= 4) {
-                for (const auto& [c, v] : readCharacter(m_chinese, straight, cellBoxes.front(),
-                                                        &monitor, Names::surnameCharacters()))
-                    cells.front()[c] += v;
-            }
-            line = agreed(readings, cells);
         }
+        // The model failing to run leaves the line to Tesseract.
+        if (!line)
+            line = readWithTesseract(straight, threshold, box, bodySize, &monitor, progress);
+        if (!line)
+            return std::nullopt;
         if (stopped())
             return std::nullopt;
         // A lone character is a logo or a speck: no line of a card is one character.
-        if (line.text.size() > 1)
-            lines << line;
+        if (line->text.size() > 1)
+            lines << *line;
         ++index;
         advance(15 + 85 * index / int(boxes.size()));
     }
