@@ -80,97 +80,57 @@ LocalChanges SyncStore::localChanges() {
             .toUtf8();
     LocalChanges found;
     QVector<qint64> maybe;
-    Sqlite::Statement st;
-    int rc = st.prepare(m_db, sql.constData());
-    if (rc != SQLITE_OK)
-        fail(rc);
-    while ((rc = st.step()) == SQLITE_ROW) {
+    for (Sqlite::Statement st(m_db, sql, m_database.failure()); st.next();) {
         if (st.int64(1))
             found.fresh.insert(st.int64(0));
         else
             maybe.append(st.int64(0));
     }
-    if (rc != SQLITE_DONE)
-        fail(rc);
     for (const qint64 id : std::as_const(maybe)) {
         const std::optional<Card> now = card(id);
         if (now && *now != syncedCard(id).fields)
             found.changed.insert(id);
     }
-    Sqlite::Statement gone;
-    rc = gone.prepare(m_db, "SELECT \"ID\" FROM \"sync_card\" s WHERE NOT EXISTS (SELECT 1 FROM "
-                            "\"zl\" z WHERE z.\"ID\"=s.\"ID\")");
-    if (rc != SQLITE_OK)
-        fail(rc);
-    while ((rc = gone.step()) == SQLITE_ROW)
+    for (Sqlite::Statement gone(m_db,
+                                "SELECT \"ID\" FROM \"sync_card\" s WHERE NOT EXISTS (SELECT 1 "
+                                "FROM \"zl\" z WHERE z.\"ID\"=s.\"ID\")",
+                                m_database.failure());
+         gone.next();)
         found.deleted.insert(gone.int64(0));
-    if (rc != SQLITE_DONE)
-        fail(rc);
     return found;
 }
 
 SyncedRef SyncStore::syncedAt(const QString& href) {
-    SyncedRef ref;
-    Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT \"ID\", \"etag\" FROM \"sync_card\" WHERE \"href\"=?");
-    if (rc == SQLITE_OK)
-        rc = st.bind(1, href);
-    if (rc != SQLITE_OK)
-        fail(rc);
-    rc = st.step();
-    if (rc == SQLITE_ROW)
-        ref = {st.int64(0), href, st.text(1).toString().toUtf8()};
-    else if (rc != SQLITE_DONE)
-        fail(rc);
-    return ref;
+    Sqlite::Statement st(m_db, "SELECT \"ID\", \"etag\" FROM \"sync_card\" WHERE \"href\"=?",
+                         m_database.failure());
+    if (!st.setAll({href}).next())
+        return {};
+    return {st.int64(0), href, st.text(1).toString().toUtf8()};
 }
 
 SyncedRef SyncStore::syncedRef(qint64 id) {
-    SyncedRef ref;
-    Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT \"href\", \"etag\" FROM \"sync_card\" WHERE \"ID\"=?");
-    if (rc == SQLITE_OK)
-        rc = st.bind(1, id);
-    if (rc != SQLITE_OK)
-        fail(rc);
-    rc = st.step();
-    if (rc == SQLITE_ROW)
-        ref = {id, st.text(0).toString(), st.text(1).toString().toUtf8()};
-    else if (rc != SQLITE_DONE)
-        fail(rc);
-    return ref;
+    Sqlite::Statement st(m_db, "SELECT \"href\", \"etag\" FROM \"sync_card\" WHERE \"ID\"=?",
+                         m_database.failure());
+    if (!st.setAll({id}).next())
+        return {};
+    return {id, st.text(0).toString(), st.text(1).toString().toUtf8()};
 }
 
 void SyncStore::forEachSynced(const std::function<void(qint64 id, const QString& href)>& visit) {
-    Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT \"ID\", \"href\" FROM \"sync_card\"");
-    if (rc != SQLITE_OK)
-        fail(rc);
-    while ((rc = st.step()) == SQLITE_ROW)
+    for (Sqlite::Statement st(m_db, "SELECT \"ID\", \"href\" FROM \"sync_card\"",
+                              m_database.failure());
+         st.next();)
         visit(st.int64(0), st.text(1).toString());
-    if (rc != SQLITE_DONE)
-        fail(rc);
 }
 
 int SyncStore::syncedCount() {
-    int rc = SQLITE_OK;
-    const QStringList n = Sqlite::firstColumn(m_db, "SELECT count(*) FROM \"sync_card\"", &rc);
-    if (rc != SQLITE_OK)
-        fail(rc);
-    return n.value(0).toInt();
+    Sqlite::Statement st(m_db, "SELECT count(*) FROM \"sync_card\"", m_database.failure());
+    return st.next() ? int(st.int64(0)) : 0;
 }
 
 bool SyncStore::hasCard(qint64 id) {
-    Sqlite::Statement st;
-    int rc = st.prepare(m_db, "SELECT 1 FROM \"zl\" WHERE \"ID\"=?");
-    if (rc == SQLITE_OK)
-        rc = st.bind(1, id);
-    if (rc != SQLITE_OK)
-        fail(rc);
-    rc = st.step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        fail(rc);
-    return rc == SQLITE_ROW;
+    Sqlite::Statement st(m_db, "SELECT 1 FROM \"zl\" WHERE \"ID\"=?", m_database.failure());
+    return st.setAll({id}).next();
 }
 
 SyncedCard SyncStore::syncedCard(qint64 id) {
