@@ -284,6 +284,13 @@ void CardDavClient::writeEach(
                 const WriteResult result = resultOf(*it->exchange);
                 if (reporting)
                     done(it->index, it->upload, result);
+            } catch (const ECardDav& e) {
+                if (!first)
+                    first = std::current_exception();
+                // A cancel comes after its card was recorded: the answers to the writes still
+                // in flight are recorded too, or a card sent would be sent again as new.
+                if (!it->exchange->error() && e.kind() != ECardDav::Cancelled)
+                    reporting = false;
             } catch (...) {
                 if (!first)
                     first = std::current_exception();

@@ -24,7 +24,8 @@ const char kFingerprint[] = "fingerprint";
 const char kInsecure[] = "allow_insecure";
 const char kToken[] = "sync_token";
 const char kCtag[] = "ctag";
-// Cards a sync made on the server after the token it kept.
+// Cards a sync made on the server after the token it kept, as files of an earlier version
+// note them; now in a table of their own, each noted with its card's synced copy.
 const char kCreated[] = "created_since_token";
 
 // A write retried after a 412 or a vanished card before the sync gives up on it.
@@ -61,7 +62,7 @@ QString unreadableCard(const FetchedCard& card, const QString& why) {
 }
 
 QList<qint64> createdSinceToken(SyncStore& store) {
-    QList<qint64> ids;
+    QList<qint64> ids = store.created();
     const QStringList words =
         store.value(QLatin1String(kCreated)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString& word : words)
@@ -410,10 +411,8 @@ SyncReport SyncEngine::run() {
     s.store.transaction([&] {
         s.store.setValue(QLatin1String(kToken), QString::fromUtf8(s.account.syncToken));
         s.store.setValue(QLatin1String(kCtag), QString::fromUtf8(s.account.ctag));
-        QStringList ids;
-        for (const qint64 id : std::as_const(s.created))
-            ids << QString::number(id);
-        s.store.setValue(QLatin1String(kCreated), ids.join(QLatin1Char(' ')));
+        s.store.keepCreated(s.created);
+        s.store.setValue(QLatin1String(kCreated), QString());
     });
     return s.report;
 }
@@ -433,8 +432,14 @@ void SyncEngine::written(State& s, const Upload& upload, qint64 id, const Card& 
         return;
     }
     const SyncedCard now{id, upload.href, result.etag, upload.vcard, sent};
-    s.store.transaction([&] { s.store.storeSynced(now); });
-    if (upload.etag.isEmpty())
+    // Noted with it: a sync stopped after this card keeps the token from before it.
+    const bool made = upload.etag.isEmpty();
+    s.store.transaction([&] {
+        s.store.storeSynced(now);
+        if (made)
+            s.store.noteCreated(id);
+    });
+    if (made)
         s.created.insert(id);
     s.changedHere.remove(id);
     s.newHere.remove(id);

@@ -225,6 +225,25 @@ void SyncStore::dropSynced(qint64 id) {
 
 void SyncStore::dropAllSynced() {
     run("DELETE FROM \"sync_card\"", {});
+    run("DELETE FROM \"sync_created\"", {});
+}
+
+void SyncStore::noteCreated(qint64 id) {
+    run("INSERT OR IGNORE INTO \"sync_created\" (\"ID\") VALUES (?)", {id});
+}
+
+void SyncStore::keepCreated(const QSet<qint64>& ids) {
+    run("DELETE FROM \"sync_created\"", {});
+    for (const qint64 id : ids)
+        noteCreated(id);
+}
+
+QList<qint64> SyncStore::created() {
+    QList<qint64> ids;
+    for (Sqlite::Statement st(m_db, "SELECT \"ID\" FROM \"sync_created\"", m_database.failure());
+         st.next();)
+        ids << st.int64(0);
+    return ids;
 }
 
 void SyncStore::writeCard(qint64 id, const Card& card) {

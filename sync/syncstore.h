@@ -81,12 +81,19 @@ public:
     void storeSynced(const SyncedCard& synced);
     void dropSynced(qint64 id);
     void dropAllSynced();
+    /// A card this sync made on the server, noted with its synced copy.
+    void noteCreated(qint64 id);
+    /// The cards made on the server since the kept sync token replaced by `ids`.
+    void keepCreated(const QSet<qint64>& ids);
     void writeCard(qint64 id, const Card& card);
     void deleteCard(qint64 id);
     /// A new card with its UID (when not taken) and its synced copy, in one transaction of
     /// its own; `before` runs in it first. The new ID.
     qint64 addCard(const Card& card, const QString& uid, SyncedCard synced,
                    const std::function<void()>& before = {});
+
+    /// The cards made on the server since the kept sync token, noted as each was sent.
+    QList<qint64> created();
 
     QString value(const QString& key);
     void setValue(const QString& key, const QString& value);

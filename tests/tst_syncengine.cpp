@@ -314,6 +314,21 @@ private slots:
         QCOMPARE(one.sync().deletedHere, 1);
         QCOMPARE(one.names(), QStringList{"甲"});
         QCOMPARE(one.sync().deletedHere + one.sync().sent, 0);
+        // A sync stopped after its first card keeps the older token: the card it made is
+        // noted all the same.
+        one.add("丁");
+        one.add("戊");
+        one.hook = [](SyncEngine& engine, int done) {
+            if (done == 1)
+                engine.cancel();
+        };
+        QVERIFY_THROWS_EXCEPTION(ECardDav, one.sync());
+        one.hook = nullptr;
+        phoneDeletes("丁");
+        report = one.sync();
+        QCOMPARE(report.deletedHere, 1);
+        QCOMPARE(one.names(), (QStringList{"戊", "甲"}));
+        QCOMPARE(serverCards(server).size(), 2);
     }
 
     void conflicts_data() { servers(); }
