@@ -1,6 +1,7 @@
 #include "syncengine.h"
 
 #include "cardmerge.h"
+#include "serverlisting.h"
 #include "syncstore.h"
 
 #include "data/carduid.h"
@@ -12,6 +13,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <optional>
 
 namespace Sync {
 
@@ -30,6 +32,8 @@ const char kCreated[] = "created_since_token";
 
 // A write retried after a 412 or a vanished card before the sync gives up on it.
 const int kRetries = 3;
+// The server's cards asked for in parts of this many: what is held at once.
+const int kFetchPart = 500;
 
 // The same person, as an earlier import of the phone's cards leaves them: the same name and
 // a phone or e-mail in common.
@@ -160,8 +164,7 @@ struct SyncEngine::State {
     QSet<qint64> deletedHere;              // synced cards deleted here since
     QSet<qint64> created;                  // cards this sync made on the server
     bool wrote = false;                    // something was sent to the server
-    QMultiHash<QString, qint64> newByName; // newHere by trimmed name, made when first needed
-    bool namesIndexed = false;
+    std::optional<UnsyncedNames> unsynced; // newHere by trimmed name, made when first needed
 
     State(SyncEngine& e)
         : engine(e)
@@ -180,15 +183,14 @@ struct SyncEngine::State {
         if (id && newHere.contains(id))
             return id;
         // By name first: a first sync after an import meets thousands of cards on each side.
-        if (!namesIndexed) {
+        if (!unsynced) {
+            unsynced.emplace(engine.m_database);
             store.forEachCard([&](qint64 candidate, const Card& card) {
                 if (newHere.contains(candidate))
-                    newByName.insert(card[Field::Name].trimmed(), candidate);
+                    unsynced->add(card[Field::Name].trimmed(), candidate);
             });
-            namesIndexed = true;
         }
-        QList<qint64> same = newByName.values(theirs[Field::Name].trimmed());
-        std::sort(same.begin(), same.end());
+        const QList<qint64> same = unsynced->named(theirs[Field::Name].trimmed());
         // The very same card before one that only shares a number: two cards of one person
         // here pair with their own copies, not both with the first.
         qint64 resembling = 0;
@@ -296,7 +298,8 @@ SyncReport SyncEngine::run() {
             .arg(c.added + c.changed)
             .arg(c.deleted);
     });
-    QHash<QString, QByteArray> changedThere;
+    // What the server named, in a table for the sync's length rather than in memory.
+    ServerListing listing(m_database);
     QSet<QString> removedThere;
     QByteArray token;
     bool listedAll = false;
@@ -304,8 +307,7 @@ SyncReport SyncEngine::run() {
         token = s.account.syncToken;
     } else if (info.supportsSync) {
         const SyncDelta delta = m_client.syncChanges(
-            book, s.account.syncToken,
-            [&](const CardRef& c) { changedThere.insert(c.href, c.etag); },
+            book, s.account.syncToken, [&](const CardRef& c) { listing.add(c.href, c.etag); },
             [&](const QString& href) { removedThere.insert(href); });
         token = delta.token;
         listedAll = delta.full;
@@ -314,28 +316,16 @@ SyncReport SyncEngine::run() {
             // need not mention what it did not have at the token.
             for (const qint64 id : createdSinceToken(s.store)) {
                 const SyncedRef ref = s.store.syncedRef(id);
-                if (ref.id && !changedThere.contains(ref.href))
+                if (ref.id && !listing.contains(ref.href))
                     removedThere.insert(ref.href);
             }
         }
     } else {
-        m_client.listCards(book, [&](const CardRef& c) { changedThere.insert(c.href, c.etag); });
+        m_client.listCards(book, [&](const CardRef& c) { listing.add(c.href, c.etag); });
         listedAll = true;
     }
-    if (listedAll) {
-        s.store.forEachSynced([&](qint64, const QString& href) {
-            if (!changedThere.contains(href))
-                removedThere.insert(href);
-        });
-    }
-    QStringList fetch;
-    for (auto it = changedThere.constBegin(); it != changedThere.constEnd(); ++it) {
-        const SyncedRef ref = s.store.syncedAt(it.key());
-        if (!ref.id || ref.etag != it.value() || it.value().isEmpty())
-            fetch << it.key();
-    }
-    fetch.sort();
-    changedThere.clear();
+    if (listedAll)
+        listing.forEachUnlisted([&](const QString& href) { removedThere.insert(href); });
 
     // A wrong book or an emptied server must not wipe the cards without a question.
     int deleteHere = 0;
@@ -344,10 +334,9 @@ SyncReport SyncEngine::run() {
         if (id && s.store.hasCard(id) && !s.changedHere.contains(id))
             ++deleteHere;
     }
-    const QSet<QString> fetching(fetch.cbegin(), fetch.cend());
     int deleteThere = 0;
     for (const qint64 id : std::as_const(s.deletedHere))
-        if (!fetching.contains(s.store.syncedRef(id).href))
+        if (!listing.needsFetch(s.store.syncedRef(id).href))
             ++deleteThere;
     const int total = s.store.syncedCount();
     auto many = [&](int n) { return n > 10 && n * 4 > total; };
@@ -359,19 +348,24 @@ SyncReport SyncEngine::run() {
                 .arg(deleteHere)
                 .arg(deleteThere));
 
-    // The server's new and changed cards, each committed with its version.
+    // The server's new and changed cards, each committed with its version, a part at a time
+    // in the order of their addresses.
     int done = 0;
     if (progress)
-        progress->begin(Core::Progress::Phase::SyncReceiving, fetch.size());
-    m_client.fetchCards(book, fetch, [&](const FetchedCard& card) {
-        if (card.missing)
-            removedThere.insert(card.href);
-        else
-            s.take(card);
-        if (progress)
-            progress->advance(++done);
-        checkCancel();
-    });
+        progress->begin(Core::Progress::Phase::SyncReceiving, listing.fetchCount());
+    QString after;
+    for (QStringList part; !(part = listing.toFetch(after, kFetchPart)).isEmpty();) {
+        after = part.last();
+        m_client.fetchCards(book, part, [&](const FetchedCard& card) {
+            if (card.missing)
+                removedThere.insert(card.href);
+            else
+                s.take(card);
+            if (progress)
+                progress->advance(++done);
+            checkCancel();
+        });
+    }
 
     // The server's deletes, unless the card changed here meanwhile: then it goes again.
     for (const QString& href : std::as_const(removedThere)) {
@@ -383,8 +377,8 @@ SyncReport SyncEngine::run() {
             s.store.transaction([&] { s.store.dropSynced(id); });
             s.changedHere.remove(id);
             s.newHere.insert(id);
-            if (s.namesIndexed)
-                s.newByName.insert(s.mine(id)[Field::Name].trimmed(), id);
+            if (s.unsynced)
+                s.unsynced->add(s.mine(id)[Field::Name].trimmed(), id);
         } else {
             s.store.transaction([&] {
                 if (isHere)
