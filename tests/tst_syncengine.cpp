@@ -544,6 +544,33 @@ private slots:
         QCOMPARE(two.names().size(), 60);
     }
 
+    // A book larger than the part a sync asks for at once: every card comes once, also when
+    // the sync is stopped in the second part and resumed.
+    void largeBookInParts() {
+        START_SERVER_OF(server, DavServer::RadicaleHttp);
+        server.kill();
+        const int count = 620;
+        for (int i = 0; i < count; ++i) {
+            const QString name = QStringLiteral("人%1").arg(i, 3, 10, QLatin1Char('0'));
+            QFile file(QStringLiteral("%1/p%2.vcf").arg(server.bookFolder()).arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(phoneCard(QStringLiteral("phone-%1").arg(i), name, QString()));
+        }
+        QVERIFY(server.restart());
+        Side one(server);
+        one.hook = [](SyncEngine& engine, int done) {
+            if (done == 550)
+                engine.cancel();
+        };
+        QVERIFY_THROWS_EXCEPTION(ECardDav, one.sync());
+        QCOMPARE(one.names().size(), 550);
+        one.hook = nullptr;
+        QCOMPARE(one.sync().received, count - 550);
+        QStringList names = one.names();
+        QCOMPARE(names.size(), count);
+        QCOMPARE(names.removeDuplicates(), 0);
+    }
+
     // A synced file's backup is one of ours: its sync tables are known, its password absent.
     void syncedFileBacksUp() {
         START_SERVER_OF(server, DavServer::RadicaleHttps);
