@@ -12,6 +12,7 @@
 #include "quickfind/cardindex.h"
 #include "quickfind/finder.h"
 #include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -60,6 +61,9 @@ QuickFindPanel::QuickFindPanel(const Window& window)
     connect(m_window.cards, &TADOQuery::loadEnded, this, recount);
     connect(input, &QLineEdit::textEdited, this,
             [this](const QString&) { Platform::guarded([this] { narrowList(); })(); });
+    // Begun while the password is typed: nobody finds anything before that.
+    m_spelling =
+        std::async(std::launch::async, [this] { QuickFind::prepareSpelling(m_stopSpelling); });
     // An older file gets its index once the window is up, not while the list is drawn; a file
     // that has one has it checked on a thread meanwhile.
     QTimer::singleShot(0, this, [this] {
@@ -67,7 +71,11 @@ QuickFindPanel::QuickFindPanel(const Window& window)
     });
 }
 
-QuickFindPanel::~QuickFindPanel() = default;
+QuickFindPanel::~QuickFindPanel() {
+    m_stopSpelling = true;
+    if (m_spelling.valid())
+        m_spelling.wait();
+}
 
 void QuickFindPanel::waitForCheck() {
     if (m_indexCheck.valid())

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <future>
 #include <memory>
@@ -91,6 +92,9 @@ private:
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.
     std::future<bool> m_indexCheck;
+    // The readings of the common ideographs, worked out on a thread before the first find.
+    std::atomic<bool> m_stopSpelling{false};
+    std::future<void> m_spelling;
     // Kept from key to key: a fresh connection starts with a cold cache and no schema.
     std::shared_ptr<Sqlite::Database> m_reader;
 };

@@ -225,27 +225,16 @@ public:
         Readings result;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (surname) {
-                const auto own = surnameReadings().find(c);
-                if (own != surnameReadings().end())
-                    result.push_back(own->second);
-                for (std::string& r : transliterate(m_names.get(), c))
-                    result.push_back(std::move(r));
-            }
-            for (std::string& r : transliterate(m_plain.get(), c))
-                result.push_back(std::move(r));
-            const auto more = polyphoneReadings().find(c);
-            if (more != polyphoneReadings().end()) {
-                for (const char* r : more->second)
-                    result.emplace_back(r);
-            }
+            result = sharedReadings(c, surname);
         }
-        std::vector<std::string> unique;
-        for (std::string& r : result) {
-            if (std::find(unique.begin(), unique.end(), r) == unique.end())
-                unique.push_back(std::move(r));
-        }
-        return cache.emplace(c, std::move(unique)).first->second;
+        return cache.emplace(c, std::move(result)).first->second;
+    }
+
+    /// Works out the readings of `c` for every thread to find, unless known.
+    void learn(char32_t c) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        sharedReadings(c, false);
+        sharedReadings(c, true);
     }
 
     /// The syllables of a run of ideographs read together, so that the transliterator's
@@ -313,6 +302,36 @@ private:
             m_words.reset();
     }
 
+    // Each thread keeps its own copy of what it used; a reading worked out once serves them
+    // all, so a thread seldom waits for the transliterator. Called with m_mutex held.
+    const Readings& sharedReadings(char32_t c, bool surname) {
+        auto& known = surname ? m_surnameReadings : m_plainReadings;
+        const auto it = known.find(c);
+        if (it != known.end())
+            return it->second;
+        Readings result;
+        if (surname) {
+            const auto own = surnameReadings().find(c);
+            if (own != surnameReadings().end())
+                result.push_back(own->second);
+            for (std::string& r : transliterate(m_names.get(), c))
+                result.push_back(std::move(r));
+        }
+        for (std::string& r : transliterate(m_plain.get(), c))
+            result.push_back(std::move(r));
+        const auto more = polyphoneReadings().find(c);
+        if (more != polyphoneReadings().end()) {
+            for (const char* r : more->second)
+                result.emplace_back(r);
+        }
+        Readings unique;
+        for (std::string& r : result) {
+            if (std::find(unique.begin(), unique.end(), r) == unique.end())
+                unique.push_back(std::move(r));
+        }
+        return known.emplace(c, std::move(unique)).first->second;
+    }
+
     static Readings transliterate(const icu::Transliterator* t, char32_t c) {
         if (!t)
             return {};
@@ -322,6 +341,7 @@ private:
     }
 
     std::mutex m_mutex;
+    std::unordered_map<char32_t, Readings> m_plainReadings, m_surnameReadings;
     const icu::Normalizer2* m_nfkcCf = nullptr;
     std::unique_ptr<icu::Transliterator> m_plain, m_names;
     std::unique_ptr<icu::BreakIterator> m_words;
@@ -410,6 +430,8 @@ QStringList toQt(const std::vector<std::string>& v) {
 // Traditional ideographs to simplified ones, as ICU's transform has them, for the common
 // blocks: made once, by transforming them all in one go.
 constexpr char32_t kFoldFirst = 0x3400, kFoldLast = 0x9FFF;
+// The unified ideographs every Chinese font has: what names and companies are written in.
+constexpr char32_t kCommonFirst = 0x4E00, kCommonLast = 0x9FA5;
 
 const std::vector<char16_t>& simplifiedTable() {
     static const std::vector<char16_t> table = [] {
@@ -759,6 +781,15 @@ Spellings companySpellings(const QString& company) {
     SpellingsUtf8 s;
     spellCompany(normalized(company).toStdString(), s);
     return Spellings{toQt(s.pinyin), toQt(s.initials)};
+}
+
+void prepareSpelling(const std::atomic<bool>& stop) {
+    // Shared by every call: a second one goes on where the first was stopped.
+    static std::atomic<char32_t> next{kCommonFirst};
+    (void)simplifiedTable();
+    Icu& icu = Icu::instance();
+    for (char32_t c = next++; !stop && c <= kCommonLast; c = next++)
+        icu.learn(c);
 }
 
 } // namespace QuickFind

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +51,11 @@ void spellName(std::string_view normalizedName, SpellingsUtf8& out);
 bool nameSpellingMayStartWith(std::string_view normalizedName, char letter);
 /// Adds the spellings of a company already normalized (UTF-8) to `out`.
 void spellCompany(std::string_view normalizedCompany, SpellingsUtf8& out);
+
+/// Works out the readings of the common ideographs ahead of the first find, which otherwise
+/// spends tens of milliseconds on those of the cards it meets; for a thread of its own.
+/// Returns when `stop` is set or all are known; a later call goes on from there.
+void prepareSpelling(const std::atomic<bool>& stop);
 
 /// The simplified form of a traditional ideograph; any other character as it is.
 char32_t simplified(char32_t c);
