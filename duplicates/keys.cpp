@@ -94,6 +94,19 @@ private:
     bool m_done = false;
 };
 
+// The cards of `ids` that are stored, read a few hundred at a time (one statement each).
+void forEachCardOf(sqlite3* db, const QVector<qint64>& ids, const CardStore::CardVisit& visit) {
+    constexpr int kChunk = 500;
+    for (int first = 0; first < ids.size(); first += kChunk) {
+        QStringList list;
+        for (qint64 id : ids.mid(first, kChunk))
+            list << QString::number(id);
+        CardStore::forEachCard(
+            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
+            visit);
+    }
+}
+
 } // namespace
 
 bool hasKeys(sqlite3* db) {
@@ -171,15 +184,7 @@ void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
     if (tables == KeyTables::None)
         return;
     KeyWriter writer(db, tables == KeyTables::WithSums);
-    constexpr int kChunk = 500;
-    for (int first = 0; first < ids.size(); first += kChunk) {
-        QStringList list;
-        for (qint64 id : ids.mid(first, kChunk))
-            list << QString::number(id);
-        CardStore::forEachCard(
-            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
-            [&](qint64 id, const Card& card) { writer.write(id, card); });
-    }
+    forEachCardOf(db, ids, [&](qint64 id, const Card& card) { writer.write(id, card); });
 }
 
 void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
@@ -257,15 +262,7 @@ int resemblingOlder(sqlite3* db, const QVector<qint64>& ids, int pairs) {
 
 QVector<Card> cardsOf(sqlite3* db, const QVector<qint64>& ids, QVector<qint64>* found) {
     QHash<qint64, Card> stored;
-    constexpr int kChunk = 500;
-    for (int first = 0; first < ids.size(); first += kChunk) {
-        QStringList list;
-        for (qint64 id : ids.mid(first, kChunk))
-            list << QString::number(id);
-        CardStore::forEachCard(
-            db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
-            [&](qint64 id, const Card& card) { stored.insert(id, card); });
-    }
+    forEachCardOf(db, ids, [&](qint64 id, const Card& card) { stored.insert(id, card); });
     QVector<Card> out;
     if (found)
         found->clear();
