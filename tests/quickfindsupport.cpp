@@ -15,12 +15,14 @@
 
 namespace QuickFindTest {
 
-Db::Db(const QString& file) {
+Db::Db(const QString& file, Index index) {
     if (sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) !=
         SQLITE_OK)
         qFatal("cannot open %s", qPrintable(file));
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     exec(QStringLiteral("PRAGMA trusted_schema=OFF"));
+    if (index == KeepIndex)
+        return;
     // As a file made before the quick find: new ones start with its tables.
     QStringList tables;
     sqlite3_stmt* st = nullptr;

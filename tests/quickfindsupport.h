@@ -21,7 +21,8 @@ namespace QuickFindTest {
 /// tables dropped, as in a file made before it.
 class Db {
 public:
-    explicit Db(const QString& file);
+    enum Index { DropIndex, KeepIndex };
+    explicit Db(const QString& file, Index index = DropIndex);
     ~Db();
     Db(const Db&) = delete;
     Db& operator=(const Db&) = delete;
