@@ -17,7 +17,7 @@ constexpr std::uint32_t kPageBits = 20;
 constexpr std::uint32_t kPageSize = 1u << kPageBits;
 constexpr std::uint32_t kBlockHeader = 8; // next (4), used (2) once full
 constexpr std::uint16_t kFirstBlock = 24;
-constexpr std::uint32_t kLargestBlock = 4096;
+constexpr std::uint32_t kLargestBlock = 1024;
 
 /// The bytes of a key of up to eight, as a number that orders as they do (with the length).
 std::uint64_t pack(const char* p, std::size_t n) {
