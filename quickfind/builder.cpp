@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::size_t kTaskCards = 256;
 constexpr std::size_t kQueuedTasks = 4; // per worker
+// Each worker keeps a table of most keys of a chunk, tens of MB: memory bounds them.
+constexpr unsigned kMostWorkers = 4;
 
 /// Thrown inside a worker when the build stops: it leaves the worker's loop.
 struct Stopped {};
@@ -52,7 +54,7 @@ Pipeline::Pipeline(int blockTarget, Writer write, int workers)
     , m_write(std::move(write))
     , m_task(std::make_unique<Task>()) {
     if (workers <= 0)
-        workers = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        workers = int(std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers));
     for (int i = 0; i < workers; ++i)
         m_workers.push_back(std::make_unique<Worker>());
     for (std::size_t i = 0; i < m_workers.size(); ++i)

@@ -26,7 +26,7 @@ class Pipeline {
 public:
     using Writer = std::function<void(const std::vector<Store::Row>& rows)>;
     /// Rows go to `write`, always on the caller's thread, from within the calls below, in key
-    /// order. `workers`: threads filing, 0 for one per processor.
+    /// order. `workers`: threads filing, 0 for one per processor (at most four).
     Pipeline(int blockTarget, Writer write, int workers = 0);
     ~Pipeline();
     Pipeline(const Pipeline&) = delete;

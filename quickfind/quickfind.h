@@ -33,8 +33,8 @@ bool isBuilt(sqlite3* db);
 
 /// (Re)builds the tables from all cards of zl, inside a savepoint: nothing changes when it
 /// fails or `progress` cancels. Returns false when cancelled. Files the cards on `threads`
-/// threads of its own (0: one per processor); `progress` is called on the caller's thread
-/// every 1024 cards.
+/// threads of its own (0: one per processor, at most four); `progress` is called on the caller's
+/// thread every 1024 cards.
 bool build(sqlite3* db, const Progress& progress = {}, int threads = 0);
 
 /// Brings the tables in line with the cards of zl added, deleted or changed in place by
