@@ -6,6 +6,9 @@
 
 #include <QUuid>
 
+#include <algorithm>
+#include <limits>
+
 namespace CardUid {
 
 namespace {
@@ -108,6 +111,13 @@ Batch::Batch(sqlite3* db)
         rc = m_st->set.prepare(db, kSet);
     if (rc != SQLITE_OK)
         fail(db, rc);
+    // A card of a higher ID than any here has no UID yet: new cards need not be looked up.
+    const QStringList highest =
+        Sqlite::firstColumn(db, "SELECT max(\"ID\") FROM \"card_uid\"", &rc);
+    if (rc != SQLITE_OK)
+        fail(db, rc);
+    m_highest = highest.value(0).isEmpty() ? std::numeric_limits<qint64>::min()
+                                           : highest.value(0).toLongLong();
     const Sqlite::Failure failure = Sqlite::fileFailure({});
     m_st->uidOf.setFailure(failure);
     m_st->idOf.setFailure(failure);
@@ -127,12 +137,14 @@ qint64 Batch::idOf(const QString& uid) {
 }
 
 QString Batch::ensure(qint64 id) {
-    Sqlite::Statement& st = m_st->uidOf;
-    st.set(1, id);
-    QString known = st.next() ? st.text(0).toString() : QString();
-    st.rewind();
-    if (!known.isEmpty())
-        return known;
+    if (id <= m_highest) {
+        Sqlite::Statement& st = m_st->uidOf;
+        st.set(1, id);
+        const QString known = st.next() ? st.text(0).toString() : QString();
+        st.rewind();
+        if (!known.isEmpty())
+            return known;
+    }
     const QString uid = uidFrom(m_identity, id);
     set(id, uid);
     return uid;
@@ -140,6 +152,7 @@ QString Batch::ensure(qint64 id) {
 
 void Batch::set(qint64 id, const QString& uid) {
     m_st->set.set(1, id).set(2, uid).run();
+    m_highest = std::max(m_highest, id);
 }
 
 void set(sqlite3* db, qint64 id, const QString& uid) {

@@ -47,6 +47,7 @@ private:
     sqlite3* m_db;
     std::unique_ptr<Statements> m_st;
     QString m_identity;
+    qint64 m_highest; // the highest ID with a UID
 };
 
 /// The UID ensure() makes for card `id`, without storing it: "urn:uuid:" and a UUID drawn

@@ -1,233 +1,65 @@
 #include "builder.h"
 
-#include "postings.h"
-
 #include <algorithm>
-#include <cstring>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
+#include <string>
 
 namespace QuickFind::Build {
 
 namespace {
 
-constexpr std::size_t kInlineKey = 11;
-constexpr std::size_t kBatchCards = 128;
-constexpr std::size_t kQueuedBatches = 3;
+constexpr std::size_t kTaskCards = 256;
+constexpr std::size_t kQueuedTasks = 4; // per worker
+// Each worker keeps a table of most keys of a chunk, tens of MB: memory bounds them.
+constexpr unsigned kMostWorkers = 4;
 
-std::uint64_t hashOf(const char* p, std::size_t n) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
-    while (n >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 31;
-        p += 8;
-        n -= 8;
-    }
-    std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0x94D049BB133111EBull;
-    return h ^ (h >> 29);
-}
-
-// Equality of short keys without a call to memcmp.
-inline bool same(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    if (a.size() <= 8) {
-        std::uint64_t x = 0, y = 0;
-        std::memcpy(&x, a.data(), a.size());
-        std::memcpy(&y, b.data(), b.size());
-        return x == y;
-    }
-    return std::memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// The first eight bytes in an order that compares as the keys do.
-inline std::uint64_t sortPrefix(std::string_view k) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        v = (v << 8) | (i < k.size() ? static_cast<unsigned char>(k[i]) : 0);
-    return v;
-}
-
-std::string_view keyAt(const Batch& b, std::size_t i) {
-    const std::uint32_t start = i == 0 ? 0 : b.ends[i - 1];
-    return std::string_view(b.bytes.data() + start, b.ends[i] - start);
-}
+/// Thrown inside a worker when the build stops: it leaves the worker's loop.
+struct Stopped {};
 
 } // namespace
 
-void Batch::clear() {
-    hashes.clear();
-    ends.clear();
-    bytes.clear();
-    cardEnds.clear();
-    ranks.clear();
-    endsChunk = false;
-    offsets.clear();
-}
-
-// ---- Collector ----------------------------------------------------------------------------
-
-// 48 bytes: the key inline (longer ones in m_longKeys), and the gaps between the ranks of its
-// cards (inline too while they are few). There are close to a million of them in a chunk.
-struct Collector::Entry {
-    std::string gaps;
-    std::uint32_t last = 0;
-    std::uint8_t length = 0;
-    char key[kInlineKey] = {};
+/// Where the workers meet at the end of a chunk: each has sorted its keys, then each has
+/// packed its share of them.
+struct Pipeline::ChunkEnd {
+    qint64 chunk = 0;
+    std::vector<std::uint32_t> offsets;
+    std::size_t sorted = 0, packed = 0;
+    std::vector<std::string> bounds;           // of the workers' shares of the keys
+    std::vector<std::vector<Store::Row>> rows; // of each share
+    bool done = false;
 };
 
-Collector::Collector() {
-    m_table.assign(std::size_t(1) << 16, Slot{0, 0});
-}
-
-Collector::~Collector() = default;
-
-std::string_view Collector::keyOf(const Entry& e) const {
-    if (e.length <= kInlineKey)
-        return std::string_view(e.key, e.length);
-    std::uint32_t at = 0;
-    std::memcpy(&at, e.key, sizeof at);
-    return std::string_view(m_longKeys.data() + at, e.length);
-}
-
-std::uint32_t Collector::find(std::uint64_t hash, std::string_view key) const {
-    const std::size_t mask = m_table.size() - 1;
-    const std::uint32_t check = std::uint32_t(hash >> 32);
-    for (std::size_t i = std::size_t(hash) & mask;; i = (i + 1) & mask) {
-        const Slot s = m_table[i];
-        if (s.entry == 0)
-            return UINT32_MAX;
-        if (s.check == check && same(keyOf(m_entries[s.entry - 1]), key))
-            return s.entry - 1;
-    }
-}
-
-std::uint32_t Collector::insert(std::uint64_t hash, std::string_view key) {
-    const std::size_t mask = m_table.size() - 1;
-    std::size_t i = std::size_t(hash) & mask;
-    while (m_table[i].entry != 0)
-        i = (i + 1) & mask;
-    Entry e;
-    // Keys are at most six characters; one longer would be cut, not overflow.
-    e.length = std::uint8_t(std::min<std::size_t>(key.size(), 255));
-    if (e.length <= kInlineKey) {
-        std::memcpy(e.key, key.data(), e.length);
-    } else {
-        const std::uint32_t at = std::uint32_t(m_longKeys.size());
-        m_longKeys.append(key.data(), e.length);
-        std::memcpy(e.key, &at, sizeof at);
-    }
-    m_entries.push_back(std::move(e));
-    m_hashes.push_back(hash);
-    m_table[i] = Slot{std::uint32_t(hash >> 32), std::uint32_t(m_entries.size())};
-    return std::uint32_t(m_entries.size() - 1);
-}
-
-void Collector::grow() {
-    std::vector<Slot> table(m_table.size() * 2, Slot{0, 0});
-    const std::size_t mask = table.size() - 1;
-    for (std::uint32_t i = 0; i < m_entries.size(); ++i) {
-        std::size_t at = std::size_t(m_hashes[i]) & mask;
-        while (table[at].entry != 0)
-            at = (at + 1) & mask;
-        table[at] = Slot{std::uint32_t(m_hashes[i] >> 32), i + 1};
-    }
-    m_table.swap(table);
-}
-
-void Collector::addCard(const Batch& batch, std::size_t from, std::size_t to, std::uint32_t rank) {
-    // The table is far bigger than the caches: look all of a card's keys up at once.
-    const std::size_t mask = m_table.size() - 1;
-    for (std::size_t i = from; i < to; ++i)
-        __builtin_prefetch(&m_table[std::size_t(batch.hashes[i]) & mask]);
-    // The entry the home place names is nearly always the key's own: fetch it meanwhile.
-    m_found.resize(to - from);
-    for (std::size_t i = from; i < to; ++i) {
-        const Slot s = m_table[std::size_t(batch.hashes[i]) & mask];
-        const bool likely = s.entry != 0 && s.check == std::uint32_t(batch.hashes[i] >> 32);
-        m_found[i - from] = likely ? s.entry - 1 : UINT32_MAX;
-        if (likely)
-            __builtin_prefetch(&m_entries[s.entry - 1]);
-    }
-    for (std::size_t i = from; i < to; ++i) {
-        const std::string_view key = keyAt(batch, i);
-        std::uint32_t e = m_found[i - from];
-        if (e == UINT32_MAX || !same(keyOf(m_entries[e]), key))
-            e = find(batch.hashes[i], key);
-        if (e == UINT32_MAX)
-            e = insert(batch.hashes[i], key);
-        Entry& entry = m_entries[e];
-        const std::uint32_t gap = entry.gaps.empty() ? rank : rank - entry.last;
-        if (gap < 0x80)
-            entry.gaps += char(gap);
-        else
-            Postings::putVarint(entry.gaps, gap);
-        entry.last = rank;
-    }
-    if (m_entries.size() * 2 > m_table.size())
-        grow();
-}
-
-void Collector::encode(Store::ChunkEncoder& encoder) {
-    // Sorted by the keys' first bytes, kept beside the index: most comparisons stay in cache.
-    struct Item {
-        std::uint64_t prefix;
-        std::uint32_t index;
-    };
-    std::vector<Item> order(m_entries.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i)
-        order[i] = Item{sortPrefix(keyOf(m_entries[i])), i};
-    std::sort(order.begin(), order.end(), [this](const Item& a, const Item& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        return keyOf(m_entries[a.index]) < keyOf(m_entries[b.index]);
-    });
+/// A run of cards for one worker: their columns one after another.
+struct Pipeline::Task {
+    std::string text;
+    std::vector<std::uint32_t> ends; // of each column in `text`, kFieldCount a card
     std::vector<std::uint32_t> ranks;
-    for (const Item& item : order) {
-        const std::uint32_t i = item.index;
-        const Entry& e = m_entries[i];
+    std::shared_ptr<ChunkEnd> end; // the chunk ends after these cards
+    void clear() {
+        text.clear();
+        ends.clear();
         ranks.clear();
-        const auto* p = reinterpret_cast<const unsigned char*>(e.gaps.data());
-        const auto* end = p + e.gaps.size();
-        std::uint64_t v = 0, at = 0;
-        while (p < end && Postings::getVarint(p, end, v)) {
-            at = ranks.empty() ? v : at + v;
-            ranks.push_back(std::uint32_t(at));
-        }
-        encoder.add(keyOf(e), ranks);
-        std::string().swap(m_entries[i].gaps); // memory back as it goes
+        end.reset();
     }
-    m_entries.clear();
-    m_entries.shrink_to_fit();
-    m_hashes.clear();
-    m_hashes.shrink_to_fit();
-    m_longKeys.clear();
-    m_table.assign(std::size_t(1) << 16, Slot{0, 0});
+};
+
+struct Pipeline::Worker {
+    std::deque<std::unique_ptr<Task>> queue;
+    Collector collector;
+    CardText text;
+    std::thread thread;
+};
+
+Pipeline::Pipeline(int blockTarget, Writer write, int workers)
+    : m_blockTarget(blockTarget)
+    , m_write(std::move(write))
+    , m_task(std::make_unique<Task>()) {
+    if (workers <= 0)
+        workers = int(std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers));
+    for (int i = 0; i < workers; ++i)
+        m_workers.push_back(std::make_unique<Worker>());
+    for (std::size_t i = 0; i < m_workers.size(); ++i)
+        m_workers[i]->thread = std::thread([this, i] { work(i); });
 }
-
-// ---- Pipeline -----------------------------------------------------------------------------
-
-Pipeline::Pipeline(int blockTarget, Writer write)
-    : m_write(std::move(write))
-    , m_seen(1024, Seen{0, 0, 0})
-    , m_batch(std::make_unique<Batch>())
-    , m_encoder(blockTarget,
-                [this](std::vector<Store::Row>& rows) {
-                    // On the filing thread: hand the rows over, a few hundred at a time.
-                    {
-                        std::lock_guard<std::mutex> lock(m_mutex);
-                        for (Store::Row& r : rows)
-                            m_done.push_back(std::move(r));
-                    }
-                    rows.clear();
-                    m_changed.notify_all();
-                })
-    , m_thread([this] { work(); }) {}
 
 Pipeline::~Pipeline() {
     {
@@ -235,88 +67,71 @@ Pipeline::~Pipeline() {
         m_stop = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    for (const auto& w : m_workers)
+        w->thread.join();
 }
 
-void Pipeline::key(const char* p, std::size_t n) {
-    Batch& b = *m_batch;
-    const std::uint64_t h = hashOf(p, n);
-    if ((b.hashes.size() - m_cardStart) * 2 >= m_seen.size()) {
-        // A card with many keys (a long note): a bigger table, the card's keys in it again.
-        std::vector<Seen> seen(m_seen.size() * 2, Seen{0, 0, 0});
-        const std::size_t mask = seen.size() - 1;
-        for (std::size_t k = m_cardStart; k < b.hashes.size(); ++k) {
-            std::size_t i = std::size_t(b.hashes[k]) & mask;
-            while (seen[i].generation == m_generation)
-                i = (i + 1) & mask;
-            seen[i] = Seen{b.hashes[k], std::uint32_t(k), m_generation};
-        }
-        m_seen.swap(seen);
+void Pipeline::addCard(const std::array<std::string_view, kFieldCount>& columns,
+                       std::uint32_t rank) {
+    Task& t = *m_task;
+    for (const std::string_view c : columns) {
+        t.text.append(c.data(), c.size());
+        t.ends.push_back(std::uint32_t(t.text.size()));
     }
-    const std::size_t mask = m_seen.size() - 1;
-    const std::string_view key(p, n);
-    for (std::size_t i = std::size_t(h) & mask;; i = (i + 1) & mask) {
-        Seen& s = m_seen[i];
-        if (s.generation != m_generation) {
-            s = Seen{h, std::uint32_t(b.hashes.size()), m_generation};
-            break;
-        }
-        if (s.hash == h && same(keyAt(b, s.index), key))
-            return;
+    t.ranks.push_back(rank);
+    if (t.ranks.size() >= kTaskCards) {
+        submit(m_next);
+        m_next = (m_next + 1) % m_workers.size();
     }
-    b.hashes.push_back(h);
-    b.bytes.append(p, n);
-    b.ends.push_back(std::uint32_t(b.bytes.size()));
-}
-
-void Pipeline::addCard(CardText& text, std::uint32_t rank) {
-    m_cardStart = m_batch->hashes.size();
-    text.forEachKey([this](const char* p, std::size_t n) { key(p, n); });
-    m_batch->cardEnds.push_back(std::uint32_t(m_batch->hashes.size()));
-    m_batch->ranks.push_back(rank);
-    if (++m_generation == 0) { // wrapped: no old mark may look current
-        std::fill(m_seen.begin(), m_seen.end(), Seen{0, 0, 0});
-        m_generation = 1;
-    }
-    if (m_batch->cardEnds.size() >= kBatchCards)
-        submit();
 }
 
 void Pipeline::endChunk(qint64 chunk, const std::vector<std::uint32_t>& offsets) {
-    m_batch->endsChunk = true;
-    m_batch->chunk = chunk;
-    m_batch->offsets = offsets;
-    ++m_chunksAsked;
-    submit();
+    auto end = std::make_shared<ChunkEnd>();
+    end->chunk = chunk;
+    end->offsets = offsets;
+    end->rows.resize(m_workers.size());
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_chunks.push_back(end);
+    }
+    // Every worker hears of it, after its last cards of the chunk.
+    for (std::size_t i = 0; i < m_workers.size(); ++i) {
+        m_task->end = end;
+        submit(i);
+    }
 }
 
 void Pipeline::writeDone(std::unique_lock<std::mutex>& lock) {
-    while (!m_done.empty()) {
-        std::vector<Store::Row> rows;
-        rows.swap(m_done);
+    while (!m_chunks.empty() && m_chunks.front()->done) {
+        const std::shared_ptr<ChunkEnd> end = m_chunks.front();
+        m_chunks.pop_front();
         lock.unlock();
-        m_write(rows);
+        for (std::vector<Store::Row>& rows : end->rows) {
+            m_write(rows);
+            std::vector<Store::Row>().swap(rows);
+        }
         lock.lock();
     }
 }
 
-void Pipeline::submit() {
+void Pipeline::submit(std::size_t worker) {
     std::unique_lock<std::mutex> lock(m_mutex);
+    Worker& w = *m_workers[worker];
     // Rows packed meanwhile are written while waiting, so that they never pile up.
     for (;;) {
         writeDone(lock);
         if (m_error)
             std::rethrow_exception(m_error);
-        if (m_queue.size() < kQueuedBatches)
+        if (w.queue.size() < kQueuedTasks)
             break;
         m_changed.wait(lock);
     }
-    m_queue.push_back(std::move(m_batch));
+    w.queue.push_back(std::move(m_task));
     if (m_spare.empty()) {
-        m_batch = std::make_unique<Batch>();
+        m_task = std::make_unique<Task>();
     } else {
-        m_batch = std::move(m_spare.front());
-        m_spare.pop_front();
+        m_task = std::move(m_spare.back());
+        m_spare.pop_back();
     }
     lock.unlock();
     m_changed.notify_all();
@@ -328,57 +143,158 @@ void Pipeline::writeRows(bool all) {
         writeDone(lock);
         if (m_error)
             std::rethrow_exception(m_error);
-        if (!all || m_chunksDone == m_chunksAsked)
+        if (!all || m_chunks.empty())
             break;
         m_changed.wait(lock);
     }
-    writeDone(lock);
 }
 
-void Pipeline::work() {
+template <class Ready> void Pipeline::waitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
+    m_changed.wait(lock, [&] { return m_stop || ready(); });
+    if (m_stop)
+        throw Stopped();
+}
+
+void Pipeline::work(std::size_t index) {
+    Worker& w = *m_workers[index];
     try {
         for (;;) {
-            std::unique_ptr<Batch> batch;
+            std::unique_ptr<Task> task;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-                if (m_stop)
-                    return;
-                batch = std::move(m_queue.front());
-                m_queue.pop_front();
+                waitFor(lock, [&w] { return !w.queue.empty(); });
+                task = std::move(w.queue.front());
+                w.queue.pop_front();
             }
             m_changed.notify_all();
-            std::size_t from = 0;
-            for (std::size_t c = 0; c < batch->cardEnds.size(); ++c) {
-                m_collector.addCard(*batch, from, batch->cardEnds[c], batch->ranks[c]);
-                from = batch->cardEnds[c];
-            }
-            if (batch->endsChunk) {
-                m_encoder.begin(batch->chunk, batch->offsets);
-                m_collector.encode(m_encoder);
-                m_encoder.finish();
-#ifdef __GLIBC__
-                // A chunk's many small buffers are free now: give them back, so that the
-                // next chunk starts from the same footing instead of a fragmented heap.
-                malloc_trim(0);
-#endif
-            }
+            fileTask(w, *task);
+            if (task->end)
+                finishChunk(index, *task->end);
+            task->clear();
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (batch->endsChunk)
-                    ++m_chunksDone;
-                batch->clear();
-                m_spare.push_back(std::move(batch));
+                m_spare.push_back(std::move(task));
             }
-            m_changed.notify_all();
         }
+    } catch (const Stopped&) {
     } catch (...) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_error = std::current_exception();
+            m_stop = true;
         }
         m_changed.notify_all();
     }
+}
+
+void Pipeline::fileTask(Worker& w, const Task& task) {
+    std::array<std::string_view, kFieldCount> columns;
+    std::size_t at = 0;
+    std::uint32_t from = 0;
+    for (const std::uint32_t rank : task.ranks) {
+        for (std::string_view& c : columns) {
+            const std::uint32_t to = task.ends[at++];
+            c = std::string_view(task.text.data() + from, to - from);
+            from = to;
+        }
+        w.text.assign(columns);
+        w.collector.addCard(w.text, rank);
+    }
+}
+
+void Pipeline::finishChunk(std::size_t index, ChunkEnd& end) {
+    Worker& w = *m_workers[index];
+    w.collector.sort();
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (++end.sorted == m_workers.size()) {
+            // The shares: equal parts of the keys of the worker that has most.
+            const Collector* most = &w.collector;
+            for (const auto& other : m_workers) {
+                if (other->collector.size() > most->size())
+                    most = &other->collector;
+            }
+            char buffer[8];
+            for (std::size_t i = 1; i < m_workers.size(); ++i) {
+                const std::size_t at = most->size() * i / m_workers.size();
+                end.bounds.emplace_back(at < most->size() ? most->key(at, buffer)
+                                                          : std::string_view());
+            }
+            lock.unlock();
+            m_changed.notify_all();
+        } else {
+            waitFor(lock, [&] { return end.sorted == m_workers.size(); });
+        }
+    }
+    encodeShare(index, end);
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (++end.packed == m_workers.size()) {
+            end.done = true;
+            lock.unlock();
+            m_changed.notify_all();
+        } else {
+            // The others still read this worker's keys.
+            waitFor(lock, [&] { return end.packed == m_workers.size(); });
+        }
+    }
+    w.collector.clear();
+}
+
+void Pipeline::encodeShare(std::size_t index, ChunkEnd& end) {
+    Store::ChunkEncoder encoder(m_blockTarget);
+    if (index == 0)
+        encoder.begin(end.chunk, end.offsets);
+    else
+        encoder.beginKeys(end.chunk, std::uint32_t(end.offsets.size()));
+    // Each worker's keys of this share, merged in key order; a key's ranks from all of them.
+    struct Cursor {
+        const Collector* collector;
+        std::size_t at, to;
+        std::string key;
+        void load() {
+            char buffer[8];
+            const std::string_view k = collector->key(at, buffer);
+            key.assign(k.data(), k.size());
+        }
+    };
+    std::vector<Cursor> cursors;
+    for (const auto& w : m_workers) {
+        const Collector& c = w->collector;
+        Cursor cursor{&c, 0, c.size(), {}};
+        if (index > 0)
+            cursor.at = c.lowerBound(end.bounds[index - 1]);
+        if (index + 1 < m_workers.size())
+            cursor.to = c.lowerBound(end.bounds[index]);
+        if (cursor.at < cursor.to)
+            cursors.push_back(cursor);
+    }
+    for (Cursor& c : cursors)
+        c.load();
+    std::vector<std::uint32_t> ranks;
+    std::string key;
+    while (!cursors.empty()) {
+        const std::string* least = &cursors.front().key;
+        for (const Cursor& c : cursors)
+            least = std::min(least, &c.key, [](auto a, auto b) { return *a < *b; });
+        key = *least;
+        ranks.clear();
+        for (Cursor& c : cursors) {
+            if (c.key != key)
+                continue;
+            const std::size_t before = ranks.size();
+            c.collector->ranks(c.at, ranks);
+            std::inplace_merge(ranks.begin(), ranks.begin() + std::ptrdiff_t(before), ranks.end());
+            if (++c.at < c.to)
+                c.load();
+        }
+        encoder.add(key, ranks);
+        cursors.erase(std::remove_if(cursors.begin(), cursors.end(),
+                                     [](const Cursor& c) { return c.at >= c.to; }),
+                      cursors.end());
+    }
+    encoder.finish();
+    end.rows[index] = std::move(encoder.rows());
 }
 
 } // namespace QuickFind::Build

@@ -48,6 +48,9 @@ private:
     std::vector<std::string> m_pinyin;           // of the name and the company
     std::vector<std::string> m_initials;
     int m_spelled = 0;
+    std::string m_keyBytes;
+    std::vector<int> m_keyStarts;
+    std::vector<unsigned char> m_keyKinds;
 };
 
 /// The blank-separated words of a quick-find text, normalized and without repeats.
@@ -83,9 +86,10 @@ void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len);
 } // namespace detail
 
 template <class Sink> void CardText::forEachKey(Sink&& sink) {
-    std::string enc;
-    std::vector<int> starts;
-    std::vector<unsigned char> kind; // 0 other, 1 blank, 2 ideograph, 3 digit
+    // Kept between cards: a build asks for the keys of millions.
+    std::string& enc = m_keyBytes;
+    std::vector<int>& starts = m_keyStarts;
+    std::vector<unsigned char>& kind = m_keyKinds; // 0 other, 1 blank, 2 ideograph, 3 digit
     // Keys in their stored form, with where each character starts in it.
     auto encode = [&](const std::string& t) {
         enc.clear();

@@ -189,11 +189,10 @@ void markDirty(sqlite3* db, qint64 id) {
 /// (ascending), whose rows must be gone. `progress` is called every 1024 cards and at the
 /// end with the cards done; false from it stops, leaving the rows half written.
 bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
-               const std::function<bool(qint64)>& progress) {
+               const std::function<bool(qint64)>& progress, int workers = 0) {
     RowWriter writer(db);
-    Build::Pipeline pipeline(blockTarget(db),
-                             [&writer](const std::vector<Row>& rows) { writer.write(rows); });
-    CardText text;
+    Build::Pipeline pipeline(
+        blockTarget(db), [&writer](const std::vector<Row>& rows) { writer.write(rows); }, workers);
     std::vector<std::uint32_t> offsets, sums;
     qint64 chunk = 0, done = 0;
     auto endChunk = [&] {
@@ -212,8 +211,7 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
             offsets.push_back(offsetOf(id));
             const std::array<std::string_view, kFieldCount> columns = rowColumns(cards, 1);
             sums.push_back(cardSum(columns));
-            text.assign(columns);
-            pipeline.addCard(text, rank);
+            pipeline.addCard(columns, rank);
             ++done;
             if (done % 1024 == 0) {
                 pipeline.writeRows(false);
@@ -308,7 +306,7 @@ bool isBuilt(sqlite3* db) {
     return format.next() && format.utf8(0) == std::to_string(kFormat);
 }
 
-bool build(sqlite3* db, const Progress& progress) {
+bool build(sqlite3* db, const Progress& progress, int threads) {
     Sqlite::Savepoint save(db, indexFailure("建立"));
     for (const char* table : kTables)
         Sqlite::run(db, ("DROP TABLE IF EXISTS \"" + std::string(table) + "\"").c_str(),
@@ -325,8 +323,9 @@ bool build(sqlite3* db, const Progress& progress) {
     if (progress && !progress(0, total))
         return false;
 
-    if (!fileCards(db, std::nullopt,
-                   [&](qint64 done) { return !progress || progress(done, total); }))
+    if (!fileCards(
+            db, std::nullopt, [&](qint64 done) { return !progress || progress(done, total); },
+            threads))
         return false;
     Statement(db, "INSERT INTO \"quickfind_meta\" (\"name\", \"value\") VALUES ('format', ?)",
               indexFailure("建立"))

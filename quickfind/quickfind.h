@@ -32,9 +32,10 @@ QStringList schemaStatements();
 bool isBuilt(sqlite3* db);
 
 /// (Re)builds the tables from all cards of zl, inside a savepoint: nothing changes when it
-/// fails or `progress` cancels. Returns false when cancelled. Uses a second thread of its
-/// own; `progress` is called on the caller's thread every 1024 cards.
-bool build(sqlite3* db, const Progress& progress = {});
+/// fails or `progress` cancels. Returns false when cancelled. Files the cards on `threads`
+/// threads of its own (0: one per processor, at most four); `progress` is called on the caller's
+/// thread every 1024 cards.
+bool build(sqlite3* db, const Progress& progress = {}, int threads = 0);
 
 /// Brings the tables in line with the cards of zl added, deleted or changed in place by
 /// someone else (another program, or an older version of this one). Returns true when

@@ -148,15 +148,19 @@ int blockTarget(sqlite3* db) {
 // ---- ChunkEncoder --------------------------------------------------------------------------
 
 void ChunkEncoder::begin(qint64 chunk, const std::vector<std::uint32_t>& offsets) {
+    beginKeys(chunk, std::uint32_t(offsets.size()));
+    Row row{Row::Chunk, chunk, {}, 0, {}};
+    Postings::encode(offsets.data(), offsets.size(), kChunkIds, row.data);
+    pushRow(std::move(row));
+}
+
+void ChunkEncoder::beginKeys(qint64 chunk, std::uint32_t universe) {
     m_chunk = chunk;
-    m_universe = std::uint32_t(offsets.size());
+    m_universe = universe;
     m_rows.clear();
     m_data.clear();
     m_first.clear();
     m_previous.clear();
-    Row row{Row::Chunk, chunk, {}, 0, {}};
-    Postings::encode(offsets.data(), offsets.size(), kChunkIds, row.data);
-    pushRow(std::move(row));
 }
 
 void ChunkEncoder::pushRow(Row&& row) {

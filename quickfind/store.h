@@ -78,6 +78,8 @@ public:
         , m_sink(std::move(sink)) {}
     /// Starts a chunk with the offsets of its card IDs, ascending.
     void begin(qint64 chunk, const std::vector<std::uint32_t>& offsets);
+    /// Starts on a range of a chunk's keys, another encoder writing its card IDs.
+    void beginKeys(qint64 chunk, std::uint32_t universe);
     /// Adds a key with the ranks of its cards, ascending and not empty.
     void add(std::string_view key, const std::vector<std::uint32_t>& ranks);
     /// Ends the chunk; its rows are in rows().

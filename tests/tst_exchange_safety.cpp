@@ -234,6 +234,26 @@ private slots:
         QCOMPARE(cardCount(folder.database()), 2);
     }
 
+    // An import makes a UID for each new card, except that a UID another program left behind
+    // for an ID stays with the card that gets that ID.
+    void importedCardsGetTheirOwnUids() {
+        ProgramFolder folder;
+        exec(folder.database(), "insert into card_uid (ID, uid) values (3, 'urn:uuid:left')");
+        const QString csv = folder.path() + "in.csv";
+        writeFile(csv, "姓名\r\n甲\r\n乙\r\n丙\r\n丁\r\n戊\r\n");
+        QCOMPARE(tool(folder, {"import", csv}), 0);
+        const QStringList rows = query(
+            folder.database(), "select zl.ID, uid from zl join card_uid using (ID) order by ID");
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[2], QStringLiteral("3|urn:uuid:left"));
+        QSet<QString> uids;
+        for (const QString& row : rows) {
+            QVERIFY2(row.section('|', 1).startsWith(QStringLiteral("urn:uuid:")), qPrintable(row));
+            uids << row.section('|', 1);
+        }
+        QCOMPARE(uids.size(), 5);
+    }
+
     // Within one file too: a UID given again, or a card repeated, is taken once, and each
     // card taken keeps the UID it brought or gets one of its own.
     void repeatsWithinOneFileAreSkipped() {
