@@ -388,7 +388,21 @@ public:
 
     void setRecognizer(Recognizer recognizer) override { m_recognizer = recognizer; }
 
+    QImage cardOf(const QImage& image) override {
+        return CardFinder::straightened(image, cornersOf(image));
+    }
+
 private:
+    // The card's corners on the picture; those of the picture read last are remembered, as
+    // the picture kept of a card is cut out along them after it is read.
+    QPolygonF cornersOf(const QImage& image) {
+        if (image.cacheKey() != m_cornersOf) {
+            m_corners = CardFinder::corners(image);
+            m_cornersOf = image.cacheKey();
+        }
+        return m_corners;
+    }
+
     // The model's reading of the name line.
     std::optional<TextLine> readName(const QImage& straight, int threshold, const QRect& box);
     // Tesseract's reading of one line; nothing when cancelled.
@@ -400,6 +414,8 @@ private:
     tesseract::TessBaseAPI m_latin;
     std::unique_ptr<PpOcr> m_model;
     Recognizer m_recognizer = Recognizer::Tesseract;
+    QPolygonF m_corners;
+    qint64 m_cornersOf = 0;
 };
 
 std::optional<TextLine> TesseractReader::readName(const QImage& straight, int threshold,
@@ -485,7 +501,7 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
         return QList<TextLine>();
     // A photographed card is cut out of its surroundings and seen straight on; the lamp's
     // uneven light is evened out around every pixel.
-    QPolygonF quad = CardFinder::corners(image);
+    QPolygonF quad = cornersOf(image);
     for (QPointF& p : quad)
         p *= factor;
     gray = CardFinder::flattened(gray, quad);
