@@ -173,6 +173,31 @@ std::vector<Group> groupsOf(const QString& s) {
 
 // Mobiles (11 digits from 1), landlines with their area codes, extensions, and digits
 // that are neither.
+namespace {
+
+// Mobiles are printed whole or as 3-4-4 (4-3-4 now and then), after "+86" or not. A blank
+// elsewhere ("1 50 2567 2236", "1353901 1408") is the reading's, beside a narrow "1": the
+// first one whose going leaves a printed grouping goes, else every one.
+QString mobileAsPrinted(const QString& shown) {
+    static const QRegularExpression country(QStringLiteral("^(?:\\+86|0086)[ -]?"));
+    const QRegularExpressionMatch m = country.match(shown);
+    const QString prefix = m.hasMatch() ? m.captured() : QString();
+    const QString number = shown.mid(prefix.size());
+    static const QRegularExpression grouped(
+        QStringLiteral("^(?:\\d{11}|\\d{3}([ -])\\d{4}\\1\\d{4}|\\d{4}([ -])\\d{3}\\2\\d{4}|"
+                       "\\d{3}[ -]\\d{8})$"));
+    if (grouped.match(number).hasMatch() || !number.contains(QLatin1Char(' ')))
+        return shown;
+    for (int i = 0; i < number.size(); ++i) {
+        if (number[i] == QLatin1Char(' ') &&
+            grouped.match(QString(number).remove(i, 1)).hasMatch())
+            return prefix + QString(number).remove(i, 1);
+    }
+    return prefix + QString(number).remove(QLatin1Char(' '));
+}
+
+} // namespace
+
 Numbers numbersIn(const QString& text) {
     Numbers out;
     const QString fixed = digitsFixed(text);
@@ -234,7 +259,7 @@ Numbers numbersIn(const QString& text) {
             while (all.size() < 11 && joinable(k))
                 all += g[k++].digits;
             if (d[0] == QLatin1Char('1') && all.size() == 11) {
-                out.mobiles << printed(first, k);
+                out.mobiles << mobileAsPrinted(printed(first, k));
                 i = k;
                 continue;
             }
@@ -329,6 +354,24 @@ QString digitsOnly(const QString& s) {
 
 // --- mail and web ------------------------------------------------------------------
 
+namespace {
+
+// An "l" read as "1" in a mail or web address: a one among letters, or beginning a part
+// of it before a letter, is the letter. Digits are left where a digit stands beside them.
+QString lettersForOnes(QString s) {
+    auto letter = [](QChar c) { return isAsciiLetter(c); };
+    for (int i = 0; i + 1 < s.size(); ++i) {
+        if (s[i] != QLatin1Char('1') || !letter(s[i + 1]))
+            continue;
+        const QChar before = i > 0 ? s[i - 1] : QChar();
+        if (before.isNull() || letter(before) || QStringLiteral(".@_-/").contains(before))
+            s[i] = QLatin1Char('l');
+    }
+    return s;
+}
+
+} // namespace
+
 QString mailIn(QString s) {
     s.replace(QChar(0xA9), QLatin1Char('@')).replace(QChar(0xAE), QLatin1Char('@'));
     s.replace(QStringLiteral("(at)"), QStringLiteral("@"));
@@ -377,7 +420,7 @@ QString mailIn(QString s) {
                  (letter(after) || QStringLiteral("._-").contains(after)))
             local[i] = QLatin1Char('o');
     }
-    return (local + found.mid(sign)).toLower();
+    return lettersForOnes(local + found.mid(sign)).toLower();
 }
 
 QString webIn(QString s, bool labelled) {
@@ -398,7 +441,7 @@ QString webIn(QString s, bool labelled) {
     const QRegularExpressionMatch m = web.match(s);
     if (!m.hasMatch())
         return QString();
-    const QString found = m.captured();
+    const QString found = lettersForOnes(m.captured());
     if (!labelled && !found.startsWith(QLatin1String("www."), Qt::CaseInsensitive) &&
         !found.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
         return QString();

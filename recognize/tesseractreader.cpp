@@ -333,6 +333,12 @@ TextLine agreed(const std::vector<TextLine>& readings, const std::vector<Votes>&
     return result;
 }
 
+// Latin letters or digits in a reading.
+bool hasLatin(const QString& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
+}
+
 // Chinese lines Tesseract reads less surely than this are read again by the model.
 const int kDoubtedBelow = 90;
 
@@ -566,29 +572,28 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
             line = large ? readName(straight, threshold, box)
                          : m_model->read(straight, threshold, box, gap);
         } else if (m_model && m_recognizer == Recognizer::Mixed) {
-            // Tesseract reads Latin letters and digits well and quickly, and most Chinese;
-            // the model reads the name (rare characters) and the Chinese lines Tesseract
-            // doubts.
+            // Tesseract reads most Chinese well and quickly; the model reads the name (rare
+            // characters), the lines with Latin letters or digits and the Chinese lines
+            // Tesseract doubts.
             if (!large)
                 line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
             if (large) {
                 line = readName(straight, threshold, box);
-            } else if ((line->confidence < kDoubtedBelow ||
-                        line->text.contains(QLatin1Char('\t'))) &&
-                       std::any_of(line->text.begin(), line->text.end(), isHanCharacter) &&
-                       std::none_of(line->text.begin(), line->text.end(), [](QChar c) {
-                           return c.unicode() < 0x80 && c.isLetterOrNumber();
-                       })) {
-                // Numbers and mail stay Tesseract's: on photos the model misplaces the
-                // blanks between groups of digits and loses signs such as '_'.
-                // Tesseract parts a Chinese line at a wide character now and then: its items
-                // are checked as well.
+            } else if (hasLatin(line->text) ||
+                       ((line->confidence < kDoubtedBelow ||
+                         line->text.contains(QLatin1Char('\t'))) &&
+                        std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
+                // Numbers, mail and Latin words: the model reads the digits and signs of a
+                // photo or a far shot far better than Tesseract, which reads most of them
+                // there wrong. Chinese lines: Tesseract parts one at a wide character now
+                // and then, and misreads a blurred one.
                 if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
-                    // Tesseract places blanks better: where both read the same characters and
-                    // items, its reading stands, sure.
+                    // Tesseract places blanks better (from the words it parts): where both
+                    // read the same characters and, in Chinese, the same items, its reading
+                    // stands, sure.
                     if (bare(line->text) == bare(read->text) &&
-                        line->text.count(QLatin1Char('\t')) ==
-                            read->text.count(QLatin1Char('\t'))) {
+                        (hasLatin(line->text) || line->text.count(QLatin1Char('\t')) ==
+                                                     read->text.count(QLatin1Char('\t')))) {
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {

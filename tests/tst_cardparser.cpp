@@ -207,6 +207,36 @@ private slots:
                  u("(025) 3340 1732"));
     }
 
+    void narrowOnesMisreadOrSetApart() {
+        // A label with a narrow letter set apart still names its column.
+        Card card = parseCardText(u("E-mai l: wang@abc.com\nZ i p: 210783\nMobi 1e : 13521493938\n"
+                                    "P . C . : 510978"));
+        QCOMPARE(card.value(col("E-mail")), u("wang@abc.com"));
+        QCOMPARE(card.value(col("工作邮编")), u("210783"));
+        QCOMPARE(card.value(col("手机")), u("13521493938"));
+        QCOMPARE(card.value(col("备注")), QString());
+        // Its "@" read as "o" and an "l" as "1", mended from the web site.
+        card = parseCardText(u("E-mai l: yuwen. 1iohongtu.com.cn\nWeb: www.hongtu.com.cn"));
+        QCOMPARE(card.value(col("E-mail")), u("yuwen.li@hongtu.com.cn"));
+        // A blank beside a narrow "1" where no mobile is printed with one goes; the groups
+        // a card prints stay.
+        QCOMPARE(parseCardText(u("Mobile: 1353901 1408")).value(col("手机")), u("13539011408"));
+        QCOMPARE(parseCardText(u("Mob: +86-1 3996725153")).value(col("手机")),
+                 u("+86-13996725153"));
+        QCOMPARE(parseCardText(u("M: 1 39-0993-2383")).value(col("手机")), u("139-0993-2383"));
+        QCOMPARE(parseCardText(u("M: +86 1 50 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("M: +86 150 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("手机 1502 567 2236")).value(col("手机")), u("1502 567 2236"));
+        // An "l" read as "1" in a mail or web address; the digits of a host stay.
+        QCOMPARE(parseCardText(u("E: 1ei.ma@ruifeng.cn")).value(col("E-mail")),
+                 u("lei.ma@ruifeng.cn"));
+        QCOMPARE(parseCardText(u("网址：www.1anhai.cn")).value(col("主页")), u("www.lanhai.cn"));
+        QCOMPARE(parseCardText(u("E: li1988@163.com")).value(col("E-mail")), u("li1988@163.com"));
+        QCOMPARE(parseCardText(u("W: www.21cn.com")).value(col("主页")), u("www.21cn.com"));
+    }
+
     void mailAfterNumbersWithoutItsLabel() {
         // OCR garbled the mail label beyond recognition: the mail is still found.
         const Card card = parseCardText(u("传真 (025) 2253 9050 郎箱 lijia.sima@shengshi.com.cn"));
