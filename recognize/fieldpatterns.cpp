@@ -189,8 +189,7 @@ QString mobileAsPrinted(const QString& shown) {
     if (grouped.match(number).hasMatch() || !number.contains(QLatin1Char(' ')))
         return shown;
     for (int i = 0; i < number.size(); ++i) {
-        if (number[i] == QLatin1Char(' ') &&
-            grouped.match(QString(number).remove(i, 1)).hasMatch())
+        if (number[i] == QLatin1Char(' ') && grouped.match(QString(number).remove(i, 1)).hasMatch())
             return prefix + QString(number).remove(i, 1);
     }
     return prefix + QString(number).remove(QLatin1Char(' '));
@@ -200,7 +199,19 @@ QString mobileAsPrinted(const QString& shown) {
 
 Numbers numbersIn(const QString& text) {
     Numbers out;
-    const QString fixed = digitsFixed(text);
+    QString fixed = digitsFixed(text);
+    // On a far shot the "+" of the country code is read as a dash or lost ("-86 150 2567
+    // 2236", "86 571 6293 8895"), its 6 as another digit ("+88-25-…": no country has that
+    // code), and the 0 of an area code ("21 6323 5701"): a group of 86 before ten digits
+    // more is the country code, one of two or three digits before a landline of seven or
+    // eight the area code. No number is printed otherwise.
+    static const QRegularExpression lostPlus(QStringLiteral(
+        "(^|[^\\d+\\-])\\s*[+-]?\\s?8[035689](?=[ -](?:[ -]?\\d){10,11}(?![ -]?\\d))"));
+    fixed.replace(lostPlus, QStringLiteral("\\1+86"));
+    static const QRegularExpression lostZero(
+        QStringLiteral("(?<![\\d+\\-])(?<!86 )(?<!86-)(10|2\\d|[3-9]\\d\\d)(?=[ -]\\d{3,4}[ "
+                       "-]?\\d{4}(?![ -]?\\d))"));
+    fixed.replace(lostZero, QStringLiteral("0\\1"));
     std::vector<Group> g = groupsOf(fixed);
     // The number as printed from group `first` to the one before `last`, blanks made one.
     auto printed = [&](size_t first, size_t last) {
@@ -218,6 +229,10 @@ Numbers numbersIn(const QString& text) {
         if (shown.contains(QLatin1Char(')')) && !shown.contains(QLatin1Char('(')) &&
             isAsciiDigit(shown[0]))
             shown.prepend(QLatin1Char('('));
+        // The gap after a bracketed area code lost where the number is printed in groups:
+        // the bracket stands well apart from its neighbour only on a sharp picture.
+        static const QRegularExpression bracketGap(QStringLiteral("^(\\(\\d{3,4}\\))(?=\\d+ \\d)"));
+        shown.replace(bracketGap, QStringLiteral("\\1 "));
         // The gap after the country code, which no card leaves out, lost.
         if (shown.startsWith(QLatin1String("+86")) && shown.size() > 3 && isAsciiDigit(shown[3]))
             shown.insert(3, shown.contains(QLatin1Char('-')) ? QLatin1Char('-') : QLatin1Char(' '));

@@ -150,6 +150,21 @@ private slots:
         QCOMPARE(parseCardText(u("电话：（010）62531234")).value(col("工作电话")),
                  u("(010)62531234"));
         QCOMPARE(parseCardText(u("电话：01062531234")).value(col("工作电话")), u("01062531234"));
+        // The "+" of the country code read as a dash or lost, the 0 of an area code lost.
+        QCOMPARE(parseCardText(u("Mob: -86 150 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("T: 86 571 6293 8895 转 888")).value(col("工作电话")),
+                 u("+86 571 6293 8895"));
+        QCOMPARE(parseCardText(u("T: -86-25-27635369")).value(col("工作电话")),
+                 u("+86-25-27635369"));
+        QCOMPARE(parseCardText(u("座机： +88-25-33212439")).value(col("工作电话")),
+                 u("+86-25-33212439"));
+        QCOMPARE(parseCardText(u("T: (0571)4030 2613")).value(col("工作电话")),
+                 u("(0571) 4030 2613"));
+        QCOMPARE(parseCardText(u("电话\t21 6323 5701")).value(col("工作电话")), u("021 6323 5701"));
+        QCOMPARE(parseCardText(u("T: +86 21 6323 5701")).value(col("工作电话")),
+                 u("+86 21 6323 5701"));
+        QCOMPARE(parseCardText(u("T: 0571 8612 3456")).value(col("工作电话")), u("0571 8612 3456"));
         // A second number sharing the first one's area code gets it.
         QCOMPARE(parseCardText(u("电话：010-62531234 / 62531235")).value(col("工作电话")),
                  u("010-62531234, 010-62531235"));
