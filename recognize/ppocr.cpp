@@ -75,7 +75,7 @@ std::unique_ptr<PpOcr> PpOcr::load(const QString& folder) {
     return model->m_nets.empty() ? nullptr : std::move(model);
 }
 
-TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
+TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likely) const {
     TextLine line;
     if (gray.isNull() || gray.height() < 2 || gray.width() < 2)
         return line;
@@ -134,6 +134,33 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
         read.pop_back();
     while (!read.empty() && read.front().key == space)
         read.erase(read.begin());
+    if (likely) {
+        // A name: where the model is torn between characters (或 and 彧), the one names are
+        // made of wins unless it is much less likely.
+        int at = 0;
+        for (Read& r : read) {
+            if (r.key == space)
+                continue;
+            int peak = r.first;
+            for (int t = r.first; t <= r.last; ++t) {
+                if (scores.ptr<float>(0, t)[r.key + 1] > scores.ptr<float>(0, peak)[r.key + 1])
+                    peak = t;
+            }
+            const float* row = scores.ptr<float>(0, peak);
+            double best = 0;
+            for (int k = 1; k <= m_keys.size() && k < classes; ++k) {
+                if (row[k] < 0.02 || m_keys[k - 1].size() != 1)
+                    continue;
+                const double weighed = row[k] * likely(at, m_keys[k - 1][0]);
+                if (weighed > best) {
+                    best = weighed;
+                    r.key = k - 1;
+                    r.confidence = row[k];
+                }
+            }
+            ++at;
+        }
+    }
 
     // The model seldom gives all the blanks between groups of digits, words or Chinese
     // items: a blank where the ink leaves a gap wider than two fifths of the type's height
@@ -218,8 +245,8 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold) const {
     return line;
 }
 
-std::optional<TextLine> PpOcr::read(const QImage& gray, int threshold, const QRect& box,
-                                    int gap) const {
+std::optional<TextLine> PpOcr::read(const QImage& gray, int threshold, const QRect& box, int gap,
+                                    const Likely& likely) const {
     const QRect r = box.intersected(gray.rect());
     TextLine line;
     line.box = box;
@@ -253,7 +280,7 @@ std::optional<TextLine> PpOcr::read(const QImage& gray, int threshold, const QRe
         const QRect area = QRect(r.left() + start - pad, r.top() - pad, end - start + 2 * pad,
                                  r.height() + 2 * pad)
                                .intersected(gray.rect());
-        TextLine piece = readPiece(gray.copy(area), threshold);
+        TextLine piece = readPiece(gray.copy(area), threshold, likely);
         if (piece.confidence < 0)
             return std::nullopt;
         if (piece.text.isEmpty())

@@ -123,6 +123,19 @@ private slots:
         QVERIFY(lines.first().confidence < lines.last().confidence);
     }
 
+    void nameCharactersWinWhereTheModelHesitates() {
+        if (m_models.isEmpty())
+            QSKIP("The recognition model is not fetched.");
+        // 彧 photographed: the model hesitates between it and the common 或, which no name
+        // is made of.
+        const CardImages::HardSample s = CardImages::makeHardSet(21).at(20);
+        QCOMPARE(s.truth.value(col("姓名")), QStringLiteral("尉迟彧"));
+        PictureReader reader;
+        const Card card = *reader.readCard(
+            CardImages::hardShot(s.clean, CardImages::Shot::Photo, quint32(5000 + s.number)));
+        QCOMPARE(card.value(col("姓名")), QStringLiteral("尉迟彧"));
+    }
+
     void farShotKeepsNumbersAsPrinted() {
         if (m_models.isEmpty())
             QSKIP("The recognition model is not fetched.");
