@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <opencv2/dnn.hpp>
 #include <opencv2/imgproc.hpp>
@@ -134,6 +135,37 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likel
         read.pop_back();
     while (!read.empty() && read.front().key == space)
         read.erase(read.begin());
+    // A mail's "@" read as a round letter on a far shot: where no "@" was read, a letter
+    // the model gave the "@" some chance at, with a host after it, was the "@". Elsewhere
+    // the model gives it none.
+    const int atKey = int(m_keys.indexOf(QStringLiteral("@")));
+    if (atKey >= 0 &&
+        std::none_of(read.begin(), read.end(), [&](const Read& r) { return r.key == atKey; })) {
+        size_t at = read.size();
+        float chance = 0.005f;
+        for (size_t i = 1; i + 1 < read.size(); ++i) {
+            if (!QStringLiteral("oaecgQ0").contains(m_keys[read[i].key]))
+                continue;
+            for (int t = read[i].first; t <= read[i].last + 1 && t < steps; ++t) {
+                if (scores.ptr<float>(0, t)[atKey + 1] > chance) {
+                    chance = scores.ptr<float>(0, t)[atKey + 1];
+                    at = i;
+                }
+            }
+        }
+        if (at < read.size()) {
+            QString before, after;
+            for (size_t i = 0; i < read.size(); ++i)
+                (i < at ? before : after) += i == at ? QString() : m_keys[read[i].key];
+            static const QRegularExpression host(
+                QStringLiteral("^[a-z0-9\\-]+(\\.[a-z0-9\\-]+)*\\.(com|cn|net|org|edu|gov)$"));
+            static const QRegularExpression name(QStringLiteral("[a-z0-9]$"));
+            if (host.match(after).hasMatch() && name.match(before).hasMatch()) {
+                read[at].key = atKey;
+                read[at].confidence = chance;
+            }
+        }
+    }
     if (likely) {
         // A name: where the model is torn between characters (或 and 彧), the one names are
         // made of wins unless it is much less likely.
