@@ -32,6 +32,7 @@ const Label kLabels[] = {
     {"电话", Kind::Phone},
     {"座机", Kind::Phone},
     {"总机", Kind::Phone},
+    {"机", Kind::Phone}, // 座机 or 手机 with its first character lost, alone before a number
     {"telephone", Kind::Phone},
     {"tel", Kind::Phone},
     {"phone", Kind::Phone},

@@ -230,6 +230,13 @@ private slots:
         QCOMPARE(card.value(col("工作邮编")), u("210783"));
         QCOMPARE(card.value(col("手机")), u("13521493938"));
         QCOMPARE(card.value(col("备注")), QString());
+        // "座机" and "手机" with their first character lost.
+        card = parseCardText(u("机 +86 10 3194 2589 转 973\n010-31942596\n机 138 1234 5678\n"
+                               "北京机械厂"));
+        QCOMPARE(card.value(col("工作电话")), u("+86 10 3194 2589"));
+        QCOMPARE(card.value(col("手机")), u("138 1234 5678"));
+        QCOMPARE(card.value(col("备注")), u("电话: 010-31942596"));
+        QCOMPARE(card.value(col("单位")), u("北京机械厂"));
         // Its "@" read as "o" and an "l" as "1", mended from the web site.
         card = parseCardText(u("E-mai l: yuwen. 1iohongtu.com.cn\nWeb: www.hongtu.com.cn"));
         QCOMPARE(card.value(col("E-mail")), u("yuwen.li@hongtu.com.cn"));
