@@ -339,6 +339,14 @@ bool hasLatin(const QString& text) {
                        [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); });
 }
 
+// A line of Latin letters and digits alone that Tesseract reads this surely it reads right:
+// the model, which costs twice as much, is not asked (the hard set's tuning half read as
+// well without it, in a fifth less processor time).
+bool sureLatin(const TextLine& line) {
+    return line.confidence >= 93 && !line.text.contains(QLatin1Char('\t')) &&
+           std::none_of(line.text.begin(), line.text.end(), isHanCharacter);
+}
+
 // Chinese lines Tesseract reads less surely than this are read again by the model.
 const int kDoubtedBelow = 90;
 
@@ -605,7 +613,7 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 line = readLine(m_chinese, m_latin, straight, box, kBodyTarget, &monitor);
             if (large) {
                 line = readName(straight, threshold, box);
-            } else if (hasLatin(line->text) ||
+            } else if ((hasLatin(line->text) && !sureLatin(*line)) ||
                        ((line->confidence < kDoubtedBelow ||
                          line->text.contains(QLatin1Char('\t'))) &&
                         std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
