@@ -160,12 +160,13 @@ bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
 }
 
 // A Latin label the reading set a blank in ("E-mai l:", "Z i p:", "Mobi 1e:"), a narrow
-// letter standing apart on a blurred photo; an "l" read as "1" too. Only before a colon.
+// letter standing apart on a blurred photo, or whose "l" it read as "1" ("Te1:"). Only
+// before a colon.
 bool spacedLabel(const QString& s, int i, FoundLabel& found) {
     if (!isAsciiLetter(s[i]) || (i > 0 && (isAsciiLetter(s[i - 1]) || isAsciiDigit(s[i - 1]))))
         return false;
     QString word;
-    bool spaced = false;
+    bool spaced = false, one = false;
     int k = i;
     for (; k < s.size() && word.size() < 10; ++k) {
         const QChar c = s[k];
@@ -176,9 +177,10 @@ bool spacedLabel(const QString& s, int i, FoundLabel& found) {
         if (!(isAsciiLetter(c) || c == QLatin1Char('-') || c == QLatin1Char('.') ||
               c == QLatin1Char('1')))
             break;
+        one = one || c == QLatin1Char('1');
         word += c == QLatin1Char('1') ? QLatin1Char('l') : c.toLower();
     }
-    if (!spaced || k >= s.size() || !isColon(s[k]))
+    if (!(spaced || one) || k >= s.size() || !isColon(s[k]))
         return false;
     static const struct {
         const char* text;

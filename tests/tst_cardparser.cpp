@@ -230,6 +230,8 @@ private slots:
         QCOMPARE(card.value(col("工作邮编")), u("210783"));
         QCOMPARE(card.value(col("手机")), u("13521493938"));
         QCOMPARE(card.value(col("备注")), QString());
+        QCOMPARE(parseCardText(u("Te1: 025 5680 0249 转 166")).value(col("工作电话")),
+                 u("025 5680 0249"));
         // "座机" and "手机" with their first character lost.
         card = parseCardText(u("机 +86 10 3194 2589 转 973\n010-31942596\n机 138 1234 5678\n"
                                "北京机械厂"));
@@ -257,6 +259,15 @@ private slots:
         QCOMPARE(parseCardText(u("网址：www.1anhai.cn")).value(col("主页")), u("www.lanhai.cn"));
         QCOMPARE(parseCardText(u("E: li1988@163.com")).value(col("E-mail")), u("li1988@163.com"));
         QCOMPARE(parseCardText(u("W: www.21cn.com")).value(col("主页")), u("www.21cn.com"));
+    }
+
+    void itemsTheLineFinderParted() {
+        // The end of a mail address set lower, a label alone beside its number.
+        Card card = parseCardText(u("E: qi. yueqi@lanhai\n.com.cn\n78417868\nQQ:\n邮编：\n210437"));
+        QCOMPARE(card.value(col("E-mail")), u("qi.yueqi@lanhai.com.cn"));
+        QCOMPARE(card.value(col("OICQ")), u("78417868"));
+        QCOMPARE(card.value(col("工作邮编")), u("210437"));
+        QCOMPARE(card.value(col("备注")), QString());
     }
 
     void mailAfterNumbersWithoutItsLabel() {
