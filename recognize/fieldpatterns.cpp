@@ -395,7 +395,7 @@ QString mailIn(QString s) {
     static const QRegularExpression comma(
         QStringLiteral("([A-Za-z0-9])\\s*[,\\x{FF0C}]\\s*(?=[A-Za-z0-9._\\-]*\\s*@)"));
     s.replace(comma, QStringLiteral("\\1."));
-    static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
+    static const QRegularExpression spaced(QStringLiteral("\\s*([@._])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
     // The dot before the last part lost in a gap ("lanhai cn"), or that part read twice.
     static const QRegularExpression lostDot(

@@ -244,12 +244,14 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likel
         latinWide = std::min(std::max(type / 5.0, 1.5 * usual + type / 9.0), 0.45 * type);
     }
     // Signs that no blank is printed beside, however far a narrow one stands: none before
-    // closing signs, none inside a mail or web address, none in "+86-135".
+    // closing signs, none beside "@" or "_", none after a dot inside an address, none in
+    // "+86-135".
     auto signsJoin = [&](const Read& a, const Read& b) {
         const QChar x = m_keys[a.key][0], y = m_keys[b.key][0];
         return QStringLiteral(".,:;)").contains(y) || x == QLatin1Char('@') ||
-               y == QLatin1Char('@') || (x == QLatin1Char('.') && y.isLower()) ||
-               (x == QLatin1Char('-') && y.isDigit()) || (y == QLatin1Char('-') && x.isDigit());
+               y == QLatin1Char('@') || x == QLatin1Char('_') || y == QLatin1Char('_') ||
+               (x == QLatin1Char('.') && y.isLower()) || (x == QLatin1Char('-') && y.isDigit()) ||
+               (y == QLatin1Char('-') && x.isDigit());
     };
     auto blankBetween = [&](size_t i) {
         const Read& a = read[i - 1];

@@ -361,6 +361,18 @@ QString bare(const QString& text) {
     return out;
 }
 
+// The letters, digits and characters of a reading, small: what two readings that differ in
+// signs and blanks alone share. The model loses the "_" of a mail and the blanks of a
+// photocopied number that Tesseract keeps.
+QString lettersOf(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber())
+            out += c.toLower();
+    }
+    return out;
+}
+
 // A name set with its characters far apart is one name: the blanks between Chinese
 // characters go, and the marks of unsure characters move with them.
 void closeUp(TextLine& line) {
@@ -622,12 +634,13 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 // there wrong. Chinese lines: Tesseract parts one at a wide character now
                 // and then, and misreads a blurred one.
                 if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
-                    // Tesseract places blanks better (from the words it parts): where both
-                    // read the same characters and, in Chinese, the same items, its reading
-                    // stands, sure.
-                    if (bare(line->text) == bare(read->text) &&
-                        (hasLatin(line->text) || line->text.count(QLatin1Char('\t')) ==
-                                                     read->text.count(QLatin1Char('\t')))) {
+                    // Tesseract places blanks and signs better (from the words it parts):
+                    // where both read the same letters and digits or, in Chinese, the same
+                    // characters and items, its reading stands, sure.
+                    if (hasLatin(line->text) ? lettersOf(line->text) == lettersOf(read->text)
+                                             : bare(line->text) == bare(read->text) &&
+                                                   line->text.count(QLatin1Char('\t')) ==
+                                                       read->text.count(QLatin1Char('\t'))) {
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {

@@ -258,6 +258,8 @@ private slots:
                  u("lei.ma@ruifeng.cn"));
         QCOMPARE(parseCardText(u("网址：www.1anhai.cn")).value(col("主页")), u("www.lanhai.cn"));
         QCOMPARE(parseCardText(u("E: li1988@163.com")).value(col("E-mail")), u("li1988@163.com"));
+        QCOMPARE(parseCardText(u("邮箱： liu_ g@shengshi.com.cn")).value(col("E-mail")),
+                 u("liu_g@shengshi.com.cn"));
         QCOMPARE(parseCardText(u("W: www.21cn.com")).value(col("主页")), u("www.21cn.com"));
     }
 
