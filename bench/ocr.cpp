@@ -3,7 +3,7 @@
 //   quembe-ocr-bench [--cards N] [--verbose] [--save DIR]
 //   quembe-ocr-bench --hard [--cards N] [--half held-out|tuning|all]
 //                    [--recognizer tess|model|mixed] [--verbose] [--save DIR]
-//   quembe-ocr-bench --lines IMAGE...
+//   quembe-ocr-bench --lines [--recognizer tess|model|mixed] IMAGE...
 // --hard reads the harder set (six faces, six layouts, rare names, phone photos, far shots)
 // and reports on one half of it: the held-out half unless told otherwise, side by side for
 // each recognizer (all that can be loaded unless one is named).
@@ -48,8 +48,30 @@ void printCard(const Card& card) {
     }
 }
 
-int printLines(const QStringList& files) {
+const char* recognizerName(Recognize::Recognizer r) {
+    switch (r) {
+    case Recognize::Recognizer::Tesseract:
+        return "tess";
+    case Recognize::Recognizer::Model:
+        return "model";
+    case Recognize::Recognizer::Mixed:
+        return "mixed";
+    }
+    return "";
+}
+
+int printLines(QStringList files) {
     Recognize::PictureReader reader;
+    // "--recognizer model" first reads with that one alone.
+    if (files.size() > 2 && files[0] == QLatin1String("--recognizer")) {
+        const QString name = files[1];
+        files = files.mid(2);
+        for (const auto r : {Recognize::Recognizer::Tesseract, Recognize::Recognizer::Model,
+                             Recognize::Recognizer::Mixed}) {
+            if (name == QLatin1String(recognizerName(r)))
+                reader.setRecognizer(r);
+        }
+    }
     for (const QString& file : files) {
         QElapsedTimer timer;
         timer.start();
@@ -107,18 +129,6 @@ void saveHard(const QString& folder, const CardImages::HardSample& s, const QStr
 
 double maxOf(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
-}
-
-const char* recognizerName(Recognize::Recognizer r) {
-    switch (r) {
-    case Recognize::Recognizer::Tesseract:
-        return "tess";
-    case Recognize::Recognizer::Model:
-        return "model";
-    case Recognize::Recognizer::Mixed:
-        return "mixed";
-    }
-    return "";
 }
 
 // The harder set, read clean, as a photo and as a far shot by each recognizer, on the same

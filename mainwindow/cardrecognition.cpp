@@ -185,6 +185,7 @@ CardRecognition::Outcome CardRecognition::readPicture(const QImage& image, const
     Recognize::Progress progress;
     std::optional<Card> card;
     QList<Recognize::UnsureText> unsure;
+    QImage kept;
     const bool done = Platform::runInBackground(
         m_window, Core::Progress::text(progress.phase()),
         [&](const std::function<void(int)>& report) {
@@ -192,6 +193,7 @@ CardRecognition::Outcome CardRecognition::readPicture(const QImage& image, const
             if (!m_reader)
                 m_reader = std::make_unique<Recognize::PictureReader>();
             card = m_reader->readCard(image, &progress, nullptr, &unsure);
+            kept = m_reader->pictureToKeep(image);
         },
         [&progress] { progress.cancel(); });
     if (!done || !card)
@@ -205,7 +207,7 @@ CardRecognition::Outcome CardRecognition::readPicture(const QImage& image, const
     if (!m_openInEditor(*card))
         return Outcome::Here;
     markUnsure(m_window, unsure);
-    showChecking(Recognize::keptPicture(image));
+    showChecking(Recognize::keptPicture(kept));
     return Outcome::Opened;
 }
 

@@ -218,25 +218,54 @@ QImage evenedLight(const QImage& grayImage) {
     return imageOf(out);
 }
 
+namespace {
+
+// The corners as OpenCV points, and the size of the rectangle they are drawn flat onto.
+std::vector<cv::Point2f> sourceOf(const QPolygonF& quad, double* across, double* down) {
+    std::vector<cv::Point2f> src;
+    for (const QPointF& p : quad)
+        src.emplace_back(float(p.x()), float(p.y()));
+    *across = std::max(length(src[0], src[1]), length(src[3], src[2]));
+    *down = std::max(length(src[0], src[3]), length(src[1], src[2]));
+    return src;
+}
+
+std::vector<cv::Point2f> rectangleOf(const cv::Size& size) {
+    return {cv::Point2f(0, 0), cv::Point2f(float(size.width), 0),
+            cv::Point2f(float(size.width), float(size.height)), cv::Point2f(0, float(size.height))};
+}
+
+} // namespace
+
+QImage straightened(const QImage& image, const QPolygonF& quad) {
+    if (quad.size() != 4 || image.isNull())
+        return QImage();
+    double across = 0, down = 0;
+    const std::vector<cv::Point2f> src = sourceOf(quad, &across, &down);
+    const cv::Size size(std::max(16, int(across)), std::max(16, int(down)));
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    cv::Mat flat;
+    cv::warpPerspective(viewOf(rgb), flat, cv::getPerspectiveTransform(src, rectangleOf(size)),
+                        size, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    QImage out(flat.cols, flat.rows, QImage::Format_RGB888);
+    for (int y = 0; y < flat.rows; ++y)
+        std::copy_n(flat.ptr<uchar>(y), size_t(flat.cols) * 3, out.scanLine(y));
+    return out;
+}
+
 QImage flattened(const QImage& image, const QPolygonF& quad, int minWidth) {
     const QImage gray = grayOf(image);
     if (quad.size() != 4)
         return evenedLight(gray);
-    std::vector<cv::Point2f> src;
-    for (const QPointF& p : quad)
-        src.emplace_back(float(p.x()), float(p.y()));
-    const double across = std::max(length(src[0], src[1]), length(src[3], src[2]));
-    const double down = std::max(length(src[0], src[3]), length(src[1], src[2]));
+    double across = 0, down = 0;
+    const std::vector<cv::Point2f> src = sourceOf(quad, &across, &down);
     // Small cards (a far shot) are drawn larger, the line finder needs some pixels; not
     // much larger, or the photo's blur and noise grow into the gaps between lines.
     const double scale = std::min({std::max(1.0, minWidth / across), 2400.0 / across, 1.6});
     const cv::Size size(std::max(16, int(across * scale)), std::max(16, int(down * scale)));
-    const std::vector<cv::Point2f> dst = {cv::Point2f(0, 0), cv::Point2f(float(size.width), 0),
-                                          cv::Point2f(float(size.width), float(size.height)),
-                                          cv::Point2f(0, float(size.height))};
     cv::Mat flat;
-    cv::warpPerspective(viewOf(gray), flat, cv::getPerspectiveTransform(src, dst), size,
-                        cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+    cv::warpPerspective(viewOf(gray), flat, cv::getPerspectiveTransform(src, rectangleOf(size)),
+                        size, cv::INTER_CUBIC, cv::BORDER_REPLICATE);
 
     return evenedLight(imageOf(flat));
 }

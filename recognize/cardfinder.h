@@ -17,6 +17,10 @@ QPolygonF corners(const QImage& image);
 /// light type on a coloured band turned dark on white.
 QImage flattened(const QImage& image, const QPolygonF& quad, int minWidth = 1600);
 
+/// The card cut out along `quad` and seen straight on, in colour, at about the size it has
+/// on the picture: what is kept of a photo.
+QImage straightened(const QImage& image, const QPolygonF& quad);
+
 /// The paper white and the ink dark everywhere: each pixel against the background around it
 /// (the lamp's fall-off and a hot spot go), bands and panels darker than the paper turned
 /// over so that their light type is dark on white.

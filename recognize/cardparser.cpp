@@ -499,9 +499,54 @@ QString halfWidth(const QString& text) {
     return out;
 }
 
+namespace {
+
+// `b` appended to `a`, after `gap`, its unsure characters with it.
+void append(TextLine& a, const TextLine& b, const QString& gap) {
+    const int offset = int(a.text.size() + gap.size());
+    a.text += gap + b.text;
+    for (const int u : b.unsure)
+        a.unsure << offset + u;
+    a.box = a.box.united(b.box);
+}
+
+// Lines the line finder parted that are one item: the end of a mail address set a little
+// lower (".com.cn"), and a label alone ("QQ:") beside the bare number it labels, a little
+// above or below it.
+QList<TextLine> rejoined(QList<TextLine> lines) {
+    static const QRegularExpression mailEnd(QStringLiteral("^\\s*\\.[A-Za-z][A-Za-z.]*\\s*$"));
+    static const QRegularExpression bareNumber(
+        QStringLiteral("^\\s*[+(]?\\d[\\d ()+\\-]{4,}\\s*$"));
+    for (int i = 1; i < lines.size(); ++i) {
+        const QString& previous = lines[i - 1].text;
+        if (mailEnd.match(lines[i].text).hasMatch() && previous.contains(QLatin1Char('@')) &&
+            !previous.isEmpty() && previous.back().isLetter()) {
+            append(lines[i - 1], lines[i], QString());
+            lines.removeAt(i--);
+        }
+    }
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString text = lines[i].text.trimmed();
+        const std::vector<FoundLabel> labels = findLabels(text);
+        if (labels.size() != 1 || labels[0].start != 0 || labels[0].valueStart < text.size())
+            continue;
+        for (const int j : {i + 1, i - 1}) {
+            if (j >= 0 && j < lines.size() && bareNumber.match(lines[j].text).hasMatch()) {
+                lines[i].text = text;
+                append(lines[i], lines[j], QStringLiteral(" "));
+                lines.removeAt(j);
+                break;
+            }
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
 Card parseCard(const QList<TextLine>& lines) {
     Parser parser;
-    for (const TextLine& l : lines)
+    for (const TextLine& l : rejoined(lines))
         parser.line(l);
     return parser.card();
 }

@@ -32,6 +32,7 @@ const Label kLabels[] = {
     {"电话", Kind::Phone},
     {"座机", Kind::Phone},
     {"总机", Kind::Phone},
+    {"机", Kind::Phone}, // 座机 or 手机 with its first character lost, alone before a number
     {"telephone", Kind::Phone},
     {"tel", Kind::Phone},
     {"phone", Kind::Phone},
@@ -158,6 +159,54 @@ bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     return false;
 }
 
+// A Latin label the reading set a blank in ("E-mai l:", "Z i p:", "Mobi 1e:"), a narrow
+// letter standing apart on a blurred photo, or whose "l" it read as "1" ("Te1:"). Only
+// before a colon.
+bool spacedLabel(const QString& s, int i, FoundLabel& found) {
+    if (!isAsciiLetter(s[i]) || (i > 0 && (isAsciiLetter(s[i - 1]) || isAsciiDigit(s[i - 1]))))
+        return false;
+    QString word;
+    bool spaced = false, one = false;
+    int k = i;
+    for (; k < s.size() && word.size() < 10; ++k) {
+        const QChar c = s[k];
+        if (c == QLatin1Char(' ')) {
+            spaced = spaced || (k + 1 < s.size() && !isColon(s[k + 1]));
+            continue;
+        }
+        if (!(isAsciiLetter(c) || c == QLatin1Char('-') || c == QLatin1Char('.') ||
+              c == QLatin1Char('1')))
+            break;
+        one = one || c == QLatin1Char('1');
+        word += c == QLatin1Char('1') ? QLatin1Char('l') : c.toLower();
+    }
+    if (!(spaced || one) || k >= s.size() || !isColon(s[k]))
+        return false;
+    static const struct {
+        const char* text;
+        Kind kind;
+    } labels[] = {{"mobile", Kind::Mobile}, {"mob", Kind::Mobile},      {"tel", Kind::Phone},
+                  {"phone", Kind::Phone},   {"fax", Kind::Fax},         {"e-mail", Kind::Mail},
+                  {"email", Kind::Mail},    {"web", Kind::Web},         {"zip", Kind::Postcode},
+                  {"p.c.", Kind::Postcode}, {"address", Kind::Address}, {"add", Kind::Address}};
+    for (const auto& l : labels) {
+        const QString t = QLatin1String(l.text);
+        if (word.size() != t.size())
+            continue;
+        int wrong = 0;
+        for (int n = 0; n < t.size(); ++n)
+            wrong += word[n] != t[n];
+        if (wrong <= (t.size() >= 5 ? 1 : 0)) {
+            int value = k + 1;
+            while (value < s.size() && s[value].isSpace())
+                ++value;
+            found = {i, value, l.kind};
+            return true;
+        }
+    }
+    return false;
+}
+
 // A label of one letter before a number, its colon lost ("F 010 …") or itself read as a
 // character ("了: 010 …"). Unreadable, after the work phone on its line, it is the fax:
 // cards set the two side by side.
@@ -262,7 +311,10 @@ std::vector<FoundLabel> findLabels(const QString& s, bool phoneBefore) {
         }
         if (!matched) {
             FoundLabel near{};
-            if (loneLetterLabel(s, i, phoneBefore, found, near)) {
+            if (spacedLabel(s, i, near)) {
+                found.push_back(near);
+                i = near.valueStart;
+            } else if (loneLetterLabel(s, i, phoneBefore, found, near)) {
                 found.push_back(near);
                 i = near.valueStart;
             } else if (fuzzyLabel(s, i, near)) {

@@ -173,9 +173,45 @@ std::vector<Group> groupsOf(const QString& s) {
 
 // Mobiles (11 digits from 1), landlines with their area codes, extensions, and digits
 // that are neither.
+namespace {
+
+// Mobiles are printed whole or as 3-4-4 (4-3-4 now and then), after "+86" or not. A blank
+// elsewhere ("1 50 2567 2236", "1353901 1408") is the reading's, beside a narrow "1": the
+// first one whose going leaves a printed grouping goes, else every one.
+QString mobileAsPrinted(const QString& shown) {
+    static const QRegularExpression country(QStringLiteral("^(?:\\+86|0086)[ -]?"));
+    const QRegularExpressionMatch m = country.match(shown);
+    const QString prefix = m.hasMatch() ? m.captured() : QString();
+    const QString number = shown.mid(prefix.size());
+    static const QRegularExpression grouped(
+        QStringLiteral("^(?:\\d{11}|\\d{3}([ -])\\d{4}\\1\\d{4}|\\d{4}([ -])\\d{3}\\2\\d{4}|"
+                       "\\d{3}[ -]\\d{8})$"));
+    if (grouped.match(number).hasMatch() || !number.contains(QLatin1Char(' ')))
+        return shown;
+    for (int i = 0; i < number.size(); ++i) {
+        if (number[i] == QLatin1Char(' ') && grouped.match(QString(number).remove(i, 1)).hasMatch())
+            return prefix + QString(number).remove(i, 1);
+    }
+    return prefix + QString(number).remove(QLatin1Char(' '));
+}
+
+} // namespace
+
 Numbers numbersIn(const QString& text) {
     Numbers out;
-    const QString fixed = digitsFixed(text);
+    QString fixed = digitsFixed(text);
+    // On a far shot the "+" of the country code is read as a dash or lost ("-86 150 2567
+    // 2236", "86 571 6293 8895"), its 6 as another digit ("+88-25-…": no country has that
+    // code), and the 0 of an area code ("21 6323 5701"): a group of 86 before ten digits
+    // more is the country code, one of two or three digits before a landline of seven or
+    // eight the area code. No number is printed otherwise.
+    static const QRegularExpression lostPlus(QStringLiteral(
+        "(^|[^\\d+\\-])\\s*[+-]?\\s?8[035689](?=[ -](?:[ -]?\\d){10,11}(?![ -]?\\d))"));
+    fixed.replace(lostPlus, QStringLiteral("\\1+86"));
+    static const QRegularExpression lostZero(
+        QStringLiteral("(?<![\\d+\\-])(?<!86 )(?<!86-)(10|2\\d|[3-9]\\d\\d)(?=[ -]\\d{3,4}[ "
+                       "-]?\\d{4}(?![ -]?\\d))"));
+    fixed.replace(lostZero, QStringLiteral("0\\1"));
     std::vector<Group> g = groupsOf(fixed);
     // The number as printed from group `first` to the one before `last`, blanks made one.
     auto printed = [&](size_t first, size_t last) {
@@ -193,6 +229,10 @@ Numbers numbersIn(const QString& text) {
         if (shown.contains(QLatin1Char(')')) && !shown.contains(QLatin1Char('(')) &&
             isAsciiDigit(shown[0]))
             shown.prepend(QLatin1Char('('));
+        // The gap after a bracketed area code lost where the number is printed in groups:
+        // the bracket stands well apart from its neighbour only on a sharp picture.
+        static const QRegularExpression bracketGap(QStringLiteral("^(\\(\\d{3,4}\\))(?=\\d+ \\d)"));
+        shown.replace(bracketGap, QStringLiteral("\\1 "));
         // The gap after the country code, which no card leaves out, lost.
         if (shown.startsWith(QLatin1String("+86")) && shown.size() > 3 && isAsciiDigit(shown[3]))
             shown.insert(3, shown.contains(QLatin1Char('-')) ? QLatin1Char('-') : QLatin1Char(' '));
@@ -234,7 +274,7 @@ Numbers numbersIn(const QString& text) {
             while (all.size() < 11 && joinable(k))
                 all += g[k++].digits;
             if (d[0] == QLatin1Char('1') && all.size() == 11) {
-                out.mobiles << printed(first, k);
+                out.mobiles << mobileAsPrinted(printed(first, k));
                 i = k;
                 continue;
             }
@@ -329,6 +369,24 @@ QString digitsOnly(const QString& s) {
 
 // --- mail and web ------------------------------------------------------------------
 
+namespace {
+
+// An "l" read as "1" in a mail or web address: a one among letters, or beginning a part
+// of it before a letter, is the letter. Digits are left where a digit stands beside them.
+QString lettersForOnes(QString s) {
+    auto letter = [](QChar c) { return isAsciiLetter(c); };
+    for (int i = 0; i + 1 < s.size(); ++i) {
+        if (s[i] != QLatin1Char('1') || !letter(s[i + 1]))
+            continue;
+        const QChar before = i > 0 ? s[i - 1] : QChar();
+        if (before.isNull() || letter(before) || QStringLiteral(".@_-/").contains(before))
+            s[i] = QLatin1Char('l');
+    }
+    return s;
+}
+
+} // namespace
+
 QString mailIn(QString s) {
     s.replace(QChar(0xA9), QLatin1Char('@')).replace(QChar(0xAE), QLatin1Char('@'));
     s.replace(QStringLiteral("(at)"), QStringLiteral("@"));
@@ -337,7 +395,7 @@ QString mailIn(QString s) {
     static const QRegularExpression comma(
         QStringLiteral("([A-Za-z0-9])\\s*[,\\x{FF0C}]\\s*(?=[A-Za-z0-9._\\-]*\\s*@)"));
     s.replace(comma, QStringLiteral("\\1."));
-    static const QRegularExpression spaced(QStringLiteral("\\s*([@.])\\s*"));
+    static const QRegularExpression spaced(QStringLiteral("\\s*([@._])\\s*"));
     s.replace(spaced, QStringLiteral("\\1"));
     // The dot before the last part lost in a gap ("lanhai cn"), or that part read twice.
     static const QRegularExpression lostDot(
@@ -377,7 +435,7 @@ QString mailIn(QString s) {
                  (letter(after) || QStringLiteral("._-").contains(after)))
             local[i] = QLatin1Char('o');
     }
-    return (local + found.mid(sign)).toLower();
+    return lettersForOnes(local + found.mid(sign)).toLower();
 }
 
 QString webIn(QString s, bool labelled) {
@@ -398,7 +456,7 @@ QString webIn(QString s, bool labelled) {
     const QRegularExpressionMatch m = web.match(s);
     if (!m.hasMatch())
         return QString();
-    const QString found = m.captured();
+    const QString found = lettersForOnes(m.captured());
     if (!labelled && !found.startsWith(QLatin1String("www."), Qt::CaseInsensitive) &&
         !found.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
         return QString();

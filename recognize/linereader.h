@@ -13,6 +13,9 @@ public:
     virtual ~LineReader() = default;
     /// The lines of text on the picture, top to bottom; nothing when cancelled.
     virtual std::optional<QList<TextLine>> readLines(const QImage& image, Progress* progress) = 0;
+    /// The card on a photo cut out and seen straight on, in colour; null when no card stands
+    /// out from what it lies on (a scan, or the card alone).
+    virtual QImage cardOf(const QImage& image) = 0;
     /// Loads the recognition model of `folder`; false, Tesseract alone, when it cannot.
     virtual bool loadModel(const char* folder) = 0;
     /// Which reads the lines from now on; the model only once loaded.

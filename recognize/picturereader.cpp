@@ -228,6 +228,11 @@ std::optional<Card> PictureReader::readCard(const QImage& image, Progress* progr
     return card;
 }
 
+QImage PictureReader::pictureToKeep(const QImage& image) {
+    const QImage card = m_reader->cardOf(image);
+    return card.isNull() ? image : card;
+}
+
 QList<UnsureText> unsureTextIn(const Card& card, const QList<TextLine>& lines,
                                const QList<int>& exact) {
     QList<UnsureText> found;

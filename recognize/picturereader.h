@@ -75,6 +75,10 @@ public:
                                  QList<int>* fromCode = nullptr,
                                  QList<UnsureText>* unsure = nullptr);
 
+    /// What is kept of `image` with its card: the card cut out and seen straight on when it
+    /// stands out from a desk it was photographed on, else the whole picture.
+    QImage pictureToKeep(const QImage& image);
+
 private:
     std::unique_ptr<LineReader> m_reader;
     bool m_model = false;

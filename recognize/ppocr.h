@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -23,14 +24,18 @@ public:
     PpOcr(const PpOcr&) = delete;
     PpOcr& operator=(const PpOcr&) = delete;
 
+    /// How likely character c is at place `at` of the text (a name's surname first), as a
+    /// weight on the model's score; null for any text.
+    using Likely = std::function<double(int at, QChar c)>;
+
     /// The text in `box` of the grey picture, ink darker than `threshold`; items standing
     /// apart by more than `gap` pixels are parted by a tab. Characters less sure than
     /// kUnsureBelow are listed in unsure; confidence is their mean, 0 to 100. Nothing when
     /// the model fails to run.
-    std::optional<TextLine> read(const QImage& gray, int threshold, const QRect& box,
-                                 int gap) const;
+    std::optional<TextLine> read(const QImage& gray, int threshold, const QRect& box, int gap,
+                                 const Likely& likely = nullptr) const;
     /// The text of a picture of one piece of a line; confidence -1 when the model fails.
-    TextLine readPiece(const QImage& gray, int threshold) const;
+    TextLine readPiece(const QImage& gray, int threshold, const Likely& likely = nullptr) const;
 
     static constexpr double kUnsureBelow = 0.6;
 

@@ -150,6 +150,21 @@ private slots:
         QCOMPARE(parseCardText(u("电话：（010）62531234")).value(col("工作电话")),
                  u("(010)62531234"));
         QCOMPARE(parseCardText(u("电话：01062531234")).value(col("工作电话")), u("01062531234"));
+        // The "+" of the country code read as a dash or lost, the 0 of an area code lost.
+        QCOMPARE(parseCardText(u("Mob: -86 150 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("T: 86 571 6293 8895 转 888")).value(col("工作电话")),
+                 u("+86 571 6293 8895"));
+        QCOMPARE(parseCardText(u("T: -86-25-27635369")).value(col("工作电话")),
+                 u("+86-25-27635369"));
+        QCOMPARE(parseCardText(u("座机： +88-25-33212439")).value(col("工作电话")),
+                 u("+86-25-33212439"));
+        QCOMPARE(parseCardText(u("T: (0571)4030 2613")).value(col("工作电话")),
+                 u("(0571) 4030 2613"));
+        QCOMPARE(parseCardText(u("电话\t21 6323 5701")).value(col("工作电话")), u("021 6323 5701"));
+        QCOMPARE(parseCardText(u("T: +86 21 6323 5701")).value(col("工作电话")),
+                 u("+86 21 6323 5701"));
+        QCOMPARE(parseCardText(u("T: 0571 8612 3456")).value(col("工作电话")), u("0571 8612 3456"));
         // A second number sharing the first one's area code gets it.
         QCOMPARE(parseCardText(u("电话：010-62531234 / 62531235")).value(col("工作电话")),
                  u("010-62531234, 010-62531235"));
@@ -205,6 +220,56 @@ private slots:
                  u("+86 755 8059 5202"));
         QCOMPARE(parseCardText(u("Tel: (025] 3340 1732")).value(col("工作电话")),
                  u("(025) 3340 1732"));
+    }
+
+    void narrowOnesMisreadOrSetApart() {
+        // A label with a narrow letter set apart still names its column.
+        Card card = parseCardText(u("E-mai l: wang@abc.com\nZ i p: 210783\nMobi 1e : 13521493938\n"
+                                    "P . C . : 510978"));
+        QCOMPARE(card.value(col("E-mail")), u("wang@abc.com"));
+        QCOMPARE(card.value(col("工作邮编")), u("210783"));
+        QCOMPARE(card.value(col("手机")), u("13521493938"));
+        QCOMPARE(card.value(col("备注")), QString());
+        QCOMPARE(parseCardText(u("Te1: 025 5680 0249 转 166")).value(col("工作电话")),
+                 u("025 5680 0249"));
+        // "座机" and "手机" with their first character lost.
+        card = parseCardText(u("机 +86 10 3194 2589 转 973\n010-31942596\n机 138 1234 5678\n"
+                               "北京机械厂"));
+        QCOMPARE(card.value(col("工作电话")), u("+86 10 3194 2589"));
+        QCOMPARE(card.value(col("手机")), u("138 1234 5678"));
+        QCOMPARE(card.value(col("备注")), u("电话: 010-31942596"));
+        QCOMPARE(card.value(col("单位")), u("北京机械厂"));
+        // Its "@" read as "o" and an "l" as "1", mended from the web site.
+        card = parseCardText(u("E-mai l: yuwen. 1iohongtu.com.cn\nWeb: www.hongtu.com.cn"));
+        QCOMPARE(card.value(col("E-mail")), u("yuwen.li@hongtu.com.cn"));
+        // A blank beside a narrow "1" where no mobile is printed with one goes; the groups
+        // a card prints stay.
+        QCOMPARE(parseCardText(u("Mobile: 1353901 1408")).value(col("手机")), u("13539011408"));
+        QCOMPARE(parseCardText(u("Mob: +86-1 3996725153")).value(col("手机")),
+                 u("+86-13996725153"));
+        QCOMPARE(parseCardText(u("M: 1 39-0993-2383")).value(col("手机")), u("139-0993-2383"));
+        QCOMPARE(parseCardText(u("M: +86 1 50 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("M: +86 150 2567 2236")).value(col("手机")),
+                 u("+86 150 2567 2236"));
+        QCOMPARE(parseCardText(u("手机 1502 567 2236")).value(col("手机")), u("1502 567 2236"));
+        // An "l" read as "1" in a mail or web address; the digits of a host stay.
+        QCOMPARE(parseCardText(u("E: 1ei.ma@ruifeng.cn")).value(col("E-mail")),
+                 u("lei.ma@ruifeng.cn"));
+        QCOMPARE(parseCardText(u("网址：www.1anhai.cn")).value(col("主页")), u("www.lanhai.cn"));
+        QCOMPARE(parseCardText(u("E: li1988@163.com")).value(col("E-mail")), u("li1988@163.com"));
+        QCOMPARE(parseCardText(u("邮箱： liu_ g@shengshi.com.cn")).value(col("E-mail")),
+                 u("liu_g@shengshi.com.cn"));
+        QCOMPARE(parseCardText(u("W: www.21cn.com")).value(col("主页")), u("www.21cn.com"));
+    }
+
+    void itemsTheLineFinderParted() {
+        // The end of a mail address set lower, a label alone beside its number.
+        Card card = parseCardText(u("E: qi. yueqi@lanhai\n.com.cn\n78417868\nQQ:\n邮编：\n210437"));
+        QCOMPARE(card.value(col("E-mail")), u("qi.yueqi@lanhai.com.cn"));
+        QCOMPARE(card.value(col("OICQ")), u("78417868"));
+        QCOMPARE(card.value(col("工作邮编")), u("210437"));
+        QCOMPARE(card.value(col("备注")), QString());
     }
 
     void mailAfterNumbersWithoutItsLabel() {

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "cardimages.h"
+#include "hardcards.h"
 
 #include "data/cardpicture.h"
 #include "data/sqlite.h"
@@ -44,6 +45,31 @@ Run tool(const QString& database, const QStringList& args) {
     return {p.exitCode(),
             QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+// The front picture kept with the card stored last.
+QImage keptFront(const QString& database) {
+    const QStringList hex =
+        query(database, "select hex(jpeg) from card_picture where side=0 order by ID desc limit 1");
+    return hex.size() == 1 ? QImage::fromData(QByteArray::fromHex(hex.first().toLatin1()))
+                           : QImage();
+}
+
+// The mean lightness of a square a twentieth of the picture's width in each of its corners.
+QList<int> cornerLightness(const QImage& image) {
+    const int side = std::max(2, image.width() / 20);
+    QList<int> out;
+    for (const QPoint at :
+         {QPoint(0, 0), QPoint(image.width() - side, 0), QPoint(0, image.height() - side),
+          QPoint(image.width() - side, image.height() - side)}) {
+        int sum = 0;
+        for (int y = 0; y < side; ++y) {
+            for (int x = 0; x < side; ++x)
+                sum += image.pixelColor(at + QPoint(x, y)).lightness();
+        }
+        out << sum / (side * side);
+    }
+    return out;
 }
 
 template <class W> W* child(const char* name) {
@@ -140,6 +166,34 @@ private slots:
         program().modal.shown.clear();
         child<QAction>("PictureAction")->trigger();
         QCOMPARE(program().modal.shown, QVector<QWidget*>{large});
+    }
+
+    // A photo keeps the card alone, cut out of the dark desk and seen straight on; a scan
+    // is kept whole.
+    void photoKeepsTheCardAlone() {
+        program().showMain();
+        const QImage clean = m_samples[0].clean;
+        const QString photo = program().folder.path() + "desk.jpg";
+        QVERIFY(CardImages::hardShot(clean, CardImages::Shot::Photo, 7).save(photo));
+        Platform::ProgressRecorder progress;
+        readPictures({photo});
+        FrmMain->ButtonTJQDClick();
+        const QString db = program().folder.database();
+        QImage kept = keptFront(db);
+        QVERIFY(!kept.isNull());
+        const double aspect = double(clean.width()) / clean.height();
+        QVERIFY2(qAbs(double(kept.width()) / kept.height() - aspect) < 0.06,
+                 qPrintable(QStringLiteral("%1 x %2").arg(kept.width()).arg(kept.height())));
+        // The desk is darker than 80 everywhere; the paper, in the lamp's shade too, is not.
+        for (const int lightness : cornerLightness(kept))
+            QVERIFY2(lightness > 110, qPrintable(QString::number(lightness)));
+
+        const QString scan = program().folder.path() + "scan.png";
+        QVERIFY(m_samples[1].clean.save(scan));
+        readPictures({scan});
+        FrmMain->ButtonTJQDClick();
+        QCOMPARE(query(db, "select count(*) from card_picture"), QStringList{"2"});
+        QCOMPARE(keptFront(db).size(), m_samples[1].clean.size());
     }
 
     // A recognised card left unsaved leaves its picture behind: a card typed in next, or

@@ -1,5 +1,7 @@
 // The PP-OCR model beside Tesseract: what it reads where its files are, and Tesseract alone,
 // reading as before, where they are missing or damaged.
+#include "hardcards.h"
+
 #include "recognize/picturereader.h"
 
 #include <QDir>
@@ -119,6 +121,43 @@ private slots:
                 QVERIFY(at >= 0 && at < l.text.size());
         }
         QVERIFY(lines.first().confidence < lines.last().confidence);
+    }
+
+    void nameCharactersWinWhereTheModelHesitates() {
+        if (m_models.isEmpty())
+            QSKIP("The recognition model is not fetched.");
+        // 彧 photographed: the model hesitates between it and the common 或, which no name
+        // is made of.
+        const CardImages::HardSample s = CardImages::makeHardSet(21).at(20);
+        QCOMPARE(s.truth.value(col("姓名")), QStringLiteral("尉迟彧"));
+        PictureReader reader;
+        const Card card = *reader.readCard(
+            CardImages::hardShot(s.clean, CardImages::Shot::Photo, quint32(5000 + s.number)));
+        QCOMPARE(card.value(col("姓名")), QStringLiteral("尉迟彧"));
+    }
+
+    void farShotKeepsNumbersAsPrinted() {
+        if (m_models.isEmpty())
+            QSKIP("The recognition model is not fetched.");
+        // Cards of the hard set taken from afar, 640 pixels across: a narrow "1" or "." on
+        // them stands as far from its neighbours as a blank does; the "@" of a mail is read
+        // as an "o".
+        const QList<CardImages::HardSample> set = CardImages::makeHardSet(48);
+        PictureReader reader;
+        for (const Recognizer r : {Recognizer::Model, Recognizer::Mixed}) {
+            QVERIFY(reader.setRecognizer(r));
+            for (const auto& [number, columns] :
+                 {std::pair{2, QStringList{"手机", "传真", "OICQ"}},
+                  std::pair{4, QStringList{"传真", "工作邮编", "OICQ"}},
+                  std::pair{24, QStringList{"E-mail"}}}) {
+                const CardImages::HardSample& s = set.at(number);
+                const Card card = *reader.readCard(
+                    CardImages::hardShot(s.clean, CardImages::Shot::Far, quint32(5000 + number)));
+                for (const QString& column : columns)
+                    QCOMPARE(card.value(col(qPrintable(column))),
+                             s.truth.value(col(qPrintable(column))));
+            }
+        }
     }
 
     void modelFolderNamedOrFound() {

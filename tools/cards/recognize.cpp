@@ -134,7 +134,7 @@ int recognizeCommand(Context& context, QStringList args) {
             continue;
         }
         if (add)
-            read.append({path, card, Recognize::keptPicture(image)});
+            read.append({path, card, Recognize::keptPicture(reader->pictureToKeep(image))});
         else
             printCard(context.out, path, card, fromCode);
     }
