@@ -116,13 +116,6 @@ SyncedRef SyncStore::syncedRef(qint64 id) {
     return {id, st.text(0).toString(), st.text(1).toString().toUtf8()};
 }
 
-void SyncStore::forEachSynced(const std::function<void(qint64 id, const QString& href)>& visit) {
-    for (Sqlite::Statement st(m_db, "SELECT \"ID\", \"href\" FROM \"sync_card\"",
-                              m_database.failure());
-         st.next();)
-        visit(st.int64(0), st.text(1).toString());
-}
-
 int SyncStore::syncedCount() {
     Sqlite::Statement st(m_db, "SELECT count(*) FROM \"sync_card\"", m_database.failure());
     return st.next() ? int(st.int64(0)) : 0;

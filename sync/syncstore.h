@@ -59,8 +59,6 @@ public:
     /// The synced card at an address, and a card's synced address.
     SyncedRef syncedAt(const QString& href);
     SyncedRef syncedRef(qint64 id);
-    /// Each synced card's address.
-    void forEachSynced(const std::function<void(qint64 id, const QString& href)>& visit);
     int syncedCount();
     bool hasCard(qint64 id);
     /// One synced card, the server's text included; id 0 when it has none.
