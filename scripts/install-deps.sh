@@ -21,6 +21,8 @@ packages+=(qtkeychain-qt6-dev gnome-keyring dbus-x11)
 packages+=(lighttpd)
 # The PP-OCR recognition model is given a fixed input size (scripts/fix-ocr-model.py).
 packages+=(python3-onnx)
+# The test run builds with Ninja and links with lld.
+packages+=(ninja-build lld)
 
 missing=()
 for p in "${packages[@]}"; do

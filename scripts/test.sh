@@ -36,8 +36,24 @@ if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
+# Ninja keeps both processors busy to the last file, lld links the fifty programs in a
+# fraction of the time, and each library compiles as a few large files.
+fast=(-G Ninja -DQUEMBE_UNITY=ON)
+for kind in EXE SHARED MODULE; do
+    fast+=("-DCMAKE_${kind}_LINKER_FLAGS=-fuse-ld=lld")
+done
+# A folder configured by another generator cannot be reused: it is only a build.
+for dir in build build-sanitize; do
+    if [ -f "$dir/CMakeCache.txt" ] &&
+        ! grep -q "^CMAKE_GENERATOR:INTERNAL=Ninja$" "$dir/CMakeCache.txt"; then
+        rm -rf "$dir"
+    fi
+done
+
 step "format and layers checked"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUEMBE_WERROR=ON "${launcher[@]}"
+# No debug information: nothing here reads it, and it was a third of the compiling.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
+    -DQUEMBE_WERROR=ON "${fast[@]}" "${launcher[@]}"
 step "configured"
 cmake --build build -j"$jobs"
 step "built"
@@ -77,7 +93,7 @@ scripts/check-install.sh build
 # The layers were checked by the first build.
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
     -DQUEMBE_SANITIZE=ON -DQUEMBE_BENCH=OFF -DQUEMBE_WERROR=ON -DQUEMBE_LAYER_CHECKS=OFF \
-    "${launcher[@]}"
+    "${fast[@]}" "${launcher[@]}"
 step "sanitizer build configured"
 cmake --build build-sanitize -j"$jobs"
 step "sanitizer build built"
