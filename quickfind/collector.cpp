@@ -5,7 +5,11 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 namespace QuickFind::Build {
 
@@ -13,11 +17,14 @@ namespace {
 
 constexpr std::size_t kFirstSlots = std::size_t(1) << 14;
 constexpr int kInline = 10;
-constexpr std::uint32_t kPageBits = 20;
+constexpr std::uint32_t kPageBits = 21; // one large page
 constexpr std::uint32_t kPageSize = 1u << kPageBits;
 constexpr std::uint32_t kBlockHeader = 8; // next (4), used (2) once full
 constexpr std::uint16_t kFirstBlock = 24;
 constexpr std::uint32_t kLargestBlock = 1024;
+// How many keys ahead a slot, and the place of a rank, are asked for.
+constexpr std::size_t kSlotsAhead = 16;
+constexpr std::size_t kTailsAhead = 8;
 
 /// The bytes of a key of up to eight, as a number that orders as they do (with the length).
 std::uint64_t pack(const char* p, std::size_t n) {
@@ -52,7 +59,27 @@ std::uint64_t hashLong(const char* p, std::size_t n) {
     return mix(h ^ w ^ 0x5555);
 }
 
+constexpr std::size_t kLargePage = std::size_t(1) << 21;
+
 } // namespace
+
+void* allocateLarge(std::size_t bytes) {
+    if (bytes < kLargePage) {
+        if (void* p = std::malloc(bytes == 0 ? 1 : bytes))
+            return p;
+        throw std::bad_alloc();
+    }
+    bytes = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+    void* p = std::aligned_alloc(kLargePage, bytes);
+    if (!p)
+        throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE); // only a hint: without it, small pages
+    return p;
+}
+
+void freeLarge(void* p) {
+    std::free(p);
+}
 
 struct Collector::Slot {
     std::uint64_t key;           // the packed bytes or, for a long key, where it is in m_longKeys
@@ -83,7 +110,7 @@ void Collector::clear() {
     m_order.clear();
     // The pages stay for the next chunk, which needs about as many.
     if (m_pages.empty())
-        m_pages.emplace_back(new unsigned char[kPageSize]);
+        m_pages.emplace_back(static_cast<unsigned char*>(allocateLarge(kPageSize)));
     m_page = 0;
     m_pageUsed = kBlockHeader; // address 0 means none
 }
@@ -95,7 +122,7 @@ unsigned char* Collector::block(std::uint32_t at) const {
 std::uint32_t Collector::newBlock(std::uint32_t capacity) {
     if (m_pageUsed + kBlockHeader + capacity > kPageSize) {
         if (++m_page == m_pages.size())
-            m_pages.emplace_back(new unsigned char[kPageSize]);
+            m_pages.emplace_back(static_cast<unsigned char*>(allocateLarge(kPageSize)));
         m_pageUsed = 0;
     }
     const std::uint32_t at = std::uint32_t(m_page << kPageBits) | m_pageUsed;
@@ -126,7 +153,8 @@ void Collector::append(Slot& slot, std::uint32_t rank) {
     std::uint16_t used, capacity;
     if (slot.head == 0) {
         if (slot.used + n <= kInline) {
-            std::memcpy(slot.gaps + slot.used, bytes, n);
+            for (std::uint16_t i = 0; i < n; ++i)
+                slot.gaps[slot.used + i] = bytes[i];
             slot.used = std::uint8_t(slot.used + n);
             return;
         }
@@ -149,7 +177,9 @@ void Collector::append(Slot& slot, std::uint32_t rank) {
         used = 0;
         capacity = std::uint16_t(bigger);
     }
-    std::memcpy(block(slot.tail) + kBlockHeader + used, bytes, n);
+    unsigned char* to = block(slot.tail) + kBlockHeader + used;
+    for (std::uint16_t i = 0; i < n; ++i)
+        to[i] = bytes[i];
     used = std::uint16_t(used + n);
     std::memcpy(slot.gaps, &used, 2);
     std::memcpy(slot.gaps + 2, &capacity, 2);
@@ -179,7 +209,7 @@ std::uint32_t Collector::slotOf(std::uint64_t packed, std::uint32_t length, std:
 }
 
 void Collector::grow() {
-    std::vector<Slot> old(m_slots.size() * 2, Slot{});
+    std::vector<Slot, LargeAllocator<Slot>> old(m_slots.size() * 2, Slot{});
     old.swap(m_slots);
     const std::size_t mask = m_slots.size() - 1;
     for (const Slot& s : old) {
@@ -200,12 +230,16 @@ void Collector::addCard(CardText& text, std::uint32_t rank) {
     text.forEachKey([this](const char* p, std::size_t n) {
         // Keys are a few characters; one absurdly long would be cut, not overflow.
         n = std::min<std::size_t>(n, 255);
+        // Written field by field: a whole record built aside and copied in stalls on the copy.
+        Pending& k = m_pending.emplace_back();
+        k.length = std::uint32_t(n);
         if (n <= 8) {
-            const std::uint64_t packed = pack(p, n);
-            m_pending.push_back(Pending{packed, hashShort(packed, n), std::uint32_t(n), 0, 0});
+            k.packed = pack(p, n);
+            k.hash = hashShort(k.packed, n);
         } else {
-            m_pending.push_back(
-                Pending{0, hashLong(p, n), std::uint32_t(n), std::uint32_t(m_cardLong.size()), 0});
+            k.packed = 0;
+            k.hash = hashLong(p, n);
+            k.longAt = std::uint32_t(m_cardLong.size());
             m_cardLong.append(p, n);
         }
     });
@@ -215,24 +249,31 @@ void Collector::addCard(CardText& text, std::uint32_t rank) {
 void Collector::flushCard(std::uint32_t rank) {
     while ((m_used + m_pending.size()) * 10 > m_slots.size() * 7)
         grow();
-    // The table is far bigger than the caches: ask for all of a card's slots at once, then
-    // for the places its ranks go.
+    // The table is far bigger than the caches: a slot is asked for a few keys ahead of its
+    // look-up, and the place its rank goes a few keys ahead of the append. Asking for all of
+    // a card's hundreds at once only queues the processor behind its own requests.
     const std::size_t mask = m_slots.size() - 1;
-    for (const Pending& k : m_pending)
-        __builtin_prefetch(&m_slots[std::size_t(k.hash) & mask]);
-    for (Pending& k : m_pending) {
-        const std::string_view bytes =
-            k.length <= 8 ? std::string_view()
-                          : std::string_view(m_cardLong.data() + k.longAt, k.length);
-        k.slot = slotOf(k.packed, k.length, k.hash, bytes);
-        const Slot& s = m_slots[k.slot];
-        if (s.head != 0)
-            __builtin_prefetch(block(s.tail) + kBlockHeader + tailUsed(s));
-    }
-    for (const Pending& k : m_pending) {
-        Slot& slot = m_slots[k.slot];
-        if (slot.last != rank + 1) // the card's keys repeat: it is filed once
-            append(slot, rank);
+    const std::size_t n = m_pending.size();
+    for (std::size_t i = 0; i < std::min(n, kSlotsAhead); ++i)
+        __builtin_prefetch(&m_slots[std::size_t(m_pending[i].hash) & mask]);
+    for (std::size_t i = 0; i < n + kTailsAhead; ++i) {
+        if (i < n) {
+            if (i + kSlotsAhead < n)
+                __builtin_prefetch(&m_slots[std::size_t(m_pending[i + kSlotsAhead].hash) & mask]);
+            Pending& k = m_pending[i];
+            const std::string_view bytes =
+                k.length <= 8 ? std::string_view()
+                              : std::string_view(m_cardLong.data() + k.longAt, k.length);
+            k.slot = slotOf(k.packed, k.length, k.hash, bytes);
+            const Slot& s = m_slots[k.slot];
+            if (s.head != 0 && s.last != rank + 1)
+                __builtin_prefetch(block(s.tail) + kBlockHeader + tailUsed(s), 1);
+        }
+        if (i >= kTailsAhead) {
+            Slot& slot = m_slots[m_pending[i - kTailsAhead].slot];
+            if (slot.last != rank + 1) // the card's keys repeat: it is filed once
+                append(slot, rank);
+        }
     }
 }
 
