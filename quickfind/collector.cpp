@@ -1,7 +1,5 @@
 #include "collector.h"
 
-#include "postings.h"
-
 #include <QtEndian>
 
 #include <algorithm>
@@ -315,9 +313,16 @@ void Collector::ranks(std::size_t i, std::vector<std::uint32_t>& out) const {
     const Slot& s = m_slots[m_order[i].slot];
     std::uint64_t at = 0;
     bool first = true;
+    // The gaps were written here, whole: read without the checks of a stored posting.
     auto read = [&](const unsigned char* p, const unsigned char* end) {
-        std::uint64_t gap = 0;
-        while (p < end && Postings::getVarint(p, end, gap)) {
+        while (p < end) {
+            std::uint64_t gap = 0;
+            for (int shift = 0; p < end; shift += 7) {
+                const unsigned char b = *p++;
+                gap |= std::uint64_t(b & 0x7F) << shift;
+                if (!(b & 0x80))
+                    break;
+            }
             at = first ? gap : at + gap;
             first = false;
             out.push_back(std::uint32_t(at));

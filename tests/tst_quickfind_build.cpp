@@ -154,6 +154,35 @@ private slots:
         }
     }
 
+    // Characters at the edges of the common ideographs, and just outside them (punctuation,
+    // the rarer blocks, other scripts, a blank of their own), are found in the index exactly
+    // where the card-by-card matcher finds them, alone and beside their neighbours.
+    void charactersAtBlockEdgesAreFound() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        const QStringList texts = {
+            QStringLiteral("〇号楼"),     QStringLiteral("㐀㐁路"),   QStringLiteral("鿿鿾站"),
+            QStringLiteral("一丁大厦"),   QStringLiteral("ꀀꀁ"),     QStringLiteral("가나다"),
+            QStringLiteral("《科》、。"), QStringLiteral("𠀀𠀁公司"), QStringLiteral("Ünïcode"),
+            QStringLiteral("甲　乙"),     QStringLiteral("㿿䀀交界")};
+        for (int i = 0; i < texts.size(); ++i)
+            db.insert(namedCard(QStringLiteral("名%1").arg(i), texts.at(i), {}));
+        QVERIFY(QuickFind::build(db));
+        for (const QString& t : texts) {
+            for (int from = 0; from < t.size(); ++from) {
+                for (int len = 1; from + len <= t.size() && len <= 3; ++len) {
+                    const QString w = t.mid(from, len);
+                    if (w.trimmed().isEmpty() || w.at(0).isLowSurrogate() ||
+                        w.back().isHighSurrogate())
+                        continue;
+                    const QVector<qint64> found = QuickFind::find(db, w);
+                    QVERIFY2(!found.isEmpty(), qPrintable(w));
+                    QVERIFY2(found == QuickFind::scan(db, w), qPrintable(w));
+                }
+            }
+        }
+    }
+
     // Killed while building (the machine off, the process ended): the file opens whole, the
     // index is built again and finds every card.
     void killedBuildIsBuiltAgain() {
