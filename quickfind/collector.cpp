@@ -3,11 +3,7 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-
-#include <sys/mman.h>
 
 namespace QuickFind::Build {
 
@@ -15,7 +11,7 @@ namespace {
 
 constexpr std::size_t kFirstSlots = std::size_t(1) << 14;
 constexpr int kInline = 10;
-constexpr std::uint32_t kPageBits = 21; // one large page
+constexpr std::uint32_t kPageBits = 20;
 constexpr std::uint32_t kPageSize = 1u << kPageBits;
 constexpr std::uint32_t kBlockHeader = 8; // next (4), used (2) once full
 constexpr std::uint16_t kFirstBlock = 24;
@@ -57,27 +53,7 @@ std::uint64_t hashLong(const char* p, std::size_t n) {
     return mix(h ^ w ^ 0x5555);
 }
 
-constexpr std::size_t kLargePage = std::size_t(1) << 21;
-
 } // namespace
-
-void* allocateLarge(std::size_t bytes) {
-    if (bytes < kLargePage) {
-        if (void* p = std::malloc(bytes == 0 ? 1 : bytes))
-            return p;
-        throw std::bad_alloc();
-    }
-    bytes = (bytes + kLargePage - 1) & ~(kLargePage - 1);
-    void* p = std::aligned_alloc(kLargePage, bytes);
-    if (!p)
-        throw std::bad_alloc();
-    madvise(p, bytes, MADV_HUGEPAGE); // only a hint: without it, small pages
-    return p;
-}
-
-void freeLarge(void* p) {
-    std::free(p);
-}
 
 struct Collector::Slot {
     std::uint64_t key;           // the packed bytes or, for a long key, where it is in m_longKeys
@@ -108,7 +84,7 @@ void Collector::clear() {
     m_order.clear();
     // The pages stay for the next chunk, which needs about as many.
     if (m_pages.empty())
-        m_pages.emplace_back(static_cast<unsigned char*>(allocateLarge(kPageSize)));
+        m_pages.emplace_back(new unsigned char[kPageSize]);
     m_page = 0;
     m_pageUsed = kBlockHeader; // address 0 means none
 }
@@ -120,7 +96,7 @@ unsigned char* Collector::block(std::uint32_t at) const {
 std::uint32_t Collector::newBlock(std::uint32_t capacity) {
     if (m_pageUsed + kBlockHeader + capacity > kPageSize) {
         if (++m_page == m_pages.size())
-            m_pages.emplace_back(static_cast<unsigned char*>(allocateLarge(kPageSize)));
+            m_pages.emplace_back(new unsigned char[kPageSize]);
         m_pageUsed = 0;
     }
     const std::uint32_t at = std::uint32_t(m_page << kPageBits) | m_pageUsed;
@@ -207,7 +183,7 @@ std::uint32_t Collector::slotOf(std::uint64_t packed, std::uint32_t length, std:
 }
 
 void Collector::grow() {
-    std::vector<Slot, LargeAllocator<Slot>> old(m_slots.size() * 2, Slot{});
+    std::vector<Slot> old(m_slots.size() * 2, Slot{});
     old.swap(m_slots);
     const std::size_t mask = m_slots.size() - 1;
     for (const Slot& s : old) {

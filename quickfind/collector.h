@@ -10,22 +10,6 @@
 
 namespace QuickFind::Build {
 
-/// Memory for tables far bigger than the caches, in pages of 2 MB where the system allows:
-/// looking keys up all over such a table, small pages cost a page-table walk nearly every
-/// time.
-void* allocateLarge(std::size_t bytes);
-void freeLarge(void* p);
-
-template <class T> struct LargeAllocator {
-    using value_type = T;
-    LargeAllocator() = default;
-    template <class U> LargeAllocator(const LargeAllocator<U>&) {}
-    T* allocate(std::size_t n) { return static_cast<T*>(allocateLarge(n * sizeof(T))); }
-    void deallocate(T* p, std::size_t) { freeLarge(p); }
-    template <class U> bool operator==(const LargeAllocator<U>&) const { return true; }
-    template <class U> bool operator!=(const LargeAllocator<U>&) const { return false; }
-};
-
 /// Key → ranks of the cards having it, for the cards of one chunk that one thread files.
 ///
 /// A chunk gives some thirty million (key, card) pairs over a few hundred thousand keys, so
@@ -73,13 +57,10 @@ private:
     bool less(const Sorted& a, const Sorted& b) const;
     void flushCard(std::uint32_t rank);
 
-    struct FreeLarge {
-        void operator()(unsigned char* p) const { freeLarge(p); }
-    };
-    std::vector<Slot, LargeAllocator<Slot>> m_slots;
+    std::vector<Slot> m_slots;
     std::size_t m_used = 0;
     std::string m_longKeys; // keys over eight bytes, one after another
-    std::vector<std::unique_ptr<unsigned char, FreeLarge>> m_pages;
+    std::vector<std::unique_ptr<unsigned char[]>> m_pages;
     std::size_t m_page = 0;
     std::uint32_t m_pageUsed = 0;
     std::vector<Sorted> m_order;
