@@ -286,6 +286,15 @@ std::string_view Collector::key(std::size_t i, char* buffer) const {
 }
 
 void Collector::ranks(std::size_t i, std::vector<std::uint32_t>& out) const {
+    // Keys are read in key order, their slots and ranks all over memory: ask for the slots of
+    // the keys to come, and for the first ranks of those whose slots have come.
+    if (i + kSlotsAhead < m_order.size())
+        __builtin_prefetch(&m_slots[m_order[i + kSlotsAhead].slot]);
+    if (i + kTailsAhead < m_order.size()) {
+        const Slot& next = m_slots[m_order[i + kTailsAhead].slot];
+        if (next.head != 0)
+            __builtin_prefetch(block(next.head));
+    }
     const Slot& s = m_slots[m_order[i].slot];
     std::uint64_t at = 0;
     bool first = true;
