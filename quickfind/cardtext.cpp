@@ -166,6 +166,7 @@ void CardText::assign(const std::array<std::string_view, kFieldCount>& columns) 
         normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
     // Digit strings found as they are in the column's text add nothing to it: left out.
     m_phones.clear();
+    m_phoneOf.clear();
     for (const Field phone : kPhoneFields) {
         const std::string& t = m_text[std::size_t(phone)];
         const std::size_t before = m_phones.size();
@@ -174,6 +175,7 @@ void CardText::assign(const std::array<std::string_view, kFieldCount>& columns) 
             std::remove_if(m_phones.begin() + std::ptrdiff_t(before), m_phones.end(),
                            [&t](const std::string& d) { return t.find(d) != std::string::npos; }),
             m_phones.end());
+        m_phoneOf.resize(m_phones.size(), std::uint8_t(phone));
     }
     m_pinyin.clear();
     m_initials.clear();

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,7 @@ private:
 
     std::array<std::string, kFieldCount> m_text; // normalized
     std::vector<std::string> m_phones;           // digit strings of the phone columns
+    std::vector<std::uint8_t> m_phoneOf;         // the column of each
     std::vector<std::string> m_pinyin;           // of the name and the company
     std::vector<std::string> m_initials;
     int m_spelled = 0;
@@ -161,10 +163,17 @@ template <class Sink> void CardText::forEachKey(Sink&& sink) {
                 sink(enc.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
         }
     }
-    for (const std::string& d : m_phones) { // ASCII digits: stored as they are
+    // Phone digits, ASCII and stored as they are: only the pieces across the marks between
+    // digit groups are new. Every digit, and any piece found as it is in the column's own
+    // text, is a key of the text already (most of them: "0571-4529" gives 5714 and 7145).
+    for (std::size_t k = 0; k < m_phones.size(); ++k) {
+        const std::string& d = m_phones[k];
+        const std::string_view column = m_text[m_phoneOf[k]];
         for (std::size_t i = 0; i < d.size(); ++i) {
-            for (std::size_t n = 1; n <= 4 && i + n <= d.size(); ++n)
-                sink(d.data() + i, n);
+            for (std::size_t n = 2; n <= 4 && i + n <= d.size(); ++n) {
+                if (column.find(std::string_view(d.data() + i, n)) == std::string_view::npos)
+                    sink(d.data() + i, n);
+            }
         }
     }
     spell();

@@ -8,6 +8,7 @@
 #include "quickfind/builder.h"
 #include "quickfind/cardtext.h"
 #include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
 #include "quickfind/store.h"
 
 #include <QRandomGenerator>
@@ -178,6 +179,35 @@ private slots:
                     const QVector<qint64> found = QuickFind::find(db, w);
                     QVERIFY2(!found.isEmpty(), qPrintable(w));
                     QVERIFY2(found == QuickFind::scan(db, w), qPrintable(w));
+                }
+            }
+        }
+    }
+
+    // A phone number written in groups is found through the index by any run of its digits,
+    // within a group or across the marks between them, as the card-by-card matcher finds it.
+    void phoneDigitsAcrossGroupsAreFound() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        const QStringList ways = {
+            QStringLiteral("138 1234 5678"),          QStringLiteral("+86-138-1234-5678"),
+            QStringLiteral("(138)1234-5678"),         QStringLiteral("１３８－１２３４－５６７８"),
+            QStringLiteral("(010)6234-5678 转 8001"), QStringLiteral("0571-4529 2139")};
+        const QStringList columns = {QStringLiteral("手机"), QStringLiteral("工作电话"),
+                                     QStringLiteral("传真")};
+        for (int i = 0; i < ways.size(); ++i)
+            db.insert(namedCard(QStringLiteral("王%1").arg(i), QString(),
+                                {columns.at(i % columns.size()), ways.at(i)}));
+        QVERIFY(QuickFind::build(db));
+        for (const QString& way : ways) {
+            for (const QString& digits : QuickFind::phoneDigits(way)) {
+                for (int from = 0; from < digits.size(); ++from) {
+                    for (int len = 1; len <= 7 && from + len <= digits.size(); ++len) {
+                        const QString w = digits.mid(from, len);
+                        const QVector<qint64> found = QuickFind::find(db, w);
+                        QVERIFY2(!found.isEmpty(), qPrintable(w));
+                        QVERIFY2(found == QuickFind::scan(db, w), qPrintable(w));
+                    }
                 }
             }
         }
