@@ -271,7 +271,7 @@ void Pipeline::encodeShare(std::size_t index, ChunkEnd& end) {
     }
     for (Cursor& c : cursors)
         c.load();
-    std::vector<std::uint32_t> ranks;
+    std::vector<std::uint32_t> ranks, more, merged;
     std::string key;
     while (!cursors.empty()) {
         const std::string* least = &cursors.front().key;
@@ -282,9 +282,15 @@ void Pipeline::encodeShare(std::size_t index, ChunkEnd& end) {
         for (Cursor& c : cursors) {
             if (c.key != key)
                 continue;
-            const std::size_t before = ranks.size();
-            c.collector->ranks(c.at, ranks);
-            std::inplace_merge(ranks.begin(), ranks.begin() + std::ptrdiff_t(before), ranks.end());
+            if (ranks.empty()) {
+                c.collector->ranks(c.at, ranks);
+            } else { // merged aside: merging in place takes a buffer from the heap every time
+                more.clear();
+                c.collector->ranks(c.at, more);
+                merged.resize(ranks.size() + more.size());
+                std::merge(ranks.begin(), ranks.end(), more.begin(), more.end(), merged.begin());
+                ranks.swap(merged);
+            }
             if (++c.at < c.to)
                 c.load();
         }

@@ -11,16 +11,12 @@ namespace QuickFind {
 
 namespace detail {
 
-bool isWhitespace(char32_t c) {
-    return c < 0x80 ? (c == ' ' || (c >= 0x09 && c <= 0x0D)) : QChar::isSpace(c);
+bool isOtherWhitespace(char32_t c) {
+    return QChar::isSpace(c);
 }
 
-char32_t decode(const char* p, int& len) {
+char32_t decodeOther(const char* p, int& len) {
     const unsigned char b = static_cast<unsigned char>(p[0]);
-    if (b < 0x80) {
-        len = 1;
-        return b;
-    }
     // Qt and SQLite hand over valid UTF-8; anything else counts byte by byte.
     auto cont = [p](int i) { return static_cast<unsigned char>(p[i]) & 0x3F; };
     auto isCont = [p](int i) { return (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80; };
@@ -38,19 +34,6 @@ char32_t decode(const char* p, int& len) {
     }
     len = 1;
     return 0xFFFD;
-}
-
-void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c >= 0x3400 && c <= 0x9FFF) {
-        const char32_t v = c - 0x3400; // lead bytes 0x80 to 0xEB
-        out += char(0x80 + (v >> 8));
-        out += char(v & 0xFF);
-    } else {
-        out += '\xFE';
-        out.append(utf8, std::size_t(len));
-    }
 }
 
 } // namespace detail
@@ -183,6 +166,7 @@ void CardText::assign(const std::array<std::string_view, kFieldCount>& columns) 
         normalizeUtf8(columns[std::size_t(i)], m_text[std::size_t(i)]);
     // Digit strings found as they are in the column's text add nothing to it: left out.
     m_phones.clear();
+    m_phoneOf.clear();
     for (const Field phone : kPhoneFields) {
         const std::string& t = m_text[std::size_t(phone)];
         const std::size_t before = m_phones.size();
@@ -191,6 +175,7 @@ void CardText::assign(const std::array<std::string_view, kFieldCount>& columns) 
             std::remove_if(m_phones.begin() + std::ptrdiff_t(before), m_phones.end(),
                            [&t](const std::string& d) { return t.find(d) != std::string::npos; }),
             m_phones.end());
+        m_phoneOf.resize(m_phones.size(), std::uint8_t(phone));
     }
     m_pinyin.clear();
     m_initials.clear();

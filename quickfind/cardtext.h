@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,7 @@ private:
 
     std::array<std::string, kFieldCount> m_text; // normalized
     std::vector<std::string> m_phones;           // digit strings of the phone columns
+    std::vector<std::uint8_t> m_phoneOf;         // the column of each
     std::vector<std::string> m_pinyin;           // of the name and the company
     std::vector<std::string> m_initials;
     int m_spelled = 0;
@@ -77,12 +79,43 @@ void normalizeUtf8(std::string_view in, std::string& out);
 // ---- implementation of the template ----
 
 namespace detail {
-bool isWhitespace(char32_t c);
+bool isOtherWhitespace(char32_t c);
+inline bool isWhitespace(char32_t c) {
+    if (c < 0x80)
+        return c == ' ' || (c >= 0x09 && c <= 0x0D);
+    return !(c >= 0x3400 && c <= 0x9FFF) && isOtherWhitespace(c); // not an ideograph
+}
+char32_t decodeOther(const char* p, int& len);
 /// Code point at `p` (valid UTF-8 as SQLite and Qt give it), its length in `len`.
-char32_t decode(const char* p, int& len);
+inline char32_t decode(const char* p, int& len) {
+    const unsigned char b = static_cast<unsigned char>(p[0]);
+    if (b < 0x80) {
+        len = 1;
+        return b;
+    }
+    // The common ideographs: three bytes from 0xE3 to 0xE9.
+    if (b >= 0xE3 && b <= 0xE9 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80 &&
+        (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80) {
+        len = 3;
+        return char32_t(((b & 0x0F) << 12) | ((static_cast<unsigned char>(p[1]) & 0x3F) << 6) |
+                        (static_cast<unsigned char>(p[2]) & 0x3F));
+    }
+    return decodeOther(p, len);
+}
 /// Appends a character in the form keys are stored in: ASCII as it is, an ideograph of the
 /// common blocks in two bytes (a third less than UTF-8), anything else marked and in UTF-8.
-void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len);
+inline void appendKeyChar(std::string& out, char32_t c, const char* utf8, int len) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c >= 0x3400 && c <= 0x9FFF) {
+        const char32_t v = c - 0x3400; // lead bytes 0x80 to 0xEB
+        const char pair[2] = {char(0x80 + (v >> 8)), char(v & 0xFF)};
+        out.append(pair, 2);
+    } else {
+        out += '\xFE';
+        out.append(utf8, std::size_t(len));
+    }
+}
 } // namespace detail
 
 template <class Sink> void CardText::forEachKey(Sink&& sink) {
@@ -99,10 +132,11 @@ template <class Sink> void CardText::forEachKey(Sink&& sink) {
             int len = 1;
             const char32_t c = detail::decode(t.data() + i, len);
             starts.push_back(int(enc.size()));
-            kind.push_back(detail::isWhitespace(c)  ? 1
-                           : (c >= '0' && c <= '9') ? 3
-                           : isHan(c)               ? 2
-                                                    : 0);
+            kind.push_back(c >= '0' && c <= '9'         ? 3
+                           : c >= 0x4E00 && c <= 0x9FFF ? 2 // the common ideographs, at once
+                           : detail::isWhitespace(c)    ? 1
+                           : c >= 0x80 && isHan(c)      ? 2
+                                                        : 0);
             detail::appendKeyChar(enc, c, t.data() + i, len);
             i += len;
         }
@@ -129,10 +163,17 @@ template <class Sink> void CardText::forEachKey(Sink&& sink) {
                 sink(enc.data() + starts[i], std::size_t(starts[i + 4] - starts[i]));
         }
     }
-    for (const std::string& d : m_phones) { // ASCII digits: stored as they are
+    // Phone digits, ASCII and stored as they are: only the pieces across the marks between
+    // digit groups are new. Every digit, and any piece found as it is in the column's own
+    // text, is a key of the text already (most of them: "0571-4529" gives 5714 and 7145).
+    for (std::size_t k = 0; k < m_phones.size(); ++k) {
+        const std::string& d = m_phones[k];
+        const std::string_view column = m_text[m_phoneOf[k]];
         for (std::size_t i = 0; i < d.size(); ++i) {
-            for (std::size_t n = 1; n <= 4 && i + n <= d.size(); ++n)
-                sink(d.data() + i, n);
+            for (std::size_t n = 2; n <= 4 && i + n <= d.size(); ++n) {
+                if (column.find(std::string_view(d.data() + i, n)) == std::string_view::npos)
+                    sink(d.data() + i, n);
+            }
         }
     }
     spell();

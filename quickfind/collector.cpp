@@ -1,7 +1,5 @@
 #include "collector.h"
 
-#include "postings.h"
-
 #include <QtEndian>
 
 #include <algorithm>
@@ -18,6 +16,9 @@ constexpr std::uint32_t kPageSize = 1u << kPageBits;
 constexpr std::uint32_t kBlockHeader = 8; // next (4), used (2) once full
 constexpr std::uint16_t kFirstBlock = 24;
 constexpr std::uint32_t kLargestBlock = 1024;
+// How many keys ahead a slot, and the place of a rank, are asked for.
+constexpr std::size_t kSlotsAhead = 16;
+constexpr std::size_t kTailsAhead = 8;
 
 /// The bytes of a key of up to eight, as a number that orders as they do (with the length).
 std::uint64_t pack(const char* p, std::size_t n) {
@@ -126,7 +127,8 @@ void Collector::append(Slot& slot, std::uint32_t rank) {
     std::uint16_t used, capacity;
     if (slot.head == 0) {
         if (slot.used + n <= kInline) {
-            std::memcpy(slot.gaps + slot.used, bytes, n);
+            for (std::uint16_t i = 0; i < n; ++i)
+                slot.gaps[slot.used + i] = bytes[i];
             slot.used = std::uint8_t(slot.used + n);
             return;
         }
@@ -149,7 +151,9 @@ void Collector::append(Slot& slot, std::uint32_t rank) {
         used = 0;
         capacity = std::uint16_t(bigger);
     }
-    std::memcpy(block(slot.tail) + kBlockHeader + used, bytes, n);
+    unsigned char* to = block(slot.tail) + kBlockHeader + used;
+    for (std::uint16_t i = 0; i < n; ++i)
+        to[i] = bytes[i];
     used = std::uint16_t(used + n);
     std::memcpy(slot.gaps, &used, 2);
     std::memcpy(slot.gaps + 2, &capacity, 2);
@@ -200,12 +204,16 @@ void Collector::addCard(CardText& text, std::uint32_t rank) {
     text.forEachKey([this](const char* p, std::size_t n) {
         // Keys are a few characters; one absurdly long would be cut, not overflow.
         n = std::min<std::size_t>(n, 255);
+        // Written field by field: a whole record built aside and copied in stalls on the copy.
+        Pending& k = m_pending.emplace_back();
+        k.length = std::uint32_t(n);
         if (n <= 8) {
-            const std::uint64_t packed = pack(p, n);
-            m_pending.push_back(Pending{packed, hashShort(packed, n), std::uint32_t(n), 0, 0});
+            k.packed = pack(p, n);
+            k.hash = hashShort(k.packed, n);
         } else {
-            m_pending.push_back(
-                Pending{0, hashLong(p, n), std::uint32_t(n), std::uint32_t(m_cardLong.size()), 0});
+            k.packed = 0;
+            k.hash = hashLong(p, n);
+            k.longAt = std::uint32_t(m_cardLong.size());
             m_cardLong.append(p, n);
         }
     });
@@ -215,24 +223,31 @@ void Collector::addCard(CardText& text, std::uint32_t rank) {
 void Collector::flushCard(std::uint32_t rank) {
     while ((m_used + m_pending.size()) * 10 > m_slots.size() * 7)
         grow();
-    // The table is far bigger than the caches: ask for all of a card's slots at once, then
-    // for the places its ranks go.
+    // The table is far bigger than the caches: a slot is asked for a few keys ahead of its
+    // look-up, and the place its rank goes a few keys ahead of the append. Asking for all of
+    // a card's hundreds at once only queues the processor behind its own requests.
     const std::size_t mask = m_slots.size() - 1;
-    for (const Pending& k : m_pending)
-        __builtin_prefetch(&m_slots[std::size_t(k.hash) & mask]);
-    for (Pending& k : m_pending) {
-        const std::string_view bytes =
-            k.length <= 8 ? std::string_view()
-                          : std::string_view(m_cardLong.data() + k.longAt, k.length);
-        k.slot = slotOf(k.packed, k.length, k.hash, bytes);
-        const Slot& s = m_slots[k.slot];
-        if (s.head != 0)
-            __builtin_prefetch(block(s.tail) + kBlockHeader + tailUsed(s));
-    }
-    for (const Pending& k : m_pending) {
-        Slot& slot = m_slots[k.slot];
-        if (slot.last != rank + 1) // the card's keys repeat: it is filed once
-            append(slot, rank);
+    const std::size_t n = m_pending.size();
+    for (std::size_t i = 0; i < std::min(n, kSlotsAhead); ++i)
+        __builtin_prefetch(&m_slots[std::size_t(m_pending[i].hash) & mask]);
+    for (std::size_t i = 0; i < n + kTailsAhead; ++i) {
+        if (i < n) {
+            if (i + kSlotsAhead < n)
+                __builtin_prefetch(&m_slots[std::size_t(m_pending[i + kSlotsAhead].hash) & mask]);
+            Pending& k = m_pending[i];
+            const std::string_view bytes =
+                k.length <= 8 ? std::string_view()
+                              : std::string_view(m_cardLong.data() + k.longAt, k.length);
+            k.slot = slotOf(k.packed, k.length, k.hash, bytes);
+            const Slot& s = m_slots[k.slot];
+            if (s.head != 0 && s.last != rank + 1)
+                __builtin_prefetch(block(s.tail) + kBlockHeader + tailUsed(s), 1);
+        }
+        if (i >= kTailsAhead) {
+            Slot& slot = m_slots[m_pending[i - kTailsAhead].slot];
+            if (slot.last != rank + 1) // the card's keys repeat: it is filed once
+                append(slot, rank);
+        }
     }
 }
 
@@ -271,12 +286,28 @@ std::string_view Collector::key(std::size_t i, char* buffer) const {
 }
 
 void Collector::ranks(std::size_t i, std::vector<std::uint32_t>& out) const {
+    // Keys are read in key order, their slots and ranks all over memory: ask for the slots of
+    // the keys to come, and for the first ranks of those whose slots have come.
+    if (i + kSlotsAhead < m_order.size())
+        __builtin_prefetch(&m_slots[m_order[i + kSlotsAhead].slot]);
+    if (i + kTailsAhead < m_order.size()) {
+        const Slot& next = m_slots[m_order[i + kTailsAhead].slot];
+        if (next.head != 0)
+            __builtin_prefetch(block(next.head));
+    }
     const Slot& s = m_slots[m_order[i].slot];
     std::uint64_t at = 0;
     bool first = true;
+    // The gaps were written here, whole: read without the checks of a stored posting.
     auto read = [&](const unsigned char* p, const unsigned char* end) {
-        std::uint64_t gap = 0;
-        while (p < end && Postings::getVarint(p, end, gap)) {
+        while (p < end) {
+            std::uint64_t gap = 0;
+            for (int shift = 0; p < end; shift += 7) {
+                const unsigned char b = *p++;
+                gap |= std::uint64_t(b & 0x7F) << shift;
+                if (!(b & 0x80))
+                    break;
+            }
             at = first ? gap : at + gap;
             first = false;
             out.push_back(std::uint32_t(at));

@@ -8,6 +8,7 @@
 #include "quickfind/builder.h"
 #include "quickfind/cardtext.h"
 #include "quickfind/quickfind.h"
+#include "quickfind/spelling.h"
 #include "quickfind/store.h"
 
 #include <QRandomGenerator>
@@ -151,6 +152,64 @@ private slots:
                 want << sqlite3_column_int64(st, 0);
             sqlite3_finalize(st);
             QVERIFY2(QuickFind::find(db, w) == want, qPrintable(w));
+        }
+    }
+
+    // Characters at the edges of the common ideographs, and just outside them (punctuation,
+    // the rarer blocks, other scripts, a blank of their own), are found in the index exactly
+    // where the card-by-card matcher finds them, alone and beside their neighbours.
+    void charactersAtBlockEdgesAreFound() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        const QStringList texts = {
+            QStringLiteral("〇号楼"),     QStringLiteral("㐀㐁路"),   QStringLiteral("鿿鿾站"),
+            QStringLiteral("一丁大厦"),   QStringLiteral("ꀀꀁ"),     QStringLiteral("가나다"),
+            QStringLiteral("《科》、。"), QStringLiteral("𠀀𠀁公司"), QStringLiteral("Ünïcode"),
+            QStringLiteral("甲　乙"),     QStringLiteral("㿿䀀交界")};
+        for (int i = 0; i < texts.size(); ++i)
+            db.insert(namedCard(QStringLiteral("名%1").arg(i), texts.at(i), {}));
+        QVERIFY(QuickFind::build(db));
+        for (const QString& t : texts) {
+            for (int from = 0; from < t.size(); ++from) {
+                for (int len = 1; from + len <= t.size() && len <= 3; ++len) {
+                    const QString w = t.mid(from, len);
+                    if (w.trimmed().isEmpty() || w.at(0).isLowSurrogate() ||
+                        w.back().isHighSurrogate())
+                        continue;
+                    const QVector<qint64> found = QuickFind::find(db, w);
+                    QVERIFY2(!found.isEmpty(), qPrintable(w));
+                    QVERIFY2(found == QuickFind::scan(db, w), qPrintable(w));
+                }
+            }
+        }
+    }
+
+    // A phone number written in groups is found through the index by any run of its digits,
+    // within a group or across the marks between them, as the card-by-card matcher finds it.
+    void phoneDigitsAcrossGroupsAreFound() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        const QStringList ways = {
+            QStringLiteral("138 1234 5678"),          QStringLiteral("+86-138-1234-5678"),
+            QStringLiteral("(138)1234-5678"),         QStringLiteral("１３８－１２３４－５６７８"),
+            QStringLiteral("(010)6234-5678 转 8001"), QStringLiteral("0571-4529 2139")};
+        const QStringList columns = {QStringLiteral("手机"), QStringLiteral("工作电话"),
+                                     QStringLiteral("传真")};
+        for (int i = 0; i < ways.size(); ++i)
+            db.insert(namedCard(QStringLiteral("王%1").arg(i), QString(),
+                                {columns.at(i % columns.size()), ways.at(i)}));
+        QVERIFY(QuickFind::build(db));
+        for (const QString& way : ways) {
+            for (const QString& digits : QuickFind::phoneDigits(way)) {
+                for (int from = 0; from < digits.size(); ++from) {
+                    for (int len = 1; len <= 7 && from + len <= digits.size(); ++len) {
+                        const QString w = digits.mid(from, len);
+                        const QVector<qint64> found = QuickFind::find(db, w);
+                        QVERIFY2(!found.isEmpty(), qPrintable(w));
+                        QVERIFY2(found == QuickFind::scan(db, w), qPrintable(w));
+                    }
+                }
+            }
         }
     }
 
