@@ -4,6 +4,7 @@
 #include "recognize/names.h"
 #include "recognize/page.h"
 #include "recognize/ppocr.h"
+#include "recognize/readings.h"
 
 #include <QPainter>
 
@@ -644,6 +645,14 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {
+                        // The model drops a mail's "@" on a far shot that Tesseract reads.
+                        const QString mended = Readings::withMailSign(read->text, line->text);
+                        if (mended.size() > read->text.size()) {
+                            const int sign = int(mended.indexOf(QLatin1Char('@')));
+                            for (int& u : read->unsure)
+                                u += u >= sign;
+                        }
+                        read->text = mended;
                         line = read;
                     }
                 }
