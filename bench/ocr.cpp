@@ -9,7 +9,8 @@
 // and reports on one half of it: the held-out half unless told otherwise, side by side for
 // each recognizer (all that can be loaded unless one is named), of every shot unless one is
 // named (the others' columns then stay empty).
-// --verbose lists every column read wrong; --save writes the pictures and what they show;
+// --verbose lists every column read wrong and the cards over the time limit; --save writes
+// the pictures and what they show;
 // --lines prints the lines read from the given pictures, their heights and the card.
 #include "cardimages.h"
 #include "hardcards.h"
@@ -129,6 +130,9 @@ void saveHard(const QString& folder, const CardImages::HardSample& s, const QStr
     }
 }
 
+// What a card may cost at most.
+const double kCardLimitMs = 1500;
+
 double maxOf(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
@@ -180,6 +184,7 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
         {Shot::Clean, "clean"}, {Shot::Photo, "photo"}, {Shot::Far, "far"}};
     // Per recognizer and shot: every card, those with common and with rare names.
     std::vector<Run> runs(size_t(3 * n)), common(size_t(3 * n)), rare(size_t(3 * n));
+    QStringList slow;
     for (const CardImages::HardSample& s : set) {
         for (int k = 0; k < 3; ++k) {
             const auto [shot, kind] = kinds[k];
@@ -201,6 +206,8 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
                         .arg(s.id, QLatin1String(kind),
                              QLatin1String(recognizerName(recognizers[r])), s.layout, s.font);
                 runs[at].tally.add(s.truth, found, id);
+                if (verbose && runs[at].cpu.back() > kCardLimitMs)
+                    slow << QStringLiteral("%1 %2 ms").arg(id).arg(runs[at].cpu.back(), 0, 'f', 0);
                 (s.rareName ? rare : common)[at].tally.add(s.truth, found, id);
             }
         }
@@ -210,6 +217,8 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
             for (const QString& m : run.tally.mismatches)
                 std::printf("  %s\n", qPrintable(m));
         }
+        for (const QString& card : slow)
+            std::printf("  over %.0f ms of processor time: %s\n", kCardLimitMs, qPrintable(card));
     }
     auto row = [&](const QString& what, auto figure) {
         for (int at = 0; at < 3 * n; ++at)
