@@ -2,12 +2,15 @@
 // on their photo-like copies, and the time per card.
 //   quembe-ocr-bench [--cards N] [--verbose] [--save DIR]
 //   quembe-ocr-bench --hard [--cards N] [--half held-out|tuning|all]
-//                    [--recognizer tess|model|mixed] [--verbose] [--save DIR]
+//                    [--recognizer tess|model|mixed] [--shot clean|photo|far] [--verbose]
+//                    [--save DIR]
 //   quembe-ocr-bench --lines [--recognizer tess|model|mixed] IMAGE...
 // --hard reads the harder set (six faces, six layouts, rare names, phone photos, far shots)
 // and reports on one half of it: the held-out half unless told otherwise, side by side for
-// each recognizer (all that can be loaded unless one is named).
-// --verbose lists every column read wrong; --save writes the pictures and what they show;
+// each recognizer (all that can be loaded unless one is named), of every shot unless one is
+// named (the others' columns then stay empty).
+// --verbose lists every column read wrong and the cards over the time limit; --save writes
+// the pictures and what they show;
 // --lines prints the lines read from the given pictures, their heights and the card.
 #include "cardimages.h"
 #include "hardcards.h"
@@ -127,6 +130,9 @@ void saveHard(const QString& folder, const CardImages::HardSample& s, const QStr
     }
 }
 
+// What a card may cost at most.
+const double kCardLimitMs = 1500;
+
 double maxOf(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
@@ -134,7 +140,7 @@ double maxOf(const std::vector<double>& v) {
 // The harder set, read clean, as a photo and as a far shot by each recognizer, on the same
 // pictures in the same run; the figures of one half.
 int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
-            QList<Recognize::Recognizer> recognizers) {
+            QList<Recognize::Recognizer> recognizers, const QString& only) {
     using CardImages::Shot;
     std::printf("load average before: %s\n", Bench::loadAverage().c_str());
     QElapsedTimer timer;
@@ -178,9 +184,12 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
         {Shot::Clean, "clean"}, {Shot::Photo, "photo"}, {Shot::Far, "far"}};
     // Per recognizer and shot: every card, those with common and with rare names.
     std::vector<Run> runs(size_t(3 * n)), common(size_t(3 * n)), rare(size_t(3 * n));
+    QStringList slow;
     for (const CardImages::HardSample& s : set) {
         for (int k = 0; k < 3; ++k) {
             const auto [shot, kind] = kinds[k];
+            if (!only.isEmpty() && only != QLatin1String(kind))
+                continue;
             const QImage image = CardImages::hardShot(s.clean, shot, quint32(5000 + s.number));
             if (!folder.isEmpty())
                 saveHard(folder, s, QLatin1String(kind), image);
@@ -197,6 +206,8 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
                         .arg(s.id, QLatin1String(kind),
                              QLatin1String(recognizerName(recognizers[r])), s.layout, s.font);
                 runs[at].tally.add(s.truth, found, id);
+                if (verbose && runs[at].cpu.back() > kCardLimitMs)
+                    slow << QStringLiteral("%1 %2 ms").arg(id).arg(runs[at].cpu.back(), 0, 'f', 0);
                 (s.rareName ? rare : common)[at].tally.add(s.truth, found, id);
             }
         }
@@ -206,6 +217,8 @@ int hardRun(int cards, const QString& half, bool verbose, const QString& folder,
             for (const QString& m : run.tally.mismatches)
                 std::printf("  %s\n", qPrintable(m));
         }
+        for (const QString& card : slow)
+            std::printf("  over %.0f ms of processor time: %s\n", kCardLimitMs, qPrintable(card));
     }
     auto row = [&](const QString& what, auto figure) {
         for (int at = 0; at < 3 * n; ++at)
@@ -261,7 +274,7 @@ int main(int argc, char** argv) {
         return printLines(args.mid(2));
     int cards = 0;
     bool verbose = false, hard = false;
-    QString folder, half = QStringLiteral("held-out");
+    QString folder, shot, half = QStringLiteral("held-out");
     QList<Recognize::Recognizer> recognizers = {Recognize::Recognizer::Tesseract,
                                                 Recognize::Recognizer::Model,
                                                 Recognize::Recognizer::Mixed};
@@ -284,6 +297,8 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "--recognizer: tess, model or mixed\n");
                 return 2;
             }
+        } else if (args[i] == QLatin1String("--shot") && i + 1 < args.size()) {
+            shot = args[++i];
         } else if (args[i] == QLatin1String("--verbose")) {
             verbose = true;
         } else if (args[i] == QLatin1String("--save") && i + 1 < args.size()) {
@@ -292,7 +307,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "usage: quembe-ocr-bench [--cards N] [--verbose] [--save DIR]\n"
                                  "       quembe-ocr-bench --hard [--cards N] "
                                  "[--half held-out|tuning|all] [--recognizer tess|model|mixed] "
-                                 "[--verbose] [--save DIR]\n"
+                                 "[--shot clean|photo|far] [--verbose] [--save DIR]\n"
                                  "       quembe-ocr-bench --lines IMAGE...\n");
             return 2;
         }
@@ -300,7 +315,7 @@ int main(int argc, char** argv) {
     if (cards == 0)
         cards = hard ? 48 : 36;
     if (hard)
-        return hardRun(cards, half, verbose, folder, recognizers);
+        return hardRun(cards, half, verbose, folder, recognizers, shot);
 
     std::printf("load average before: %s\n", Bench::loadAverage().c_str());
     QElapsedTimer timer;

@@ -4,6 +4,7 @@
 #include "recognize/names.h"
 #include "recognize/page.h"
 #include "recognize/ppocr.h"
+#include "recognize/readings.h"
 
 #include <QPainter>
 
@@ -341,9 +342,10 @@ bool hasLatin(const QString& text) {
 
 // A line of Latin letters and digits alone that Tesseract reads this surely it reads right:
 // the model, which costs twice as much, is not asked (the hard set's tuning half read as
-// well without it, in a fifth less processor time).
+// well without it, in a fifth less processor time; at 88 rather than 93 as well again, in
+// some 5 % less).
 bool sureLatin(const TextLine& line) {
-    return line.confidence >= 93 && !line.text.contains(QLatin1Char('\t')) &&
+    return line.confidence >= 88 && !line.text.contains(QLatin1Char('\t')) &&
            std::none_of(line.text.begin(), line.text.end(), isHanCharacter);
 }
 
@@ -611,6 +613,13 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
     for (const QRect& box : boxes) {
         std::optional<TextLine> line;
         const int size = typeSize(box);
+        // Under half the body's size on a far shot: dust and the dots and strokes of small
+        // type the line finder set apart, read as "0 2" or "f e" into the notes at the cost
+        // of a line each.
+        if (size * 2 < bodySize) {
+            advance(15 + 85 * ++index / int(boxes.size()));
+            continue;
+        }
         // Large short type is the name.
         const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
         const int gap = int(1.3 * size);
@@ -644,6 +653,14 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {
+                        // The model drops a mail's "@" on a far shot that Tesseract reads.
+                        const QString mended = Readings::withMailSign(read->text, line->text);
+                        if (mended.size() > read->text.size()) {
+                            const int sign = int(mended.indexOf(QLatin1Char('@')));
+                            for (int& u : read->unsure)
+                                u += u >= sign;
+                        }
+                        read->text = mended;
                         line = read;
                     }
                 }

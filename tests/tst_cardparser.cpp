@@ -4,6 +4,7 @@
 #include "data/fieldmap.h"
 #include "recognize/cardparser.h"
 #include "recognize/picturereader.h"
+#include "recognize/readings.h"
 
 #include <QTest>
 
@@ -446,6 +447,33 @@ private slots:
         card = parseCardText(u("Email: wangoabc.com"));
         QCOMPARE(card.value(col("E-mail")), QString());
         QCOMPARE(card.value(col("备注")), u("wangoabc.com"));
+    }
+
+    void mailSignOneReaderLostTheOtherRead() {
+        using Readings::withMailSign;
+        // Far shots: the model read "@" as "o", or not at all; Tesseract read it amid other
+        // misreads, or ran the host into what follows it.
+        QCOMPARE(
+            withMailSign(u("fimaiI: yuwen.yaoohongtu.com.cn"), u("HoiT yuwen -yao@hongtu.com.cn")),
+            u("fimaiI: yuwen.yao@hongtu.com.cn"));
+        QCOMPARE(withMailSign(u("邮箱： xiaokun.linghulanhai.cn"),
+                              u("剖箱 : Xiaokun. Linghu@lanhai.cn cn")),
+                 u("邮箱： xiaokun.linghu@lanhai.cn"));
+        QCOMPARE(withMailSign(u("邮箱 yangtao.matianyu.com"),
+                              u("邮箱 yangtao.ea@tianyu.comLianyu. Com")),
+                 u("邮箱 yangtao.ma@tianyu.com"));
+        // Left as it is: the model's own "@", none read by Tesseract, a host the model did
+        // not read, or nothing before the host.
+        for (const auto& [model, tesseract] : {std::pair("E: li.na@abc.com", "E: li.naoabc.com"),
+                                               {"Tel: 010 6253", "Tel: 010 6253"},
+                                               {"E: lina.xyz.com", "E: lina@abc.com"},
+                                               {"abc.com", "@abc.com"},
+                                               {"QQ: 5458803", "@: 5458803"}})
+            QCOMPARE(withMailSign(u(model), u(tesseract)), u(model));
+        // Where the mail was parsed from, the column gets it whole.
+        const Card card = parseCardText(
+            withMailSign(u("E-mail: ping.huhengda.cn"), u("E-mail: ping.hu@hengda.cn")));
+        QCOMPARE(card.value(col("E-mail")), u("ping.hu@hengda.cn"));
     }
 
     void rareAndCompoundSurnames() {

@@ -158,6 +158,31 @@ private slots:
                              s.truth.value(col(qPrintable(column))));
             }
         }
+        // Mails whose "@" the model lost on these, where Tesseract read it.
+        QVERIFY(reader.setRecognizer(Recognizer::Mixed));
+        for (const int number : {2, 14}) {
+            const CardImages::HardSample& s = set.at(number);
+            const Card card = *reader.readCard(
+                CardImages::hardShot(s.clean, CardImages::Shot::Far, quint32(5000 + number)));
+            QCOMPARE(card.value(col("E-mail")), s.truth.value(col("E-mail")));
+        }
+    }
+
+    void specksAndTinyPrintAreNoLines() {
+        // Dust and the dots of small type the line finder sets apart came out as lines of
+        // their own ("0 2", "E B") in the notes. Under half the type of the card's lines.
+        QImage dusty = drawnCard();
+        {
+            QPainter p(&dusty);
+            p.setPen(Qt::black);
+            QFont font(QStringLiteral("Noto Sans CJK SC"));
+            font.setPixelSize(12);
+            p.setFont(font);
+            p.drawText(640, 330, QStringLiteral("0  2"));
+            p.drawText(900, 160, QStringLiteral("E  B"));
+        }
+        auto reader = readerWithModels(QString());
+        QCOMPARE(textsOf(*reader->readLines(dusty)), m_tesseract);
     }
 
     void modelFolderNamedOrFound() {
