@@ -1,6 +1,7 @@
 // Quick find: the index in the file agreeing with the matching rule through building,
 // changes, repairs and cancelling.
 #include "quickfindsupport.h"
+#include "testparts.h"
 #include "testsupport.h"
 
 #include "data/dberror.h"
@@ -466,5 +467,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestQuickFind)
+QUEMBE_TEST_PARTS_MAIN(TestQuickFind, QCoreApplication)
 #include "tst_quickfind.moc"

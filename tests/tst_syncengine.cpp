@@ -1,6 +1,7 @@
 // Cards kept in step with an address book on a real server (Radicale over https, Xandikos),
 // through the sync engine: two databases stand for two computers, curl for a phone.
 #include "davservers.h"
+#include "testparts.h"
 #include "testsupport.h"
 
 #include "data/backup.h"
@@ -651,5 +652,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSyncEngine)
+QUEMBE_TEST_PARTS_MAIN(TestSyncEngine, QApplication)
 #include "tst_syncengine.moc"

@@ -1,6 +1,7 @@
 // Sync through the window against a real Radicale: the account dialog, a sync on a thread
 // behind its progress dialog, cancel and resume, the questions it asks, the password.
 #include "davservers.h"
+#include "testparts.h"
 #include "testsupport.h"
 
 #include "data/adoconnection.h"
@@ -316,5 +317,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSyncWindow)
+QUEMBE_TEST_PARTS_MAIN(TestSyncWindow, QApplication)
 #include "tst_syncwindow.moc"
