@@ -5,6 +5,14 @@
 # small runs of the benchmarks so that they keep working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The compiler cache keys on the paths that unity files and precompiled headers hold: a clone
+# builds through one stable path while it runs, so a fresh clone reuses what an earlier one
+# compiled. A second run at the same time keeps its own path.
+stable="${TMPDIR:-/tmp}/quembe-tree-$(id -u)"
+if command -v flock >/dev/null && exec 9>"$stable.lock" && flock -n 9; then
+    ln -sfn "$PWD" "$stable"
+    cd "$stable"
+fi
 # Where the run's time goes: seconds since the start at each step, to stderr.
 started=$SECONDS
 step() { echo "test.sh: $1 at $((SECONDS - started)) s" >&2; }
@@ -42,10 +50,13 @@ fast=(-G Ninja -DQUEMBE_UNITY=ON)
 for kind in EXE SHARED MODULE; do
     fast+=("-DCMAKE_${kind}_LINKER_FLAGS=-fuse-ld=lld")
 done
-# A folder configured by another generator cannot be reused: it is only a build.
+# A folder configured by another generator or through another path cannot be reused: it is
+# only a build.
 for dir in build build-sanitize; do
-    if [ -f "$dir/CMakeCache.txt" ] &&
-        ! grep -q "^CMAKE_GENERATOR:INTERNAL=Ninja$" "$dir/CMakeCache.txt"; then
+    if [ -f "$dir/CMakeCache.txt" ] && {
+        ! grep -q "^CMAKE_GENERATOR:INTERNAL=Ninja$" "$dir/CMakeCache.txt" ||
+            ! grep -qxF "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD" "$dir/CMakeCache.txt"
+    }; then
         rm -rf "$dir"
     fi
 done
