@@ -5,6 +5,7 @@
 #include "data/schema.h"
 #include "platform/files.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
 #include <QUuid>
 
 #include <sqlite3.h>
@@ -21,6 +23,7 @@
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -99,13 +102,46 @@ FullDisk::~FullDisk() {
     ::signal(SIGXFSZ, m_signal);
 }
 
+namespace {
+
+// fork() copies the calling thread alone: a lock another thread held at that moment (the
+// sanitizer's allocator, malloc's) stays locked in the child for ever, and the child hangs.
+// So the window's own workers (spelling warm-up, ID loader) are let finish what they run.
+void waitWhileOtherThreadsRun() {
+    const long self = long(::syscall(SYS_gettid));
+    QDeadlineTimer deadline(30000);
+    for (int quietLooks = 0; quietLooks < 3 && !deadline.hasExpired();) {
+        bool running = false;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (task.toLong() == self)
+                continue;
+            QFile stat(tasks.filePath(task + QStringLiteral("/stat")));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue; // ended meanwhile
+            // "tid (name) S ...": the state follows the name's closing bracket.
+            const QByteArray text = stat.readAll();
+            const int close = text.lastIndexOf(')');
+            const char state = close > 0 && close + 2 < text.size() ? text.at(close + 2) : 'S';
+            running = running || state == 'R' || state == 'D';
+        }
+        quietLooks = running ? 0 : quietLooks + 1;
+        QThread::msleep(running ? 5 : 1);
+    }
+}
+
+} // namespace
+
 QString inChild(const std::function<QString()>& work) {
+    waitWhileOtherThreadsRun();
     int fds[2];
     if (::pipe(fds) != 0)
         return QStringLiteral("no pipe");
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
+        // Should it hang all the same, the case fails in two minutes rather than the suite's ten.
+        ::alarm(120);
         const QByteArray out = work().toUtf8();
         if (::write(fds[1], out.constData(), size_t(out.size())) < 0)
             ::_exit(2);
