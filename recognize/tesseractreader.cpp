@@ -624,8 +624,11 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
         const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
         const int gap = int(1.3 * size);
         if (m_model && m_recognizer == Recognizer::Model) {
+            QList<double> gaps;
             line = large ? readName(straight, threshold, box)
-                         : m_model->read(straight, threshold, box, gap);
+                         : m_model->read(straight, threshold, box, gap, nullptr, &gaps);
+            if (line && !large)
+                Readings::respaced(*line, Readings::withGroupBlanks(line->text, gaps));
         } else if (m_model && m_recognizer == Recognizer::Mixed) {
             // Tesseract reads most Chinese well and quickly; the model reads the name (rare
             // characters), the lines with Latin letters or digits and the Chinese lines
@@ -642,14 +645,21 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 // photo or a far shot far better than Tesseract, which reads most of them
                 // there wrong. Chinese lines: Tesseract parts one at a wide character now
                 // and then, and misreads a blurred one.
-                if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
+                QList<double> gaps;
+                if (std::optional<TextLine> read =
+                        m_model->read(straight, threshold, box, gap, nullptr, &gaps)) {
+                    // The model loses blanks inside the groups of a number, and places some
+                    // beside a narrow "1": they go where the ink leaves its widest gaps.
+                    Readings::respaced(*read, Readings::withGroupBlanks(read->text, gaps));
                     // Tesseract places blanks and signs better (from the words it parts):
                     // where both read the same letters and digits or, in Chinese, the same
-                    // characters and items, its reading stands, sure.
-                    if (hasLatin(line->text) ? lettersOf(line->text) == lettersOf(read->text)
-                                             : bare(line->text) == bare(read->text) &&
-                                                   line->text.count(QLatin1Char('\t')) ==
-                                                       read->text.count(QLatin1Char('\t'))) {
+                    // characters and items, its reading stands, sure, unless only the
+                    // model's has its numbers in a printed shape.
+                    if ((hasLatin(line->text) ? lettersOf(line->text) == lettersOf(read->text)
+                                              : bare(line->text) == bare(read->text) &&
+                                                    line->text.count(QLatin1Char('\t')) ==
+                                                        read->text.count(QLatin1Char('\t'))) &&
+                        (Readings::fitsNumbers(line->text) || !Readings::fitsNumbers(read->text))) {
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {
