@@ -73,9 +73,10 @@ bool localShape(const std::vector<int>& l) {
 }
 
 // Whether `digits`, grouped as `l`, is a phone number as cards print one; `country` when
-// "+86" stands before it (area codes without their 0). A 0 lost from the area code is the
-// reading's, not the grouping's.
-bool phoneShape(const QString& digits, const std::vector<int>& l, bool country) {
+// "+86" stands before it (area codes without their 0); `lostZero` takes an area code that
+// lost its 0 to the reading as one.
+bool phoneShape(const QString& digits, const std::vector<int>& l, bool country,
+                bool lostZero = true) {
     if (l.empty())
         return false;
     int n = 0;
@@ -86,8 +87,8 @@ bool phoneShape(const QString& digits, const std::vector<int>& l, bool country) 
                l == std::vector<int>{4, 3, 4} || l == std::vector<int>{3, 8};
     const std::vector<int> local(l.begin() + 1, l.end());
     const bool zero = digits.startsWith(QLatin1Char('0'));
-    const bool area =
-        (zero && !country && (l[0] == 3 || l[0] == 4)) || (!zero && (l[0] == 2 || l[0] == 3));
+    const bool area = (zero && !country && (l[0] == 3 || l[0] == 4)) ||
+                      (!zero && (country || lostZero) && (l[0] == 2 || l[0] == 3));
     return (area && localShape(local)) || (!zero && !country && localShape(l));
 }
 
@@ -240,9 +241,22 @@ QString withGroupBlanks(const QString& text, const QList<double>& gapBefore) {
     QString out = text;
     QList<double> gaps = gapBefore;
     const std::vector<Run> runs = runsOf(halfWidthSigns(text));
+    // Postcodes, QQ and what follows other labels than a phone's are no phone numbers.
+    const std::vector<Patterns::FoundLabel> labels = Patterns::findLabels(halfWidthSigns(text));
+    auto phoneLabelled = [&](const Run& r) {
+        using Patterns::Kind;
+        const Patterns::FoundLabel* last = nullptr;
+        for (const Patterns::FoundLabel& l : labels) {
+            if (l.start < r.start)
+                last = &l;
+        }
+        return !last ||
+               text.mid(last->valueStart, r.start - last->valueStart).contains(QLatin1Char('\t')) ||
+               last->kind == Kind::Mobile || last->kind == Kind::Phone || last->kind == Kind::Fax;
+    };
     // Last first: a blank put in or taken out moves what follows.
     for (auto r = runs.rbegin(); r != runs.rend(); ++r) {
-        if (afterExtensionWord(halfWidthSigns(out), r->start))
+        if (afterExtensionWord(halfWidthSigns(out), r->start) || !phoneLabelled(*r))
             continue;
         const int numberStart = r->start + r->prefix;
         // Each stretch of digits and blanks; dashes and brackets stay as printed.
@@ -302,7 +316,13 @@ QString withGroupBlanks(const QString& text, const QList<double>& gapBefore) {
                     int(n) + 1 + int(std::count(blanks.begin(), blanks.end(), true)) - (to - from);
                 const QString number = halfWidthSigns(
                     regrouped(out, from, to, blanks).mid(numberStart, end + grown - numberStart));
-                return phoneShape(digitsOf(number), groupLengths(number), r->prefix > 0);
+                // Nine digits are no phone for an area code that lost its 0 unless the
+                // reading set those apart: QQ numbers have nine.
+                const auto first = std::find(blanks.begin(), blanks.end(), true);
+                const bool apart = first != blanks.end() && *first &&
+                                   std::find(read.begin(), read.end(), true) - read.begin() ==
+                                       first - blanks.begin();
+                return phoneShape(digitsOf(number), groupLengths(number), r->prefix > 0, apart);
             };
             const bool readFits = shapeOf(read);
             double best = readFits ? margin(read) + clearly : -1e9;

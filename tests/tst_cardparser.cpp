@@ -522,10 +522,13 @@ private slots:
         QCOMPARE(blanks("Mobile: 1 3802 764308", "        ||   ||      "),
                  u("Mobile: 13802764308"));
         // Left as read: a printed grouping, even where the gaps beside its "1"s and one blank
-        // wider than the other would make another, a number whose digits fit no grouping,
-        // dashes, an extension, and a reading without its gaps.
+        // wider than the other would make another, a QQ number (an area code that lost its 0
+        // and a local number, by its length), a number whose digits fit no grouping, dashes,
+        // an extension, and a reading without its gaps.
         for (const auto& [read, wide] : {std::pair("手机：138 1234 5678", "      |    |     "),
                                          {"T: +86 21 3613 9025", "         #  || |    "},
+                                         {"QQ： 520370441", "      |  |   "},
+                                         {"520370441", "  |  |   "},
                                          {"Tel: 13802764308", "                "},
                                          {"座机：020-41485820", "     |   |    |  "},
                                          {"F: 020-4448-5209", "                "},
