@@ -352,6 +352,23 @@ bool sureLatin(const TextLine& line) {
 // Chinese lines Tesseract reads less surely than this are read again by the model.
 const int kDoubtedBelow = 90;
 
+// How many items stand on the line in `box`: runs of ink apart by more than `gap` pixels.
+int itemsOn(const QImage& gray, int threshold, const QRect& box, int gap) {
+    const QRect r = box.intersected(gray.rect());
+    std::vector<bool> inked(size_t(std::max(0, r.width())), false);
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar* row = gray.constScanLine(y);
+        for (int x = 0; x < r.width(); ++x)
+            inked[size_t(x)] = inked[size_t(x)] || row[r.left() + x] < threshold;
+    }
+    int items = 0, blank = gap + 1;
+    for (const bool ink : inked) {
+        items += ink && blank > gap;
+        blank = ink ? 0 : blank + 1;
+    }
+    return items;
+}
+
 // The characters of a reading without blanks, full-width signs as half-width ones.
 QString bare(const QString& text) {
     QString out;
@@ -639,12 +656,15 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 line = readName(straight, threshold, box);
             } else if ((hasLatin(line->text) && !sureLatin(*line)) ||
                        ((line->confidence < kDoubtedBelow ||
-                         line->text.contains(QLatin1Char('\t'))) &&
+                         (line->text.contains(QLatin1Char('\t')) &&
+                          int(line->text.count(QLatin1Char('\t'))) + 1 !=
+                              itemsOn(straight, threshold, box, gap))) &&
                         std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
                 // Numbers, mail and Latin words: the model reads the digits and signs of a
                 // photo or a far shot far better than Tesseract, which reads most of them
                 // there wrong. Chinese lines: Tesseract parts one at a wide character now
-                // and then, and misreads a blurred one.
+                // and then, and misreads a blurred one; its items stand where the ink
+                // parts them as widely as the model parts items.
                 QList<double> gaps;
                 if (std::optional<TextLine> read =
                         m_model->read(straight, threshold, box, gap, nullptr, &gaps)) {
