@@ -325,6 +325,8 @@ QString withGroupBlanks(const QString& text, const QList<double>& gapBefore) {
                 return phoneShape(digitsOf(number), groupLengths(number), r->prefix > 0, apart);
             };
             const bool readFits = shapeOf(read);
+            // A number set with dashes has no blanks inside.
+            const bool dashed = out.mid(numberStart, end - numberStart).contains(QLatin1Char('-'));
             double best = readFits ? margin(read) + clearly : -1e9;
             std::vector<bool> chosen = read;
             // Groupings of none, one and two blanks.
@@ -341,7 +343,7 @@ QString withGroupBlanks(const QString& text, const QList<double>& gapBefore) {
                     bool keeps = true;
                     for (size_t k = 0; k < n && readFits; ++k)
                         keeps = keeps && (blanks[k] || !read[k]);
-                    if (!keeps || !shapeOf(blanks))
+                    if (!keeps || (dashed && a < n) || !shapeOf(blanks))
                         continue;
                     const double m = margin(blanks);
                     if (m > best) {

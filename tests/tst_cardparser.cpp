@@ -483,7 +483,8 @@ private slots:
              {"手机：138 1234 5678", "Mob: +86-13521493938", "Tel: +86 21 6888 1234",
               "电话：（0755）6648 8952", "T: 010 3590 9077 转 917\tF (010)35909381",
               "Fax: 021-36329133", "E-mail: ping_zhao@hengda.cn", "邮编：200479", "QQ: 78417868",
-              "电话 6648 8952", "13802764308", "地址：北京市海淀区科技路185号"})
+              "电话 6648 8952", "13802764308", "手机：１３８ １２３４ ５６７８",
+              "地址：北京市海淀区科技路185号"})
             QVERIFY2(fitsNumbers(u(text)), text);
         // Blanks beside a narrow "1", a digit lost or one too many, a mail's host cut short:
         // the reading is not a number as printed.
@@ -521,14 +522,19 @@ private slots:
         // Gaps around the narrow "1" alone: printed whole.
         QCOMPARE(blanks("Mobile: 1 3802 764308", "        ||   ||      "),
                  u("Mobile: 13802764308"));
+        // Full-width digits and signs as read, the blanks placed among them.
+        QCOMPARE(blanks("电话：（０２５）７３６４０６７０", "            |   "),
+                 u("电话：（０２５）７３６４ ０６７０"));
         // Left as read: a printed grouping, even where the gaps beside its "1"s and one blank
         // wider than the other would make another, a QQ number (an area code that lost its 0
-        // and a local number, by its length), a number whose digits fit no grouping, dashes,
-        // an extension, and a reading without its gaps.
+        // and a local number, by its length), a postcode, a number set with dashes, one whose
+        // digits fit no grouping, an extension, and a reading without its gaps.
         for (const auto& [read, wide] : {std::pair("手机：138 1234 5678", "      |    |     "),
                                          {"T: +86 21 3613 9025", "         #  || |    "},
                                          {"QQ： 520370441", "      |  |   "},
                                          {"520370441", "  |  |   "},
+                                         {"T: +86-21-36139025", "            | |    "},
+                                         {"P.C.: 200479", "        |   "},
                                          {"Tel: 13802764308", "                "},
                                          {"座机：020-41485820", "     |   |    |  "},
                                          {"F: 020-4448-5209", "                "},
