@@ -76,7 +76,8 @@ std::unique_ptr<PpOcr> PpOcr::load(const QString& folder) {
     return model->m_nets.empty() ? nullptr : std::move(model);
 }
 
-TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likely) const {
+TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likely,
+                          QList<double>* gapBefore) const {
     TextLine line;
     if (gray.isNull() || gray.height() < 2 || gray.width() < 2)
         return line;
@@ -266,8 +267,15 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likel
     double sum = 0;
     for (size_t i = 0; i < read.size(); ++i) {
         const Read& r = read[i];
-        if (i > 0 && blankBetween(i))
+        if (i > 0 && blankBetween(i)) {
             line.text += QLatin1Char(' ');
+            if (gapBefore)
+                *gapBefore << double(gaps[i]) / type;
+        }
+        if (gapBefore) {
+            for (int k = 0; k < m_keys[r.key].size(); ++k)
+                *gapBefore << (k == 0 ? double(gaps[i]) / type : 0.0);
+        }
         if (r.confidence < kUnsureBelow) {
             for (int k = 0; k < m_keys[r.key].size(); ++k)
                 line.unsure << int(line.text.size()) + k;
@@ -280,7 +288,7 @@ TextLine PpOcr::readPiece(const QImage& gray, int threshold, const Likely& likel
 }
 
 std::optional<TextLine> PpOcr::read(const QImage& gray, int threshold, const QRect& box, int gap,
-                                    const Likely& likely) const {
+                                    const Likely& likely, QList<double>* gapBefore) const {
     const QRect r = box.intersected(gray.rect());
     TextLine line;
     line.box = box;
@@ -314,13 +322,20 @@ std::optional<TextLine> PpOcr::read(const QImage& gray, int threshold, const QRe
         const QRect area = QRect(r.left() + start - pad, r.top() - pad, end - start + 2 * pad,
                                  r.height() + 2 * pad)
                                .intersected(gray.rect());
-        TextLine piece = readPiece(gray.copy(area), threshold, likely);
+        QList<double> pieceGaps;
+        TextLine piece = readPiece(gray.copy(area), threshold, likely, &pieceGaps);
         if (piece.confidence < 0)
             return std::nullopt;
         if (piece.text.isEmpty())
             continue;
-        if (!line.text.isEmpty())
+        if (!line.text.isEmpty()) {
             line.text += QLatin1Char('\t');
+            pieceGaps.front() = double(gap) / std::max(1, r.height());
+            if (gapBefore)
+                *gapBefore << pieceGaps.front();
+        }
+        if (gapBefore)
+            *gapBefore << pieceGaps;
         for (const int u : piece.unsure)
             line.unsure << int(line.text.size()) + u;
         line.text += piece.text;

@@ -31,11 +31,14 @@ public:
     /// The text in `box` of the grey picture, ink darker than `threshold`; items standing
     /// apart by more than `gap` pixels are parted by a tab. Characters less sure than
     /// kUnsureBelow are listed in unsure; confidence is their mean, 0 to 100. Nothing when
-    /// the model fails to run.
+    /// the model fails to run. gapBefore, when given, gets for each character the gap in the
+    /// ink before it in heights of the type.
     std::optional<TextLine> read(const QImage& gray, int threshold, const QRect& box, int gap,
-                                 const Likely& likely = nullptr) const;
+                                 const Likely& likely = nullptr,
+                                 QList<double>* gapBefore = nullptr) const;
     /// The text of a picture of one piece of a line; confidence -1 when the model fails.
-    TextLine readPiece(const QImage& gray, int threshold, const Likely& likely = nullptr) const;
+    TextLine readPiece(const QImage& gray, int threshold, const Likely& likely = nullptr,
+                       QList<double>* gapBefore = nullptr) const;
 
     static constexpr double kUnsureBelow = 0.6;
 

@@ -352,6 +352,23 @@ bool sureLatin(const TextLine& line) {
 // Chinese lines Tesseract reads less surely than this are read again by the model.
 const int kDoubtedBelow = 90;
 
+// How many items stand on the line in `box`: runs of ink apart by more than `gap` pixels.
+int itemsOn(const QImage& gray, int threshold, const QRect& box, int gap) {
+    const QRect r = box.intersected(gray.rect());
+    std::vector<bool> inked(size_t(std::max(0, r.width())), false);
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const uchar* row = gray.constScanLine(y);
+        for (int x = 0; x < r.width(); ++x)
+            inked[size_t(x)] = inked[size_t(x)] || row[r.left() + x] < threshold;
+    }
+    int items = 0, blank = gap + 1;
+    for (const bool ink : inked) {
+        items += ink && blank > gap;
+        blank = ink ? 0 : blank + 1;
+    }
+    return items;
+}
+
 // The characters of a reading without blanks, full-width signs as half-width ones.
 QString bare(const QString& text) {
     QString out;
@@ -624,8 +641,11 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
         const bool large = size * 10 >= bodySize * 15 && box.width() <= 6 * size;
         const int gap = int(1.3 * size);
         if (m_model && m_recognizer == Recognizer::Model) {
+            QList<double> gaps;
             line = large ? readName(straight, threshold, box)
-                         : m_model->read(straight, threshold, box, gap);
+                         : m_model->read(straight, threshold, box, gap, nullptr, &gaps);
+            if (line && !large)
+                Readings::respaced(*line, Readings::withGroupBlanks(line->text, gaps));
         } else if (m_model && m_recognizer == Recognizer::Mixed) {
             // Tesseract reads most Chinese well and quickly; the model reads the name (rare
             // characters), the lines with Latin letters or digits and the Chinese lines
@@ -636,20 +656,30 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
                 line = readName(straight, threshold, box);
             } else if ((hasLatin(line->text) && !sureLatin(*line)) ||
                        ((line->confidence < kDoubtedBelow ||
-                         line->text.contains(QLatin1Char('\t'))) &&
+                         (line->text.contains(QLatin1Char('\t')) &&
+                          int(line->text.count(QLatin1Char('\t'))) + 1 !=
+                              itemsOn(straight, threshold, box, gap))) &&
                         std::any_of(line->text.begin(), line->text.end(), isHanCharacter))) {
                 // Numbers, mail and Latin words: the model reads the digits and signs of a
                 // photo or a far shot far better than Tesseract, which reads most of them
                 // there wrong. Chinese lines: Tesseract parts one at a wide character now
-                // and then, and misreads a blurred one.
-                if (std::optional<TextLine> read = m_model->read(straight, threshold, box, gap)) {
+                // and then, and misreads a blurred one; its items stand where the ink
+                // parts them as widely as the model parts items.
+                QList<double> gaps;
+                if (std::optional<TextLine> read =
+                        m_model->read(straight, threshold, box, gap, nullptr, &gaps)) {
+                    // The model loses blanks inside the groups of a number, and places some
+                    // beside a narrow "1": they go where the ink leaves its widest gaps.
+                    Readings::respaced(*read, Readings::withGroupBlanks(read->text, gaps));
                     // Tesseract places blanks and signs better (from the words it parts):
                     // where both read the same letters and digits or, in Chinese, the same
-                    // characters and items, its reading stands, sure.
-                    if (hasLatin(line->text) ? lettersOf(line->text) == lettersOf(read->text)
-                                             : bare(line->text) == bare(read->text) &&
-                                                   line->text.count(QLatin1Char('\t')) ==
-                                                       read->text.count(QLatin1Char('\t'))) {
+                    // characters and items, its reading stands, sure, unless only the
+                    // model's has its numbers in a printed shape.
+                    if ((hasLatin(line->text) ? lettersOf(line->text) == lettersOf(read->text)
+                                              : bare(line->text) == bare(read->text) &&
+                                                    line->text.count(QLatin1Char('\t')) ==
+                                                        read->text.count(QLatin1Char('\t'))) &&
+                        (Readings::fitsNumbers(line->text) || !Readings::fitsNumbers(read->text))) {
                         line->confidence = std::max(line->confidence, read->confidence);
                         line->unsure.clear();
                     } else {

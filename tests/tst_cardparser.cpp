@@ -476,6 +476,79 @@ private slots:
         QCOMPARE(card.value(col("E-mail")), u("ping.hu@hengda.cn"));
     }
 
+    void numbersInThePrintedShapes() {
+        using Readings::fitsNumbers;
+        using Readings::isNumberLine;
+        for (const char* text :
+             {"手机：138 1234 5678", "Mob: +86-13521493938", "Tel: +86 21 6888 1234",
+              "电话：（0755）6648 8952", "T: 010 3590 9077 转 917\tF (010)35909381",
+              "Fax: 021-36329133", "E-mail: ping_zhao@hengda.cn", "邮编：200479", "QQ: 78417868",
+              "电话 6648 8952", "13802764308", "手机：１３８ １２３４ ５６７８",
+              "地址：北京市海淀区科技路185号"})
+            QVERIFY2(fitsNumbers(u(text)), text);
+        // Blanks beside a narrow "1", a digit lost or one too many, a mail's host cut short:
+        // the reading is not a number as printed.
+        for (const char* text :
+             {"手机：1509843 8134", "手机：1 3802 764308", "手机：1380276430",
+              "座机：020-4 1485820", "Tel: 010 35909 077", "E-mail: kun.wei@yunfan.n",
+              "E: lei.mnoruifeng.cn", "邮编：20437", "QQ: 5297 00932", "电话：2163235701"})
+            QVERIFY2(!fitsNumbers(u(text)), text);
+        QVERIFY(isNumberLine(u("Zip: 518378")));
+        QVERIFY(isNumberLine(u("（0755）6648 8952")));
+        QVERIFY(isNumberLine(u("E: zhu.weihua@lanhai.net")));
+        QVERIFY(!isNumberLine(u("地址：北京市海淀区科技路185号嘉禾大厦1908室")));
+        QVERIFY(!isNumberLine(u("网址：www.lanhai.net")));
+    }
+
+    void blanksOfDigitGroupsFromTheInk() {
+        // The reading with a gap in the ink before each character: a tenth of the type's
+        // height, two fifths where `wide` has a '|', three fifths where a '#'.
+        auto blanks = [](const char* read, const char* wide) {
+            const QString text = u(read), marks = u(wide);
+            QList<double> gaps;
+            for (int i = 0; i < text.size(); ++i) {
+                const QChar m = i < marks.size() ? marks[i] : QLatin1Char(' ');
+                gaps << (m == QLatin1Char('#') ? 0.6 : m == QLatin1Char('|') ? 0.4 : 0.1);
+            }
+            return Readings::withGroupBlanks(text, gaps);
+        };
+        // A blank lost inside a group, one beside a narrow "1" set in the wrong place.
+        QCOMPARE(blanks("手机： 189 93680129", "        |   |    "), u("手机： 189 9368 0129"));
+        QCOMPARE(blanks("手机：1509843 8134", "      |   ||    "), u("手机：150 9843 8134"));
+        QCOMPARE(blanks("传真： +86 21 57075313", "           |   |    "),
+                 u("传真： +86 21 5707 5313"));
+        QCOMPARE(blanks("T: 010 35909077 转 917", "      |    |          "),
+                 u("T: 010 3590 9077 转 917"));
+        // Gaps around the narrow "1" alone: printed whole.
+        QCOMPARE(blanks("Mobile: 1 3802 764308", "        ||   ||      "),
+                 u("Mobile: 13802764308"));
+        // Full-width digits and signs as read, the blanks placed among them.
+        QCOMPARE(blanks("电话：（０２５）７３６４０６７０", "            |   "),
+                 u("电话：（０２５）７３６４ ０６７０"));
+        // Left as read: a printed grouping, even where the gaps beside its "1"s and one blank
+        // wider than the other would make another, a QQ number (an area code that lost its 0
+        // and a local number, by its length), a postcode, a number set with dashes, one whose
+        // digits fit no grouping, an extension, and a reading without its gaps.
+        for (const auto& [read, wide] : {std::pair("手机：138 1234 5678", "      |    |     "),
+                                         {"T: +86 21 3613 9025", "         #  || |    "},
+                                         {"QQ： 520370441", "      |  |   "},
+                                         {"520370441", "  |  |   "},
+                                         {"T: +86-21-36139025", "            | |    "},
+                                         {"P.C.: 200479", "        |   "},
+                                         {"Tel: 13802764308", "                "},
+                                         {"座机：020-41485820", "     |   |    |  "},
+                                         {"F: 020-4448-5209", "                "},
+                                         {"转 12345678", "  |   |    "}}) {
+            QCOMPARE(blanks(read, wide), u(read));
+        }
+        QCOMPARE(Readings::withGroupBlanks(u("189 93680129"), {0.1, 0.4}), u("189 93680129"));
+
+        // The marks of unsure characters move with them.
+        TextLine line{u("1899358 0129"), QRect(), 80, {5, 6}};
+        Readings::respaced(line, u("189 9358 0129"));
+        QCOMPARE(line.unsure, (QList<int>{6, 7}));
+    }
+
     void rareAndCompoundSurnames() {
         for (const char* name : {"邝淼", "冼垚", "禤彧", "郗堃", "亓玥", "綦睿", "蒯昶", "端木晟",
                                  "宇文璟", "尉迟琦"}) {
