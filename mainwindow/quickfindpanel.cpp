@@ -24,6 +24,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -31,6 +32,12 @@ namespace {
 const int kGap = 6;
 // The finds' own cache: the index blocks and cards a few keys in a row read again.
 const char* const kReaderCache = "PRAGMA cache_size=-8192";
+// How long the work ahead of the finds gives way to a key: its list found and painted.
+const auto kGiveWayFor = std::chrono::milliseconds(150);
+
+std::int64_t steadyNow() {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
 
 } // namespace
 
@@ -61,9 +68,17 @@ QuickFindPanel::QuickFindPanel(const Window& window)
     connect(m_window.cards, &TADOQuery::loadEnded, this, recount);
     connect(input, &QLineEdit::textEdited, this,
             [this](const QString&) { Platform::guarded([this] { narrowList(); })(); });
-    // Begun while the password is typed: nobody finds anything before that.
-    m_spelling =
-        std::async(std::launch::async, [this] { QuickFind::prepareSpelling(m_stopSpelling); });
+    // Begun while the password is typed: nobody finds anything before that. A key stops it,
+    // so that the key has the processor to itself; it goes on once the key is answered.
+    m_spelling = std::async(std::launch::async, [this] {
+        do {
+            m_stopSpelling = false;
+            if (m_closing)
+                break;
+            giveWay();
+            QuickFind::prepareSpelling(m_stopSpelling);
+        } while (m_stopSpelling && !m_closing);
+    });
     // An older file gets its index once the window is up, not while the list is drawn; a file
     // that has one has it checked on a thread meanwhile.
     QTimer::singleShot(0, this, [this] {
@@ -72,9 +87,15 @@ QuickFindPanel::QuickFindPanel(const Window& window)
 }
 
 QuickFindPanel::~QuickFindPanel() {
+    m_closing = true;
     m_stopSpelling = true;
     if (m_spelling.valid())
         m_spelling.wait();
+}
+
+void QuickFindPanel::giveWay() const {
+    while (!m_closing && steadyNow() < m_answeringUntil.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 void QuickFindPanel::waitForCheck() {
@@ -106,7 +127,8 @@ void QuickFindPanel::prepareEarly() {
         if (!QuickFind::isBuilt(connection->handle()))
             prepare(false);
         else if (!m_repaired && !m_indexCheck.valid())
-            m_indexCheck = CardIndex::checkInBackground(connection->databaseFile());
+            m_indexCheck =
+                CardIndex::checkInBackground(connection->databaseFile(), [this] { giveWay(); });
     } catch (const EError&) {
     }
 }
@@ -224,6 +246,12 @@ void QuickFindPanel::narrowList() {
             m_window.showAllCards();
         return;
     }
+    // The work ahead of the finds waits meanwhile: on a busy machine it took the processor
+    // from the first keys.
+    m_answeringUntil =
+        steadyNow() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(kGiveWayFor).count();
+    m_stopSpelling = true;
     // Looking somebody up while a card is being added or modified narrows the list behind
     // the editor; the card being modified stays listed, so that its save finds it.
     qint64 editing = 0;

@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -85,14 +86,22 @@ private:
     /// opened (the list then opens one of its own, which says why).
     std::shared_ptr<Sqlite::Database> reader();
 
+    /// On the threads working ahead of the finds: waits while a key is being answered.
+    void giveWay() const;
+
     Window m_window;
     QLabel* m_count = nullptr;
     bool m_repaired = false;
     bool m_unchecked = false; // the index check has not answered yet
+    // Until when (steady clock) the work ahead gives way to the key being answered, and
+    // whether the window is going: before the threads that read them.
+    std::atomic<std::int64_t> m_answeringUntil{0};
+    std::atomic<bool> m_closing{false};
     // Once the window is up, loads the pinyin tables and checks the index on a thread, so
     // that the first key need not.
     std::future<bool> m_indexCheck;
-    // The readings of the common ideographs, worked out on a thread before the first find.
+    // The readings of the common ideographs, worked out on a thread before the first find;
+    // stopped by each key, and begun again once it is answered.
     std::atomic<bool> m_stopSpelling{false};
     std::future<void> m_spelling;
     // Kept from key to key: a fresh connection starts with a cold cache and no schema.

@@ -267,8 +267,9 @@ QString phoneWord(const QString& word) {
 std::vector<std::string> wordsOf(const QString& text) {
     std::vector<std::string> words;
     const QString folded = normalized(text);
-    for (const QString& w :
-         folded.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+    // Compiled once for each thread, not at every key.
+    thread_local const QRegularExpression blanks(QStringLiteral("\\s+"));
+    for (const QString& w : folded.split(blanks, Qt::SkipEmptyParts)) {
         const std::string utf8 = phoneWord(w).toStdString();
         if (std::find(words.begin(), words.end(), utf8) == words.end())
             words.push_back(utf8);

@@ -48,8 +48,9 @@ struct Finder::State {
     /// Looks the cards of `chunk` (IDs as quickfind_chunk holds them) up: `all` gets those
     /// that may match, changed cards left out; false when there is none.
     bool lookUp(qint64 chunk, std::string_view ids, Bits& all);
-    /// Whether the candidate at `r` of the current chunk matches, read from zl.
-    bool verifyCandidate(std::uint32_t r);
+    /// Whether the candidate at `r` of the current chunk matches, read from zl; `name` gets
+    /// its name, valid until the next card is read.
+    bool verifyCandidate(std::uint32_t r, std::string_view& name);
     bool check(std::uint32_t r, const std::array<std::string_view, kFieldCount>& columns);
     /// Appends the changed cards below `limit` that match.
     void dirtyBelow(qint64 limit, QVector<qint64>& ids);
@@ -67,6 +68,7 @@ struct Finder::State {
     QString text;
     std::optional<Statement> chunks, chunkCards;
     bool chunksLeft = true;
+    std::optional<NameCheck> nameCheck; // once asked for
 
     // The chunk being given out.
     qint64 base = 0;
@@ -253,18 +255,24 @@ bool Finder::State::check(std::uint32_t r,
     return true;
 }
 
-bool Finder::State::verifyCandidate(std::uint32_t r) {
+bool Finder::State::verifyCandidate(std::uint32_t r, std::string_view& name) {
     const qint64 id = base + offsets[r];
+    std::array<std::string_view, kFieldCount> columns;
     if (!scanning) {
-        std::array<std::string_view, kFieldCount> columns;
-        return cards.fetch(id, columns) && check(r, columns);
+        if (!cards.fetch(id, columns))
+            return false;
+    } else {
+        // The scan stands on the last card it read, or before the first.
+        while (scanLeft && !(scanOnRow && chunkCards->int64(0) >= id)) {
+            scanOnRow = chunkCards->next();
+            scanLeft = scanOnRow;
+        }
+        if (!scanLeft || chunkCards->int64(0) != id)
+            return false;
+        columns = rowColumns(*chunkCards, 1);
     }
-    // The scan stands on the last card it read, or before the first.
-    while (scanLeft && !(scanOnRow && chunkCards->int64(0) >= id)) {
-        scanOnRow = chunkCards->next();
-        scanLeft = scanOnRow;
-    }
-    return scanLeft && chunkCards->int64(0) == id && check(r, rowColumns(*chunkCards, 1));
+    name = columns[std::size_t(Field::Name)];
+    return check(r, columns);
 }
 
 void Finder::State::dirtyBelow(qint64 limit, QVector<qint64>& ids) {
@@ -298,12 +306,22 @@ qint64 Finder::bound(qint64 atMost) {
     return n;
 }
 
-bool Finder::next(QVector<qint64>& ids, qsizetype count) {
+bool Finder::next(QVector<qint64>& ids, qsizetype count, std::vector<signed char>* named) {
+    const qsizetype from = ids.size();
+    const std::size_t namedFrom = named ? named->size() : 0;
+    // Matches whose card the finder did not read stay unknown.
+    const auto unknownTo = [&] {
+        if (named)
+            named->resize(namedFrom + std::size_t(ids.size() - from), -1);
+    };
+    if (named && !d->nameCheck)
+        d->nameCheck.emplace(d->text);
     if (!d->built) {
         // No index: every card is read, once.
         if (d->chunksLeft)
             ids += scan(d->db, d->text);
         d->chunksLeft = false;
+        unknownTo();
         return false;
     }
     const qsizetype target = ids.size() + count;
@@ -311,6 +329,7 @@ bool Finder::next(QVector<qint64>& ids, qsizetype count) {
         if (d->at == d->pending.size()) {
             if (!d->loadChunk()) {
                 d->dirtyBelow(std::numeric_limits<qint64>::max(), ids);
+                unknownTo();
                 return false;
             }
             continue;
@@ -318,9 +337,17 @@ bool Finder::next(QVector<qint64>& ids, qsizetype count) {
         const State::Pending p = d->pending[d->at++];
         const qint64 id = d->base + d->offsets[p.rank];
         d->dirtyBelow(id, ids);
-        if (p.sure || d->verifyCandidate(p.rank))
+        unknownTo();
+        std::string_view name;
+        if (p.sure) {
             ids.push_back(id);
+        } else if (d->verifyCandidate(p.rank, name)) {
+            ids.push_back(id);
+            if (named)
+                named->push_back((*d->nameCheck)(name) ? 1 : 0);
+        }
     }
+    unknownTo();
     return true;
 }
 
@@ -328,10 +355,35 @@ bool Finder::next(QVector<qint64>& ids, qsizetype count) {
 
 namespace QuickFind {
 
+NameCheck::NameCheck(const QString& text)
+    : m_words(wordsOf(text)) {
+    for (const std::string& w : m_words)
+        m_plainHan.push_back(isPlainHan(w));
+}
+
+bool NameCheck::operator()(std::string_view name) {
+    // A name holding a word of ideographs as it is matches without being folded.
+    for (std::size_t w = 0; w < m_words.size(); ++w) {
+        if (m_plainHan[w] && name.find(m_words[w]) != std::string_view::npos)
+            return true;
+    }
+    m_columns[std::size_t(Field::Name)] = name;
+    m_card.assign(m_columns);
+    return std::any_of(m_words.begin(), m_words.end(), [&](const std::string& w) {
+        // Spelling most names for a word that cannot start them is what a short list's
+        // ranking would spend its time on.
+        const char first = w.front();
+        return m_card.matches(w, true, false) ||
+               (first >= 'a' && first <= 'z' &&
+                nameSpellingMayStartWith(m_card.text(Field::Name), first) &&
+                m_card.matches(w, false, true));
+    });
+}
+
 Listing::Listing(sqlite3* db, const QString& text, bool verify, qint64 keep)
     : m_db(db)
     , m_reading(sqlite3_get_autocommit(db) && Sqlite::exec(db, "BEGIN") == SQLITE_OK)
-    , m_words(wordsOf(text))
+    , m_named(text)
     , m_finder(db, text, verify)
     , m_keep(keep) {}
 
@@ -341,16 +393,18 @@ Listing::~Listing() {
         Sqlite::exec(m_db, "COMMIT");
 }
 
-bool Listing::take(QVector<qint64>& ids, qsizetype count) {
+bool Listing::take(QVector<qint64>& ids, qsizetype count, std::vector<signed char>* named) {
     const qsizetype from = ids.size();
-    const bool more = m_finder.next(ids, count);
+    const bool more = m_finder.next(ids, count, named);
     if (m_keep != 0) {
         // The card being modified, in its place once the matches have passed it.
         const auto begin = ids.begin() + from;
         const auto at = std::lower_bound(begin, ids.end(), m_keep);
-        if (at != ids.end() && *at == m_keep)
+        if (at != ids.end() && *at == m_keep) {
             m_keep = 0;
-        else if (at != ids.end() || !more) {
+        } else if (at != ids.end() || !more) {
+            if (named)
+                named->insert(named->end() - (ids.end() - at), -1);
             ids.insert(at, m_keep);
             m_keep = 0;
         }
@@ -358,31 +412,23 @@ bool Listing::take(QVector<qint64>& ids, qsizetype count) {
     return more;
 }
 
+bool Listing::nameMatches(qint64 id) {
+    if (!m_name)
+        m_name = std::make_unique<Statement>(m_db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?",
+                                             indexFailure("读取"));
+    Statement& name = *m_name;
+    name.set(1, id);
+    const bool named = name.next() && m_named(name.utf8(0));
+    name.rewind();
+    return named;
+}
+
 bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
     const qsizetype target = ids.size() + count;
     if (m_phase == Ranking) {
-        std::array<std::string_view, kFieldCount> columns{};
-        CardText card;
         for (; m_at < m_short.size() && ids.size() < target; ++m_at) {
             const qint64 id = m_short[m_at];
-            Statement& name = *m_name;
-            name.set(1, id);
-            bool named = false;
-            if (name.next()) {
-                columns[std::size_t(Field::Name)] = name.utf8(0);
-                card.assign(columns);
-                named = std::any_of(m_words.begin(), m_words.end(), [&](const std::string& w) {
-                    // Spelling most names for a word that cannot start them is what a
-                    // short list's ranking would spend its time on.
-                    const char first = w.front();
-                    return card.matches(w, true, false) ||
-                           (first >= 'a' && first <= 'z' &&
-                            nameSpellingMayStartWith(card.text(Field::Name), first) &&
-                            card.matches(w, false, true));
-                });
-            }
-            name.rewind();
-            (named ? ids : m_others).push_back(id);
+            (nameMatches(id) ? ids : m_others).push_back(id);
         }
         if (m_at < m_short.size())
             return true;
@@ -397,9 +443,35 @@ bool Listing::rank(QVector<qint64>& ids, qsizetype count) {
     return m_at < m_others.size();
 }
 
+bool Listing::sift(QVector<qint64>& ids, qsizetype count) {
+    const qsizetype target = ids.size() + count;
+    QVector<qint64> found;
+    std::vector<signed char> named;
+    while (m_phase == Sifting && ids.size() < target) {
+        found.clear();
+        named.clear();
+        const bool more = take(found, target - ids.size(), &named);
+        for (qsizetype i = 0; i < found.size(); ++i) {
+            const signed char known = named[std::size_t(i)];
+            const bool first = known < 0 ? nameMatches(found[i]) : known > 0;
+            (first ? ids : m_others).push_back(found[i]);
+        }
+        if (!more) {
+            m_phase = Rest;
+            m_at = 0;
+            m_name.reset();
+        }
+    }
+    if (m_phase == Sifting)
+        return true;
+    return rank(ids, std::max<qsizetype>(0, target - ids.size()));
+}
+
 bool Listing::next(QVector<qint64>& ids, qsizetype count) {
     if (m_phase == Plain)
         return take(ids, count);
+    if (m_phase == Sifting)
+        return sift(ids, count);
     if (m_phase != Starting)
         return rank(ids, count);
     // Whether the list is short enough to be ranked, from the index when it can tell:
@@ -409,6 +481,11 @@ bool Listing::next(QVector<qint64>& ids, qsizetype count) {
         m_phase = Plain;
         return take(ids, count);
     }
+    // Short for sure, the card being modified included: ranked while it is found.
+    if (bound >= 0 && bound + (m_keep != 0 ? 1 : 0) <= kRankedAtMost) {
+        m_phase = Sifting;
+        return sift(ids, count);
+    }
     const bool more = take(m_short, kRankedAtMost + 1);
     if (more || m_short.size() > kRankedAtMost || m_short.size() < 2) {
         m_phase = Plain;
@@ -417,8 +494,6 @@ bool Listing::next(QVector<qint64>& ids, qsizetype count) {
         return more;
     }
     m_phase = Ranking;
-    m_name = std::make_unique<Statement>(m_db, "SELECT \"姓名\" FROM \"zl\" WHERE \"ID\" = ?",
-                                         indexFailure("读取"));
     return rank(ids, count);
 }
 

@@ -318,6 +318,66 @@ private slots:
         QCOMPARE(ids, want);
     }
 
+    // A short list is ranked while its matches are found: asked for in parts of any size,
+    // with the card being modified and names another program changed since, it gives what
+    // ranking the whole list gives.
+    void shortListsRankedWhileFoundKeepTheirOrder() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        db.exec(QStringLiteral("BEGIN"));
+        QVector<qint64> ids;
+        for (int i = 0; i < 400; ++i) {
+            const QString n = QString::number(i);
+            switch (i % 5) {
+            case 0:
+                ids << db.insert(namedCard("顾芬" + n, QStringLiteral("某某科技有限公司")));
+                break;
+            case 1:
+                ids << db.insert(namedCard("王" + n, QStringLiteral("北京股份有限公司")));
+                break;
+            case 2:
+                ids << db.insert(namedCard("股份有限公司代表" + n, QStringLiteral("某某")));
+                break;
+            case 3:
+                ids << db.insert(namedCard("李" + n, QStringLiteral("谷芬商店")));
+                break;
+            default:
+                ids << db.insert(namedCard("赵" + n, QStringLiteral("某某")));
+                break;
+            }
+        }
+        db.exec(QStringLiteral("COMMIT"));
+        QVERIFY(QuickFind::build(db));
+        const auto check = [&](bool verify, qint64 keep, const QStringList& texts) {
+            for (const QString& text : texts) {
+                QVector<qint64> want = expected(db, text);
+                if (keep != 0 && !want.contains(keep))
+                    want.insert(std::lower_bound(want.begin(), want.end(), keep), keep);
+                want = QuickFind::nameMatchesFirst(db, text, want);
+                for (const qsizetype part : {1, 7, 64, 1000}) {
+                    QuickFind::Listing listing(db, text, verify, keep);
+                    QVector<qint64> got;
+                    while (listing.next(got, part)) {
+                    }
+                    QCOMPARE(got, want);
+                }
+            }
+        };
+        const QStringList texts = {QStringLiteral("股份有限公司"), QStringLiteral("gufen"),
+                                   QStringLiteral("股份有限公司 gufen"),
+                                   QStringLiteral("gufen 股份有限公司")};
+        check(false, 0, texts);
+        check(false, ids[4], texts);
+        // Another program turns name matches into company matches and back. (A name holding
+        // 股份 is also spelled gufen: that text is left out where it would newly match.)
+        db.exec(QStringLiteral("UPDATE zl SET 姓名 = '李某' WHERE ID = %1").arg(ids[2]));
+        db.exec(QStringLiteral("UPDATE zl SET 姓名 = '顾芬' WHERE ID = %1").arg(ids[3]));
+        check(true, 0, texts);
+        check(true, ids[9], texts);
+        db.exec(QStringLiteral("UPDATE zl SET 姓名 = '股份有限公司张' WHERE ID = %1").arg(ids[1]));
+        check(true, ids[9], {QStringLiteral("股份有限公司")});
+    }
+
     // A short list ranks a name spelled from a later syllable, or by a compound surname's
     // own reading, before the companies found earlier.
     void rankingSpellsTheNamesItMust() {

@@ -7,6 +7,7 @@
 #include "data/sqlite.h"
 #include "dialogs/sc.h"
 #include "mainwindow/VELMORA.h"
+#include "mainwindow/quickfindpanel.h"
 #include "platform/progress.h"
 #include "program/quembe.h"
 #include "quickfind/cardindex.h"
@@ -445,6 +446,32 @@ private slots:
         QVERIFY(QuickFind::isBuilt(FrmMain->ADOConnection1->handle()));
         QCOMPARE(query(file, "select count(*) from quickfind_sum"), QStringList{"1"});
         Q_UNUSED(folder);
+    }
+
+    // Keys typed at once after the start, while the readings are still worked out and the
+    // index checked on threads that give way to each key: the same cards are found, the
+    // threads still end their work, and the window closes.
+    void keysWhileTheWorkAheadGoesOn() {
+        addCards();
+        Quembe::destroyForms();
+        QVERIFY(Quembe::createForms());
+        FrmMain->show();
+        const QList<QPair<QString, QStringList>> cases = {
+            {"z", {"张三", "张三丰", "曾小贤"}}, {"shantian", {"单田芳"}},
+            {"张", {"张三", "张三丰"}},          {"zxx", {"曾小贤"}},
+            {"zs", {"张三", "张三丰"}},          {"dtf", {"单田芳"}},
+        };
+        for (int round = 0; round < 3; ++round) {
+            for (const auto& c : cases) {
+                type(c.first);
+                QVERIFY2(listedNames() == c.second,
+                         qPrintable(c.first + ": " + listedNames().join(",")));
+            }
+        }
+        auto* panel = FrmMain->findChild<QuickFindPanel*>(QStringLiteral("QuickFindPanel"));
+        QVERIFY(panel);
+        panel->waitForCheck();
+        Quembe::destroyForms();
     }
 
     // Checked on a thread at start: cards another program added or deleted while this one
