@@ -77,11 +77,16 @@ public:
             return false;
         // Waits, as a well-behaved program does, while ours still reads at opening.
         m_process.write(".timeout 3000\n" + begin.toUtf8() + ";\nselect count(*) from zl;\n");
-        // Held once a transaction of our own is refused.
+        // Held once the shell has answered the count, which it does only after its own
+        // transaction has begun, and a transaction of ours is refused. A refusal alone is
+        // not enough: our program's own readers may cause it while the shell, slow to start
+        // on a busy machine, has not begun yet.
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < 5000) {
-            if (refusesWriter())
+        QByteArray answer;
+        while (timer.elapsed() < 15000) {
+            answer += m_process.readAllStandardOutput();
+            if (answer.contains('\n') && refusesWriter())
                 return true;
             QTest::qWait(20);
         }
@@ -426,7 +431,8 @@ private slots:
             const QVector<MessageBoxRecorder::Box> boxes = program.boxes.boxes();
             QVERIFY(boxes.size() >= 1 + int(restore));
             const auto box = boxes.at(int(restore));
-            QVERIFY(box.text.startsWith(restore ? kRestoreFailed : kBackupFailed));
+            QVERIFY2(box.text.startsWith(restore ? kRestoreFailed : kBackupFailed),
+                     qPrintable(box.text));
             QVERIFY2(box.text.contains(QStringLiteral("正被其他程序使用")), qPrintable(box.text));
             QCOMPARE(box.flags, unsigned(Platform::MB_ICONWARNING));
             QCOMPARE(boxes.size(), 1 + int(restore));
