@@ -1,7 +1,7 @@
 // The CardDAV client against real servers started for each case: Radicale over https and
 // over http with a password, and Xandikos, which checks requests more strictly.
 #include "davservers.h"
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "sync/carddavclient.h"
@@ -347,5 +347,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestCardDav, QApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestCardDav, QApplication)
 #include "tst_carddav.moc"

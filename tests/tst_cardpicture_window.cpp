@@ -1,7 +1,7 @@
 // The picture a card was read from, through the window and the tool: kept with the card,
 // shown beside the editor and in the detail pane, added to and removed; several pictures
 // checked one after another; PHOTO in an export only when asked.
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "cardimages.h"
@@ -303,5 +303,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestCardPictureWindow, QApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestCardPictureWindow, QApplication)
 #include "tst_cardpicture_window.moc"

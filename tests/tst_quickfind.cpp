@@ -1,7 +1,7 @@
 // Quick find: the index in the file agreeing with the matching rule through building,
 // changes, repairs and cancelling.
 #include "quickfindsupport.h"
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "data/dberror.h"
@@ -318,7 +318,7 @@ private slots:
         QCOMPARE(ids, want);
     }
 
-    // A short list is ranked while its matches are found: asked for in parts of any size,
+    // A short list is ranked while its matches are found: asked for a few at a time,
     // with the card being modified and names another program changed since, it gives what
     // ranking the whole list gives.
     void shortListsRankedWhileFoundKeepTheirOrder() {
@@ -328,23 +328,14 @@ private slots:
         QVector<qint64> ids;
         for (int i = 0; i < 400; ++i) {
             const QString n = QString::number(i);
-            switch (i % 5) {
-            case 0:
-                ids << db.insert(namedCard("顾芬" + n, QStringLiteral("某某科技有限公司")));
-                break;
-            case 1:
-                ids << db.insert(namedCard("王" + n, QStringLiteral("北京股份有限公司")));
-                break;
-            case 2:
-                ids << db.insert(namedCard("股份有限公司代表" + n, QStringLiteral("某某")));
-                break;
-            case 3:
-                ids << db.insert(namedCard("李" + n, QStringLiteral("谷芬商店")));
-                break;
-            default:
-                ids << db.insert(namedCard("赵" + n, QStringLiteral("某某")));
-                break;
-            }
+            // Names that match, companies that match, both, and neither.
+            static const char* const kKinds[][2] = {{"顾芬", "某某科技有限公司"},
+                                                    {"王", "北京股份有限公司"},
+                                                    {"股份有限公司代表", "某某"},
+                                                    {"李", "谷芬商店"},
+                                                    {"赵", "某某"}};
+            const auto& kind = kKinds[i % 5];
+            ids << db.insert(namedCard(QString::fromUtf8(kind[0]) + n, QString::fromUtf8(kind[1])));
         }
         db.exec(QStringLiteral("COMMIT"));
         QVERIFY(QuickFind::build(db));
@@ -527,5 +518,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestQuickFind, QCoreApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestQuickFind, QCoreApplication)
 #include "tst_quickfind.moc"

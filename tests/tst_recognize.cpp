@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include <algorithm>
@@ -380,5 +380,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestRecognize, QApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestRecognize, QApplication)
 #include "tst_recognize.moc"

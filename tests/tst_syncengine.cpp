@@ -1,7 +1,7 @@
 // Cards kept in step with an address book on a real server (Radicale over https, Xandikos),
 // through the sync engine: two databases stand for two computers, curl for a phone.
 #include "davservers.h"
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "data/backup.h"
@@ -652,5 +652,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestSyncEngine, QApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestSyncEngine, QApplication)
 #include "tst_syncengine.moc"

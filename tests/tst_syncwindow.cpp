@@ -1,7 +1,7 @@
 // Sync through the window against a real Radicale: the account dialog, a sync on a thread
 // behind its progress dialog, cancel and resume, the questions it asks, the password.
 #include "davservers.h"
-#include "testparts.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "data/adoconnection.h"
@@ -317,5 +317,5 @@ private slots:
     }
 };
 
-QUEMBE_TEST_PARTS_MAIN(TestSyncWindow, QApplication)
+QUEMBE_TEST_SHARDED_MAIN(TestSyncWindow, QApplication)
 #include "tst_syncwindow.moc"

@@ -1,4 +1,4 @@
-#include "testparts.h"
+#include "testshards.h"
 
 #include <QMetaMethod>
 #include <QObject>
@@ -24,34 +24,34 @@ QStringList testFunctions(const QObject* test) {
     return names;
 }
 
-QStringList partOf(const QStringList& functions, int part, int parts) {
+QStringList shardOf(const QStringList& functions, int shard, int shards) {
     QStringList mine;
-    for (int i = part - 1; i >= 0 && parts > 0 && i < functions.size(); i += parts)
+    for (int i = shard - 1; i >= 0 && shards > 0 && i < functions.size(); i += shards)
         mine << functions.at(i);
     return mine;
 }
 
-int runTestPart(QObject* test, int argc, char** argv) {
+int runTestShard(QObject* test, int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const QString part = qEnvironmentVariable("QUEMBE_TEST_PART");
-    if (part.isEmpty() || argc > 1)
+    const QString shard = qEnvironmentVariable("QUEMBE_TEST_SHARD");
+    if (shard.isEmpty() || argc > 1)
         return QTest::qExec(test, arguments);
 
-    const QStringList kn = part.split(QLatin1Char('/'));
-    bool knownPart = false, knownCount = false;
-    const int k = kn.value(0).toInt(&knownPart);
+    const QStringList kn = shard.split(QLatin1Char('/'));
+    bool knownShard = false, knownCount = false;
+    const int k = kn.value(0).toInt(&knownShard);
     const int n = kn.value(1).toInt(&knownCount);
-    if (kn.size() != 2 || !knownPart || !knownCount || n < 1 || k < 1 || k > n) {
-        std::fprintf(stderr, "QUEMBE_TEST_PART must be K/N with 1 <= K <= N, not \"%s\"\n",
-                     qPrintable(part));
+    if (kn.size() != 2 || !knownShard || !knownCount || n < 1 || k < 1 || k > n) {
+        std::fprintf(stderr, "QUEMBE_TEST_SHARD must be K/N with 1 <= K <= N, not \"%s\"\n",
+                     qPrintable(shard));
         return 2;
     }
-    const QStringList mine = partOf(testFunctions(test), k, n);
-    // Without names Qt Test would run every function, which is another part's work.
+    const QStringList mine = shardOf(testFunctions(test), k, n);
+    // Without names Qt Test would run every function, which is another shard's work.
     if (mine.isEmpty()) {
-        std::fprintf(stderr, "part %d of %d holds no test function\n", k, n);
+        std::fprintf(stderr, "shard %d of %d holds no test function\n", k, n);
         return 0;
     }
     return QTest::qExec(test, arguments + mine);

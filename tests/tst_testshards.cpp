@@ -1,6 +1,6 @@
-// A suite run in parts must still run every function once: a function left out of every
-// part would pass unnoticed.
-#include "testparts.h"
+// A suite run in shards must still run every function once: a function left out of every
+// shard would pass unnoticed.
+#include "testshards.h"
 
 #include <QSet>
 #include <QTest>
@@ -29,7 +29,7 @@ protected slots:
 
 } // namespace
 
-class TestTestParts : public QObject {
+class TestTestShards : public QObject {
     Q_OBJECT
 
 private slots:
@@ -38,16 +38,16 @@ private slots:
         QCOMPARE(TestSupport::testFunctions(&sample), (QStringList{"first", "second", "third"}));
     }
 
-    void everyFunctionInExactlyOnePart() {
+    void everyFunctionInExactlyOneShard() {
         QStringList functions;
         for (int i = 0; i < 11; ++i)
             functions << QStringLiteral("f%1").arg(i);
-        for (int parts = 1; parts <= 13; ++parts) {
+        for (int shards = 1; shards <= 13; ++shards) {
             QStringList seen;
-            for (int part = 1; part <= parts; ++part) {
-                const QStringList mine = TestSupport::partOf(functions, part, parts);
-                // Parts differ in size by one function at most.
-                QVERIFY(qAbs(mine.size() - functions.size() / parts) <= 1);
+            for (int shard = 1; shard <= shards; ++shard) {
+                const QStringList mine = TestSupport::shardOf(functions, shard, shards);
+                // Shards differ in size by one function at most.
+                QVERIFY(qAbs(mine.size() - functions.size() / shards) <= 1);
                 seen += mine;
             }
             seen.sort();
@@ -55,10 +55,10 @@ private slots:
             all.sort();
             QCOMPARE(seen, all);
         }
-        QVERIFY(TestSupport::partOf(functions, 0, 2).isEmpty());
-        QVERIFY(TestSupport::partOf(functions, 1, 0).isEmpty());
+        QVERIFY(TestSupport::shardOf(functions, 0, 2).isEmpty());
+        QVERIFY(TestSupport::shardOf(functions, 1, 0).isEmpty());
     }
 };
 
-QTEST_GUILESS_MAIN(TestTestParts)
-#include "tst_testparts.moc"
+QTEST_GUILESS_MAIN(TestTestShards)
+#include "tst_testshards.moc"
