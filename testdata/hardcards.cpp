@@ -447,29 +447,33 @@ Card truthOf(const Person& p, const QStringList& notes) {
 
 } // namespace
 
+HardSample makeHardCard(int number, quint32 seed) {
+    const int i = number;
+    Dice dice(seed + 104729u * quint32(i));
+    HardSample s;
+    s.number = i;
+    s.id = QStringLiteral("hard%1").arg(i + 1, 2, 10, QLatin1Char('0'));
+    // Pairs of neighbours share layout and face, so both halves hold every one.
+    const LayoutKind& layout = kLayouts[(i / 2) % 6];
+    s.layout = u(layout.name);
+    s.font = familyLike(u(kFaces[(i / 2 + i / 12) % 6]));
+    s.rareName = (i / 2 + i / 4) % 2 == 1;
+    const Person person = makePerson(dice, s.rareName);
+    const Lines lines = labelledLines(dice, person);
+    Sheet sheet(s.font, dice.chance(70) ? QColor(Qt::white) : QColor(250, 247, 238));
+    QStringList notes;
+    layout.draw(sheet, person, lines, dice, notes);
+    notes.removeAll(QString());
+    s.truth = truthOf(person, notes);
+    sheet.painter.end();
+    s.clean = sheet.image;
+    return s;
+}
+
 QList<HardSample> makeHardSet(int count, quint32 seed) {
     QList<HardSample> set;
-    for (int i = 0; i < count; ++i) {
-        Dice dice(seed + 104729u * quint32(i));
-        HardSample s;
-        s.number = i;
-        s.id = QStringLiteral("hard%1").arg(i + 1, 2, 10, QLatin1Char('0'));
-        // Pairs of neighbours share layout and face, so both halves hold every one.
-        const LayoutKind& layout = kLayouts[(i / 2) % 6];
-        s.layout = u(layout.name);
-        s.font = familyLike(u(kFaces[(i / 2 + i / 12) % 6]));
-        s.rareName = (i / 2 + i / 4) % 2 == 1;
-        const Person person = makePerson(dice, s.rareName);
-        const Lines lines = labelledLines(dice, person);
-        Sheet sheet(s.font, dice.chance(70) ? QColor(Qt::white) : QColor(250, 247, 238));
-        QStringList notes;
-        layout.draw(sheet, person, lines, dice, notes);
-        notes.removeAll(QString());
-        s.truth = truthOf(person, notes);
-        sheet.painter.end();
-        s.clean = sheet.image;
-        set << s;
-    }
+    for (int i = 0; i < count; ++i)
+        set << makeHardCard(i, seed);
     return set;
 }
 

@@ -26,6 +26,8 @@ struct HardSample {
 
 /// The same cards for the same seed.
 QList<HardSample> makeHardSet(int count = 48, quint32 seed = 20261209);
+/// Card `number` of that set alone.
+HardSample makeHardCard(int number, quint32 seed = 20261209);
 
 /// How a card was taken.
 enum class Shot { Clean, Photo, Far };

