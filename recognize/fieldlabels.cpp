@@ -2,6 +2,7 @@
 #include "fieldpatterns.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace Recognize::Patterns {
 
@@ -96,6 +97,25 @@ int colonAfter(const QString& s, int end) {
 
 // A label with one character misread ("传頁：", "Fex:"): the rest of it, and a colon or, for
 // the numbers' labels, a number right after it, still say what it is.
+// One letter changed, or, for labels of five letters or more, one lost or added.
+bool oneEditApart(const QString& word, const QString& label) {
+    const qsizetype n = word.size(), m = label.size();
+    if (n == m) {
+        int wrong = 0;
+        for (qsizetype k = 0; k < n; ++k)
+            wrong += word[k] != label[k];
+        return wrong == 1;
+    }
+    if (std::min(n, m) < 5 || std::abs(n - m) != 1)
+        return false;
+    const QString& longer = n > m ? word : label;
+    const QString& shorter = n > m ? label : word;
+    qsizetype k = 0;
+    while (k < shorter.size() && shorter[k] == longer[k])
+        ++k;
+    return QStringView(shorter).mid(k) == QStringView(longer).mid(k + 1);
+}
+
 bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     struct Near {
         const char* text;
@@ -105,11 +125,11 @@ bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     static const Near han[] = {{"传真", Kind::Fax},     {"手机", Kind::Mobile},
                                {"座机", Kind::Phone},   {"电话", Kind::Phone},
                                {"地址", Kind::Address}, {"网址", Kind::Web}};
-    static const Near latin[] = {{"fax", Kind::Fax},      {"tel", Kind::Phone},
-                                 {"mob", Kind::Mobile},   {"mobile", Kind::Mobile},
-                                 {"phone", Kind::Phone},  {"email", Kind::Mail},
-                                 {"e-mail", Kind::Mail},  {"web", Kind::Web},
-                                 {"zip", Kind::Postcode}, {"address", Kind::Address}};
+    static const Near latin[] = {
+        {"fax", Kind::Fax},         {"tel", Kind::Phone},   {"mob", Kind::Mobile},
+        {"mobile", Kind::Mobile},   {"phone", Kind::Phone}, {"email", Kind::Mail},
+        {"e-mail", Kind::Mail},     {"web", Kind::Web},     {"zip", Kind::Postcode},
+        {"address", Kind::Address}, {"add", Kind::Address}};
     auto valueAfter = [&](int end, Kind kind) {
         const int colon = colonAfter(s, end);
         int value = colon >= 0 ? colon + 1 : end;
@@ -139,19 +159,27 @@ bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     }
     if (!isAsciiLetter(s[i]) || (i > 0 && (isAsciiLetter(s[i - 1]) || isAsciiDigit(s[i - 1]))))
         return false;
+    // Inside a word, digits stand for the letters they look like ("Addres5").
     int end = i;
-    while (end < s.size() && (isAsciiLetter(s[end]) || s[end] == QLatin1Char('-')))
-        ++end;
-    const QString word = s.mid(i, end - i).toLower();
+    QString word;
+    bool lookalike = false;
+    for (; end < s.size(); ++end) {
+        const QChar c = s[end];
+        const int digit = QStringLiteral("015").indexOf(c);
+        if (isAsciiLetter(c) || c == QLatin1Char('-')) {
+            word += c.toLower();
+        } else if (digit >= 0 && word.size() >= 2) {
+            word += QStringLiteral("ols")[digit];
+            lookalike = true;
+        } else {
+            break;
+        }
+    }
+    if (colonAfter(s, end) < 0)
+        return false; // too many words are a letter from "tel" or "web"
     for (const Near& n : latin) {
         const QString t = QLatin1String(n.text);
-        if (word.size() != t.size())
-            continue;
-        int wrong = 0;
-        for (int k = 0; k < t.size(); ++k)
-            wrong += word[k] != t[k];
-        // Only with a colon: too many words are one letter from "tel" or "web".
-        if (wrong == 1 && colonAfter(s, end) >= 0) {
+        if (oneEditApart(word, t) || (lookalike && word == t)) {
             found = {i, valueAfter(end, n.kind), n.kind};
             return true;
         }

@@ -445,9 +445,12 @@ QString webIn(QString s, bool labelled) {
     static const QRegularExpression commaAfterW(QStringLiteral("^(w{3}),"),
                                                 QRegularExpression::CaseInsensitiveOption);
     s.replace(commaAfterW, QStringLiteral("\\1."));
-    // Its dot lost ("wwwjiahe.com"), or one of its w ("ww.huitong").
+    // Its dot lost ("wwwjiahe.com"), one or two of its w ("ww.huitong", "w.hongtu"), or a w
+    // read as the letters a blurred one looks like ("uww.lanhai", "nw.zhengtai"); before a
+    // host of two parts at least.
     static const QRegularExpression blurredW(
-        QStringLiteral("^(?:www(?=[a-z][a-z0-9\\-]*\\.)|ww\\.)"),
+        QStringLiteral("^(?:www(?=[a-z][a-z0-9\\-]*\\.)|(?=[uvnw]{0,2}w\\.)(?!www\\.)[uvnw]{1,3}"
+                       "\\.(?=[a-z0-9\\-]+\\.[a-z]))"),
         QRegularExpression::CaseInsensitiveOption);
     s.replace(blurredW, QStringLiteral("www."));
     static const QRegularExpression web(

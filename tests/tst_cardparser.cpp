@@ -381,6 +381,17 @@ private slots:
             QCOMPARE(card.value(col("工作电话")), u("010 4039 0913"));
             QCOMPARE(card.value(col("备注")), QString());
         }
+        // Far off, a label loses a letter or has one read as a digit, and "www" its w's.
+        Card far = parseCardText(u("Addres5:浙江省杭州市西湖区和平路9号\nAdo:上海市长江路48号\n"
+                                   "Adress: 北京市学院路20号\nMobil: 135 4297 0138"));
+        QCOMPARE(far.value(col("工作地址")),
+                 u("浙江省杭州市西湖区和平路9号上海市长江路48号北京市学院路20号"));
+        QCOMPARE(far.value(col("手机")), u("135 4297 0138"));
+        for (const char* web : {"w.hongtu.com.cn", "uww.hongtu.com.cn", "nw.hongtu.com.cn"})
+            QCOMPARE(parseCardText(u("Web: ") + u(web)).value(col("主页")), u("www.hongtu.com.cn"));
+        // A host that starts with such letters is left alone.
+        for (const char* web : {"www.hongtu.com.cn", "wuhan.gov.cn", "new.hongtu.cn"})
+            QCOMPARE(parseCardText(u("Web: ") + u(web)).value(col("主页")), u(web));
         // Words a letter away from a label are no label without their colon.
         QCOMPARE(parseCardText(u("Tell them")).value(col("备注")), u("Tell them"));
         QCOMPARE(parseCardText(u("电脑 维修")).value(col("工作电话")), QString());
