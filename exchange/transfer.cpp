@@ -37,6 +37,7 @@ namespace {
 const int kProgressEvery = 256;
 // Cards read from the database at a time when exporting.
 const int kExportChunk = 500;
+const int kExportUidChunk = 16 * kExportChunk;
 
 using Sqlite::native;
 
@@ -338,6 +339,10 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
               const std::function<void(qint64 id, const Card& card, const QString& uid)>& write,
               Core::Progress* progress) {
     bool writable = true; // the UIDs made are stored
+    // The UIDs of the next few thousand cards, made in one transaction: one for each chunk
+    // would wait on the disk as often.
+    QHash<qint64, QString> uids;
+    int uidsEnd = 0;
     for (int first = 0; first < ids.size(); first += kExportChunk) {
         const QVector<qint64> chunk = ids.mid(first, kExportChunk);
         QStringList list;
@@ -347,8 +352,10 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
         CardStore::forEachCard(
             db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
             [&](qint64 id, const Card& card) { cards.insert(id, card); });
-        const QHash<qint64, QString> uids =
-            withUids ? uidsOf(db.get(), chunk, &writable) : QHash<qint64, QString>();
+        if (withUids && first >= uidsEnd) {
+            uids = uidsOf(db.get(), ids.mid(first, kExportUidChunk), &writable);
+            uidsEnd = first + kExportUidChunk;
+        }
         // In the list's order; a card deleted meanwhile by another program is left out.
         for (qint64 id : chunk) {
             const auto it = cards.constFind(id);
