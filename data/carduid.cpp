@@ -129,6 +129,9 @@ Batch::~Batch() = default;
 qint64 Batch::idOf(const QString& uid) {
     if (uid.isEmpty())
         return 0;
+    const auto queued = m_queuedIds.constFind(uid);
+    if (queued != m_queuedIds.constEnd())
+        return queued.value();
     Sqlite::Statement& st = m_st->idOf;
     st.set(1, uid);
     const qint64 id = st.next() ? st.int64(0) : 0;
@@ -136,23 +139,53 @@ qint64 Batch::idOf(const QString& uid) {
     return id;
 }
 
+bool Batch::hasUid(qint64 id) {
+    if (id > m_highest)
+        return false;
+    flush();
+    Sqlite::Statement& st = m_st->uidOf;
+    st.set(1, id);
+    const bool known = st.next() && !st.text(0).toString().isEmpty();
+    st.rewind();
+    return known;
+}
+
 QString Batch::ensure(qint64 id) {
-    if (id <= m_highest) {
+    if (hasUid(id)) {
         Sqlite::Statement& st = m_st->uidOf;
         st.set(1, id);
         const QString known = st.next() ? st.text(0).toString() : QString();
         st.rewind();
-        if (!known.isEmpty())
-            return known;
+        return known;
     }
     const QString uid = uidFrom(m_identity, id);
     set(id, uid);
     return uid;
 }
 
+void Batch::ensureAll(const std::vector<qint64>& ids) {
+    for (const qint64 id : ids) {
+        if (!hasUid(id))
+            set(id, uidFrom(m_identity, id));
+    }
+    flush();
+}
+
 void Batch::set(qint64 id, const QString& uid) {
-    m_st->set.set(1, id).set(2, uid).run();
+    m_queue.emplace_back(uid, id);
+    m_queuedIds.insert(uid, id);
     m_highest = std::max(m_highest, id);
+    // A few thousand at a time: sorted enough, and the memory stays small.
+    if (m_queue.size() >= 8192)
+        flush();
+}
+
+void Batch::flush() {
+    std::sort(m_queue.begin(), m_queue.end());
+    for (const auto& [uid, id] : m_queue)
+        m_st->set.set(1, id).set(2, uid).run();
+    m_queue.clear();
+    m_queuedIds.clear();
 }
 
 void set(sqlite3* db, qint64 id, const QString& uid) {

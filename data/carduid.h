@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 struct sqlite3;
 
@@ -40,14 +42,26 @@ public:
     Batch& operator=(const Batch&) = delete;
     qint64 idOf(const QString& uid);
     QString ensure(qint64 id);
+    /// ensure() for each of `ids`, then flush().
+    void ensureAll(const std::vector<qint64>& ids);
+    /// Gives card `id` this UID; each card once.
     void set(qint64 id, const QString& uid);
+    /// Writes the UIDs given so far. They wait, a few thousand at most, to be written in UID
+    /// order: an index filled in its own order touches each of its pages once, where one
+    /// filled at random writes them out and reads them back again and again. Call it before
+    /// the transaction ends.
+    void flush();
 
 private:
     struct Statements;
+    bool hasUid(qint64 id);
+
     sqlite3* m_db;
     std::unique_ptr<Statements> m_st;
     QString m_identity;
     qint64 m_highest; // the highest ID with a UID
+    std::vector<std::pair<QString, qint64>> m_queue;
+    QHash<QString, qint64> m_queuedIds;
 };
 
 /// The UID ensure() makes for card `id`, without storing it: "urn:uuid:" and a UUID drawn

@@ -13,6 +13,12 @@
 
 namespace Sqlite {
 
+namespace {
+
+constexpr int kStatementJournalInMemory = 4 * 1024 * 1024;
+
+} // namespace
+
 Database& Database::operator=(Database&& other) noexcept {
     if (this != &other) {
         close();
@@ -24,6 +30,14 @@ Database& Database::operator=(Database&& other) noexcept {
 }
 
 int Database::open(const QString& file, OpenMode mode, bool oneThreadAtATime) {
+    // Each write inside a transaction keeps the pages it changes in a statement journal, which
+    // by default goes to a temporary file once it holds 64 KiB: one of our 64 KiB pages. A
+    // bulk write then copied every page it touched to that file, statement after statement.
+    // Held in memory up to a few MiB, the journal of one statement is dropped when it ends.
+    // Only takes before SQLite's first use in the process; later it is refused, and harmless.
+    static const bool configured =
+        sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kStatementJournalInMemory) == SQLITE_OK;
+    (void)configured;
     close();
     m_file = mode == OpenMode::Memory ? QString() : file;
     // By URI, so that a missing file is refused rather than made, and "immutable" can be said.

@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <vector>
 
 namespace Duplicates {
 
@@ -39,7 +40,9 @@ QStringList keysOf(const Profile& p) {
 const char kInsert[] = "INSERT INTO \"dup_keys\" (\"ID\", \"key\") VALUES (?, ?)";
 const char kInsertSum[] = "INSERT OR REPLACE INTO \"dup_sums\" (\"ID\", \"sum\") VALUES (?, ?)";
 
-// Writes a card's keys and, when the file keeps them, the checksum they were made from.
+// Writes cards' keys and, when the file keeps them, the checksums they were made from. The
+// keys wait, a few thousand at most, to go in in key order: their index filled at random
+// would touch a page of it for nearly every key. flush() writes the rest.
 class KeyWriter {
 public:
     explicit KeyWriter(sqlite3* db, bool withSums)
@@ -50,12 +53,10 @@ public:
         m_withSums = withSums;
     }
     void write(qint64 id, const Card& card) {
-        for (const QString& key : keysOf(profileOf(card))) {
-            check(m_db, m_insert.bind(1, id));
-            check(m_db, m_insert.bind(2, key));
-            check(m_db, m_insert.step());
-            m_insert.reset();
-        }
+        for (QString& key : keysOf(profileOf(card)))
+            m_keys.emplace_back(std::move(key), id);
+        if (m_keys.size() >= 8192)
+            flush();
         if (!m_withSums)
             return;
         check(m_db, m_sum.bind(1, id));
@@ -63,12 +64,23 @@ public:
         check(m_db, m_sum.step());
         m_sum.reset();
     }
+    void flush() {
+        std::sort(m_keys.begin(), m_keys.end());
+        for (const auto& [key, id] : m_keys) {
+            check(m_db, m_insert.bind(1, id));
+            check(m_db, m_insert.bind(2, key));
+            check(m_db, m_insert.step());
+            m_insert.reset();
+        }
+        m_keys.clear();
+    }
 
 private:
     sqlite3* m_db;
     Sqlite::Statement m_insert;
     Sqlite::Statement m_sum;
     bool m_withSums = false;
+    std::vector<std::pair<QString, qint64>> m_keys;
 };
 
 // Undone as a whole unless released.
@@ -145,6 +157,7 @@ bool rebuildKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) 
                                    if (progress && !progress(++done))
                                        throw Stopped();
                                });
+        writer.flush();
     } catch (const Stopped&) {
         return false; // the savepoint undoes it
     }
@@ -161,7 +174,9 @@ void updateKeys(sqlite3* db, qint64 id, const Card& card) {
     if (tables == KeyTables::None)
         return;
     removeKeys(db, id);
-    KeyWriter(db, tables == KeyTables::WithSums).write(id, card);
+    KeyWriter writer(db, tables == KeyTables::WithSums);
+    writer.write(id, card);
+    writer.flush();
 }
 
 void removeKeys(sqlite3* db, qint64 id) {
@@ -185,6 +200,7 @@ void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
         return;
     KeyWriter writer(db, tables == KeyTables::WithSums);
     forEachCardOf(db, ids, [&](qint64 id, const Card& card) { writer.write(id, card); });
+    writer.flush();
 }
 
 void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {

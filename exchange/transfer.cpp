@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "cardwriter.h"
+#include "readahead.h"
 #include "workbook.h"
 
 #include "core/error.h"
@@ -36,6 +37,7 @@ namespace {
 const int kProgressEvery = 256;
 // Cards read from the database at a time when exporting.
 const int kExportChunk = 500;
+const int kExportUidChunk = 16 * kExportChunk;
 
 using Sqlite::native;
 
@@ -89,8 +91,14 @@ public:
         : m_db(db)
         , m_options(options) {}
 
-    /// Whether the card is here already; its hash is kept for add().
-    bool contains(const Card& card) {
+    /// How a card's hash is made; it may run on another thread.
+    std::function<quint64(const Card& card)> hasher() const {
+        if (m_options.hash && m_options.same)
+            return m_options.hash;
+        return plainHash;
+    }
+    /// Whether the card, whose hasher() gave `h`, is here already; its hash is kept for add().
+    bool contains(const Card& card, quint64 h) {
         if (!m_read) {
             m_read = true;
             CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {},
@@ -99,7 +107,7 @@ public:
                                    });
             std::sort(m_sorted.begin(), m_sorted.end());
         }
-        const quint64 h = m_last = hashOf(card);
+        m_last = h;
         auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), std::make_pair(h, qint64(0)));
         for (; it != m_sorted.end() && it->first == h; ++it) {
             if (same(stored(it->second), card))
@@ -122,8 +130,9 @@ private:
         return a == b || (m_options.same && m_options.same(a, b));
     }
     quint64 hashOf(const Card& card) const {
-        if (m_options.hash && m_options.same)
-            return m_options.hash(card);
+        return m_options.hash && m_options.same ? m_options.hash(card) : plainHash(card);
+    }
+    static quint64 plainHash(const Card& card) {
         size_t h = 0;
         for (const QString& value : card.values)
             h = qHash(value, h) ^ (h << 1);
@@ -152,8 +161,12 @@ QHash<qint64, QString> uidsOf(sqlite3* db, const QVector<qint64>& ids, bool* wri
         try {
             if (Sqlite::exec(db, "BEGIN IMMEDIATE") != SQLITE_OK)
                 throw EDatabaseError(QString());
+            // Its statements kept for the chunk: made afresh for each card they cost more than
+            // writing the card.
+            CardUid::Batch batch(db);
             for (qint64 id : ids)
-                uids.insert(id, CardUid::ensure(db, id));
+                uids.insert(id, batch.ensure(id));
+            batch.flush();
             if (Sqlite::exec(db, "COMMIT") == SQLITE_OK)
                 return uids;
             throw EDatabaseError(QString());
@@ -194,78 +207,62 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
             .arg(names, QLocale(QLocale::Chinese, QLocale::China).toString(c.added));
     });
     ImportResult result;
-    qint64 before = 0; // bytes of the files already read
-    int index = 0;
-    std::unique_ptr<QFile> device;
-    std::unique_ptr<CardFileReader> reader;
-    QString current;
     KnownCards known(database, options);
+    // Read, and the cards' hashes made, on a thread of its own while the cards are written.
+    ReadAhead reading(files, known.hasher(), bool(options.keepPicture));
+    qint64 bytesRead = 0;        // of the card last taken
     QString pendingName;         // the card being added
     QString pendingUid;          // and the UID its file gave it
     CardPhoto pendingPhoto;      // and its picture
     QList<Skipped> pictureNotes; // of the file being read
     // Made at the first card, in the import's transaction.
     std::optional<CardUid::Batch> uids;
+    // The new cards that brought no UID: theirs are made after the last card, all together.
+    std::vector<qint64> uidsToMake;
     bool filing = false;
-    // The reader that failed names the line; the file is named here.
     auto nextCard = [&](Card* card) -> bool {
+        ReadAhead::Entry entry;
         for (;;) {
-            if (!reader) {
-                if (index >= files.size()) {
-                    // Every card is in: they are filed for the quick find now.
-                    filing = true;
-                    if (progress)
-                        progress->begin(Core::Progress::Phase::Filing, total);
-                    return false;
-                }
-                current = files.at(index++);
-                try {
-                    device = openForReading(current);
-                } catch (const EError& e) {
-                    throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1") +
-                                 QLatin1Char('\n') + e.message());
-                }
-                reader = std::make_unique<CardFileReader>(device.get(), current);
+            if (!reading.next(&entry)) {
+                // Every card is in: they are filed for the quick find now.
+                filing = true;
+                if (progress)
+                    progress->begin(Core::Progress::Phase::Filing, total);
+                return false;
             }
-            bool more = false;
-            try {
-                more = reader->next(card);
-            } catch (const EError& e) {
-                throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1\n%2")
-                                 .arg(native(current), e.message()));
-            }
-            if (more) {
+            bytesRead = entry.bytes;
+            if (entry.kind == ReadAhead::Entry::Kind::Error)
+                std::rethrow_exception(entry.error);
+            if (entry.kind == ReadAhead::Entry::Kind::Card) {
                 // The same card again, by its UID or all its fields, is passed over.
-                const QString uid = reader->uid();
                 if (!uids)
                     uids.emplace(db);
-                if ((!uid.isEmpty() && uids->idOf(uid) != 0) || known.contains(*card)) {
+                if ((!entry.uid.isEmpty() && uids->idOf(entry.uid) != 0) ||
+                    known.contains(entry.card, entry.hash)) {
                     ++result.duplicates;
                     continue;
                 }
+                *card = std::move(entry.card);
                 pendingName = (*card)[Field::Name];
-                pendingUid = uid;
-                pendingPhoto = options.keepPicture ? reader->photo() : CardPhoto();
+                pendingUid = std::move(entry.uid);
+                pendingPhoto = std::move(entry.photo);
                 return true;
             }
-            QList<Skipped> notes = reader->skipped() + pictureNotes;
+            QList<Skipped> notes = entry.notes + pictureNotes;
             pictureNotes.clear();
             std::stable_sort(notes.begin(), notes.end(),
                              [](const Skipped& a, const Skipped& b) { return a.line < b.line; });
             for (Skipped skipped : notes) {
                 if (files.size() > 1)
-                    skipped.reason = native(current) + QStringLiteral("：") + skipped.reason;
+                    skipped.reason = native(entry.file) + QStringLiteral("：") + skipped.reason;
                 result.skipped << skipped;
             }
-            before += reader->bytesTotal();
-            reader.reset();
-            device.reset();
         }
     };
     auto added = [&](qint64 id) {
         known.addLast(id);
         if (pendingUid.isEmpty())
-            uids->ensure(id);
+            uidsToMake.push_back(id);
         else
             uids->set(id, pendingUid);
         if (!pendingPhoto.present)
@@ -286,14 +283,21 @@ ImportResult importFiles(const Sqlite::Database& database, const QStringList& fi
         // dialog keeps taking events.
         if (!progress || (done % kProgressEvery != 0 && !filing))
             return true;
-        const qint64 at = filing ? total : before + (reader ? reader->bytesRead() : 0);
+        const qint64 at = filing ? total : bytesRead;
         if (progress->advance(at))
             return true;
         result.cancelled = true;
         return false;
     };
-    result.ids = CardStore::addCards(database, nextCard, moved, added,
-                                     options.filing ? options.filing : fileCards);
+    const CardStore::Filing& filingOf = options.filing ? options.filing : fileCards;
+    result.ids = CardStore::addCards(
+        database, nextCard, moved, added,
+        [&](sqlite3* connection, const QVector<qint64>& ids, const std::function<bool()>& more) {
+            // After the last card, in UID order: their index then takes them in its own order.
+            if (uids)
+                uids->ensureAll(uidsToMake);
+            return !filingOf || filingOf(connection, ids, more);
+        });
     if (result.cancelled) {
         result.skipped.clear();
         result.duplicates = 0;
@@ -335,6 +339,10 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
               const std::function<void(qint64 id, const Card& card, const QString& uid)>& write,
               Core::Progress* progress) {
     bool writable = true; // the UIDs made are stored
+    // The UIDs of the next few thousand cards, made in one transaction: one for each chunk
+    // would wait on the disk as often.
+    QHash<qint64, QString> uids;
+    int uidsEnd = 0;
     for (int first = 0; first < ids.size(); first += kExportChunk) {
         const QVector<qint64> chunk = ids.mid(first, kExportChunk);
         QStringList list;
@@ -344,8 +352,10 @@ bool eachCard(const Sqlite::Database& db, const QVector<qint64>& ids, bool withU
         CardStore::forEachCard(
             db, QStringLiteral("SELECT * FROM \"zl\" WHERE \"ID\" IN (%1)").arg(list.join(',')), {},
             [&](qint64 id, const Card& card) { cards.insert(id, card); });
-        const QHash<qint64, QString> uids =
-            withUids ? uidsOf(db.get(), chunk, &writable) : QHash<qint64, QString>();
+        if (withUids && first >= uidsEnd) {
+            uids = uidsOf(db.get(), ids.mid(first, kExportUidChunk), &writable);
+            uidsEnd = first + kExportUidChunk;
+        }
         // In the list's order; a card deleted meanwhile by another program is left out.
         for (qint64 id : chunk) {
             const auto it = cards.constFind(id);

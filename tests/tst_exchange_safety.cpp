@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -274,6 +275,100 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0], QStringLiteral("张三|urn:uuid:2222"));
         QVERIFY2(rows[1].startsWith(QStringLiteral("李四|urn:uuid:")), qPrintable(rows[1]));
+    }
+
+    // Over many cards the UIDs are written in batches: a UID given again is still caught
+    // whether its first card is written already or still waits, every other card keeps its
+    // own, and an export gives each card the UID stored for it.
+    void manyCardsKeepTheirUids() {
+        ProgramFolder folder;
+        const int cards = 20000; // more than one batch of UIDs
+        QByteArray vcf;
+        for (int i = 0; i < cards; ++i) {
+            vcf += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:名" + QByteArray::number(i) + "\r\n";
+            if (i % 3 != 0) // every third brings none
+                vcf += "UID:urn:uuid:u" + QByteArray::number(i) + "\r\n";
+            vcf += "END:VCARD\r\n";
+        }
+        for (int i : {1, cards - 1}) // written long ago, and still waiting
+            vcf += "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:urn:uuid:u" + QByteArray::number(i) +
+                   "\r\nFN:又一张\r\nEND:VCARD\r\n";
+        writeFile(folder.path() + "in.vcf", vcf);
+        QString out;
+        QCOMPARE(tool(folder, {"import", folder.path() + "in.vcf"}, &out), 0);
+        QCOMPARE(out.trimmed(),
+                 QStringLiteral("已添加 %1 张名片。\n已跳过 2 张已有的名片。").arg(cards));
+        const QStringList rows =
+            query(folder.database(),
+                  "select zl.姓名, uid from zl left join card_uid using (ID) order by ID");
+        QCOMPARE(rows.size(), cards);
+        QSet<QString> uids;
+        for (int i = 0; i < cards; ++i) {
+            const QString uid = rows[i].section('|', 1);
+            QCOMPARE(rows[i].section('|', 0, 0), QStringLiteral("名%1").arg(i));
+            if (i % 3 != 0)
+                QCOMPARE(uid, QStringLiteral("urn:uuid:u%1").arg(i));
+            else
+                QVERIFY2(uid.startsWith(QStringLiteral("urn:uuid:")) && uid.size() == 45,
+                         qPrintable(rows[i]));
+            uids << uid;
+        }
+        QCOMPARE(uids.size(), cards);
+
+        QCOMPARE(tool(folder, {"export", "--format", "vcard3", folder.path() + "out.vcf"}), 0);
+        const QByteArray exported = readFile(folder.path() + "out.vcf");
+        for (const int i : {0, 3, cards - 2, cards - 1})
+            QVERIFY(exported.contains("UID:" + rows[i].section('|', 1).toUtf8() + "\r\n"));
+        QCOMPARE(query(folder.database(), "select count(*) from card_uid"),
+                 QStringList{QString::number(cards)});
+
+        // Made again by an export, a few thousand cards at a time, they are the same.
+        exec(folder.database(), "delete from card_uid where uid not like 'urn:uuid:u%'");
+        QCOMPARE(tool(folder, {"export", "--format", "vcard3", folder.path() + "again.vcf"}), 0);
+        QCOMPARE(readFile(folder.path() + "again.vcf"), exported);
+        QCOMPARE(query(folder.database(), "select zl.姓名, uid from zl left join card_uid using "
+                                          "(ID) order by ID"),
+                 rows);
+    }
+
+    // Files are read ahead of the cards written: one that fails after thousands of cards were
+    // read, or cannot be opened, still leaves no card, UID, key or history behind, and says
+    // which file it was.
+    void aFailingFileLeavesNothing() {
+        ProgramFolder folder;
+        QByteArray good, bad;
+        for (int i = 0; i < 3000; ++i) {
+            good += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:好" + QByteArray::number(i) +
+                    "\r\nTEL;TYPE=CELL:1380000" + QByteArray::number(1000 + i) +
+                    "\r\nEND:VCARD\r\n";
+            bad += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:坏" + QByteArray::number(i) + "\r\n" +
+                   (i == 2000 ? QByteArray("NOTE:a\0b\r\n", 10) : QByteArray()) + "END:VCARD\r\n";
+        }
+        writeFile(folder.path() + "good.vcf", good);
+        writeFile(folder.path() + "bad.vcf", bad);
+        // The history's tables come with the first operation kept.
+        const QStringList tables = {"zl", "card_uid", "dup_keys", "dup_sums"};
+        const QStringList runs[] = {{folder.path() + "good.vcf", folder.path() + "bad.vcf"},
+                                    {folder.path() + "bad.vcf", folder.path() + "good.vcf"},
+                                    {folder.path() + "good.vcf", folder.path() + "none.vcf"}};
+        for (const QStringList& files : runs) {
+            QString out;
+            QCOMPARE(tool(folder, QStringList{"import"} + files, &out), 1);
+            QVERIFY2(out.contains(QStringLiteral("文件无法导入，没有添加任何名片")),
+                     qPrintable(out));
+            const QString failing =
+                files.last().endsWith("none.vcf") ? files.last() : folder.path() + "bad.vcf";
+            QVERIFY2(out.contains(failing), qPrintable(out));
+            for (const QString& table : tables)
+                QCOMPARE(query(folder.database(), "select count(*) from " + table),
+                         QStringList{"0"});
+            QCOMPARE(query(folder.database(),
+                           "select count(*) from sqlite_master where name = 'card_history'"),
+                     QStringList{"0"});
+        }
+        QString out;
+        QCOMPARE(tool(folder, {"import", folder.path() + "good.vcf"}, &out), 0);
+        QCOMPARE(out.trimmed(), QStringLiteral("已添加 3000 张名片。"));
     }
 
     // The progress dialog is gone before the notice, and names the filing phase.
