@@ -56,8 +56,9 @@ void ReadAhead::read() {
                 try {
                     device = openForReading(file);
                 } catch (const EError& e) {
-                    throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n%1") +
-                                 QLatin1Char('\n') + e.message());
+                    // The reason names the file.
+                    throw EError(QStringLiteral("文件无法导入，没有添加任何名片：\n") +
+                                 e.message());
                 }
                 CardFileReader reader(device.get(), file);
                 for (;;) {
