@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -325,6 +326,15 @@ double ShellQuery::median() const {
 }
 
 ToolRun runTool(std::vector<std::string> args, const QString& log) {
+    // A process the bench starts inherits the bench's own peak memory in its figures: it is
+    // started sharing the bench's memory until it loads the program. GNU time starts it
+    // afresh and notes its peak alone.
+    const QString peakFile = log + QStringLiteral(".peak");
+    const bool timed = QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
+    if (timed) {
+        QFile::remove(peakFile);
+        args.insert(args.begin(), {"/usr/bin/time", "-f", "%M", "-o", peakFile.toStdString()});
+    }
     const std::string logFile = log.toStdString();
     posix_spawn_file_actions_t actions = quietActions(logFile.c_str(), true);
     std::vector<char*> argv = pointers(args);
@@ -338,7 +348,17 @@ ToolRun runTool(std::vector<std::string> args, const QString& log) {
     const int status = waitFor(pid, &usage);
     ToolRun run;
     run.ms = msSince(start);
-    run.peakKb = usage.ru_maxrss;
+    if (timed) {
+        QFile f(peakFile);
+        const QList<QByteArray> lines =
+            f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().split('\n') : QList<QByteArray>();
+        bool known = false;
+        const long kb = lines.isEmpty() ? 0 : lines.last().trimmed().toLong(&known);
+        run.peakKb = known ? kb : -1;
+    } else {
+        run.peakKb = -1; // unknown: the figure the system gives would hold the bench's
+    }
+    (void)usage;
     if (exitStatus(status) != 0) {
         QFile f(log);
         const QByteArray said = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 namespace Bench {
 
@@ -159,7 +160,7 @@ void importCards(Context& c) {
 
     const ToolRun smallImport = importFile(smallVcf, smallCards);
     std::vector<double> tVcf, tCsv;
-    long peakKb = 0;
+    long peakKb = -1;
     // One run far over the target says enough: no need to wait for more.
     for (int i = 0; i < 3 && (tVcf.empty() || tVcf.front() < 4 * kImportLimitMs); ++i) {
         shellRun();
@@ -168,7 +169,8 @@ void importCards(Context& c) {
         tVcf.push_back(r.ms);
         peakKb = std::max(peakKb, r.peakKb);
     }
-    const double grownMb = (peakKb - smallImport.peakKb) / 1024.0;
+    const double grownMb =
+        peakKb < 0 || smallImport.peakKb < 0 ? NAN : (peakKb - smallImport.peakKb) / 1024.0;
     const qint64 vcfBytes = QFileInfo(vcf).size();
     QDir(folder).removeRecursively();
 

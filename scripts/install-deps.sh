@@ -23,6 +23,8 @@ packages+=(lighttpd)
 packages+=(python3-onnx)
 # The test run builds with Ninja and links with lld.
 packages+=(ninja-build lld)
+# The benchmark reads a started program's own peak memory through GNU time.
+packages+=(time)
 
 missing=()
 for p in "${packages[@]}"; do
