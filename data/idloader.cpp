@@ -212,18 +212,22 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
         m_ready();
 }
 
-void IdLoader::waitFor(qsizetype count) {
+bool IdLoader::takeUntil(QVector<qint64>& ids, qsizetype count) {
     start();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_count >= count || m_ended)
-        return;
-    m_wanted = count;
-    m_changed.wait(lock, [&] { return m_count >= count || m_ended; });
-    m_wanted = kNobodyWaits;
-}
-
-void IdLoader::waitForEnd() {
-    waitFor(kNobodyWaits);
+    // Taken as they come: left to pile up until the last, the batches of a long list held as
+    // much memory again as the list itself.
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_handed.empty() && !m_ended && m_count >= count)
+                return false;
+            m_wanted = count;
+            m_changed.wait(lock, [&] { return !m_handed.empty() || m_ended || m_count >= count; });
+            m_wanted = kNobodyWaits;
+        }
+        if (take(ids))
+            return true;
+    }
 }
 
 bool IdLoader::take(QVector<qint64>& ids) {
@@ -235,15 +239,14 @@ bool IdLoader::take(QVector<qint64>& ids) {
         m_announced = false;
         ended = m_ended;
     }
-    qsizetype count = ids.size();
-    for (const QVector<qint64>& batch : batches)
-        count += batch.size();
-    // One copy of each identity, room made once (few takes: it need not grow ahead), and
-    // each batch let go of as soon as it is copied.
-    if (count > ids.capacity())
-        ids.reserve(count);
+    // Each batch let go of as soon as it is copied. The list grows by reallocation, which
+    // moves a large block's pages instead of copying them: room made ahead would be a copy
+    // beside the old one at every take.
     for (QVector<qint64>& batch : batches) {
-        ids += batch;
+        if (ids.isEmpty())
+            ids.swap(batch);
+        else
+            ids += batch;
         batch = QVector<qint64>();
     }
     return ended;
