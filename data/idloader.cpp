@@ -18,6 +18,8 @@ const qsizetype kLargestBatch = 65536;
 const auto kHandEvery = std::chrono::milliseconds(100);
 
 const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
+// The program's allocator maps blocks of 1 MB and more of their own (Platform::TApplication).
+const qsizetype kHeapIds = 1024 * 1024 / qsizetype(sizeof(qint64));
 
 #ifdef __linux__
 const int kRestNiceness = 10;
@@ -239,14 +241,17 @@ bool IdLoader::take(QVector<qint64>& ids) {
         m_announced = false;
         ended = m_ended;
     }
-    // Each batch let go of as soon as it is copied. The list grows by reallocation, which
-    // moves a large block's pages instead of copying them: room made ahead would be a copy
-    // beside the old one at every take.
+    qsizetype count = ids.size();
+    for (const QVector<qint64>& batch : batches)
+        count += batch.size();
+    // A list the heap holds gets its room once, exactly, as the heap gives it back to the next
+    // list; a larger one, in blocks the system maps, grows by reallocation, which moves its
+    // pages instead of copying them beside the old ones at every take. Each batch is let go
+    // of as soon as it is copied.
+    if (count > ids.capacity() && count < kHeapIds)
+        ids.reserve(count);
     for (QVector<qint64>& batch : batches) {
-        if (ids.isEmpty())
-            ids.swap(batch);
-        else
-            ids += batch;
+        ids += batch;
         batch = QVector<qint64>();
     }
     return ended;
