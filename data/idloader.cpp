@@ -216,15 +216,17 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
 
 bool IdLoader::takeUntil(QVector<qint64>& ids, qsizetype count) {
     start();
-    // Taken as they come: left to pile up until the last, the batches of a long list held as
-    // much memory again as the list itself.
+    // A long list is taken as it comes: left to pile up until the last, its batches held as
+    // much memory again as the list itself. A short one is taken at once, its room made once.
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (m_handed.empty() && !m_ended && m_count >= count)
                 return false;
             m_wanted = count;
-            m_changed.wait(lock, [&] { return !m_handed.empty() || m_ended || m_count >= count; });
+            m_changed.wait(lock, [&] {
+                return m_ended || m_count >= count || (!m_handed.empty() && m_count >= kHeapIds);
+            });
             m_wanted = kNobodyWaits;
         }
         if (take(ids))
