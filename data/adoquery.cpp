@@ -299,11 +299,16 @@ void TADOQuery::idsReady() {
 }
 
 void TADOQuery::takeIds() {
+    takeIdsUntil(0);
+}
+
+void TADOQuery::takeIdsUntil(qsizetype count) {
     m_appendTimer.stop();
     if (!m_loader)
         return;
     const int known = int(m_ids.size());
-    const bool ended = m_loader->take(m_ids);
+    const bool ended =
+        count > m_ids.size() ? m_loader->takeUntil(m_ids, count) : m_loader->take(m_ids);
     if (ended) {
         if (m_loader->result() != SQLITE_DONE) {
             // Name the dataset in SQLite's bracketed text, as sqlErrorText does.
@@ -324,17 +329,13 @@ void TADOQuery::takeIds() {
 }
 
 void TADOQuery::learnRows(int count) {
-    if (m_loader && m_ids.size() < count) {
-        m_loader->waitFor(count);
-        takeIds();
-    }
+    if (m_loader && m_ids.size() < count)
+        takeIdsUntil(count);
 }
 
 void TADOQuery::FetchAll() {
-    if (m_loader) {
-        m_loader->waitForEnd();
-        takeIds();
-    }
+    if (m_loader)
+        takeIdsUntil(std::numeric_limits<qsizetype>::max());
 }
 
 void TADOQuery::needAllRows() {

@@ -172,6 +172,9 @@ private:
     QVector<qint64> readIds(sqlite3* handle) const;
     void startLoading(sqlite3* handle, QVector<qint64>& ids);
     void takeIds();
+    /// Takes the identities read so far; with `count` above the rows known, waits for them
+    /// until that many rows are known or reading has ended.
+    void takeIdsUntil(qsizetype count);
     void idsReady();
     void readTheRest();
     /// Waits until at least `count` rows are known, or all of them are.

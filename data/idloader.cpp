@@ -18,6 +18,8 @@ const qsizetype kLargestBatch = 65536;
 const auto kHandEvery = std::chrono::milliseconds(100);
 
 const qsizetype kNobodyWaits = std::numeric_limits<qsizetype>::max();
+// The program's allocator maps blocks of 1 MB and more of their own (Platform::TApplication).
+const qsizetype kHeapIds = 1024 * 1024 / qsizetype(sizeof(qint64));
 
 #ifdef __linux__
 const int kRestNiceness = 10;
@@ -212,18 +214,24 @@ void IdLoader::hand(QVector<qint64>& batch, bool end) {
         m_ready();
 }
 
-void IdLoader::waitFor(qsizetype count) {
+bool IdLoader::takeUntil(QVector<qint64>& ids, qsizetype count) {
     start();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_count >= count || m_ended)
-        return;
-    m_wanted = count;
-    m_changed.wait(lock, [&] { return m_count >= count || m_ended; });
-    m_wanted = kNobodyWaits;
-}
-
-void IdLoader::waitForEnd() {
-    waitFor(kNobodyWaits);
+    // A long list is taken as it comes: left to pile up until the last, its batches held as
+    // much memory again as the list itself. A short one is taken at once, its room made once.
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_handed.empty() && !m_ended && m_count >= count)
+                return false;
+            m_wanted = count;
+            m_changed.wait(lock, [&] {
+                return m_ended || m_count >= count || (!m_handed.empty() && m_count >= kHeapIds);
+            });
+            m_wanted = kNobodyWaits;
+        }
+        if (take(ids))
+            return true;
+    }
 }
 
 bool IdLoader::take(QVector<qint64>& ids) {
@@ -238,9 +246,11 @@ bool IdLoader::take(QVector<qint64>& ids) {
     qsizetype count = ids.size();
     for (const QVector<qint64>& batch : batches)
         count += batch.size();
-    // One copy of each identity, room made once (few takes: it need not grow ahead), and
-    // each batch let go of as soon as it is copied.
-    if (count > ids.capacity())
+    // A list the heap holds gets its room once, exactly, as the heap gives it back to the next
+    // list; a larger one, in blocks the system maps, grows by reallocation, which moves its
+    // pages instead of copying them beside the old ones at every take. Each batch is let go
+    // of as soon as it is copied.
+    if (count > ids.capacity() && count < kHeapIds)
         ids.reserve(count);
     for (QVector<qint64>& batch : batches) {
         ids += batch;

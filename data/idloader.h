@@ -50,11 +50,10 @@ public:
 
     /// Starts reading the rest, if it was not started yet.
     void start();
-    /// Waits until `count` identities have been read in all, or reading has ended; starts
-    /// reading the rest if need be.
-    void waitFor(qsizetype count);
-    /// Waits until reading has ended.
-    void waitForEnd();
+    /// Waits until `count` identities have been read in all, or reading has ended, appending
+    /// them to `ids` as they come; starts reading the rest if need be. True once reading has
+    /// ended and everything was taken.
+    bool takeUntil(QVector<qint64>& ids, qsizetype count);
     /// Appends the identities read since the last call to `ids`; true once reading has ended
     /// and everything was taken.
     bool take(QVector<qint64>& ids);

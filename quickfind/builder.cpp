@@ -9,6 +9,11 @@ namespace {
 
 constexpr std::size_t kTaskCards = 256;
 constexpr std::size_t kQueuedTasks = 4; // per worker
+// Rows are written a slice at a time between runs of cards: a whole chunk's rows at once (tens
+// of MB) left the workers without cards meanwhile. A slice is a few ms; a chunk's rows are
+// written in a third of the time its cards take to read.
+constexpr std::size_t kBytesEachTurn = 256 * 1024;
+constexpr std::size_t kAllRows = SIZE_MAX;
 // Each worker keeps a table of most keys of a chunk, tens of MB: memory bounds them.
 constexpr unsigned kMostWorkers = 4;
 
@@ -101,28 +106,53 @@ void Pipeline::endChunk(qint64 chunk, const std::vector<std::uint32_t>& offsets)
     }
 }
 
-void Pipeline::writeDone(std::unique_lock<std::mutex>& lock) {
-    while (!m_chunks.empty() && m_chunks.front()->done) {
+bool Pipeline::writeDone(std::unique_lock<std::mutex>& lock, std::size_t bytes) {
+    std::size_t written = 0;
+    bool any = false;
+    while (written < bytes && !m_chunks.empty() && m_chunks.front()->done) {
+        // Another chunk finished already: this one is written whole, so that rows never pile up.
+        const bool behind = m_chunks.size() > 1 && m_chunks[1]->done;
         const std::shared_ptr<ChunkEnd> end = m_chunks.front();
-        m_chunks.pop_front();
         lock.unlock();
-        for (std::vector<Store::Row>& rows : end->rows) {
-            m_write(rows);
-            std::vector<Store::Row>().swap(rows);
+        // Once done, a chunk's rows are this thread's alone.
+        while ((behind || written < bytes) && m_share < end->rows.size()) {
+            std::vector<Store::Row>& rows = end->rows[m_share];
+            std::size_t to = m_row;
+            while (to < rows.size() && (behind || written < bytes))
+                written += rows[to++].data.size() + 1;
+            if (to > m_row)
+                m_write(rows.data() + m_row, to - m_row);
+            any = any || to > m_row;
+            m_row = to;
+            if (m_row == rows.size()) {
+                std::vector<Store::Row>().swap(rows);
+                ++m_share;
+                m_row = 0;
+            }
         }
         lock.lock();
+        if (m_share == end->rows.size()) {
+            m_chunks.pop_front();
+            m_share = 0;
+        }
     }
+    return any;
 }
 
 void Pipeline::submit(std::size_t worker) {
     std::unique_lock<std::mutex> lock(m_mutex);
     Worker& w = *m_workers[worker];
-    // Rows packed meanwhile are written while waiting, so that they never pile up.
-    for (;;) {
-        writeDone(lock);
+    // A slice of the rows packed meanwhile with every run of cards, more while the worker is
+    // busy.
+    for (bool turn = true;;) {
         if (m_error)
             std::rethrow_exception(m_error);
-        if (w.queue.size() < kQueuedTasks)
+        const bool full = w.queue.size() >= kQueuedTasks;
+        if ((turn || full) && writeDone(lock, kBytesEachTurn)) {
+            turn = false;
+            continue;
+        }
+        if (!full)
             break;
         m_changed.wait(lock);
     }
@@ -140,12 +170,13 @@ void Pipeline::submit(std::size_t worker) {
 void Pipeline::writeRows(bool all) {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        writeDone(lock);
+        const bool wrote = writeDone(lock, all ? kAllRows : kBytesEachTurn);
         if (m_error)
             std::rethrow_exception(m_error);
         if (!all || m_chunks.empty())
             break;
-        m_changed.wait(lock);
+        if (!wrote)
+            m_changed.wait(lock);
     }
 }
 

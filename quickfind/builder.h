@@ -24,7 +24,7 @@ namespace QuickFind::Build {
 
 class Pipeline {
 public:
-    using Writer = std::function<void(const std::vector<Store::Row>& rows)>;
+    using Writer = std::function<void(const Store::Row* rows, std::size_t count)>;
     /// Rows go to `write`, always on the caller's thread, from within the calls below, in key
     /// order. `workers`: threads filing, 0 for one per processor (at most four).
     Pipeline(int blockTarget, Writer write, int workers = 0);
@@ -45,8 +45,9 @@ private:
     struct Worker;
 
     void submit(std::size_t worker);
-    /// Writes the finished chunks, unlocking while writing.
-    void writeDone(std::unique_lock<std::mutex>& lock);
+    /// Writes rows of the finished chunks, about `bytes` of them, unlocking while writing;
+    /// false when there were none to write.
+    bool writeDone(std::unique_lock<std::mutex>& lock, std::size_t bytes);
     void work(std::size_t index);
     void fileTask(Worker& worker, const Task& task);
     void finishChunk(std::size_t index, ChunkEnd& end);
@@ -63,6 +64,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::shared_ptr<ChunkEnd>> m_chunks; // ended, not yet written
+    std::size_t m_share = 0, m_row = 0;             // the next row of the first to write
     std::vector<std::unique_ptr<Task>> m_spare;
     bool m_stop = false;
     std::exception_ptr m_error;

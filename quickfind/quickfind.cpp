@@ -192,7 +192,8 @@ bool fileCards(sqlite3* db, const std::optional<std::vector<qint64>>& chunks,
                const std::function<bool(qint64)>& progress, int workers = 0) {
     RowWriter writer(db);
     Build::Pipeline pipeline(
-        blockTarget(db), [&writer](const std::vector<Row>& rows) { writer.write(rows); }, workers);
+        blockTarget(db),
+        [&writer](const Row* rows, std::size_t count) { writer.write(rows, count); }, workers);
     std::vector<std::uint32_t> offsets, sums;
     qint64 chunk = 0, done = 0;
     auto endChunk = [&] {

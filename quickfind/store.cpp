@@ -262,8 +262,9 @@ RowWriter::RowWriter(sqlite3* db)
              "VALUES (?, ?, ?, ?)",
              indexFailure("写入")) {}
 
-void RowWriter::write(const std::vector<Row>& rows) {
-    for (const Row& r : rows) {
+void RowWriter::write(const Row* rows, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Row& r = rows[i];
         switch (r.table) {
         case Row::Chunk:
             m_chunk.set(1, r.chunk).set(2, r.data).run();

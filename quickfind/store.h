@@ -104,7 +104,8 @@ private:
 class RowWriter {
 public:
     explicit RowWriter(sqlite3* db);
-    void write(const std::vector<Row>& rows);
+    void write(const std::vector<Row>& rows) { write(rows.data(), rows.size()); }
+    void write(const Row* rows, std::size_t count);
 
 private:
     Sqlite::Statement m_chunk, m_block, m_part;

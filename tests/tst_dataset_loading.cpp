@@ -8,6 +8,7 @@
 #include "data/datasource.h"
 #include "data/dberror.h"
 #include "data/fieldmap.h"
+#include "data/idloader.h"
 #include "data/rowcache.h"
 #include "data/sqlite.h"
 #include "mainwindow/cardeditor.h"
@@ -22,6 +23,8 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <limits>
 #include <memory>
 
 using TestSupport::col;
@@ -42,6 +45,7 @@ private slots:
     void ownTransactionIsSeenWhole();
     void failedReadingOfTheRestIsReported();
     void streamedRowsAndTheirFailures();
+    void waitingForRowsTakesThemAsTheyCome();
     void navigatorAndGridReachTheVeryLastRow();
     void olderDatabaseGetsTheIndexOnce();
 };
@@ -374,6 +378,41 @@ void TestDataSetLoading::streamedRowsAndTheirFailures() {
     QCOMPARE(errorOf([&] { q.Open(); }), QStringLiteral("快速查找的索引已损坏。"));
     QVERIFY(!q.Active());
     q.IdStream = nullptr;
+}
+
+void TestDataSetLoading::waitingForRowsTakesThemAsTheyCome() {
+    // Two million IDs in batches: taken only at the end, they held the list's memory twice.
+    constexpr qsizetype count = qsizetype(1) << 21;
+    sqlite3* raw = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &raw), SQLITE_OK);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> reader(raw, sqlite3_close);
+    std::atomic<int> announced{0};
+    const auto source = [](sqlite3*) {
+        auto next = std::make_shared<qint64>(1);
+        return [next](QVector<qint64>& ids, qsizetype max) {
+            for (qsizetype i = 0; i < max && *next <= count; ++i)
+                ids.append((*next)++);
+            return *next <= count ? SQLITE_ROW : SQLITE_DONE;
+        };
+    };
+    IdLoader loader(reader.get(), source, 128, [&announced] { ++announced; });
+    QVector<qint64> ids;
+    QVERIFY(!loader.take(ids));
+    QCOMPARE(ids.size(), 128);
+
+    QVERIFY(!loader.takeUntil(ids, 300000));
+    QVERIFY(ids.size() >= 300000 && ids.size() < count);
+    QVERIFY(loader.takeUntil(ids, std::numeric_limits<qsizetype>::max()));
+    QCOMPARE(loader.result(), SQLITE_DONE);
+    QCOMPARE(ids.size(), count);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (ids[i] != i + 1)
+            QFAIL(qPrintable(QStringLiteral("ID %1 at row %2").arg(ids[i]).arg(i)));
+    }
+    // Every hand-over after a take is announced anew: more than the first and the end.
+    QVERIFY2(announced > 2, qPrintable(QString::number(announced)));
+    QVERIFY(loader.take(ids)); // nothing left
+    QCOMPARE(ids.size(), count);
 }
 
 void TestDataSetLoading::navigatorAndGridReachTheVeryLastRow() {

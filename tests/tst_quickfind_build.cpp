@@ -16,9 +16,11 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <csignal>
 #include <map>
 #include <set>
+#include <tuple>
 
 using namespace TestSupport;
 using namespace QuickFindTest;
@@ -111,6 +113,54 @@ private slots:
                     qPrintable(QStringLiteral("chunk %1, %2 threads").arg(chunk).arg(workers)));
             }
         }
+    }
+
+    // The rows are written a slice at a time between runs of cards: one thread filing gives
+    // exactly the rows of one encoder over each chunk's keys in order, none lost or repeated.
+    void rowsAreWrittenInOrderAcrossSlices() {
+        constexpr int kTarget = 922; // a file of 4 KB pages: many small rows
+        Bench::CardGenerator gen(11);
+        using Written = std::tuple<int, qint64, std::string, qint64, std::string>;
+        std::vector<Written> got, want;
+        QuickFind::Build::Pipeline pipeline(
+            kTarget,
+            [&got](const QuickFind::Store::Row* rows, std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i)
+                    got.emplace_back(int(rows[i].table), rows[i].chunk, rows[i].key, rows[i].part,
+                                     rows[i].data);
+            },
+            1);
+        for (qint64 chunk = 0; chunk < 3; ++chunk) {
+            std::vector<std::uint32_t> offsets;
+            std::map<std::string, std::vector<std::uint32_t>> keys;
+            for (std::uint32_t rank = 0; rank < 5000; ++rank) {
+                offsets.push_back(rank * 13);
+                const auto& card = gen.next();
+                std::array<std::string_view, kFieldCount> columns;
+                for (std::size_t f = 0; f < columns.size(); ++f)
+                    columns[f] = card[f];
+                pipeline.addCard(columns, rank);
+                QuickFind::CardText text;
+                text.assign(columns);
+                text.forEachKey([&](const char* p, std::size_t n) {
+                    std::vector<std::uint32_t>& ranks = keys[std::string(p, n)];
+                    if (ranks.empty() || ranks.back() != rank)
+                        ranks.push_back(rank);
+                });
+            }
+            pipeline.endChunk(chunk, offsets);
+            QuickFind::Store::ChunkEncoder encoder(kTarget);
+            encoder.begin(chunk, offsets);
+            for (const auto& [key, ranks] : keys)
+                encoder.add(key, ranks);
+            encoder.finish();
+            for (const QuickFind::Store::Row& r : encoder.rows())
+                want.emplace_back(int(r.table), r.chunk, r.key, r.part, r.data);
+        }
+        pipeline.writeRows(true);
+        QVERIFY(want.size() > 3000); // megabytes of rows: many slices
+        QCOMPARE(got.size(), want.size());
+        QVERIFY(got == want);
     }
 
     // Words of Chinese text are found as a plain LIKE over the columns finds them: the index
