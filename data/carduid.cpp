@@ -139,25 +139,23 @@ qint64 Batch::idOf(const QString& uid) {
     return id;
 }
 
-bool Batch::hasUid(qint64 id) {
+QString Batch::storedUid(qint64 id) {
     if (id > m_highest)
-        return false;
-    flush();
+        return QString();
+    const auto queued = m_queuedUids.constFind(id);
+    if (queued != m_queuedUids.constEnd())
+        return queued.value();
     Sqlite::Statement& st = m_st->uidOf;
     st.set(1, id);
-    const bool known = st.next() && !st.text(0).toString().isEmpty();
+    const QString known = st.next() ? st.text(0).toString() : QString();
     st.rewind();
     return known;
 }
 
 QString Batch::ensure(qint64 id) {
-    if (hasUid(id)) {
-        Sqlite::Statement& st = m_st->uidOf;
-        st.set(1, id);
-        const QString known = st.next() ? st.text(0).toString() : QString();
-        st.rewind();
+    const QString known = storedUid(id);
+    if (!known.isEmpty())
         return known;
-    }
     const QString uid = uidFrom(m_identity, id);
     set(id, uid);
     return uid;
@@ -165,7 +163,7 @@ QString Batch::ensure(qint64 id) {
 
 void Batch::ensureAll(const std::vector<qint64>& ids) {
     for (const qint64 id : ids) {
-        if (!hasUid(id))
+        if (storedUid(id).isEmpty())
             set(id, uidFrom(m_identity, id));
     }
     flush();
@@ -174,6 +172,7 @@ void Batch::ensureAll(const std::vector<qint64>& ids) {
 void Batch::set(qint64 id, const QString& uid) {
     m_queue.emplace_back(uid, id);
     m_queuedIds.insert(uid, id);
+    m_queuedUids.insert(id, uid);
     m_highest = std::max(m_highest, id);
     // A few thousand at a time: sorted enough, and the memory stays small.
     if (m_queue.size() >= 8192)
@@ -186,6 +185,7 @@ void Batch::flush() {
         m_st->set.set(1, id).set(2, uid).run();
     m_queue.clear();
     m_queuedIds.clear();
+    m_queuedUids.clear();
 }
 
 void set(sqlite3* db, qint64 id, const QString& uid) {

@@ -54,7 +54,8 @@ public:
 
 private:
     struct Statements;
-    bool hasUid(qint64 id);
+    /// The UID card `id` has, queued or written; empty when none.
+    QString storedUid(qint64 id);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_st;
@@ -62,6 +63,7 @@ private:
     qint64 m_highest; // the highest ID with a UID
     std::vector<std::pair<QString, qint64>> m_queue;
     QHash<QString, qint64> m_queuedIds;
+    QHash<qint64, QString> m_queuedUids;
 };
 
 /// The UID ensure() makes for card `id`, without storing it: "urn:uuid:" and a UUID drawn
