@@ -95,8 +95,6 @@ int colonAfter(const QString& s, int end) {
     return k < s.size() && isColon(s[k]) ? k : -1;
 }
 
-// A label with one character misread ("传頁：", "Fex:"): the rest of it, and a colon or, for
-// the numbers' labels, a number right after it, still say what it is.
 // One letter changed, or, for labels of five letters or more, one lost or added.
 bool oneEditApart(const QString& word, const QString& label) {
     const qsizetype n = word.size(), m = label.size();
@@ -116,6 +114,8 @@ bool oneEditApart(const QString& word, const QString& label) {
     return QStringView(shorter).mid(k) == QStringView(longer).mid(k + 1);
 }
 
+// A label with one character misread ("传頁：", "Fex:"): the rest of it, and a colon or, for
+// the numbers' labels, a number right after it, still say what it is.
 bool fuzzyLabel(const QString& s, int i, FoundLabel& found) {
     struct Near {
         const char* text;
