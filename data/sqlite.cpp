@@ -15,7 +15,8 @@ namespace Sqlite {
 
 namespace {
 
-constexpr int kStatementJournalInMemory = 4 * 1024 * 1024;
+// Never moved to a file: see Database::open.
+constexpr int kStatementJournalInMemory = -1;
 
 } // namespace
 
@@ -33,7 +34,10 @@ int Database::open(const QString& file, OpenMode mode, bool oneThreadAtATime) {
     // Each write inside a transaction keeps the pages it changes in a statement journal, which
     // by default goes to a temporary file once it holds 64 KiB: one of our 64 KiB pages. A
     // bulk write then copied every page it touched to that file, statement after statement.
-    // Held in memory up to a few MiB, the journal of one statement is dropped when it ends.
+    // Held in memory, the journal of one statement is dropped when it ends. It must never move
+    // to a file later: SQLite then writes it in pieces as large as that limit, and a piece of
+    // 128 KiB or more fails as "disk full". Our statements change a row at a time, so their
+    // journals hold a few pages; kept in small blocks they also cost little to allocate.
     // Only takes before SQLite's first use in the process; later it is refused, and harmless.
     static const bool configured =
         sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, kStatementJournalInMemory) == SQLITE_OK;

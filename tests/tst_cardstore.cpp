@@ -134,6 +134,26 @@ private slots:
         }
         holder.exec("ROLLBACK");
     }
+
+    // A statement that changes pages its transaction changed before keeps their old contents
+    // in a statement journal. However large that grows, the statement must succeed: a false
+    // "disk full" here lost the whole transaction.
+    void largeStatementsInATransactionSucceed() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QCOMPARE(db.exec("CREATE TABLE big (k TEXT UNIQUE, v BLOB);"
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n "
+                         "WHERE i<3000) INSERT INTO big SELECT i, zeroblob(4000) FROM n"),
+                 SQLITE_OK);
+        QCOMPARE(db.exec("BEGIN; UPDATE big SET v = zeroblob(3999)"), SQLITE_OK);
+        QCOMPARE(db.exec("INSERT OR REPLACE INTO big SELECT k, zeroblob(4001) FROM big"),
+                 SQLITE_OK);
+        QCOMPARE(db.exec("COMMIT"), SQLITE_OK);
+        int rc = SQLITE_OK;
+        QCOMPARE(Sqlite::firstColumn(db.get(), "SELECT sum(length(v)) FROM big", &rc),
+                 QStringList{QStringLiteral("12003000")});
+    }
 };
 
 QTEST_MAIN(TestCardStore)
