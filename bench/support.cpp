@@ -344,8 +344,7 @@ ToolRun runTool(std::vector<std::string> args, const QString& log) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         fail("cannot start " + args[0] + ": " + std::strerror(rc));
-    rusage usage{};
-    const int status = waitFor(pid, &usage);
+    const int status = waitFor(pid);
     ToolRun run;
     run.ms = msSince(start);
     if (timed) {
@@ -358,7 +357,6 @@ ToolRun runTool(std::vector<std::string> args, const QString& log) {
     } else {
         run.peakKb = -1; // unknown: the figure the system gives would hold the bench's
     }
-    (void)usage;
     if (exitStatus(status) != 0) {
         QFile f(log);
         const QByteArray said = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();

@@ -89,21 +89,18 @@ class KnownCards {
 public:
     KnownCards(const Sqlite::Database& db, const ImportOptions& options)
         : m_db(db)
-        , m_options(options) {}
+        , m_options(options)
+        , m_hash(options.hash && options.same ? options.hash : plainHash) {}
 
     /// How a card's hash is made; it may run on another thread.
-    std::function<quint64(const Card& card)> hasher() const {
-        if (m_options.hash && m_options.same)
-            return m_options.hash;
-        return plainHash;
-    }
+    const std::function<quint64(const Card& card)>& hasher() const { return m_hash; }
     /// Whether the card, whose hasher() gave `h`, is here already; its hash is kept for add().
     bool contains(const Card& card, quint64 h) {
         if (!m_read) {
             m_read = true;
             CardStore::forEachCard(m_db, QStringLiteral("SELECT * FROM \"zl\""), {},
                                    [&](qint64 id, const Card& c) {
-                                       m_sorted.push_back({hashOf(c), id});
+                                       m_sorted.push_back({m_hash(c), id});
                                    });
             std::sort(m_sorted.begin(), m_sorted.end());
         }
@@ -129,9 +126,6 @@ private:
     bool same(const Card& a, const Card& b) const {
         return a == b || (m_options.same && m_options.same(a, b));
     }
-    quint64 hashOf(const Card& card) const {
-        return m_options.hash && m_options.same ? m_options.hash(card) : plainHash(card);
-    }
     static quint64 plainHash(const Card& card) {
         size_t h = 0;
         for (const QString& value : card.values)
@@ -147,6 +141,7 @@ private:
 
     const Sqlite::Database& m_db;
     const ImportOptions& m_options;
+    const std::function<quint64(const Card& card)> m_hash;
     bool m_read = false;
     quint64 m_last = 0;
     std::vector<std::pair<quint64, qint64>> m_sorted;
