@@ -40,6 +40,7 @@ QVariant run(sqlite3* db, const char* sql, const QVariantList& values) {
     return QVariant();
 }
 
+const char kSetRows[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES";
 const char kSet[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES (?, ?)";
 
 QString identityOf(sqlite3* db) {
@@ -95,7 +96,7 @@ QString madeUid(sqlite3* db, qint64 id) {
 }
 
 struct Batch::Statements {
-    Sqlite::Statement uidOf, idOf, set;
+    Sqlite::Statement uidOf, idOf;
 };
 
 Batch::Batch(sqlite3* db)
@@ -107,8 +108,6 @@ Batch::Batch(sqlite3* db)
         rc = m_st->uidOf.prepare(db, "SELECT \"uid\" FROM \"card_uid\" WHERE \"ID\"=?");
     if (rc == SQLITE_OK)
         rc = m_st->idOf.prepare(db, "SELECT \"ID\" FROM \"card_uid\" WHERE \"uid\"=?");
-    if (rc == SQLITE_OK)
-        rc = m_st->set.prepare(db, kSet);
     if (rc != SQLITE_OK)
         fail(db, rc);
     // A card of a higher ID than any here has no UID yet: new cards need not be looked up.
@@ -121,7 +120,6 @@ Batch::Batch(sqlite3* db)
     const Sqlite::Failure failure = Sqlite::fileFailure({});
     m_st->uidOf.setFailure(failure);
     m_st->idOf.setFailure(failure);
-    m_st->set.setFailure(failure);
 }
 
 Batch::~Batch() = default;
@@ -181,8 +179,11 @@ void Batch::set(qint64 id, const QString& uid) {
 
 void Batch::flush() {
     std::sort(m_queue.begin(), m_queue.end());
+    QVariantList rows;
+    rows.reserve(qsizetype(m_queue.size()) * 2);
     for (const auto& [uid, id] : m_queue)
-        m_st->set.set(1, id).set(2, uid).run();
+        rows << id << uid;
+    Sqlite::insertRows(m_db, kSetRows, 2, rows, Sqlite::fileFailure({}));
     m_queue.clear();
     m_queuedIds.clear();
     m_queuedUids.clear();

@@ -205,16 +205,17 @@ void Operation::noteLeft(QVector<qint64> ids) {
     }();
     // Read in runs of consecutive IDs: an import's cards in one pass.
     Sqlite::Statement cards(m_db, select, failure);
-    if (!m_insertLeft)
-        m_insertLeft = std::make_unique<Sqlite::Statement>(
-            m_db,
-            "INSERT OR REPLACE INTO \"card_history_left\" (\"op\", \"ID\", \"sum\") VALUES "
-            "(?, ?, ?)",
-            failure);
-    auto note = [this](qint64 id, std::optional<qint32> sum) {
-        m_insertLeft->set(1, m_number).set(2, id);
-        m_insertLeft->set(3, sum ? QVariant(*sum) : QVariant());
-        m_insertLeft->run();
+    QVariantList notes; // op, ID and checksum, card after card
+    const auto write = [&] {
+        Sqlite::insertRows(
+            m_db, "INSERT OR REPLACE INTO \"card_history_left\" (\"op\", \"ID\", \"sum\") VALUES",
+            3, notes, failure);
+        notes.clear();
+    };
+    auto note = [&](qint64 id, std::optional<qint32> sum) {
+        notes << m_number << id << (sum ? QVariant(*sum) : QVariant());
+        if (notes.size() >= 3 * 4096)
+            write();
     };
     for (int i = 0; i < ids.size();) {
         int run = 1;
@@ -239,6 +240,7 @@ void Operation::noteLeft(QVector<qint64> ids) {
             note(next, std::nullopt);
         i += run;
     }
+    write();
 }
 
 void Operation::setUndoes(qint64 number) {

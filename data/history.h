@@ -105,7 +105,6 @@ private:
     qint64 m_undoes = 0;
     QVector<qint64> m_added;
     std::unique_ptr<Sqlite::Statement> m_insertRow;
-    std::unique_ptr<Sqlite::Statement> m_insertLeft;
     QVector<qint64> m_pending; // kept through this object, not yet noted as left
 };
 

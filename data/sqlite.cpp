@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace Sqlite {
@@ -17,6 +18,9 @@ namespace {
 
 // Never moved to a file: see Database::open.
 constexpr int kStatementJournalInMemory = -1;
+// Enough that a statement journal is kept per few hundred rows, few enough that the
+// statement stays small to prepare.
+constexpr int kRowsPerStatement = 256;
 
 } // namespace
 
@@ -184,6 +188,37 @@ void run(sqlite3* db, const char* sql, const Failure& failure) {
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         throw EDatabaseError(failure ? failure(db, rc) : errorText(db, rc));
+}
+
+void insertRows(sqlite3* db, const char* insert, int columns, const QVariantList& values,
+                const Failure& failure) {
+    // In a transaction, a statement that may stop halfway (OR REPLACE, a NOT NULL column)
+    // keeps a journal of its own, and copies into it every page it changes that the
+    // transaction changed before: a statement for each row copied a whole 64 KiB page per row.
+    Q_ASSERT(columns > 0 && values.size() % columns == 0);
+    const int perStatement = std::clamp(
+        sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, -1) / columns, 1, kRowsPerStatement);
+    QByteArray row = "(" + QByteArray("?,").repeated(columns);
+    row.back() = ')';
+    const auto prepared = [&](Statement& st, int rows) {
+        QByteArray sql = QByteArray(insert) + ' ' + row;
+        for (int r = 1; r < rows; ++r)
+            sql += ',' + row;
+        st.setFailure(failure);
+        st.check(st.prepare(db, sql));
+    };
+    const int rows = int(values.size() / columns);
+    Statement full;
+    for (int first = 0; first < rows; first += perStatement) {
+        const int count = std::min(perStatement, rows - first);
+        Statement last;
+        Statement& st = count == perStatement ? full : last;
+        if (!st.get())
+            prepared(st, count);
+        for (int i = 0; i < count * columns; ++i)
+            st.set(i + 1, values.at(first * columns + i));
+        st.run();
+    }
 }
 
 Transaction::Transaction(sqlite3* db, Failure failure, Start start)

@@ -128,6 +128,12 @@ private:
 /// Runs statements that return no rows, or throws.
 void run(sqlite3* db, const char* sql, const Failure& failure);
 
+/// Writes rows of `columns` values each, `values` holding them one row after another, with
+/// `insert`, the statement up to its VALUES ("INSERT OR REPLACE INTO t (a, b) VALUES"), a few
+/// hundred rows to a statement; or throws.
+void insertRows(sqlite3* db, const char* insert, int columns, const QVariantList& values,
+                const Failure& failure);
+
 /// A transaction rolled back unless commit() ends it, so that nothing half done stays.
 class Transaction {
 public:

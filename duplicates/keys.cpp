@@ -38,7 +38,7 @@ QStringList keysOf(const Profile& p) {
 }
 
 const char kInsert[] = "INSERT INTO \"dup_keys\" (\"ID\", \"key\") VALUES (?, ?)";
-const char kInsertSum[] = "INSERT OR REPLACE INTO \"dup_sums\" (\"ID\", \"sum\") VALUES (?, ?)";
+const char kInsertSums[] = "INSERT OR REPLACE INTO \"dup_sums\" (\"ID\", \"sum\") VALUES";
 
 // Writes cards' keys and, when the file keeps them, the checksums they were made from. The
 // keys wait, a few thousand at most, to go in in key order: their index filled at random
@@ -48,23 +48,19 @@ public:
     explicit KeyWriter(sqlite3* db, bool withSums)
         : m_db(db) {
         check(db, m_insert.prepare(db, kInsert));
-        if (withSums)
-            check(db, m_sum.prepare(db, kInsertSum));
         m_withSums = withSums;
     }
     void write(qint64 id, const Card& card) {
         for (QString& key : keysOf(profileOf(card)))
             m_keys.emplace_back(std::move(key), id);
-        if (m_keys.size() >= 8192)
+        if (m_withSums)
+            m_sums << id << qint64(QuickFind::Store::cardSum(card));
+        if (m_keys.size() >= 8192 || m_sums.size() >= 2 * 8192)
             flush();
-        if (!m_withSums)
-            return;
-        check(m_db, m_sum.bind(1, id));
-        check(m_db, m_sum.bind(2, qint64(QuickFind::Store::cardSum(card))));
-        check(m_db, m_sum.step());
-        m_sum.reset();
     }
     void flush() {
+        Sqlite::insertRows(m_db, kInsertSums, 2, m_sums, Sqlite::fileFailure({}));
+        m_sums.clear();
         std::sort(m_keys.begin(), m_keys.end());
         for (const auto& [key, id] : m_keys) {
             check(m_db, m_insert.bind(1, id));
@@ -78,8 +74,8 @@ public:
 private:
     sqlite3* m_db;
     Sqlite::Statement m_insert;
-    Sqlite::Statement m_sum;
     bool m_withSums = false;
+    QVariantList m_sums; // ID and checksum, card after card
     std::vector<std::pair<QString, qint64>> m_keys;
 };
 

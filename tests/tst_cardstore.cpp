@@ -154,6 +154,40 @@ private slots:
         QCOMPARE(Sqlite::firstColumn(db.get(), "SELECT sum(length(v)) FROM big", &rc),
                  QStringList{QStringLiteral("12003000")});
     }
+
+    // Rows written many to a statement go in as one statement per row would: in order (a
+    // later row replaces an earlier one it conflicts with), types kept, across the statements
+    // they are split into; a bad row fails its statement whole and says so.
+    void rowsWrittenInBulkKeepTheirOrderAndTypes() {
+        TestSupport::ProgramFolder folder;
+        Sqlite::Database db;
+        QCOMPARE(db.open(folder.database(), Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+        QCOMPARE(db.exec("CREATE TABLE t (k INTEGER PRIMARY KEY, v TEXT NOT NULL UNIQUE, n)"),
+                 SQLITE_OK);
+        const char insert[] = "INSERT OR REPLACE INTO t (k, v, n) VALUES";
+        QVariantList rows;
+        for (int i = 1; i <= 600; ++i)
+            rows << i << QStringLiteral("值%1").arg(i) << (i % 2 ? QVariant(i) : QVariant());
+        rows << 601 << QStringLiteral("值7") << QVariant(); // takes v from row 7
+        Sqlite::insertRows(db.get(), insert, 3, rows, {});
+        int rc = SQLITE_OK;
+        QCOMPARE(Sqlite::firstColumn(db.get(),
+                                     "SELECT count(*) || ' ' || sum(n IS NULL) || ' ' || "
+                                     "(SELECT k FROM t WHERE v = '值7') || ' ' || "
+                                     "sum(typeof(k) = 'integer' AND typeof(v) = 'text') FROM t",
+                                     &rc),
+                 QStringList{QStringLiteral("600 301 601 600")});
+
+        QCOMPARE(db.exec("BEGIN"), SQLITE_OK);
+        rows.clear();
+        for (int i = 1000; i < 1300; ++i)
+            rows << i << QStringLiteral("新%1").arg(i) << 0;
+        rows[3 * 280 + 1] = QVariant(); // in the second statement
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Sqlite::insertRows(db.get(), insert, 3, rows, {}));
+        QCOMPARE(Sqlite::firstColumn(db.get(), "SELECT count(*) FROM t WHERE k >= 1000", &rc),
+                 QStringList{QStringLiteral("256")});
+        QCOMPARE(db.exec("ROLLBACK"), SQLITE_OK);
+    }
 };
 
 QTEST_MAIN(TestCardStore)
