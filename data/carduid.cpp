@@ -40,8 +40,7 @@ QVariant run(sqlite3* db, const char* sql, const QVariantList& values) {
     return QVariant();
 }
 
-const char kSetRows[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES";
-const char kSet[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES (?, ?)";
+const char kSet[] = "INSERT OR REPLACE INTO \"card_uid\" (\"ID\", \"uid\") VALUES";
 
 QString identityOf(sqlite3* db) {
     int rc = SQLITE_OK;
@@ -183,7 +182,7 @@ void Batch::flush() {
     rows.reserve(qsizetype(m_queue.size()) * 2);
     for (const auto& [uid, id] : m_queue)
         rows << id << uid;
-    Sqlite::insertRows(m_db, kSetRows, 2, rows, Sqlite::fileFailure({}));
+    Sqlite::insertRows(m_db, kSet, 2, rows, Sqlite::fileFailure({}));
     m_queue.clear();
     m_queuedIds.clear();
     m_queuedUids.clear();
@@ -193,7 +192,7 @@ void set(sqlite3* db, qint64 id, const QString& uid) {
     const int rc = addTable(db);
     if (rc != SQLITE_OK)
         fail(db, rc);
-    run(db, kSet, {id, uid});
+    Sqlite::insertRows(db, kSet, 2, {id, uid}, {});
 }
 
 void cardDeleted(sqlite3* db, qint64 id) {
