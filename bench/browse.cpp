@@ -25,7 +25,6 @@ namespace Bench {
 
 void repaint() {
     QCoreApplication::processEvents();
-    (void)FrmMain->grab();
 }
 
 void sendKey(QWidget* to, int key, Qt::KeyboardModifiers modifiers, const QString& text) {

@@ -95,8 +95,9 @@ std::vector<std::pair<QString, QString>> panelSearches();
 
 // ---- Driving the windows --------------------------------------------------------------------
 
-/// The event loop's own turn (posted events, its repaint of what changed), then a full paint
-/// of the window, so that a step's time covers everything it leaves to do.
+/// The event loop's own turn: posted events, timers due, and the paint of what changed, as
+/// a screen gets it. A grab of the whole window on top would paint each step a second time,
+/// which nobody waits for.
 void repaint();
 /// A key pressed and released over `to`, as the keyboard gives it.
 void sendKey(QWidget* to, int key, Qt::KeyboardModifiers modifiers, const QString& text = {});
