@@ -384,18 +384,22 @@ Listing::Listing(sqlite3* db, const QString& text, bool verify, qint64 keep)
     : m_db(db)
     , m_reading(sqlite3_get_autocommit(db) && Sqlite::exec(db, "BEGIN") == SQLITE_OK)
     , m_named(text)
-    , m_finder(db, text, verify)
+    , m_finder(std::in_place, db, text, verify)
     , m_keep(keep) {}
 
 Listing::~Listing() {
+    // Every statement ended first: while one is open, an interrupt of the connection (the
+    // list's reader stopped) also fails the COMMIT, and the read would hold the file for
+    // good, every later write waiting for it and failing.
     m_name.reset();
-    if (m_reading && !sqlite3_get_autocommit(m_db))
-        Sqlite::exec(m_db, "COMMIT");
+    m_finder.reset();
+    if (m_reading && !sqlite3_get_autocommit(m_db) && Sqlite::exec(m_db, "COMMIT") != SQLITE_OK)
+        Sqlite::exec(m_db, "ROLLBACK");
 }
 
 bool Listing::take(QVector<qint64>& ids, qsizetype count, std::vector<signed char>* named) {
     const qsizetype from = ids.size();
-    const bool more = m_finder.next(ids, count, named);
+    const bool more = m_finder->next(ids, count, named);
     if (m_keep != 0) {
         // The card being modified, in its place once the matches have passed it.
         const auto begin = ids.begin() + from;
@@ -476,7 +480,7 @@ bool Listing::next(QVector<qint64>& ids, qsizetype count) {
         return rank(ids, count);
     // Whether the list is short enough to be ranked, from the index when it can tell:
     // finding a long list's matches first would cost what the first screen must not.
-    const qint64 bound = m_finder.bound(kRankedAtMost);
+    const qint64 bound = m_finder->bound(kRankedAtMost);
     if (bound > kRankedAtMost) {
         m_phase = Plain;
         return take(ids, count);

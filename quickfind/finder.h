@@ -8,6 +8,7 @@
 #include <array>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,7 +91,7 @@ private:
     // One read of the file for the whole listing: its many small reads each began one.
     bool m_reading = false;
     NameCheck m_named;
-    Finder m_finder;
+    std::optional<Finder> m_finder; // ended before the read
     qint64 m_keep;
     enum { Starting, Sifting, Ranking, Rest, Plain } m_phase = Starting;
     QVector<qint64> m_short, m_others; // the short list, and its cards whose name does not match

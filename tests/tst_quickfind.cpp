@@ -396,6 +396,45 @@ private slots:
         QCOMPARE(listed(QStringLiteral("ycg")), (QVector<qint64>{yuchi}));
     }
 
+    // The next key stops a list still being read by interrupting its connection: the
+    // listing must still end its read, or every later write to the file waits and fails.
+    void anInterruptedListingLetsTheFileBeWritten() {
+        ProgramFolder folder;
+        Db db(folder.database());
+        fillSpread(db, 1500);
+        QVERIFY(QuickFind::build(db));
+        sqlite3* reader = nullptr;
+        QCOMPARE(sqlite3_open_v2(folder.database().toUtf8().constData(), &reader,
+                                 SQLITE_OPEN_READONLY, nullptr),
+                 SQLITE_OK);
+        sqlite3_busy_timeout(db, 0);
+        // A long plain list and a short ranked one, each stopped after its first match.
+        for (const QString& text : {QStringLiteral("张"), QStringLiteral("zs")}) {
+            const QVector<qint64> want = QuickFind::find(db, text);
+            QVERIFY(want.size() > 1);
+            {
+                QuickFind::Listing listing(reader, text, false, 0);
+                QVector<qint64> ids;
+                QVERIFY(listing.next(ids, 1));
+                sqlite3_interrupt(reader);
+            }
+            QVERIFY(sqlite3_get_autocommit(reader));
+            char* error = nullptr;
+            QVERIFY2(sqlite3_exec(db,
+                                  "UPDATE zl SET 备注 = '改过' WHERE ID = (SELECT min(ID) FROM zl)",
+                                  nullptr, nullptr, &error) == SQLITE_OK,
+                     error);
+            // The connection reads on as before.
+            QuickFind::Listing again(reader, text, false, 0);
+            QVector<qint64> ids;
+            while (again.next(ids, 64)) {
+            }
+            std::sort(ids.begin(), ids.end());
+            QCOMPARE(ids, want);
+        }
+        sqlite3_close(reader);
+    }
+
     // Before the check at opening has answered, a find reads what the index cannot vouch
     // for: cards another program added, changed or deleted since are listed as they are now.
     void aVerifyingListingSeesWhatTheIndexMissed() {
