@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace Duplicates {
@@ -190,13 +191,42 @@ void removeKeys(sqlite3* db, qint64 id) {
     check(db, st.step());
 }
 
+namespace {
+
+// The keys of new cards, filed a slice at a time.
+class NewCardKeys {
+public:
+    NewCardKeys(sqlite3* db, const QVector<qint64>& ids)
+        : m_db(db)
+        , m_ids(ids) {
+        const KeyTables tables = ids.isEmpty() ? KeyTables::None : keyTables(db);
+        if (tables != KeyTables::None)
+            m_writer.emplace(db, tables == KeyTables::WithSums);
+    }
+    void next(int count) {
+        if (!m_writer || m_at >= m_ids.size())
+            return;
+        forEachCardOf(m_db, m_ids.mid(m_at, count),
+                      [&](qint64 id, const Card& card) { m_writer->write(id, card); });
+        m_at += count;
+    }
+    void rest() {
+        next(int(m_ids.size()));
+        if (m_writer)
+            m_writer->flush();
+    }
+
+private:
+    sqlite3* m_db;
+    QVector<qint64> m_ids;
+    qsizetype m_at = 0;
+    std::optional<KeyWriter> m_writer;
+};
+
+} // namespace
+
 void cardsAdded(sqlite3* db, const QVector<qint64>& ids) {
-    const KeyTables tables = ids.isEmpty() ? KeyTables::None : keyTables(db);
-    if (tables == KeyTables::None)
-        return;
-    KeyWriter writer(db, tables == KeyTables::WithSums);
-    forEachCardOf(db, ids, [&](qint64 id, const Card& card) { writer.write(id, card); });
-    writer.flush();
+    NewCardKeys(db, ids).rest();
 }
 
 void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
@@ -217,9 +247,16 @@ void rowWritten(sqlite3* db, const QString& table, qint64 id, RowWrite write) {
 }
 
 bool fileNewCards(sqlite3* db, const QVector<qint64>& ids, const std::function<bool()>& progress) {
-    if (!CardIndex::cardsAdded(db, ids, progress))
+    // Filed between the quick find's runs of cards: its thread mostly waits for its filing
+    // threads then, and a slice keeps pace with a run.
+    constexpr int kSlice = 1024;
+    NewCardKeys keys(db, ids);
+    if (!CardIndex::cardsAdded(db, ids, [&] {
+            keys.next(kSlice);
+            return !progress || progress();
+        }))
         return false;
-    cardsAdded(db, ids);
+    keys.rest();
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "data/backup.h"
+#include "data/cardstore.h"
 #include "data/carduid.h"
 #include "data/connectionstring.h"
 #include "data/dberror.h"
@@ -317,6 +318,55 @@ private slots:
         QVERIFY2(isRestorableBackup(folder.database(), QString::fromUtf8(kStoredConnectionString),
                                     &reason),
                  qPrintable(reason));
+    }
+
+    // An import's keys are filed between the quick find's runs of cards: every card's, as a
+    // rebuild files them, and none when the import stops while they are filed.
+    void keysOfABigImport() {
+        TestSupport::OpenProgramFolder folder;
+        Sqlite::Database& db = folder.db;
+        QVERIFY(QuickFind::isBuilt(db.get()));
+        QVector<Card> cards;
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            cards.append(card({{"姓名", i % 2 ? "张三" : "李四"},
+                               {"单位", ("甲" + n + "科技有限公司").constData()},
+                               {"手机", ("138" + QByteArray::number(10000000 + i)).constData()},
+                               {"E-mail", ("p" + n + "@example.com").constData()}}));
+        }
+        auto import = [&](const CardStore::Progress& progress) {
+            int next = 0;
+            return CardStore::addCards(
+                db,
+                [&](Card* c) {
+                    if (next == cards.size())
+                        return false;
+                    *c = cards[next++];
+                    return true;
+                },
+                progress, {}, Duplicates::fileNewCards);
+        };
+        auto keys = [&] {
+            return TestSupport::query(folder.database(),
+                                      "SELECT ID, key FROM dup_keys ORDER BY 1, 2");
+        };
+        // A call for each card stored, then one for each run the quick find files.
+        int calls = 0;
+        QVERIFY(import([&](qint64) { return ++calls < cards.size() + 2; }).isEmpty());
+        QCOMPARE(calls, cards.size() + 2);
+        QCOMPARE(TestSupport::query(folder.database(), "SELECT count(*) FROM zl"),
+                 QStringList{"0"});
+        QCOMPARE(keys(), QStringList());
+
+        QCOMPARE(import({}).size(), cards.size());
+        const QStringList filed = keys();
+        QCOMPARE(TestSupport::query(folder.database(), "SELECT count(*) FROM dup_sums"),
+                 QStringList{"3000"});
+        QVERIFY(Duplicates::rebuildKeys(db.get()));
+        QCOMPARE(filed.size(), keys().size());
+        QCOMPARE(filed, keys());
+        const Card typed = card({{"姓名", "張三"}, {"手机", "+86 138 1000 2999"}});
+        QCOMPARE(Duplicates::propose(db.get(), typed).size(), 1);
     }
 
     // Cards another program added, changed or deleted are proposed as they are now, with no
