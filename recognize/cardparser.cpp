@@ -445,6 +445,7 @@ Card Parser::card() {
         else
             notes << unread;
     }
+    agreeHosts(m_mails, m_webs);
     c[Field::Extension] = joinedUnique(m_extensions, comma);
     c[Field::Fax] = joinedUnique(m_faxes, comma);
     c[Field::Email] = joinedUnique(m_mails, comma);

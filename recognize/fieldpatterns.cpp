@@ -435,11 +435,25 @@ QString mailIn(QString s) {
                  (letter(after) || QStringLiteral("._-").contains(after)))
             local[i] = QLatin1Char('o');
     }
+    // An "l" read as a capital "I" ("xiaokun.Iinghu"): where the address has no other
+    // capital, one after a small letter or a sign and before a small letter. A first one
+    // may be the writer's ("Ivan@").
+    if (!std::any_of(local.begin(), local.end(),
+                     [](QChar c) { return c.isUpper() && c != QLatin1Char('I'); })) {
+        for (int i = 1; i + 1 < local.size(); ++i) {
+            if (local[i] == QLatin1Char('I') && local[i + 1].isLower() &&
+                (local[i - 1].isLower() || QStringLiteral("._-").contains(local[i - 1])))
+                local[i] = QLatin1Char('l');
+        }
+    }
     return lettersForOnes(local + found.mid(sign)).toLower();
 }
 
 QString webIn(QString s, bool labelled) {
     s.replace(QChar(0x3002), QLatin1Char('.'));
+    // What is left of a misread label's colon ("Web+ nw.zhengtai") is no part of the address.
+    static const QRegularExpression leadingSigns(QStringLiteral("^[^A-Za-z0-9]+"));
+    s.remove(leadingSigns);
     static const QRegularExpression spaced(QStringLiteral("\\s*\\.\\s*"));
     s.replace(spaced, QStringLiteral("."));
     static const QRegularExpression commaAfterW(QStringLiteral("^(w{3}),"),
@@ -484,6 +498,63 @@ QString mailWithHost(const QString& s, const QStringList& hosts) {
             return mended;
     }
     return QString();
+}
+
+namespace {
+
+// Whether a host ends in a domain cards print: a misread one ends in letters that are none.
+bool knownEnding(const QString& host) {
+    static const QStringList endings = {
+        QStringLiteral("com"),  QStringLiteral("cn"),  QStringLiteral("net"),
+        QStringLiteral("org"),  QStringLiteral("edu"), QStringLiteral("gov"),
+        QStringLiteral("info"), QStringLiteral("biz"), QStringLiteral("cc"),
+        QStringLiteral("tv"),   QStringLiteral("hk"),  QStringLiteral("tw"),
+        QStringLiteral("mo"),   QStringLiteral("io"),  QStringLiteral("co"),
+        QStringLiteral("me"),   QStringLiteral("top"), QStringLiteral("xyz"),
+        QStringLiteral("asia"), QStringLiteral("vip"), QStringLiteral("site"),
+        QStringLiteral("ltd"),  QStringLiteral("jp"),  QStringLiteral("uk"),
+        QStringLiteral("us"),   QStringLiteral("de"),  QStringLiteral("sg")};
+    const int dot = int(host.lastIndexOf(QLatin1Char('.')));
+    return dot > 0 && endings.contains(host.mid(dot + 1));
+}
+
+// Whether the characters of `part` stand in `whole` in the same order: what a far shot
+// leaves of a host that lost a few.
+bool inOrder(const QString& part, const QString& whole) {
+    int at = 0;
+    for (const QChar c : whole) {
+        if (at < part.size() && part[at] == c)
+            ++at;
+    }
+    return at == part.size();
+}
+
+// The host of a web address: where it starts after the scheme and "www.", and its end.
+std::pair<int, int> hostSpan(const QString& web) {
+    static const QRegularExpression host(
+        QStringLiteral("^(?:https?://)?(?:www\\.)?([A-Za-z0-9.\\-]+)"));
+    const QRegularExpressionMatch m = host.match(web);
+    return m.hasMatch() ? std::make_pair(int(m.capturedStart(1)), int(m.capturedEnd(1)))
+                        : std::make_pair(0, 0);
+}
+
+} // namespace
+
+void agreeHosts(QStringList& mails, QStringList& webs) {
+    for (QString& mail : mails) {
+        const int sign = int(mail.indexOf(QLatin1Char('@')));
+        for (QString& web : webs) {
+            const auto [from, to] = hostSpan(web);
+            const QString mailHost = mail.mid(sign + 1), webHost = web.mid(from, to - from);
+            if (sign < 0 || webHost.size() < 4 || mailHost.size() < 4 || mailHost == webHost ||
+                mailHost.left(3) != webHost.left(3))
+                continue;
+            if (!knownEnding(mailHost) && knownEnding(webHost) && inOrder(mailHost, webHost))
+                mail = mail.left(sign + 1) + webHost;
+            else if (knownEnding(mailHost) && !knownEnding(webHost) && inOrder(webHost, mailHost))
+                web = web.left(from) + mailHost + web.mid(to);
+        }
+    }
 }
 
 bool isEnglishAddress(const QString& s) {

@@ -59,6 +59,9 @@ QString webIn(QString s, bool labelled);
 /// A mail address whose "@" was misread ("wangoabc.com"), mended where one of `hosts`
 /// ("abc.com", or a word such as "abc") begins; empty when none fits.
 QString mailWithHost(const QString& s, const QStringList& hosts);
+/// A mail's host and the card's web site read apart: where one ends in no known domain
+/// ("boy.nt", "yunfan.n") and its letters stand in the other in order, it is the other.
+void agreeHosts(QStringList& mails, QStringList& webs);
 /// An address written in Latin letters: "Room 302, No. 8 Keji Road, Nanshan District".
 bool isEnglishAddress(const QString& s);
 

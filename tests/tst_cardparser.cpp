@@ -460,6 +460,45 @@ private slots:
         QCOMPARE(card.value(col("备注")), u("wangoabc.com"));
     }
 
+    // A far shot loses letters of a host that the card prints twice, in the mail address
+    // and the web site: the one that ends in no known domain is the other.
+    void mailAndWebHostsAgree() {
+        auto read = [](const char* text) {
+            const Card card = parseCardText(u(text));
+            return card.value(col("E-mail")) + u(" ") + card.value(col("主页"));
+        };
+        QCOMPARE(read("邮箱： kun.wei@yunfan.n\n网址： www.yunfan.cn"),
+                 u("kun.wei@yunfan.cn www.yunfan.cn"));
+        QCOMPARE(read("E-mail: jm@boyuan.net\n网址： ww.boy.nt"),
+                 u("jm@boyuan.net www.boyuan.net"));
+        QCOMPARE(read("E-mail: a@qq.com\n网址：www.qq.cm"), u("a@qq.com www.qq.com"));
+        QCOMPARE(read("E-mail: jm@boyuan.net\nWeb: http://boy.nt/about"),
+                 u("jm@boyuan.net http://boyuan.net/about"));
+        // A misread label's sign before a blurred "www".
+        QCOMPARE(read("E-mail: dong.zhou@zhengtai.com.cn\nWeb+ nw.zhengtai.com.cn"),
+                 u("dong.zhou@zhengtai.com.cn www.zhengtai.com.cn"));
+        // Two known domains, or hosts that are not one another's, stay as read.
+        for (const char* card :
+             {"E-mail: a@mail.abc.com\n网址：www.abc.com",
+              "E-mail: dong@zhongtai.com.cn\n网址：www.zhengtai.com.cn",
+              "E-mail: a@abc.cn\n网址：www.xyz.cn", "E-mail: a@abcdef.xx\n网址：www.abd.com",
+              "E-mail: a@abc.com\n网址：www.abc.com.cn"}) {
+            const QStringList lines = u(card).split(u("\n"));
+            QCOMPARE(read(card),
+                     lines[0].section(u(": "), 1) + u(" ") + lines[1].section(u("："), 1));
+        }
+    }
+
+    void capitalIForASmallL() {
+        auto mail = [](const char* text) { return parseCardText(u(text)).value(col("E-mail")); };
+        QCOMPARE(mail("邮箱： xiaokun.Iinghu@lanhai.cn"), u("xiaokun.linghu@lanhai.cn"));
+        QCOMPARE(mail("邮箱： weIin@lanhai.cn"), u("welin@lanhai.cn"));
+        // The writer's capitals.
+        QCOMPARE(mail("E-mail: Ivan@abc.com"), u("ivan@abc.com"));
+        QCOMPARE(mail("E-mail: Wei.Ivan@abc.com"), u("wei.ivan@abc.com"));
+        QCOMPARE(mail("E-mail: wei.IT@abc.com"), u("wei.it@abc.com"));
+    }
+
     void mailSignOneReaderLostTheOtherRead() {
         using Readings::withMailSign;
         // Far shots: the model read "@" as "o", or not at all; Tesseract read it amid other
