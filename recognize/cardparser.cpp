@@ -432,6 +432,7 @@ Card Parser::card() {
                 m_phones << p.text;
         }
     }
+    agreeAreaCodes({&m_phones, &m_faxes});
     c[Field::WorkPhone] = joinedUnique(m_phones, comma);
     // An "@" misread: the card's web site or Latin words tell where the host begins.
     QStringList hosts;

@@ -557,6 +557,60 @@ void agreeHosts(QStringList& mails, QStringList& webs) {
     }
 }
 
+namespace {
+
+// Beijing (010) and the 02x cities have area codes of three digits, every other city four
+// from 03 to 09: "016" is a misread one.
+bool isAreaCode(const QString& code) {
+    if (code.size() == 3)
+        return code == QLatin1String("010") || code.startsWith(QLatin1String("02"));
+    return code.size() == 4 && code[1] >= QLatin1Char('3');
+}
+
+// The area code of a printed landline ("(016) …", "016-…", "+86 16 …"), with its 0.
+QString areaCodeOf(const QString& number, int* from) {
+    static const QRegularExpression area(
+        QStringLiteral("^(?:\\+86[ -]?)?\\(?(0?)(\\d{2,3})\\)?[ -]"));
+    const QRegularExpressionMatch m = area.match(number);
+    if (!m.hasMatch() || (m.captured(1).isEmpty() && !number.startsWith(QLatin1Char('+'))))
+        return QString();
+    *from = int(m.capturedStart(2));
+    return QLatin1Char('0') + m.captured(2);
+}
+
+} // namespace
+
+void agreeAreaCodes(const QList<QStringList*>& lists) {
+    QStringList codes;
+    for (const QStringList* list : lists) {
+        for (const QString& number : *list) {
+            int from = 0;
+            const QString code = areaCodeOf(number, &from);
+            if (isAreaCode(code) && !codes.contains(code))
+                codes << code;
+        }
+    }
+    for (QStringList* list : lists) {
+        for (QString& number : *list) {
+            int from = 0;
+            const QString code = areaCodeOf(number, &from);
+            if (code.isEmpty() || isAreaCode(code))
+                continue;
+            // The card's other numbers share their area code: one that differs by a digit.
+            QStringList near;
+            for (const QString& other : codes) {
+                int differ = 0;
+                for (int i = 0; i < other.size() && other.size() == code.size(); ++i)
+                    differ += other[i] != code[i];
+                if (other.size() == code.size() && differ == 1)
+                    near << other;
+            }
+            if (near.size() == 1)
+                number.replace(from, code.size() - 1, near.first().mid(1));
+        }
+    }
+}
+
 bool isEnglishAddress(const QString& s) {
     if (countOf(s, isHan) > 0 || countOf(s, isAsciiLetter) < 8)
         return false;

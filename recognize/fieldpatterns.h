@@ -62,6 +62,9 @@ QString mailWithHost(const QString& s, const QStringList& hosts);
 /// A mail's host and the card's web site read apart: where one ends in no known domain
 /// ("boy.nt", "yunfan.n") and its letters stand in the other in order, it is the other.
 void agreeHosts(QStringList& mails, QStringList& webs);
+/// A landline's area code misread into none that exists ("016 6123 7724"): the code of
+/// another number of the card that differs from it by one digit, where there is one.
+void agreeAreaCodes(const QList<QStringList*>& lists);
 /// An address written in Latin letters: "Room 302, No. 8 Keji Road, Nanshan District".
 bool isEnglishAddress(const QString& s);
 

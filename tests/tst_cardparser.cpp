@@ -489,6 +489,27 @@ private slots:
         }
     }
 
+    void areaCodeThatDoesNotExist() {
+        auto read = [](const char* text) {
+            const Card card = parseCardText(u(text));
+            return card.value(col("工作电话")) + u(" / ") + card.value(col("传真"));
+        };
+        QCOMPARE(read("电话：016 6123 7724\n传真：010-81237978"),
+                 u("010 6123 7724 / 010-81237978"));
+        QCOMPARE(read("Tel: +86 16 6123 7724\nFax: +86 10 8123 7978"),
+                 u("+86 10 6123 7724 / +86 10 8123 7978"));
+        QCOMPARE(read("电话：(0155) 8888 1234\n传真：0755-88881235"),
+                 u("(0755) 8888 1234 / 0755-88881235"));
+        // Codes that exist, one with no code near it, or two near it, stay as read.
+        for (const char* card :
+             {"电话：0755 8888 1234\n传真：0756 8888 1235", "电话：016 6123 7724",
+              "电话：016 6123 7724\n传真：010-81237978, 026-81237979",
+              "电话：016 6123 7724\n传真：021-81237978"}) {
+            const Card c = parseCardText(u(card));
+            QVERIFY2(u(card).contains(c.value(col("工作电话")).section(u(","), 0, 0)), card);
+        }
+    }
+
     void capitalIForASmallL() {
         auto mail = [](const char* text) { return parseCardText(u(text)).value(col("E-mail")); };
         QCOMPARE(mail("邮箱： xiaokun.Iinghu@lanhai.cn"), u("xiaokun.linghu@lanhai.cn"));
