@@ -314,5 +314,7 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const Options options = parseOptions(argc, argv);
+    // Its table gives SQLite's own share of a sync's memory.
+    Sqlite::countMemory();
     return guarded("quembe-sync-bench", [&] { return run(options); });
 }

@@ -173,6 +173,9 @@ private:
     bool m_done = false;
 };
 
+/// Has SQLite count the memory it takes (sqlite3_memory_used), which it does not by default
+/// here; only before the process opens its first database.
+void countMemory();
 /// Whether a result code means another program holds the file.
 bool isBusy(int rc);
 /// SQLite's own last message for `db` (or for `rc`), the technical part of a message.
