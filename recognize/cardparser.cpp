@@ -15,6 +15,10 @@ namespace {
 
 using namespace Patterns;
 
+// A line read with less confidence than this is doubted: the readers give the lines of a
+// card 90 and more, and the edge of a card or a logo read as text far less.
+constexpr int kDoubtedBelow = 70;
+
 // Titles written together, split where a post or title ends and another begins; the
 // whole when no split leaves two titles.
 QStringList splitTitles(const QString& t) {
@@ -66,7 +70,13 @@ private:
     QStringList m_mobiles, m_phones, m_faxes, m_extensions, m_mails, m_webs, m_qqs, m_addresses,
         m_postcodes, m_guessedPostcodes, m_posts, m_ranks, m_departments, m_loosePhones,
         m_unreadMails, m_latinWords;
-    std::vector<std::pair<QString, int>> m_companies; // with their strength
+    struct Organisation {
+        QString text;
+        int strength;
+        bool doubted; // its line was read with little confidence
+    };
+    std::vector<Organisation> m_companies;
+    int m_confidence = 100; // of the line being parsed
     std::vector<NameCandidate> m_names;
     std::vector<Piece> m_pieces;
     std::vector<std::vector<Piece>> m_lines; // unplaced pieces, line by line
@@ -74,6 +84,7 @@ private:
 
 void Parser::line(const TextLine& line) {
     m_pieces.clear();
+    m_confidence = line.confidence;
     const int height = std::max(1, line.box.height());
     // Items set wide apart on one line ("销售经理      高级工程师") are read apart.
     static const QRegularExpression wideGap(QStringLiteral("\\t| {3,}|\u3000{2,}"));
@@ -347,7 +358,8 @@ void Parser::words(const QStringList& blankSeparated, int height) {
             flushLatin();
         switch (roles[size_t(i)]) {
         case Role::Company:
-            m_companies.emplace_back(withoutHanSpaces(t), organisationStrength(t));
+            m_companies.push_back(
+                {withoutHanSpaces(t), organisationStrength(t), m_confidence < kDoubtedBelow});
             break;
         case Role::Department:
             m_departments << t;
@@ -407,17 +419,19 @@ Card Parser::card() {
         c[Field::Name] = m_names[size_t(chosen)].text;
 
     // The organisation: the strongest; a school or institute beside a university is the
-    // department.
-    std::stable_sort(m_companies.begin(), m_companies.end(),
-                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    // department. A line read with little confidence (the edge of a photographed card read
+    // with the name of the firm under it) yields to a sure one, and fills no other column.
+    std::stable_sort(m_companies.begin(), m_companies.end(), [](const auto& a, const auto& b) {
+        return a.strength != b.strength ? a.strength > b.strength : b.doubted && !a.doubted;
+    });
     QStringList notes;
     for (size_t i = 0; i < m_companies.size(); ++i) {
         if (i == 0)
-            c[Field::Company] = m_companies[i].first;
-        else if (m_departments.isEmpty())
-            m_departments << m_companies[i].first;
+            c[Field::Company] = m_companies[i].text;
+        else if (m_departments.isEmpty() && !m_companies[i].doubted)
+            m_departments << m_companies[i].text;
         else
-            notes << m_companies[i].first;
+            notes << m_companies[i].text;
     }
     c[Field::Department] = joinedUnique(m_departments, space);
     c[Field::Position] = joinedUnique(m_posts, space);

@@ -489,6 +489,24 @@ private slots:
         }
     }
 
+    // The edge of a photographed card read with the firm's line under it: garbled, read with
+    // little confidence, and no less an organisation by its words.
+    void doubtedOrganisationYieldsToASureOne() {
+        TextLine phantom = line("广北京县巨医药有限公司有责限 司", 98);
+        phantom.confidence = 51;
+        Card card = parseCard({phantom, line("北京星辰医药有限公司", 66), line("隗淼璟", 118)});
+        QCOMPARE(card.value(col("单位")), u("北京星辰医药有限公司"));
+        QCOMPARE(card.value(col("部门")), QString());
+        QCOMPARE(card.value(col("备注")), u("广北京县巨医药有限公司有责限司"));
+        // Alone it is still the firm; two sure ones keep their order.
+        card = parseCard({phantom, line("隗淼璟", 118)});
+        QCOMPARE(card.value(col("单位")), u("广北京县巨医药有限公司有责限司"));
+        card = parseCard({line("北京星辰医药有限公司", 66), line("上海云帆物流有限公司", 66),
+                          line("隗淼璟", 118)});
+        QCOMPARE(card.value(col("单位")), u("北京星辰医药有限公司"));
+        QCOMPARE(card.value(col("部门")), u("上海云帆物流有限公司"));
+    }
+
     void areaCodeThatDoesNotExist() {
         auto read = [](const char* text) {
             const Card card = parseCardText(u(text));
