@@ -1,5 +1,6 @@
 // The Tesseract side of card reading, built as a module the program loads on first use.
 #include "recognize/cardfinder.h"
+#include "recognize/fieldpatterns.h"
 #include "recognize/linereader.h"
 #include "recognize/names.h"
 #include "recognize/page.h"
@@ -655,6 +656,9 @@ std::optional<QList<TextLine>> TesseractReader::readLines(const QImage& image, P
             if (large) {
                 line = readName(straight, threshold, box);
             } else if ((hasLatin(line->text) && !sureLatin(*line)) ||
+                       // The firm's name: Tesseract misreads a character of it now and
+                       // then and is sure of it (鼎 as 见); the model reads them.
+                       Patterns::organisationStrength(line->text) > 0 ||
                        ((line->confidence < kDoubtedBelow ||
                          (line->text.contains(QLatin1Char('\t')) &&
                           int(line->text.count(QLatin1Char('\t'))) + 1 !=
