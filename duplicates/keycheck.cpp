@@ -7,6 +7,7 @@
 #include "quickfind/store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -23,21 +24,48 @@ Sqlite::Failure keyFailure() {
     return Sqlite::fileFailure({});
 }
 
-// Per connection, SQLite's data version when the keys were last known in line with zl. Only
-// another connection's commit moves it.
-std::mutex g_trustMutex;
-std::unordered_map<sqlite3*, qint64> g_trusted;
-
 qint64 dataVersion(sqlite3* db) {
     Sqlite::Statement s(db, "PRAGMA data_version", keyFailure());
     return s.next() ? s.int64(0) : -1;
 }
 
+// Where a connection stands: its own mark and SQLite's data version, which only another
+// connection's commit moves. The mark tells a connection from one that SQLite later gives the
+// same handle (the window's, opened again after a restore): it lives in the connection's
+// temporary database, which goes with it.
+struct Standing {
+    qint64 mark = 0;
+    qint64 version = -1;
+    bool operator==(const Standing& o) const { return mark == o.mark && version == o.version; }
+};
+
+Standing standingOf(sqlite3* db) {
+    Standing s;
+    {
+        Sqlite::Statement read(db, "PRAGMA temp.user_version", keyFailure());
+        s.mark = read.next() ? read.int64(0) : 0;
+    }
+    if (s.mark == 0) {
+        static std::atomic<int> marks{0};
+        s.mark = ++marks;
+        Sqlite::Statement set(
+            db, ("PRAGMA temp.user_version = " + QByteArray::number(s.mark)).constData(),
+            keyFailure());
+        set.run();
+    }
+    s.version = dataVersion(db);
+    return s;
+}
+
+// Per connection, where it stood when the keys were last known in line with zl.
+std::mutex g_trustMutex;
+std::unordered_map<sqlite3*, Standing> g_trusted;
+
 bool trusted(sqlite3* db) {
-    const qint64 version = dataVersion(db);
+    const Standing now = standingOf(db);
     const std::lock_guard<std::mutex> lock(g_trustMutex);
     const auto it = g_trusted.find(db);
-    return it != g_trusted.end() && it->second == version;
+    return it != g_trusted.end() && it->second == now;
 }
 
 struct OutOfLine {
@@ -81,9 +109,9 @@ OutOfLine compare(sqlite3* db) {
 } // namespace
 
 void trustKeys(sqlite3* db) {
-    const qint64 version = dataVersion(db);
+    const Standing now = standingOf(db);
     const std::lock_guard<std::mutex> lock(g_trustMutex);
-    g_trusted[db] = version;
+    g_trusted[db] = now;
 }
 
 bool keysInLine(sqlite3* db) {
