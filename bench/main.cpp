@@ -12,6 +12,7 @@
 
 #include "data/adoquery.h"
 #include "data/sqlite.h"
+#include "duplicates/keys.h"
 #include "mainwindow/VELMORA.h"
 #include "platform/application.h"
 #include "platform/files.h"
@@ -190,6 +191,12 @@ IndexBuild buildQuickFindIndex(const QString& file) {
                 b.repaired = QuickFind::repair(db.get());
             }
             b.peakKb = statusKb("VmHWM");
+            // The program keeps the duplicate keys of every card it writes; the generator
+            // wrote none. Made here, out of the figures, as a file of the program has them.
+            Sqlite::Database keys;
+            if (keys.open(file, Sqlite::OpenMode::ReadWrite) != SQLITE_OK ||
+                (!Duplicates::catchUpKeys(keys.get()) && !Duplicates::rebuildKeys(keys.get())))
+                fail("cannot make the duplicate keys of " + file.toStdString());
             return 0;
         });
         b.after = QFileInfo(file).size();

@@ -3,11 +3,13 @@
 #include "keys.h"
 
 #include "core/card.h"
+#include "core/error.h"
 #include "data/sqlite.h"
 #include "quickfind/store.h"
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -19,6 +21,8 @@ namespace {
 // Out of line beyond this share of the cards, the keys are made again: quicker than card by
 // card.
 constexpr double kRebuildShare = 0.25;
+// Compared beside the window a run of this many IDs at a time.
+constexpr qint64 kIdsAtATime = 65536;
 
 Sqlite::Failure keyFailure() {
     return Sqlite::fileFailure({});
@@ -68,22 +72,19 @@ bool trusted(sqlite3* db) {
     return it != g_trusted.end() && it->second == now;
 }
 
-struct OutOfLine {
-    std::vector<qint64> written; // added or changed: keys made again
-    std::vector<qint64> gone;    // deleted: keys dropped
-    qint64 cards = 0;
-};
-
-// Both tables in ID order, side by side.
-OutOfLine compare(sqlite3* db) {
-    OutOfLine out;
-    Sqlite::Statement cards(
-        db,
-        ("SELECT \"ID\"" + QuickFind::Store::cardColumns() + " FROM \"zl\" ORDER BY \"ID\"")
-            .c_str(),
-        keyFailure());
-    Sqlite::Statement sums(db, "SELECT \"ID\", \"sum\" FROM \"dup_sums\" ORDER BY \"ID\"",
+// Both tables in ID order, side by side, over the IDs from `from` to before `to`.
+void compare(sqlite3* db, qint64 from, qint64 to, OutOfLine& out) {
+    Sqlite::Statement cards(db,
+                            ("SELECT \"ID\"" + QuickFind::Store::cardColumns() +
+                             " FROM \"zl\" WHERE \"ID\" >= ? AND \"ID\" < ? ORDER BY \"ID\"")
+                                .c_str(),
+                            keyFailure());
+    Sqlite::Statement sums(db,
+                           "SELECT \"ID\", \"sum\" FROM \"dup_sums\" WHERE \"ID\" >= ? AND "
+                           "\"ID\" < ? ORDER BY \"ID\"",
                            keyFailure());
+    cards.set(1, from).set(2, to);
+    sums.set(1, from).set(2, to);
     bool haveSum = sums.next();
     while (cards.next()) {
         const qint64 id = cards.int64(0);
@@ -103,10 +104,116 @@ OutOfLine compare(sqlite3* db) {
     }
     for (; haveSum; haveSum = sums.next())
         out.gone.push_back(sums.int64(0));
+}
+
+OutOfLine compare(sqlite3* db) {
+    OutOfLine out;
+    compare(db, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), out);
     return out;
 }
 
+// Of `ids`, those of cards zl holds.
+std::vector<qint64> existingOf(sqlite3* db, const std::vector<qint64>& ids) {
+    std::vector<qint64> out;
+    Sqlite::Statement card(db, "SELECT 1 FROM \"zl\" WHERE \"ID\" = ?", keyFailure());
+    for (const qint64 id : ids) {
+        card.set(1, id);
+        if (card.next())
+            out.push_back(id);
+        card.rewind();
+    }
+    return out;
+}
+
+// The checks made beside the window, each for one connection.
+std::mutex g_checksMutex;
+std::unordered_map<sqlite3*, KeyCheck*> g_checks;
+
+// The comparison another connection made for `db`, when it still holds.
+std::optional<OutOfLine> checkedBeside(sqlite3* db) {
+    KeyCheck* check = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(g_checksMutex);
+        const auto it = g_checks.find(db);
+        if (it == g_checks.end())
+            return std::nullopt;
+        check = it->second;
+        g_checks.erase(it);
+    }
+    return check->take(db);
+}
+
 } // namespace
+
+KeyCheck::KeyCheck(sqlite3* db, const QString& file)
+    : m_db(db)
+    , m_mark(standingOf(db).mark)
+    , m_version(dataVersion(db)) {
+    m_result = std::async(std::launch::async, [file] {
+        std::optional<OutOfLine> out;
+        Sqlite::Database own;
+        if (own.open(file, Sqlite::OpenMode::ReadOnly, true) != SQLITE_OK)
+            return out;
+        try {
+            qint64 last = 0;
+            Sqlite::Statement highest(own.get(),
+                                      "SELECT max((SELECT max(\"ID\") FROM \"zl\"), "
+                                      "(SELECT max(\"ID\") FROM \"dup_sums\"))",
+                                      keyFailure());
+            if (highest.next())
+                last = highest.int64(0);
+            highest.rewind();
+            out.emplace();
+            // A run of IDs at a time, each in a read of its own: a save of the window waits
+            // for one run at most, never for the whole file.
+            for (qint64 from = std::numeric_limits<qint64>::min(); from <= last;) {
+                const qint64 to = std::max<qint64>(from, 0) + kIdsAtATime;
+                Sqlite::Transaction read(own.get(), keyFailure(),
+                                         Sqlite::Transaction::Start::Deferred);
+                compare(own.get(), from, to, *out);
+                read.commit();
+                from = to;
+            }
+        } catch (const EError&) {
+            out.reset();
+        }
+        return out;
+    });
+    const std::lock_guard<std::mutex> lock(g_checksMutex);
+    g_checks[db] = this;
+}
+
+KeyCheck::~KeyCheck() {
+    {
+        const std::lock_guard<std::mutex> lock(g_checksMutex);
+        const auto it = g_checks.find(m_db);
+        if (it != g_checks.end() && it->second == this)
+            g_checks.erase(it);
+    }
+    if (m_result.valid())
+        m_result.wait();
+}
+
+void KeyCheck::wait() const {
+    if (m_result.valid())
+        m_result.wait();
+}
+
+bool KeyCheck::used() const {
+    return m_used;
+}
+
+std::optional<OutOfLine> KeyCheck::take(sqlite3* db) {
+    if (!m_result.valid())
+        return std::nullopt;
+    std::optional<OutOfLine> out = m_result.get();
+    // Another connection under the same handle, or another program's commit since the check
+    // began: the result says nothing of the file as it is now.
+    if (!out || !(standingOf(db) == Standing{m_mark, m_version}))
+        return std::nullopt;
+    m_used = true;
+    return out;
+}
 
 void trustKeys(sqlite3* db) {
     const Standing now = standingOf(db);
@@ -126,7 +233,10 @@ bool catchUpKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) 
         return rebuildKeys(db, progress);
     if (trusted(db))
         return true;
-    const OutOfLine out = compare(db);
+    // Compared beside the window since it opened: the cards need not all be read now.
+    std::optional<OutOfLine> checked = checkedBeside(db);
+    const bool beside = checked.has_value();
+    const OutOfLine out = beside ? std::move(*checked) : compare(db);
     if (double(out.written.size() + out.gone.size()) >
         kRebuildShare * double(std::max<qint64>(out.cards, 8)))
         return rebuildKeys(db, progress);
@@ -138,6 +248,12 @@ bool catchUpKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) 
         for (const qint64 id : out.written) {
             removeKeys(db, id);
             written.append(id);
+        }
+        // Compared beside it, a card the window has written again since under an ID found
+        // gone (an undone delete) has its keys made again, not dropped.
+        if (beside) {
+            for (const qint64 id : existingOf(db, out.gone))
+                written.append(id);
         }
         cardsAdded(db, written);
         save.commit();

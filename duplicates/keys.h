@@ -5,6 +5,9 @@
 #include <QVector>
 
 #include <functional>
+#include <future>
+#include <optional>
+#include <vector>
 
 struct sqlite3;
 struct Card;
@@ -30,6 +33,37 @@ KeyTables keyTables(sqlite3* db);
 /// were made from. Keys without checksums, or mostly out of line, are made again, telling
 /// `progress` as rebuildKeys() does. False when stopped (nothing changed) or without keys.
 bool catchUpKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress = {});
+/// Cards whose keys are not in line with zl.
+struct OutOfLine {
+    std::vector<qint64> written; // added or changed: keys made again
+    std::vector<qint64> gone;    // deleted: keys dropped
+    qint64 cards = 0;
+};
+
+/// Compares the keys with zl on a connection of its own, beside the window, so that the first
+/// catchUpKeys() on `db` (the first card saved) need not read every card: it takes the result
+/// unless another program wrote since the comparison began. Waits for it when destroyed.
+class KeyCheck {
+public:
+    KeyCheck(sqlite3* db, const QString& file);
+    ~KeyCheck();
+    KeyCheck(const KeyCheck&) = delete;
+    KeyCheck& operator=(const KeyCheck&) = delete;
+    /// Until the comparison no longer reads the file.
+    void wait() const;
+    /// Whether catchUpKeys() took the result.
+    bool used() const;
+    /// For catchUpKeys(): the result, waited for, if it still holds for `db`.
+    std::optional<OutOfLine> take(sqlite3* db);
+
+private:
+    sqlite3* m_db;
+    qint64 m_mark; // of the connection
+    qint64 m_version;
+    std::future<std::optional<OutOfLine>> m_result;
+    bool m_used = false;
+};
+
 /// The keys are in line with zl as this connection sees it now.
 void trustKeys(sqlite3* db);
 /// Whether catchUpKeys() has nothing to do: the keys were in line and nobody else wrote.

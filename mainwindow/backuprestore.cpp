@@ -1,6 +1,7 @@
 // Backup and restore (系统 → 备份数据, 还原数据): a checked copy of the database file beside it.
 #include "VELMORA.h"
 
+#include "cardduplicates.h"
 #include "quickfindpanel.h"
 
 #include "data/adoconnection.h"
@@ -26,6 +27,7 @@ void TFrmMain::closeConnection() {
     // The check of the index reads the file: done before it is copied or replaced, and of
     // no use afterwards.
     m_quickFind->finishCheck();
+    m_duplicates->connectionClosing();
     if (ADOConnection1->Connected())
         ADOConnection1->Close();
 }
@@ -37,8 +39,9 @@ void TFrmMain::N10Click() {
     const QString backup = programFolder() + kBackupFile;
     const QString database = programFolder() + kDatabaseFile;
     QString reason;
-    // Our own check of the index must not look like another program holding the file.
+    // Our own checks must not look like another program holding the file.
     m_quickFind->waitForCheck();
+    m_duplicates->waitForCheck();
     // The connection is closed only once the copy goes ahead: a backup refused before that
     // (another program holding the file) leaves the list as it was.
     if (backupDatabase(database, backup, &reason, [this] { closeConnection(); }))
@@ -59,7 +62,9 @@ void TFrmMain::N11Click() {
     const QString database = programFolder() + kDatabaseFile;
     const QString backup = programFolder() + kBackupFile;
     QString reason;
-    m_quickFind->waitForCheck(); // reads the file: not to be taken for another program
+    // They read the file: not to be taken for another program.
+    m_quickFind->waitForCheck();
+    m_duplicates->waitForCheck();
     if (!fileExists(backup) && !isSymLink(backup)) {
         messageBox(this, QStringLiteral("没有备份数据,不能还原"), kNoticeCaption,
                    MB_ICONINFORMATION);

@@ -27,6 +27,12 @@
 
 namespace {
 
+const int kCheckAfterMs = 1000;
+
+} // namespace
+
+namespace {
+
 QString nameOf(const Card& card) {
     return card[Field::Name];
 }
@@ -77,6 +83,28 @@ CardDuplicates::CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* co
         } catch (const EError&) {
         }
     });
+    // Keys that are there are compared with the cards on a thread, once the start's own
+    // reading is done: the first card saved then need not wait for every card to be read.
+    QTimer::singleShot(kCheckAfterMs, this, [this] {
+        try {
+            if (m_connection->Connected() && Duplicates::hasKeys(database()) &&
+                !Duplicates::keysInLine(database()))
+                m_keyCheck = std::make_unique<Duplicates::KeyCheck>(database(),
+                                                                    m_connection->databaseFile());
+        } catch (const EError&) {
+        }
+    });
+}
+
+CardDuplicates::~CardDuplicates() = default;
+
+void CardDuplicates::waitForCheck() {
+    if (m_keyCheck)
+        m_keyCheck->wait();
+}
+
+void CardDuplicates::connectionClosing() {
+    m_keyCheck.reset();
 }
 
 TDuplicatesDialog* CardDuplicates::dialog() const {

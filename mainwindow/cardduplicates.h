@@ -4,6 +4,11 @@
 #include <QPointer>
 #include <QVector>
 
+#include <memory>
+
+namespace Duplicates {
+class KeyCheck;
+}
 struct Card;
 struct sqlite3;
 class QAction;
@@ -21,6 +26,7 @@ class CardDuplicates : public QObject {
 public:
     /// Adds its item to `menu`; from now on every card `cards` writes has its keys follow.
     CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* connection, TADOQuery* cards);
+    ~CardDuplicates() override;
 
     QAction* action() const { return m_action; }
     /// The dialog last opened, while it lives.
@@ -40,6 +46,10 @@ public:
     /// Makes the keys for a file that has none (an older file, a restored backup), with a
     /// progress dialog.
     void ensureKeys();
+    /// Until the comparison of the keys on a thread no longer reads the file.
+    void waitForCheck();
+    /// The connection closes: a comparison made through it is of no use.
+    void connectionClosing();
 
 private:
     sqlite3* database();
@@ -52,4 +62,5 @@ private:
     QPointer<TDuplicatesDialog> m_dialog;
     // The user stopped the making of the keys: not asked again in this session.
     bool m_keysStopped = false;
+    std::unique_ptr<Duplicates::KeyCheck> m_keyCheck;
 };

@@ -369,6 +369,57 @@ private slots:
         QCOMPARE(Duplicates::propose(db.get(), typed).size(), 1);
     }
 
+    // Compared on a thread beside the window, the keys are brought in line at their first use
+    // without reading every card: as another program left the cards before the start, not
+    // after it, and never dropping those of a card the window wrote meanwhile.
+    void keysComparedBesideTheWindow() {
+        TestSupport::ProgramFolder folder;
+        const QString file = folder.database();
+        {
+            Sqlite::Database db;
+            QCOMPARE(db.open(file, Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+            TestSupport::storeCards(db, {card({{"姓名", "张三"}, {"手机", "13812345678"}}),
+                                         card({{"姓名", "李四"}, {"手机", "13911112222"}}),
+                                         card({{"姓名", "王五"}, {"手机", "13700000000"}})});
+            QVERIFY(Duplicates::rebuildKeys(db.get()));
+        }
+        auto other = [&](const char* sql) {
+            TestSupport::OtherWriter writer(file);
+            QCOMPARE(writer.exec(sql), SQLITE_OK);
+            QCOMPARE(writer.exec("COMMIT"), SQLITE_OK);
+        };
+        auto proposed = [](sqlite3* db, const char* name, const char* mobile) {
+            QVector<qint64> out;
+            for (const auto& p : Duplicates::propose(db, card({{"姓名", name}, {"手机", mobile}})))
+                out << p.id;
+            return out;
+        };
+        other("UPDATE zl SET 手机='13800000001' WHERE ID=1; DELETE FROM zl WHERE ID=3");
+        {
+            Sqlite::Database db; // the next start
+            QCOMPARE(db.open(file, Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+            Duplicates::KeyCheck check(db.get(), file);
+            check.wait();
+            // The window writes a card under the ID found gone, as undoing a delete does.
+            const Card wang = card({{"姓名", "王五"}, {"手机", "13700000000"}});
+            db.exec("INSERT INTO zl (ID, 姓名, 手机) VALUES (3, '王五', '13700000000')");
+            Duplicates::updateKeys(db.get(), 3, wang);
+            QCOMPARE(proposed(db.get(), "張三", "+86 138 0000 0001"), QVector<qint64>{1});
+            QVERIFY(check.used());
+            QVERIFY(proposed(db.get(), "张三", "13812345678").isEmpty());
+            QCOMPARE(proposed(db.get(), "王五", "137 0000 0000"), QVector<qint64>{3});
+        }
+        {
+            Sqlite::Database db;
+            QCOMPARE(db.open(file, Sqlite::OpenMode::ReadWrite), SQLITE_OK);
+            Duplicates::KeyCheck check(db.get(), file);
+            check.wait();
+            other("UPDATE zl SET 手机='13911113333' WHERE ID=2");
+            QCOMPARE(proposed(db.get(), "李四", "13911113333"), QVector<qint64>{2});
+            QVERIFY(!check.used());
+        }
+    }
+
     // The keys a connection knew in line say nothing to the next one, even when SQLite gives it
     // the same handle (the window's, opened again after a backup): what another program wrote
     // in between is seen.
