@@ -29,10 +29,6 @@ namespace {
 
 const int kCheckAfterMs = 1000;
 
-} // namespace
-
-namespace {
-
 QString nameOf(const Card& card) {
     return card[Field::Name];
 }
@@ -83,12 +79,13 @@ CardDuplicates::CardDuplicates(TFrmMain* window, QMenu* menu, TADOConnection* co
         } catch (const EError&) {
         }
     });
-    // Keys that are there are compared with the cards on a thread, once the start's own
-    // reading is done: the first card saved then need not wait for every card to be read.
+    // Keys that are there are compared with the cards on a thread while the password is
+    // typed, after the start's own reading: the first card saved then need not wait for every
+    // card to be read.
     QTimer::singleShot(kCheckAfterMs, this, [this] {
         try {
             if (m_connection->Connected() && Duplicates::hasKeys(database()) &&
-                !Duplicates::keysInLine(database()))
+                !Duplicates::keysInLine(database()) && Duplicates::KeyCheck::worthwhile(database()))
                 m_keyCheck = std::make_unique<Duplicates::KeyCheck>(database(),
                                                                     m_connection->databaseFile());
         } catch (const EError&) {

@@ -417,6 +417,10 @@ private slots:
             other("UPDATE zl SET 手机='13911113333' WHERE ID=2");
             QCOMPARE(proposed(db.get(), "李四", "13911113333"), QVector<qint64>{2});
             QVERIFY(!check.used());
+            // A few cards are compared at the first save; a big file beside the window.
+            QVERIFY(!Duplicates::KeyCheck::worthwhile(db.get()));
+            db.exec("INSERT INTO zl (ID, 姓名) VALUES (50000, '赵六')");
+            QVERIFY(Duplicates::KeyCheck::worthwhile(db.get()));
         }
     }
 
