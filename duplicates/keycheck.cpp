@@ -29,8 +29,8 @@ constexpr double kRebuildShare = 0.25;
 constexpr qint64 kIdsAtATime = 8192;
 // Beside the window's start, on a busy machine, the comparison comes last.
 constexpr int kBesideNiceness = 10;
-// Fewer cards the first save compares itself in a few tens of milliseconds.
-constexpr qint64 kCheckFromCards = 20000;
+// Fewer cards the first save compares itself in a few milliseconds.
+constexpr qint64 kCheckFromCards = 5000;
 
 Sqlite::Failure keyFailure() {
     return Sqlite::fileFailure({});
