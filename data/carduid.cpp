@@ -192,7 +192,7 @@ void set(sqlite3* db, qint64 id, const QString& uid) {
     const int rc = addTable(db);
     if (rc != SQLITE_OK)
         fail(db, rc);
-    Sqlite::insertRows(db, kSet, 2, {id, uid}, {});
+    Sqlite::insertRows(db, kSet, 2, {id, uid}, Sqlite::fileFailure({}));
 }
 
 void cardDeleted(sqlite3* db, qint64 id) {

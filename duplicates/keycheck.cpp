@@ -120,19 +120,6 @@ OutOfLine compare(sqlite3* db) {
     return out;
 }
 
-// Of `ids`, those of cards zl holds.
-std::vector<qint64> existingOf(sqlite3* db, const std::vector<qint64>& ids) {
-    std::vector<qint64> out;
-    Sqlite::Statement card(db, "SELECT 1 FROM \"zl\" WHERE \"ID\" = ?", keyFailure());
-    for (const qint64 id : ids) {
-        card.set(1, id);
-        if (card.next())
-            out.push_back(id);
-        card.rewind();
-    }
-    return out;
-}
-
 // The checks made beside the window, each for one connection.
 std::mutex g_checksMutex;
 std::unordered_map<sqlite3*, KeyCheck*> g_checks;
@@ -160,9 +147,10 @@ bool KeyCheck::worthwhile(sqlite3* db) {
 }
 
 KeyCheck::KeyCheck(sqlite3* db, const QString& file)
-    : m_db(db)
-    , m_mark(standingOf(db).mark)
-    , m_version(dataVersion(db)) {
+    : m_db(db) {
+    const Standing now = standingOf(db);
+    m_mark = now.mark;
+    m_version = now.version;
     m_result = std::async(std::launch::async, [file] {
 #ifdef __linux__
         // Linux gives this thread alone the lower priority.
@@ -254,25 +242,21 @@ bool catchUpKeys(sqlite3* db, const std::function<bool(qint64 done)>& progress) 
         return true;
     // Compared beside the window since it opened: the cards need not all be read now.
     std::optional<OutOfLine> checked = checkedBeside(db);
-    const bool beside = checked.has_value();
-    const OutOfLine out = beside ? std::move(*checked) : compare(db);
+    const OutOfLine out = checked ? std::move(*checked) : compare(db);
     if (double(out.written.size() + out.gone.size()) >
         kRebuildShare * double(std::max<qint64>(out.cards, 8)))
         return rebuildKeys(db, progress);
     if (!out.written.empty() || !out.gone.empty()) {
         Sqlite::Savepoint save(db, keyFailure());
-        for (const qint64 id : out.gone)
-            removeKeys(db, id);
+        // Every one gets the keys of its card as it is now, none when it is gone: a card the
+        // window wrote again under an ID the comparison beside it found gone (an undone
+        // delete) keeps its keys.
         QVector<qint64> written;
-        for (const qint64 id : out.written) {
-            removeKeys(db, id);
-            written.append(id);
-        }
-        // Compared beside it, a card the window has written again since under an ID found
-        // gone (an undone delete) has its keys made again, not dropped.
-        if (beside) {
-            for (const qint64 id : existingOf(db, out.gone))
+        for (const std::vector<qint64>* ids : {&out.written, &out.gone}) {
+            for (const qint64 id : *ids) {
+                removeKeys(db, id);
                 written.append(id);
+            }
         }
         cardsAdded(db, written);
         save.commit();

@@ -61,8 +61,8 @@ public:
 
 private:
     sqlite3* m_db;
-    qint64 m_mark; // of the connection
-    qint64 m_version;
+    qint64 m_mark = 0; // of the connection
+    qint64 m_version = -1;
     std::future<std::optional<OutOfLine>> m_result;
     bool m_used = false;
 };

@@ -543,10 +543,12 @@ std::pair<int, int> hostSpan(const QString& web) {
 void agreeHosts(QStringList& mails, QStringList& webs) {
     for (QString& mail : mails) {
         const int sign = int(mail.indexOf(QLatin1Char('@')));
+        if (sign < 0)
+            continue;
         for (QString& web : webs) {
             const auto [from, to] = hostSpan(web);
             const QString mailHost = mail.mid(sign + 1), webHost = web.mid(from, to - from);
-            if (sign < 0 || webHost.size() < 4 || mailHost.size() < 4 || mailHost == webHost ||
+            if (webHost.size() < 4 || mailHost.size() < 4 || mailHost == webHost ||
                 mailHost.left(3) != webHost.left(3))
                 continue;
             if (!knownEnding(mailHost) && knownEnding(webHost) && inOrder(mailHost, webHost))
@@ -599,10 +601,12 @@ void agreeAreaCodes(const QList<QStringList*>& lists) {
             // The card's other numbers share their area code: one that differs by a digit.
             QStringList near;
             for (const QString& other : codes) {
+                if (other.size() != code.size())
+                    continue;
                 int differ = 0;
-                for (int i = 0; i < other.size() && other.size() == code.size(); ++i)
+                for (int i = 0; i < other.size(); ++i)
                     differ += other[i] != code[i];
-                if (other.size() == code.size() && differ == 1)
+                if (differ == 1)
                     near << other;
             }
             if (near.size() == 1)
