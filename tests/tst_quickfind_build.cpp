@@ -2,6 +2,7 @@
 // the same answers as a plain scan of the cards, and a file that survives a build killed
 // halfway.
 #include "quickfindsupport.h"
+#include "testshards.h"
 #include "testsupport.h"
 
 #include "data/fieldmap.h"
@@ -293,5 +294,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestQuickFindBuild)
+QUEMBE_TEST_SHARDED_MAIN(TestQuickFindBuild, QCoreApplication)
 #include "tst_quickfind_build.moc"
